@@ -1,0 +1,200 @@
+# Components of the host (host_*) and of the module (mod_*).
+#
+# quillon3_component(NAME DIRS dir... DEPS dep...)
+#   Builds the folder's *.cpp into a static, position-independent library (an INTERFACE
+#   library while the folder has headers only). DEPS may name third-party targets, other
+#   components of the same side, and host components. A module component never links a
+#   host component itself: the shipped module takes the host from libquillon3_host.so, so
+#   only the tests of a module component link the host components it needs (their
+#   closure is computed below).
+
+set_property(GLOBAL PROPERTY QUILLON3_COMPONENTS "")
+
+function(quillon3_component name)
+  cmake_parse_arguments(C "" "" "DIRS;DEPS" ${ARGN})
+  set(srcs "")
+  foreach(d IN LISTS C_DIRS)
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${found})
+    set_property(GLOBAL PROPERTY QUILLON3_DIR_${d} ${name})
+  endforeach()
+  set(link "")
+  set(host "")
+  foreach(dep IN LISTS C_DEPS)
+    if(name MATCHES "^mod_" AND dep MATCHES "^host_")
+      list(APPEND host ${dep})
+    else()
+      list(APPEND link ${dep})
+    endif()
+  endforeach()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC ${link})
+    target_compile_options(${name} PRIVATE ${QUILLON3_WARNINGS})
+    if(name MATCHES "^mod_")
+      set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                               VISIBILITY_INLINES_HIDDEN ON)
+    endif()
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${link})
+  endif()
+  set_property(TARGET ${name} PROPERTY QUILLON3_HOST_DEPS ${host})
+  set_property(TARGET ${name} PROPERTY QUILLON3_DEPS ${C_DEPS})
+  set_property(GLOBAL APPEND PROPERTY QUILLON3_COMPONENTS ${name})
+endfunction()
+
+# The host components a module component needs, over all its module dependencies.
+function(quillon3_host_closure out name)
+  set(seen "")
+  set(todo ${name})
+  set(hosts "")
+  while(todo)
+    list(POP_FRONT todo cur)
+    if(cur IN_LIST seen OR NOT TARGET ${cur})
+      continue()
+    endif()
+    list(APPEND seen ${cur})
+    get_property(h TARGET ${cur} PROPERTY QUILLON3_HOST_DEPS)
+    get_property(d TARGET ${cur} PROPERTY QUILLON3_DEPS)
+    list(APPEND hosts ${h})
+    foreach(x IN LISTS d)
+      if(x MATCHES "^mod_")
+        list(APPEND todo ${x})
+      endif()
+    endforeach()
+  endwhile()
+  list(REMOVE_DUPLICATES hosts)
+  set(${out} ${hosts} PARENT_SCOPE)
+endfunction()
+
+set(THIRD_BASE PkgConfig::ACE Boost::boost Threads::Threads ${CMAKE_DL_LIBS})
+
+# ---- host ------------------------------------------------------------------------
+quillon3_component(host_json       DIRS host/json       DEPS PkgConfig::YAJL ${THIRD_BASE})
+quillon3_component(host_runtime    DIRS host/runtime    DEPS host_json ${THIRD_BASE})
+quillon3_component(host_job_engine DIRS host/job_engine DEPS host_runtime host_json PkgConfig::YAJL)
+quillon3_component(host_jsonrpc    DIRS host/jsonrpc    DEPS host_json host_runtime)
+quillon3_component(host_agent      DIRS host/agent      DEPS host_json)
+quillon3_component(host_identity   DIRS host/identity   DEPS host_runtime OpenSSL::Crypto)
+quillon3_component(host_cloud      DIRS host/cloud      DEPS host_runtime PkgConfig::CURL
+                                                            PkgConfig::ACEXML OpenSSL::Crypto)
+quillon3_component(host_pool       DIRS host/pool       DEPS host_runtime PkgConfig::ZSTD
+                                                            PkgConfig::LZO2 PkgConfig::XXHASH)
+quillon3_component(host_catalog    DIRS host/catalog    DEPS host_json host_runtime
+                                                            PkgConfig::SQLITE3)
+
+# ---- module ----------------------------------------------------------------------
+set(MOD_BASE PkgConfig::ACE PkgConfig::ACEXML PkgConfig::YAJL Boost::boost Threads::Threads)
+quillon3_component(mod_yolt        DIRS module/yolt     DEPS host_runtime host_json ${MOD_BASE})
+quillon3_component(mod_json_spirit DIRS module/json_spirit DEPS mod_yolt host_json ${MOD_BASE})
+quillon3_component(mod_records     DIRS module/backup_set/common module/client_io
+                                        module/models/database/sql/printers
+                                   DEPS mod_yolt mod_json_spirit host_pool host_catalog)
+quillon3_component(mod_job         DIRS module/job module/job_def
+                                   DEPS mod_yolt mod_json_spirit host_job_engine)
+quillon3_component(mod_task        DIRS module/models/task module/models/task/details
+                                   DEPS mod_yolt ${MOD_BASE})
+quillon3_component(mod_tc_common   DIRS module/tavrocloud/common
+                                   DEPS mod_yolt mod_json_spirit host_cloud host_identity
+                                        host_jsonrpc)
+quillon3_component(mod_tc_job      DIRS module/tavrocloud/job
+                                   DEPS mod_tc_common mod_task mod_job mod_records
+                                        host_job_engine host_pool host_catalog)
+quillon3_component(mod_tc_websvcs  DIRS module/tavrocloud/websvcs_agent
+                                   DEPS mod_tc_common host_jsonrpc)
+quillon3_component(mod_tc_agent    DIRS module/tavrocloud/instance_handler
+                                   DEPS mod_yolt host_agent)
+
+# ---- shipped objects ---------------------------------------------------------------
+get_property(all_components GLOBAL PROPERTY QUILLON3_COMPONENTS)
+set(host_libs "")
+set(mod_libs "")
+foreach(c IN LISTS all_components)
+  get_target_property(kind ${c} TYPE)
+  if(NOT kind STREQUAL "STATIC_LIBRARY")
+    continue()
+  endif()
+  if(c MATCHES "^host_")
+    list(APPEND host_libs ${c})
+  else()
+    list(APPEND mod_libs ${c})
+  endif()
+endforeach()
+
+add_library(quillon3_host SHARED host/host_library.cpp)
+target_link_libraries(quillon3_host PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${host_libs}>")
+target_link_libraries(quillon3_host PUBLIC ${THIRD_BASE})
+
+# Every module component's objects, for tests and tools that link the module statically.
+add_library(tavrocloud_objects INTERFACE)
+target_link_libraries(tavrocloud_objects INTERFACE ${mod_libs})
+
+add_library(tavrocloud MODULE module/module_library.cpp)
+set_target_properties(tavrocloud PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                            VISIBILITY_INLINES_HIDDEN ON PREFIX "lib")
+if(mod_libs)
+  target_link_libraries(tavrocloud PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${mod_libs}>")
+endif()
+target_link_libraries(tavrocloud PRIVATE quillon3_host)
+target_link_options(tavrocloud PRIVATE -Wl,--no-undefined)
+
+file(GLOB runner_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/runner/*.cpp)
+if(runner_srcs)
+  add_executable(quillon3 ${runner_srcs})
+  target_compile_options(quillon3 PRIVATE ${QUILLON3_WARNINGS})
+  target_link_libraries(quillon3 PRIVATE quillon3_host ${CMAKE_DL_LIBS})
+endif()
+
+# ---- tests -------------------------------------------------------------------------
+# tests/<folder>/*_test.cpp becomes one binary that links the component of <folder>
+# (and, for a module component, the host components it needs) plus tests/support.
+enable_testing()
+# Folders whose tests exercise threads; the tsan preset runs exactly these.
+set(THREADED_TEST_DIRS module/yolt module/job module/models/task host/job_engine)
+include(GoogleTest)
+file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(test_support STATIC ${support_srcs})
+target_link_libraries(test_support PUBLIC GTest::gtest GTest::gmock host_runtime host_json
+                                          ${THIRD_BASE})
+target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+
+file(GLOB_RECURSE test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+set(test_dirs "")
+foreach(t IN LISTS test_srcs)
+  get_filename_component(d ${t} DIRECTORY)
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${d})
+  list(APPEND test_dirs ${rel})
+endforeach()
+list(REMOVE_DUPLICATES test_dirs)
+
+foreach(rel IN LISTS test_dirs)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${rel}/*_test.cpp)
+  string(REPLACE "/" "_" exe "test_${rel}")
+  add_executable(${exe} ${srcs})
+  target_compile_options(${exe} PRIVATE ${QUILLON3_WARNINGS})
+  target_link_libraries(${exe} PRIVATE test_support GTest::gtest_main)
+  set(label unit)
+  if(rel IN_LIST THREADED_TEST_DIRS)
+    set(label "unit;threads")
+  endif()
+  if(rel MATCHES "^e2e")
+    set(label e2e)
+    target_link_libraries(${exe} PRIVATE quillon3_host tavrocloud_objects)
+    add_dependencies(${exe} tavrocloud quillon3)
+  else()
+    get_property(comp GLOBAL PROPERTY QUILLON3_DIR_${rel})
+    if(NOT comp)
+      message(FATAL_ERROR "tests/${rel} mirrors no component folder")
+    endif()
+    quillon3_host_closure(hosts ${comp})
+    target_link_libraries(${exe} PRIVATE ${comp} ${hosts})
+  endif()
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES LABELS ${label}
+                       ENVIRONMENT "QUILLON3_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endforeach()
+
+if(QUILLON3_BENCH)
+  add_subdirectory(bench)
+endif()

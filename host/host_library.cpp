@@ -1,0 +1,1 @@
+// Anchor of the host shared object; its code comes from the host components.
