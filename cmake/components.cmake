@@ -78,7 +78,7 @@ quillon3_component(host_jsonrpc    DIRS host/jsonrpc    DEPS host_json host_runt
 quillon3_component(host_agent      DIRS host/agent      DEPS host_json)
 quillon3_component(host_identity   DIRS host/identity   DEPS host_runtime OpenSSL::Crypto)
 quillon3_component(host_cloud      DIRS host/cloud      DEPS host_runtime PkgConfig::CURL
-                                                            PkgConfig::ACEXML OpenSSL::Crypto)
+                                                            PkgConfig::ACEXML OpenSSL::Crypto OpenSSL::SSL)
 quillon3_component(host_pool       DIRS host/pool       DEPS host_runtime PkgConfig::ZSTD
                                                             PkgConfig::LZO2 PkgConfig::XXHASH)
 quillon3_component(host_catalog    DIRS host/catalog    DEPS host_json host_runtime
@@ -122,9 +122,30 @@ foreach(c IN LISTS all_components)
   endif()
 endforeach()
 
-add_library(quillon3_host SHARED host/host_library.cpp)
-target_link_libraries(quillon3_host PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${host_libs}>")
-target_link_libraries(quillon3_host PUBLIC ${THIRD_BASE})
+# The shared objects are made of the components' object files (not their archives), so
+# that each component's code is in exactly one of them; the third-party libraries the
+# components need are linked as usual.
+function(quillon3_third_party out)
+  set(result "")
+  foreach(c IN LISTS ARGN)
+    get_property(d TARGET ${c} PROPERTY QUILLON3_DEPS)
+    foreach(x IN LISTS d)
+      if(NOT x MATCHES "^(host|mod)_")
+        list(APPEND result ${x})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES result)
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+set(host_objects "")
+foreach(c IN LISTS host_libs)
+  list(APPEND host_objects $<TARGET_OBJECTS:${c}>)
+endforeach()
+quillon3_third_party(host_third ${host_libs})
+add_library(quillon3_host SHARED host/host_library.cpp ${host_objects})
+target_link_libraries(quillon3_host PUBLIC ${THIRD_BASE} ${host_third})
 
 # Every module component's objects, for tests and tools that link the module statically.
 add_library(tavrocloud_objects INTERFACE)
@@ -133,10 +154,13 @@ target_link_libraries(tavrocloud_objects INTERFACE ${mod_libs})
 add_library(tavrocloud MODULE module/module_library.cpp)
 set_target_properties(tavrocloud PROPERTIES CXX_VISIBILITY_PRESET hidden
                                             VISIBILITY_INLINES_HIDDEN ON PREFIX "lib")
-if(mod_libs)
-  target_link_libraries(tavrocloud PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${mod_libs}>")
-endif()
-target_link_libraries(tavrocloud PRIVATE quillon3_host)
+set(mod_objects "")
+foreach(c IN LISTS mod_libs)
+  list(APPEND mod_objects $<TARGET_OBJECTS:${c}>)
+endforeach()
+quillon3_third_party(mod_third ${mod_libs})
+target_sources(tavrocloud PRIVATE ${mod_objects})
+target_link_libraries(tavrocloud PRIVATE quillon3_host ${mod_third})
 target_link_options(tavrocloud PRIVATE -Wl,--no-undefined)
 
 file(GLOB runner_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/runner/*.cpp)
@@ -168,6 +192,7 @@ foreach(t IN LISTS test_srcs)
 endforeach()
 list(REMOVE_DUPLICATES test_dirs)
 
+add_custom_target(threaded_tests)
 foreach(rel IN LISTS test_dirs)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${rel}/*_test.cpp)
   string(REPLACE "/" "_" exe "test_${rel}")
@@ -177,6 +202,7 @@ foreach(rel IN LISTS test_dirs)
   set(label unit)
   if(rel IN_LIST THREADED_TEST_DIRS)
     set(label "unit;threads")
+    add_dependencies(threaded_tests ${exe})
   endif()
   if(rel MATCHES "^e2e")
     set(label e2e)
@@ -194,6 +220,14 @@ foreach(rel IN LISTS test_dirs)
                        PROPERTIES LABELS ${label}
                        ENVIRONMENT "QUILLON3_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
+
+# The simulator's own tests (Python standard library only).
+if(EXISTS ${CMAKE_SOURCE_DIR}/sim/tests)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME sim_unittests
+           COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${CMAKE_SOURCE_DIR}/sim/tests -t ${CMAKE_SOURCE_DIR}/sim)
+  set_tests_properties(sim_unittests PROPERTIES LABELS sim)
+endif()
 
 if(QUILLON3_BENCH)
   add_subdirectory(bench)

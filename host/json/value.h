@@ -32,6 +32,9 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// "object", "array", "string", "secure string", "bool", "int", "real", "null".
+const char* value_type_name(Value_type t);
+
 class Value;
 using Object = std::map<std::string, Value>;
 using Array = std::vector<Value>;
@@ -71,8 +74,9 @@ class Value {
   bool is_uint64() const { return type_ == int_type && is_uint64_; }
 
   // Strict getters: throw Error when the type differs. get_str() also serves a secret
-  // string's text only through get_secure_str(); int getters accept only int_type;
-  // get_real() accepts int_type too.
+  // string's text only through get_secure_str(); int getters accept only int_type and
+  // throw too when the number does not fit their type (a negative one for the unsigned
+  // getters, one beyond INT64_MAX for get_int64()); get_real() accepts int_type too.
   const Object& get_obj() const;
   Object& get_obj();
   const Array& get_array() const;
@@ -124,7 +128,9 @@ const Array& object_get_array_or_throw(const Object& obj, const std::string& key
 Array& object_get_array_or_throw(Object& obj, const std::string& key);
 
 // Lenient forms: true and the target set when the member exists with that type; false
-// and the target untouched otherwise. Integer targets take int_type members.
+// and the target untouched otherwise. Integer targets take int_type members that fit a
+// signed (int, long) or unsigned (unsigned int, unsigned long) 64-bit integer, like the
+// int64 and uint64 getters; int and unsigned int keep the low 32 bits of a wider number.
 bool object_get(const Object& obj, const std::string& key, std::string& out);
 bool object_get(const Object& obj, const std::string& key, secure_string& out);
 bool object_get(const Object& obj, const std::string& key, bool& out);

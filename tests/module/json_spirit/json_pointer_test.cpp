@@ -1,0 +1,102 @@
+#include "json_spirit/json_pointer.h"
+
+#include "json/json_load.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace js = json_spirit;
+
+namespace {
+
+const char* const source =
+    R"({"entries":[{"id":"i-1"},{"id":"i-2"}],"opts":{"list":[{"id":"a"},7,{"id":"b"}]}})";
+
+std::string thrown(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::domain_error& e) {
+    return e.what();
+  }
+  return "(no throw)";
+}
+
+TEST(Pextract, ReadsAnArrayAtAPath) {
+  js::Value doc = js::JSON_Load(source);
+  const js::Array* entries = nullptr;
+  js::pextract(doc)("/entries", entries);
+  ASSERT_NE(nullptr, entries);
+  EXPECT_EQ(&doc.get_obj().at("entries").get_array(), entries);
+}
+
+TEST(Pextract, MissingPathLeavesTheTargetOrThrows) {
+  js::Value doc = js::JSON_Load(R"({"other":[]})");
+  const js::Array sentinel;
+  const js::Array* entries = &sentinel;
+  js::pextract(doc)("/entries", entries);
+  EXPECT_EQ(&sentinel, entries);
+  js::pextract(doc)("/other/0", entries);
+  EXPECT_EQ(&sentinel, entries);
+
+  EXPECT_EQ("JSON Pointer path '/entries' not exist in JSON!",
+            thrown([&] { js::pextract(doc).get("/entries", entries, js::FG_THROW); }));
+  // A bad path and a value of another type fail the same way.
+  EXPECT_EQ("JSON Pointer path 'entries' not exist in JSON!",
+            thrown([&] { js::pextract(doc).get("entries", entries, js::FG_THROW); }));
+  doc = js::JSON_Load(R"({"entries":{}})");
+  EXPECT_EQ("JSON Pointer path '/entries' not exist in JSON!",
+            thrown([&] { js::pextract(doc).get("/entries", entries, js::FG_THROW); }));
+}
+
+TEST(Pextract, ChrootMakesPathsRelativeAndBreaksReadsWhenItFails) {
+  js::Value doc = js::JSON_Load(source);
+  auto ext = js::pextract(doc);
+  ASSERT_TRUE(ext.chroot("/opts", js::FG_NOTHROW));
+  EXPECT_EQ("/opts/list", ext.abs_path("/list"));
+  const js::Array* list = nullptr;
+  ext("/list", list);
+  ASSERT_NE(nullptr, list);
+  EXPECT_EQ(3u, list->size());
+
+  EXPECT_FALSE(ext.chroot("/missing", js::FG_NOTHROW));
+  EXPECT_TRUE(ext.is_broken("/list", js::FG_NOTHROW));
+  const js::Array* again = nullptr;
+  ext("/list", again);
+  EXPECT_EQ(nullptr, again);
+  EXPECT_EQ("JSON Pointer path '/opts/list' not exist in JSON!",
+            thrown([&] { ext.get("/list", again, js::FG_THROW); }));
+
+  ASSERT_TRUE(ext.chroot("/list/2", js::FG_NOTHROW));  // relative to /opts
+  EXPECT_FALSE(ext.is_broken("/id", js::FG_THROW));
+  const std::string* id = nullptr;
+  ext("/id", id);
+  ASSERT_NE(nullptr, id);
+  EXPECT_EQ("b", *id);
+}
+
+struct Entry {
+  std::string id;
+  bool operator<<(const js::Object& o) { return js::object_get(o, "id", id); }
+};
+
+TEST(Pextract, LoadsObjectsIntoAContainer) {
+  const js::Value doc = js::JSON_Load(source);
+  std::vector<Entry> out;
+  EXPECT_TRUE(js::pextract(doc).load("/opts/list", out, js::FG_NOTHROW));
+  ASSERT_EQ(2u, out.size());  // the number is skipped
+  EXPECT_EQ("a", out[0].id);
+  EXPECT_EQ("b", out[1].id);
+
+  const js::Value bad = js::JSON_Load(R"({"l":[{"id":"a"},{"x":1}]})");
+  out.clear();
+  EXPECT_FALSE(js::pextract(bad).load("/l", out, js::FG_NOTHROW));
+  EXPECT_EQ(1u, out.size());
+  EXPECT_THROW(js::pextract(bad).load("/l", out, js::FG_THROW), std::domain_error);
+  EXPECT_FALSE(js::pextract(bad).load("/none", out, js::FG_NOTHROW));
+}
+
+}  // namespace
