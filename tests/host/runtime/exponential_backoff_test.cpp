@@ -1,0 +1,83 @@
+#include "runtime/exponential_backoff.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<unsigned int> values(Exponential_Backoff_Iterator it, size_t limit = 100) {
+  std::vector<unsigned int> out;
+  for (; it != Exponential_Backoff_Iterator() && out.size() < limit; ++it) out.push_back(*it);
+  return out;
+}
+
+TEST(Exponential_Backoff_Iterator, SequencesWithoutJitter) {
+  struct Case {
+    const char* name;
+    unsigned int slot, retries, cap;
+    std::vector<unsigned int> expected;
+  };
+  const Case cases[] = {
+      {"cloud poll", 2, 8, 60, {2, 4, 8, 16, 32, 60, 60, 60}},
+      {"device lookup", 2, 10, 60, {2, 4, 8, 16, 32, 60, 60, 60, 60, 60}},
+      {"cap reached exactly", 1, 5, 8, {1, 2, 4, 8, 8}},
+      {"slot above cap", 90, 3, 60, {60, 60, 60}},
+      {"slot 0 waits at least 1", 0, 4, 60, {1, 2, 4, 8}},
+      {"cap 0 waits 1", 5, 3, 0, {1, 1, 1}},
+      {"no retries", 2, 0, 60, {}},
+      {"near overflow", 0x80000000u, 3, 0xFFFFFFFFu, {0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFFu}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, values(Exponential_Backoff_Iterator(c.slot, c.retries, c.cap, false)))
+        << c.name;
+    // The same on every run.
+    EXPECT_EQ(values(Exponential_Backoff_Iterator(c.slot, c.retries, c.cap, false)),
+              values(Exponential_Backoff_Iterator(c.slot, c.retries, c.cap, false)))
+        << c.name;
+  }
+}
+
+TEST(Exponential_Backoff_Iterator, EndAndEquality) {
+  const Exponential_Backoff_Iterator end;
+  EXPECT_TRUE(end.done());
+  EXPECT_EQ(end, Exponential_Backoff_Iterator(3, 0, 60, false));
+
+  Exponential_Backoff_Iterator a(2, 3, 60, false);
+  Exponential_Backoff_Iterator b = a;
+  EXPECT_EQ(a, b);
+  ++a;
+  EXPECT_NE(a, b);
+  EXPECT_NE(a, end);
+  EXPECT_EQ(4u, *a);
+  EXPECT_EQ(6u, a.cumulation());
+  Exponential_Backoff_Iterator old = a++;
+  EXPECT_EQ(4u, *old);
+  EXPECT_EQ(8u, *a);
+  ++a;
+  EXPECT_EQ(end, a);
+  ++a;  // stays at the end
+  EXPECT_EQ(end, a);
+
+  Exponential_Backoff_Iterator restarted = a;
+  restarted.init(5, 1, 60, false);
+  EXPECT_EQ(5u, *restarted);
+  EXPECT_NE(end, restarted);
+}
+
+TEST(Exponential_Backoff_Iterator, JitterStaysWithinBoundsAndCopiesAgree) {
+  for (int run = 0; run < 50; ++run) {
+    Exponential_Backoff_Iterator it(2, 12, 60, true);
+    const std::vector<unsigned int> jittered = values(it);
+    EXPECT_EQ(jittered, values(it));  // multi-pass: a copy sees the same extras
+    const std::vector<unsigned int> plain = values(Exponential_Backoff_Iterator(2, 12, 60, false));
+    ASSERT_EQ(plain.size(), jittered.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+      EXPECT_GE(jittered[i], plain[i]);
+      EXPECT_LE(jittered[i], std::min(2 * plain[i], 60u));
+    }
+  }
+  EXPECT_EQ(std::vector<unsigned int>(4, 1u), values(Exponential_Backoff_Iterator(0, 4, 1, true)));
+}
+
+}  // namespace

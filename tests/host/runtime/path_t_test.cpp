@@ -1,0 +1,62 @@
+#include "runtime/path_t.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(Path_T, JoinsWithExactlyOneSeparator) {
+  struct Case {
+    const char* dir;
+    const char* name;
+    char sep;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"host-1", "def-2", '/', "host-1/def-2"},
+      {"host-1/", "def-2", '/', "host-1/def-2"},
+      {"host-1", "/def-2", '/', "host-1/def-2"},
+      {"host-1/", "//def-2", '/', "host-1/def-2"},
+      {"/", "def", '/', "/def"},
+      {"", "def", '/', "def"},
+      {nullptr, "/def", '/', "/def"},
+      {"dir", nullptr, '/', "dir"},
+      {"dir", "", '/', "dir"},
+      {"C:", "x", '\\', "C:\\x"},
+      {"a/", "b", '\\', "a/\\b"},
+  };
+  for (const Case& c : cases) {
+    const yolt::Path_T<char> p(c.dir, c.name, c.sep, false);
+    EXPECT_EQ(c.expected, p.str()) << (c.dir ? c.dir : "null") << " + " << (c.name ? c.name : "null");
+    EXPECT_STREQ(c.expected, p.c_str());
+    EXPECT_FALSE(p.expanded());
+  }
+}
+
+TEST(Path_T, ExpandsEnvironmentVariablesOnlyWhenAsked) {
+  setenv("PATH_T_TEST_HOME", "/srv/q3", 1);
+  unsetenv("PATH_T_TEST_UNSET");
+  struct Case {
+    const char* dir;
+    const char* name;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"$PATH_T_TEST_HOME", "x", "/srv/q3/x"},
+      {"${PATH_T_TEST_HOME}pool", "x", "/srv/q3pool/x"},
+      {"$PATH_T_TEST_UNSET/a", "x", "/a/x"},
+      {"cost$", "x", "cost$/x"},
+      {"${PATH_T_TEST_HOME", "x", "${PATH_T_TEST_HOME/x"},
+      {"$-", "x", "$-/x"},
+  };
+  for (const Case& c : cases) {
+    const yolt::Path_T<char> p(c.dir, c.name, '/', true);
+    EXPECT_EQ(c.expected, p.str()) << c.dir;
+    EXPECT_TRUE(p.expanded());
+  }
+  EXPECT_EQ("$PATH_T_TEST_HOME/x", yolt::Path_T<char>("$PATH_T_TEST_HOME", "x").str());
+  unsetenv("PATH_T_TEST_HOME");
+}
+
+}  // namespace

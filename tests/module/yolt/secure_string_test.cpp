@@ -1,0 +1,149 @@
+#include "yolt/secure_string.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+// This binary replaces the global (unaligned) operator new and delete with plain
+// malloc/free, so that a test can look at each block the moment it is released. Outside a
+// Block_Watch nothing is recorded or checked. The compiler cannot know that this
+// operator delete pairs free() with the malloc() of this operator new.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+struct Release_Counts {
+  std::size_t wiped = 0;  // watched blocks that were all zero when released
+  std::size_t dirty = 0;  // watched blocks that still held data
+};
+
+struct Watched_Block {
+  void* p;
+  std::size_t n;
+};
+
+constexpr std::size_t MAX_WATCHED = 64;
+thread_local Release_Counts* watch_counts = nullptr;
+thread_local Watched_Block watched[MAX_WATCHED];
+thread_local std::size_t watched_count = 0;
+
+void remember(void* p, std::size_t n) {
+  if (watch_counts == nullptr || watched_count == MAX_WATCHED) return;
+  watched[watched_count++] = {p, n};
+}
+
+void inspect(void* p) {
+  if (watch_counts == nullptr || p == nullptr) return;
+  for (std::size_t i = 0; i < watched_count; ++i) {
+    if (watched[i].p != p) continue;
+    const unsigned char* bytes = static_cast<const unsigned char*>(p);
+    bool zero = true;
+    for (std::size_t k = 0; k < watched[i].n; ++k) zero = zero && bytes[k] == 0;
+    ++(zero ? watch_counts->wiped : watch_counts->dirty);
+    watched[i] = watched[--watched_count];
+    return;
+  }
+}
+
+void* allocate(std::size_t n) noexcept {
+  void* p = std::malloc(n != 0 ? n : 1);
+  if (p != nullptr) remember(p, n);
+  return p;
+}
+
+void release(void* p) noexcept {
+  inspect(p);
+  std::free(p);
+}
+
+// While it lives, the blocks this thread allocates are checked when they are released.
+class Block_Watch {
+ public:
+  explicit Block_Watch(Release_Counts& counts) {
+    watched_count = 0;
+    watch_counts = &counts;
+  }
+  ~Block_Watch() { watch_counts = nullptr; }
+};
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+  if (void* p = allocate(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) {
+  if (void* p = allocate(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+
+namespace {
+
+const char SECRET[] = "AKIA-this-is-a-long-secret-access-key";
+
+template <typename String>
+Release_Counts grow_and_drop() {
+  Release_Counts counts;
+  {
+    Block_Watch watch(counts);
+    String s(SECRET);
+    for (int i = 0; i < 300; ++i) s.push_back(static_cast<char>('a' + i % 26));
+  }
+  return counts;
+}
+
+TEST(Secure_String, EveryAbandonedAndFinalBlockIsWipedBeforeRelease) {
+  // 37 characters growing to 337 abandon at least three heap blocks on the way, then
+  // release the last one.
+  const Release_Counts secure = grow_and_drop<secure_string>();
+  EXPECT_GE(secure.wiped, 4u);
+  EXPECT_EQ(0u, secure.dirty);
+
+  // The probe itself sees data left behind by an ordinary string.
+  const Release_Counts plain = grow_and_drop<std::string>();
+  EXPECT_GE(plain.dirty, 4u);
+}
+
+TEST(Secure_String, CopiesAndReassignmentsWipeTheirBlocksToo) {
+  Release_Counts counts;
+  {
+    Block_Watch watch(counts);
+    secure_string a(SECRET);
+    secure_string b = a;
+    b = secure_string(200, 'k');  // b's first block is released here
+    a.clear();
+    a.shrink_to_fit();  // back to the inline buffer: the heap block goes
+  }
+  EXPECT_GE(counts.wiped, 3u);
+  EXPECT_EQ(0u, counts.dirty);
+}
+
+TEST(Secure_Allocator, RebindsToASecureAllocatorAndCompareEqual) {
+  using Rebound = std::allocator_traits<secure_allocator<char>>::rebind_alloc<int>;
+  static_assert(std::is_same<Rebound, secure_allocator<int>>::value,
+                "containers of other element types must stay secure");
+  const secure_allocator<int> from_char{secure_allocator<char>()};
+  EXPECT_TRUE(from_char == secure_allocator<char>());
+  EXPECT_FALSE(from_char != secure_allocator<char>());
+
+  Release_Counts counts;
+  {
+    Block_Watch watch(counts);
+    std::vector<int, Rebound> keys(100, 0x5a5a5a5a);
+  }
+  EXPECT_EQ(1u, counts.wiped);
+  EXPECT_EQ(0u, counts.dirty);
+}
+
+}  // namespace
