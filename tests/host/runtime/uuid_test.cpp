@@ -1,0 +1,54 @@
+#include "runtime/uuid.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+TEST(Uuid, RandomUuidsRoundTripThroughText) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    unsigned char bin[16];
+    ASSERT_EQ(uuid_binary(bin), 0);
+    EXPECT_EQ(bin[6] >> 4, 4);        // version 4
+    EXPECT_EQ(bin[8] & 0xC0, 0x80);   // RFC 4122 variant
+    const std::string text = uuid_binary_to_string(bin);
+    ASSERT_EQ(text.size(), 36u);
+    unsigned char back[16];
+    ASSERT_TRUE(uuid_string_to_binary(text.c_str(), back));
+    EXPECT_EQ(std::memcmp(bin, back, 16), 0);
+    seen.insert(text);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(Uuid, TextForms) {
+  unsigned char bin[16];
+  ASSERT_TRUE(uuid_string_to_binary("0123ABCD-ef01-4567-89aB-cdef01234567", bin));
+  EXPECT_EQ(uuid_binary_to_string(bin), "0123abcd-ef01-4567-89ab-cdef01234567");
+}
+
+TEST(Uuid, BadTextLeavesTheOutputAlone) {
+  const char* bad[] = {
+      nullptr,
+      "",
+      "0123abcd-ef01-4567-89ab-cdef0123456",    // short
+      "0123abcd-ef01-4567-89ab-cdef012345678",  // long
+      "0123abcdef01456789abcdef0123456701234",  // no hyphens
+      "0123abcd_ef01-4567-89ab-cdef01234567",   // wrong separator
+      "0123abcd-ef01-4567-89ab-cdef0123456g",   // not hex
+      "0123abc-def01-4567-89ab-cdef01234567",   // hyphen misplaced
+      "{123abcd-ef01-4567-89ab-cdef0123456}",
+  };
+  for (const char* text : bad) {
+    unsigned char out[16];
+    std::memset(out, 0xA5, sizeof out);
+    EXPECT_FALSE(uuid_string_to_binary(text, out)) << (text ? text : "(null)");
+    for (unsigned char b : out) EXPECT_EQ(b, 0xA5);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "yolt/posix_time_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+TEST(POSIX_Time_Format, FormatsInUtc) {
+  const time_t t = 1714564800;  // 2024-05-01 12:00:00 UTC
+  EXPECT_STREQ((POSIX_Time_Format<32, false>(t, "%Y-%m-%d %H:%M:%S").c_str()),
+               "2024-05-01 12:00:00");
+  EXPECT_STREQ((POSIX_Time_Format<32, false>(t, "%Y%m%d%H%M%S").c_str()), "20240501120000");
+  EXPECT_STREQ((POSIX_Time_Format<32, false>(0, "%Y-%m-%d").c_str()), "1970-01-01");
+}
+
+TEST(POSIX_Time_Format, LocalTimeFollowsTheZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TZ", "UTC-2", 1);  // two hours east of UTC
+  ::tzset();
+  EXPECT_STREQ((POSIX_Time_Format<16, true>(1714564800, "%Y%m%d_%H%M%S").c_str()),
+               "20240501_140000");
+  if (old != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
+TEST(POSIX_Time_Format, FailuresGiveEmptyText) {
+  EXPECT_STREQ((POSIX_Time_Format<32, false>(1714564800, nullptr).c_str()), "");
+  // "20240501_140000" plus one character does not fit in 16.
+  EXPECT_STREQ((POSIX_Time_Format<16, false>(1714564800, "%Y%m%d_%H%M%S_x").c_str()), "");
+  // 15 characters and the terminator fill the buffer exactly.
+  EXPECT_STREQ((POSIX_Time_Format<16, false>(1714564800, "%Y%m%d_%H%M%S").c_str()),
+               "20240501_120000");
+}
+
+}  // namespace
