@@ -90,7 +90,8 @@ quillon3_component(mod_yolt        DIRS module/yolt     DEPS host_runtime host_j
 quillon3_component(mod_json_spirit DIRS module/json_spirit DEPS mod_yolt host_json ${MOD_BASE})
 quillon3_component(mod_records     DIRS module/backup_set/common module/client_io
                                         module/models/database/sql/printers
-                                   DEPS mod_yolt mod_json_spirit host_pool host_catalog)
+                                   DEPS mod_yolt mod_json_spirit host_pool host_catalog
+                                        host_identity host_job_engine host_runtime)
 quillon3_component(mod_job         DIRS module/job module/job_def
                                    DEPS mod_yolt mod_json_spirit host_job_engine)
 quillon3_component(mod_task        DIRS module/models/task module/models/task/details

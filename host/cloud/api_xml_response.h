@@ -1,0 +1,42 @@
+// Base of every XML response parser of the cloud client. The host feeds an answer body
+// through ACEXML and the parser receives the content events (startElement, characters,
+// endElement) in document order; it overrides only those. Feeding guarantees:
+//   - a UTF-8 byte-order mark and a missing XML declaration are tolerated;
+//   - a document with a DOCTYPE is refused before any event is delivered;
+//   - adjacent text (character data, entity and character references, CDATA sections)
+//     inside one element arrives as ONE characters() event, never split; whitespace-only
+//     text between elements is delivered too, like any other text;
+//   - `localName` is the name without any namespace prefix;
+//   - a fatal syntax error stops the events and the body is not accepted.
+#ifndef HOST_CLOUD_API_XML_RESPONSE_H
+#define HOST_CLOUD_API_XML_RESPONSE_H
+
+#include "cloud/api_response.h"
+
+#include <ACEXML/common/DefaultHandler.h>
+
+#include <string>
+
+namespace cloud {
+
+class API_XML_Response : public API_Response_Base, public ACEXML_DefaultHandler {
+ public:
+  // `action` names the request this parser reads the answer of (null is taken as "").
+  explicit API_XML_Response(const char* action);
+  ~API_XML_Response() override;
+
+  const std::string& action() const { return action_; }
+
+  // Parses `data` (not necessarily NUL-terminated; a NUL byte inside makes it
+  // unacceptable) and delivers the content events as described above. Returns true
+  // when the whole document parsed. Also records whether it was an error document.
+  bool handle_body(const char* data, size_t length) override;
+  bool handle_body(const std::string& body) { return handle_body(body.data(), body.size()); }
+
+ private:
+  std::string action_;
+};
+
+}  // namespace cloud
+
+#endif  // HOST_CLOUD_API_XML_RESPONSE_H

@@ -1,0 +1,161 @@
+#include "identity/host_manager.h"
+
+#include "identity/rsa_codec.h"
+#include "json/json_dump.h"
+#include "json/json_load.h"
+#include "runtime/host_home.h"
+#include "runtime/secure_memset.h"
+
+#include <ace/Log_Msg.h>
+#include <openssl/rand.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+const char IDENTITY_FILE[] = "identity.json";
+const char PRIVATE_KEY_FILE[] = "keys/rsa_private.pem";
+const char PUBLIC_KEY_FILE[] = "keys/rsa_public.pem";
+
+// Reads a whole file straight into `out` (a wiping string for keys, so no copy of the
+// key is left in other buffers).
+template <typename String>
+bool read_file(const std::string& path, String& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out.clear();
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  secure_memset(buf, 0, sizeof buf);
+  ::close(fd);
+  return n == 0;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool make_dir(const std::string& path, mode_t mode) {
+  return ::mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
+}
+
+// Writes a new file with `mode` (never replaces an existing one) and syncs it.
+bool write_new_file(const std::string& path, const char* data, size_t length, mode_t mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(fd, data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = done == length && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+std::string random_hex(size_t bytes) {
+  static const char HEX[] = "0123456789abcdef";
+  std::string raw(bytes, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(&raw[0]), static_cast<int>(bytes)) != 1)
+    return std::string();
+  std::string out;
+  for (unsigned char c : raw) {
+    out += HEX[c >> 4];
+    out += HEX[c & 0x0f];
+  }
+  return out;
+}
+
+}  // namespace
+
+Host_Manager& Host_Manager::instance() {
+  static Host_Manager manager;
+  return manager;
+}
+
+Host_Manager::Host_Manager() { reload(); }
+
+bool Host_Manager::reload() {
+  const std::string home = host_home();
+  name_.clear();
+  access_key_.clear();
+  node_access_key_.clear();
+  on_backupd_ = false;
+  websocket_options_ = WebSocket_Options();
+  rsa_prvkey_.clear();
+  rsa_pubkey_.clear();
+
+  bool identity_read = false;
+  std::string text;
+  json_spirit::Value identity;
+  if (read_file(home + "/" + IDENTITY_FILE, text) && JSON_Load(text, identity) &&
+      identity.type() == json_spirit::obj_type) {
+    const json_spirit::Object& obj = identity.get_obj();
+    json_spirit::object_get(obj, "name", name_);
+    json_spirit::object_get(obj, "access_key", access_key_);
+    json_spirit::object_get(obj, "node_access_key", node_access_key_);
+    json_spirit::object_get(obj, "on_backupd", on_backupd_);
+    json_spirit::Object backupd;
+    if (json_spirit::object_get(obj, "backupd", backupd)) {
+      std::string host;
+      int port = 0;
+      bool ssl = false;
+      json_spirit::object_get(backupd, "host", host);
+      json_spirit::object_get(backupd, "port", port);
+      json_spirit::object_get(backupd, "ssl", ssl);
+      if (port < 0 || port > 65535) port = 0;
+      websocket_options_ = WebSocket_Options(host, static_cast<uint16_t>(port), ssl);
+    }
+    identity_read = true;
+  } else {
+    ACE_ERROR((LM_WARNING, "Host identity %C/%C is missing or not a JSON object.\n", home.c_str(),
+               IDENTITY_FILE));
+  }
+  const bool key_read = read_file(home + "/" + PRIVATE_KEY_FILE, rsa_prvkey_);
+  if (!key_read) {
+    rsa_prvkey_.clear();
+    ACE_ERROR(
+        (LM_WARNING, "Host private key %C/%C cannot be read.\n", home.c_str(), PRIVATE_KEY_FILE));
+  }
+  if (!read_file(home + "/" + PUBLIC_KEY_FILE, rsa_pubkey_)) rsa_pubkey_.clear();
+  return identity_read && key_read;
+}
+
+bool Host_Manager::initialise_home(const std::string& home, const std::string& name, int bits) {
+  if (!make_dir(home, 0755) || !make_dir(home + "/keys", 0700)) return false;
+  const std::string identity_path = home + "/" + IDENTITY_FILE;
+  if (!file_exists(identity_path)) {
+    json_spirit::Object identity;
+    identity["name"] = name;
+    identity["access_key"] = random_hex(20);
+    identity["node_access_key"] = random_hex(20);
+    identity["on_backupd"] = false;
+    const std::string text = JSON_Dump(identity, true) + "\n";
+    if (!write_new_file(identity_path, text.data(), text.size(), 0644)) return false;
+  }
+  const std::string private_path = home + "/" + PRIVATE_KEY_FILE;
+  if (file_exists(private_path)) return true;
+  secure_string private_pem;
+  std::string public_pem;
+  if (!generate_rsa_key_pair(bits, private_pem, public_pem)) return false;
+  const std::string public_path = home + "/" + PUBLIC_KEY_FILE;
+  std::remove(public_path.c_str());
+  return write_new_file(private_path, private_pem.data(), private_pem.size(), 0600) &&
+         write_new_file(public_path, public_pem.data(), public_pem.size(), 0644);
+}
+
+const WebSocket_Options& WebSocket_Options::instance() {
+  return Host_Manager::instance().websocket_options();
+}

@@ -1,0 +1,157 @@
+#include "jsonrpc/tavrocloud_accounts.h"
+
+#include "json/json_dump.h"
+#include "json/json_load.h"
+#include "runtime/host_home.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+
+namespace tavrocloud_accounts {
+
+const char* const QUERY_METHOD = "tavrocloud.query";
+
+namespace {
+
+// Serialises read-modify-write cycles of this process on the store.
+std::mutex store_mutex;
+
+void set_error(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+// 1: read, 0: no such file, -1: error.
+int read_whole_file(const std::string& path, std::string& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  out.clear();
+  char buf[8192];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return n == 0 ? 1 : -1;
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the store: a temporary file beside it, synced, then renamed over it.
+bool write_store(const json_spirit::Object& accounts, std::string* error) {
+  const std::string path = accounts_path();
+  const std::string temp = path + ".tmp";
+  const std::string text = JSON_Dump(accounts, true) + "\n";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    set_error(error, "cannot create " + temp);
+    return false;
+  }
+  const bool written = write_all(fd, text) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    set_error(error, "cannot write " + path);
+    return false;
+  }
+  return true;
+}
+
+bool load_locked(json_spirit::Object& accounts, std::string* error) {
+  const std::string path = accounts_path();
+  std::string text;
+  const int rc = read_whole_file(path, text);
+  if (rc == 0) {
+    accounts.clear();
+    return true;
+  }
+  if (rc < 0) {
+    set_error(error, "cannot read " + path);
+    return false;
+  }
+  json_spirit::Value value;
+  if (!JSON_Load(text, value) || value.type() != json_spirit::obj_type) {
+    set_error(error, path + " is not a JSON object");
+    return false;
+  }
+  accounts = value.get_obj();
+  return true;
+}
+
+}  // namespace
+
+std::string accounts_path() { return host_home() + "/accounts.json"; }
+
+bool load_accounts(json_spirit::Object& accounts, std::string* error) {
+  std::lock_guard<std::mutex> lock(store_mutex);
+  return load_locked(accounts, error);
+}
+
+bool store_account(const std::string& uuid, const json_spirit::Object& account,
+                   std::string* error) {
+  std::lock_guard<std::mutex> lock(store_mutex);
+  json_spirit::Object accounts;
+  if (!load_locked(accounts, error)) return false;
+  accounts[uuid] = account;
+  return write_store(accounts, error);
+}
+
+bool remove_account(const std::string& uuid, std::string* error) {
+  std::lock_guard<std::mutex> lock(store_mutex);
+  json_spirit::Object accounts;
+  if (!load_locked(accounts, error)) return false;
+  if (accounts.erase(uuid) == 0) {
+    set_error(error, "no such account");
+    return false;
+  }
+  return write_store(accounts, error);
+}
+
+bool query_method(const json_spirit::Value& params, json_spirit::Value& result,
+                  JSON_RPC_Error& error) {
+  const std::string* uuid = params.type() == json_spirit::obj_type
+                                ? json_spirit::object_get_str(params.get_obj(), "uuid")
+                                : nullptr;
+  if (uuid == nullptr) {
+    error.code = JSON_RPC_E_INVALID_PARAMS;
+    error.message = "params must be an object with a string \"uuid\"";
+    return false;
+  }
+  json_spirit::Object accounts;
+  std::string why;
+  if (!load_accounts(accounts, &why)) {
+    error.code = JSON_RPC_E_INTERNAL_ERROR;
+    error.message = why;
+    return false;
+  }
+  auto it = accounts.find(*uuid);
+  if (it == accounts.end()) {
+    error.code = JSON_RPC_E_INVALID_PARAMS;
+    error.message = "no such account: " + *uuid;
+    return false;
+  }
+  if (it->second.type() != json_spirit::obj_type) {
+    error.code = JSON_RPC_E_INTERNAL_ERROR;
+    error.message = "stored account " + *uuid + " is not an object";
+    return false;
+  }
+  result = it->second;
+  return true;
+}
+
+}  // namespace tavrocloud_accounts

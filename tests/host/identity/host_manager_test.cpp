@@ -1,0 +1,121 @@
+// The host identity as read from a host home: a fresh home made by initialise_home, a
+// hand-written identity, and a home with nothing in it.
+#include "identity/host_manager.h"
+
+#include "identity/rsa_codec.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+class Host_Home : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/host_manager_test_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    home_ = dir;
+    const char* old = std::getenv("QUILLON3_ROOT");
+    had_root_ = old != nullptr;
+    if (had_root_) old_root_ = old;
+    ::setenv("QUILLON3_ROOT", home_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (had_root_)
+      ::setenv("QUILLON3_ROOT", old_root_.c_str(), 1);
+    else
+      ::unsetenv("QUILLON3_ROOT");
+    test::Log_Capture quiet;  // the real home is usually absent here
+    Host_Manager::instance().reload();
+    std::system(("rm -rf '" + home_ + "'").c_str());
+  }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(home_ + "/" + name) << text;
+  }
+  mode_t mode_of(const std::string& name) {
+    struct stat st {};
+    ::stat((home_ + "/" + name).c_str(), &st);
+    return st.st_mode & 0777;
+  }
+
+  std::string home_;
+  bool had_root_ = false;
+  std::string old_root_;
+};
+
+TEST_F(Host_Home, InitialisedHomeIsReadBack) {
+  test::Log_Capture log;
+  ASSERT_TRUE(Host_Manager::initialise_home(home_, "backup-host-1", 2048));
+  EXPECT_EQ(mode_of("keys/rsa_private.pem"), 0600u);
+  EXPECT_EQ(mode_of("keys"), 0700u);
+
+  Host_Manager& host = Host_Manager::instance();
+  ASSERT_TRUE(host.reload());
+  EXPECT_EQ(host.name(), "backup-host-1");
+  EXPECT_EQ(host.access_key().size(), 40u);
+  EXPECT_NE(host.access_key(), host.node_access_key());
+  EXPECT_FALSE(host.on_backupd());
+
+  // The stored pair belongs together: what the public key locks, the private key opens.
+  RSA_Encoder encoder("k", 1, host.rsa_pubkey().data(), host.rsa_pubkey().size(), true,
+                      RSA_CODEC_OAEP_SHA256);
+  ASSERT_TRUE(encoder);
+  RSA_Decoder decoder(encoder.get(), encoder.length(), host.rsa_prvkey().data(),
+                      host.rsa_prvkey().size(), true, RSA_CODEC_OAEP_SHA256);
+  ASSERT_TRUE(decoder);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(decoder.get()), decoder.length()), "k");
+  EXPECT_EQ(log.text().find("PRIVATE KEY"), std::string::npos);
+
+  // A second initialisation keeps the existing identity and keys.
+  const std::string access = host.access_key();
+  const secure_string key = host.rsa_prvkey();
+  ASSERT_TRUE(Host_Manager::initialise_home(home_, "other-name", 2048));
+  ASSERT_TRUE(host.reload());
+  EXPECT_EQ(host.name(), "backup-host-1");
+  EXPECT_EQ(host.access_key(), access);
+  EXPECT_EQ(host.rsa_prvkey(), key);
+}
+
+TEST_F(Host_Home, IdentityFileFieldsAndBackupServer) {
+  ::mkdir((home_ + "/keys").c_str(), 0700);
+  write("keys/rsa_private.pem", "PEM");
+  write("identity.json",
+        "{\"name\": \"h\", \"access_key\": \"a\", \"node_access_key\": \"n\", \"on_backupd\": true,"
+        " \"backupd\": {\"host\": \"10.1.1.1\", \"port\": 8443, \"ssl\": true}}");
+  Host_Manager& host = Host_Manager::instance();
+  ASSERT_TRUE(host.reload());
+  EXPECT_EQ(host.name(), "h");
+  EXPECT_EQ(host.node_access_key(), "n");
+  EXPECT_TRUE(host.on_backupd());
+  EXPECT_EQ(host.rsa_prvkey(), "PEM");
+  EXPECT_EQ(WebSocket_Options::instance().host(), "10.1.1.1");
+  EXPECT_EQ(WebSocket_Options::instance().port(), 8443);
+  EXPECT_TRUE(WebSocket_Options::instance().ssl());
+
+  // An out-of-range port is no port at all, never a wrapped one.
+  write("identity.json", "{\"backupd\": {\"host\": \"x\", \"port\": 70000}}");
+  ASSERT_TRUE(host.reload());
+  EXPECT_EQ(host.websocket_options().port(), 0);
+  EXPECT_EQ(host.name(), "");
+}
+
+TEST_F(Host_Home, EmptyHomeLeavesEverythingEmpty) {
+  test::Log_Capture log;
+  Host_Manager& host = Host_Manager::instance();
+  EXPECT_FALSE(host.reload());
+  EXPECT_TRUE(host.rsa_prvkey().empty());
+  EXPECT_TRUE(host.access_key().empty());
+  EXPECT_EQ(host.websocket_options().host(), "");
+  EXPECT_TRUE(log.contains("identity.json", LM_WARNING));
+  write("identity.json", "[1, 2]");
+  EXPECT_FALSE(host.reload());
+}
+
+}  // namespace
