@@ -202,7 +202,7 @@ foreach(rel IN LISTS test_dirs)
   target_link_libraries(${exe} PRIVATE test_support GTest::gtest_main)
   set(label unit)
   if(rel IN_LIST THREADED_TEST_DIRS)
-    set(label "unit;threads")
+    set(label threads)
     add_dependencies(threaded_tests ${exe})
   endif()
   if(rel MATCHES "^e2e")
@@ -218,7 +218,7 @@ foreach(rel IN LISTS test_dirs)
     target_link_libraries(${exe} PRIVATE ${comp} ${hosts})
   endif()
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS ${label}
+                       PROPERTIES LABELS "${label}"
                        ENVIRONMENT "QUILLON3_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
 

@@ -1,0 +1,158 @@
+// Adapts an executor class to the host's job: start runs the executor on a detached job
+// thread; abort, remove, update, rollback and on-demand set-up each construct a
+// short-lived executor for one operation. The job object itself keeps no executor.
+#ifndef JOB_DEFAULT_JOB_T_H
+#define JOB_DEFAULT_JOB_T_H
+
+#include "job_engine/job.h"
+#include "job_engine/job_definition.h"
+#include "job_engine/job_schedule.h"
+#include "job_engine/job_types.h"
+#include "runtime/uuid.h"
+#include "yolt/check.h"
+#include "yolt/memory.h"
+#include "yolt/thread_helper.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_Thread.h>
+#include <ace/Thread_Manager.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+
+// Executor: a Job_Executor_T subclass constructible from Job&.
+template <typename Executor>
+class Default_Job_T : public Job {
+ public:
+  explicit Default_Job_T(Job_Definition_var def) : Job(def), thr_id_(ACE_OS::NULL_thread) {}
+  ~Default_Job_T() override {}
+
+  int handle_exception(ACE_HANDLE) override { return 0; }
+
+ protected:
+  // Thread flags of the job and rollback threads: detached (0x40), own LWP (0x2).
+  static constexpr long thread_flags = 0x400042;
+
+  // What the job thread is given: this job, held for the whole run, and a copy of the
+  // start command's options.
+  struct Run_Options {
+    Job_var hold;
+    void* job = nullptr;
+    Action_Options opts;
+  };
+
+  // Spawns the detached job thread; 0, or -1 when it could not be started.
+  int start_i(const Action_Options* opts) override {
+    std::unique_ptr<Run_Options> opt = make_unique_nothrow<Run_Options>();
+    YOLT_CHECK_NULL(opt, -1);
+    opt->hold = Job_var(this);
+    opt->job = this;
+    if (opts != nullptr) opt->opts = *opts;
+    const int rc = ACE_Thread_Manager::instance()->spawn(&Default_Job_T::run, opt.get(),
+                                                         thread_flags, &thr_id_, nullptr,
+                                                         ACE_DEFAULT_THREAD_PRIORITY, -1);
+    if (rc < 0) return -1;
+    opt.release();  // the thread owns it now
+    return 0;
+  }
+
+  int stop_i(const Action_Options*) override { return -1; }
+  int resume_i(const Action_Options*) override { return -1; }
+
+  // Asks the run to cancel: state cancelling, and the job thread marked cancelled in the
+  // thread manager (nothing is interrupted). The state setter's result.
+  int abort_i(const Action_Options*) override {
+    const int rc = this->state_i(JOB_STATE_CANCELING);
+    ACE_Thread_Manager::instance()->cancel(thr_id_, 0);
+    return rc;
+  }
+
+  // Undoes every on-demand set-up, then the executor's removal; 0 whatever they return.
+  int remove_i(bool, const Action_Options*) override {
+    const Job_Definition_var def = this->definition();
+    for (const Job_Schedule_var& schedule : def->schedules()) {
+      if (schedule && schedule->type() == Job_Schedule::TYPE_ONDEMAND) {
+        Executor executor(*this);
+        executor.remove_ondemand();
+      }
+    }
+    Executor executor(*this);
+    executor.remove();
+    return 0;
+  }
+
+  int update_i(Job_Definition_var def) override {
+    Executor executor(*this);
+    executor.update(def);
+    return 0;
+  }
+
+  // Runs the executor's rollback on a detached thread, which holds this job until it
+  // ends; 0 once the thread runs, -1 when it could not be started.
+  int rollback_i() override {
+    Thread_Helper helper(thread_flags, ACE_DEFAULT_THREAD_PRIORITY);
+    const Job_var hold(this);
+    const int rc = helper.spawn([hold] { static_cast<Default_Job_T*>(hold.get())->run_rollback(); });
+    return rc < 0 ? -1 : 0;
+  }
+
+  int setup_ondemand_i() override {
+    Executor executor(*this);
+    return executor.setup_ondemand() ? 0 : -1;
+  }
+
+  // The job thread's body: announce the thread, record the definition's uid, run the
+  // executor once, complete.
+  ACE_THR_FUNC_RETURN run_i(const Action_Options* opts) override {
+    this->set_job_thread();
+    write_uid();
+    run_executor(opts);
+    this->complete();
+    return 0;
+  }
+
+  // The job thread's entry; `arg` is the Run_Options, which the thread owns.
+  static ACE_THR_FUNC_RETURN run(void* arg) {
+    std::unique_ptr<Run_Options> opt(static_cast<Run_Options*>(arg));
+    Default_Job_T* const job = static_cast<Default_Job_T*>(opt->job);
+    return job->run_i(opt->opts.empty() ? nullptr : &opt->opts);
+  }
+
+  ACE_THR_FUNC_RETURN run_rollback() {
+    Executor executor(*this);
+    executor.rollback();
+    return 0;
+  }
+
+  ACE_thread_t thr_id_;
+
+ private:
+  // The uid as 16 raw bytes; a uid that is not UUID text leaves the field zeroed.
+  void write_uid() {
+    unsigned char uid[16] = {};
+    const Job_Definition_var def = this->definition();
+    if (!uuid_string_to_binary(def->uid().c_str(), uid))
+      ACE_ERROR((LM_WARNING, "Job %s: uid \"%s\" is not a UUID.\n", def->id().c_str(),
+                 def->uid().c_str()));
+    std::memcpy(this->activity().uid, uid, sizeof uid);
+  }
+
+  // An exception must not leave the job thread: it is logged and the run fails.
+  void run_executor(const Action_Options* opts) {
+    try {
+      Executor executor(*this);
+      executor.execute(opts);
+      return;
+    } catch (const std::exception& e) {
+      ACE_ERROR((LM_ERROR, "Job %s: the run ended with an exception: %s\n",
+                 this->definition()->id().c_str(), e.what()));
+    } catch (...) {
+      ACE_ERROR((LM_ERROR, "Job %s: the run ended with an unknown exception.\n",
+                 this->definition()->id().c_str()));
+    }
+    this->state(JOB_STATE_ERROR);
+  }
+};
+
+#endif  // JOB_DEFAULT_JOB_T_H

@@ -1,0 +1,76 @@
+#include "job_engine/execute_script.h"
+
+#include "support/log_capture.h"
+
+#include <ace/Log_Record.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Line_Collector : public ACE_Log_Msg_Callback {
+ public:
+  void log(ACE_Log_Record& record) override {
+    lines.emplace_back(record.msg_data());
+    priorities.push_back(record.type());
+  }
+  std::vector<std::string> lines;
+  std::vector<unsigned long> priorities;
+};
+
+TEST(Execute_Script, ResultFollowsTheExitStatus) {
+  struct Case {
+    const char* script;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"true", true},
+      {"exit 0", true},
+      {"false", false},
+      {"exit 3", false},
+      {"kill -9 $$", false},
+      {"no-such-command-here-1234", false},
+      {"test \"$(cat)\" = \"\"", true},  // stdin is empty
+  };
+  test::Log_Capture log;
+  for (const Case& c : cases) EXPECT_EQ(execute_script(c.script, false, nullptr), c.ok) << c.script;
+  EXPECT_TRUE(log.contains("Job script exited with status 3.", LM_WARNING));
+  EXPECT_TRUE(log.contains("Job script was killed by signal 9.", LM_WARNING));
+}
+
+TEST(Execute_Script, EveryOutputLineReachesTheCallbackInOrder) {
+  Line_Collector out;
+  const std::string script =
+      "echo one; echo two >&2; printf 'three\\n\\nfour'; exit 0";
+  ASSERT_TRUE(execute_script(script, false, &out));
+  const std::vector<std::string> expected = {"one\n", "two\n", "three\n", "\n", "four\n"};
+  EXPECT_EQ(out.lines, expected);
+  for (unsigned long p : out.priorities) EXPECT_EQ(p, static_cast<unsigned long>(LM_INFO));
+}
+
+TEST(Execute_Script, LargeOutputDoesNotStallTheScript) {
+  Line_Collector out;
+  ASSERT_TRUE(execute_script("i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done",
+                             false, &out));
+  ASSERT_EQ(out.lines.size(), 20000u);
+  EXPECT_EQ(out.lines.back(), "line19999\n");
+}
+
+TEST(Execute_Script, FailureOutputStillReachesTheCallback) {
+  test::Log_Capture log;
+  Line_Collector out;
+  EXPECT_FALSE(execute_script("echo failing; exit 1", false, &out));
+  ASSERT_EQ(out.lines.size(), 1u);
+  EXPECT_EQ(out.lines[0], "failing\n");
+}
+
+TEST(Execute_Script, BackgroundRunsAreRefused) {
+  test::Log_Capture log;
+  EXPECT_FALSE(execute_script("true", true, nullptr));
+  EXPECT_TRUE(log.contains("Scripts cannot run in the background.", LM_ERROR));
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+#include "job_engine/job.h"
+#include "job_engine/job_activity.h"
+#include "job_engine/job_alert.h"
+#include "job_engine/job_event_handler.h"
+#include "job_engine/job_thread_helper.h"
+#include "job_engine/job_types.h"
+
+#include "host/job_engine/temp_home.h"
+#include "support/log_capture.h"
+
+#include <ace/Log_Msg.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+TEST_TEMP_HOME();
+
+namespace {
+
+Job_Definition_var make_def(const std::string& id) {
+  Job_Definition_var def(new Job_Definition);
+  def->set_id(id);
+  def->set_type(JOB_DEFINITION_BACKUP);
+  return def;
+}
+
+TEST(Job, ActivityRecordIsOneFileSharedWithEveryHandle) {
+  Job_var job(new Job(make_def("shared-1")));
+  job->activity().state = JOB_STATE_PAUSING;
+  job->activity().size = 77;
+
+  Job_Activity_Handle handle;
+  ASSERT_EQ(handle.open("shared-1", false, true, 0750), 0);
+  EXPECT_EQ(handle->state, JOB_STATE_PAUSING);
+  EXPECT_EQ(handle->size, 77u);
+  handle->state = JOB_STATE_CANCELING;
+  EXPECT_EQ(job->state(), JOB_STATE_CANCELING);
+  EXPECT_TRUE(std::filesystem::exists(test::Temp_Home_Environment::dir() +
+                                      "/jobd/act/job/shared-1"));
+
+  // A second job of the same definition sees the same record.
+  Job_var again(new Job(make_def("shared-1")));
+  EXPECT_EQ(again->state(), JOB_STATE_CANCELING);
+
+  test::Log_Capture log;
+  Job_Activity_Handle missing;
+  EXPECT_EQ(missing.open("no-such-definition", false, true, 0750), -1);
+}
+
+TEST(Job, WithoutAnIdTheRecordIsPrivate) {
+  test::Log_Capture log;
+  Job_var job(new Job(make_def("")));
+  EXPECT_TRUE(log.contains("no shared activity record", LM_ERROR));
+  EXPECT_EQ(job->state_i(JOB_STATE_RUNNING), 0);
+  EXPECT_EQ(job->state(), JOB_STATE_RUNNING);
+  EXPECT_EQ(job->sync(nullptr), 0);
+
+  Job_var no_def(new Job(Job_Definition_var()));
+  EXPECT_EQ(no_def->definition()->id(), "");
+}
+
+TEST(Job_Event_Handler, StartSetsRunningUnlessACommandIsPending) {
+  const std::pair<Job_State, Job_State> cases[] = {
+      {JOB_STATE_STARTING, JOB_STATE_RUNNING},   {JOB_STATE_NONE, JOB_STATE_RUNNING},
+      {JOB_STATE_COMPLETED, JOB_STATE_RUNNING},  {JOB_STATE_RUNNING, JOB_STATE_RUNNING},
+      {JOB_STATE_CANCELING, JOB_STATE_CANCELING}, {JOB_STATE_PAUSING, JOB_STATE_PAUSING},
+      {JOB_STATE_ABORTING, JOB_STATE_ABORTING},  {JOB_STATE_SWITCHING, JOB_STATE_SWITCHING},
+  };
+  Job_var job(new Job(make_def("events-start")));
+  Job_Event_Handler events(*job);
+  for (const auto& c : cases) {
+    job->activity().state = c.first;
+    job->activity().start_time = 0;
+    EXPECT_EQ(events.handle_start_job(), 0);
+    EXPECT_EQ(job->state(), c.second) << c.first;
+    EXPECT_NE(job->activity().start_time, 0);
+  }
+  EXPECT_EQ(job->events().size(), std::size(cases));
+  EXPECT_EQ(job->events().back().kind, Job_Event_Record::START);
+}
+
+TEST(Job_Event_Handler, ClosingEventsSetTheFinalStateAndEndTime) {
+  struct Case {
+    int (*send)(Job_Event_Handler&);
+    Job_Event_Record::Kind kind;
+    Job_State state;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {[](Job_Event_Handler& h) { return h.handle_success(); }, Job_Event_Record::SUCCESS,
+       JOB_STATE_COMPLETED, 0, ""},
+      {[](Job_Event_Handler& h) { return h.handle_paused(); }, Job_Event_Record::PAUSED,
+       JOB_STATE_PAUSED, 0, ""},
+      {[](Job_Event_Handler& h) { return h.handle_canceled(); }, Job_Event_Record::CANCELED,
+       JOB_STATE_CANCELED, 0, ""},
+      {[](Job_Event_Handler& h) { return h.handle_failure(-1, nullptr); },
+       Job_Event_Record::FAILURE, JOB_STATE_ERROR, -1, ""},
+      {[](Job_Event_Handler& h) { return h.handle_failure(5, "bad %s %d", "password", 7); },
+       Job_Event_Record::FAILURE, JOB_STATE_ERROR, 5, "bad password 7"},
+  };
+  for (const Case& c : cases) {
+    Job_var job(new Job(make_def("events-close")));
+    job->activity().state = JOB_STATE_RUNNING;
+    job->activity().last_run_time = 0;
+    Job_Event_Handler events(*job);
+    EXPECT_EQ(c.send(events), 0);
+    EXPECT_EQ(job->state(), c.state);
+    EXPECT_NE(job->activity().last_run_time, 0);
+    const auto recorded = job->events();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].kind, c.kind);
+    EXPECT_EQ(recorded[0].code, c.code);
+    EXPECT_EQ(recorded[0].message, c.message);
+  }
+}
+
+TEST(Job_Event_Handler, ProgressReportsAreRecordedUpToACap) {
+  Job_var job(new Job(make_def("events-progress")));
+  Job_Event_Handler events(*job);
+  VM_Job_Progress vm;
+  vm.uuid = "i-1";
+  vm.state = VM_Job_Progress::STATE_RUNNING;
+  for (size_t i = 0; i < Job::max_progress_records + 10; ++i)
+    EXPECT_EQ(events.handle_vm_progress({vm}, JOB_STATE_RUNNING, false), 0);
+  vm.state = VM_Job_Progress::STATE_COMPLETED;
+  EXPECT_EQ(events.handle_vm_progress({vm, vm}, JOB_STATE_CANCELING, true), 0);
+  EXPECT_EQ(job->progress_calls(), Job::max_progress_records + 11);
+  const auto kept = job->progress();
+  ASSERT_EQ(kept.size(), Job::max_progress_records);
+  EXPECT_TRUE(kept.back().final);
+  EXPECT_EQ(kept.back().state, JOB_STATE_CANCELING);
+  ASSERT_EQ(kept.back().progresses.size(), 2u);
+  EXPECT_EQ(kept.back().progresses[0].state, VM_Job_Progress::STATE_COMPLETED);
+}
+
+TEST(Job, AlertsAndResultsAreRecorded) {
+  test::Log_Capture log;
+  Job_var job(new Job(make_def("alerts")));
+  json_spirit::Array args{json_spirit::Value("i-1"), json_spirit::Value(3)};
+  EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 12, 0, json_spirit::Value(args), 1), 0);
+  EXPECT_EQ(write_job_alert(job.get(), 7, 13, 0, json_spirit::Value(), 1), 0);
+  EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, json_spirit::Value(), 1), -1);
+  const auto alerts = job->alerts();
+  ASSERT_EQ(alerts.size(), 2u);
+  EXPECT_EQ(alerts[0].level, 7);
+  EXPECT_EQ(alerts[0].id, 12u);
+  EXPECT_EQ(alerts[0].args, json_spirit::Value(args));
+  EXPECT_EQ(alerts[0].flag, 1);
+  EXPECT_TRUE(alerts[1].args.is_null());
+  EXPECT_TRUE(log.contains("Job alerts raised alert 12 (level 7): [\"i-1\",3]", LM_ERROR));
+
+  job->set_result("tavrocloud", json_spirit::Value(json_spirit::Array{}));
+  job->set_result("tavrocloud", json_spirit::Value("second"));
+  EXPECT_EQ(job->result().at("tavrocloud"), json_spirit::Value("second"));
+  Job_Result::Restore_Path_Entry entry;
+  entry.pool_uuid = "p-1";
+  job->append_result(std::move(entry));
+  ASSERT_EQ(job->restore_paths().size(), 1u);
+  EXPECT_EQ(job->restore_paths()[0].pool_uuid, "p-1");
+}
+
+// A job whose start neither spawns nor completes: the test plays the job thread.
+class Manual_Job : public Job {
+ public:
+  using Job::Job;
+  int start_result = 0;
+  int starts = 0;
+
+ protected:
+  int start_i(const Action_Options*) override {
+    ++starts;
+    return start_result;
+  }
+};
+
+TEST(Job, SecondStartIsRefusedWhileARunIsLive) {
+  test::Log_Capture log;
+  ACE_Intrusive_Auto_Ptr<Manual_Job> job(new Manual_Job(make_def("manual-start")));
+  job->activity().state = JOB_STATE_COMPLETED;
+  std::memset(job->activity().id, 0, 16);
+
+  ASSERT_EQ(job->start(), 0);
+  EXPECT_TRUE(job->live());
+  EXPECT_EQ(job->state(), JOB_STATE_STARTING);
+  const unsigned char zero[16] = {};
+  EXPECT_NE(std::memcmp(job->activity().id, zero, 16), 0);
+  EXPECT_FALSE(job->wait_complete(ACE_Time_Value(0, 1000)));
+
+  EXPECT_EQ(job->start(), -1);
+  EXPECT_EQ(job->starts, 1);
+  EXPECT_TRUE(log.contains("Job manual-start is still running; start refused.", LM_ERROR));
+
+  job->complete();
+  EXPECT_TRUE(job->wait_complete(ACE_Time_Value(30)));
+  EXPECT_EQ(job->completed_runs(), 1u);
+  EXPECT_EQ(job->start(), 0);
+  EXPECT_EQ(job->starts, 2);
+  job->complete();
+
+  // A start that fails leaves no live run and the state it found.
+  job->start_result = -1;
+  job->activity().state = JOB_STATE_CANCELED;
+  EXPECT_EQ(job->start(), -1);
+  EXPECT_FALSE(job->live());
+  EXPECT_EQ(job->state(), JOB_STATE_CANCELED);
+}
+
+TEST(Job, UpdateSwitchesDefinitionsOnlyWhenAccepted) {
+  Job_var job(new Job(make_def("update")));
+  Job_Definition_var next = make_def("update");
+  next->set_name("renamed");
+  EXPECT_EQ(job->update(next), 0);
+  EXPECT_EQ(job->definition()->name(), "renamed");
+  EXPECT_EQ(job->update(Job_Definition_var()), -1);
+  EXPECT_EQ(job->definition()->name(), "renamed");
+  EXPECT_EQ(job->can_update(JOB_STATE_RUNNING), -1);
+  EXPECT_EQ(job->can_update(JOB_STATE_COMPLETED), 0);
+}
+
+TEST(Job, ThreadLogsReachTheJobLogUntilComplete) {
+  test::Log_Capture log;
+  Job_var job(new Job(make_def("log-routing")));
+  job->set_job_thread();
+  ACE_DEBUG((LM_INFO, "routed line %d\n", 1));
+  job->complete();
+  ACE_DEBUG((LM_INFO, "not routed\n"));
+  const auto lines = job->log_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text, "routed line 1\n");
+  EXPECT_EQ(lines[0].priority, LM_INFO);
+  EXPECT_TRUE(log.contains("not routed"));  // the ordinary log still gets everything
+}
+
+TEST(Job_Thread_Helper, ItsThreadLogsToTheJob) {
+  test::Log_Capture log;
+  Job_var job(new Job(make_def("helper-log")));
+  {
+    Job_Thread_Helper helper(job.get(), 0x410002, ACE_DEFAULT_THREAD_PRIORITY);
+    ASSERT_GE(helper.spawn([] { ACE_DEBUG((LM_NOTICE, "from the progress thread\n")); }), 0);
+    helper.join();
+  }
+  const auto lines = job->log_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text, "from the progress thread\n");
+}
+
+}  // namespace
