@@ -1,0 +1,242 @@
+#include "catalog/catalog_store.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace catalog {
+
+namespace {
+
+// The schema version this host writes; a database of a higher version is refused.
+constexpr int SCHEMA_VERSION = 1;
+
+const char* const SCHEMA_SQL =
+    "CREATE TABLE IF NOT EXISTS backup_sets ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  uuid TEXT NOT NULL UNIQUE,"
+    "  module TEXT NOT NULL,"
+    "  resource_uuid TEXT NOT NULL,"
+    "  minor_resource_id TEXT NOT NULL,"
+    "  timepoint TEXT NOT NULL,"
+    "  start_time INTEGER NOT NULL,"
+    "  end_time INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  type TEXT NOT NULL,"
+    "  committed_at INTEGER NOT NULL,"
+    "  body TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS backup_sets_by_item"
+    "  ON backup_sets (module, resource_uuid, minor_resource_id, timepoint);";
+
+const char* const COLUMNS =
+    "uuid, module, resource_uuid, minor_resource_id, timepoint, start_time, end_time, name, "
+    "type, committed_at, body";
+
+struct Stmt_Deleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, Stmt_Deleter>;
+
+std::string db_error(sqlite3* db, const char* what) {
+  return std::string(what) + ": " + sqlite3_errmsg(db);
+}
+
+Stmt prepare(sqlite3* db, const std::string& sql, std::string& error) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+    error = db_error(db, "prepare");
+    sqlite3_finalize(s);
+    return Stmt();
+  }
+  return Stmt(s);
+}
+
+void bind_text(sqlite3_stmt* s, int i, const std::string& v) {
+  sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+}
+
+std::string column_text(sqlite3_stmt* s, int i) {
+  const unsigned char* t = sqlite3_column_text(s, i);
+  const int n = sqlite3_column_bytes(s, i);
+  return t != nullptr ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(n))
+                      : std::string();
+}
+
+// Steps a query to its end, one Stored_Set per row (columns in COLUMNS order).
+bool read_rows(sqlite3* db, sqlite3_stmt* s, std::vector<Stored_Set>& out, std::string& error) {
+  std::vector<Stored_Set> rows;
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    Stored_Set r;
+    r.uuid = column_text(s, 0);
+    r.module = column_text(s, 1);
+    r.resource_uuid = column_text(s, 2);
+    r.minor_resource_id = column_text(s, 3);
+    r.timepoint = column_text(s, 4);
+    r.start_time = sqlite3_column_int64(s, 5);
+    r.end_time = sqlite3_column_int64(s, 6);
+    r.name = column_text(s, 7);
+    r.type = column_text(s, 8);
+    r.committed_at = sqlite3_column_int64(s, 9);
+    r.body = column_text(s, 10);
+    rows.push_back(std::move(r));
+  }
+  if (rc != SQLITE_DONE) {
+    error = db_error(db, "query");
+    return false;
+  }
+  out = std::move(rows);
+  return true;
+}
+
+// mkdir -p of the directory part of `path`, new directories with mode 0700.
+bool make_parents(const std::string& path, std::string& error) {
+  for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+    const std::string dir = path.substr(0, pos);
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = "cannot make directory " + dir + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int busy_ms,
+                                                   std::string& error) {
+  if (!make_parents(path, error)) return nullptr;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  // The store owns the handle from here on, also when opening failed.
+  std::unique_ptr<Catalog_Store> store(new Catalog_Store(db, busy_ms));
+  if (rc != SQLITE_OK) {
+    error = db != nullptr ? db_error(db, "open") : std::string("open: out of memory");
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, busy_ms);
+  sqlite3_extended_result_codes(db, 1);
+  if (!store->init_schema(error)) return nullptr;
+  return store;
+}
+
+Catalog_Store::~Catalog_Store() { sqlite3_close_v2(db_); }
+
+bool Catalog_Store::exec(const char* sql, std::string& error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  error = std::string(sql) + ": " + (msg != nullptr ? msg : sqlite3_errmsg(db_));
+  sqlite3_free(msg);
+  return false;
+}
+
+// WAL lets readers go on while one process writes. Switching a new database to it takes
+// a lock for which SQLite does not call the busy handler, so several processes opening
+// a new catalog at once retry here, within the same busy wait.
+bool Catalog_Store::enter_wal(std::string& error) {
+  const int step_ms = 10;
+  for (int waited = 0;; waited += step_ms) {
+    const int rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return true;
+    const int primary = rc & 0xff;
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || waited >= busy_ms_) {
+      error = db_error(db_, "PRAGMA journal_mode=WAL");
+      return false;
+    }
+    sqlite3_sleep(step_ms);
+  }
+}
+
+bool Catalog_Store::init_schema(std::string& error) {
+  if (!enter_wal(error)) return false;
+  if (!exec("PRAGMA synchronous=NORMAL", error)) return false;
+  if (!exec("BEGIN IMMEDIATE", error)) return false;
+  Stmt version = prepare(db_, "PRAGMA user_version", error);
+  std::string ignored;
+  if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
+    if (version) error = db_error(db_, "user_version");
+    exec("ROLLBACK", ignored);
+    return false;
+  }
+  const int found = sqlite3_column_int(version.get(), 0);
+  version.reset();
+  if (found > SCHEMA_VERSION) {
+    exec("ROLLBACK", ignored);
+    error = "the catalog was made by a newer host (schema " + std::to_string(found) + ")";
+    return false;
+  }
+  const std::string set_version = "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION);
+  if (!exec(SCHEMA_SQL, error) || !exec(set_version.c_str(), error) || !exec("COMMIT", error)) {
+    exec("ROLLBACK", ignored);
+    return false;
+  }
+  return true;
+}
+
+bool Catalog_Store::put(const Stored_Set& set, bool durable, std::string& error) {
+  const std::string sql =
+      std::string("INSERT INTO backup_sets (") + COLUMNS +
+      ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (uuid) DO UPDATE SET "
+      "module = excluded.module, resource_uuid = excluded.resource_uuid, "
+      "minor_resource_id = excluded.minor_resource_id, timepoint = excluded.timepoint, "
+      "start_time = excluded.start_time, end_time = excluded.end_time, name = excluded.name, "
+      "type = excluded.type, committed_at = excluded.committed_at, body = excluded.body";
+  Stmt s = prepare(db_, sql, error);
+  if (!s) return false;
+  bind_text(s.get(), 1, set.uuid);
+  bind_text(s.get(), 2, set.module);
+  bind_text(s.get(), 3, set.resource_uuid);
+  bind_text(s.get(), 4, set.minor_resource_id);
+  bind_text(s.get(), 5, set.timepoint);
+  sqlite3_bind_int64(s.get(), 6, set.start_time);
+  sqlite3_bind_int64(s.get(), 7, set.end_time);
+  bind_text(s.get(), 8, set.name);
+  bind_text(s.get(), 9, set.type);
+  sqlite3_bind_int64(s.get(), 10, set.committed_at);
+  bind_text(s.get(), 11, set.body);
+  if (durable && !exec("PRAGMA synchronous=FULL", error)) return false;
+  const int rc = sqlite3_step(s.get());
+  if (rc != SQLITE_DONE) error = db_error(db_, "insert");
+  if (durable) {
+    std::string ignored;
+    exec("PRAGMA synchronous=NORMAL", ignored);
+  }
+  return rc == SQLITE_DONE;
+}
+
+bool Catalog_Store::find(const std::string& module, const std::string& resource_uuid,
+                         const std::string& minor_resource_id, const std::string& timepoint,
+                         std::vector<Stored_Set>& out, std::string& error) {
+  Stmt s = prepare(db_,
+                   std::string("SELECT ") + COLUMNS +
+                       " FROM backup_sets WHERE module = ? AND resource_uuid = ? AND "
+                       "minor_resource_id = ? AND timepoint = ? ORDER BY seq DESC",
+                   error);
+  if (!s) return false;
+  bind_text(s.get(), 1, module);
+  bind_text(s.get(), 2, resource_uuid);
+  bind_text(s.get(), 3, minor_resource_id);
+  bind_text(s.get(), 4, timepoint);
+  return read_rows(db_, s.get(), out, error);
+}
+
+bool Catalog_Store::all(const std::string& module, std::vector<Stored_Set>& out,
+                        std::string& error) {
+  Stmt s = prepare(db_,
+                   std::string("SELECT ") + COLUMNS +
+                       " FROM backup_sets WHERE ? = '' OR module = ? "
+                       "ORDER BY start_time DESC, seq DESC",
+                   error);
+  if (!s) return false;
+  bind_text(s.get(), 1, module);
+  bind_text(s.get(), 2, module);
+  return read_rows(db_, s.get(), out, error);
+}
+
+}  // namespace catalog

@@ -1,0 +1,67 @@
+#include "models/database/sql/printers/query_result_token_printer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+// A record with a few named fields, as the catalog's records print themselves.
+class Row : public database::sql::Query_Result_Token_Printer {
+ public:
+  std::map<std::string, std::string> fields;
+
+  bool token_value(const std::string& token, std::string& out) const override {
+    auto it = fields.find(token);
+    if (it == fields.end()) return false;
+    out = it->second;
+    return true;
+  }
+};
+
+TEST(Query_Result_Token_Printer, PrintsTheTokensInOrder) {
+  Row r;
+  r.fields = {{"uuid", "set-1"}, {"name", "two\nlines"}, {"size", "42"}, {"empty", ""}};
+  struct Case {
+    std::vector<std::string> tokens;
+    std::string separator;
+    bool ok;
+    std::string header;
+    std::string row;
+  };
+  const Case cases[] = {
+      {{}, "\t", true, "", ""},
+      {{"uuid"}, "\t", true, "uuid", "set-1"},
+      {{"size", "uuid", "empty"}, "\t", true, "size\tuuid\tempty", "42\tset-1\t"},
+      {{"uuid", "missing", "size"}, " | ", false, "uuid | missing | size", "set-1 | ? | 42"},
+      {{"name"}, ",", true, "name", "two lines"},  // one record stays one line
+  };
+  for (const Case& c : cases) {
+    r.set_tokens(c.tokens);
+    r.set_separator(c.separator);
+    EXPECT_EQ(c.header, r.header());
+    std::string out = ">";
+    EXPECT_EQ(c.ok, r.print(out));
+    EXPECT_EQ(">" + c.row, out);
+  }
+}
+
+TEST(Query_Result_Token_Printer, CopiesCarryTokensAndSeparator) {
+  Row a;
+  a.set_tokens({"x", "y"});
+  a.set_separator(";");
+  Row b(a);
+  a.set_tokens({"z"});
+  EXPECT_EQ((std::vector<std::string>{"x", "y"}), b.tokens());
+  EXPECT_EQ(";", b.separator());
+  Row c;
+  c = b;
+  EXPECT_EQ("x;y", c.header());
+  const database::sql::Query_Result_Printer& base = c;
+  std::string out;
+  EXPECT_FALSE(base.print(out));
+  EXPECT_EQ("?;?", out);
+}
+
+}  // namespace
