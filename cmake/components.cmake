@@ -176,7 +176,8 @@ endif()
 # (and, for a module component, the host components it needs) plus tests/support.
 enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
-set(THREADED_TEST_DIRS module/yolt module/job module/models/task host/job_engine)
+set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
+                       host/job_engine)
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})
@@ -226,7 +227,8 @@ endforeach()
 if(EXISTS ${CMAKE_SOURCE_DIR}/sim/tests)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME sim_unittests
-           COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${CMAKE_SOURCE_DIR}/sim/tests -t ${CMAKE_SOURCE_DIR}/sim)
+           COMMAND ${Python3_EXECUTABLE} -m unittest discover -s sim/tests
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
   set_tests_properties(sim_unittests PROPERTIES LABELS sim)
 endif()
 

@@ -1,0 +1,83 @@
+"""The command line (port report, signals, shutdown) and HTTPS."""
+
+import os
+import shutil
+import signal
+import ssl
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import support
+from support import ACCESS_KEY, SECRET, SEED
+from cloudsim.client import ControlClient, QueryClient
+from cloudsim.server import Simulator
+
+SCRIPT = os.path.join(support.SIM_DIR, "tavrosim.py")
+
+
+class CommandLine(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="tavrosim-cli-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def start(self, *extra):
+        port_file = os.path.join(self.tmp, "port")
+        proc = subprocess.Popen(
+            [sys.executable, SCRIPT, "--port", "0", "--port-file", port_file,
+             "--seed", SEED, "--accounts", "AKIDCLI:cli-secret", "--loop", "link",
+             "--dev-root", os.path.join(self.tmp, "dev"), "--version", "V9.7",
+             "--dmi-path", os.path.join(self.tmp, "none")] + list(extra),
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(self._reap, proc)
+        line = proc.stdout.readline()
+        self.assertIn("tavrosim listening on port", line, proc.stderr.read()
+                      if not line else line)
+        port = int(line.split("port ")[1].split()[0])
+        with open(port_file) as f:
+            self.assertEqual(port, int(f.read()))
+        return proc, port
+
+    @staticmethod
+    def _reap(proc):
+        if proc.poll() is None:
+            proc.kill()
+        proc.communicate(timeout=60)
+
+    def test_serves_until_a_signal_and_exits_cleanly(self):
+        for stop in ("SIGTERM", "control"):
+            with self.subTest(stop=stop):
+                proc, port = self.start()
+                q = QueryClient("127.0.0.1", port, "AKIDCLI", "cli-secret")
+                self.assertEqual("V9.7", q.call("GetCloudVersion").findtext(".//version"))
+                QueryClient("127.0.0.1", port, ACCESS_KEY, SECRET).call("DescribeCloud")
+                if stop == "SIGTERM":
+                    proc.send_signal(signal.SIGTERM)
+                else:
+                    ControlClient("127.0.0.1", port).post("/shutdown")
+                self.assertEqual(0, proc.wait(timeout=60))
+
+
+@unittest.skipUnless(shutil.which("openssl"), "openssl is not installed")
+class Https(unittest.TestCase):
+    def test_signed_calls_over_tls(self):
+        tmp = tempfile.mkdtemp(prefix="tavrosim-tls-")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        cert, key = os.path.join(tmp, "cert.pem"), os.path.join(tmp, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-keyout", key, "-out", cert, "-days", "1", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sim = Simulator(seed=SEED, loop_mode="link", dev_root=os.path.join(tmp, "dev"),
+                        tls_cert=cert, tls_key=key, dmi_path=os.path.join(tmp, "none"))
+        sim.start()
+        self.addCleanup(sim.stop)
+        ctx = ssl.create_default_context(cafile=cert)
+        q = QueryClient("127.0.0.1", sim.port, ACCESS_KEY, SECRET, tls=True, context=ctx)
+        self.assertEqual("cloud-tavro-demo", q.call("DescribeCloud").findtext("cloudId"))
+        self.assertTrue(sim.url.startswith("https://"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,137 @@
+"""Attachments to the agent become local devices (loop devices, or links to the backing
+files where loop devices cannot be had) under <dev root>/disk/by-id/virtio-<id>, and
+go away on detach and on shutdown."""
+
+import errno
+import os
+import stat
+import subprocess
+import unittest
+
+import support  # noqa: F401
+from support import SimTestCase
+from cloudsim import backing
+from cloudsim.loopdev import loop_devices_usable
+
+LOOP_OK = loop_devices_usable()
+
+
+class AgentDevices(SimTestCase):
+    config = {"transition_polls": 0}
+
+    def link(self, ident):
+        return os.path.join(self.dev_root, "disk", "by-id", "virtio-" + ident)
+
+    def attach_spare(self, instance="i-agent001", device="/dev/vdb"):
+        self.q.call("AttachVolume", [("InstanceId", instance), ("Device", device),
+                                     ("VolumeId", "vol-db01-data")])
+
+    def free_db01_data(self):
+        self.q.call("DetachVolume", [("InstanceId", "i-db01"), ("Device", "/dev/vdb"),
+                                     ("VolumeId", "vol-db01-data")])
+
+    def tmp_snapshot_on_agent(self, volume):
+        tmp = self.q.call("CreateTmpSnapshots", [("VolumeId.1", volume)]
+                          ).findtext(".//tmpSnapshotId")
+        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", tmp),
+                                          ("InstanceId", "i-agent001")])
+        return tmp
+
+    def read_device(self, ident, offset, length):
+        with open(self.link(ident), "rb") as f:
+            f.seek(offset)
+            return f.read(length)
+
+    def test_links_follow_attachments(self):
+        self.free_db01_data()
+        self.attach_spare(instance="i-web01")
+        self.assertFalse(os.path.lexists(self.link("vol-db01-data")))
+        self.q.call("DetachVolume", [("VolumeId", "vol-db01-data")])
+        self.attach_spare()
+        tmp = self.tmp_snapshot_on_agent("vol-web01-root")
+        for ident in ("vol-db01-data", tmp):
+            self.assertTrue(os.path.lexists(self.link(ident)), ident)
+        self.q.call("DetachVolume", [("InstanceId", "i-agent001"), ("Device", "/dev/vdb"),
+                                     ("VolumeId", "vol-db01-data")])
+        self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", tmp)])
+        for ident in ("vol-db01-data", tmp):
+            self.assertFalse(os.path.lexists(self.link(ident)), ident)
+        self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", tmp)])
+        left = self.ctl.get("/leftovers")
+        self.assertEqual(([], [], []), (left["links"], left["loop_devices"],
+                                        left["tmp_snapshots"]))
+
+    def test_device_holds_the_known_data(self):
+        self.free_db01_data()
+        self.attach_spare()
+        chunks = backing.pattern_chunks("vol-db01-data", backing.GIB)
+        for off, data in (chunks[0], chunks[-1]):
+            self.assertEqual(data, self.read_device("vol-db01-data", off, len(data)))
+        self.assertEqual(backing.chunks_digest(backing.GIB, chunks),
+                         self.ctl.get("/digest", id="vol-db01-data")["digest"])
+
+    def test_snapshot_keeps_the_bytes_of_its_moment(self):
+        tmp = self.tmp_snapshot_on_agent("vol-web01-root")
+        before = self.ctl.get("/digest", id="vol-web01-root")["digest"]
+        self.ctl.post("/write", {"id": "vol-web01-root", "offset": 4096,
+                                 "hex": "ab" * 512})
+        self.assertNotEqual(before, self.ctl.get("/digest", id="vol-web01-root")["digest"])
+        self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
+        first = backing.pattern_chunks("vol-web01-root", backing.GIB)[0][1]
+        self.assertEqual(first[4096:4608], self.read_device(tmp, 4096, 512))
+
+
+@unittest.skipUnless(LOOP_OK, "needs root and a free loop device")
+class LoopDevices(AgentDevices):
+    loop_mode = "losetup"
+
+    def test_devices_are_block_devices_and_snapshots_read_only(self):
+        self.free_db01_data()
+        self.attach_spare()
+        tmp = self.tmp_snapshot_on_agent("vol-web01-root")
+        for ident in ("vol-db01-data", tmp):
+            self.assertTrue(stat.S_ISBLK(os.stat(os.path.realpath(self.link(ident)))
+                                         .st_mode), ident)
+        before = self.ctl.get("/digest", id=tmp)["digest"]
+        with self.assertRaises(OSError) as cm:
+            fd = os.open(self.link(tmp), os.O_RDWR)
+            try:
+                os.pwrite(fd, b"x" * 4096, 0)
+                os.fsync(fd)
+            finally:
+                os.close(fd)
+        self.assertIn(cm.exception.errno, (errno.EROFS, errno.EACCES, errno.EPERM))
+        self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
+
+    def test_writes_reach_the_volume_after_detach(self):
+        self.free_db01_data()
+        self.attach_spare()
+        fd = os.open(self.link("vol-db01-data"), os.O_WRONLY)
+        try:
+            os.pwrite(fd, b"\x5a" * 65536, 1 << 20)
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        self.q.call("DetachVolume", [("InstanceId", "i-agent001"), ("Device", "/dev/vdb"),
+                                     ("VolumeId", "vol-db01-data")])
+        chunks = backing.pattern_chunks("vol-db01-data", backing.GIB)
+        chunks = [c for c in chunks if c[0] != 1 << 20] + [(1 << 20, b"\x5a" * 65536)]
+        self.assertEqual(backing.chunks_digest(backing.GIB, chunks),
+                         self.ctl.get("/digest", id="vol-db01-data")["digest"])
+
+    def test_shutdown_detaches_every_loop_device(self):
+        self.free_db01_data()
+        self.attach_spare()
+        tmp = self.tmp_snapshot_on_agent("vol-web01-root")
+        files = [r["backing"] for r in self.ctl.get("/state")["loop_devices"]]
+        self.assertEqual(2, len(files))
+        self.sim.stop()
+        for path in files:
+            res = subprocess.run(["losetup", "--associated", path],
+                                 stdout=subprocess.PIPE, check=False)
+            self.assertEqual(b"", res.stdout.strip(), path)
+        self.assertFalse(os.path.lexists(self.link(tmp)))
+
+
+if __name__ == "__main__":
+    unittest.main()

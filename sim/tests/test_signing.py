@@ -1,0 +1,143 @@
+"""Signature V4: the canonicalisation against published vectors, and the server's
+verdict on correctly and wrongly signed requests."""
+
+import hashlib
+import shutil
+import subprocess
+import unittest
+
+import support  # noqa: F401  (puts the simulator on the path)
+from support import ACCESS_KEY, SECRET, SimTestCase
+from cloudsim import signing
+from cloudsim.errors import AuthError
+
+EXAMPLE_SECRET = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"
+EMPTY = hashlib.sha256(b"").hexdigest()
+
+
+class KnownAnswers(unittest.TestCase):
+    def test_published_vectors(self):
+        vanilla = [("Host", "example.amazonaws.com"), ("X-Amz-Date", "20150830T123600Z")]
+        s3 = [("Host", "examplebucket.s3.amazonaws.com"), ("Range", "bytes=0-9"),
+              ("x-amz-content-sha256", EMPTY), ("x-amz-date", "20130524T000000Z")]
+        cases = [
+            ("get-vanilla", EXAMPLE_SECRET, "20150830T123600Z", "service", "/", [],
+             vanilla, True, "5fa00fa31553b73ebf1942676e86291e8372ff2a2260956d9b8aae1d763fbf31"),
+            ("get-vanilla-query-order-key-case", EXAMPLE_SECRET, "20150830T123600Z",
+             "service", "/", [("Param2", "value2"), ("Param1", "value1")], vanilla, True,
+             "b97d918cfa904a5beff61c982a1b6f458b799221646efd99d3219ec94cdf2500"),
+            ("s3-get-object", "wJalrXUtnFEMI/K7MDENG/bPxRfiCYEXAMPLEKEY",
+             "20130524T000000Z", "s3", "/test.txt", [], s3, False,
+             "f0e8bdb87c964420e857bd35b5d6ed310bd44f0170aba48dd91039c6036bdb41"),
+        ]
+        for name, secret, date, service, path, query, headers, double, want in cases:
+            with self.subTest(name):
+                signed = sorted(n.lower() for n, _ in headers)
+                creq = signing.canonical_request("GET", path, query, headers, signed,
+                                                 EMPTY, double)
+                self.assertEqual(want, signing.signature(secret, date, "us-east-1",
+                                                         service, creq))
+
+
+class VerifierVerdicts(unittest.TestCase):
+    NOW = 1700000000.0
+    BODY = b"Action=DescribeVolumes&Version=2016-11-15"
+
+    def verifier(self, **kw):
+        return signing.Verifier({ACCESS_KEY: SECRET}, clock=lambda: self.NOW, **kw)
+
+    def signed(self, secret=SECRET, key=ACCESS_KEY, region="tavro-1", service="ec2",
+               when=None):
+        date = signing.amz_now(lambda: when or self.NOW)
+        return signing.sign_headers("POST", "127.0.0.1:8080", "/", "", self.BODY, key,
+                                    secret, region, service=service, amz_date=date,
+                                    extra_headers=[("Content-Type",
+                                                    "application/x-www-form-urlencoded")])
+
+    def test_accepts_a_correct_signature(self):
+        self.assertEqual(ACCESS_KEY, self.verifier().verify(
+            "POST", "/", "", self.signed(), self.BODY))
+
+    def test_refusals(self):
+        def replace(headers, name, value):
+            return [(n, value if n == name else v) for n, v in headers]
+
+        def drop(headers, name):
+            return [(n, v) for n, v in headers if n != name]
+
+        good = self.signed()
+        cases = [
+            ("wrong secret", self.signed(secret="other"), self.BODY, {},
+             "SignatureDoesNotMatch", 403),
+            ("unknown key", self.signed(key="AKIDUNKNOWN"), self.BODY, {},
+             "AuthFailure", 401),
+            ("body changed", good, self.BODY + b"&VolumeId.1=x", {},
+             "SignatureDoesNotMatch", 403),
+            ("signed header changed", replace(good, "Content-Type", "text/plain"),
+             self.BODY, {}, "SignatureDoesNotMatch", 403),
+            ("no authorization", drop(good, "Authorization"), self.BODY, {},
+             "AuthFailure", 401),
+            ("other service", self.signed(service="s3"), self.BODY, {},
+             "AuthFailure", 401),
+            ("too old", self.signed(when=self.NOW - 3600), self.BODY, {},
+             "AuthFailure", 401),
+            ("region not served", good, self.BODY, {"region": "elsewhere"},
+             "AuthFailure", 401),
+            ("date header missing", drop(good, "X-Amz-Date"), self.BODY, {},
+             "AuthFailure", 401),
+            ("payload hash differs", good + [("x-amz-content-sha256", EMPTY)], self.BODY,
+             {}, "XAmzContentSHA256Mismatch", 400),
+        ]
+        for name, headers, body, kw, code, status in cases:
+            with self.subTest(name):
+                with self.assertRaises(AuthError) as cm:
+                    self.verifier(**kw).verify("POST", "/", "", headers, body)
+                self.assertEqual((code, status), (cm.exception.code, cm.exception.status))
+                self.assertNotIn(SECRET, cm.exception.message)
+
+    def test_presigned_query(self):
+        date = signing.amz_now(lambda: self.NOW)
+        scope = "%s/%s/tavro-1/ec2/aws4_request" % (ACCESS_KEY, date[:8])
+        query = [("Action", "DescribeVolumes"), ("Version", "2016-11-15"),
+                 ("X-Amz-Algorithm", signing.ALGORITHM), ("X-Amz-Credential", scope),
+                 ("X-Amz-Date", date), ("X-Amz-SignedHeaders", "host")]
+        headers = [("Host", "127.0.0.1:8080")]
+        creq = signing.canonical_request("GET", "/", query, headers, ["host"], EMPTY)
+        sig = signing.signature(SECRET, date, "tavro-1", "ec2", creq)
+        raw = "&".join("%s=%s" % (signing.uri_encode(n), signing.uri_encode(v))
+                       for n, v in query + [("X-Amz-Signature", sig)])
+        self.assertEqual(ACCESS_KEY, self.verifier().verify("GET", "/", raw, headers, b""))
+
+
+class OverHttp(SimTestCase):
+    def test_server_answers_by_signature(self):
+        cases = [("signed", {}, 200, None),
+                 ("wrong secret", {"secret": "nope"}, 403, "SignatureDoesNotMatch"),
+                 ("unsigned", {"sign": False}, 401, "AuthFailure"),
+                 ("stale date", {"amz_date": "20000101T000000Z"}, 401, "AuthFailure"),
+                 ("tampered body", {"tamper": lambda b: b + b"&x=1"}, 403,
+                  "SignatureDoesNotMatch")]
+        for name, kw, status, code in cases:
+            with self.subTest(name):
+                got, body = self.q.raw("DescribeCloud", **kw)
+                self.assertEqual(status, got, body)
+                if code:
+                    self.assertIn(("<Code>%s</Code>" % code).encode(), body)
+
+    @unittest.skipUnless(shutil.which("curl"), "curl is not installed")
+    def test_libcurl_signed_request_is_accepted(self):
+        res = subprocess.run(
+            ["curl", "-sS", "-o", "-", "-w", "\n%{http_code}", "--aws-sigv4",
+             "aws:amz:tavro-1:ec2", "--user", "%s:%s" % (ACCESS_KEY, SECRET),
+             "-d", "Action=DescribeInstances&Version=2016-11-15&Filter.1.Name=instance-id"
+             "&Filter.1.Value.1=i-web01", "http://127.0.0.1:%d/" % self.sim.port],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        if b"aws-sigv4" in res.stderr:
+            self.skipTest("curl lacks --aws-sigv4")
+        body, _, code = res.stdout.rpartition(b"\n")
+        self.assertEqual(b"200", code, body)
+        self.assertIn(b"<instanceId>i-web01</instanceId>", body)
+
+
+if __name__ == "__main__":
+    unittest.main()
