@@ -1,0 +1,39 @@
+// Parser of the answer to "CreateSnapshot": the id of the new snapshot. The client then
+// waits for the snapshot to complete.
+#ifndef TAVROCLOUD_COMMON_CREATE_SNAPSHOT_RESPONSE_H
+#define TAVROCLOUD_COMMON_CREATE_SNAPSHOT_RESPONSE_H
+
+#include <string>
+
+#include "tavrocloud/common/default_response.h"
+
+namespace tavrocloud {
+
+class Create_Snapshot_Response : public Default_Response {
+ public:
+  Create_Snapshot_Response();
+
+  const std::string& snapshot_id() const { return snapshot_id_; }
+
+  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
+  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                  const ACEXML_Char* q_name) override;
+  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
+
+  enum {
+    ELEMENT_NONE = 0,
+    ELEMENT_ERROR_ROOT = 1,
+    ELEMENT_MESSAGE = 2,
+    ELEMENT_ROOT = 4,
+    ELEMENT_SNAPSHOT_ID = 8,
+    STR_ELEMENTS_MASK = ELEMENT_SNAPSHOT_ID | ELEMENT_MESSAGE
+  };
+
+ private:
+  std::string snapshot_id_;
+};
+
+}  // namespace tavrocloud
+
+#endif  // TAVROCLOUD_COMMON_CREATE_SNAPSHOT_RESPONSE_H

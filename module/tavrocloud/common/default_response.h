@@ -1,0 +1,98 @@
+// Base of the cloud client's XML response parsers. The host's request library feeds an
+// answer into a parser as start-element, text and end-element events; each parser keeps
+// the set of its known elements that are open (one bit per row of its element table),
+// acts on the ones it knows and ignores the rest. The helpers below are the steps every
+// parser shares: the table lookup, the root gate, the single-text-element rule and the
+// text conversions. The client reads `message()` after a failed request.
+#ifndef TAVROCLOUD_COMMON_DEFAULT_RESPONSE_H
+#define TAVROCLOUD_COMMON_DEFAULT_RESPONSE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "cloud/api_xml_response.h"
+#include "tavrocloud/common/utils.h"
+#include "yolt/key_value.h"
+#include "yolt/natoi.h"
+
+namespace tavrocloud {
+
+class Default_Response : public cloud::API_XML_Response {
+ public:
+  // `action` names the request whose answer this parser reads.
+  explicit Default_Response(const char* action);
+  ~Default_Response() override;
+
+  Default_Response(const Default_Response&) = delete;
+  Default_Response& operator=(const Default_Response&) = delete;
+
+  // The text of the "Message" element of an error answer; empty when none was seen.
+  const std::string& message() const { return message_; }
+
+  // Parses one answer body. Elements left open by an earlier body that broke off are
+  // forgotten first, so one parser can read a series of answers (pages, retries).
+  bool handle_body(const char* data, size_t length) override;
+  using cloud::API_XML_Response::handle_body;
+
+  void characters(const ACEXML_Char* ch, size_t start, size_t length) override = 0;
+  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                  const ACEXML_Char* q_name) override = 0;
+  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override = 0;
+
+ protected:
+  // Resets what a parser tracks about open elements (not its results). Parsers with a
+  // parse state or their own open-element set extend it.
+  virtual void reset_open_elements();
+
+  uint32_t element_;
+  std::string message_;
+};
+
+// ---- steps shared by the parsers ---------------------------------------------------------
+
+// One row of an element table: the element's local name, its length and its bit.
+#define TAVROCLOUD_ELEMENT_ROW(name, bit) \
+  { name, sizeof(name) - 1, bit }
+
+// The bit of `local_name` in `table`; 0 for a name the table does not hold.
+template <typename Bits>
+Bits element_bit(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name) {
+  return local_name == nullptr ? Bits(0) : get_key_value_entry(table, local_name)->value;
+}
+
+// The bit of an element that may open now: a known element while others are open; only a
+// root or "Error" (`roots`) while none is. 0 when the element is to be ignored.
+template <typename Bits>
+Bits element_to_open(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name, Bits open,
+                     typename key_value_identity<Bits>::type roots) {
+  const Bits bit = element_bit(table, local_name);
+  if (open == 0 && (bit & roots) == 0) return 0;
+  return bit;
+}
+
+// The one text element that is open, or 0 when none or several are (text is then
+// dropped). Text bits are single bits, so "exactly one" is "a power of two".
+template <typename Bits>
+Bits single_text_element(Bits open, typename key_value_identity<Bits>::type text_mask) {
+  const Bits masked = open & text_mask;
+  return (masked & (masked - 1)) == 0 ? masked : Bits(0);
+}
+
+// Conversions of element text (not NUL-terminated).
+inline int text_to_int(const char* text, size_t length) { return natoi<int>(text, length); }
+inline int64_t text_to_int64(const char* text, size_t length) {
+  return natoi<int64_t>(text, length);
+}
+inline bool text_to_bool(const char* text, size_t length) {
+  return length == 4 && std::memcmp(text, "true", 4) == 0;
+}
+inline Status text_to_status(const char* text, size_t length) {
+  return name_to_status(text, length);
+}
+
+}  // namespace tavrocloud
+
+#endif  // TAVROCLOUD_COMMON_DEFAULT_RESPONSE_H

@@ -1,0 +1,40 @@
+// Parser of the answer to "DescribeCloud": the cloud's own id, name and state, shown by
+// the console.
+#ifndef TAVROCLOUD_COMMON_GET_CLOUD_RESPONSE_H
+#define TAVROCLOUD_COMMON_GET_CLOUD_RESPONSE_H
+
+#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/tavrocloud_cloud.h"
+
+namespace tavrocloud {
+
+class Get_Cloud_Response : public Default_Response {
+ public:
+  Get_Cloud_Response();
+
+  const Cloud& cloud() const { return cloud_; }
+
+  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
+  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                  const ACEXML_Char* q_name) override;
+  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
+
+  enum {
+    ELEMENT_NONE = 0,
+    ELEMENT_ROOT = 1,
+    ELEMENT_CLOUD_NAME = 2,
+    ELEMENT_CLOUD_ID = 4,
+    ELEMENT_STATUS = 8,
+    ELEMENT_ERROR_ROOT = 16,
+    ELEMENT_MESSAGE = 32,
+    STR_ELEMENTS_MASK = 46
+  };
+
+ private:
+  Cloud cloud_;
+};
+
+}  // namespace tavrocloud
+
+#endif  // TAVROCLOUD_COMMON_GET_CLOUD_RESPONSE_H

@@ -1,0 +1,50 @@
+// Parser of the answers to "StartInstances" and "StopInstances": the state the instance
+// is going to. The client then waits for the instance to get there.
+#ifndef TAVROCLOUD_COMMON_OPERATE_INSTANCE_RESPONSE_H
+#define TAVROCLOUD_COMMON_OPERATE_INSTANCE_RESPONSE_H
+
+#include "tavrocloud/common/default_response.h"
+
+namespace tavrocloud {
+
+class Operate_Instance_Response : public Default_Response {
+ public:
+  // `action`: "StartInstances" or "StopInstances" (either answer is read).
+  explicit Operate_Instance_Response(const char* action);
+
+  int current_state_code() const { return current_state_code_; }
+  Status current_state_name() const { return current_state_name_; }
+
+  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
+  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                  const ACEXML_Char* q_name) override;
+  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
+                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
+
+  enum {
+    ELEMENT_NONE = 0,
+    ELEMENT_START_ROOT = 1,
+    ELEMENT_STOP_ROOT = 2,
+    ELEMENT_CURRENT_STATE = 4,
+    ELEMENT_CODE = 8,
+    ELEMENT_NAME = 16,
+    ELEMENT_PREVIOUS_STATE = 32,
+    ELEMENT_ERROR_ROOT = 64,
+    ELEMENT_MESSAGE = 128,
+    STR_ELEMENTS_MASK = ELEMENT_CODE | ELEMENT_NAME | ELEMENT_MESSAGE
+  };
+
+ protected:
+  void reset_open_elements() override;
+
+ private:
+  enum State { PARSE_ROOT = 0, PARSE_CURRENT_STATE = 1, PARSE_PREVIOUS_STATE = 2 };
+
+  State state_;
+  int current_state_code_;
+  Status current_state_name_;
+};
+
+}  // namespace tavrocloud
+
+#endif  // TAVROCLOUD_COMMON_OPERATE_INSTANCE_RESPONSE_H
