@@ -2,11 +2,10 @@
 #
 # quillon3_component(NAME DIRS dir... DEPS dep...)
 #   Builds the folder's *.cpp into a static, position-independent library (an INTERFACE
-#   library while the folder has headers only). DEPS may name third-party targets, other
-#   components of the same side, and host components. A module component never links a
-#   host component itself: the shipped module takes the host from libquillon3_host.so, so
-#   only the tests of a module component link the host components it needs (their
-#   closure is computed below).
+#   library while the folder has headers only). DEPS name third-party targets and other
+#   components; tests link a component with all it needs. The shipped shared objects are
+#   made of the components' object files, so a module component's host dependencies come
+#   from libquillon3_host.so there, never a second copy.
 
 set_property(GLOBAL PROPERTY QUILLON3_COMPONENTS "")
 
@@ -18,18 +17,9 @@ function(quillon3_component name)
     list(APPEND srcs ${found})
     set_property(GLOBAL PROPERTY QUILLON3_DIR_${d} ${name})
   endforeach()
-  set(link "")
-  set(host "")
-  foreach(dep IN LISTS C_DEPS)
-    if(name MATCHES "^mod_" AND dep MATCHES "^host_")
-      list(APPEND host ${dep})
-    else()
-      list(APPEND link ${dep})
-    endif()
-  endforeach()
   if(srcs)
     add_library(${name} STATIC ${srcs})
-    target_link_libraries(${name} PUBLIC ${link})
+    target_link_libraries(${name} PUBLIC ${C_DEPS})
     target_compile_options(${name} PRIVATE ${QUILLON3_WARNINGS})
     if(name MATCHES "^mod_")
       set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden
@@ -37,35 +27,10 @@ function(quillon3_component name)
     endif()
   else()
     add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE ${link})
+    target_link_libraries(${name} INTERFACE ${C_DEPS})
   endif()
-  set_property(TARGET ${name} PROPERTY QUILLON3_HOST_DEPS ${host})
   set_property(TARGET ${name} PROPERTY QUILLON3_DEPS ${C_DEPS})
   set_property(GLOBAL APPEND PROPERTY QUILLON3_COMPONENTS ${name})
-endfunction()
-
-# The host components a module component needs, over all its module dependencies.
-function(quillon3_host_closure out name)
-  set(seen "")
-  set(todo ${name})
-  set(hosts "")
-  while(todo)
-    list(POP_FRONT todo cur)
-    if(cur IN_LIST seen OR NOT TARGET ${cur})
-      continue()
-    endif()
-    list(APPEND seen ${cur})
-    get_property(h TARGET ${cur} PROPERTY QUILLON3_HOST_DEPS)
-    get_property(d TARGET ${cur} PROPERTY QUILLON3_DEPS)
-    list(APPEND hosts ${h})
-    foreach(x IN LISTS d)
-      if(x MATCHES "^mod_")
-        list(APPEND todo ${x})
-      endif()
-    endforeach()
-  endwhile()
-  list(REMOVE_DUPLICATES hosts)
-  set(${out} ${hosts} PARENT_SCOPE)
 endfunction()
 
 set(THIRD_BASE PkgConfig::ACE Boost::boost Threads::Threads ${CMAKE_DL_LIBS})
@@ -173,7 +138,7 @@ endif()
 
 # ---- tests -------------------------------------------------------------------------
 # tests/<folder>/*_test.cpp becomes one binary that links the component of <folder>
-# (and, for a module component, the host components it needs) plus tests/support.
+# plus tests/support.
 enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
 set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
@@ -215,8 +180,7 @@ foreach(rel IN LISTS test_dirs)
     if(NOT comp)
       message(FATAL_ERROR "tests/${rel} mirrors no component folder")
     endif()
-    quillon3_host_closure(hosts ${comp})
-    target_link_libraries(${exe} PRIVATE ${comp} ${hosts})
+    target_link_libraries(${exe} PRIVATE ${comp})
   endif()
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
                        PROPERTIES LABELS "${label}"
