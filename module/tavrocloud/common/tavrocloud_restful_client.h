@@ -13,6 +13,7 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,7 +21,20 @@
 
 #include "cloud/api_client.h"
 #include "cloud/api_xml_response.h"
+#include "json/value.h"
+#include "tavrocloud/common/tavrocloud_cloud.h"
+#include "tavrocloud/common/tavrocloud_cluster.h"
+#include "tavrocloud/common/tavrocloud_image.h"
+#include "tavrocloud/common/tavrocloud_instance.h"
+#include "tavrocloud/common/tavrocloud_instance_backup.h"
 #include "tavrocloud/common/tavrocloud_login.h"
+#include "tavrocloud/common/tavrocloud_network.h"
+#include "tavrocloud/common/tavrocloud_node.h"
+#include "tavrocloud/common/tavrocloud_snapshot.h"
+#include "tavrocloud/common/tavrocloud_storage.h"
+#include "tavrocloud/common/tavrocloud_tmp_snapshot.h"
+#include "tavrocloud/common/tavrocloud_volume.h"
+#include "tavrocloud/common/utils.h"
 
 namespace tavrocloud {
 
@@ -37,7 +51,11 @@ class RESTful_Client {
     QUERY_RES_MAX_INTERVAL = 60,       // longest wait between two polls, seconds
     CLEAR_TMP_SNAPSHOT_INTERVAL = 60,  // longest wait between two deletions, seconds
     CLEAR_TMP_SNAPSHOT_TIMEOUT = 360,  // budget for clearing a temporary snapshot, seconds
-    MIN_PRODUCT_UUID_LENGTH = 8        // shortest product id the agent's id is taken from
+    MIN_PRODUCT_UUID_LENGTH = 8,       // shortest product id the agent's id is taken from
+    // Overall deadlines of the status waits, besides their backoff, so that a resource
+    // stuck in a transitional state cannot hold a job (or the attachment lock) for ever.
+    WAIT_CREATE_TIMEOUT = 7200,        // creations, snapshots, storage moves, seconds
+    WAIT_CHANGE_TIMEOUT = 1800         // attachments and state changes, seconds
   };
 
   // No client and no version yet; sends nothing.
@@ -70,14 +88,190 @@ class RESTful_Client {
   bool query_cloud_version();
 
   // ---- action operations ------------------------------------------------------------------
-  // Declared here and defined in tavrocloud_restful_client_<topic>.cpp as they are added:
-  // the queries and actions, the waits and paging, the temporary snapshots and the
-  // attachment to the agent instance.
+  // Each sends one action (or, for the composites, calls other operations) and returns
+  // true on success. A failure is logged once, with the cloud's message, and returns false.
+  // Listings replace the caller's vector only after a successful request; a single-record
+  // query needs exactly one record in the answer and leaves the caller's record untouched
+  // otherwise. An operation that waits polls the resource (2 s doubling to 60 s between
+  // polls, within the overall deadline) until it reaches its target state, and fails at
+  // once on any state other than its one transitional state; its record then holds the
+  // last polled state. A create whose request succeeded stores the new id in the caller's
+  // record before waiting, so a failed wait still leaves the caller something to delete.
+  // Defined in tavrocloud_restful_client_actions.cpp unless said otherwise.
+
+  // The cloud itself (DescribeCloud).
+  bool query_cloud(Cloud& cloud);
+  // All clusters; one cluster by id.
+  bool query_clusters(Clusters& clusters);
+  bool query_cluster(const std::string& cluster_id, Cluster& cluster);
+  // All nodes; one node by id; the nodes of a cluster.
+  bool query_nodes(Nodes& nodes);
+  bool query_node(const std::string& node_id, Node& node);
+  bool query_cluster_nodes(const std::string& cluster_id, Nodes& nodes);
+
+  // All instances, following every page.
+  bool query_instances(Instances& instances);
+  // One instance with its full type, volumes and image. The image is optional: when it
+  // cannot be queried (deleted), this is logged and the instance still returned.
+  bool query_instance_detail(const std::string& instance_id, Instance& instance);
+  bool query_instance(const std::string& instance_id, Instance& instance);
+  // The instances of a cluster (availability zone) or of a node, following every page.
+  bool query_cluster_instances(const std::string& cluster_id, Instances& instances);
+  bool query_node_instances(const std::string& node_id, Instances& instances);
+  // The instances bearing a name; false (logged at information priority, vector
+  // untouched) also when there is none.
+  bool query_instances_by_name(const std::string& inst_name, Instances& insts);
+  // RunInstances with the caller's parameters, then waits until the instance runs.
+  bool create_instance(const Params& params, Instance& instance);
+  // Terminates an instance; true once the cloud reports it shutting down.
+  bool delete_instance(const std::string& instance_id);
+  // Stops or starts an instance and waits until it is stopped or running.
+  bool stop_instance(const std::string& instance_id);
+  bool start_instance(const std::string& instance_id);
+  bool query_instance_type(const std::string& type, Instance_Type& instance_type);
+  bool query_instance_types(Instance_Types& instance_types);
+
+  // Creates a volume (on `node_id` when not empty) and waits until it is available.
+  bool create_volume(const std::string& volume_name, const std::string& availability_zone,
+                     const std::string& storage_id, int64_t size, const std::string& node_id,
+                     Volume& volume);
+  // Creates a volume from a snapshot and waits until it is available.
+  bool create_volume_by_snapshot(const std::string& snapshot_id,
+                                 const std::string& availability_zone,
+                                 const std::string& volume_name, Volume& volume);
+  bool query_volume(const std::string& volume_id, Volume& volume);
+  // Attaches a volume to an instance under the next free device name and waits until the
+  // attachment, naming that instance, is complete. Attachments in one process run one
+  // after the other (the class-wide lock is held throughout). `device` receives the
+  // chosen name; `attach_accepted`, when given, is set true as soon as the cloud accepted
+  // the attach request (false before), so a caller knows it owns an attachment to undo
+  // even when the wait fails. Defined in tavrocloud_restful_client_agent.cpp.
+  bool attach_volume_to_agent(const std::string& instance_id, const std::string& volume_id,
+                              std::string& device, bool* attach_accepted = nullptr);
+  // Detaches a volume and waits until it is available.
+  bool detach_volume(const std::string& instance_id, const std::string& device,
+                     const std::string& volume_id);
+  bool delete_volume(const std::string& volume_id);
+  // ConvertVolume with the caller's parameters.
+  bool convert_volume(const Params& params);
+  // Moves a volume to another storage and node, and waits until the volume reports that
+  // node (whatever its state).
+  bool modify_volume_storage(const std::string& volume_id, const std::string& storage_id,
+                             const std::string& node_id);
+  // The volumes attached to an instance.
+  bool query_instance_volumes(const std::string& instance_id, Volumes& volumes);
+
+  bool query_image(const std::string& image_id, Image& image);
+  bool query_vpcs(Vpcs& vpcs);
+  bool query_vpc(const std::string& vpc_id, Vpc& vpc);
+  // All subnets; the subnets of a VPC; one subnet.
+  bool query_subnets(Subnets& subnets);
+  bool query_subnets(const std::string& vpc_id, Subnets& subnets);
+  bool query_subnet(const std::string& subnet_id, Subnet& subnet);
+  bool query_security_group(const std::string& group_id, Security_Group& security_group);
+  // All security groups, or those of an owner, following every page.
+  bool query_security_groups(Security_Groups& security_groups);
+  bool query_security_groups_by_owner_id(const std::string& owner_id,
+                                         Security_Groups& security_groups);
+
+  // The backup `backup_id` among the instance's backups; false without a message when the
+  // instance lists no such backup.
+  bool query_instance_backup(const std::string& instance_id, const std::string& backup_id,
+                             Instance_Backup& instance_backup);
+  // Backs the instance up (one snapshot per volume) and waits until the backup completes.
+  bool create_instance_backup(const std::string& instance_id, Instance_Backup& instance_backup);
+  bool delete_instance_backup(const std::string& instance_backup_id);
+  bool query_snapshot(const std::string& snapshot_id, Snapshot& snapshot);
+  bool delete_snapshot(const std::string& snapshot_id);
+  // Snapshots a volume (a root volume with its boot information, sent as compact JSON)
+  // and waits until the snapshot is completed.
+  bool create_snapshot(const std::string& volume_id, const std::string& snapshot_name,
+                       Snapshot& snapshot);
+  bool create_snapshot(const std::string& volume_id, const std::string& snapshot_name,
+                       const json_spirit::Value& root_info, Snapshot& snapshot);
+  bool query_storages(Storages& storages);
+  // The storage `storage_id` among all storages; false without a message when none.
+  bool query_storage(const std::string& storage_id, Storage& storage);
+  bool query_tmp_snapshot(const std::string& tmp_snapshot_id, Tmp_Snapshot& tmp_snapshot);
+
+  // Creates a temporary snapshot of a volume and waits until it is available. When the
+  // cloud refuses because a temporary snapshot of that volume was left behind, that
+  // residue is detached and cleared and the creation tried again (three attempts).
+  // Defined in tavrocloud_restful_client_tmp_snapshot.cpp.
+  bool create_tmp_snapshot(const std::string& volume_id, Tmp_Snapshot& tmp_snapshot);
+  // Attaches a temporary snapshot to an instance and waits until it is attached there.
+  bool attach_tmp_snapshot(const std::string& tmp_snapshot_id, const std::string& instance_id);
+  // Detaches a temporary snapshot and waits until it is available.
+  bool detach_tmp_snapshot(const std::string& tmp_snapshot_id);
+  // Asks the cloud to delete a temporary snapshot; it may still exist afterwards.
+  bool delete_tmp_snapshot(const std::string& tmp_snapshot_id);
+  // Deletes a temporary snapshot again and again (for at most six minutes) until the
+  // cloud no longer knows it; true then. Defined in tavrocloud_restful_client_tmp_snapshot.cpp.
+  bool clear_tmp_snapshot(const std::string& tmp_snapshot_id);
+
+  // Asks the cloud to attach a volume; no wait.
+  bool attach_volume(const std::string& instance_id, const std::string& device,
+                     const std::string& volume_id);
+  // Appends the instances held by a storage (all pages searched) to `instances`.
+  bool query_storage_instances(const std::string& storage_id, Instances& instances);
+  bool query_network_interface(const std::string& net_interface_id,
+                               Network_Interface& net_interface);
+  bool delete_network_interface(const std::string& net_interface_id);
+  // Creates a network interface in a subnet with the given security groups (and the MAC
+  // and private address, when not empty); its id goes to `net_interface_id`.
+  bool create_network_interface(const std::string& subnet_id,
+                                const std::vector<std::string>& group_ids,
+                                const std::string& mac_addr, const std::string& ip_addr,
+                                std::string& net_interface_id);
+
+  // The id of the instance this machine is: from the machine's product identifier when it
+  // has one, else the instance whose MAC address is that of this machine's first
+  // non-loopback IPv4 interface. Defined in tavrocloud_restful_client_agent.cpp.
+  bool agent_instance_id(std::string& agent_instance_id);
+
+  // Keeps only the instances in `status` (`equal`) or drops them (not `equal`), in order.
+  // False only when `instances` was empty. Defined in tavrocloud_restful_client_waits.cpp.
+  static bool filter_instances_by_status(Instances& instances, Status status, bool equal);
+
+  // Test seam: the file the machine's product identifier is read from (by default
+  // "/sys/class/dmi/id/product_uuid"). Returns the previous path; an empty path restores
+  // the default. Install before any client looks for the agent.
+  static std::string set_product_uuid_path(const std::string& path);
+
 
  private:
   // send_request over a given request client (login tries a new one before taking it on).
   static bool send_request(cloud::API_Client& client, const char* action, const Params& params,
                            cloud::API_XML_Response& rsp);
+
+  // CreateVolume / CreateSnapshot with a built parameter list, then the wait.
+  bool create_volume_i(const Params& params, Volume& volume);
+  bool create_snapshot_i(const Params& params, Snapshot& snapshot);
+
+  // One later page of a listing: `filter` (the first request's own parameters, repeated
+  // so that every page answers the same question), then MaxRecords and NextToken, into
+  // `rsp`. False, logged, when the page cannot be had.
+  bool query_items_by_next_token(const char* action, const Params& filter,
+                                 const std::string& next_token, const std::string& max_records,
+                                 cloud::API_XML_Response& rsp);
+
+  // Appends the pages after the one `rsp` holds to `items`, page by page. False, logged,
+  // when a page fails or the cloud hands out a token it gave before (the pages appended
+  // so far stay). Defined in tavrocloud_restful_client_waits.h.
+  template <typename Rsp_Type, typename Record>
+  bool query_later_pages(const char* action, const Params& filter, Rsp_Type& rsp,
+                         const std::vector<Record>& (Rsp_Type::*page)() const,
+                         std::vector<Record>& items);
+
+  // Polls `resource` with `query_func` until its status is `success_status_flags`; keeps
+  // waiting only while it is `wait_status_flags` and for at most `timeout_secs` seconds.
+  // Defined in tavrocloud_restful_client_waits.h.
+  template <typename Query_Func, typename Rsp_Type>
+  bool query_resource(Query_Func query_func, Rsp_Type& resource, Status wait_status_flags,
+                      Status success_status_flags, unsigned int timeout_secs);
+
+  // The attachment wait of attach_volume_to_agent (under the class-wide lock).
+  bool wait_volume_attached(const std::string& instance_id, const std::string& volume_id);
 
   // Held by the attachment to the agent for its whole run, so that attachments in one
   // process choose their device names one after the other.

@@ -1,0 +1,312 @@
+// A scripted cloud for the cloud client's action tests, installed through the host's
+// factory hook: every client made while it lives sends to it. It records each request
+// (action and parameters, in order) and answers from a script of expected actions, or
+// from a responder function once the script is used up. Also: a recorder of the waits
+// (through the sleep seam) and small builders of the cloud's XML answers.
+#ifndef TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
+#define TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cloud/api_response.h"
+#include "cloud/aws_client.h"
+#include "runtime/sleep.h"
+#include "tavrocloud/common/tavrocloud_restful_client.h"
+
+namespace test {
+
+using Params = tavrocloud::RESTful_Client::Params;
+
+struct Sent {
+  std::string action;
+  Params params;
+  bool operator==(const Sent& o) const { return action == o.action && params == o.params; }
+};
+
+inline void PrintTo(const Sent& s, std::ostream* os) {
+  *os << s.action << "(";
+  for (size_t i = 0; i < s.params.size(); ++i) {
+    *os << (i ? ", " : "") << s.params[i].first << "=" << s.params[i].second;
+  }
+  *os << ")";
+}
+
+struct Answer {
+  long status = 200;
+  std::string body;
+  bool transport_failure = false;
+};
+
+// A success document of `action` holding `inner`.
+inline Answer ok(const std::string& action, const std::string& inner = "") {
+  return {200,
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + action + "Response>" + inner + "</" +
+              action + "Response>",
+          false};
+}
+
+// The cloud's error answer carrying `message`.
+inline Answer refused(const std::string& message, long status = 400) {
+  return {status,
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response><Errors><Error><Code>"
+          "InvalidParameterValue</Code><Message>" +
+              message + "</Message></Error></Errors><RequestID>r-1</RequestID></Response>",
+          false};
+}
+
+inline Answer unreachable() { return {0, "", true}; }
+
+// "<name>text</name>" for each pair, in order.
+inline std::string fields(const std::vector<std::pair<std::string, std::string>>& f) {
+  std::string out;
+  for (const auto& p : f) out += "<" + p.first + ">" + p.second + "</" + p.first + ">";
+  return out;
+}
+inline std::string item(const std::string& inner) { return "<item>" + inner + "</item>"; }
+inline std::string set_of(const std::string& name, const std::vector<std::string>& items) {
+  std::string out = "<" + name + ">";
+  for (const auto& i : items) out += i;
+  return out + "</" + name + ">";
+}
+
+// Records.
+inline std::string volume_item(const std::string& id, const std::string& status,
+                               const std::string& att_instance = "", const std::string& device = "",
+                               const std::string& att_status = "", const std::string& node = "") {
+  std::string attachment;
+  if (!att_instance.empty() || !device.empty() || !att_status.empty()) {
+    attachment = set_of("attachmentSet", {item(fields({{"volumeId", id},
+                                                       {"instanceId", att_instance},
+                                                       {"device", device},
+                                                       {"status", att_status}}))});
+  }
+  return item(fields({{"volumeId", id}, {"status", status}}) + attachment +
+              fields({{"nodeId", node}}));
+}
+inline Answer volumes(const std::vector<std::string>& items) {
+  return ok("DescribeVolumes", set_of("volumeSet", items));
+}
+inline Answer volume(const std::string& id, const std::string& status,
+                     const std::string& att_instance = "", const std::string& device = "",
+                     const std::string& att_status = "", const std::string& node = "") {
+  return volumes({volume_item(id, status, att_instance, device, att_status, node)});
+}
+
+inline std::string instance_item(const std::string& id, const std::string& status,
+                                 const std::string& mac = "", const std::string& storage = "") {
+  return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status +
+              "</name></instanceState>" + fields({{"mainNetifMac", mac}, {"storageId", storage}}));
+}
+inline Answer instances(const std::vector<std::string>& items, const std::string& next_token = "") {
+  std::string inner =
+      "<reservationSet><item>" + set_of("instancesSet", items) + "</item></reservationSet>";
+  if (!next_token.empty()) inner += fields({{"nextToken", next_token}});
+  return ok("DescribeInstances", inner);
+}
+inline Answer instance(const std::string& id, const std::string& status) {
+  return instances({instance_item(id, status)});
+}
+
+inline Answer tmp_snapshots(const std::vector<std::string>& items) {
+  return ok("DescribeTmpSnapshots", set_of("tmpSnapshotSet", items));
+}
+inline Answer tmp_snapshot(const std::string& id, const std::string& status,
+                           const std::string& volume_id = "vol-1",
+                           const std::string& attached_to = "") {
+  return tmp_snapshots({item(fields({{"tmpSnapshotId", id},
+                                     {"volumeId", volume_id},
+                                     {"status", status},
+                                     {"attachInstanceId", attached_to}}))});
+}
+
+inline Answer snapshot(const std::string& id, const std::string& status) {
+  return ok("DescribeSnapshots",
+            set_of("snapshotSet", {item(fields({{"snapshotId", id}, {"status", status}}))}));
+}
+
+inline Answer result(const std::string& action, bool value = true) {
+  return ok(action, fields({{"return", value ? "true" : "false"}}));
+}
+
+class Scripted_Cloud {
+ public:
+  using Responder = std::function<Answer(const Sent&)>;
+
+  Scripted_Cloud() : state_(std::make_shared<State>()), guard_(make_hook(state_)) {}
+  ~Scripted_Cloud() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    EXPECT_TRUE(state_->script.empty()) << state_->script.size() << " scripted answers unused";
+    EXPECT_TRUE(state_->mismatches.empty()) << state_->mismatches.front();
+  }
+  Scripted_Cloud(const Scripted_Cloud&) = delete;
+  Scripted_Cloud& operator=(const Scripted_Cloud&) = delete;
+
+  // The next request must be `action`; it is answered with `answer`.
+  Scripted_Cloud& expect(const std::string& action, Answer answer) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->script.emplace_back(action, std::move(answer));
+    return *this;
+  }
+  // Answers the requests past the script.
+  void respond(Responder responder) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->responder = std::move(responder);
+  }
+  std::vector<Sent> sent() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->sent;
+  }
+  std::vector<std::string> actions() const {
+    std::vector<std::string> out;
+    for (const Sent& s : sent()) out.push_back(s.action);
+    return out;
+  }
+  void forget_sent() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->sent.clear();
+  }
+
+  // Logs `client` in (its version query answered "V9.8") and forgets that request.
+  void login(tavrocloud::RESTful_Client& client) {
+    expect("GetCloudVersion",
+           ok("GetCloudVersion", "<getCloudVersionResult>" + fields({{"version", "V9.8"}}) +
+                                     "</getCloudVersionResult>"));
+    tavrocloud::Login account;
+    account.host = "cloud.test";
+    account.port = 8773;
+    account.access_key = "AK";
+    account.security_key = "SK";
+    ASSERT_TRUE(client.login(account));
+    forget_sent();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::deque<std::pair<std::string, Answer>> script;
+    Responder responder;
+    std::vector<Sent> sent;
+    std::vector<std::string> mismatches;
+  };
+
+  class Client : public cloud::API_Client {
+   public:
+    explicit Client(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    bool send(const cloud::API_Request_Base& request, cloud::API_Response_Base& response) override {
+      const Sent sent{request.action(), request.parameters()};
+      Answer answer = unreachable();
+      Responder responder;
+      {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->sent.push_back(sent);
+        if (!state_->script.empty()) {
+          auto next = std::move(state_->script.front());
+          state_->script.pop_front();
+          if (next.first == sent.action) {
+            answer = std::move(next.second);
+          } else {
+            state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
+          }
+        } else if (state_->responder) {
+          responder = state_->responder;
+        } else {
+          state_->mismatches.push_back("unscripted request " + sent.action);
+        }
+      }
+      if (responder) answer = responder(sent);
+      if (answer.transport_failure) return cloud::deliver_transport_failure(response);
+      return cloud::deliver_answer(response, answer.status, answer.body);
+    }
+
+   private:
+    std::shared_ptr<State> state_;
+  };
+
+  static cloud::aws::SDK::Make_Client_Hook make_hook(std::shared_ptr<State> state) {
+    return [state](const std::string&, uint16_t, bool, const std::string&,
+                   const cloud::Credentials&) -> std::unique_ptr<cloud::API_Client> {
+      return std::unique_ptr<cloud::API_Client>(new Client(state));
+    };
+  }
+
+  std::shared_ptr<State> state_;
+  cloud::aws::SDK::Hook_Guard guard_;
+};
+
+// Records the waits instead of sleeping, for the life of the object; `on_sleep` (when
+// given) runs at each wait on the waiting thread.
+class Sleep_Recorder {
+ public:
+  explicit Sleep_Recorder(std::function<void()> on_sleep = {}) {
+    std::lock_guard<std::mutex> lock(mutex());
+    slept().clear();
+    action() = std::move(on_sleep);
+    previous_ = set_sleep_hook(&record);
+  }
+  ~Sleep_Recorder() {
+    set_sleep_hook(previous_);
+    std::lock_guard<std::mutex> lock(mutex());
+    action() = nullptr;
+  }
+  Sleep_Recorder(const Sleep_Recorder&) = delete;
+  Sleep_Recorder& operator=(const Sleep_Recorder&) = delete;
+
+  std::vector<unsigned int> waits() const {
+    std::lock_guard<std::mutex> lock(mutex());
+    return slept();
+  }
+  unsigned long total() const {
+    unsigned long sum = 0;
+    for (unsigned int w : waits()) sum += w;
+    return sum;
+  }
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::vector<unsigned int>& slept() {
+    static std::vector<unsigned int> v;
+    return v;
+  }
+  static std::function<void()>& action() {
+    static std::function<void()> f;
+    return f;
+  }
+  static void record(unsigned int secs) {
+    std::function<void()> f;
+    {
+      std::lock_guard<std::mutex> lock(mutex());
+      slept().push_back(secs);
+      f = action();
+    }
+    if (f) f();
+  }
+  Sleep_Hook previous_;
+};
+
+// The printf-style log line `format` with its "%s"/"%d" conversions replaced, in order,
+// by `args`.
+inline std::string line(std::string format, const std::vector<std::string>& args) {
+  size_t at = 0;
+  for (const std::string& a : args) {
+    at = format.find('%', at);
+    if (at == std::string::npos) break;
+    format.replace(at, 2, a);
+    at += a.size();
+  }
+  return format;
+}
+
+}  // namespace test
+
+#endif  // TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
