@@ -55,66 +55,110 @@ Array write_records(const std::vector<Record>& records) {
   return arr;
 }
 
-Object write_instance(const Tavro_Backup_Set::Instance& i) {
-  Object obj;
-  obj["backup_id"] = i.backup_id;
-  obj["backup_name"] = i.backup_name;
-  obj["type"] = i.type;
-  obj["display_name"] = i.display_name;
-  obj["availability_zone"] = i.availability_zone;
-  obj["owner_id"] = i.owner_id;
-  obj["schedule_tag"] = i.schedule_tag;
-  obj["storage_schedule_tag"] = i.storage_schedule_tag;
-  obj["cpu"] = static_cast<unsigned long>(i.cpu);
-  obj["memory"] = static_cast<unsigned long>(i.memory);
-  obj["storage_id"] = i.storage_id;
-  obj["root_volume_id"] = i.root_volume_id;
-  obj["platform"] = i.platform;
-  return obj;
+// The JSON members of each nested record, listed once for reading and for writing:
+// `visit(key, field)` for a required member, `visit.optional(key, field)` for one that
+// may be missing, in the order they are read (the first one missing is the one named).
+template <typename Instance, typename Visit>
+void instance_members(Instance& i, Visit&& visit) {
+  visit("backup_id", i.backup_id);
+  visit.optional("backup_name", i.backup_name);
+  visit("type", i.type);
+  visit("display_name", i.display_name);
+  visit("availability_zone", i.availability_zone);
+  visit("owner_id", i.owner_id);
+  visit("schedule_tag", i.schedule_tag);
+  visit("storage_schedule_tag", i.storage_schedule_tag);
+  visit("cpu", i.cpu);
+  visit("memory", i.memory);
+  visit("storage_id", i.storage_id);
+  visit("root_volume_id", i.root_volume_id);
+  visit("platform", i.platform);
 }
 
-void read_instance(const Object& obj, Tavro_Backup_Set::Instance& i) {
-  read_required(obj, "backup_id", i.backup_id);
-  catalog::read_optional(obj, "backup_name", i.backup_name);
-  read_required(obj, "type", i.type);
-  read_required(obj, "display_name", i.display_name);
-  read_required(obj, "availability_zone", i.availability_zone);
-  read_required(obj, "owner_id", i.owner_id);
-  read_required(obj, "schedule_tag", i.schedule_tag);
-  read_required(obj, "storage_schedule_tag", i.storage_schedule_tag);
-  read_required(obj, "cpu", i.cpu);
-  read_required(obj, "memory", i.memory);
-  read_required(obj, "storage_id", i.storage_id);
-  read_required(obj, "root_volume_id", i.root_volume_id);
-  read_required(obj, "platform", i.platform);
+template <typename Image, typename Visit>
+void image_members(Image& i, Visit&& visit) {
+  visit("id", i.id);
+  visit("name", i.name);
+  visit("location", i.location);
+  visit("architecture", i.architecture);
+  visit("size", i.size);
+  visit("hypervisor", i.hypervisor);
+  visit("boot_loader", i.boot_loader);
+  visit("content_mode", i.content_mode);
+  visit("disk_bus", i.disk_bus);
+  visit("storage_id", i.storage_id);
+}
+
+template <typename Volume, typename Visit>
+void volume_members(Volume& v, Visit&& visit) {
+  visit("id", v.id);
+  visit("name", v.name);
+  visit("size", v.size);
+  visit("is_root", v.is_root);
+  visit("image_id", v.image_id);
+  visit("storage_id", v.storage_id);
+  visit("storage_name", v.storage_name);
+  visit("storage_type", v.storage_type);
+  visit("availability_zone", v.availability_zone);
+  visit("host_name", v.host_name);
+  visit("attach_instance_id", v.attach_instance_id);
+  visit("device_name", v.device_name);
+  visit("snapshot_id", v.snapshot_id);
+}
+
+template <typename Group, typename Visit>
+void group_members(Group& g, Visit&& visit) {
+  visit("id", g.id);
+  visit("name", g.name);
+}
+
+// All but "security_groups", which is an array of records.
+template <typename Network, typename Visit>
+void network_members(Network& n, Visit&& visit) {
+  visit("ip", n.ip);
+  visit("mac_address", n.mac_address);
+  visit("host_address", n.host_address);
+  visit("subnet_id", n.subnet_id);
+  visit("subnet_name", n.subnet_name);
+  visit("vpc_id", n.vpc_id);
+  visit("vpc_name", n.vpc_name);
+  visit("type", n.type);
+}
+
+// Reads the members it visits; json_spirit::Error for a required one missing or mistyped.
+struct Member_Reader {
+  const Object& obj;
+  template <typename T>
+  void operator()(const char* key, T& field) const {
+    read_required(obj, key, field);
+  }
+  template <typename T>
+  void optional(const char* key, T& field) const {
+    catalog::read_optional(obj, key, field);
+  }
+};
+
+// Sets the members it visits in `obj`.
+struct Member_Writer {
+  Object& obj;
+  void operator()(const char* key, const std::string& field) const { obj[key] = field; }
+  void operator()(const char* key, uint64_t field) const {
+    obj[key] = static_cast<unsigned long>(field);
+  }
+  void operator()(const char* key, bool field) const { obj[key] = field; }
+  void optional(const char* key, const std::string& field) const { obj[key] = field; }
+};
+
+Object write_instance(const Tavro_Backup_Set::Instance& i) {
+  Object obj;
+  instance_members(i, Member_Writer{obj});
+  return obj;
 }
 
 Object write_image(const Tavro_Backup_Set::Image& i) {
   Object obj;
-  obj["id"] = i.id;
-  obj["name"] = i.name;
-  obj["location"] = i.location;
-  obj["architecture"] = i.architecture;
-  obj["size"] = static_cast<unsigned long>(i.size);
-  obj["hypervisor"] = i.hypervisor;
-  obj["boot_loader"] = i.boot_loader;
-  obj["content_mode"] = i.content_mode;
-  obj["disk_bus"] = i.disk_bus;
-  obj["storage_id"] = i.storage_id;
+  image_members(i, Member_Writer{obj});
   return obj;
-}
-
-void read_image(const Object& obj, Tavro_Backup_Set::Image& i) {
-  read_required(obj, "id", i.id);
-  read_required(obj, "name", i.name);
-  read_required(obj, "location", i.location);
-  read_required(obj, "architecture", i.architecture);
-  read_required(obj, "size", i.size);
-  read_required(obj, "hypervisor", i.hypervisor);
-  read_required(obj, "boot_loader", i.boot_loader);
-  read_required(obj, "content_mode", i.content_mode);
-  read_required(obj, "disk_bus", i.disk_bus);
-  read_required(obj, "storage_id", i.storage_id);
 }
 
 }  // namespace
@@ -122,61 +166,24 @@ void read_image(const Object& obj, Tavro_Backup_Set::Image& i) {
 // ---- nested records --------------------------------------------------------------------
 
 bool Tavro_Backup_Set::Volume::operator<<(const Object& obj) {
-  return read_logged("volume", [&] {
-    read_required(obj, "id", id);
-    read_required(obj, "name", name);
-    read_required(obj, "size", size);
-    read_required(obj, "is_root", is_root);
-    read_required(obj, "image_id", image_id);
-    read_required(obj, "storage_id", storage_id);
-    read_required(obj, "storage_name", storage_name);
-    read_required(obj, "storage_type", storage_type);
-    read_required(obj, "availability_zone", availability_zone);
-    read_required(obj, "host_name", host_name);
-    read_required(obj, "attach_instance_id", attach_instance_id);
-    read_required(obj, "device_name", device_name);
-    read_required(obj, "snapshot_id", snapshot_id);
-  });
+  return read_logged("volume", [&] { volume_members(*this, Member_Reader{obj}); });
 }
 
 void Tavro_Backup_Set::Volume::operator>>(Object& obj) const {
-  obj["id"] = id;
-  obj["name"] = name;
-  obj["size"] = static_cast<unsigned long>(size);
-  obj["is_root"] = is_root;
-  obj["image_id"] = image_id;
-  obj["storage_id"] = storage_id;
-  obj["storage_name"] = storage_name;
-  obj["storage_type"] = storage_type;
-  obj["availability_zone"] = availability_zone;
-  obj["host_name"] = host_name;
-  obj["attach_instance_id"] = attach_instance_id;
-  obj["device_name"] = device_name;
-  obj["snapshot_id"] = snapshot_id;
+  volume_members(*this, Member_Writer{obj});
 }
 
 bool Tavro_Backup_Set::Security_Group::operator<<(const Object& obj) {
-  return read_logged("security group", [&] {
-    read_required(obj, "id", id);
-    read_required(obj, "name", name);
-  });
+  return read_logged("security group", [&] { group_members(*this, Member_Reader{obj}); });
 }
 
 void Tavro_Backup_Set::Security_Group::operator>>(Object& obj) const {
-  obj["id"] = id;
-  obj["name"] = name;
+  group_members(*this, Member_Writer{obj});
 }
 
 bool Tavro_Backup_Set::Network::operator<<(const Object& obj) {
   return read_logged("network", [&] {
-    read_required(obj, "ip", ip);
-    read_required(obj, "mac_address", mac_address);
-    read_required(obj, "host_address", host_address);
-    read_required(obj, "subnet_id", subnet_id);
-    read_required(obj, "subnet_name", subnet_name);
-    read_required(obj, "vpc_id", vpc_id);
-    read_required(obj, "vpc_name", vpc_name);
-    read_required(obj, "type", type);
+    network_members(*this, Member_Reader{obj});
     std::vector<Security_Group> read;
     read_records(json_spirit::object_get_array_or_throw(obj, "security_groups"), read);
     groups = std::move(read);
@@ -184,15 +191,8 @@ bool Tavro_Backup_Set::Network::operator<<(const Object& obj) {
 }
 
 void Tavro_Backup_Set::Network::operator>>(Object& obj) const {
-  obj["ip"] = ip;
-  obj["mac_address"] = mac_address;
-  obj["host_address"] = host_address;
-  obj["subnet_id"] = subnet_id;
-  obj["subnet_name"] = subnet_name;
-  obj["vpc_id"] = vpc_id;
-  obj["vpc_name"] = vpc_name;
+  network_members(*this, Member_Writer{obj});
   obj["security_groups"] = write_records(groups);
-  obj["type"] = type;
 }
 
 // ---- the record ------------------------------------------------------------------------
@@ -220,8 +220,10 @@ void Tavro_Backup_Set::load(const Object& obj) {
   read_required(obj, "instance_name", instance_name);
   catalog::read_optional(obj, "host_address", host_address);
   catalog::read_optional(obj, "node_name", node_name);
-  read_instance(json_spirit::object_get_object_or_throw(obj, "instance_info"), instance_info);
-  read_image(json_spirit::object_get_object_or_throw(obj, "image_info"), image_info);
+  instance_members(instance_info,
+                   Member_Reader{json_spirit::object_get_object_or_throw(obj, "instance_info")});
+  image_members(image_info,
+                Member_Reader{json_spirit::object_get_object_or_throw(obj, "image_info")});
 
   const Value& network = json_spirit::object_get_or_throw(obj, "network");
   Array one;

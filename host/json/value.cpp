@@ -224,10 +224,18 @@ Error member_error(const std::string& key, const Error& e) {
   return Error("JSON member '" + key + "' " + what);
 }
 
-// Runs a strict getter on member `key`, naming the key in any failure.
-template <typename Getter>
-auto member_or_throw(const Object& obj, const std::string& key, Getter&& get)
-    -> decltype(get(std::declval<const Value&>())) {
+// The member `key` of `obj` (an Object or a const Object) when it holds `type`, else null.
+template <typename Obj>
+auto member_of_type(Obj& obj, const std::string& key, Value_type type) -> decltype(&obj.at(key)) {
+  auto it = obj.find(key);
+  if (it == obj.end() || it->second.type() != type) return nullptr;
+  return &it->second;
+}
+
+// Runs a strict getter on member `key` of `obj` (an Object or a const Object), naming the
+// key in any failure.
+template <typename Obj, typename Getter>
+auto member_or_throw(Obj& obj, const std::string& key, Getter&& get) -> decltype(get(obj.at(key))) {
   auto it = obj.find(key);
   if (it == obj.end()) throw Error("JSON member '" + key + "' not found");
   try {
@@ -237,29 +245,14 @@ auto member_or_throw(const Object& obj, const std::string& key, Getter&& get)
   }
 }
 
-template <typename Getter>
-auto member_or_throw(Object& obj, const std::string& key, Getter&& get)
-    -> decltype(get(std::declval<Value&>())) {
-  auto it = obj.find(key);
-  if (it == obj.end()) throw Error("JSON member '" + key + "' not found");
-  try {
-    return get(it->second);
-  } catch (const Error& e) {
-    throw member_error(key, e);
-  }
-}
-
-// The member when it holds `type`, else null.
-const Value* member_of_type(const Object& obj, const std::string& key, Value_type type) {
-  auto it = obj.find(key);
-  if (it == obj.end() || it->second.type() != type) return nullptr;
-  return &it->second;
-}
-
-Value* member_of_type(Object& obj, const std::string& key, Value_type type) {
-  auto it = obj.find(key);
-  if (it == obj.end() || it->second.type() != type) return nullptr;
-  return &it->second;
+// Lenient typed read: copies the member through `get` when it holds `type`.
+template <typename T, typename R>
+bool copy_member(const Object& obj, const std::string& key, Value_type type, T& out,
+                 R (Value::*get)() const) {
+  const Value* v = member_of_type(obj, key, type);
+  if (v == nullptr) return false;
+  out = (v->*get)();
+  return true;
 }
 
 // Lenient integer read: the member exists and is an integer of T's signedness that
@@ -284,7 +277,8 @@ const Value& object_get_or_throw(const Object& obj, const std::string& key) {
   return member_or_throw(obj, key, [](const Value& v) -> const Value& { return v; });
 }
 const std::string& object_get_str_or_throw(const Object& obj, const std::string& key) {
-  return member_or_throw(obj, key, [](const Value& v) -> const std::string& { return v.get_str(); });
+  return member_or_throw(obj, key,
+                         [](const Value& v) -> const std::string& { return v.get_str(); });
 }
 const secure_string& object_get_secure_str_or_throw(const Object& obj, const std::string& key) {
   return member_or_throw(
@@ -316,22 +310,13 @@ Array& object_get_array_or_throw(Object& obj, const std::string& key) {
 }
 
 bool object_get(const Object& obj, const std::string& key, std::string& out) {
-  const Value* v = member_of_type(obj, key, str_type);
-  if (v == nullptr) return false;
-  out = v->get_str();
-  return true;
+  return copy_member(obj, key, str_type, out, &Value::get_str);
 }
 bool object_get(const Object& obj, const std::string& key, secure_string& out) {
-  const Value* v = member_of_type(obj, key, secure_str_type);
-  if (v == nullptr) return false;
-  out = v->get_secure_str();
-  return true;
+  return copy_member(obj, key, secure_str_type, out, &Value::get_secure_str);
 }
 bool object_get(const Object& obj, const std::string& key, bool& out) {
-  const Value* v = member_of_type(obj, key, bool_type);
-  if (v == nullptr) return false;
-  out = v->get_bool();
-  return true;
+  return copy_member(obj, key, bool_type, out, &Value::get_bool);
 }
 bool object_get(const Object& obj, const std::string& key, int& out) {
   return integer_member(obj, key, out);
@@ -354,16 +339,10 @@ bool object_get(const Object& obj, const std::string& key, double& out) {
   return true;
 }
 bool object_get(const Object& obj, const std::string& key, Object& out) {
-  const Value* v = member_of_type(obj, key, obj_type);
-  if (v == nullptr) return false;
-  out = v->get_obj();
-  return true;
+  return copy_member(obj, key, obj_type, out, &Value::get_obj);
 }
 bool object_get(const Object& obj, const std::string& key, Array& out) {
-  const Value* v = member_of_type(obj, key, array_type);
-  if (v == nullptr) return false;
-  out = v->get_array();
-  return true;
+  return copy_member(obj, key, array_type, out, &Value::get_array);
 }
 
 const Value* object_get_value(const Object& obj, const std::string& key) {

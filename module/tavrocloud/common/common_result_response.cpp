@@ -26,35 +26,15 @@ const Key2_Value_T<unsigned int> ELEMENT_TABLE[] = {
     TAVROCLOUD_ELEMENT_ROW("Message", Common_Result_Response::ELEMENT_MESSAGE),
     {nullptr, 0, Common_Result_Response::ELEMENT_NONE}};
 
+// Every root but "Error" resets the flag.
+const Flat_Response_Elements ELEMENTS = {
+    ELEMENT_TABLE, Common_Result_Response::ROOT_ELEM & ~Common_Result_Response::ELEMENT_ERROR_ROOT,
+    Common_Result_Response::STR_ELEMENTS_MASK, Common_Result_Response::ELEMENT_ERROR_ROOT,
+    Common_Result_Response::ELEMENT_MESSAGE};
+
 }  // namespace
 
 Common_Result_Response::Common_Result_Response(const char* action)
-    : Default_Response(action), result_(false) {}
-
-void Common_Result_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                          const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit = element_to_open(ELEMENT_TABLE, local_name, element_, ROOT_ELEM);
-  if (bit == ELEMENT_ERROR_ROOT) {
-    message_.clear();
-  } else if ((bit & ROOT_ELEM) != 0) {
-    result_ = false;
-  }
-  element_ |= bit;
-}
-
-void Common_Result_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
-  switch (single_text_element(element_, STR_ELEMENTS_MASK)) {
-    case ELEMENT_MESSAGE: message_.assign(text, length); break;
-    case ELEMENT_RETURN: result_ = text_to_bool(text, length); break;
-    default: break;
-  }
-}
-
-void Common_Result_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                        const ACEXML_Char*) {
-  element_ &= ~element_bit(ELEMENT_TABLE, local_name);
-}
+    : Flat_Response(action, ELEMENTS), result_(false) {}
 
 }  // namespace tavrocloud

@@ -4,11 +4,11 @@
 #ifndef TAVROCLOUD_COMMON_COMMON_RESULT_RESPONSE_H
 #define TAVROCLOUD_COMMON_COMMON_RESULT_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Common_Result_Response : public Default_Response {
+class Common_Result_Response : public Flat_Response {
  public:
   // `action`: "DeleteVolume", "ConvertVolume", "DeleteSnapshot", "AttachTmpSnapshot",
   // "DetachTmpSnapshot", "DeleteTmpSnapshots", "ModifyVolumeStorage" or
@@ -17,12 +17,6 @@ class Common_Result_Response : public Default_Response {
 
   // True exactly when the last answer's "return" was "true".
   bool success() const override { return result_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -42,6 +36,11 @@ class Common_Result_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { result_ = false; }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    result_ = text_to_bool(text, length);
+  }
+
   bool result_;
 };
 

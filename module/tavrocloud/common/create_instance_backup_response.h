@@ -5,21 +5,15 @@
 
 #include <string>
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Create_Instance_Backup_Response : public Default_Response {
+class Create_Instance_Backup_Response : public Flat_Response {
  public:
   Create_Instance_Backup_Response();
 
   const std::string& backup_id() const { return backup_id_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -31,6 +25,11 @@ class Create_Instance_Backup_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { backup_id_.clear(); }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    backup_id_.assign(text, length);
+  }
+
   std::string backup_id_;
 };
 

@@ -5,21 +5,15 @@
 
 #include <string>
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Create_Snapshot_Response : public Default_Response {
+class Create_Snapshot_Response : public Flat_Response {
  public:
   Create_Snapshot_Response();
 
   const std::string& snapshot_id() const { return snapshot_id_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -31,6 +25,11 @@ class Create_Snapshot_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { snapshot_id_.clear(); }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    snapshot_id_.assign(text, length);
+  }
+
   std::string snapshot_id_;
 };
 

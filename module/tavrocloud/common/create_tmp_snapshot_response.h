@@ -7,22 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Create_Tmp_Snapshot_Response : public Default_Response {
+class Create_Tmp_Snapshot_Response : public Flat_Response {
  public:
   Create_Tmp_Snapshot_Response();
 
   // One id per item of the last answer, in order; an item without an id gives "".
   const std::vector<std::string>& tmp_snapshot_ids() const { return tmp_snapshot_ids_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -35,6 +29,13 @@ class Create_Tmp_Snapshot_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { tmp_snapshot_ids_.clear(); }
+  void open_item() override { tmp_snapshot_ids_.emplace_back(); }
+  // An id outside any item has no entry to go to and is dropped.
+  void take_text(unsigned int, const char* text, size_t length) override {
+    if (!tmp_snapshot_ids_.empty()) tmp_snapshot_ids_.back().assign(text, length);
+  }
+
   std::vector<std::string> tmp_snapshot_ids_;
 };
 

@@ -3,7 +3,8 @@
 // the set of its known elements that are open (one bit per row of its element table),
 // acts on the ones it knows and ignores the rest. The helpers below are the steps every
 // parser shares: the table lookup, the root gate, the single-text-element rule and the
-// text conversions. The client reads `message()` after a failed request.
+// text conversions (Flat_Response and Instance_State_Response run them once for the
+// parsers of their shape). The client reads `message()` after a failed request.
 #ifndef TAVROCLOUD_COMMON_DEFAULT_RESPONSE_H
 #define TAVROCLOUD_COMMON_DEFAULT_RESPONSE_H
 

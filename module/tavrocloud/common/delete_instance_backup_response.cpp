@@ -13,35 +13,12 @@ const Key2_Value_T<unsigned int> ELEMENT_TABLE[] = {
     TAVROCLOUD_ELEMENT_ROW("Message", R::ELEMENT_MESSAGE),
     {nullptr, 0, R::ELEMENT_NONE}};
 
+const Flat_Response_Elements ELEMENTS = {ELEMENT_TABLE, R::ELEMENT_ROOT, R::STR_ELEMENTS_MASK,
+                                         R::ELEMENT_ERROR_ROOT, R::ELEMENT_MESSAGE};
+
 }  // namespace
 
 Delete_Instance_Backup_Response::Delete_Instance_Backup_Response()
-    : Default_Response("DeleteInstanceBackup") {}
-
-void Delete_Instance_Backup_Response::startElement(const ACEXML_Char*,
-                                                   const ACEXML_Char* local_name,
-                                                   const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
-  if (bit == ELEMENT_ROOT) result_.clear();
-  if (bit == ELEMENT_ERROR_ROOT) message_.clear();
-  element_ |= bit;
-}
-
-void Delete_Instance_Backup_Response::characters(const ACEXML_Char* ch, size_t start,
-                                                 size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
-  switch (single_text_element(element_, STR_ELEMENTS_MASK)) {
-    case ELEMENT_MESSAGE: message_.assign(text, length); break;
-    case ELEMENT_RESULT: result_.assign(text, length); break;
-    default: break;
-  }
-}
-
-void Delete_Instance_Backup_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                                 const ACEXML_Char*) {
-  element_ &= ~element_bit(ELEMENT_TABLE, local_name);
-}
+    : Flat_Response("DeleteInstanceBackup", ELEMENTS) {}
 
 }  // namespace tavrocloud

@@ -4,21 +4,15 @@
 
 #include <string>
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Delete_Instance_Backup_Response : public Default_Response {
+class Delete_Instance_Backup_Response : public Flat_Response {
  public:
   Delete_Instance_Backup_Response();
 
   const std::string& result() const { return result_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -30,6 +24,11 @@ class Delete_Instance_Backup_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { result_.clear(); }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    result_.assign(text, length);
+  }
+
   std::string result_;
 };
 

@@ -3,11 +3,11 @@
 #ifndef TAVROCLOUD_COMMON_DELETE_INSTANCE_RESPONSE_H
 #define TAVROCLOUD_COMMON_DELETE_INSTANCE_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/instance_state_response.h"
 
 namespace tavrocloud {
 
-class Delete_Instance_Response : public Default_Response {
+class Delete_Instance_Response : public Instance_State_Response {
  public:
   Delete_Instance_Response();
 
@@ -16,12 +16,6 @@ class Delete_Instance_Response : public Default_Response {
 
   int shutdown_state_code() const { return shutdown_state_code_; }
   Status shutdown_state_name() const { return shutdown_state_name_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -35,13 +29,14 @@ class Delete_Instance_Response : public Default_Response {
     STR_ELEMENTS_MASK = ELEMENT_CODE | ELEMENT_NAME | ELEMENT_MESSAGE
   };
 
- protected:
-  void reset_open_elements() override;
-
  private:
-  enum State { PARSE_ROOT = 0, PARSE_SHUTDOWN_STATE = 1 };
+  void reset_result() override {
+    shutdown_state_code_ = 0;
+    shutdown_state_name_ = UNKNOWN;
+  }
+  void take_code(int code) override { shutdown_state_code_ = code; }
+  void take_name(Status name) override { shutdown_state_name_ = name; }
 
-  State state_;
   int shutdown_state_code_;
   Status shutdown_state_name_;
 };

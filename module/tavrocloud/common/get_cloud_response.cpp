@@ -15,34 +15,20 @@ const Key2_Value_T<unsigned int> ELEMENT_TABLE[] = {
     TAVROCLOUD_ELEMENT_ROW("Message", R::ELEMENT_MESSAGE),
     {nullptr, 0, R::ELEMENT_NONE}};
 
+const Flat_Response_Elements ELEMENTS = {ELEMENT_TABLE, R::ELEMENT_ROOT, R::STR_ELEMENTS_MASK,
+                                         R::ELEMENT_ERROR_ROOT, R::ELEMENT_MESSAGE};
+
 }  // namespace
 
-Get_Cloud_Response::Get_Cloud_Response() : Default_Response("DescribeCloud") {}
+Get_Cloud_Response::Get_Cloud_Response() : Flat_Response("DescribeCloud", ELEMENTS) {}
 
-void Get_Cloud_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                      const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
-  if (bit == ELEMENT_ROOT) cloud_ = Cloud();
-  if (bit == ELEMENT_ERROR_ROOT) message_.clear();
-  element_ |= bit;
-}
-
-void Get_Cloud_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
-  switch (single_text_element(element_, STR_ELEMENTS_MASK)) {
-    case ELEMENT_MESSAGE: message_.assign(text, length); break;
+void Get_Cloud_Response::take_text(unsigned int element, const char* text, size_t length) {
+  switch (element) {
     case ELEMENT_CLOUD_NAME: cloud_.name.assign(text, length); break;
     case ELEMENT_CLOUD_ID: cloud_.id.assign(text, length); break;
     case ELEMENT_STATUS: cloud_.status = text_to_status(text, length); break;
     default: break;
   }
-}
-
-void Get_Cloud_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                    const ACEXML_Char*) {
-  element_ &= ~element_bit(ELEMENT_TABLE, local_name);
 }
 
 }  // namespace tavrocloud

@@ -3,22 +3,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_CLOUD_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_CLOUD_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_cloud.h"
 
 namespace tavrocloud {
 
-class Get_Cloud_Response : public Default_Response {
+class Get_Cloud_Response : public Flat_Response {
  public:
   Get_Cloud_Response();
 
   const Cloud& cloud() const { return cloud_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -32,6 +26,9 @@ class Get_Cloud_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { cloud_ = Cloud(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Cloud cloud_;
 };
 

@@ -5,21 +5,15 @@
 
 #include <string>
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Get_Cloud_Version_Response : public Default_Response {
+class Get_Cloud_Version_Response : public Flat_Response {
  public:
   Get_Cloud_Version_Response();
 
   const std::string& version() const { return version_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   // The root is the result element itself, so it is found inside any wrapper the cloud
   // puts around it.
@@ -33,6 +27,11 @@ class Get_Cloud_Version_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { version_.clear(); }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    version_.assign(text, length);
+  }
+
   std::string version_;
 };
 

@@ -3,22 +3,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_INSTANCE_TYPE_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_INSTANCE_TYPE_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_instance.h"
 
 namespace tavrocloud {
 
-class Get_Instance_Type_Response : public Default_Response {
+class Get_Instance_Type_Response : public Flat_Response {
  public:
   Get_Instance_Type_Response();
 
   const Instance_Types& instance_types() const { return instance_types_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -38,6 +32,10 @@ class Get_Instance_Type_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { instance_types_.clear(); }
+  void open_item() override { instance_types_.emplace_back(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Instance_Types instance_types_;
 };
 

@@ -3,22 +3,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_NODE_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_NODE_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_node.h"
 
 namespace tavrocloud {
 
-class Get_Node_Response : public Default_Response {
+class Get_Node_Response : public Flat_Response {
  public:
   Get_Node_Response();
 
   const Nodes& nodes() const { return nodes_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -43,6 +37,10 @@ class Get_Node_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { nodes_.clear(); }
+  void open_item() override { nodes_.emplace_back(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Nodes nodes_;
 };
 

@@ -3,22 +3,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_SNAPSHOT_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_SNAPSHOT_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_snapshot.h"
 
 namespace tavrocloud {
 
-class Get_Snapshot_Response : public Default_Response {
+class Get_Snapshot_Response : public Flat_Response {
  public:
   Get_Snapshot_Response();
 
   const Snapshots& snapshots() const { return snapshots_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -35,6 +29,10 @@ class Get_Snapshot_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { snapshots_.clear(); }
+  void open_item() override { snapshots_.emplace_back(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Snapshots snapshots_;
 };
 

@@ -30,37 +30,18 @@ void set_field(Tmp_Snapshot& record, unsigned int element, const char* text, siz
   }
 }
 
+const Flat_Response_Elements ELEMENTS = {ELEMENT_TABLE, R::ELEMENT_ROOT, R::STR_ELEMENTS_MASK,
+                                         R::ELEMENT_ERROR_ROOT, R::ELEMENT_MESSAGE,
+                                         R::ELEMENT_ITEM};
+
 }  // namespace
 
-Get_Tmp_Snapshot_Response::Get_Tmp_Snapshot_Response() : Default_Response("DescribeTmpSnapshots") {}
+Get_Tmp_Snapshot_Response::Get_Tmp_Snapshot_Response()
+    : Flat_Response("DescribeTmpSnapshots", ELEMENTS) {}
 
-void Get_Tmp_Snapshot_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                             const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
-  switch (bit) {
-    case ELEMENT_ROOT: tmp_snapshots_.clear(); break;
-    case ELEMENT_ITEM: tmp_snapshots_.emplace_back(); break;
-    case ELEMENT_ERROR_ROOT: message_.clear(); break;
-    default: break;
-  }
-  element_ |= bit;
-}
-
-void Get_Tmp_Snapshot_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
-  const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
-  if (bit == ELEMENT_MESSAGE) {
-    message_.assign(text, length);
-  } else if (!tmp_snapshots_.empty()) {
-    set_field(tmp_snapshots_.back(), bit, text, length);
-  }
-}
-
-void Get_Tmp_Snapshot_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                           const ACEXML_Char*) {
-  element_ &= ~element_bit(ELEMENT_TABLE, local_name);
+// A field outside any item has no record to go to and is dropped.
+void Get_Tmp_Snapshot_Response::take_text(unsigned int element, const char* text, size_t length) {
+  if (!tmp_snapshots_.empty()) set_field(tmp_snapshots_.back(), element, text, length);
 }
 
 }  // namespace tavrocloud

@@ -4,22 +4,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_TMP_SNAPSHOT_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_TMP_SNAPSHOT_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_tmp_snapshot.h"
 
 namespace tavrocloud {
 
-class Get_Tmp_Snapshot_Response : public Default_Response {
+class Get_Tmp_Snapshot_Response : public Flat_Response {
  public:
   Get_Tmp_Snapshot_Response();
 
   const Tmp_Snapshots& tmp_snapshots() const { return tmp_snapshots_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -37,6 +31,10 @@ class Get_Tmp_Snapshot_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { tmp_snapshots_.clear(); }
+  void open_item() override { tmp_snapshots_.emplace_back(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Tmp_Snapshots tmp_snapshots_;
 };
 

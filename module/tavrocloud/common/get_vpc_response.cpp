@@ -34,37 +34,17 @@ void set_field(Vpc& record, unsigned int element, const char* text, size_t lengt
   }
 }
 
+const Flat_Response_Elements ELEMENTS = {ELEMENT_TABLE, R::ELEMENT_ROOT, R::STR_ELEMENTS_MASK,
+                                         R::ELEMENT_ERROR_ROOT, R::ELEMENT_MESSAGE,
+                                         R::ELEMENT_ITEM};
+
 }  // namespace
 
-Get_Vpc_Response::Get_Vpc_Response() : Default_Response("DescribeVpcs") {}
+Get_Vpc_Response::Get_Vpc_Response() : Flat_Response("DescribeVpcs", ELEMENTS) {}
 
-void Get_Vpc_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                    const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
-  switch (bit) {
-    case ELEMENT_ROOT: vpcs_.clear(); break;
-    case ELEMENT_ITEM: vpcs_.emplace_back(); break;
-    case ELEMENT_ERROR_ROOT: message_.clear(); break;
-    default: break;
-  }
-  element_ |= bit;
-}
-
-void Get_Vpc_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
-  const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
-  if (bit == ELEMENT_MESSAGE) {
-    message_.assign(text, length);
-  } else if (!vpcs_.empty()) {
-    set_field(vpcs_.back(), bit, text, length);
-  }
-}
-
-void Get_Vpc_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
-                                  const ACEXML_Char*) {
-  element_ &= ~element_bit(ELEMENT_TABLE, local_name);
+// A field outside any item has no record to go to and is dropped.
+void Get_Vpc_Response::take_text(unsigned int element, const char* text, size_t length) {
+  if (!vpcs_.empty()) set_field(vpcs_.back(), element, text, length);
 }
 
 }  // namespace tavrocloud

@@ -2,22 +2,16 @@
 #ifndef TAVROCLOUD_COMMON_GET_VPC_RESPONSE_H
 #define TAVROCLOUD_COMMON_GET_VPC_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 #include "tavrocloud/common/tavrocloud_network.h"
 
 namespace tavrocloud {
 
-class Get_Vpc_Response : public Default_Response {
+class Get_Vpc_Response : public Flat_Response {
  public:
   Get_Vpc_Response();
 
   const Vpcs& vpcs() const { return vpcs_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -37,6 +31,10 @@ class Get_Vpc_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { vpcs_.clear(); }
+  void open_item() override { vpcs_.emplace_back(); }
+  void take_text(unsigned int element, const char* text, size_t length) override;
+
   Vpcs vpcs_;
 };
 

@@ -3,23 +3,17 @@
 #ifndef TAVROCLOUD_COMMON_OPERATE_INSTANCE_RESPONSE_H
 #define TAVROCLOUD_COMMON_OPERATE_INSTANCE_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/instance_state_response.h"
 
 namespace tavrocloud {
 
-class Operate_Instance_Response : public Default_Response {
+class Operate_Instance_Response : public Instance_State_Response {
  public:
   // `action`: "StartInstances" or "StopInstances" (either answer is read).
   explicit Operate_Instance_Response(const char* action);
 
   int current_state_code() const { return current_state_code_; }
   Status current_state_name() const { return current_state_name_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -34,13 +28,14 @@ class Operate_Instance_Response : public Default_Response {
     STR_ELEMENTS_MASK = ELEMENT_CODE | ELEMENT_NAME | ELEMENT_MESSAGE
   };
 
- protected:
-  void reset_open_elements() override;
-
  private:
-  enum State { PARSE_ROOT = 0, PARSE_CURRENT_STATE = 1, PARSE_PREVIOUS_STATE = 2 };
+  void reset_result() override {
+    current_state_code_ = 0;
+    current_state_name_ = UNKNOWN;
+  }
+  void take_code(int code) override { current_state_code_ = code; }
+  void take_name(Status name) override { current_state_name_ = name; }
 
-  State state_;
   int current_state_code_;
   Status current_state_name_;
 };

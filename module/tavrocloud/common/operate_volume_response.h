@@ -3,22 +3,16 @@
 #ifndef TAVROCLOUD_COMMON_OPERATE_VOLUME_RESPONSE_H
 #define TAVROCLOUD_COMMON_OPERATE_VOLUME_RESPONSE_H
 
-#include "tavrocloud/common/default_response.h"
+#include "tavrocloud/common/flat_response.h"
 
 namespace tavrocloud {
 
-class Operate_Volume_Response : public Default_Response {
+class Operate_Volume_Response : public Flat_Response {
  public:
   // `action`: "AttachVolume" or "DetachVolume" (either answer is read).
   explicit Operate_Volume_Response(const char* action);
 
   Status status() const { return status_; }
-
-  void characters(const ACEXML_Char* ch, size_t start, size_t length) override;
-  void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                  const ACEXML_Char* q_name) override;
-  void startElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
-                    const ACEXML_Char* q_name, ACEXML_Attributes* atts) override;
 
   enum {
     ELEMENT_NONE = 0,
@@ -31,6 +25,11 @@ class Operate_Volume_Response : public Default_Response {
   };
 
  private:
+  void reset_results() override { status_ = UNKNOWN; }
+  void take_text(unsigned int, const char* text, size_t length) override {
+    status_ = text_to_status(text, length);
+  }
+
   Status status_;
 };
 

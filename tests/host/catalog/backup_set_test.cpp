@@ -1,6 +1,5 @@
 #include "backup_set/common/backup_set.h"
 
-#include "json/json_load.h"
 #include "sample_sets.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +11,7 @@ namespace js = json_spirit;
 
 namespace {
 
-js::Object parse(const std::string& text) {
-  js::Value v;
-  EXPECT_TRUE(js::JSON_Load(text, v)) << text;
-  return v.type() == js::obj_type ? v.get_obj() : js::Object();
-}
+using test::parse;
 
 TEST(Backup_Piece, RoundTripsThroughItsJsonForm) {
   const Backup_Piece p = test::sample_piece("vol-data", 100);

@@ -3,7 +3,7 @@
 #include "backup_set/common/tavro_backup_set.h"
 #include "sample_sets.h"
 #include "support/log_capture.h"
-#include "temp_catalog_home.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -52,7 +52,10 @@ std::vector<std::string> view_uuids(RESTful_Catalog_Operator& op, const std::str
   return uuids;
 }
 
-using Catalog = test::Temp_Catalog_Home;
+class Catalog : public test::Temp_Home_Test {
+ protected:
+  Catalog() : Temp_Home_Test("quillon3-catalog-test-") {}
+};
 
 TEST(Compute_Minor_Resource_Id, StableDistinctAndUuidShaped) {
   std::string a, b, c;

@@ -1,16 +1,27 @@
 // A cloud instance backup set with every field filled (two interfaces with groups, two
-// volumes, their pieces and one storage), as the backup writes one.
+// volumes, their pieces and one storage), as the backup writes one; and the reading of a
+// record's JSON text back into an object.
 #ifndef TESTS_HOST_CATALOG_SAMPLE_SETS_H
 #define TESTS_HOST_CATALOG_SAMPLE_SETS_H
 
 #include "backup_set/common/tavro_backup_set.h"
 #include "catalog/restful_catalog_operator.h"
+#include "json/json_load.h"
 #include "json/value.h"
+
+#include <gtest/gtest.h>
 
 #include <ctime>
 #include <string>
 
 namespace test {
+
+// The object `text` holds; an empty object (and a test failure) when it holds none.
+inline json_spirit::Object parse(const std::string& text) {
+  json_spirit::Value v;
+  EXPECT_TRUE(json_spirit::JSON_Load(text, v)) << text;
+  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
+}
 
 inline Tavro_Backup_Set::Network sample_network(const std::string& ip, const std::string& type) {
   Tavro_Backup_Set::Network n;

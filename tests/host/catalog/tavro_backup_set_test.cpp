@@ -1,7 +1,6 @@
 #include "backup_set/common/tavro_backup_set.h"
 
 #include "json/json_dump.h"
-#include "json/json_load.h"
 #include "sample_sets.h"
 #include "support/log_capture.h"
 
@@ -15,11 +14,7 @@ namespace js = json_spirit;
 
 namespace {
 
-js::Object parse(const std::string& text) {
-  js::Value v;
-  EXPECT_TRUE(js::JSON_Load(text, v)) << text;
-  return v.type() == js::obj_type ? v.get_obj() : js::Object();
-}
+using test::parse;
 
 js::Object sample_object() {
   return parse(test::sample_set("set-1", "res-1", "i-1", 1714564800).to_json());

@@ -7,12 +7,10 @@
 #include "cloud/aws_signer.h"
 #include "cloud/percent_encoding.h"
 #include "support/log_capture.h"
+#include "support/loopback_http.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -23,13 +21,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,18 +40,9 @@ using cloud::aws::SDK;
 const char ACCESS_KEY[] = "AKIDLOOPBACK";
 const char SECRET_KEY[] = "s3cr3t/K7MDENG+bPxRfiCYLOOPBACK";
 
-// ---- a small HTTP server on 127.0.0.1 ----------------------------------------------------
+// ---- the server: the shared loopback server, plain or TLS ------------------------------------
 
-struct Received {
-  std::string method, target, body;
-  std::vector<std::pair<std::string, std::string>> headers;  // names lower-case
-
-  std::string header(const std::string& name) const {
-    for (const auto& h : headers)
-      if (h.first == name) return h.second;
-    return std::string();
-  }
-};
+using Received = test::Http_Request;
 
 enum class Reply_Mode { NORMAL, TRUNCATED, STALL, CLOSE };
 
@@ -65,169 +52,72 @@ struct Reply {
   Reply_Mode mode = Reply_Mode::NORMAL;
 };
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// Plain sockets or, with a TLS context, TLS on top of them.
-class Connection {
+// TLS on top of an accepted socket.
+class Tls_Stream : public test::Http_Stream {
  public:
-  Connection(int fd, SSL_CTX* tls) : fd_(fd) {
-    if (tls != nullptr) {
-      ssl_ = SSL_new(tls);
-      SSL_set_fd(ssl_, fd_);
-      if (SSL_accept(ssl_) <= 0) ok_ = false;
-    }
-  }
-  ~Connection() {
-    if (ssl_ != nullptr) {
-      SSL_shutdown(ssl_);
-      SSL_free(ssl_);
-    }
+  Tls_Stream(int fd, SSL_CTX* tls) : fd_(fd), ssl_(SSL_new(tls)) { SSL_set_fd(ssl_, fd_); }
+  ~Tls_Stream() override {
+    SSL_shutdown(ssl_);
+    SSL_free(ssl_);
     ::close(fd_);
   }
-  bool ok() const { return ok_; }
-  long read(char* buf, size_t n) {
-    return ssl_ != nullptr ? SSL_read(ssl_, buf, static_cast<int>(n)) : ::recv(fd_, buf, n, 0);
+  bool handshake() { return SSL_accept(ssl_) > 0; }
+  long read(char* buffer, size_t size) override {
+    return SSL_read(ssl_, buffer, static_cast<int>(size));
   }
-  void write(const std::string& s) {
-    if (ssl_ != nullptr)
-      SSL_write(ssl_, s.data(), static_cast<int>(s.size()));
-    else
-      (void)::send(fd_, s.data(), s.size(), MSG_NOSIGNAL);
+  bool write(const std::string& data) override {
+    return SSL_write(ssl_, data.data(), static_cast<int>(data.size())) > 0;
   }
 
  private:
   int fd_;
-  SSL* ssl_ = nullptr;
-  bool ok_ = true;
+  SSL* ssl_;
 };
 
+test::Loopback_Http_Server::Stream_Maker tls_streams(SSL_CTX* tls) {
+  if (tls == nullptr) return nullptr;
+  return [tls](int fd) -> std::unique_ptr<test::Http_Stream> {
+    auto stream = std::make_unique<Tls_Stream>(fd, tls);
+    if (!stream->handshake()) return nullptr;
+    return stream;
+  };
+}
+
+// Answers every request with the reply set last, the way its mode says.
 class Loopback_Server {
  public:
-  explicit Loopback_Server(SSL_CTX* tls = nullptr) : tls_(tls) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 64) != 0)
-      std::abort();
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    acceptor_ = std::thread([this] { accept_loop(); });
-  }
+  explicit Loopback_Server(SSL_CTX* tls = nullptr)
+      : http_([this](const Received&, test::Http_Stream& stream) { answer(stream); },
+              tls_streams(tls)) {}
 
-  ~Loopback_Server() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    ::shutdown(listen_fd_, SHUT_RDWR);
-    ::close(listen_fd_);
-    acceptor_.join();
-    for (auto& t : workers_) t.join();
-  }
-
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return http_.port(); }
 
   void set_reply(Reply reply) {
     std::lock_guard<std::mutex> lock(mutex_);
     reply_ = std::move(reply);
   }
 
-  std::vector<Received> received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-  }
+  std::vector<Received> received() const { return http_.requests(); }
 
  private:
-  void accept_loop() {
-    for (;;) {
-      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) {
-        ::close(fd);
-        return;
-      }
-      workers_.emplace_back([this, fd] { serve(fd); });
-    }
-  }
-
-  static bool read_request(Connection& conn, Received& out) {
-    std::string data;
-    char buf[4096];
-    size_t header_end;
-    while ((header_end = data.find("\r\n\r\n")) == std::string::npos) {
-      long n = conn.read(buf, sizeof buf);
-      if (n <= 0) return false;
-      data.append(buf, static_cast<size_t>(n));
-    }
-    std::istringstream head(data.substr(0, header_end));
-    std::string line;
-    std::getline(head, line);
-    std::istringstream first(line);
-    first >> out.method >> out.target;
-    size_t content_length = 0;
-    while (std::getline(head, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t colon = line.find(':');
-      if (colon == std::string::npos) continue;
-      std::string value = line.substr(colon + 1);
-      value.erase(0, value.find_first_not_of(' '));
-      out.headers.emplace_back(lower(line.substr(0, colon)), value);
-      if (lower(line.substr(0, colon)) == "content-length") content_length = std::stoul(value);
-    }
-    out.body = data.substr(header_end + 4);
-    while (out.body.size() < content_length) {
-      long n = conn.read(buf, sizeof buf);
-      if (n <= 0) return false;
-      out.body.append(buf, static_cast<size_t>(n));
-    }
-    return true;
-  }
-
-  void serve(int fd) {
-    Connection conn(fd, tls_);
-    Received request;
-    if (!conn.ok() || !read_request(conn, request)) return;
+  void answer(test::Http_Stream& stream) {
     Reply reply;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      received_.push_back(request);
       reply = reply_;
     }
     if (reply.mode == Reply_Mode::CLOSE) return;
     const size_t announced =
         reply.mode == Reply_Mode::NORMAL ? reply.body.size() : reply.body.size() + 100;
-    conn.write("HTTP/1.1 " + std::to_string(reply.status) +
-               " X\r\nContent-Type: text/xml\r\n"
-               "Connection: close\r\nContent-Length: " +
-               std::to_string(announced) + "\r\n\r\n" + reply.body);
-    if (reply.mode == Reply_Mode::STALL) {
-      // Keeps the connection open, sending nothing, until the server stops (the client
-      // gives up long before).
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait_for(lock, std::chrono::seconds(60), [this] { return stopping_; });
-    }
+    stream.write(test::Loopback_Http_Server::reply_text(reply.status, reply.body, announced));
+    // Keeps the connection open, sending nothing, until the server stops (the client
+    // gives up long before).
+    if (reply.mode == Reply_Mode::STALL) http_.wait_for_stop(std::chrono::seconds(60));
   }
 
-  SSL_CTX* tls_;
-  int listen_fd_ = -1;
-  uint16_t port_ = 0;
-  std::thread acceptor_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stopping_ = false;
-  std::vector<std::thread> workers_;
-  std::vector<Received> received_;
+  std::mutex mutex_;
   Reply reply_;
+  test::Loopback_Http_Server http_;  // last: its threads end before the reply goes
 };
 
 // ---- a parser that keeps what it was given ------------------------------------------------
@@ -436,16 +326,10 @@ TEST(AwsClient, AnswerAboveTheCapFails) {
 
 TEST(AwsClient, RefusedConnectionFails) {
   // A port that was just bound and released: nothing listens there.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
+  const uint16_t port = test::Loopback_Http_Server::closed_port();
+  ASSERT_NE(port, 0);
 
-  auto client = client_for(ntohs(addr.sin_port));
+  auto client = client_for(port);
   cloud::aws::AWS_Request request("ec2", "2016-11-15", "GetCloudVersion");
   Recording_Response response("GetCloudVersion");
   test::Log_Capture log;

@@ -4,6 +4,7 @@
 
 #include "identity/rsa_codec.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
@@ -16,43 +17,27 @@
 
 namespace {
 
-class Host_Home : public ::testing::Test {
+class Host_Home : public test::Temp_Home_Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/host_manager_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    home_ = dir;
-    const char* old = std::getenv("QUILLON3_ROOT");
-    had_root_ = old != nullptr;
-    if (had_root_) old_root_ = old;
-    ::setenv("QUILLON3_ROOT", home_.c_str(), 1);
-  }
+  Host_Home() : Temp_Home_Test("host_manager_test_") {}
   void TearDown() override {
-    if (had_root_)
-      ::setenv("QUILLON3_ROOT", old_root_.c_str(), 1);
-    else
-      ::unsetenv("QUILLON3_ROOT");
+    restore_root();
     test::Log_Capture quiet;  // the real home is usually absent here
     Host_Manager::instance().reload();
-    std::system(("rm -rf '" + home_ + "'").c_str());
   }
   void write(const std::string& name, const std::string& text) {
-    std::ofstream(home_ + "/" + name) << text;
+    std::ofstream(dir() + "/" + name) << text;
   }
   mode_t mode_of(const std::string& name) {
     struct stat st {};
-    ::stat((home_ + "/" + name).c_str(), &st);
+    ::stat((dir() + "/" + name).c_str(), &st);
     return st.st_mode & 0777;
   }
-
-  std::string home_;
-  bool had_root_ = false;
-  std::string old_root_;
 };
 
 TEST_F(Host_Home, InitialisedHomeIsReadBack) {
   test::Log_Capture log;
-  ASSERT_TRUE(Host_Manager::initialise_home(home_, "backup-host-1", 2048));
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
   EXPECT_EQ(mode_of("keys/rsa_private.pem"), 0600u);
   EXPECT_EQ(mode_of("keys"), 0700u);
 
@@ -76,7 +61,7 @@ TEST_F(Host_Home, InitialisedHomeIsReadBack) {
   // A second initialisation keeps the existing identity and keys.
   const std::string access = host.access_key();
   const secure_string key = host.rsa_prvkey();
-  ASSERT_TRUE(Host_Manager::initialise_home(home_, "other-name", 2048));
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "other-name", 2048));
   ASSERT_TRUE(host.reload());
   EXPECT_EQ(host.name(), "backup-host-1");
   EXPECT_EQ(host.access_key(), access);
@@ -84,7 +69,7 @@ TEST_F(Host_Home, InitialisedHomeIsReadBack) {
 }
 
 TEST_F(Host_Home, IdentityFileFieldsAndBackupServer) {
-  ::mkdir((home_ + "/keys").c_str(), 0700);
+  ::mkdir((dir() + "/keys").c_str(), 0700);
   write("keys/rsa_private.pem", "PEM");
   write("identity.json",
         "{\"name\": \"h\", \"access_key\": \"a\", \"node_access_key\": \"n\", \"on_backupd\": true,"

@@ -5,8 +5,8 @@
 #include "job_engine/job_thread_helper.h"
 #include "job_engine/job_types.h"
 
-#include "host/job_engine/temp_home.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "json/json_load.h"
 #include "jsonrpc/tavrocloud_accounts.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
@@ -24,25 +25,10 @@ namespace {
 using json_spirit::Object;
 using json_spirit::Value;
 
-class Accounts_Home : public ::testing::Test {
+class Accounts_Home : public test::Temp_Home_Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/json_rpc_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    home_ = dir;
-    const char* old = std::getenv("QUILLON3_ROOT");
-    had_root_ = old != nullptr;
-    if (had_root_) old_root_ = old;
-    ::setenv("QUILLON3_ROOT", home_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (had_root_)
-      ::setenv("QUILLON3_ROOT", old_root_.c_str(), 1);
-    else
-      ::unsetenv("QUILLON3_ROOT");
-    std::system(("rm -rf '" + home_ + "'").c_str());
-  }
-  void write_store(const std::string& text) { std::ofstream(home_ + "/accounts.json") << text; }
+  Accounts_Home() : Temp_Home_Test("json_rpc_test_") {}
+  void write_store(const std::string& text) { std::ofstream(dir() + "/accounts.json") << text; }
 
   static Object account(const std::string& host) {
     Object a;
@@ -60,10 +46,6 @@ class Accounts_Home : public ::testing::Test {
     p["uuid"] = uuid;
     return p;
   }
-
-  std::string home_;
-  bool had_root_ = false;
-  std::string old_root_;
 };
 
 TEST_F(Accounts_Home, QueryAnswersTheStoredAccount) {

@@ -2,57 +2,19 @@
 
 #include "runtime/host_home.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace {
 
-// Sets (or unsets, for null) an environment variable for the life of the object.
-class Env_Var {
- public:
-  Env_Var(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~Env_Var() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
-class Temp_Dir {
- public:
-  Temp_Dir() {
-    char tmpl[] = "/tmp/path_conf_test.XXXXXX";
-    path_ = mkdtemp(tmpl) != nullptr ? tmpl : "";
-  }
-  ~Temp_Dir() {
-    if (!path_.empty()) std::filesystem::remove_all(path_);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using Env_Var = test::Scoped_Env;
 
 mode_t mode_of(const std::string& path) {
   struct stat st;
@@ -105,7 +67,7 @@ TEST(Path_Conf, ComponentNameIsProcessWide) {
 }
 
 TEST(Path_Conf, CreateMakesTheDirectoryThatHoldsTheFile) {
-  Temp_Dir home;
+  test::Temp_Dir home("path_conf_test.");
   ASSERT_FALSE(home.path().empty());
   Env_Var root("QUILLON3_ROOT", home.path().c_str());
   const mode_t old_mask = umask(022);
@@ -128,7 +90,7 @@ TEST(Path_Conf, CreateMakesTheDirectoryThatHoldsTheFile) {
 }
 
 TEST(Path_Conf, FailureToMakeTheDirectoryIsLogged) {
-  Temp_Dir home;
+  test::Temp_Dir home("path_conf_test.");
   ASSERT_FALSE(home.path().empty());
   Env_Var root("QUILLON3_ROOT", home.path().c_str());
   std::ofstream(home.path() + "/jobd") << "a file where a directory should be";

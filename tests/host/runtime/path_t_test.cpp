@@ -1,5 +1,7 @@
 #include "runtime/path_t.h"
 
+#include "support/temp_home.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -35,8 +37,8 @@ TEST(Path_T, JoinsWithExactlyOneSeparator) {
 }
 
 TEST(Path_T, ExpandsEnvironmentVariablesOnlyWhenAsked) {
-  setenv("PATH_T_TEST_HOME", "/srv/q3", 1);
-  unsetenv("PATH_T_TEST_UNSET");
+  test::Scoped_Env home("PATH_T_TEST_HOME", "/srv/q3");
+  test::Scoped_Env unset("PATH_T_TEST_UNSET", nullptr);
   struct Case {
     const char* dir;
     const char* name;
@@ -56,7 +58,6 @@ TEST(Path_T, ExpandsEnvironmentVariablesOnlyWhenAsked) {
     EXPECT_TRUE(p.expanded());
   }
   EXPECT_EQ("$PATH_T_TEST_HOME/x", yolt::Path_T<char>("$PATH_T_TEST_HOME", "x").str());
-  unsetenv("PATH_T_TEST_HOME");
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include "job_engine/job.h"
 #include "job_engine/job_event_handler.h"
-#include "host/job_engine/temp_home.h"
 #include "module/job_def/test_params.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 

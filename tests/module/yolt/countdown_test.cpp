@@ -1,11 +1,10 @@
 #include "yolt/countdown.h"
 
-#include "runtime/sleep.h"
 #include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <vector>
 
 // Found by argument-dependent lookup, so they live next to the Tick type.
@@ -23,35 +22,7 @@ namespace {
 
 const char ZERO_BUDGET[] = "timeout_secs must be at least 1, or else the for loop never invokes.\n";
 
-// Records the waits instead of sleeping; installed for the life of the object.
-class Sleep_Recorder {
- public:
-  Sleep_Recorder() {
-    slept().clear();
-    previous_ = set_sleep_hook(&record);
-  }
-  ~Sleep_Recorder() { set_sleep_hook(previous_); }
-  std::vector<unsigned int> waits() const {
-    std::lock_guard<std::mutex> lock(mutex());
-    return slept();
-  }
-
- private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<unsigned int>& slept() {
-    static std::vector<unsigned int> v;
-    return v;
-  }
-  static void record(unsigned int secs) {
-    std::lock_guard<std::mutex> lock(mutex());
-    slept().push_back(secs);
-  }
-  Sleep_Hook previous_;
-};
-
+using test::Sleep_Recorder;
 using Tick = Countdown_Iterator::Tick;
 
 // The passes of a countdown loop; stops (and fails) past 1000 passes instead of spinning.

@@ -2,6 +2,7 @@
 
 #include "runtime/path_conf.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
@@ -33,36 +34,17 @@ const char* const Test_Path_Conf::prefix = "/var/opt/telquin/quillon3/$COMPONENT
 using Handle = Mem_Map_Handle<Record, Test_Path_Conf, 4096>;
 
 // Points the host home at a fresh temporary directory for the life of the fixture.
-class Mem_Map_Handle_Test : public ::testing::Test {
+class Mem_Map_Handle_Test : public test::Temp_Home_Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mem_map_handle_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    home_ = tmpl;
-    const char* old = std::getenv("QUILLON3_ROOT");
-    had_root_ = old != nullptr;
-    if (had_root_) old_root_ = old;
-    setenv("QUILLON3_ROOT", home_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (had_root_)
-      setenv("QUILLON3_ROOT", old_root_.c_str(), 1);
-    else
-      unsetenv("QUILLON3_ROOT");
-    std::filesystem::remove_all(home_);
-  }
+  Mem_Map_Handle_Test() : Temp_Home_Test("mem_map_handle_test.") {}
 
   std::string record_dir(const std::string& id) const {
-    return home_ + "/" + Path_Conf::component() + "/act/yolt_test/" + id;
+    return dir() + "/" + Path_Conf::component() + "/act/yolt_test/" + id;
   }
   std::string record_path(const std::string& id, const std::string& base) const {
     return record_dir(id) + "/" + base;
   }
-  bool home_is_empty() const { return std::filesystem::is_empty(home_); }
-
-  std::string home_;
-  std::string old_root_;
-  bool had_root_ = false;
+  bool home_is_empty() const { return std::filesystem::is_empty(dir()); }
 };
 
 off_t file_size(const std::string& path) {

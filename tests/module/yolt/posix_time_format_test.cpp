@@ -1,5 +1,7 @@
 #include "yolt/posix_time_format.h"
 
+#include "support/temp_home.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,16 +18,11 @@ TEST(POSIX_Time_Format, FormatsInUtc) {
 }
 
 TEST(POSIX_Time_Format, LocalTimeFollowsTheZone) {
-  const char* old = std::getenv("TZ");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("TZ", "UTC-2", 1);  // two hours east of UTC
-  ::tzset();
-  EXPECT_STREQ((POSIX_Time_Format<16, true>(1714564800, "%Y%m%d_%H%M%S").c_str()),
-               "20240501_140000");
-  if (old != nullptr) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
+  {
+    test::Scoped_Env zone("TZ", "UTC-2");  // two hours east of UTC
+    ::tzset();
+    EXPECT_STREQ((POSIX_Time_Format<16, true>(1714564800, "%Y%m%d_%H%M%S").c_str()),
+                 "20240501_140000");
   }
   ::tzset();
 }

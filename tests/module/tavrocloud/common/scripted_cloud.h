@@ -1,8 +1,8 @@
 // A scripted cloud for the cloud client's action tests, installed through the host's
 // factory hook: every client made while it lives sends to it. It records each request
 // (action and parameters, in order) and answers from a script of expected actions, or
-// from a responder function once the script is used up. Also: a recorder of the waits
-// (through the sleep seam) and small builders of the cloud's XML answers.
+// from a responder function once the script is used up. Also: small builders of the
+// cloud's XML answers.
 #ifndef TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 #define TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 
@@ -18,7 +18,6 @@
 
 #include "cloud/api_response.h"
 #include "cloud/aws_client.h"
-#include "runtime/sleep.h"
 #include "tavrocloud/common/tavrocloud_restful_client.h"
 
 namespace test {
@@ -239,59 +238,6 @@ class Scripted_Cloud {
 
   std::shared_ptr<State> state_;
   cloud::aws::SDK::Hook_Guard guard_;
-};
-
-// Records the waits instead of sleeping, for the life of the object; `on_sleep` (when
-// given) runs at each wait on the waiting thread.
-class Sleep_Recorder {
- public:
-  explicit Sleep_Recorder(std::function<void()> on_sleep = {}) {
-    std::lock_guard<std::mutex> lock(mutex());
-    slept().clear();
-    action() = std::move(on_sleep);
-    previous_ = set_sleep_hook(&record);
-  }
-  ~Sleep_Recorder() {
-    set_sleep_hook(previous_);
-    std::lock_guard<std::mutex> lock(mutex());
-    action() = nullptr;
-  }
-  Sleep_Recorder(const Sleep_Recorder&) = delete;
-  Sleep_Recorder& operator=(const Sleep_Recorder&) = delete;
-
-  std::vector<unsigned int> waits() const {
-    std::lock_guard<std::mutex> lock(mutex());
-    return slept();
-  }
-  unsigned long total() const {
-    unsigned long sum = 0;
-    for (unsigned int w : waits()) sum += w;
-    return sum;
-  }
-
- private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<unsigned int>& slept() {
-    static std::vector<unsigned int> v;
-    return v;
-  }
-  static std::function<void()>& action() {
-    static std::function<void()> f;
-    return f;
-  }
-  static void record(unsigned int secs) {
-    std::function<void()> f;
-    {
-      std::lock_guard<std::mutex> lock(mutex());
-      slept().push_back(secs);
-      f = action();
-    }
-    if (f) f();
-  }
-  Sleep_Hook previous_;
 };
 
 // The printf-style log line `format` with its "%s"/"%d" conversions replaced, in order,

@@ -3,6 +3,7 @@
 #include "runtime/network_interface.h"
 #include "scripted_cloud.h"
 #include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -127,7 +128,7 @@ TEST_F(Agent_Test, Concurrent_Attachments_Choose_Distinct_Devices) {
   std::condition_variable cv;
   bool first_waiting = false;
   std::thread::id first_thread;
-  test::Sleep_Recorder sleeps([&] {
+  test::Sleep_Recorder sleeps([&](size_t) {
     std::unique_lock<std::mutex> lock(m);
     if (first_waiting || std::this_thread::get_id() != first_thread) return;
     first_waiting = true;

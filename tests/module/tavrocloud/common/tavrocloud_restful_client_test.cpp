@@ -88,7 +88,7 @@ TEST(RESTful_Client, LoginReadsTheVersionWithSignedRequests) {
   const Cloud_Request& r = requests[0];
   EXPECT_EQ("POST", r.method);
   EXPECT_EQ("Action=GetCloudVersion&Version=2016-11-15", r.body);
-  const std::string auth = r.headers.count("authorization") ? r.headers.at("authorization") : "";
+  const std::string auth = r.header("authorization");
   EXPECT_NE(std::string::npos, auth.find("Credential=AKIDEXAMPLE/")) << auth;
   EXPECT_NE(std::string::npos, auth.find("/region-1/ec2/aws4_request")) << auth;
   // The secret key never travels and is never logged.

@@ -2,6 +2,7 @@
 
 #include "scripted_cloud.h"
 #include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 
 #include <gtest/gtest.h>
 

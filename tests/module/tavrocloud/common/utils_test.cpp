@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -16,6 +16,7 @@
 #include "jsonrpc/json_rpc.h"
 #include "jsonrpc/tavrocloud_accounts.h"
 #include "support/log_capture.h"
+#include "support/temp_home.h"
 #include "tavrocloud/common/tavrocloud_login.h"
 
 namespace js = json_spirit;
@@ -183,21 +184,15 @@ namespace {
 class Key_Home : public ::testing::Environment {
  public:
   void SetUp() override {
-    char pattern[] = "/tmp/quillon3-tc-common-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    ASSERT_NE(nullptr, made);
-    dir_ = made;
-    ::setenv("QUILLON3_ROOT", dir_.c_str(), 1);
-    ASSERT_TRUE(Host_Manager::initialise_home(dir_, "tc-common-test", 2048));
+    home_ = std::make_unique<test::Temp_Home>("quillon3-tc-common-");
+    ASSERT_TRUE(home_->made());
+    ASSERT_TRUE(Host_Manager::initialise_home(home_->dir(), "tc-common-test", 2048));
     ASSERT_TRUE(Host_Manager::instance().reload());
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void TearDown() override { home_.reset(); }
 
  private:
-  std::string dir_;
+  std::unique_ptr<test::Temp_Home> home_;
 };
 
 [[maybe_unused]] ::testing::Environment* const key_home =

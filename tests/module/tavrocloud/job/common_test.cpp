@@ -1,7 +1,7 @@
 #include "tavrocloud/job/common.h"
 
-#include "runtime/sleep.h"
 #include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,51 +26,7 @@ using tavrocloud::get_local_device;
 const std::vector<unsigned int> ALL_DELAYS = {2, 4, 8, 16, 32, 60, 60, 60, 60, 60};
 const char TIMEOUT[] = "Get local device for volume %s timeout.\n";
 
-// Records the waits instead of sleeping; `on_sleep` runs at each wait (with the number
-// of waits made so far), so a test can make a link appear while the lookup waits.
-class Sleep_Recorder {
- public:
-  explicit Sleep_Recorder(std::function<void(size_t)> on_sleep = {}) {
-    std::lock_guard<std::mutex> lock(mutex());
-    slept().clear();
-    action() = std::move(on_sleep);
-    previous_ = set_sleep_hook(&record);
-  }
-  ~Sleep_Recorder() {
-    set_sleep_hook(previous_);
-    action() = nullptr;
-  }
-  std::vector<unsigned int> waits() const {
-    std::lock_guard<std::mutex> lock(mutex());
-    return slept();
-  }
-
- private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<unsigned int>& slept() {
-    static std::vector<unsigned int> v;
-    return v;
-  }
-  static std::function<void(size_t)>& action() {
-    static std::function<void(size_t)> f;
-    return f;
-  }
-  static void record(unsigned int secs) {
-    std::function<void(size_t)> f;
-    size_t n;
-    {
-      std::lock_guard<std::mutex> lock(mutex());
-      slept().push_back(secs);
-      n = slept().size();
-      f = action();
-    }
-    if (f) f(n);
-  }
-  Sleep_Hook previous_;
-};
+using test::Sleep_Recorder;
 
 std::string timeout_line(const std::string& id) {
   std::string line = TIMEOUT;

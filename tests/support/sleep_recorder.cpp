@@ -1,0 +1,55 @@
+#include "support/sleep_recorder.h"
+
+#include <mutex>
+#include <utility>
+
+namespace test {
+
+namespace {
+
+// The hook is a plain function, so what it records lives here, shared by all recorders.
+std::mutex recorder_mutex;
+std::vector<unsigned int> recorded_waits;
+std::function<void(size_t)> recorder_action;
+
+void record(unsigned int secs) {
+  std::function<void(size_t)> action;
+  size_t count;
+  {
+    std::lock_guard<std::mutex> lock(recorder_mutex);
+    recorded_waits.push_back(secs);
+    count = recorded_waits.size();
+    action = recorder_action;
+  }
+  if (action) action(count);
+}
+
+}  // namespace
+
+Sleep_Recorder::Sleep_Recorder(std::function<void(size_t)> on_sleep) {
+  {
+    std::lock_guard<std::mutex> lock(recorder_mutex);
+    recorded_waits.clear();
+    recorder_action = std::move(on_sleep);
+  }
+  previous_ = set_sleep_hook(&record);
+}
+
+Sleep_Recorder::~Sleep_Recorder() {
+  set_sleep_hook(previous_);
+  std::lock_guard<std::mutex> lock(recorder_mutex);
+  recorder_action = nullptr;
+}
+
+std::vector<unsigned int> Sleep_Recorder::waits() const {
+  std::lock_guard<std::mutex> lock(recorder_mutex);
+  return recorded_waits;
+}
+
+unsigned long Sleep_Recorder::total() const {
+  unsigned long sum = 0;
+  for (unsigned int w : waits()) sum += w;
+  return sum;
+}
+
+}  // namespace test
