@@ -145,7 +145,7 @@ endif()
 enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
 set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
-                       module/tavrocloud/common host/job_engine)
+                       module/tavrocloud/common host/job_engine host/pool)
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})

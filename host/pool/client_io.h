@@ -1,0 +1,133 @@
+// The connection to a storage pool and the one file open on it. A pool is a directory
+// registered in the host's pool registry (pool/pool_registry.h); a connection's url
+// ("file:///dir", as get_pool_info gives it, optionally with sub-directories) must lie at
+// or below a registered pool root, and every path opened or removed is relative to it.
+// The volume upload writes images through it, the volume restore reads them.
+//
+// A file written through a connection is created under a temporary name beside its
+// final name and appears under the final name only when close() has flushed, synced
+// and renamed it and synced the directory; a file that is not closed successfully is
+// discarded. One connection serves one thread at a time; several connections may be
+// used at once from different threads.
+#ifndef POOL_CLIENT_IO_H
+#define POOL_CLIENT_IO_H
+
+#include "client_io/client_io_base.h"
+#include "pool/aligned_buffer.h"
+#include "pool/rate_limiter.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Client_IO : public Client_IO_Base {
+ public:
+  virtual ~Client_IO();
+  Client_IO(const Client_IO&) = delete;
+  Client_IO& operator=(const Client_IO&) = delete;
+
+  // Opens `path` (relative to the connection, no "..") with MODE_READ or MODE_WRITE.
+  // Writing creates missing parent directories and fails when the file exists unless
+  // the options say overwrite. `flags` is reserved (0); `perms` is the mode of a new
+  // file (0 for 0640). True when open; false with error() set (also when not connected
+  // or a file is already open).
+  bool open(const std::string& path, int mode, int flags, int perms);
+
+  // Reads up to `len` bytes; returns the count (short only at the end of the file) or
+  // -1 with error() set. Only in MODE_READ.
+  ssize_t read(void* buf, size_t len);
+
+  // Writes all `len` bytes (buffered unless the options say flush_after_write); false
+  // with error() set. Only in MODE_WRITE.
+  bool write(const void* buf, size_t len);
+
+  // Closes the open file: a read file is just closed; a written file is flushed,
+  // synced, renamed to its final name and its directory synced. True when that all
+  // succeeded and also when no file is open; false with error() set on any failure, in
+  // which case no file remains under the final name (unless only the directory sync
+  // failed, after the rename).
+  bool close();
+
+  // Drops the open file: a file being written is removed, nothing is published.
+  void abort();
+
+  // While held, close() discards the written file instead of publishing it and
+  // reports the failure: the image writer holds the file from its first byte until its
+  // trailer is written, so an interrupted image never appears under its final name.
+  void hold_publication() { held_ = true; }
+  void release_publication() { held_ = false; }
+
+  bool is_open() const { return fd_ >= 0; }
+  // Text of the last failure ("" when none yet).
+  const char* error() const { return error_.c_str(); }
+  // Bytes stored for the open (or last) file: its size when read, the bytes written so
+  // far when written.
+  uint64_t storage_size() const { return stored_; }
+  const Options& options() const { return options_; }
+
+ protected:
+  Client_IO();
+
+  bool set_error(const std::string& text);
+  bool set_errno_error(const std::string& what, int err);
+  // The absolute path of `path` below the connection; false (error set) when not
+  // connected or the path is refused.
+  bool resolve(const std::string& path, std::string& full);
+
+  // Connection state, set by Client_IO_Ex.
+  std::string pool_root_;  // canonical root of the pool
+  std::string base_dir_;   // the connection's directory (normalised, absolute)
+  bool connected_ = false;
+  Options options_;
+
+ private:
+  bool open_read(const std::string& full);
+  bool open_write(const std::string& full, int perms);
+  bool flush_buffer();
+  bool write_fd(const void* a, size_t alen, const void* b, size_t blen);
+  void throttle(size_t bytes);
+  void reset_file();
+
+  int fd_ = -1;
+  int mode_ = 0;
+  bool held_ = false;
+  bool write_failed_ = false;  // a write failed: the file can only be discarded
+  std::string temp_path_;
+  std::string final_path_;
+  std::string error_;
+  uint64_t stored_ = 0;
+  uint64_t file_pos_ = 0;    // write: bytes handed to the file
+  uint64_t flushed_to_ = 0;  // write: bytes whose write-back has been started
+  Aligned_Buffer buffer_;
+  size_t buf_pos_ = 0;  // read: next byte to hand out
+  size_t buf_len_ = 0;  // read: bytes held; write: bytes waiting
+  Rate_Limiter limiter_;
+};
+
+class Client_IO_Ex : public Client_IO {
+ public:
+  Client_IO_Ex();
+  // Tears the connection down (an unclosed written file is discarded).
+  ~Client_IO_Ex() override;
+
+  // Connects to `url`, which must be "file://" and an absolute directory at or below
+  // the root of a registered pool whose directory exists; an earlier connection is torn
+  // down first. True when connected; false with error() set.
+  bool connect(const std::string& url, const Options& options);
+
+  // True between a successful connect and the teardown.
+  bool is_connected() const { return connected_; }
+
+  // Removes the file `path` (relative to the connection); a missing file is not an
+  // error. False with error() set when not connected, the path is refused or the
+  // removal failed.
+  bool remove(const std::string& path);
+
+  // Ends the connection: an open read file is closed, an unclosed written file
+  // discarded. Safe to call at any time, also twice.
+  void teardown();
+};
+
+#endif  // POOL_CLIENT_IO_H

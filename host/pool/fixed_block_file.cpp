@@ -1,0 +1,64 @@
+#include "pool/fixed_block_file.h"
+
+ACE_OFF_T Fixed_Block_File_Base::seek(ACE_OFF_T offset, int whence) {
+  if (fd_ < 0) {
+    set_error(EBADF);
+    return -1;
+  }
+  ACE_OFF_T target = -1;
+  switch (whence) {
+    case SEEK_SET: target = offset; break;
+    case SEEK_CUR: target = pos_ + offset; break;
+    case SEEK_END: target = ::lseek(fd_, offset, SEEK_END); break;
+    default: break;
+  }
+  if (target < 0) {
+    set_error(whence == SEEK_END ? errno : EINVAL);
+    return -1;
+  }
+  pos_ = target;
+  return pos_;
+}
+
+bool Fixed_Block_File_Base::open_fd(const std::string& path, int flags, mode_t mode,
+                                    const File_Options& options) {
+  close();
+  last_error_ = 0;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  if (fd < 0) return set_error(errno);
+  fd_ = fd;
+  pos_ = 0;
+  options_ = options;
+  since_discard_ = since_sync_ = 0;
+  writing_ = false;
+  return true;
+}
+
+void Fixed_Block_File_Base::after_transfer(size_t bytes) {
+  if (options_.discard_cache <= 0) return;
+  since_discard_ += bytes;
+  if (since_discard_ < static_cast<uint64_t>(options_.discard_cache)) return;
+  since_discard_ = 0;
+  if (writing_) ::fdatasync(fd_);
+  ::posix_fadvise(fd_, 0, pos_, POSIX_FADV_DONTNEED);
+}
+
+bool Fixed_Block_File_Base::close() {
+  if (fd_ < 0) return true;
+  bool ok = true;
+  if (writing_) {
+    if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC) {
+      ok = ::fsync(fd_) == 0 || set_error(errno);
+    } else if (options_.sync_close == File_Options::SYNC_CLOSE_ASYNC) {
+      ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+  }
+  if (options_.discard_cache == File_Options::DISCARD_CACHE_ON_CLOSE) {
+    if (writing_ && ok) ::fdatasync(fd_);
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+  }
+  if (::close(fd_) != 0 && errno != EINTR && ok) ok = set_error(errno);
+  fd_ = -1;
+  writing_ = false;
+  return ok;
+}

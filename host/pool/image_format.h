@@ -1,0 +1,111 @@
+// The on-disk layout of a pool image, shared by the image writer and reader. An image is
+// self-describing and verifiable from its first byte to its last:
+//
+//   superblock   512 bytes: magic "Q3IMAGE\0", format version, sector size, block size,
+//                default codec and level, flags, backup-set and image UUIDs, length and
+//                XXH3 of the extra data, XXH3 of the superblock itself in its last 8 bytes
+//   extra        the superblock's extra data (0 bytes or more)
+//   extents      magic "Q3EXTNT\0", count, then (offset, length) per extent, XXH3
+//   records      one per block, in extent order, each a 48-byte header (magic "QBLK",
+//                codec, flags, raw and stored length, offset, XXH3 of the raw and of the
+//                stored bytes, XXH3 of the header) followed by the stored bytes; an
+//                all-zero block is a header with the zero flag and no stored bytes
+//   trailer      48 bytes: magic "QEND", record count, raw and stored byte totals, a
+//                hash chained over every record header, XXH3 of the trailer
+//
+// Every integer is little-endian. The blocks of an extent are block-size long except
+// the last one of the extent, which holds the rest.
+#ifndef POOL_IMAGE_FORMAT_H
+#define POOL_IMAGE_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pool_image {
+
+constexpr uint32_t FORMAT_VERSION = 1;
+constexpr size_t SUPERBLOCK_SIZE = 512;
+constexpr size_t RECORD_HEADER_SIZE = 48;
+constexpr size_t TRAILER_SIZE = 48;
+constexpr size_t EXTENT_HEADER_SIZE = 16;
+constexpr size_t EXTENT_SIZE = 16;
+constexpr size_t UUID_SIZE = 16;
+constexpr size_t MIN_SECTOR_SIZE = 512;
+constexpr size_t MAX_BLOCK_SIZE = size_t(64) << 20;
+constexpr size_t MAX_EXTRA_SIZE = size_t(1) << 20;
+constexpr uint32_t MAX_EXTENTS = uint32_t(1) << 20;
+
+constexpr uint8_t RECORD_ZERO = 1;  // record flag: an all-zero block, nothing stored
+
+}  // namespace pool_image
+
+// What the superblock of an image says.
+struct Image_Superblock {
+  uint32_t version = pool_image::FORMAT_VERSION;
+  uint32_t sector_size = 0;
+  uint32_t block_size = 0;
+  uint32_t codec = 0;  // the codec the writer chose; each record names its own
+  int32_t level = 0;
+  uint32_t flags = 0;
+  uint32_t image_flags = 0;
+  std::string set_uuid;    // 16 bytes
+  std::string image_uuid;  // 16 bytes
+  uint32_t extra_length = 0;
+  uint64_t extra_hash = 0;
+};
+
+struct Image_Extent {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+struct Image_Record_Header {
+  uint8_t codec = 0;
+  uint8_t flags = 0;
+  uint32_t raw_length = 0;
+  uint32_t stored_length = 0;
+  uint64_t offset = 0;
+  uint64_t raw_hash = 0;
+  uint64_t stored_hash = 0;
+};
+
+struct Image_Trailer {
+  uint64_t records = 0;
+  uint64_t raw_bytes = 0;
+  uint64_t stored_bytes = 0;
+  uint64_t headers_hash = 0;
+};
+
+namespace pool_image {
+
+uint64_t hash(const void* data, size_t len);
+// The trailer's chained hash after one more record header.
+uint64_t chain_header_hash(uint64_t chained, const char* header);
+bool all_zero(const char* data, size_t len);
+
+// Each decode_* checks magic, checksum and bounds; on failure it returns false and says
+// why in `why`.
+void encode_superblock(const Image_Superblock& sb, char* out);
+bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why);
+
+std::string encode_extents(const std::vector<Image_Extent>& extents);
+// The first EXTENT_HEADER_SIZE bytes of the extent table: the count.
+bool decode_extent_count(const char* in, uint32_t& count, std::string& why);
+// The whole table (header, `count` extents, hash) of extent_table_size(count) bytes.
+size_t extent_table_size(uint32_t count);
+bool decode_extents(const char* in, uint32_t count, std::vector<Image_Extent>& extents,
+                    std::string& why);
+
+void encode_record_header(const Image_Record_Header& h, char* out);
+void encode_trailer(const Image_Trailer& t, char* out);
+// A 48-byte unit read after the extents is a record header or the trailer.
+enum Unit_Kind { UNIT_RECORD, UNIT_TRAILER, UNIT_BAD };
+Unit_Kind unit_kind(const char* in);
+bool decode_record_header(const char* in, Image_Record_Header& h, std::string& why);
+bool decode_trailer(const char* in, Image_Trailer& t, std::string& why);
+
+}  // namespace pool_image
+
+#endif  // POOL_IMAGE_FORMAT_H

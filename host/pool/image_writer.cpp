@@ -1,0 +1,314 @@
+#include "pool/image_writer.h"
+
+#include "pool/aligned_buffer.h"
+#include "pool/client_io.h"
+#include "pool/ordered_pipeline.h"
+
+#include <ace/Log_Msg.h>
+
+#include <algorithm>
+#include <deque>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <cstring>
+#include <thread>
+
+namespace yolt {
+
+struct Image_Writer::Slot {
+  Aligned_Buffer in;   // the block, copied out of the source's buffer
+  Aligned_Buffer out;  // record header, then the compressed bytes when compressed
+  size_t raw_length = 0;
+  uint64_t offset = 0;
+  size_t stored_length = 0;
+  bool payload_in_out = false;
+};
+
+namespace {
+
+// Up to six codec threads, leaving two cores to the transfer threads.
+size_t default_threads() {
+  const unsigned int cores = std::thread::hardware_concurrency();
+  return std::max<size_t>(1, std::min<size_t>(6, cores > 2 ? cores - 2 : 1));
+}
+
+bool power_of_two(size_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+Image_Writer::Image_Writer(Client_IO* io) : io_(io), threads_(default_threads()) {}
+
+Image_Writer::~Image_Writer() = default;
+
+bool Image_Writer::drop() {
+  if (io_ != nullptr) io_->abort();
+  return false;
+}
+
+bool Image_Writer::init(size_t sector_size, size_t block_size, unsigned int version,
+                        unsigned int flags) {
+  if (io_ == nullptr) {
+    ACE_DEBUG((LM_ERROR, "Image writer without a pool connection.\n"));
+    return false;
+  }
+  if (!power_of_two(sector_size) || sector_size < pool_image::MIN_SECTOR_SIZE ||
+      block_size == 0 || block_size % sector_size != 0 ||
+      block_size > pool_image::MAX_BLOCK_SIZE || version != pool_image::FORMAT_VERSION ||
+      flags != 0) {
+    ACE_DEBUG((LM_ERROR,
+               "Refused image geometry: sector size %B, block size %B, version %u, flags %u.\n",
+               static_cast<ACE_UINT64>(sector_size), static_cast<ACE_UINT64>(block_size),
+               version, flags));
+    return false;
+  }
+  const Client_IO_Base::Options& opts = io_->options();
+  switch (opts.compression_method) {
+    case COMPR_NONE:
+      codec_ = COMPR_NONE;
+      level_ = 0;
+      break;
+    case COMPR_LZOP:
+      codec_ = COMPR_LZOP;
+      level_ = 0;
+      break;
+    case COMPR_ZSTD:
+      codec_ = COMPR_ZSTD;
+      level_ = Block_Codec::zstd_level(opts.compression_level);
+      break;
+    default:
+      codec_ = COMPR_ZSTD;
+      level_ = 1;
+      break;
+  }
+  sector_size_ = sector_size;
+  block_size_ = block_size;
+  initialised_ = true;
+  superblock_written_ = finished_ = false;
+  trailer_ = Image_Trailer();
+  return true;
+}
+
+bool Image_Writer::write_superblock(const std::string& set_uuid, const std::string& image_uuid,
+                                    uint32_t image_flags, const void* extra,
+                                    size_t extra_length) {
+  if (!initialised_ || superblock_written_) {
+    ACE_DEBUG((LM_ERROR, "Image superblock written %s.\n",
+               initialised_ ? "twice" : "before the writer was initialised"));
+    return false;
+  }
+  if (set_uuid.size() != pool_image::UUID_SIZE || image_uuid.size() != pool_image::UUID_SIZE ||
+      extra_length > pool_image::MAX_EXTRA_SIZE || (extra_length > 0 && extra == nullptr)) {
+    ACE_DEBUG((LM_ERROR, "Refused image superblock: UUIDs must be 16 bytes, extra data at "
+                         "most 1 MiB.\n"));
+    return false;
+  }
+  Image_Superblock sb;
+  sb.sector_size = static_cast<uint32_t>(sector_size_);
+  sb.block_size = static_cast<uint32_t>(block_size_);
+  sb.codec = static_cast<uint32_t>(codec_);
+  sb.level = level_;
+  sb.image_flags = image_flags;
+  sb.set_uuid = set_uuid;
+  sb.image_uuid = image_uuid;
+  sb.extra_length = static_cast<uint32_t>(extra_length);
+  sb.extra_hash = pool_image::hash(extra_length ? extra : "", extra_length);
+  char buf[pool_image::SUPERBLOCK_SIZE];
+  pool_image::encode_superblock(sb, buf);
+  io_->hold_publication();
+  if (!io_->write(buf, sizeof buf) || (extra_length && !io_->write(extra, extra_length))) {
+    ACE_DEBUG((LM_ERROR, "Failed to write the image superblock: %s.\n", io_->error()));
+    return drop();
+  }
+  superblock_written_ = true;
+  return true;
+}
+
+bool Image_Writer::encode_block(Slot& slot, Block_Codec& codec) const {
+  Image_Record_Header h;
+  h.offset = slot.offset;
+  h.raw_length = static_cast<uint32_t>(slot.raw_length);
+  const char* raw = slot.in.data();
+  slot.payload_in_out = false;
+  slot.stored_length = 0;
+  if (pool_image::all_zero(raw, slot.raw_length)) {
+    h.flags = pool_image::RECORD_ZERO;
+  } else {
+    h.raw_hash = pool_image::hash(raw, slot.raw_length);
+    char* packed = slot.out.data() + pool_image::RECORD_HEADER_SIZE;
+    const size_t room = slot.out.size() - pool_image::RECORD_HEADER_SIZE;
+    const size_t n = codec_ == COMPR_NONE || !codec.worth_compressing(raw, slot.raw_length)
+                         ? 0
+                         : codec.compress(codec_, level_, raw, slot.raw_length, packed, room);
+    if (n > 0 && n < slot.raw_length) {
+      h.codec = static_cast<uint8_t>(codec_);
+      h.stored_hash = pool_image::hash(packed, n);
+      slot.payload_in_out = true;
+      slot.stored_length = n;
+    } else {
+      // Incompressible (or uncompressed) blocks are stored as they are.
+      h.codec = COMPR_NONE;
+      h.stored_hash = h.raw_hash;
+      slot.stored_length = slot.raw_length;
+    }
+  }
+  h.stored_length = static_cast<uint32_t>(slot.stored_length);
+  pool_image::encode_record_header(h, slot.out.data());
+  return true;
+}
+
+bool Image_Writer::write_image(const std::vector<Image_Extent>& extents,
+                               const Progress_Handler& progress, const Block_Source& source) {
+  if (!superblock_written_ || finished_) {
+    ACE_DEBUG((LM_ERROR, "Image blocks written %s.\n",
+               finished_ ? "twice" : "before the superblock"));
+    return false;
+  }
+  finished_ = true;
+  if (!source) {
+    ACE_DEBUG((LM_ERROR, "Image writer without a block source.\n"));
+    return drop();
+  }
+  if (extents.size() > pool_image::MAX_EXTENTS) {
+    ACE_DEBUG((LM_ERROR, "Too many image extents: %B.\n", static_cast<ACE_UINT64>(extents.size())));
+    return drop();
+  }
+  for (const Image_Extent& e : extents) {
+    if (e.length == 0 || e.offset + e.length < e.offset) {
+      ACE_DEBUG((LM_ERROR, "Refused image extent at %Q of length %Q.\n",
+                 static_cast<ACE_UINT64>(e.offset), static_cast<ACE_UINT64>(e.length)));
+      return drop();
+    }
+  }
+  const std::string table = pool_image::encode_extents(extents);
+  if (!io_->write(table.data(), table.size())) {
+    ACE_DEBUG((LM_ERROR, "Failed to write the image extents: %s.\n", io_->error()));
+    return drop();
+  }
+  bool written = false;
+  try {
+    written = write_records(extents, progress, source);
+  } catch (const std::bad_alloc&) {
+    ACE_DEBUG((LM_ERROR, "Out of memory while writing the image.\n"));
+  }
+  if (!written) return drop();
+  char buf[pool_image::TRAILER_SIZE];
+  pool_image::encode_trailer(trailer_, buf);
+  if (!io_->write(buf, sizeof buf)) {
+    ACE_DEBUG((LM_ERROR, "Failed to write the image trailer: %s.\n", io_->error()));
+    return drop();
+  }
+  io_->release_publication();
+  return true;
+}
+
+bool Image_Writer::write_record(Slot& s) {
+  const size_t head = pool_image::RECORD_HEADER_SIZE + (s.payload_in_out ? s.stored_length : 0);
+  if (!io_->write(s.out.data(), head) ||
+      (!s.payload_in_out && s.stored_length > 0 && !io_->write(s.in.data(), s.stored_length)))
+    return false;
+  trailer_.headers_hash = pool_image::chain_header_hash(trailer_.headers_hash, s.out.data());
+  trailer_.records += 1;
+  trailer_.raw_bytes += s.raw_length;
+  trailer_.stored_bytes += s.stored_length;
+  return true;
+}
+
+// The calling thread reads the source and reports progress (both are the caller's
+// callbacks and may log to the caller's job), the workers encode, and one output thread
+// writes the records in order, so reading, encoding and writing overlap.
+bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
+                                 const Progress_Handler& progress, const Block_Source& source) {
+  Ordered_Pipeline<Slot> pipeline(threads_, 3 * threads_ + 2,
+                                  [this](Slot& s, Block_Codec& c) { return encode_block(s, c); });
+  for (Slot& s : pipeline.slots()) {
+    s.in.resize(block_size_);
+    s.out.resize(pool_image::RECORD_HEADER_SIZE + Block_Codec::bound(block_size_));
+  }
+  if (!pipeline.start()) {
+    ACE_DEBUG((LM_ERROR, "Failed to start the image writer's threads.\n"));
+    return false;
+  }
+  std::string output_error;  // written by the output thread, read after it ended
+  auto output = [&] {
+    try {
+      for (bool ok = false;;) {
+        Slot* s = pipeline.wait_oldest(ok);
+        if (s == nullptr) return;
+        if (!ok || !write_record(*s)) {
+          output_error = ok ? std::string(io_->error())
+                            : "cannot encode the block at " + std::to_string(s->offset);
+          pipeline.cancel();
+          return;
+        }
+        pipeline.release_oldest();
+      }
+    } catch (const std::exception& e) {
+      output_error = e.what();
+      pipeline.cancel();
+    }
+  };
+  std::thread output_thread;
+  try {
+    output_thread = std::thread(output);
+  } catch (const std::system_error&) {
+    ACE_DEBUG((LM_ERROR, "Failed to start the image writer's threads.\n"));
+    return false;
+  }
+  Pipeline_Thread_Joiner<Slot> joiner(pipeline, output_thread);
+  std::deque<size_t> in_flight;  // lengths of the blocks not yet reported
+  uint64_t reported = 0;
+  // Reports the blocks the output thread has written since the last call.
+  auto report = [&]() -> bool {
+    for (const uint64_t released = pipeline.released(); reported < released; ++reported) {
+      const unsigned long n = static_cast<unsigned long>(in_flight.front());
+      in_flight.pop_front();
+      if (progress && !progress(n)) return false;
+    }
+    return true;
+  };
+  bool stopped = false;
+  bool source_failed = false;
+  bool output_ended = false;  // the output thread gave up; it says why
+  for (size_t i = 0; i < extents.size() && !stopped && !source_failed && !output_ended; ++i) {
+    const Image_Extent& e = extents[i];
+    for (uint64_t off = e.offset, end = e.offset + e.length; off < end;) {
+      if (!report()) {
+        stopped = true;
+        break;
+      }
+      Slot* s = pipeline.acquire();
+      if (s == nullptr) {
+        output_ended = true;
+        break;
+      }
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(block_size_, end - off));
+      const char* data = nullptr;
+      const ssize_t got = source(data, static_cast<ssize_t>(want), static_cast<ACE_OFF_T>(off));
+      if (got != static_cast<ssize_t>(want) || data == nullptr) {
+        ACE_DEBUG((LM_ERROR, "Failed to read the block at %Q: got %d of %B bytes.\n",
+                   static_cast<ACE_UINT64>(off), static_cast<int>(got),
+                   static_cast<ACE_UINT64>(want)));
+        source_failed = true;
+        break;
+      }
+      std::memcpy(s->in.data(), data, want);
+      s->raw_length = want;
+      s->offset = off;
+      pipeline.submit();
+      in_flight.push_back(want);
+      off += want;
+    }
+  }
+  if (!stopped && !source_failed) pipeline.close_input();
+  joiner.join(stopped || source_failed);
+  if (!output_error.empty()) {
+    ACE_DEBUG((LM_ERROR, "Failed to write the image: %s.\n", output_error.c_str()));
+    return false;
+  }
+  if (!stopped && !source_failed && !report()) stopped = true;
+  if (stopped) ACE_DEBUG((LM_INFO, "Image writing stopped by its caller.\n"));
+  return !stopped && !source_failed && !pipeline.cancelled();
+}
+
+}  // namespace yolt

@@ -1,0 +1,65 @@
+// `quillon3 catalog ...`: what the host's catalog holds (the backup sets the jobs
+// committed), read through the same catalog client the jobs use.
+#include "catalog/restful_catalog_operator.h"
+#include "identity/host_manager.h"
+#include "json/json_dump.h"
+#include "runner/commands.h"
+#include "runtime/host_home.h"
+
+namespace runner {
+
+namespace {
+
+const Command_Syntax LIST_SYNTAX = {
+    "catalog list",
+    "Lists the backup sets in the catalog, newest first.",
+    "",
+    {{"module", "MODULE", false, "only the sets of this module (e.g. tavro)"},
+     {"json", nullptr, false, "print the sets' records as one JSON array"}},
+    0,
+    0};
+
+int catalog_list(Context& ctx, Command_Line& line, size_t first) {
+  Parsed_Args args;
+  int code = EXIT_OK;
+  if (!ctx.parse(LIST_SYNTAX, line, first, args, code)) return code;
+  // Listing must not make a home where none is: the catalog would be made in it.
+  if (!home_exists())
+    return ctx.fail("the host home " + host_home() + " does not exist; run 'quillon3 init' first");
+  const Host_Manager& host = Host_Manager::instance();
+  const WebSocket_Options& backupd = host.websocket_options();
+  RESTful_Catalog_Operator catalog(backupd.host(), backupd.port(), backupd.ssl(), host.access_key(),
+                                   -1, 0);
+  std::vector<Catalog_Entry> entries;
+  ctx.log().forget_errors();
+  if (!catalog.list(args.value("module"), entries))
+    return ctx.fail("cannot read the catalog " + RESTful_Catalog_Operator::database_path());
+
+  if (args.has("json")) {
+    json_spirit::Array sets;
+    for (const Catalog_Entry& e : entries) sets.push_back(hide_secrets(e.set));
+    ctx.out() << (sets.empty() ? std::string("[]") : JSON_Dump(sets, true)) << "\n";
+    return EXIT_OK;
+  }
+  if (entries.empty()) {
+    ctx.out() << "no backup sets\n";
+    return EXIT_OK;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const Catalog_Entry& e : entries)
+    rows.push_back(
+        {e.timepoint, e.module, e.type, e.name, e.uuid, e.resource_uuid, e.minor_resource_id});
+  print_table(ctx.out(), {"TIMEPOINT", "MODULE", "TYPE", "JOB", "SET", "RESOURCE", "ITEM"}, rows);
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int run_catalog(Context& ctx, Command_Line& line, size_t first) {
+  static const std::vector<Command_Entry> subcommands = {
+      {"list", "list the backup sets", catalog_list},
+  };
+  return dispatch(ctx, line, first, "catalog", subcommands);
+}
+
+}  // namespace runner

@@ -1,0 +1,174 @@
+#include "runner/runner_context.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/Log_Record.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+#include "identity/host_manager.h"
+#include "runtime/host_home.h"
+
+namespace runner {
+
+namespace {
+
+bool is_error_priority(unsigned long type) {
+  return type == LM_ERROR || type == LM_CRITICAL || type == LM_ALERT || type == LM_EMERGENCY;
+}
+
+// The text without trailing white space and a final full stop, so it can follow ": ".
+std::string trimmed(std::string text) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+bool names_secret(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool ends_in_key = name.size() >= 3 && name.compare(name.size() - 3, 3, "key") == 0;
+  return ends_in_key || name.find("secret") != std::string::npos ||
+         name.find("password") != std::string::npos || name.find("token") != std::string::npos;
+}
+
+const char HIDDEN[] = "<hidden>";
+
+}  // namespace
+
+Runner_Log::Runner_Log() {
+  ACE_Log_Msg::msg_backend(this);
+  ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
+  ACE_LOG_MSG->clr_flags(ACE_Log_Msg::STDERR);
+}
+
+Runner_Log::~Runner_Log() {
+  ACE_LOG_MSG->clr_flags(ACE_Log_Msg::CUSTOM);
+  ACE_LOG_MSG->set_flags(ACE_Log_Msg::STDERR);
+  ACE_Log_Msg::msg_backend(nullptr);
+}
+
+void Runner_Log::set_verbose(bool verbose) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  verbose_ = verbose;
+}
+
+std::string Runner_Log::last_error() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_error_;
+}
+
+void Runner_Log::forget_errors() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_error_.clear();
+}
+
+ssize_t Runner_Log::log(ACE_Log_Record& record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string text = trimmed(record.msg_data());
+  if (is_error_priority(record.type()) && !text.empty()) last_error_ = text;
+  if (verbose_) {
+    const std::string raw = record.msg_data();
+    std::string level = ACE_Log_Record::priority_name(static_cast<ACE_Log_Priority>(record.type()));
+    if (level.compare(0, 3, "LM_") == 0) level.erase(0, 3);
+    std::cerr << "quillon3 [" << level << "] " << raw
+              << (raw.empty() || raw.back() != '\n' ? "\n" : "");
+  }
+  return 0;
+}
+
+Context::Context(Runner_Log& log, std::ostream& out, std::ostream& err)
+    : log_(log), out_(out), err_(err) {}
+
+bool Context::parse(const Command_Syntax& syntax, const Command_Line& line, size_t first,
+                    Parsed_Args& args, int& exit_code) {
+  std::string error;
+  if (!parse_command(syntax, line, first, args, error)) {
+    exit_code = usage_error(syntax.path, error);
+    return false;
+  }
+  if (args.help()) {
+    out_ << format_usage(syntax);
+    exit_code = EXIT_OK;
+    return false;
+  }
+  if (args.verbose()) set_verbose(true);
+  return true;
+}
+
+int Context::usage_error(const std::string& command, const std::string& what) {
+  err_ << "quillon3: " << what << "\n";
+  err_ << "Try 'quillon3 " << command << (command.empty() ? "" : " ") << "--help'.\n";
+  return EXIT_USAGE;
+}
+
+int Context::fail(const std::string& what) {
+  const std::string reason = log_.last_error();
+  err_ << "quillon3: " << what;
+  if (!reason.empty() && what.find(reason) == std::string::npos) err_ << ": " << reason;
+  err_ << "\n";
+  return EXIT_FAILED;
+}
+
+void Context::warn(const std::string& what) { err_ << "quillon3: warning: " << what << "\n"; }
+
+bool home_exists() {
+  struct stat st;
+  return ::stat(host_home().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool identity_ready(bool need_private_key, std::string& error) {
+  const Host_Manager& host = Host_Manager::instance();
+  if (!host.rsa_pubkey().empty() && (!need_private_key || !host.rsa_prvkey().empty())) return true;
+  error = "the host home " + host_home() + " has no " +
+          (host.rsa_pubkey().empty() ? "public" : "private") + " key; run 'quillon3 init' first";
+  return false;
+}
+
+json_spirit::Value hide_secrets(const json_spirit::Value& value) {
+  switch (value.type()) {
+    case json_spirit::secure_str_type:
+      return json_spirit::Value(HIDDEN);
+    case json_spirit::array_type: {
+      json_spirit::Array out;
+      for (const json_spirit::Value& v : value.get_array()) out.push_back(hide_secrets(v));
+      return json_spirit::Value(std::move(out));
+    }
+    case json_spirit::obj_type: {
+      json_spirit::Object out;
+      for (const auto& member : value.get_obj())
+        out[member.first] = names_secret(member.first) && !member.second.is_null()
+                                ? json_spirit::Value(HIDDEN)
+                                : hide_secrets(member.second);
+      return json_spirit::Value(std::move(out));
+    }
+    default:
+      return value;
+  }
+}
+
+void print_table(std::ostream& out, const std::vector<std::string>& header,
+                 const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths(header.size(), 0);
+  auto measure = [&widths](const std::vector<std::string>& row) {
+    for (size_t i = 0; i < row.size() && i < widths.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
+  };
+  measure(header);
+  for (const auto& row : rows) measure(row);
+  auto print = [&out, &widths](const std::vector<std::string>& row) {
+    std::string line;
+    for (size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out << line << "\n";
+  };
+  print(header);
+  for (const auto& row : rows) print(row);
+}
+
+}  // namespace runner

@@ -1,0 +1,95 @@
+// What every command of quillon3 shares: the exit codes, the log sink (the host's and the
+// module's ACE log goes to stderr only with -v, but the last error logged is kept so a
+// failure can say why without it), argument parsing with --help and usage errors, the
+// checks of the host home, and plain-text tables for the listings.
+#ifndef RUNNER_RUNNER_CONTEXT_H
+#define RUNNER_RUNNER_CONTEXT_H
+
+#include <ace/Log_Msg_Backend.h>
+
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "json/value.h"
+#include "runner/arg_parser.h"
+
+namespace runner {
+
+enum Exit_Code { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+// The process-wide ACE log backend while it lives: records go to stderr when verbose,
+// and the text of the last record of error priority or worse is kept either way.
+class Runner_Log : public ACE_Log_Msg_Backend {
+ public:
+  Runner_Log();
+  ~Runner_Log() override;
+  Runner_Log(const Runner_Log&) = delete;
+  Runner_Log& operator=(const Runner_Log&) = delete;
+
+  void set_verbose(bool verbose);
+  // The last error logged since the last forget_errors(), trimmed; empty when none.
+  std::string last_error() const;
+  void forget_errors();
+
+  int open(const ACE_TCHAR*) override { return 0; }
+  int reset() override { return 0; }
+  int close() override { return 0; }
+  ssize_t log(ACE_Log_Record& record) override;
+
+ private:
+  mutable std::mutex mutex_;
+  bool verbose_ = false;
+  std::string last_error_;
+};
+
+class Context {
+ public:
+  Context(Runner_Log& log, std::ostream& out, std::ostream& err);
+
+  std::ostream& out() { return out_; }
+  std::ostream& err() { return err_; }
+  Runner_Log& log() { return log_; }
+  void set_verbose(bool verbose) { log_.set_verbose(verbose); }
+
+  // Parses a command's words. True when the command should run; false when it must
+  // return `exit_code` at once: EXIT_OK after printing --help, EXIT_USAGE after a usage
+  // error was reported.
+  bool parse(const Command_Syntax& syntax, const Command_Line& line, size_t first,
+             Parsed_Args& args, int& exit_code);
+
+  // Reports "quillon3: <what>" and a hint to the command's --help; returns EXIT_USAGE.
+  int usage_error(const std::string& command, const std::string& what);
+  // Reports "quillon3: <what>", followed by the last error the host or module logged since
+  // the last forget_errors() (when there is one); returns EXIT_FAILED.
+  int fail(const std::string& what);
+  // Reports "quillon3: warning: <what>".
+  void warn(const std::string& what);
+
+ private:
+  Runner_Log& log_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// ---- host home ------------------------------------------------------------------------
+// True when the host home exists as a directory.
+bool home_exists();
+// True when the host identity holds a key pair (the private one too when
+// `need_private_key`); otherwise false with `error` telling the user to run init.
+bool identity_ready(bool need_private_key, std::string& error);
+
+// ---- output ------------------------------------------------------------------------
+// A copy of `value` in which every secret string and every object member whose name
+// speaks of a key, secret, password or token holds "<hidden>" instead: what the runner
+// prints of JSON it did not make itself.
+json_spirit::Value hide_secrets(const json_spirit::Value& value);
+
+// Writes `rows` under `header` in columns separated by two spaces.
+void print_table(std::ostream& out, const std::vector<std::string>& header,
+                 const std::vector<std::vector<std::string>>& rows);
+
+}  // namespace runner
+
+#endif  // RUNNER_RUNNER_CONTEXT_H

@@ -1,0 +1,119 @@
+// quillon3: the command-line program that plays the backup product on this host. It
+// reads the global options, picks the command group and maps every outcome to an exit
+// code (0 done, 1 failed, 2 usage error).
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "runner/commands.h"
+#include "runtime/host_home.h"
+
+namespace runner {
+
+namespace {
+
+const std::vector<Command_Entry>& command_groups() {
+  static const std::vector<Command_Entry> groups = {
+      {"init", "initialise the host home: identity and RSA key pair", run_init},
+      {"account", "register, list, remove and check cloud accounts", run_account},
+      {"pool", "register and list storage pools", run_pool},
+      {"catalog", "list what the catalog holds", run_catalog},
+      {"rpc", "call a JSON-RPC method of the host and print its result", run_rpc},
+  };
+  return groups;
+}
+
+std::string entry_list(const std::vector<Command_Entry>& entries) {
+  std::string text;
+  for (const Command_Entry& e : entries) {
+    std::string name = std::string("  ") + e.name;
+    name.resize(name.size() < 12 ? 12 : name.size() + 1, ' ');
+    text += name + e.summary + "\n";
+  }
+  return text;
+}
+
+std::string main_usage() {
+  return std::string("Usage: quillon3 [-v] COMMAND [ARGS...]\n\n") +
+         "Plays the backup product on this host. Its home (identity, keys, cloud accounts,\n"
+         "pool registry, catalog) is $QUILLON3_ROOT, or " +
+         HOST_HOME_DEFAULT + " when unset.\n\nCommands:\n" + entry_list(command_groups()) +
+         "\nOptions:\n  -v, --verbose  log to stderr\n  -h, --help     show this help\n\n"
+         "Run 'quillon3 COMMAND --help' for the options of a command.\n";
+}
+
+const Command_Entry* find_entry(const std::vector<Command_Entry>& entries,
+                                const std::string& name) {
+  for (const Command_Entry& e : entries)
+    if (name == e.name) return &e;
+  return nullptr;
+}
+
+int run(Context& ctx, Command_Line& line) {
+  size_t i = 0;
+  for (; i < line.size() && !line.at(i).empty() && line.at(i)[0] == '-'; ++i) {
+    const std::string& word = line.at(i);
+    if (word == "-v" || word == "--verbose") {
+      ctx.set_verbose(true);
+    } else if (word == "-h" || word == "--help") {
+      ctx.out() << main_usage();
+      return EXIT_OK;
+    } else {
+      return ctx.usage_error("", "unknown option " + word);
+    }
+  }
+  if (i == line.size()) {
+    ctx.err() << "quillon3: missing command\n" << main_usage();
+    return EXIT_USAGE;
+  }
+  const Command_Entry* group = find_entry(command_groups(), line.at(i));
+  if (group == nullptr) return ctx.usage_error("", "unknown command '" + line.at(i) + "'");
+  return group->run(ctx, line, i + 1);
+}
+
+}  // namespace
+
+int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
+             const std::vector<Command_Entry>& subcommands) {
+  const std::string usage = std::string("Usage: quillon3 ") + group +
+                            " SUBCOMMAND [OPTIONS]\n\nSubcommands:\n" + entry_list(subcommands) +
+                            "\nRun 'quillon3 " + group + " SUBCOMMAND --help' for its options.\n";
+  size_t i = first;
+  for (; i < line.size() && (line.at(i) == "-v" || line.at(i) == "--verbose"); ++i)
+    ctx.set_verbose(true);
+  if (i == line.size()) {
+    ctx.err() << "quillon3: " << group << ": missing subcommand\n" << usage;
+    return EXIT_USAGE;
+  }
+  const std::string& word = line.at(i);
+  if (word == "-h" || word == "--help") {
+    ctx.out() << usage;
+    return EXIT_OK;
+  }
+  const Command_Entry* sub = find_entry(subcommands, word);
+  if (sub == nullptr)
+    return ctx.usage_error(group, "unknown " + std::string(group) + " subcommand '" + word + "'");
+  return sub->run(ctx, line, i + 1);
+}
+
+}  // namespace runner
+
+int main(int argc, char** argv) {
+  runner::Runner_Log log;
+  runner::Context ctx(log, std::cout, std::cerr);
+  int code = runner::EXIT_FAILED;
+  try {
+    runner::Command_Line line(argc, argv);
+    code = runner::run(ctx, line);
+  } catch (const std::exception& e) {
+    std::cerr << "quillon3: unexpected failure: " << e.what() << "\n";
+    return runner::EXIT_FAILED;
+  }
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "quillon3: cannot write the output\n";
+    return runner::EXIT_FAILED;
+  }
+  return code;
+}

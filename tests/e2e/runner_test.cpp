@@ -1,0 +1,503 @@
+// Black-box tests of the quillon3 program: each test runs the built binary with its own
+// host home (QUILLON3_ROOT in a temporary directory) and checks exit codes, output and
+// the files left in the home; account check logs in to the cloud simulator.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/sim_process.h"
+
+namespace {
+
+const char ACCESS_KEY[] = "AKIDE2ERUNNER0000001";
+const char SECRET_KEY[] = "e2e/Runner+Secret/Key0001";
+
+struct Run_Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+  std::string all() const { return out + err; }
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The quillon3 binary: $QUILLON3_RUNNER, else the one built beside this test binary.
+std::string runner_path() {
+  const char* env = std::getenv("QUILLON3_RUNNER");
+  if (env != nullptr && *env != '\0') return env;
+  char self[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+  dir = dir.substr(0, dir.rfind('/'));
+  return dir + "/quillon3";
+}
+
+std::string source_dir() {
+  const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : ".";
+}
+
+bool python3_available() {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path != nullptr ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');)
+    if (!dir.empty() && ::access((dir + "/python3").c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+// A loopback port that nothing listens on (bound once, then released).
+uint16_t unused_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  ::close(fd);
+  return port;
+}
+
+class Temp_Dir {
+ public:
+  Temp_Dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillon3-runner-XXXXXX";
+    if (::mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
+  }
+  ~Temp_Dir() {
+    if (!path_.empty())
+      ::nftw(
+          path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); },
+          16, FTW_DEPTH | FTW_PHYS);
+  }
+  Temp_Dir(const Temp_Dir&) = delete;
+  Temp_Dir& operator=(const Temp_Dir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Runs quillon3 with `args`, QUILLON3_ROOT set to `home` and `input` on stdin; collects
+// both outputs until it exits.
+Run_Result run_quillon3(const std::string& home, const std::vector<std::string>& args,
+                        const std::string& input = "") {
+  Run_Result result;
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "QUILLON3_ROOT=", 14) != 0) env_text.emplace_back(*e);
+  env_text.push_back("QUILLON3_ROOT=" + home);
+  std::vector<std::string> argv_text = {runner_path()};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> env, argv;
+  for (std::string& s : env_text) env.push_back(&s[0]);
+  for (std::string& s : argv_text) argv.push_back(&s[0]);
+  env.push_back(nullptr);
+  argv.push_back(nullptr);
+
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    result.err = "pipe failed";
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (rc == 0 && !input.empty()) {
+    const ssize_t n = ::write(in[1], input.data(), input.size());
+    EXPECT_EQ(static_cast<ssize_t>(input.size()), n);
+  }
+  ::close(in[1]);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_fds = 2;
+  while (rc == 0 && open_fds > 0) {
+    // A generous guard against a hung runner, not a measure of its speed.
+    const int ready = ::poll(fds, 2, 600000);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) {
+      ::kill(pid, SIGKILL);
+      ADD_FAILURE() << "quillon3 did not finish";
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  ::close(out[0]);
+  ::close(err[0]);
+  if (rc != 0) {
+    result.err = std::string("cannot run ") + argv[0] + ": " + std::strerror(rc);
+    return result;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+class Quillon3_Runner : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(tmp_.path().empty()) << "cannot make a temporary directory";
+    ASSERT_EQ(0, ::access(runner_path().c_str(), X_OK)) << "no runner at " << runner_path();
+    home_ = tmp_.path() + "/home";
+  }
+
+  Run_Result run(const std::vector<std::string>& args, const std::string& input = "") {
+    return run_quillon3(home_, args, input);
+  }
+
+  void init() {
+    const Run_Result r = run({"init", "--bits", "2048", "--name", "e2e-host"});
+    ASSERT_EQ(0, r.code) << r.all();
+  }
+
+  void add_account(const std::string& uuid, uint16_t port, const std::string& secret) {
+    const Run_Result r =
+        run({"account", "add", "--uuid", uuid, "--host", "127.0.0.1", "--port",
+             std::to_string(port), "--access-key", ACCESS_KEY, "--secret-key", "-"},
+            secret + "\n");
+    ASSERT_EQ(0, r.code) << r.all();
+  }
+
+  Temp_Dir tmp_;
+  std::string home_;
+};
+
+TEST_F(Quillon3_Runner, BadUsageExitsWith2AndSaysWhy) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{}, "missing command"},
+      {{"backup-everything"}, "unknown command 'backup-everything'"},
+      {{"--frobnicate"}, "unknown option --frobnicate"},
+      {{"account"}, "missing subcommand"},
+      {{"account", "rename"}, "unknown account subcommand 'rename'"},
+      {{"account", "list", "--bogus"}, "unknown option --bogus"},
+      {{"account", "list", "extra"}, "unexpected argument 'extra'"},
+      {{"account", "remove"}, "missing --uuid"},
+      {{"account", "remove", "--uuid"}, "--uuid needs a value"},
+      {{"account", "remove", "--uuid", "a", "--uuid", "b"}, "--uuid given twice"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "1", "--access-key", "a"},
+       "missing --secret-key"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "0", "--access-key", "a",
+        "--secret-key", "s"},
+       "--port must be a number in 1..65535"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "65536", "--access-key", "a",
+        "--secret-key", "s"},
+       "--port must be a number in 1..65535"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "8x", "--access-key", "a",
+        "--secret-key", "s"},
+       "--port must be a number in 1..65535"},
+      {{"account", "add", "--uuid", "../etc", "--host", "h", "--port", "1", "--access-key", "a",
+        "--secret-key", "s"},
+       "invalid --uuid"},
+      {{"account", "add", "--uuid", "c", "--host", "h/x", "--port", "1", "--access-key", "a",
+        "--secret-key", "s"},
+       "invalid --host"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "1", "--ssl=yes", "--access-key",
+        "a", "--secret-key", "s"},
+       "--ssl takes no value"},
+      {{"account", "add", "--uuid", "c", "--host", "h", "--port", "1", "--access-key", "a",
+        "--secret-key="},
+       "empty --secret-key"},
+      {{"init", "--bits", "512"}, "--bits must be a number in 2048..16384"},
+      {{"init", "--name"}, "--name needs a value"},
+      {{"pool", "add", "--uuid", "p", "--name", "n"}, "missing --dir"},
+      {{"catalog"}, "missing subcommand"},
+      {{"rpc"}, "missing METHOD PARAMS_JSON"},
+      {{"rpc", "tavrocloud.query"}, "missing METHOD PARAMS_JSON"},
+      {{"rpc", "tavrocloud.query", "{\"uuid\":"}, "PARAMS_JSON is not JSON"},
+      {{"rpc", "a", "{}", "more"}, "unexpected argument 'more'"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE("quillon3 " + line);
+    const Run_Result r = run(c.args);
+    EXPECT_EQ(2, r.code);
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    EXPECT_EQ("", r.out);
+  }
+  EXPECT_FALSE(exists(home_)) << "a usage error must not touch the host home";
+}
+
+TEST_F(Quillon3_Runner, HelpOfEveryCommandExitsWith0) {
+  const std::vector<std::vector<std::string>> commands = {{},
+                                                          {"init"},
+                                                          {"account"},
+                                                          {"account", "add"},
+                                                          {"account", "list"},
+                                                          {"account", "remove"},
+                                                          {"account", "check"},
+                                                          {"pool"},
+                                                          {"pool", "add"},
+                                                          {"pool", "list"},
+                                                          {"catalog"},
+                                                          {"catalog", "list"},
+                                                          {"rpc"}};
+  for (std::vector<std::string> args : commands) {
+    std::string path = "Usage: quillon3";
+    for (const std::string& a : args) path += " " + a;
+    SCOPED_TRACE(path);
+    args.push_back("--help");
+    const Run_Result r = run(args);
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ(0u, r.out.find(path)) << r.out;
+    EXPECT_EQ("", r.err);
+  }
+  // Help wins over whatever else is wrong on the line.
+  EXPECT_EQ(0, run({"account", "add", "--port", "0", "-h"}).code);
+  EXPECT_FALSE(exists(home_));
+}
+
+TEST_F(Quillon3_Runner, InitMakesIdentityAndKeysAndKeepsThem) {
+  init();
+  const std::string private_pem = home_ + "/keys/rsa_private.pem";
+  struct stat st;
+  ASSERT_EQ(0, ::stat(private_pem.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_NE(std::string::npos, read_file(home_ + "/identity.json").find("\"e2e-host\""));
+  const std::string key = read_file(private_pem);
+  EXPECT_NE(std::string::npos, key.find("PRIVATE KEY"));
+  EXPECT_NE(std::string::npos, read_file(home_ + "/keys/rsa_public.pem").find("PUBLIC KEY"));
+
+  const Run_Result again = run({"init", "--name", "other", "--bits", "2048"});
+  EXPECT_EQ(0, again.code) << again.all();
+  EXPECT_NE(std::string::npos, again.out.find("already initialised (name 'e2e-host')"));
+  EXPECT_NE(std::string::npos, again.err.find("--name ignored"));
+  EXPECT_EQ(key, read_file(private_pem)) << "a second init must keep the key pair";
+  EXPECT_EQ(std::string::npos, again.all().find("PRIVATE KEY"));
+}
+
+TEST_F(Quillon3_Runner, AccountsAreAddedListedAndRemovedWithoutShowingKeys) {
+  const Run_Result before_init = run({"account", "add", "--uuid", "c1", "--host", "h", "--port",
+                                      "1", "--access-key", ACCESS_KEY, "--secret-key", SECRET_KEY});
+  EXPECT_EQ(1, before_init.code);
+  EXPECT_NE(std::string::npos, before_init.err.find("run 'quillon3 init' first"));
+
+  init();
+  std::vector<Run_Result> outputs;
+  outputs.push_back(
+      run({"account", "add", "--uuid", "c1", "--host", "10.0.0.5", "--port", "8773", "--locale",
+           "region-1", "--access-key", ACCESS_KEY, "--secret-key", SECRET_KEY}));
+  outputs.push_back(run({"account", "add", "--uuid", "c2", "--host", "cloud.example", "--port=443",
+                         "--ssl", "--access-key", ACCESS_KEY, "--secret-key", "-"},
+                        std::string(SECRET_KEY) + "\n"));
+  for (const Run_Result& r : outputs) EXPECT_EQ(0, r.code) << r.all();
+  EXPECT_NE(std::string::npos, outputs[0].out.find("account c1 added"));
+
+  const Run_Result list = run({"account", "list"});
+  outputs.push_back(list);
+  EXPECT_EQ(0, list.code);
+  EXPECT_NE(std::string::npos, list.out.find("c1    http://10.0.0.5:8773"));
+  EXPECT_NE(std::string::npos, list.out.find("region-1"));
+  EXPECT_NE(std::string::npos, list.out.find("c2    https://cloud.example:443"));
+
+  const Run_Result query = run({"rpc", "tavrocloud.query", "{\"uuid\": \"c1\"}"});
+  outputs.push_back(query);
+  EXPECT_EQ(0, query.code) << query.all();
+  EXPECT_NE(std::string::npos, query.out.find("\"host\": \"10.0.0.5\""));
+  EXPECT_NE(std::string::npos, query.out.find("\"security_key\": \"<hidden>\""));
+
+  // The store holds the secret only encrypted, readable by its owner alone.
+  const std::string store = read_file(home_ + "/accounts.json");
+  EXPECT_EQ(std::string::npos, store.find(SECRET_KEY));
+  EXPECT_NE(std::string::npos, store.find("\"security_key\""));
+  struct stat st;
+  ASSERT_EQ(0, ::stat((home_ + "/accounts.json").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+
+  outputs.push_back(run({"account", "remove", "--uuid", "c1"}));
+  EXPECT_EQ(0, outputs.back().code) << outputs.back().all();
+  const Run_Result gone = run({"account", "remove", "--uuid", "c1"});
+  EXPECT_EQ(1, gone.code);
+  EXPECT_NE(std::string::npos, gone.err.find("no such account"));
+  const Run_Result after = run({"account", "list"});
+  EXPECT_EQ(std::string::npos, after.out.find("c1 "));
+  EXPECT_NE(std::string::npos, after.out.find("c2 "));
+  outputs.push_back(after);
+
+  for (const Run_Result& r : outputs) {
+    EXPECT_EQ(std::string::npos, r.all().find(SECRET_KEY)) << r.all();
+    EXPECT_EQ(std::string::npos, r.all().find(ACCESS_KEY)) << r.all();
+  }
+}
+
+TEST_F(Quillon3_Runner, AccountCheckLogsInToTheSimulatorAsTheJobsDo) {
+  const std::string sim_script = source_dir() + "/sim/tavrosim.py";
+  if (!python3_available()) GTEST_SKIP() << "python3 is not available: no cloud simulator";
+  if (!exists(sim_script)) GTEST_SKIP() << "no cloud simulator at " << sim_script;
+  const std::string dev_root = tmp_.path() + "/dev";
+  ASSERT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
+  test::Sim_Options options;
+  options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
+  options.dev_root = dev_root;
+  options.loop = "link";
+  test::Sim_Process sim(options);
+  ASSERT_TRUE(sim.running()) << sim.error();
+  const std::string health = sim.get("/health");
+  const size_t at = health.find("\"version\"");
+  ASSERT_NE(std::string::npos, at) << health;
+  const size_t open = health.find('"', health.find(':', at) + 1);
+  const std::string version = health.substr(open + 1, health.find('"', open + 1) - open - 1);
+
+  init();
+  add_account("good", sim.port(), SECRET_KEY);
+  add_account("wrong-secret", sim.port(), "not the secret");
+  add_account("nobody-home", unused_port(), SECRET_KEY);
+
+  struct Case {
+    const char* uuid;
+    int code;
+    std::string out;
+    const char* err;
+  };
+  const std::string endpoint = "http://127.0.0.1:" + std::to_string(sim.port());
+  const std::vector<Case> cases = {
+      {"good", 0, "account good: logged in to " + endpoint + ", cloud version " + version, ""},
+      {"wrong-secret", 1, "", "refused the keys"},
+      {"nobody-home", 1, "", "could not be reached"},
+      {"unknown", 1, "", "no such account: unknown"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uuid);
+    for (const char* verbose : {"", "-v"}) {
+      std::vector<std::string> args = {"account", "check", "--uuid", c.uuid};
+      if (*verbose != '\0') args.push_back(verbose);
+      const Run_Result r = run(args);
+      EXPECT_EQ(c.code, r.code) << r.all();
+      EXPECT_NE(std::string::npos, r.out.find(c.out)) << r.out;
+      EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+      EXPECT_EQ(std::string::npos, r.all().find(SECRET_KEY));
+      EXPECT_EQ(std::string::npos, r.all().find(ACCESS_KEY));
+    }
+  }
+
+  // A new key pair cannot decrypt what the old one protected: the check says so.
+  const std::string keys = home_ + "/keys";
+  ASSERT_EQ(0, ::remove((keys + "/rsa_private.pem").c_str()));
+  const Run_Result reinit = run({"init", "--bits", "2048"});
+  EXPECT_EQ(0, reinit.code);
+  EXPECT_NE(std::string::npos, reinit.err.find("add them again")) << reinit.err;
+  const Run_Result stale = run({"account", "check", "--uuid", "good"});
+  EXPECT_EQ(1, stale.code);
+  EXPECT_NE(std::string::npos, stale.err.find("does not decrypt")) << stale.err;
+}
+
+TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmpty) {
+  const Run_Result no_home = run({"catalog", "list"});
+  EXPECT_EQ(1, no_home.code);
+  EXPECT_NE(std::string::npos, no_home.err.find("does not exist"));
+  EXPECT_FALSE(exists(home_)) << "listing must not make a home";
+
+  init();
+  const Run_Result list = run({"catalog", "list"});
+  EXPECT_EQ(0, list.code) << list.all();
+  EXPECT_EQ("no backup sets\n", list.out);
+  const Run_Result json = run({"catalog", "list", "--json", "--module", "tavro"});
+  EXPECT_EQ(0, json.code) << json.all();
+  EXPECT_EQ("[]\n", json.out);
+}
+
+TEST_F(Quillon3_Runner, PoolsAreRegisteredListedAndRemoved) {
+  const std::string dir = tmp_.path() + "/pools/../pool-a";
+  const Run_Result add = run({"pool", "add", "--uuid", "p-1", "--name", "main", "--dir", dir});
+  ASSERT_EQ(0, add.code) << add.all();
+  const std::string root = tmp_.path() + "/pool-a";
+  EXPECT_TRUE(exists(root));
+  const Run_Result clash = run({"pool", "add", "--uuid", "p-2", "--name", "main", "--dir", dir});
+  EXPECT_EQ(1, clash.code);
+  EXPECT_NE(std::string::npos, clash.err.find("is used by pool p-1")) << clash.err;
+
+  const Run_Result list = run({"pool", "list"});
+  EXPECT_EQ(0, list.code);
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, ::realpath(root.c_str(), real));
+  EXPECT_NE(std::string::npos, list.out.find("p-1   main  " + std::string(real))) << list.out;
+  EXPECT_EQ(std::string::npos, list.out.find("p-2"));
+
+  EXPECT_EQ(0, run({"pool", "remove", "--uuid", "p-1"}).code);
+  EXPECT_EQ(1, run({"pool", "remove", "--uuid", "p-1"}).code);
+  EXPECT_EQ("no pools\n", run({"pool", "list"}).out);
+}
+
+TEST_F(Quillon3_Runner, RpcFailuresExitWith1AndTheLogOnlyWithVerbose) {
+  init();
+  struct Case {
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {{"rpc", "no.such.method", "{}"}, "method not found"},
+      {{"rpc", "tavrocloud.query", "[1]"}, "params must be an object"},
+      {{"rpc", "tavrocloud.query", "{\"uuid\": \"missing\"}"}, "no such account: missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    const Run_Result quiet = run(c.args);
+    EXPECT_EQ(1, quiet.code);
+    EXPECT_EQ("", quiet.out);
+    EXPECT_NE(std::string::npos, quiet.err.find(c.reason)) << quiet.err;
+    EXPECT_EQ(std::string::npos, quiet.err.find("[ERROR]")) << quiet.err;
+    std::vector<std::string> loud_args = {"-v"};
+    loud_args.insert(loud_args.end(), c.args.begin(), c.args.end());
+    const Run_Result loud = run(loud_args);
+    EXPECT_EQ(1, loud.code);
+    EXPECT_NE(std::string::npos, loud.err.find("[ERROR]")) << loud.err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,317 @@
+#include "pool/client_io.h"
+
+#include "pool_test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+using pool_test::Pool_Env;
+using Options = Client_IO_Base::Options;
+
+bool write_file(Client_IO_Ex& io, const std::string& path, const std::string& data,
+                size_t piece = 1000) {
+  if (!io.open(path, Client_IO_Base::MODE_WRITE, 0, 0)) return false;
+  for (size_t at = 0; at < data.size(); at += piece) {
+    if (!io.write(data.data() + at, std::min(piece, data.size() - at))) return false;
+  }
+  return io.close();
+}
+
+std::string read_file(Client_IO_Ex& io, const std::string& path, size_t piece = 777) {
+  std::string out;
+  if (!io.open(path, Client_IO_Base::MODE_READ, 0, 0)) return "<not opened>";
+  std::string buf(piece, '\0');
+  for (;;) {
+    const ssize_t n = io.read(&buf[0], piece);
+    if (n < 0) return "<read failed>";
+    out.append(buf, 0, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < piece) break;
+  }
+  io.close();
+  return out;
+}
+
+TEST(Client_IO, ConnectAcceptsOnlyUrlsUnderARegisteredRoot) {
+  Pool_Env env;
+  ::mkdir((env.dir() + "/other").c_str(), 0700);
+  ::mkdir((env.root() + "/inner").c_str(), 0700);
+  ::symlink((env.dir() + "/other").c_str(), (env.root() + "/escape").c_str());
+  struct Case {
+    std::string url;
+    bool ok;
+  } cases[] = {
+      {env.url(), true},
+      {env.url() + "/", true},
+      {env.url() + "/host/job", true},  // created on the first write
+      {env.url() + "/./inner//", true},
+      {"file://" + env.dir() + "/other", false},
+      {"file://" + env.dir() + "/pool2", false},  // a sibling that shares the prefix
+      {env.url() + "/../other", false},
+      {env.url() + "/escape", false},
+      {"file://relative/dir", false},
+      {"http://" + env.root(), false},
+      {env.root(), false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    Client_IO_Ex io;
+    EXPECT_EQ(io.connect(c.url, Options()), c.ok) << c.url;
+    EXPECT_EQ(io.is_connected(), c.ok) << c.url;
+    if (!c.ok) {
+      EXPECT_NE(std::string(io.error()), "") << c.url;
+    }
+  }
+}
+
+TEST(Client_IO, ConnectNeedsThePoolDirectory) {
+  Pool_Env env;
+  ASSERT_EQ(::rmdir(env.root().c_str()), 0);
+  Client_IO_Ex io;
+  EXPECT_FALSE(io.connect(env.url(), Options()));
+}
+
+TEST(Client_IO, PathsStayInsideTheConnection) {
+  Pool_Env env;
+  ::mkdir((env.dir() + "/other").c_str(), 0700);
+  pool_test::write_file(env.dir() + "/other/secret", "secret");
+  ::symlink((env.dir() + "/other").c_str(), (env.root() + "/escape").c_str());
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  const char* refused[] = {"", "/etc/passwd", "../other/secret", "a/../../other/secret",
+                           "..", "a/..", "escape/secret", "escape/new", "escape/sub/new"};
+  for (const char* p : refused) {
+    EXPECT_FALSE(io.open(p, Client_IO_Base::MODE_READ, 0, 0)) << p;
+    EXPECT_FALSE(io.open(p, Client_IO_Base::MODE_WRITE, 0, 0)) << p;
+    EXPECT_FALSE(io.remove(p)) << p;
+  }
+  EXPECT_EQ(pool_test::read_file(env.dir() + "/other/secret"), "secret");
+  EXPECT_EQ(pool_test::list_dir(env.dir() + "/other"), "secret");
+  EXPECT_FALSE(io.open("x", 3, 0, 0));  // no such mode
+}
+
+TEST(Client_IO, WritesAppearOnlyWhenClosed) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url() + "/host/job", Options()));
+  ASSERT_TRUE(io.open("a/b/file", Client_IO_Base::MODE_WRITE, 0, 0));
+  const std::string data = pool_test::make_content(pool_test::RANDOM, 3 << 20);
+  ASSERT_TRUE(io.write(data.data(), 100));
+  ASSERT_TRUE(io.write(data.data() + 100, data.size() - 100));
+  EXPECT_EQ(io.storage_size(), data.size());
+  const std::string dir = env.root() + "/host/job/a/b";
+  EXPECT_FALSE(pool_test::exists(dir + "/file"));
+  EXPECT_EQ(pool_test::list_dir(dir).find(".file."), 0u);  // the temporary name
+  ASSERT_TRUE(io.close());
+  EXPECT_EQ(pool_test::list_dir(dir), "file");
+  EXPECT_TRUE(pool_test::read_file(dir + "/file") == data);
+  struct stat st;
+  ASSERT_EQ(::stat((dir + "/file").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Client_IO, ReadsBackWhatWasWrittenInAnyPieces) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  const std::string data = pool_test::make_content(pool_test::MIXED, (2 << 20) + 12345);
+  for (size_t piece : {size_t(1), size_t(48), size_t(131072 + 48), size_t(3) << 20}) {
+    if (piece == 1 && data.size() > 100000) {
+      ASSERT_TRUE(write_file(io, "f", data.substr(0, 100000), piece));
+      EXPECT_TRUE(read_file(io, "f", piece) == data.substr(0, 100000));
+      ASSERT_TRUE(io.remove("f"));
+      continue;
+    }
+    ASSERT_TRUE(write_file(io, "f", data, piece)) << piece;
+    ASSERT_TRUE(io.open("f", Client_IO_Base::MODE_READ, 0, 0));
+    EXPECT_EQ(io.storage_size(), data.size());
+    io.close();
+    EXPECT_TRUE(read_file(io, "f", piece) == data) << piece;
+    ASSERT_TRUE(io.remove("f"));
+  }
+  Options flush;
+  flush.flush_after_write = true;
+  ASSERT_TRUE(io.connect(env.url(), flush));
+  ASSERT_TRUE(write_file(io, "g", data, 5000));
+  EXPECT_TRUE(read_file(io, "g") == data);
+}
+
+TEST(Client_IO, CloseIsIdempotent) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  EXPECT_TRUE(io.close());  // nothing open, not even connected
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  EXPECT_TRUE(io.close());
+  ASSERT_TRUE(write_file(io, "f", "data"));
+  EXPECT_TRUE(io.close());
+  EXPECT_TRUE(io.close());
+  ASSERT_TRUE(io.open("f", Client_IO_Base::MODE_READ, 0, 0));
+  EXPECT_TRUE(io.close());
+  EXPECT_TRUE(io.close());
+  EXPECT_EQ(pool_test::read_file(env.root() + "/f"), "data");
+}
+
+TEST(Client_IO, ExistingFilesNeedOverwrite) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  ASSERT_TRUE(write_file(io, "f", "first"));
+  EXPECT_FALSE(io.open("f", Client_IO_Base::MODE_WRITE, 0, 0));
+  Options overwrite;
+  overwrite.overwrite = true;
+  ASSERT_TRUE(io.connect(env.url(), overwrite));
+  ASSERT_TRUE(write_file(io, "f", "second"));
+  EXPECT_EQ(pool_test::read_file(env.root() + "/f"), "second");
+}
+
+// The final name taken (or unusable) while the file was written: close reports it, the
+// temporary file is gone and the other file is untouched.
+TEST(Client_IO, CloseReportsAFailedPublication) {
+  Pool_Env env;
+  for (bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite);
+    Options opts;
+    opts.overwrite = overwrite;
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), opts));
+    ASSERT_TRUE(io.open("d/f", Client_IO_Base::MODE_WRITE, 0, 0));
+    ASSERT_TRUE(io.write("data", 4));
+    // Someone else's directory, not empty, under the final name.
+    ASSERT_EQ(::mkdir((env.root() + "/d/f").c_str(), 0700), 0);
+    pool_test::write_file(env.root() + "/d/f/keep", "keep");
+    EXPECT_FALSE(io.close());
+    EXPECT_NE(std::string(io.error()).find("rename"), std::string::npos) << io.error();
+    EXPECT_EQ(pool_test::list_dir(env.root() + "/d"), "f");
+    EXPECT_EQ(pool_test::read_file(env.root() + "/d/f/keep"), "keep");
+    EXPECT_TRUE(io.close());  // nothing open any more
+    ASSERT_EQ(std::system(("rm -rf '" + env.root() + "/d'").c_str()), 0);
+  }
+}
+
+// A write that the file system refuses (here: the process's file size limit) is
+// reported by write or close, and nothing stays behind.
+TEST(Client_IO, WriteFailureIsReportedAndCleanedUp) {
+  Pool_Env env;
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*old_handler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 256 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Client_IO_Ex io;
+  bool ok = io.connect(env.url(), Options()) && io.open("big", Client_IO_Base::MODE_WRITE, 0, 0);
+  const std::string chunk(100000, 'x');
+  bool wrote = true;
+  for (int i = 0; ok && wrote && i < 30; ++i) wrote = io.write(chunk.data(), chunk.size());
+  const bool closed = io.close();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+  ASSERT_TRUE(ok);
+  EXPECT_FALSE(wrote && closed);
+  EXPECT_NE(std::string(io.error()), "");
+  EXPECT_EQ(pool_test::list_dir(env.root()), "");
+}
+
+TEST(Client_IO, AbortAndHeldFilesAreDiscarded) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  ASSERT_TRUE(io.open("a", Client_IO_Base::MODE_WRITE, 0, 0));
+  io.write("x", 1);
+  io.abort();
+  EXPECT_FALSE(io.is_open());
+  ASSERT_TRUE(io.open("b", Client_IO_Base::MODE_WRITE, 0, 0));
+  io.hold_publication();
+  EXPECT_FALSE(io.close());
+  ASSERT_TRUE(io.open("c", Client_IO_Base::MODE_WRITE, 0, 0));
+  io.hold_publication();
+  io.release_publication();
+  EXPECT_TRUE(io.close());
+  EXPECT_EQ(pool_test::list_dir(env.root()), "c");
+}
+
+TEST(Client_IO, Removal) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  EXPECT_FALSE(io.remove("f"));  // not connected
+  ASSERT_TRUE(io.connect(env.url() + "/job", Options()));
+  ASSERT_TRUE(write_file(io, "vm/f", "data"));
+  EXPECT_TRUE(io.remove("vm/f"));
+  EXPECT_FALSE(pool_test::exists(env.root() + "/job/vm/f"));
+  EXPECT_TRUE(io.remove("vm/f"));        // already gone
+  EXPECT_TRUE(io.remove("nodir/f"));     // never there
+  ASSERT_EQ(::mkdir((env.root() + "/job/sub").c_str(), 0700), 0);
+  EXPECT_FALSE(io.remove("sub"));        // not a file
+  EXPECT_NE(std::string(io.error()), "");
+}
+
+TEST(Client_IO, TeardownEndsTheConnectionAndReconnectWorks) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  ASSERT_TRUE(io.open("pending", Client_IO_Base::MODE_WRITE, 0, 0));
+  io.write("x", 1);
+  io.teardown();
+  EXPECT_FALSE(io.is_connected());
+  EXPECT_FALSE(io.is_open());
+  EXPECT_EQ(pool_test::list_dir(env.root()), "");  // never closed: discarded
+  EXPECT_FALSE(io.open("f", Client_IO_Base::MODE_WRITE, 0, 0));
+  io.teardown();  // twice is fine
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  ASSERT_TRUE(write_file(io, "f", "after"));
+  // Connecting again while a file is open drops it first.
+  ASSERT_TRUE(io.open("g", Client_IO_Base::MODE_WRITE, 0, 0));
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  EXPECT_FALSE(io.is_open());
+  EXPECT_EQ(read_file(io, "f"), "after");
+  EXPECT_EQ(pool_test::list_dir(env.root()), "f");
+}
+
+TEST(Client_IO, DestructionDiscardsAnUnclosedWrite) {
+  Pool_Env env;
+  {
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), Options()));
+    ASSERT_TRUE(io.open("f", Client_IO_Base::MODE_WRITE, 0, 0));
+    io.write("x", 1);
+  }
+  EXPECT_EQ(pool_test::list_dir(env.root()), "");
+}
+
+TEST(Client_IO, OneFileAtATimeAndModesAreKept) {
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  ASSERT_TRUE(write_file(io, "f", "data"));
+  ASSERT_TRUE(io.open("f", Client_IO_Base::MODE_READ, 0, 0));
+  EXPECT_FALSE(io.open("g", Client_IO_Base::MODE_WRITE, 0, 0));
+  EXPECT_FALSE(io.write("x", 1));
+  io.close();
+  ASSERT_TRUE(io.open("g", Client_IO_Base::MODE_WRITE, 0, 0));
+  char c;
+  EXPECT_EQ(io.read(&c, 1), -1);
+  EXPECT_TRUE(io.close());
+  EXPECT_FALSE(io.open("missing", Client_IO_Base::MODE_READ, 0, 0));
+}
+
+TEST(Client_IO, RateLimitedTransfersStillComplete) {
+  Pool_Env env;
+  Options opts;
+  // A generous limit over the whole day: the transfer takes the bucket's first second.
+  opts.rate_limits.dest_rate_limits.push_back({0, 0, 64 << 20});
+  opts.rate_limits.src_rate_limits.push_back({0, 0, 64 << 20});
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), opts));
+  const std::string data = pool_test::make_content(pool_test::TEXT, 1 << 20);
+  ASSERT_TRUE(write_file(io, "f", data, 65536));
+  EXPECT_TRUE(read_file(io, "f", 65536) == data);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#include "pool/compression.h"
+
+#include "pool/block_codec.h"
+#include "pool_test_env.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Compression, NamesToMethods) {
+  test::Log_Capture log;
+  struct Case {
+    const char* name;
+    int unknown_value;
+    Compression_Method method;
+    bool warned;
+  } cases[] = {
+      {"none", -1, COMPR_NONE, false}, {"NONE", -1, COMPR_NONE, false},
+      {"auto", -1, COMPR_AUTO, false}, {"lzop", -1, COMPR_LZOP, false},
+      {"lzo", -1, COMPR_LZOP, false},  {"Zstd", -1, COMPR_ZSTD, false},
+      // Unknown names never give -1 or another invalid value.
+      {"gzip", -1, COMPR_AUTO, true},  {"", -1, COMPR_AUTO, true},
+      {nullptr, -1, COMPR_AUTO, true}, {"zstd9", 99, COMPR_AUTO, true},
+      {"gzip", COMPR_LZOP, COMPR_LZOP, true},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    EXPECT_EQ(compression_name_to_value(c.name, c.unknown_value), c.method)
+        << (c.name ? c.name : "(null)");
+    EXPECT_EQ(log.contains("Unknown compression method", LM_WARNING), c.warned);
+  }
+  EXPECT_EQ(compression_name_to_value(std::string("zstd"), -1), COMPR_ZSTD);
+}
+
+TEST(Compression, Suffixes) {
+  EXPECT_STREQ(compression_value_to_suffix(COMPR_NONE), ".img");
+  EXPECT_STREQ(compression_value_to_suffix(COMPR_AUTO), ".img.zst");
+  EXPECT_STREQ(compression_value_to_suffix(COMPR_ZSTD), ".img.zst");
+  EXPECT_STREQ(compression_value_to_suffix(COMPR_LZOP), ".img.lzo");
+  EXPECT_STREQ(compression_value_to_suffix(-1), ".img");
+  EXPECT_STREQ(compression_value_to_suffix(COMPR_MAX), ".img");
+}
+
+TEST(Block_Codec, RoundTripsAndRefusesDamage) {
+  Block_Codec codec;
+  const std::string raw = pool_test::make_content(pool_test::TEXT, 131072);
+  for (int method : {COMPR_NONE, COMPR_LZOP, COMPR_ZSTD}) {
+    SCOPED_TRACE(method);
+    std::string packed(Block_Codec::bound(raw.size()), '\0');
+    const size_t n = codec.compress(method, 3, raw.data(), raw.size(), &packed[0], packed.size());
+    ASSERT_GT(n, 0u);
+    if (method != COMPR_NONE) {
+      EXPECT_LT(n, raw.size() / 2);
+    }
+    std::string back(raw.size(), '\0');
+    ASSERT_TRUE(codec.decompress(method, packed.data(), n, &back[0], back.size()));
+    EXPECT_TRUE(back == raw);
+    // A length that does not match is refused.
+    EXPECT_FALSE(codec.decompress(method, packed.data(), n, &back[0], back.size() - 1));
+  }
+  std::string out(16, '\0');
+  EXPECT_EQ(codec.compress(COMPR_AUTO, 1, "abc", 3, &out[0], out.size()), 0u);
+  EXPECT_FALSE(codec.decompress(7, "abc", 3, &out[0], 3));
+  EXPECT_FALSE(codec.decompress(COMPR_ZSTD, "garbage!", 8, &out[0], 8));
+}
+
+}  // namespace
