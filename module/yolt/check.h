@@ -11,6 +11,7 @@
 
 #include <ace/Log_Msg.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <type_traits>
@@ -166,6 +167,20 @@ std::string to_string_for_yolt_check_macro(T&& value, const char* text) {
 #define YOLT_CHECK_JSON_NONEMPTY(a, ret)                                           \
   do {                                                                             \
     if ((a).empty()) YOLT_CHECK_JSON_FAIL_(#a, " is empty array!\n", ret);         \
+  } while (0)
+
+// JSON-RPC handlers: fails when the incoming object is not a request (a notification or
+// a response gets no answer). `obj` points (raw or smart) at an object whose type()
+// gives its JSON-RPC type code; TYPE_REQUEST comes from the host's JSON-RPC header.
+// Like the JSON type checks it logs no call stack.
+#define YOLT_CHECK_JSON_RPC_REQUEST(obj, ret)                                              \
+  do {                                                                                     \
+    if ((obj)->type() != TYPE_REQUEST) {                                                   \
+      YOLT_CHECK_LOG_PREPARE_();                                                           \
+      yolt_log_->log(LM_EMERGENCY,                                                         \
+                     "Unexpected error in %N:%l, %s is not JSON-RPC request!\n", #obj);    \
+      return ret;                                                                          \
+    }                                                                                      \
   } while (0)
 
 #endif  // YOLT_CHECK_H

@@ -1,5 +1,7 @@
 #include "yolt/check.h"
 
+#include "json/value.h"
+#include "jsonrpc/json_rpc.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +57,46 @@ int check_bools(bool worker_, bool ready) {
   return 0;
 }
 
+int check_same(const void* src, const void* dst) {
+  YOLT_CHECK_NE(src, dst, -1);
+  YOLT_CHECK_EQ(src, dst, -2);
+  return 0;
+}
+
+// The lines of the JSON checks below, for the messages that carry them as "%d".
+int json_object_line = 0;
+int json_array_line = 0;
+int json_nonempty_line = 0;
+
+bool check_json_object(const json_spirit::Value& result) {
+  json_object_line = __LINE__ + 1;
+  YOLT_CHECK_JSON_OBJECT(result, false);
+  return true;
+}
+
+int check_json_array(const json_spirit::Value& val) {
+  json_array_line = __LINE__ + 1;
+  YOLT_CHECK_JSON_ARRAY(val, -1);
+  json_nonempty_line = __LINE__ + 1;
+  YOLT_CHECK_JSON_NONEMPTY(val.get_array(), -1);
+  return 0;
+}
+
+// Stands in for the host's JSON-RPC object: only its type code matters here.
+struct Fake_RPC_Object {
+  JSON_RPC_Type code;
+  JSON_RPC_Type type() const { return code; }
+};
+
+int check_request(const std::shared_ptr<Fake_RPC_Object>& obj) {
+  YOLT_CHECK_JSON_RPC_REQUEST(obj, -1);
+  return 0;
+}
+
+int check_request_of(JSON_RPC_Type code) {
+  return check_request(std::make_shared<Fake_RPC_Object>(Fake_RPC_Object{code}));
+}
+
 int counted(int& calls, int value) {
   ++calls;
   return value;
@@ -100,6 +142,8 @@ TEST(Check, MessagesTable) {
        "entries is NULL or empty:\n"},
       {"true", [] { return check_bools(true, true); }, -1, "worker_ is true:\n"},
       {"false", [] { return check_bools(false, false); }, -2, "ready is false:\n"},
+      {"null pointers show as 0x0", [] { return check_same(nullptr, nullptr); }, -2,
+       "src(0x0) == dst(0x0):\n"},
   };
   for (const auto& c : cases) {
     test::Log_Capture log;
@@ -114,6 +158,57 @@ TEST(Check, MessagesTable) {
     EXPECT_EQ(e.text.rfind("Unexpected error in ", 0), 0u) << c.name << ": " << e.text;
     EXPECT_NE(e.text.find("check_test.cpp:"), std::string::npos) << e.text;
     EXPECT_NE(e.text.find(", " + c.message), std::string::npos) << c.name << ": " << e.text;
+  }
+}
+
+// The JSON type checks and the JSON-RPC request check: exactly one line in their own
+// frame, with no call stack after it.
+TEST(Check, JsonAndRequestChecksLogNoCallStack) {
+  namespace js = json_spirit;
+  const std::string at = std::string("Unexpected error in ") + __FILE__ + ":";
+  struct Case {
+    const char* name;
+    std::function<int()> run;
+    int expected;
+    std::function<std::string()> message;  // empty: the check passes
+  };
+  const std::vector<Case> cases = {
+      {"object passes", [] { return check_json_object(js::Value(js::Object())) ? 0 : -1; }, 0,
+       {}},
+      {"not object", [] { return check_json_object(js::Value(js::Array())) ? 0 : -1; }, -1,
+       [&] { return at + std::to_string(json_object_line) + ", result is not object!\n"; }},
+      {"not array", [] { return check_json_array(js::Value("x")); }, -1,
+       [&] { return at + std::to_string(json_array_line) + ", val is not array!\n"; }},
+      {"empty array", [] { return check_json_array(js::Value(js::Array())); }, -1,
+       [&] {
+         return at + std::to_string(json_nonempty_line) + ", val.get_array() is empty array!\n";
+       }},
+      {"array passes", [] { return check_json_array(js::Value(js::Array{js::Value(1)})); }, 0,
+       {}},
+      {"request passes", [] { return check_request_of(TYPE_REQUEST); }, 0, {}},
+      {"notification refused", [] { return check_request_of(TYPE_NOTIFY); }, -1,
+       [] { return std::string("obj is not JSON-RPC request!\n"); }},
+  };
+  for (const auto& c : cases) {
+    test::Log_Capture log;
+    EXPECT_EQ(c.run(), c.expected) << c.name;
+    if (!c.message) {
+      EXPECT_TRUE(log.entries().empty()) << c.name << ": " << log.text();
+      continue;
+    }
+    ASSERT_EQ(log.entries().size(), 1u) << c.name;
+    const auto e = log.entries()[0];
+    EXPECT_EQ(e.priority, LM_EMERGENCY) << c.name;
+    const std::string expected = c.message();
+    // The whole record for the JSON checks; the tail (after "%N:%l, ") for the request one.
+    if (expected.rfind("Unexpected", 0) == 0) {
+      EXPECT_EQ(e.text, expected) << c.name;
+    } else {
+      EXPECT_EQ(e.text.rfind("Unexpected error in ", 0), 0u) << e.text;
+      ASSERT_GE(e.text.size(), expected.size()) << e.text;
+      EXPECT_EQ(e.text.substr(e.text.size() - expected.size()), expected) << c.name;
+      EXPECT_NE(e.text.find(", " + expected), std::string::npos) << e.text;
+    }
   }
 }
 

@@ -276,17 +276,22 @@ TEST(Get_Login_Info, FailuresAndTheirMessages) {
     const js::Value* answer;
     std::vector<std::pair<const char*, ACE_Log_Priority>> logged;
     const char* not_logged;
+    const char* key_after;  // the account's security key afterwards
   } cases[] = {
-      {"host call fails", nullptr, {}, "Failed to load login info."},
+      {"host call fails", nullptr, {}, "Failed to load login info.", ""},
       {"array answer",
        &array_answer,
        {{"tavrocloud/common/utils", LM_EMERGENCY}, {"result is not object!", LM_EMERGENCY}},
-       "Failed to load login info."},
+       "Failed to load login info.",
+       ""},
       {"bad account",
        &bad_account,
        {{"Failed to parse Login: ", LM_ERROR}, {"Failed to load login info.\n", LM_ERROR}},
-       nullptr},
-      {"key does not decrypt", &undecryptable, {}, "Failed to load login info."},
+       nullptr,
+       ""},
+      // The stored (encrypted) text stays; the caller must not log in with it.
+      {"key does not decrypt", &undecryptable, {}, "Failed to load login info.",
+       "bm90IGEgY2lwaGVydGV4dA=="},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -298,6 +303,7 @@ TEST(Get_Login_Info, FailuresAndTheirMessages) {
     if (c.not_logged != nullptr) {
       EXPECT_FALSE(log.contains(c.not_logged)) << log.text();
     }
+    EXPECT_EQ(secure_string(c.key_after), login.security_key);
   }
 }
 
