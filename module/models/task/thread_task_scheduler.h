@@ -113,12 +113,15 @@ class Thread_Task_Scheduler {
     YOLT_CHECK_NULL(worker, false);
     worker_ = std::move(worker);
     scheduler_.strategy().reset_dequeue_limit(n_worker_threads);
+    // errno is read before the log record is prepared, which may itself change it.
     if (scheduler_.worker().activate(static_cast<uint64_t>(n_worker_threads)) < 0) {
-      ACE_ERROR((LM_ERROR, "Failed to activate thread pool worker, errno=%d.\n", errno));
+      const int error = errno;
+      ACE_ERROR((LM_ERROR, "Failed to activate thread pool worker, errno=%d.\n", error));
       return false;
     }
     if (scheduler_.activate() < 0) {
-      ACE_ERROR((LM_ERROR, "Failed to activate thread pool scheduler, errno=%d.\n", errno));
+      const int error = errno;
+      ACE_ERROR((LM_ERROR, "Failed to activate thread pool scheduler, errno=%d.\n", error));
       return false;
     }
     return true;

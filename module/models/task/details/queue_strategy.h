@@ -106,9 +106,6 @@ class Queue_Strategy : public Queue_Strategy_Base {
   void reset_enqueue_limit(int task_enqueue_limit) { task_enqueued_limit_ = task_enqueue_limit; }
   void reset_dequeue_limit(int task_dequeue_limit) { task_dequeued_limit_ = task_dequeue_limit; }
 
-  // Replaces the time source (tests); set before the run, not locked.
-  virtual void clock(Clock clock) { clock_ = std::move(clock); }
-
  protected:
   friend class Queue_Strategy_Impl<T>;
 
@@ -120,6 +117,12 @@ class Queue_Strategy : public Queue_Strategy_Base {
   virtual void notify_dequeued_i(const task_ptr& task) = 0;
   virtual void notify_finished_i(const task_ptr& task) = 0;
 
+ public:
+  // Replaces the time source (tests); set before the run, not locked. Declared after the
+  // hooks so that the hooks keep their places in the virtual table.
+  virtual void clock(Clock clock) { clock_ = std::move(clock); }
+
+ protected:
   time_t now() const { return clock_ ? clock_() : ::time(nullptr); }
 
  private:

@@ -86,6 +86,11 @@ class Task_Worker : public ACE_Task_Ex<ACE_MT_SYNCH, std::shared_ptr<T>, ACE_Sys
     return 0;
   }
 
+ protected:
+  // Runs one task on the calling pool thread.
+  virtual int svc_i(task_ptr& task) = 0;
+
+ public:
   // Ends the pool after every task queued so far has run: queues the stop marker, joins
   // the threads and empties the queue. Should the marker not be queued, the pool is ended
   // without blocking instead (the queue is deactivated, the threads finish their current
@@ -111,12 +116,6 @@ class Task_Worker : public ACE_Task_Ex<ACE_MT_SYNCH, std::shared_ptr<T>, ACE_Sys
   // Ends the threads now, whatever is queued: deactivates the queue (waking every thread
   // that waits on it), joins them and clears the queue. Idempotent.
   void shutdown() { shutdown_i(false); }
-
- protected:
-  // Runs one task on the calling pool thread.
-  virtual int svc_i(task_ptr& task) = 0;
-
-  Callback cb_;
 
  private:
   // The stop marker is the address of this never-set pointer; it is only compared.
@@ -167,6 +166,9 @@ class Task_Worker : public ACE_Task_Ex<ACE_MT_SYNCH, std::shared_ptr<T>, ACE_Sys
   }
 
   const task_ptr EMPTY;
+
+ protected:
+  Callback cb_;
 };
 
 #endif  // MODELS_TASK_DETAILS_TASK_WORKER_H

@@ -74,6 +74,29 @@ TEST(Task_Strategy_Scheduler, WithinOneOwnerTheSmallestIdRunsFirst) {
   EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), order.names);
 }
 
+TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
+  test::Log_Capture log;
+  Scheduler s;
+  for (const char* n : {"a1", "a2", "a3"}) ASSERT_TRUE(s.enqueue_task(make_task(n, "a")));
+  for (const char* n : {"b1", "b2"}) ASSERT_TRUE(s.enqueue_task(make_task(n, "b")));
+  // The pool has no thread: what the passes hand over stays in its queue, which the stop
+  // predicate (asked at the start of every pass) reads. The third pass stops the run.
+  std::vector<size_t> handed_over;  // written on the dispatcher thread, read after wait()
+  s.register_stop_callback([&] {
+    handed_over.push_back(s.worker().msg_queue()->message_count());
+    return handed_over.size() == 3;
+  });
+  s.dispatch_interval(std::chrono::milliseconds(1));
+  ASSERT_EQ(0, s.activate());
+  ASSERT_EQ(0, s.wait());
+  EXPECT_EQ((std::vector<size_t>{0, 2, 4}), handed_over);
+  // The four tasks the stopped pool never ran are dropped and counted failed; a3 never
+  // left its owner queue and stays pending.
+  EXPECT_EQ(4u, log.count("Dropping task, id: "));
+  EXPECT_EQ((std::vector<Summary>{Summary{5, 0, 4, 1}}), summaries(log));
+  EXPECT_EQ(0, s.strategy().task_dequeued_count());
+}
+
 TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
   test::Log_Capture log;
   std::atomic<time_t> now{1000};
@@ -111,6 +134,11 @@ TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
   ASSERT_EQ(2u, run_ids.size());
   EXPECT_EQ(1, run_ids[0]);
   EXPECT_GT(run_ids[1], 3) << "put back at several passes, each with a new id";
+  EXPECT_TRUE(log.contains("Processing task, id: " + std::to_string(run_ids[1]) +
+                               ", name t, count: 2.",
+                           LM_DEBUG))
+      << "a put-back is no acceptance: the count stays 2\n"
+      << log.text();
   EXPECT_TRUE(log.contains("Task failed, id: 1, name: t, count: 1, enqueuing again.", LM_DEBUG));
   EXPECT_TRUE(log.contains("Enqueueing task, id: 2, name: t, owner: , count: 2.", LM_DEBUG));
   EXPECT_EQ((std::vector<Summary>{Summary{1, 1, 0, 0}}), summaries(log));
