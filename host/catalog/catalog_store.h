@@ -44,7 +44,7 @@ class Catalog_Store {
   // database log before returning. False, the reason in `error`, on failure.
   bool put(const Stored_Set& set, bool durable, std::string& error);
 
-  // The sets of one item at one time point, newest commit first.
+  // The sets of one item at one time point, newest first by their first commit.
   bool find(const std::string& module, const std::string& resource_uuid,
             const std::string& minor_resource_id, const std::string& timepoint,
             std::vector<Stored_Set>& out, std::string& error);

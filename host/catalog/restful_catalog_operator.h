@@ -76,7 +76,8 @@ class RESTful_Catalog_Operator {
   // Answers the view `view` of the sets of `module`. The view "restore" takes the keys
   // "resource_uuid", "instance_id" and "timepoint" and sets `out` to an array of the
   // sets (JSON objects as committed) of that instance of that resource whose time point
-  // is the given one, newest commit first; an empty array when there is none. Returns
+  // is the given one, newest commit first (a set committed again keeps the place of its
+  // first commit); an empty array when there is none. Returns
   // true when answered; false, logged at error priority and `out` untouched, for an
   // unknown view, a missing or empty key, a time point that does not read, a stored set
   // that does not read, or a database failure.

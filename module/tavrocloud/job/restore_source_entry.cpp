@@ -98,12 +98,8 @@ bool Restore_Source_Entry::load(const json_spirit::Value& value) {
         "nic", nic_array)("volumes", volume_array);
 
     if (flavor_obj != nullptr) {
-      int cpu = 0;
-      int ram = 0;
       json_spirit::extract_or_throw(*flavor_obj)("type", flavor.type)(
-          "display_name", flavor.display_name)("cpu", cpu)("ram", ram);
-      flavor.cpu = cpu;
-      flavor.ram = ram;
+          "display_name", flavor.display_name)("cpu", flavor.cpu)("ram", flavor.ram);
     }
     if (nic_array != nullptr) trans_array_to_throw(nics, *nic_array);
     if (volume_array != nullptr) trans_array_to_throw(volumes, *volume_array);

@@ -112,6 +112,18 @@ TEST_F(Catalog, RestoreViewAnswersTheSetsOfThatInstanceAtThatTimePoint) {
   EXPECT_EQ(std::vector<std::string>{}, view_uuids(*reader, "res-1", "i-1", "20240501120000", "other"));
 }
 
+// The restore applies the sets of one time point from the last element of the answer to
+// the first, so the first element's blocks win: it must be the newest commit.
+TEST_F(Catalog, SetsOfOneTimePointComeNewestCommitFirst) {
+  auto op = make_operator();
+  ASSERT_TRUE(op->commit(test::sample_set("first", "res-1", "i-1", T1), true));
+  ASSERT_TRUE(op->commit(test::sample_set("other", "res-1", "i-2", T1), true));
+  ASSERT_TRUE(op->commit(test::sample_set("second", "res-1", "i-1", T1), true));
+  ASSERT_TRUE(make_operator()->commit(test::sample_set("third", "res-1", "i-1", T1), true));
+  EXPECT_EQ((std::vector<std::string>{"third", "second", "first"}),
+            view_uuids(*op, "res-1", "i-1", "20240501120000"));
+}
+
 TEST_F(Catalog, ViewAnswersTheCommittedRecordWhole) {
   const Tavro_Backup_Set s = test::sample_set("set-1", "res-1", "i-1", T1);
   ASSERT_TRUE(make_operator()->commit(s, true));

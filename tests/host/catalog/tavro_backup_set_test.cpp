@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -76,6 +77,46 @@ TEST(Tavro_Backup_Set, WritesEveryKeyTheRestoreReadsEvenWhenEmpty) {
   Tavro_Backup_Set back;
   EXPECT_NO_THROW(back.load(obj));
   EXPECT_STREQ("tavro", back.module());
+}
+
+// The instance type's cpu and memory are signed in the cloud's answers and sign-extended
+// into the record, so a negative one arrives as a number beyond INT64_MAX; sizes may be
+// anything a 64-bit counter holds. Every such value must come back from the catalog's
+// text unchanged, or the whole record would no longer read at restore time.
+TEST(Tavro_Backup_Set, ExtremeNumbersSurviveTheJsonText) {
+  struct Case {
+    const char* what;
+    uint64_t unsigned_value;
+    int64_t signed_value;
+  };
+  const Case cases[] = {
+      {"zero", 0, 0},
+      {"largest signed", uint64_t{INT64_MAX}, INT64_MAX},
+      {"first beyond signed", uint64_t{INT64_MAX} + 1, INT64_MIN},
+      {"sign-extended -1", static_cast<uint64_t>(int64_t{-1}), -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tavro_Backup_Set s = test::sample_set("set-1", "res-1", "i-1", 1714564800);
+    s.instance_info.cpu = c.unsigned_value;
+    s.instance_info.memory = c.unsigned_value;
+    s.image_info.size = c.unsigned_value;
+    s.volumes[0].size = c.unsigned_value;
+    s.pieces[0].size = c.unsigned_value;
+    s.storages[0].size = c.unsigned_value;
+    s.size = c.signed_value;
+    s.source_size = c.signed_value;
+    Tavro_Backup_Set back;
+    ASSERT_NO_THROW(back.load(parse(s.to_json())));
+    EXPECT_EQ(c.unsigned_value, back.instance_info.cpu);
+    EXPECT_EQ(c.unsigned_value, back.instance_info.memory);
+    EXPECT_EQ(c.unsigned_value, back.image_info.size);
+    EXPECT_EQ(c.unsigned_value, back.volumes[0].size);
+    EXPECT_EQ(c.unsigned_value, back.pieces[0].size);
+    EXPECT_EQ(c.unsigned_value, back.storages[0].size);
+    EXPECT_EQ(c.signed_value, back.size);
+    EXPECT_EQ(c.signed_value, back.source_size);
+  }
 }
 
 TEST(Tavro_Backup_Set, ReaderAcceptsAndRefusesAsTheRestoreNeeds) {

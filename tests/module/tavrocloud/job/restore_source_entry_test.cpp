@@ -127,6 +127,22 @@ TEST(Restore_Source_Entry, RefusesWhatTheRestoreCannotUse) {
   }
 }
 
+// A failed load leaves what it read before the failing key; the caller discards the entry.
+TEST(Restore_Source_Entry, FailedLoadKeepsWhatWasReadBeforeTheFailure) {
+  test::Log_Capture log;
+  Restore_Source_Entry e;
+  EXPECT_FALSE(e.load(entry(
+      "\"target_node_id\":\"n-1\","
+      "\"flavor\":{\"type\":\"m1\",\"display_name\":\"M1\",\"cpu\":3,\"ram\":\"big\"}")));
+  EXPECT_EQ("cat-1", e.catalog_uuid);
+  EXPECT_EQ("n-1", e.target_node_id);
+  EXPECT_EQ("m1", e.flavor.type);
+  EXPECT_EQ("M1", e.flavor.display_name);
+  EXPECT_EQ(3, e.flavor.cpu);
+  EXPECT_EQ(0, e.flavor.ram);
+  EXPECT_TRUE(log.contains("Failed to parse restore source entry : ", LM_ERROR));
+}
+
 TEST(Restore_Source_Entry, ReadsInterfacesInOrderWithTheirAddressChoices) {
   const std::string nics =
       "\"nic\":[7,{" + std::string(NIC_BASE) +
