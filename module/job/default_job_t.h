@@ -6,6 +6,7 @@
 
 #include "job_engine/job.h"
 #include "job_engine/job_definition.h"
+#include "job_engine/job_event_handler.h"
 #include "job_engine/job_schedule.h"
 #include "job_engine/job_types.h"
 #include "runtime/uuid.h"
@@ -72,19 +73,15 @@ class Default_Job_T : public Job {
   int remove_i(bool, const Action_Options*) override {
     const Job_Definition_var def = this->definition();
     for (const Job_Schedule_var& schedule : def->schedules()) {
-      if (schedule && schedule->type() == Job_Schedule::TYPE_ONDEMAND) {
-        Executor executor(*this);
-        executor.remove_ondemand();
-      }
+      if (schedule && schedule->type() == Job_Schedule::TYPE_ONDEMAND)
+        with_executor("remove_ondemand", [](Executor& e) { return e.remove_ondemand(); });
     }
-    Executor executor(*this);
-    executor.remove();
+    with_executor("remove", [](Executor& e) { return e.remove(); });
     return 0;
   }
 
   int update_i(Job_Definition_var def) override {
-    Executor executor(*this);
-    executor.update(def);
+    with_executor("update", [&def](Executor& e) { return e.update(def); });
     return 0;
   }
 
@@ -98,8 +95,8 @@ class Default_Job_T : public Job {
   }
 
   int setup_ondemand_i() override {
-    Executor executor(*this);
-    return executor.setup_ondemand() ? 0 : -1;
+    const bool ok = with_executor("setup_ondemand", [](Executor& e) { return e.setup_ondemand(); });
+    return ok ? 0 : -1;
   }
 
   // The job thread's body: announce the thread, record the definition's uid, run the
@@ -138,7 +135,8 @@ class Default_Job_T : public Job {
     std::memcpy(this->activity().uid, uid, sizeof uid);
   }
 
-  // An exception must not leave the job thread: it is logged and the run fails.
+  // An exception must not leave the job thread: it is logged and the run is reported
+  // failed (event and state), since the executor sent no closing event of its own.
   void run_executor(const Action_Options* opts) {
     try {
       Executor executor(*this);
@@ -151,7 +149,25 @@ class Default_Job_T : public Job {
       ACE_ERROR((LM_ERROR, "Job %s: the run ended with an unknown exception.\n",
                  this->definition()->id().c_str()));
     }
-    this->state(JOB_STATE_ERROR);
+    Job_Event_Handler(*this).handle_failure(-1, nullptr);
+  }
+
+  // Runs `op` on a short-lived executor for a command of the host. An exception (from
+  // the executor or its construction) must not reach the host: it is logged and counts
+  // as a failed operation. What `op` returned, or false.
+  template <typename Op>
+  bool with_executor(const char* what, Op op) {
+    try {
+      Executor executor(*this);
+      return op(executor);
+    } catch (const std::exception& e) {
+      ACE_ERROR((LM_ERROR, "Job %s: %s ended with an exception: %s\n",
+                 this->definition()->id().c_str(), what, e.what()));
+    } catch (...) {
+      ACE_ERROR((LM_ERROR, "Job %s: %s ended with an unknown exception.\n",
+                 this->definition()->id().c_str(), what));
+    }
+    return false;
   }
 };
 

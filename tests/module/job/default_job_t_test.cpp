@@ -64,6 +64,7 @@ struct Probe {
   bool hook_result = true;
   bool work_result = true;
   bool throw_in_work = false;
+  bool throw_in_hooks = false;
   bool hold_execute = false;
   bool hold_rollback = false;
   Gate execute_entered, execute_release;
@@ -127,6 +128,7 @@ class Fake_Executor : public Job_Executor_T<Test_Params, Test_Params, Job_Event_
   bool hook(const char* name) {
     probe->record(name);
     std::lock_guard<std::mutex> lock(probe->mutex);
+    if (probe->throw_in_hooks) throw std::runtime_error(std::string(name) + " blew up");
     return probe->hook_result;
   }
 };
@@ -412,7 +414,46 @@ TEST_F(Default_Job_T_Test, AnExceptionFromTheExecutorEndsTheRunAsAnError) {
   ASSERT_EQ(job->start(), 0);
   ASSERT_TRUE(job->wait_complete(patience));
   EXPECT_EQ(job->state(), JOB_STATE_ERROR);
+  EXPECT_EQ(events(*job), "start,failure");
+  EXPECT_NE(job->activity().last_run_time, 0);
   EXPECT_TRUE(log.contains("the run ended with an exception: work blew up", LM_ERROR));
+}
+
+TEST_F(Default_Job_T_Test, AnExceptionFromAShortLivedExecutorStaysInTheModule) {
+  struct Case {
+    const char* name;
+    int (*command)(Job&, const Job_Definition_var&);
+    int result;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"remove", [](Job& j, const Job_Definition_var&) { return j.remove(false, nullptr); }, 0,
+       "remove_ondemand ended with an exception: remove_ondemand blew up"},
+      {"update", [](Job& j, const Job_Definition_var& d) { return j.update(d); }, 0,
+       "update ended with an exception: update blew up"},
+      {"setup_ondemand", [](Job& j, const Job_Definition_var&) { return j.setup_ondemand(); }, -1,
+       "setup_ondemand ended with an exception: setup_ondemand blew up"},
+  };
+  for (const Case& c : cases) {
+    probe = std::make_unique<Probe>();
+    probe->throw_in_hooks = true;
+    test::Log_Capture log;
+    Job_Definition_var def = make_def();
+    def->add_schedule(std::make_shared<Job_Schedule>(Job_Schedule::TYPE_ONDEMAND));
+    Job_var job(new Backup_Job(def));
+    EXPECT_EQ(c.command(*job, def), c.result) << c.name;
+    EXPECT_TRUE(log.contains(c.logged, LM_ERROR)) << c.name;
+  }
+  // Removal goes on to the executor's own removal after a failed on-demand clean-up.
+  const std::vector<std::string> remove_calls = {"remove_ondemand", "remove"};
+  probe = std::make_unique<Probe>();
+  probe->throw_in_hooks = true;
+  test::Log_Capture log;
+  Job_Definition_var def = make_def();
+  def->add_schedule(std::make_shared<Job_Schedule>(Job_Schedule::TYPE_ONDEMAND));
+  Job_var job(new Backup_Job(def));
+  EXPECT_EQ(job->remove(false, nullptr), 0);
+  EXPECT_EQ(probe->recorded(), remove_calls);
 }
 
 }  // namespace
