@@ -427,6 +427,76 @@ TEST_F(Client_Test, Single_Record_Queries_Need_Exactly_One_Record) {
   }
 }
 
+// A refused request is logged once, at error priority, with the operation's own words,
+// the identifiers and the cloud's message; nothing waits after it.
+struct Refused_Case {
+  const char* action;
+  const char* logged;
+  std::function<bool(RESTful_Client&)> call;
+};
+
+TEST_F(Client_Test, A_Refused_Request_Logs_The_Operations_Message) {
+  using namespace tavrocloud;
+  const std::vector<Refused_Case> cases = {
+      {"DescribeCloud", "Failed to query cloud, msg: boom.\n", [](RESTful_Client& c) { Cloud x; return c.query_cloud(x); }},
+      {"DescribeClusters", "Failed to query clusters, msg: boom.\n", [](RESTful_Client& c) { Clusters x; return c.query_clusters(x); }},
+      {"DescribeClusters", "Failed to query cluster c-1, msg: boom.\n", [](RESTful_Client& c) { Cluster x; return c.query_cluster("c-1", x); }},
+      {"DescribeNodes", "Failed to query nodes, msg: boom.\n", [](RESTful_Client& c) { Nodes x; return c.query_nodes(x); }},
+      {"DescribeNodes", "Failed to query node n-1, msg: boom.\n", [](RESTful_Client& c) { Node x; return c.query_node("n-1", x); }},
+      {"DescribeNodes", "Failed to query cluster c-1 nodes, msg: boom.\n", [](RESTful_Client& c) { Nodes x; return c.query_cluster_nodes("c-1", x); }},
+      {"DescribeInstances", "Failed to query instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_instances(x); }},
+      {"DescribeInstances", "Failed to query instance i-1, msg: boom.\n", [](RESTful_Client& c) { Instance x; return c.query_instance("i-1", x); }},
+      {"DescribeInstances", "Failed to query cluster c-1 instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_cluster_instances("c-1", x); }},
+      {"DescribeInstances", "Failed to query node n-1 instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_node_instances("n-1", x); }},
+      {"RunInstances", "Failed to create instance, msg: boom.\n", [](RESTful_Client& c) { Instance x; return c.create_instance({}, x); }},
+      {"TerminateInstances", "Failed to delete instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_instance("i-1"); }},
+      {"StopInstances", "Failed to stop instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.stop_instance("i-1"); }},
+      {"StartInstances", "Failed to start instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.start_instance("i-1"); }},
+      {"DescribeInstanceTypes", "Failed to query instance type t1, msg: boom.\n", [](RESTful_Client& c) { Instance_Type x; return c.query_instance_type("t1", x); }},
+      {"DescribeInstanceTypes", "Failed to query instance types, msg: boom.\n", [](RESTful_Client& c) { Instance_Types x; return c.query_instance_types(x); }},
+      {"CreateVolume", "Failed to create volume, msg: boom.\n", [](RESTful_Client& c) { Volume x; return c.create_volume_by_snapshot("s-1", "z", "v", x); }},
+      {"DescribeVolumes", "Failed to query volume vol-1, msg: boom.\n", [](RESTful_Client& c) { Volume x; return c.query_volume("vol-1", x); }},
+      {"DescribeVolumes", "Failed to query instance i-1 volumes, msg: boom.\n", [](RESTful_Client& c) { Volumes x; return c.query_instance_volumes("i-1", x); }},
+      {"DetachVolume", "Failed to detach volume vol-1 from i-1, device is /dev/vdb, msg: boom.\n", [](RESTful_Client& c) { return c.detach_volume("i-1", "/dev/vdb", "vol-1"); }},
+      {"DeleteVolume", "Failed to delete volume vol-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_volume("vol-1"); }},
+      {"ConvertVolume", "Failed to convert volume, msg: boom.\n", [](RESTful_Client& c) { return c.convert_volume({}); }},
+      {"ModifyVolumeStorage", "Failed to modify volume vol-1, storage st-2,node n-2, msg: boom.\n", [](RESTful_Client& c) { return c.modify_volume_storage("vol-1", "st-2", "n-2"); }},
+      {"DescribeImages", "Failed to query image img-1, msg: boom.\n", [](RESTful_Client& c) { Image x; return c.query_image("img-1", x); }},
+      {"DescribeVpcs", "Failed to query vpc vpc-1, msg: boom.\n", [](RESTful_Client& c) { Vpc x; return c.query_vpc("vpc-1", x); }},
+      {"DescribeSubnets", "Failed to query subnets, msg: boom.\n", [](RESTful_Client& c) { Subnets x; return c.query_subnets(x); }},
+      {"DescribeSubnets", "Failed to query subnets for vpc vpc-1, msg: boom.\n", [](RESTful_Client& c) { Subnets x; return c.query_subnets("vpc-1", x); }},
+      {"DescribeSubnets", "Failed to query subnet sub-1, msg: boom.\n", [](RESTful_Client& c) { Subnet x; return c.query_subnet("sub-1", x); }},
+      {"DescribeSecurityGroups", "Failed to query security group sg-1, msg: boom.\n", [](RESTful_Client& c) { Security_Group x; return c.query_security_group("sg-1", x); }},
+      {"DescribeSecurityGroups", "Failed to query security groups, msg: boom.\n", [](RESTful_Client& c) { Security_Groups x; return c.query_security_groups(x); }},
+      {"DescribeSecurityGroups", "Failed to query security groups by owner id own-1, msg: boom.\n", [](RESTful_Client& c) { Security_Groups x; return c.query_security_groups_by_owner_id("own-1", x); }},
+      {"DescribeNetworkInterfaces", "Failed to query network interface eni-1, msg: boom.\n", [](RESTful_Client& c) { Network_Interface x; return c.query_network_interface("eni-1", x); }},
+      {"CreateNetworkInterface", "Failed to create network interface, msg: boom.\n", [](RESTful_Client& c) { std::string id; return c.create_network_interface("sub-1", {}, "", "", id); }},
+      {"DeleteNetworkInterface", "Failed to delete network interface eni-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_network_interface("eni-1"); }},
+      {"DescribeInstanceBackups", "Failed to query instance i-1, backup ib-1, msg: boom.\n", [](RESTful_Client& c) { Instance_Backup x; return c.query_instance_backup("i-1", "ib-1", x); }},
+      {"BackupInstance", "Failed to create instance i-1 backups, msg: boom.\n", [](RESTful_Client& c) { Instance_Backup x; return c.create_instance_backup("i-1", x); }},
+      {"DeleteInstanceBackup", "Failed to delete instance backup ib-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_instance_backup("ib-1"); }},
+      {"DescribeSnapshots", "Failed to query snapshot snap-1, msg: boom.\n", [](RESTful_Client& c) { Snapshot x; return c.query_snapshot("snap-1", x); }},
+      {"CreateSnapshot", "Failed to create snapshot, msg: boom.\n", [](RESTful_Client& c) { Snapshot x; return c.create_snapshot("vol-1", "s", x); }},
+      {"DeleteSnapshot", "Failed to delete snapshot snap-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_snapshot("snap-1"); }},
+      {"DescribeStorages", "Failed to query storages, msg: boom.\n", [](RESTful_Client& c) { Storages x; return c.query_storages(x); }},
+      {"DescribeTmpSnapshots", "Failed to query tmp snapshot t-1,  msg: boom.\n", [](RESTful_Client& c) { Tmp_Snapshot x; return c.query_tmp_snapshot("t-1", x); }},
+      {"AttachTmpSnapshot", "Failed to attach tmp snapshot t-1 to i-1, msg: boom.\n", [](RESTful_Client& c) { return c.attach_tmp_snapshot("t-1", "i-1"); }},
+      {"DetachTmpSnapshot", "Failed to detach tmp snapshot t-1, msg: boom.\n", [](RESTful_Client& c) { return c.detach_tmp_snapshot("t-1"); }},
+      {"DeleteTmpSnapshots", "Failed to delete tmp snapshot t-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_tmp_snapshot("t-1"); }},
+  };
+  for (const Refused_Case& c : cases) {
+    SCOPED_TRACE(c.logged);
+    test::Log_Capture log;
+    cloud.forget_sent();
+    cloud.expect(c.action, test::refused("boom"));
+    EXPECT_FALSE(c.call(client));
+    EXPECT_EQ(1u, cloud.sent().size());
+    EXPECT_EQ(1u, log.count(c.logged));
+    EXPECT_TRUE(log.contains(c.logged, LM_ERROR));
+  }
+  EXPECT_TRUE(sleeps.waits().empty());
+}
+
 TEST_F(Client_Test, Listings_Replace_The_Vector_Only_On_Success) {
   tavrocloud::Clusters clusters(3);
   cloud.expect("DescribeClusters", ok("DescribeClusters", set_of("clusterSet", {item(fields({{"clusterId", "c-9"}}))})));

@@ -106,6 +106,33 @@ TEST(Job_Records, Defaults_And_Copies) {
   EXPECT_EQ(info.backup_vol_ids, copy.backup_vol_ids);
 }
 
+// The defaults the executors rely on when an option is absent.
+TEST(Job_Records, Remaining_Defaults) {
+  const tavrocloud::Base_Params base;
+  EXPECT_FALSE(base.backupd_ssl);
+  EXPECT_EQ(0u, base.backupd_port);
+  EXPECT_EQ(1, base.parallel_workers_per_disk);
+
+  const tavrocloud::Backup_Params backup;
+  EXPECT_EQ(JOB_DEFINITION_SUBTYPE_NONE, backup.backup_type);
+  EXPECT_EQ(0u, backup.storage_reserved_bytes);
+  EXPECT_EQ(0, backup.storage_reserved_percent);
+  EXPECT_FALSE(backup.restart_vm);
+  EXPECT_FALSE(backup.reserve_snapshot);
+  EXPECT_EQ(tavrocloud::UNKNOWN, backup.backup_instance.status);
+  EXPECT_EQ(3u, backup.base.retry_count);
+
+  const tavrocloud::Volume_Backup_Info vol;
+  EXPECT_FALSE(vol.is_root);
+  EXPECT_EQ(0u, vol.created_vol_size);
+
+  const tavrocloud::Volume_Restore_Info restore_vol;
+  EXPECT_EQ(0, restore_vol.size);
+  EXPECT_FALSE(restore_vol.is_root);
+  EXPECT_TRUE(restore_vol.timepoint_piece_list.empty());
+  EXPECT_EQ(0u, tavrocloud::Volume_Restore_Info::Piece().block_size);
+}
+
 // Identifiers that must never reach the file system: the lookup refuses them at once.
 TEST(Get_Local_Device, Refuses_Unsafe_Identifiers_Without_Waiting) {
   struct Case {
