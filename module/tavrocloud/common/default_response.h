@@ -31,6 +31,9 @@ class Default_Response : public cloud::API_XML_Response {
 
   // The text of the "Message" element of an error answer; empty when none was seen.
   const std::string& message() const { return message_; }
+  // Forgets the message of an earlier answer, so that a request that gets no answer at
+  // all does not report the text of the one before.
+  void clear_message() { message_.clear(); }
 
   // Parses one answer body. Elements left open by an earlier body that broke off are
   // forgotten first, so one parser can read a series of answers (pages, retries).

@@ -81,7 +81,7 @@ bool RESTful_Client::query_cloud_version() {
 }
 
 bool RESTful_Client::send_request(const char* action, const Params& params,
-                                  cloud::API_XML_Response& rsp) {
+                                  Default_Response& rsp) {
   if (!client_) {
     ACE_ERROR((LM_ERROR, "Failed to send %s: the cloud client is not logged in.\n",
                action != nullptr ? action : ""));
@@ -91,9 +91,10 @@ bool RESTful_Client::send_request(const char* action, const Params& params,
 }
 
 bool RESTful_Client::send_request(cloud::API_Client& client, const char* action,
-                                  const Params& params, cloud::API_XML_Response& rsp) {
+                                  const Params& params, Default_Response& rsp) {
   cloud::aws::AWS_Request request(SERVICE, API_VERSION, action);
   for (const auto& param : params) request.set_parameter(param.first, param.second);
+  rsp.clear_message();
   return client.send(request, rsp);
 }
 

@@ -21,6 +21,7 @@
 
 #include "cloud/api_client.h"
 #include "cloud/api_xml_response.h"
+#include "tavrocloud/common/default_response.h"
 #include "json/value.h"
 #include "tavrocloud/common/tavrocloud_cloud.h"
 #include "tavrocloud/common/tavrocloud_cluster.h"
@@ -81,7 +82,7 @@ class RESTful_Client {
   // answer to `rsp`. Returns the request library's verdict: true only when the answer
   // arrived and `rsp.success()` holds. Logs nothing, except when called before a
   // successful login (then false without sending).
-  bool send_request(const char* action, const Params& params, cloud::API_XML_Response& rsp);
+  bool send_request(const char* action, const Params& params, Default_Response& rsp);
 
   // Asks the cloud for its version and stores it (see version()). False, logged with the
   // cloud's message, when the request fails.
@@ -242,7 +243,7 @@ class RESTful_Client {
  private:
   // send_request over a given request client (login tries a new one before taking it on).
   static bool send_request(cloud::API_Client& client, const char* action, const Params& params,
-                           cloud::API_XML_Response& rsp);
+                           Default_Response& rsp);
 
   // CreateVolume / CreateSnapshot with a built parameter list, then the wait.
   bool create_volume_i(const Params& params, Volume& volume);
@@ -253,7 +254,7 @@ class RESTful_Client {
   // `rsp`. False, logged, when the page cannot be had.
   bool query_items_by_next_token(const char* action, const Params& filter,
                                  const std::string& next_token, const std::string& max_records,
-                                 cloud::API_XML_Response& rsp);
+                                 Default_Response& rsp);
 
   // Appends the pages after the one `rsp` holds to `items`, page by page. False, logged,
   // when a page fails or the cloud hands out a token it gave before (the pages appended

@@ -30,7 +30,7 @@ bool Wait_Deadline::sleep(unsigned int delay) {
 bool RESTful_Client::query_items_by_next_token(const char* action, const Params& filter,
                                                const std::string& next_token,
                                                const std::string& max_records,
-                                               cloud::API_XML_Response& rsp) {
+                                               Default_Response& rsp) {
   Params params = filter;
   params.emplace_back("MaxRecords", max_records);
   params.emplace_back("NextToken", next_token);

@@ -93,6 +93,22 @@ TEST_F(Tmp_Snapshot_Test, Recovers_From_A_Residue) {
   }
 }
 
+// A later attempt that gets no answer at all must not act on the earlier refusal's text:
+// the residue it named was already cleared.
+TEST_F(Tmp_Snapshot_Test, An_Unanswered_Attempt_Does_Not_Reuse_The_Earlier_Refusal) {
+  cloud.expect("CreateTmpSnapshots", residue_refusal("tmpsnap-old"))
+      .expect("DescribeTmpSnapshots", test::tmp_snapshot("tmpsnap-old", "available", "vol-1", ""));
+  expect_cleared("tmpsnap-old");
+  cloud.expect("CreateTmpSnapshots", test::unreachable());
+
+  tavrocloud::Tmp_Snapshot snap;
+  EXPECT_FALSE(client.create_tmp_snapshot("vol-1", snap));
+  const std::vector<std::string> actions = cloud.actions();
+  EXPECT_EQ(2, std::count(actions.begin(), actions.end(), "CreateTmpSnapshots"));
+  EXPECT_EQ(1, std::count(actions.begin(), actions.end(), "DeleteTmpSnapshots"));
+  EXPECT_EQ(1u, log.count(test::line(TRY, {"vol-1", "2", ""})));
+}
+
 // What the refusal's text allows: the residue is the marker up to the first comma.
 TEST_F(Tmp_Snapshot_Test, Refusals_That_Name_No_Usable_Residue_End_At_Once) {
   struct Case {
