@@ -31,6 +31,7 @@ bool Fixed_Block_File_Base::open_fd(const std::string& path, int flags, mode_t m
   options_ = options;
   since_discard_ = since_sync_ = 0;
   writing_ = false;
+  block_device_ = false;
   return true;
 }
 
@@ -47,7 +48,7 @@ bool Fixed_Block_File_Base::close() {
   if (fd_ < 0) return true;
   bool ok = true;
   if (writing_) {
-    if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC) {
+    if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC || block_device_) {
       ok = ::fsync(fd_) == 0 || set_error(errno);
     } else if (options_.sync_close == File_Options::SYNC_CLOSE_ASYNC) {
       ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -60,5 +61,6 @@ bool Fixed_Block_File_Base::close() {
   if (::close(fd_) != 0 && errno != EINTR && ok) ok = set_error(errno);
   fd_ = -1;
   writing_ = false;
+  block_device_ = false;
   return ok;
 }

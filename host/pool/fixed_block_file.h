@@ -60,8 +60,9 @@ class Fixed_Block_File_Base {
   // Moves the position; returns the new position, or -1 with last_error() set.
   ACE_OFF_T seek(ACE_OFF_T offset, int whence);
 
-  // Closes the file (syncing and dropping its cache as its options say); true when
-  // that succeeded or nothing was open.
+  // Closes the file (syncing and dropping its cache as its options say; a block device
+  // that was written is always synced, so a write-back error is reported here and not
+  // lost after the device is detached); true when that succeeded or nothing was open.
   bool close();
 
   bool is_open() const { return fd_ >= 0; }
@@ -87,6 +88,7 @@ class Fixed_Block_File_Base {
   uint64_t since_discard_ = 0;
   uint64_t since_sync_ = 0;
   bool writing_ = false;
+  bool block_device_ = false;
 };
 
 template <typename Char, typename Buffer>
@@ -156,7 +158,9 @@ class Fixed_Block_File_Writer_T : public Fixed_Block_File_Base {
     if (!open_fd(path, f, mode, options)) return false;
     writing_ = true;
     struct stat st;
-    if (truncate && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
+    const bool known = ::fstat(fd_, &st) == 0;
+    block_device_ = known && S_ISBLK(st.st_mode);
+    if (truncate && known && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
       const int e = errno;
       Fixed_Block_File_Base::close();
       return set_error(e);
