@@ -13,16 +13,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace {
 
 // Size of the buffer that gathers small writes and reads ahead of small reads.
 constexpr size_t IO_BUFFER_SIZE = size_t(1) << 20;
+// A read of at least this much goes straight into the caller's buffer and reads ahead
+// only a little (enough for the record header that usually follows), so bulk data is
+// copied once, from the page cache to its destination.
+constexpr size_t DIRECT_READ_MIN = size_t(16) << 10;
+constexpr size_t SHORT_READ_AHEAD = size_t(4) << 10;
+// While a file is read, the kernel is asked to fetch this far ahead of the position, in
+// steps of a quarter of it: a cold image then streams from the disk in large requests.
+constexpr uint64_t PREFETCH_WINDOW = uint64_t(32) << 20;
+// Writes of at least this much (with whatever is waiting in the buffer) go to the file
+// directly instead of through the buffer.
+constexpr size_t DIRECT_WRITE_MIN = size_t(64) << 10;
+// Most iovecs handed to one writev (the system's limit is 1024).
+constexpr int MAX_IOV = 512;
 // Written data is handed to the disk in steps of this size while the file is still
 // being written, so the sync at close finds little left to do.
-constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(32) << 20;
+constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(16) << 20;
 constexpr mode_t DIR_MODE = 0750;
 constexpr mode_t FILE_MODE = 0640;
 
@@ -39,6 +56,78 @@ int rename_file(const std::string& from, const std::string& to, bool replace) {
 }
 
 }  // namespace
+
+// Starts the write-back of a file's written data on a thread of its own: handing dirty
+// data to the disk allocates its blocks and queues its requests, which takes a while and
+// may wait for a full device queue, and the writer should not wait for it. Without a
+// thread (none could be made) the write-back is started inline.
+class Write_Behind {
+ public:
+  explicit Write_Behind(int fd) : fd_(fd) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // Inline mode.
+    }
+  }
+  ~Write_Behind() { stop(); }
+  Write_Behind(const Write_Behind&) = delete;
+  Write_Behind& operator=(const Write_Behind&) = delete;
+
+  // The file's bytes below `written` may be handed to the disk.
+  void advance(uint64_t written) {
+    if (!thread_.joinable()) {
+      start(done_, written);
+      done_ = written;
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      target_ = written;
+    }
+    cv_.notify_one();
+  }
+
+  // Waits for the write-back started so far to be queued and ends the thread.
+  void stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    cv_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  void start(uint64_t from, uint64_t to) {
+    // A failure here surfaces at the sync in close().
+    if (to > from)
+      ::sync_file_range(fd_, static_cast<off64_t>(from), static_cast<off64_t>(to - from),
+                        SYNC_FILE_RANGE_WRITE);
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return stopping_ || target_ > done_; });
+      if (target_ <= done_) return;  // stopping, nothing left
+      const uint64_t from = done_, to = target_;
+      lock.unlock();
+      start(from, to);
+      lock.lock();
+      done_ = to;
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  uint64_t target_ = 0;  // guarded by mutex_
+  uint64_t done_ = 0;    // guarded by mutex_ while the thread runs
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 Client_IO::Client_IO() = default;
 
@@ -95,6 +184,7 @@ bool Client_IO::open_read(const std::string& full) {
   final_path_ = full;
   stored_ = static_cast<uint64_t>(st.st_size);
   buf_pos_ = buf_len_ = 0;
+  file_pos_ = prefetched_to_ = prefetch_due_ = 0;
   // Read-ahead beyond the end of the file is pointless: small files get small buffers.
   buffer_.resize(std::min<uint64_t>(IO_BUFFER_SIZE, std::max<uint64_t>(stored_ + 1, 4096)));
   limiter_ = Rate_Limiter(options_.rate_limits.src_rate_limits);
@@ -145,12 +235,15 @@ ssize_t Client_IO::read(void* buf, size_t len) {
   }
   char* out = static_cast<char*>(buf);
   size_t done = std::min(len, buf_len_ - buf_pos_);
-  std::memcpy(out, buffer_.data() + buf_pos_, done);
+  if (done > 0) std::memcpy(out, buffer_.data() + buf_pos_, done);
   buf_pos_ += done;
   while (done < len) {
+    prefetch();
     // One call fills the caller's buffer and reads ahead into ours.
-    struct iovec iov[2] = {{out + done, len - done}, {buffer_.data(), buffer_.size()}};
-    throttle(len - done);
+    const size_t want = len - done;
+    const size_t ahead = want >= DIRECT_READ_MIN ? std::min(SHORT_READ_AHEAD, buffer_.size())
+                                                 : buffer_.size();
+    struct iovec iov[2] = {{out + done, want}, {buffer_.data(), ahead}};
     const ssize_t n = ::readv(fd_, iov, 2);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -159,62 +252,96 @@ ssize_t Client_IO::read(void* buf, size_t len) {
     }
     if (n == 0) break;
     const size_t got = static_cast<size_t>(n);
-    if (got <= len - done) {
+    file_pos_ += got;
+    throttle(got);
+    if (got <= want) {
       done += got;
     } else {
       buf_pos_ = 0;
-      buf_len_ = got - (len - done);
+      buf_len_ = got - want;
       done = len;
     }
   }
   return static_cast<ssize_t>(done);
 }
 
-bool Client_IO::write_fd(const void* a, size_t alen, const void* b, size_t blen) {
-  struct iovec iov[2] = {{const_cast<void*>(a), alen}, {const_cast<void*>(b), blen}};
-  struct iovec* v = iov;
-  int count = 2;
-  throttle(alen + blen);
+void Client_IO::prefetch() {
+  if (file_pos_ < prefetch_due_ || prefetched_to_ >= stored_) return;
+  const uint64_t from = std::max(prefetched_to_, file_pos_);
+  const uint64_t to = std::min<uint64_t>(stored_, file_pos_ + PREFETCH_WINDOW);
+  // A hint only: a failure costs speed, never data.
+  if (to > from)
+    ::posix_fadvise(fd_, static_cast<off_t>(from), static_cast<off_t>(to - from),
+                    POSIX_FADV_WILLNEED);
+  prefetched_to_ = to;
+  prefetch_due_ = file_pos_ + PREFETCH_WINDOW / 4;
+}
+
+bool Client_IO::write_fd(struct iovec* iov, int count) {
+  uint64_t total = 0;
+  for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+  throttle(static_cast<size_t>(total));
   while (count > 0) {
-    if (v->iov_len == 0) {
-      ++v;
+    if (iov->iov_len == 0) {
+      ++iov;
       --count;
       continue;
     }
-    const ssize_t n = ::writev(fd_, v, count);
+    const ssize_t n = ::writev(fd_, iov, std::min(count, MAX_IOV));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return set_errno_error("cannot write " + final_path_, errno);
     size_t left = static_cast<size_t>(n);
-    while (count > 0 && left >= v->iov_len) {
-      left -= v->iov_len;
-      ++v;
+    while (count > 0 && left >= iov->iov_len) {
+      left -= iov->iov_len;
+      ++iov;
       --count;
     }
     if (count > 0) {
-      v->iov_base = static_cast<char*>(v->iov_base) + left;
-      v->iov_len -= left;
+      iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+      iov->iov_len -= left;
     }
     file_pos_ += static_cast<uint64_t>(n);
   }
   if (file_pos_ - flushed_to_ >= WRITE_BEHIND_STEP) {
-    // Starts the write-back only; a failure here surfaces at the sync in close().
-    ::sync_file_range(fd_, static_cast<off64_t>(flushed_to_),
-                      static_cast<off64_t>(file_pos_ - flushed_to_), SYNC_FILE_RANGE_WRITE);
+    try {
+      if (!write_behind_) write_behind_ = std::make_unique<Write_Behind>(fd_);
+      write_behind_->advance(file_pos_);
+    } catch (const std::bad_alloc&) {
+      // Without a helper the sync at close does all the work.
+    }
     flushed_to_ = file_pos_;
   }
   return true;
 }
 
 bool Client_IO::write(const void* buf, size_t len) {
+  struct iovec iov = {const_cast<void*>(buf), len};
+  return write(&iov, 1);
+}
+
+bool Client_IO::write(const struct iovec* iov, int count) {
   if (fd_ < 0 || mode_ != MODE_WRITE) return set_error("no file is open for writing");
   if (write_failed_) return false;
-  if (!options_.flush_after_write && buf_len_ + len <= buffer_.size()) {
-    std::memcpy(buffer_.data() + buf_len_, buf, len);
-    buf_len_ += len;
+  if (count < 0 || (count > 0 && iov == nullptr)) return set_error("bad iovec list");
+  size_t len = 0;
+  for (int i = 0; i < count; ++i) len += iov[i].iov_len;
+  if (!options_.flush_after_write && len < DIRECT_WRITE_MIN && buf_len_ + len <= buffer_.size()) {
+    for (int i = 0; i < count; ++i) {
+      if (iov[i].iov_len == 0) continue;  // its base may be null
+      std::memcpy(buffer_.data() + buf_len_, iov[i].iov_base, iov[i].iov_len);
+      buf_len_ += iov[i].iov_len;
+    }
   } else {
-    const size_t pending = buf_len_;
+    // What waits in the buffer goes first, in the same call.
+    try {
+      iov_.clear();
+      iov_.push_back({buffer_.data(), buf_len_});
+      iov_.insert(iov_.end(), iov, iov + count);
+    } catch (const std::bad_alloc&) {
+      return set_error("out of memory writing " + final_path_);
+    }
     buf_len_ = 0;
-    if (!write_fd(buffer_.data(), pending, buf, len)) {
+    if (!write_fd(iov_.data(), static_cast<int>(iov_.size()))) {
       write_failed_ = true;
       return false;
     }
@@ -224,9 +351,9 @@ bool Client_IO::write(const void* buf, size_t len) {
 }
 
 bool Client_IO::flush_buffer() {
-  const size_t pending = buf_len_;
+  struct iovec pending = {buffer_.data(), buf_len_};
   buf_len_ = 0;
-  return write_fd(buffer_.data(), pending, nullptr, 0);
+  return write_fd(&pending, 1);
 }
 
 void Client_IO::reset_file() {
@@ -234,7 +361,7 @@ void Client_IO::reset_file() {
   mode_ = 0;
   held_ = false;
   write_failed_ = false;
-  file_pos_ = flushed_to_ = 0;
+  file_pos_ = flushed_to_ = prefetched_to_ = prefetch_due_ = 0;
   temp_path_.clear();
   final_path_.clear();
   buf_pos_ = buf_len_ = 0;
@@ -242,6 +369,7 @@ void Client_IO::reset_file() {
 
 void Client_IO::abort() {
   if (fd_ < 0) return;
+  write_behind_.reset();
   ::close(fd_);
   if (mode_ == MODE_WRITE) ::unlink(temp_path_.c_str());
   reset_file();
@@ -267,6 +395,7 @@ bool Client_IO::close() {
     return set_error("discarded " + name + ": it was not written completely");
   }
   bool ok = flush_buffer();
+  write_behind_.reset();
   if (ok && ::fsync(fd_) != 0) ok = set_errno_error("cannot sync " + name, errno);
   if (::close(fd_) != 0 && ok) ok = set_errno_error("cannot close " + name, errno);
   if (ok && rename_file(temp_path_, name, options_.overwrite) != 0)

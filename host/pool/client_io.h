@@ -17,10 +17,14 @@
 #include "pool/rate_limiter.h"
 
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+class Write_Behind;
 
 class Client_IO : public Client_IO_Base {
  public:
@@ -39,9 +43,13 @@ class Client_IO : public Client_IO_Base {
   // -1 with error() set. Only in MODE_READ.
   ssize_t read(void* buf, size_t len);
 
-  // Writes all `len` bytes (buffered unless the options say flush_after_write); false
-  // with error() set. Only in MODE_WRITE.
+  // Writes all `len` bytes (small writes are gathered in a buffer unless the options
+  // say flush_after_write; large ones go to the file at once); false with error() set.
+  // Only in MODE_WRITE.
   bool write(const void* buf, size_t len);
+  // Writes the `count` pieces of `iov` one after the other, as write() would write
+  // their concatenation, without copying large pieces; false with error() set.
+  bool write(const struct iovec* iov, int count);
 
   // Closes the open file: a read file is just closed; a written file is flushed,
   // synced, renamed to its final name and its directory synced. True when that all
@@ -86,7 +94,8 @@ class Client_IO : public Client_IO_Base {
   bool open_read(const std::string& full);
   bool open_write(const std::string& full, int perms);
   bool flush_buffer();
-  bool write_fd(const void* a, size_t alen, const void* b, size_t blen);
+  bool write_fd(struct iovec* iov, int count);
+  void prefetch();
   void throttle(size_t bytes);
   void reset_file();
 
@@ -98,9 +107,13 @@ class Client_IO : public Client_IO_Base {
   std::string final_path_;
   std::string error_;
   uint64_t stored_ = 0;
-  uint64_t file_pos_ = 0;    // write: bytes handed to the file
-  uint64_t flushed_to_ = 0;  // write: bytes whose write-back has been started
+  uint64_t file_pos_ = 0;       // bytes handed to (write) or taken from (read) the file
+  uint64_t flushed_to_ = 0;     // write: bytes whose write-back has been started
+  uint64_t prefetched_to_ = 0;  // read: the kernel was asked to fetch up to here
+  uint64_t prefetch_due_ = 0;   // read: the position at which to ask again
+  std::unique_ptr<Write_Behind> write_behind_;  // write: started with the first step
   Aligned_Buffer buffer_;
+  std::vector<struct iovec> iov_;  // write: the pieces of one vectored write, kept for reuse
   size_t buf_pos_ = 0;  // read: next byte to hand out
   size_t buf_len_ = 0;  // read: bytes held; write: bytes waiting
   Rate_Limiter limiter_;

@@ -13,16 +13,14 @@
 #include <system_error>
 #include <cstring>
 #include <thread>
-
-struct Image_Block_Reader::Slot {
-  Aligned_Buffer in;   // the stored bytes
-  Aligned_Buffer out;  // the expanded block
-  Image_Record_Header header;
-  const char* data = nullptr;  // the verified block, in `in`, `out` or the zero block
-  std::string why;
-};
+#include <vector>
 
 namespace {
+
+// Stored bytes and expanded bytes a batch holds (more when one block needs more), and
+// the records it holds at most.
+constexpr size_t BATCH_BYTES = size_t(512) << 10;
+constexpr size_t BATCH_RECORDS = 64;
 
 // Up to six codec threads, leaving two cores to the transfer threads.
 size_t default_threads() {
@@ -73,7 +71,59 @@ class Block_Walk {
   uint64_t offset_ = 0;
 };
 
+// One record of a batch.
+struct Batch_Record {
+  Image_Record_Header header;
+  size_t in_at = 0;            // its stored bytes in the batch's `in`
+  size_t out_at = 0;           // its expanded bytes in the batch's `out`, when compressed
+  const char* data = nullptr;  // the verified block: in `in`, `out` or the zero block
+};
+
+bool compressed(const Image_Record_Header& h) {
+  return h.codec != COMPR_NONE && !(h.flags & pool_image::RECORD_ZERO);
+}
+
+// Verifies one record whose stored bytes are at `in` + its offset and points its data
+// at the block; null on success, else why it failed.
+const char* expand_record(Batch_Record& r, const char* in, char* out, const char* zero_block,
+                          Block_Codec& codec) {
+  const Image_Record_Header& h = r.header;
+  if (h.flags & pool_image::RECORD_ZERO) {
+    r.data = zero_block;
+    return nullptr;
+  }
+  const char* stored = in + r.in_at;
+  const uint64_t stored_hash = pool_image::hash(stored, h.stored_length);
+  if (stored_hash != h.stored_hash) return "block data checksum mismatch";
+  if (h.codec == COMPR_NONE) {
+    if (h.raw_hash != stored_hash) return "block checksum mismatch";
+    r.data = stored;
+    return nullptr;
+  }
+  char* raw = out + r.out_at;
+  if (!codec.decompress(h.codec, stored, h.stored_length, raw, h.raw_length))
+    return "cannot expand a compressed block";
+  if (pool_image::hash(raw, h.raw_length) != h.raw_hash) return "expanded block checksum mismatch";
+  r.data = raw;
+  return nullptr;
+}
+
 }  // namespace
+
+// A batch of consecutive records: their stored bytes back to back in `in`, the expanded
+// bytes of the compressed ones in `out`. Batching lets one hand-off and one wake-up
+// carry many blocks (a run of zero blocks costs next to nothing), and each record's
+// bytes are read once, straight into `in`.
+struct Image_Block_Reader::Slot {
+  Aligned_Buffer in;
+  Aligned_Buffer out;
+  std::vector<Batch_Record> records;  // the first `count` are in use
+  size_t count = 0;
+  size_t in_used = 0;
+  size_t out_used = 0;
+  size_t failed = 0;  // the first record that failed verification; `count` when none
+  const char* why = "";
+};
 
 Image_Block_Reader::Image_Block_Reader() : threads_(default_threads()) {}
 
@@ -143,40 +193,20 @@ bool Image_Block_Reader::read_header(Client_IO& io, size_t block_size, Image_Sup
   return true;
 }
 
-bool Image_Block_Reader::expand_block(Slot& slot, Block_Codec& codec) const {
-  const Image_Record_Header& h = slot.header;
-  if (h.flags & pool_image::RECORD_ZERO) {
-    slot.data = zero_block_.data();
-    return true;
-  }
-  const char* stored = slot.in.data();
-  const uint64_t stored_hash = pool_image::hash(stored, h.stored_length);
-  if (stored_hash != h.stored_hash) {
-    slot.why = "block data checksum mismatch";
-    return false;
-  }
-  if (h.codec == COMPR_NONE) {
-    if (h.raw_hash != stored_hash) {
-      slot.why = "block checksum mismatch";
+bool Image_Block_Reader::expand_batch(Slot& slot, Block_Codec& codec) const {
+  for (slot.failed = 0; slot.failed < slot.count; ++slot.failed) {
+    const char* why = expand_record(slot.records[slot.failed], slot.in.data(), slot.out.data(),
+                                    zero_block_.data(), codec);
+    if (why != nullptr) {
+      slot.why = why;
       return false;
     }
-    slot.data = stored;
-    return true;
   }
-  if (!codec.decompress(h.codec, stored, h.stored_length, slot.out.data(), h.raw_length)) {
-    slot.why = "cannot expand a compressed block";
-    return false;
-  }
-  if (pool_image::hash(slot.out.data(), h.raw_length) != h.raw_hash) {
-    slot.why = "expanded block checksum mismatch";
-    return false;
-  }
-  slot.data = slot.out.data();
   return true;
 }
 
-// Reads the records into the pipeline and checks the trailer; runs on the input thread
-// and does not log: a failure is returned in `why`.
+// Reads the records into batches and checks the trailer; runs on the input thread and
+// does not log: a failure is returned in `why`.
 bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
                                      const std::vector<Image_Extent>& extents,
                                      Ordered_Pipeline<Slot>& pipeline, std::string& why) const {
@@ -184,6 +214,7 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
   Image_Trailer seen;
   Block_Walk walk(extents, sb.block_size);
   char unit[pool_image::RECORD_HEADER_SIZE];
+  Slot* s = nullptr;  // the batch being filled
   for (;;) {
     if (!read_exact(io, unit, sizeof unit, why, "blocks")) return false;
     const pool_image::Unit_Kind kind = pool_image::unit_kind(unit);
@@ -197,16 +228,30 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
         (h.codec == COMPR_NONE && !(h.flags & pool_image::RECORD_ZERO) &&
          h.stored_length != h.raw_length))
       return fail_with(why, "bad block header at offset " + std::to_string(h.offset));
-    Slot* s = pipeline.acquire();
-    if (s == nullptr) return true;  // the consumer stopped; it knows why
-    s->header = h;
-    if (!read_exact(io, s->in.data(), h.stored_length, why, "blocks")) return false;
+    const size_t out_need = compressed(h) ? h.raw_length : 0;
+    if (s != nullptr && (s->count == s->records.size() ||
+                         s->in_used + h.stored_length > s->in.size() ||
+                         s->out_used + out_need > s->out.size())) {
+      pipeline.submit();
+      s = nullptr;
+    }
+    if (s == nullptr) {
+      if ((s = pipeline.acquire()) == nullptr) return true;  // the consumer stopped; it knows why
+      s->count = s->in_used = s->out_used = 0;
+    }
+    Batch_Record& r = s->records[s->count];
+    r.header = h;
+    r.in_at = s->in_used;
+    r.out_at = s->out_used;
+    if (!read_exact(io, s->in.data() + r.in_at, h.stored_length, why, "blocks")) return false;
+    s->in_used += h.stored_length;
+    s->out_used += out_need;
+    ++s->count;
     seen.headers_hash = pool_image::chain_header_hash(seen.headers_hash, unit);
     seen.records += 1;
     seen.raw_bytes += h.raw_length;
     seen.stored_bytes += h.stored_length;
     walk.next();
-    pipeline.submit();
   }
   Image_Trailer trailer;
   if (!pool_image::decode_trailer(unit, trailer, why)) return false;
@@ -217,36 +262,43 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
   char extra;
   const ssize_t n = io.read(&extra, 1);
   if (n != 0) return fail_with(why, n < 0 ? std::string(io.error()) : "data after the trailer");
+  // The last batch goes out only once the whole image checked out, so a damaged trailer
+  // stops the read before its final blocks are handed out.
+  if (s != nullptr && s->count > 0) pipeline.submit();
   return true;
 }
 
-// Hands a block to the callback from a buffer of the calling thread: the callback's own
-// write of it (to a device, through the page cache) copies from a cache-warm buffer,
-// which the kernel does much faster than from memory another core just wrote.
-bool Image_Block_Reader::deliver(const Slot& s, const Block_Callback& callback) {
-  const size_t n = s.header.raw_length;
-  const char* data = s.data;
-  if (data != zero_block_.data()) {
-    std::memcpy(staging_.data(), data, n);
-    data = staging_.data();
+// Hands the first `records` blocks of a batch to the callback, straight from where they
+// were verified.
+bool Image_Block_Reader::deliver(const Slot& s, size_t records, const Block_Callback& callback,
+                                 std::string& why) const {
+  for (size_t i = 0; i < records; ++i) {
+    const Batch_Record& r = s.records[i];
+    if (!callback(r.data, r.header.raw_length, static_cast<int64_t>(r.header.offset))) {
+      why = "stopped by the caller";
+      return false;
+    }
   }
-  return callback(data, n, static_cast<int64_t>(s.header.offset));
+  return true;
 }
 
-// One input thread reads the file, the workers expand and verify, and the calling
+// One input thread reads the file, the workers verify and expand, and the calling
 // thread hands the blocks to the callback (which may log to the caller's job), so
 // reading, expanding and the callback's own writing overlap.
 bool Image_Block_Reader::read_records(Client_IO& io, const Image_Superblock& sb,
                                       const std::vector<Image_Extent>& extents,
                                       const Block_Callback& callback) {
   zero_block_.resize(sb.block_size);
-  staging_.resize(sb.block_size);
   std::memset(zero_block_.data(), 0, zero_block_.size());
-  Ordered_Pipeline<Slot> pipeline(threads_, 3 * threads_ + 2,
-                                  [this](Slot& s, Block_Codec& c) { return expand_block(s, c); });
+  const size_t in_bytes = std::max(BATCH_BYTES, Block_Codec::bound(sb.block_size));
+  const size_t out_bytes = std::max<size_t>(BATCH_BYTES, sb.block_size);
+  Ordered_Pipeline<Slot> pipeline(
+      threads_, pipeline_depth(threads_, in_bytes + out_bytes),
+      [this](Slot& s, Block_Codec& c) { return expand_batch(s, c); });
   for (Slot& s : pipeline.slots()) {
-    s.in.resize(Block_Codec::bound(sb.block_size));
-    s.out.resize(sb.block_size);
+    s.in.resize(in_bytes);
+    s.out.resize(out_bytes);
+    s.records.resize(BATCH_RECORDS);
   }
   if (!pipeline.start()) return refuse("cannot start the reader's threads");
   std::string input_error;  // written by the input thread, read after it ended
@@ -272,12 +324,11 @@ bool Image_Block_Reader::read_records(Client_IO& io, const Image_Superblock& sb,
   Pipeline_Thread_Joiner<Slot> joiner(pipeline, input_thread);
   std::string why;
   for (bool ok = false;;) {
-    Slot* s = pipeline.wait_oldest(ok);
+    const Slot* s = pipeline.wait_oldest(ok);
     if (s == nullptr) break;
-    if (!ok) {
-      why = s->why + " at offset " + std::to_string(s->header.offset);
-    } else if (!deliver(*s, callback)) {
-      why = "stopped by the caller";
+    if (deliver(*s, ok ? s->count : s->failed, callback, why) && !ok) {
+      why = std::string(s->why) + " at offset " +
+            std::to_string(s->records[s->failed].header.offset);
     }
     if (!why.empty()) {
       pipeline.cancel();

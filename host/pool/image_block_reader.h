@@ -1,8 +1,9 @@
 // Reads one pool image (pool/image_format.h) from a pool connection and hands out its
 // blocks in order, each verified against its checksums; the volume restore derives its
 // volume reader from it and writes every block onto the new volume. One input thread
-// reads the file, a few worker threads expand and verify the blocks, and the hooks and
-// the block callback always run on the calling thread.
+// reads the records in batches (each record's stored bytes straight into the batch's
+// buffer), a few worker threads verify and expand whole batches, and the calling thread
+// hands the blocks out in order; the hooks and the block callback always run there.
 #ifndef POOL_IMAGE_BLOCK_READER_H
 #define POOL_IMAGE_BLOCK_READER_H
 
@@ -36,7 +37,7 @@ class Image_Block_Reader {
   // when the whole image was read and verified; false (logged) when `block_size` is 0
   // or not the image's, a hook or the callback answers false, or the image is damaged:
   // a checksum mismatch, a missing, extra or misplaced block, a truncated file, data
-  // after the trailer. Blocks before a damage found later have been handed out.
+  // after the trailer. Blocks before a damage may have been handed out already.
   // Buffers are sized by the image's own (bounded) block size.
   bool read_blocks_align(Client_IO& io, const Block_Callback& callback, size_t block_size);
   bool read_blocks_align(Client_IO* io, const Block_Callback& callback, size_t block_size);
@@ -60,13 +61,13 @@ class Image_Block_Reader {
   bool read_stream(Client_IO& io, const Image_Superblock& sb,
                    const std::vector<Image_Extent>& extents, Ordered_Pipeline<Slot>& pipeline,
                    std::string& why) const;
-  bool expand_block(Slot& slot, Block_Codec& codec) const;
-  bool deliver(const Slot& slot, const Block_Callback& callback);
+  bool expand_batch(Slot& slot, Block_Codec& codec) const;
+  bool deliver(const Slot& slot, size_t records, const Block_Callback& callback,
+               std::string& why) const;
   bool refuse(const std::string& why) const;
 
   size_t threads_;
   Aligned_Buffer zero_block_;
-  Aligned_Buffer staging_;
 };
 
 #endif  // POOL_IMAGE_BLOCK_READER_H

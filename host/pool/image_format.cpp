@@ -65,11 +65,16 @@ uint64_t chain_header_hash(uint64_t chained, const char* header) {
 }
 
 bool all_zero(const char* data, size_t len) {
+  // Most blocks that are not zero differ in their first bytes; the rest is checked a
+  // cache line at a time, with one branch per line.
   size_t i = 0;
-  for (; i + 8 <= len; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, data + i, 8);
-    if (w != 0) return false;
+  for (; i < len && i < 64; ++i) {
+    if (data[i] != 0) return false;
+  }
+  for (; i + 64 <= len; i += 64) {
+    uint64_t w[8];
+    std::memcpy(w, data + i, sizeof w);
+    if ((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) != 0) return false;
   }
   for (; i < len; ++i) {
     if (data[i] != 0) return false;

@@ -6,26 +6,22 @@
 
 #include <ace/Log_Msg.h>
 
+#include <sys/uio.h>
+
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <new>
 #include <system_error>
-#include <cstring>
 #include <thread>
 
 namespace yolt {
 
-struct Image_Writer::Slot {
-  Aligned_Buffer in;   // the block, copied out of the source's buffer
-  Aligned_Buffer out;  // record header, then the compressed bytes when compressed
-  size_t raw_length = 0;
-  uint64_t offset = 0;
-  size_t stored_length = 0;
-  bool payload_in_out = false;
-};
-
 namespace {
+
+// Raw bytes of a batch of blocks (at least one block).
+constexpr size_t BATCH_BYTES = size_t(512) << 10;
 
 // Up to six codec threads, leaving two cores to the transfer threads.
 size_t default_threads() {
@@ -35,7 +31,29 @@ size_t default_threads() {
 
 bool power_of_two(size_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
+// One block of a batch, as encoded.
+struct Batch_Block {
+  uint64_t offset = 0;
+  size_t raw_length = 0;
+  size_t stored_length = 0;
+  bool zero = false;    // all zero: not copied, stored as a header alone
+  bool packed = false;  // the stored bytes follow the header in `out`; else they are in `in`
+};
+
 }  // namespace
+
+// A batch of consecutive blocks: block i copied out of the source's buffer to
+// in + i * block size, its record (header, then the compressed bytes when compressed)
+// built at out + i * stride. One hand-off and one vectored write carry the batch.
+struct Image_Writer::Slot {
+  Aligned_Buffer in;
+  Aligned_Buffer out;
+  size_t stride = 0;
+  std::vector<Batch_Block> blocks;  // the first `count` are in use
+  size_t count = 0;
+  size_t failed = 0;              // the first block that could not be encoded
+  std::vector<struct iovec> iov;  // the output thread's, to write the batch
+};
 
 Image_Writer::Image_Writer(Client_IO* io) : io_(io), threads_(default_threads()) {}
 
@@ -124,36 +142,46 @@ bool Image_Writer::write_superblock(const std::string& set_uuid, const std::stri
   return true;
 }
 
-bool Image_Writer::encode_block(Slot& slot, Block_Codec& codec) const {
+// Builds the record of block `i` of a batch.
+bool Image_Writer::encode_block(Slot& slot, size_t i, Block_Codec& codec) const {
+  Batch_Block& b = slot.blocks[i];
   Image_Record_Header h;
-  h.offset = slot.offset;
-  h.raw_length = static_cast<uint32_t>(slot.raw_length);
-  const char* raw = slot.in.data();
-  slot.payload_in_out = false;
-  slot.stored_length = 0;
-  if (pool_image::all_zero(raw, slot.raw_length)) {
+  h.offset = b.offset;
+  h.raw_length = static_cast<uint32_t>(b.raw_length);
+  const char* raw = slot.in.data() + i * block_size_;
+  char* record = slot.out.data() + i * slot.stride;
+  b.packed = false;
+  b.stored_length = 0;
+  if (b.zero) {
     h.flags = pool_image::RECORD_ZERO;
   } else {
-    h.raw_hash = pool_image::hash(raw, slot.raw_length);
-    char* packed = slot.out.data() + pool_image::RECORD_HEADER_SIZE;
-    const size_t room = slot.out.size() - pool_image::RECORD_HEADER_SIZE;
-    const size_t n = codec_ == COMPR_NONE || !codec.worth_compressing(raw, slot.raw_length)
+    h.raw_hash = pool_image::hash(raw, b.raw_length);
+    char* packed = record + pool_image::RECORD_HEADER_SIZE;
+    const size_t room = slot.stride - pool_image::RECORD_HEADER_SIZE;
+    const size_t n = codec_ == COMPR_NONE || !codec.worth_compressing(raw, b.raw_length)
                          ? 0
-                         : codec.compress(codec_, level_, raw, slot.raw_length, packed, room);
-    if (n > 0 && n < slot.raw_length) {
+                         : codec.compress(codec_, level_, raw, b.raw_length, packed, room);
+    if (n > 0 && n < b.raw_length) {
       h.codec = static_cast<uint8_t>(codec_);
       h.stored_hash = pool_image::hash(packed, n);
-      slot.payload_in_out = true;
-      slot.stored_length = n;
+      b.packed = true;
+      b.stored_length = n;
     } else {
       // Incompressible (or uncompressed) blocks are stored as they are.
       h.codec = COMPR_NONE;
       h.stored_hash = h.raw_hash;
-      slot.stored_length = slot.raw_length;
+      b.stored_length = b.raw_length;
     }
   }
-  h.stored_length = static_cast<uint32_t>(slot.stored_length);
-  pool_image::encode_record_header(h, slot.out.data());
+  h.stored_length = static_cast<uint32_t>(b.stored_length);
+  pool_image::encode_record_header(h, record);
+  return true;
+}
+
+bool Image_Writer::encode_batch(Slot& slot, Block_Codec& codec) const {
+  for (slot.failed = 0; slot.failed < slot.count; ++slot.failed) {
+    if (!encode_block(slot, slot.failed, codec)) return false;
+  }
   return true;
 }
 
@@ -202,15 +230,26 @@ bool Image_Writer::write_image(const std::vector<Image_Extent>& extents,
   return true;
 }
 
-bool Image_Writer::write_record(Slot& s) {
-  const size_t head = pool_image::RECORD_HEADER_SIZE + (s.payload_in_out ? s.stored_length : 0);
-  if (!io_->write(s.out.data(), head) ||
-      (!s.payload_in_out && s.stored_length > 0 && !io_->write(s.in.data(), s.stored_length)))
-    return false;
-  trailer_.headers_hash = pool_image::chain_header_hash(trailer_.headers_hash, s.out.data());
-  trailer_.records += 1;
-  trailer_.raw_bytes += s.raw_length;
-  trailer_.stored_bytes += s.stored_length;
+// Writes the records of a batch with one vectored write: headers and compressed bytes
+// from `out`, blocks stored as they are straight from `in`.
+bool Image_Writer::write_batch(Slot& s) {
+  s.iov.clear();
+  for (size_t i = 0; i < s.count; ++i) {
+    const Batch_Block& b = s.blocks[i];
+    char* record = s.out.data() + i * s.stride;
+    s.iov.push_back({record, pool_image::RECORD_HEADER_SIZE + (b.packed ? b.stored_length : 0)});
+    if (!b.packed && b.stored_length > 0)
+      s.iov.push_back({s.in.data() + i * block_size_, b.stored_length});
+  }
+  if (!io_->write(s.iov.data(), static_cast<int>(s.iov.size()))) return false;
+  for (size_t i = 0; i < s.count; ++i) {
+    const Batch_Block& b = s.blocks[i];
+    trailer_.headers_hash =
+        pool_image::chain_header_hash(trailer_.headers_hash, s.out.data() + i * s.stride);
+    trailer_.records += 1;
+    trailer_.raw_bytes += b.raw_length;
+    trailer_.stored_bytes += b.stored_length;
+  }
   return true;
 }
 
@@ -219,11 +258,19 @@ bool Image_Writer::write_record(Slot& s) {
 // writes the records in order, so reading, encoding and writing overlap.
 bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
                                  const Progress_Handler& progress, const Block_Source& source) {
-  Ordered_Pipeline<Slot> pipeline(threads_, 3 * threads_ + 2,
-                                  [this](Slot& s, Block_Codec& c) { return encode_block(s, c); });
+  const size_t per_batch = std::max<size_t>(1, BATCH_BYTES / block_size_);
+  // 64-byte aligned records keep every block's header and data on their own lines.
+  const size_t stride =
+      (pool_image::RECORD_HEADER_SIZE + Block_Codec::bound(block_size_) + 63) / 64 * 64;
+  Ordered_Pipeline<Slot> pipeline(
+      threads_, pipeline_depth(threads_, per_batch * (block_size_ + stride)),
+      [this](Slot& s, Block_Codec& c) { return encode_batch(s, c); });
   for (Slot& s : pipeline.slots()) {
-    s.in.resize(block_size_);
-    s.out.resize(pool_image::RECORD_HEADER_SIZE + Block_Codec::bound(block_size_));
+    s.stride = stride;
+    s.in.resize(per_batch * block_size_);
+    s.out.resize(per_batch * s.stride);
+    s.blocks.resize(per_batch);
+    s.iov.reserve(2 * per_batch);
   }
   if (!pipeline.start()) {
     ACE_DEBUG((LM_ERROR, "Failed to start the image writer's threads.\n"));
@@ -235,9 +282,10 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
       for (bool ok = false;;) {
         Slot* s = pipeline.wait_oldest(ok);
         if (s == nullptr) return;
-        if (!ok || !write_record(*s)) {
+        if (!ok || !write_batch(*s)) {
           output_error = ok ? std::string(io_->error())
-                            : "cannot encode the block at " + std::to_string(s->offset);
+                            : "cannot encode the block at " +
+                                  std::to_string(s->blocks[s->failed].offset);
           pipeline.cancel();
           return;
         }
@@ -256,16 +304,26 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
     return false;
   }
   Pipeline_Thread_Joiner<Slot> joiner(pipeline, output_thread);
-  std::deque<size_t> in_flight;  // lengths of the blocks not yet reported
-  uint64_t reported = 0;
-  // Reports the blocks the output thread has written since the last call.
+  std::deque<size_t> batch_blocks;  // blocks per batch handed over, not yet reported
+  std::deque<size_t> block_bytes;   // lengths of those blocks
+  uint64_t reported = 0;            // batches reported
+  // Reports the blocks of the batches the output thread has written since the last call.
   auto report = [&]() -> bool {
     for (const uint64_t released = pipeline.released(); reported < released; ++reported) {
-      const unsigned long n = static_cast<unsigned long>(in_flight.front());
-      in_flight.pop_front();
-      if (progress && !progress(n)) return false;
+      for (size_t n = batch_blocks.front(); n > 0; --n) {
+        const unsigned long bytes = static_cast<unsigned long>(block_bytes.front());
+        block_bytes.pop_front();
+        if (progress && !progress(bytes)) return false;
+      }
+      batch_blocks.pop_front();
     }
     return true;
+  };
+  Slot* s = nullptr;  // the batch being filled
+  auto hand_over = [&] {
+    batch_blocks.push_back(s->count);
+    pipeline.submit();
+    s = nullptr;
   };
   bool stopped = false;
   bool source_failed = false;
@@ -273,14 +331,16 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
   for (size_t i = 0; i < extents.size() && !stopped && !source_failed && !output_ended; ++i) {
     const Image_Extent& e = extents[i];
     for (uint64_t off = e.offset, end = e.offset + e.length; off < end;) {
-      if (!report()) {
-        stopped = true;
-        break;
-      }
-      Slot* s = pipeline.acquire();
       if (s == nullptr) {
-        output_ended = true;
-        break;
+        if (!report()) {
+          stopped = true;
+          break;
+        }
+        if ((s = pipeline.acquire()) == nullptr) {
+          output_ended = true;
+          break;
+        }
+        s->count = 0;
       }
       const size_t want = static_cast<size_t>(std::min<uint64_t>(block_size_, end - off));
       const char* data = nullptr;
@@ -292,15 +352,22 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
         source_failed = true;
         break;
       }
-      std::memcpy(s->in.data(), data, want);
-      s->raw_length = want;
-      s->offset = off;
-      pipeline.submit();
-      in_flight.push_back(want);
+      Batch_Block& b = s->blocks[s->count];
+      // A zero block is recognised here, while it is in the cache after the source's
+      // read, and never copied: its record is a header alone.
+      b.zero = pool_image::all_zero(data, want);
+      if (!b.zero) std::memcpy(s->in.data() + s->count * block_size_, data, want);
+      ++s->count;
+      b.offset = off;
+      b.raw_length = want;
+      block_bytes.push_back(want);
       off += want;
+      if (s->count == per_batch) hand_over();
     }
   }
-  if (!stopped && !source_failed) pipeline.close_input();
+  const bool complete = !stopped && !source_failed && !output_ended;
+  if (complete && s != nullptr && s->count > 0) hand_over();
+  if (complete) pipeline.close_input();
   joiner.join(stopped || source_failed);
   if (!output_error.empty()) {
     ACE_DEBUG((LM_ERROR, "Failed to write the image: %s.\n", output_error.c_str()));

@@ -1,8 +1,9 @@
 // Writes one pool image (pool/image_format.h) through a pool connection: the superblock
 // first, then the extent table, one record per block and the trailer. The calling
-// thread takes each block from the source (and copies it out of the source's buffer),
-// a few worker threads compress and checksum the blocks, and one output thread writes
-// the records in order, so the codec and the reading hide behind the disk. The block
+// thread takes each block from the source (and copies it out of the source's buffer)
+// into a batch of blocks, a few worker threads compress and checksum whole batches, and
+// one output thread writes each batch's records in order with one vectored write, so
+// the codec and the reading hide behind the disk. The block
 // source and the progress handler are always called on the calling thread. The volume
 // upload drives it through Image_Block_Writer (client_io/image_block_writer.h).
 //
@@ -73,8 +74,9 @@ class Image_Writer {
   bool drop();
   bool write_records(const std::vector<Image_Extent>& extents, const Progress_Handler& progress,
                      const Block_Source& source);
-  bool encode_block(Slot& slot, Block_Codec& codec) const;
-  bool write_record(Slot& slot);
+  bool encode_block(Slot& slot, size_t index, Block_Codec& codec) const;
+  bool encode_batch(Slot& slot, Block_Codec& codec) const;
+  bool write_batch(Slot& slot);
 
   size_t sector_size_ = 0;
   size_t block_size_ = 0;

@@ -11,7 +11,9 @@
 
 #include "pool/block_codec.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -19,6 +21,17 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+// Slots for a pipeline of `threads` workers whose slots take `slot_bytes` each: two per
+// worker and two more (one being filled, one being drained) keep every thread busy;
+// with huge slots only one per worker and those two, so memory stays bounded.
+inline size_t pipeline_depth(size_t threads, size_t slot_bytes) {
+  constexpr size_t BUDGET = size_t(64) << 20;
+  const size_t roomy = 2 * threads + 2;
+  const size_t lean = threads + 2;
+  if (slot_bytes == 0 || roomy * slot_bytes <= BUDGET) return roomy;
+  return std::max(lean, BUDGET / slot_bytes);
+}
 
 template <typename Slot>
 class Ordered_Pipeline {

@@ -7,9 +7,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -141,6 +143,84 @@ TEST(Client_IO, ReadsBackWhatWasWrittenInAnyPieces) {
   ASSERT_TRUE(io.connect(env.url(), flush));
   ASSERT_TRUE(write_file(io, "g", data, 5000));
   EXPECT_TRUE(read_file(io, "g") == data);
+}
+
+// Vectored writes land as the concatenation of their pieces, whether they are gathered
+// in the buffer (small) or written past it (large), mixed with plain writes and with
+// data already waiting in the buffer; a vector with a negative count is refused.
+TEST(Client_IO, VectoredWritesKeepTheOrderOfTheirPieces) {
+  Pool_Env env;
+  const std::string data = pool_test::make_content(pool_test::MIXED, 3 << 20, 9);
+  // Piece lengths of each vectored write; 0 stands for a plain write of 1000 bytes.
+  const std::vector<std::vector<size_t>> writes = {
+      {48, 0, 131072, 48, 70000}, {0}, {1, 2, 3}, {0}, {48, 131072}, {200000},
+      {48, 65535}, {48, 65536}, {0}, {1 << 20, 48, 1 << 20}};
+  for (bool flush : {false, true}) {
+    SCOPED_TRACE(flush);
+    Options opts;
+    opts.flush_after_write = flush;
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), opts));
+    ASSERT_TRUE(io.open("v", Client_IO_Base::MODE_WRITE, 0, 0));
+    size_t at = 0;
+    for (const std::vector<size_t>& pieces : writes) {
+      if (pieces[0] == 0) {
+        ASSERT_TRUE(io.write(data.data() + at, 1000));
+        at += 1000;
+        continue;
+      }
+      std::vector<struct iovec> iov;
+      for (size_t n : pieces) {
+        iov.push_back({const_cast<char*>(data.data()) + at, n});
+        at += n;
+      }
+      iov.push_back({nullptr, 0});
+      ASSERT_TRUE(io.write(iov.data(), static_cast<int>(iov.size())));
+    }
+    ASSERT_LE(at, data.size());
+    EXPECT_EQ(io.storage_size(), at);
+    EXPECT_FALSE(io.write(static_cast<const struct iovec*>(nullptr), -1));
+    ASSERT_TRUE(io.close());
+    EXPECT_TRUE(pool_test::read_file(env.root() + "/v") == data.substr(0, at));
+    ASSERT_TRUE(io.remove("v"));
+  }
+}
+
+// A file larger than a few write-behind steps (handed to the disk by a helper thread
+// while it is written) is published whole; one dropped half way leaves nothing, also
+// while the helper is at work.
+TEST(Client_IO, LongWritesArePublishedOrDroppedWhole) {
+  Pool_Env env;
+  const std::string piece = pool_test::make_content(pool_test::RANDOM, 1 << 20, 3);
+  const int pieces = 40;
+  auto content = [&](int i) {
+    std::string p = piece;
+    p.replace(0, sizeof i, reinterpret_cast<const char*>(&i), sizeof i);
+    return p;
+  };
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()));
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop);
+    ASSERT_TRUE(io.open("long", Client_IO_Base::MODE_WRITE, 0, 0));
+    for (int i = 0; i < pieces; ++i) {
+      if (drop && i == pieces / 2) break;
+      const std::string p = content(i);
+      ASSERT_TRUE(io.write(p.data(), p.size()));
+    }
+    if (drop) {
+      io.abort();
+      EXPECT_EQ(pool_test::list_dir(env.root()), "");
+      continue;
+    }
+    ASSERT_TRUE(io.close());
+    const std::string got = pool_test::read_file(env.root() + "/long");
+    ASSERT_EQ(got.size(), piece.size() * pieces);
+    for (int i = 0; i < pieces; ++i) {
+      EXPECT_TRUE(got.compare(i * piece.size(), piece.size(), content(i)) == 0) << i;
+    }
+    ASSERT_TRUE(io.remove("long"));
+  }
 }
 
 TEST(Client_IO, CloseIsIdempotent) {

@@ -15,9 +15,11 @@ using pool_test::Pool_Env;
 
 constexpr size_t BLOCK = 4096;
 
-// A small image with zero, random and text blocks and a short last block.
-std::string make_image(const Pool_Env& env, Compression_Method method, std::string& data) {
-  data = pool_test::make_content(pool_test::MIXED, 6 * BLOCK + 1000, 5);
+// An image with zero, random and text blocks and a short last block (by default a
+// small one, of 7 blocks).
+std::string make_image(const Pool_Env& env, Compression_Method method, std::string& data,
+                       size_t size = 6 * BLOCK + 1000) {
+  data = pool_test::make_content(pool_test::MIXED, size, 5);
   Client_IO_Base::Options opts;
   opts.compression_method = method;
   Client_IO_Ex io;
@@ -111,6 +113,45 @@ TEST_P(Damage, TruncationsAreRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Damage, ::testing::Values(COMPR_NONE, COMPR_LZOP, COMPR_ZSTD));
+
+// Damage far into a long image (its records are read and verified in many batches) is
+// found, and what was handed out before is an in-order run of blocks that lie before it.
+TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data;
+  const std::string image = make_image(env, COMPR_ZSTD, data, 300 * BLOCK);
+  const std::string path = env.root() + "/img";
+  for (double where : {0.3, 0.5, 0.7, 0.95}) {
+    SCOPED_TRACE(where);
+    const size_t pos = static_cast<size_t>(image.size() * where);
+    std::string bad = image;
+    bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
+    pool_test::write_file(path, bad);
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), {}));
+    ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_READ, 0, 0));
+    Image_Block_Reader reader;
+    reader.set_threads(3);
+    int64_t next = 0;
+    bool in_order = true;
+    EXPECT_FALSE(reader.read_blocks_align(
+        io,
+        [&](const char* p, size_t n, int64_t off) {
+          in_order = in_order && off == next && data.compare(off, n, p, n) == 0;
+          next = off + static_cast<int64_t>(n);
+          return true;
+        },
+        BLOCK));
+    EXPECT_TRUE(in_order);
+    EXPECT_LT(static_cast<size_t>(next), data.size());
+    io.close();
+    pool_test::write_file(path, image.substr(0, pos));
+    ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_READ, 0, 0));
+    EXPECT_FALSE(reader.read_blocks_align(io, [](const char*, size_t, int64_t) { return true; },
+                                          BLOCK));
+  }
+}
 
 TEST(Image_Block_Reader, WrongBlockSizeIsRefusedBeforeAnyBlock) {
   Pool_Env env;

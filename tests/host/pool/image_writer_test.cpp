@@ -116,6 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         Round_Trip_Case{COMPR_ZSTD, pool_test::RANDOM, 1 << 20, 131072},
         Round_Trip_Case{COMPR_ZSTD, pool_test::MIXED, 3 << 20, 131072},
         Round_Trip_Case{COMPR_ZSTD, pool_test::TEXT, 1 << 20, 131072},
+        // Runs of blocks longer than a batch of the writer and of the reader: zero
+        // blocks, compressed blocks, blocks larger than a batch.
+        Round_Trip_Case{COMPR_ZSTD, pool_test::ZERO, 1 << 20, 4096},
+        Round_Trip_Case{COMPR_LZOP, pool_test::TEXT, 1 << 20, 4096},
+        Round_Trip_Case{COMPR_ZSTD, pool_test::MIXED, (5 << 20) + 777, 1 << 20},
         // A last block shorter than the block size.
         Round_Trip_Case{COMPR_ZSTD, pool_test::MIXED, 100000, 4096},
         Round_Trip_Case{COMPR_NONE, pool_test::TEXT, 5000, 512}));
