@@ -188,8 +188,14 @@ foreach(rel IN LISTS test_dirs)
     endif()
     target_link_libraries(${exe} PRIVATE ${comp})
   endif()
-  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_FILTER "-*_Slow.*"
                        PROPERTIES LABELS "${label}"
+                       ENVIRONMENT "QUILLON3_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  # Test suites named *_Slow run at production pace: they carry the label slow alone, so
+  # the default run has them once and the sanitizer presets leave them out.
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_FILTER "*_Slow.*"
+                       TEST_LIST ${exe}_SLOW_TESTS
+                       PROPERTIES LABELS slow
                        ENVIRONMENT "QUILLON3_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
 

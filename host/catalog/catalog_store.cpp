@@ -153,29 +153,47 @@ bool Catalog_Store::enter_wal(std::string& error) {
   }
 }
 
+// A database without a schema version and without any table is new (SQLite makes an
+// empty file look so too) and gets the schema; any other database must already hold it.
+// Re-creating a missing table would answer "no backup sets" for a catalog that lost them.
 bool Catalog_Store::init_schema(std::string& error) {
   if (!enter_wal(error)) return false;
   if (!exec("PRAGMA synchronous=NORMAL", error)) return false;
   if (!exec("BEGIN IMMEDIATE", error)) return false;
-  Stmt version = prepare(db_, "PRAGMA user_version", error);
   std::string ignored;
-  if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
-    if (version) error = db_error(db_, "user_version");
+  auto rollback = [&] {
     exec("ROLLBACK", ignored);
     return false;
+  };
+  int64_t version = 0, tables = 0, catalog_tables = 0;
+  if (!query_int("PRAGMA user_version", version, error) ||
+      !query_int("SELECT count(*) FROM sqlite_master", tables, error) ||
+      !query_int("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                 "name = 'backup_sets'",
+                 catalog_tables, error))
+    return rollback();
+  if (version > SCHEMA_VERSION) {
+    error = "the catalog was made by a newer host (schema " + std::to_string(version) + ")";
+    return rollback();
   }
-  const int found = sqlite3_column_int(version.get(), 0);
-  version.reset();
-  if (found > SCHEMA_VERSION) {
-    exec("ROLLBACK", ignored);
-    error = "the catalog was made by a newer host (schema " + std::to_string(found) + ")";
+  if (version == 0 && tables == 0) {
+    const std::string set_version = "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION);
+    if (!exec(SCHEMA_SQL, error) || !exec(set_version.c_str(), error)) return rollback();
+  } else if (version == 0 || catalog_tables == 0) {
+    error = "the catalog database is damaged: its table of backup sets is missing";
+    return rollback();
+  }
+  return exec("COMMIT", error) || rollback();
+}
+
+bool Catalog_Store::query_int(const char* sql, int64_t& out, std::string& error) {
+  Stmt s = prepare(db_, sql, error);
+  if (!s) return false;
+  if (sqlite3_step(s.get()) != SQLITE_ROW) {
+    error = db_error(db_, sql);
     return false;
   }
-  const std::string set_version = "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION);
-  if (!exec(SCHEMA_SQL, error) || !exec(set_version.c_str(), error) || !exec("COMMIT", error)) {
-    exec("ROLLBACK", ignored);
-    return false;
-  }
+  out = sqlite3_column_int64(s.get(), 0);
   return true;
 }
 

@@ -30,10 +30,11 @@ struct Stored_Set {
 
 class Catalog_Store {
  public:
-  // Opens the database at `path`, creating the file, its parent directories (mode 0700)
-  // and the schema when missing, in WAL mode, waiting up to `busy_ms` for locks held by
-  // others. Null, with the reason in `error`, when that fails (also for a database made
-  // by a newer schema than this host knows).
+  // Opens the database at `path` in WAL mode, creating the file and its parent
+  // directories (mode 0700) when missing; only a new, empty database is given the
+  // schema. Waits up to `busy_ms` for locks held by others. Null, with the reason in
+  // `error`, when that fails, for a database made by a newer schema than this host
+  // knows, and for one whose table is missing (damaged, or not a catalog).
   static std::unique_ptr<Catalog_Store> open(const std::string& path, int busy_ms,
                                              std::string& error);
   ~Catalog_Store();
@@ -57,6 +58,7 @@ class Catalog_Store {
   bool enter_wal(std::string& error);
   bool init_schema(std::string& error);
   bool exec(const char* sql, std::string& error);
+  bool query_int(const char* sql, int64_t& out, std::string& error);
 
   sqlite3* db_;
   int busy_ms_;

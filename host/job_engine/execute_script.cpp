@@ -8,7 +8,9 @@
 #include <ace/OS_NS_unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,12 @@
 extern char** environ;
 
 namespace {
+
+// How long the output of a script that has exited is still read, and how often a script
+// whose output pipe is still open is checked for its exit.
+constexpr std::chrono::seconds OUTPUT_GRACE{3};
+constexpr std::chrono::milliseconds POLL_STEP{100};
+constexpr int NOT_EXITED = -2;
 
 void deliver(ACE_Log_Msg_Callback* callback, const std::string& line) {
   if (callback == nullptr) return;
@@ -25,29 +33,85 @@ void deliver(ACE_Log_Msg_Callback* callback, const std::string& line) {
   callback->log(record);
 }
 
-// Reads `fd` to its end, handing over each complete line, then any unterminated rest.
-void forward_lines(int fd, ACE_Log_Msg_Callback* callback) {
-  std::string pending;
+// Hands the output of a script over line by line. A line longer than MAX_LINE is handed
+// over in pieces, so that output without line breaks cannot grow memory without bound.
+class Line_Splitter {
+ public:
+  explicit Line_Splitter(ACE_Log_Msg_Callback* callback) : callback_(callback) {}
+
+  void add(const char* data, size_t n) {
+    pending_.append(data, n);
+    size_t start = 0;
+    for (size_t nl; (nl = pending_.find('\n', start)) != std::string::npos; start = nl + 1)
+      deliver(callback_, pending_.substr(start, nl - start));
+    pending_.erase(0, start);
+    while (pending_.size() >= MAX_LINE) {
+      deliver(callback_, pending_.substr(0, MAX_LINE));
+      pending_.erase(0, MAX_LINE);
+    }
+  }
+
+  // Hands over an unterminated rest.
+  void finish() {
+    if (!pending_.empty()) deliver(callback_, pending_);
+    pending_.clear();
+  }
+
+ private:
+  static constexpr size_t MAX_LINE = 64 * 1024;
+  ACE_Log_Msg_Callback* callback_;
+  std::string pending_;
+};
+
+// Reads what `fd` holds now; false at its end or on a read error.
+bool read_available(int fd, Line_Splitter& lines) {
   char buf[4096];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    pending.append(buf, static_cast<size_t>(n));
-    size_t start = 0;
-    for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
-      deliver(callback, pending.substr(start, nl - start));
-    pending.erase(0, start);
+    if (n < 0 && errno == EAGAIN) return true;
+    if (n <= 0) return false;
+    lines.add(buf, static_cast<size_t>(n));
   }
-  if (!pending.empty()) deliver(callback, pending);
 }
 
-int wait_for(pid_t pid) {
+int wait_for(pid_t pid, int flags) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  for (;;) {
+    const pid_t got = ::waitpid(pid, &status, flags);
+    if (got == pid) return status;
+    if (got == 0) return NOT_EXITED;
     if (errno != EINTR) return -1;
   }
-  return status;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Forwards the script's output until the pipe closes, and waits for the script. A
+// process the script left behind may keep the pipe open for ever: once the script
+// itself has exited, what is left of its output is read for OUTPUT_GRACE at most.
+// The script's wait status, or -1.
+int follow_script(pid_t pid, int fd, ACE_Log_Msg_Callback* callback) {
+  Line_Splitter lines(callback);
+  int status = NOT_EXITED;
+  Clock::time_point cut_at{};
+  pollfd pfd{fd, POLLIN, 0};
+  for (;;) {
+    const int ready = ::poll(&pfd, 1, static_cast<int>(POLL_STEP.count()));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && !read_available(fd, lines)) break;
+    if (status == NOT_EXITED) {
+      status = wait_for(pid, WNOHANG);
+      if (status != NOT_EXITED) cut_at = Clock::now() + OUTPUT_GRACE;
+    } else if (Clock::now() >= cut_at) {
+      ACE_ERROR((LM_WARNING,
+                 "Job script exited, but a process it started still holds its output; the "
+                 "rest of the output was cut.\n"));
+      break;
+    }
+  }
+  lines.finish();
+  return status == NOT_EXITED ? wait_for(pid, 0) : status;
 }
 
 }  // namespace
@@ -65,6 +129,11 @@ bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Call
   }
   auto close_read = make_deleter([&] { ::close(fds[0]); });
   auto close_write = make_deleter([&] { ::close(fds[1]); });
+  // Only our end: the script's output stays blocking.
+  if (::fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) {
+    ACE_ERROR((LM_ERROR, "Failed to set up the pipe for a job script, %m\n"));
+    return false;
+  }
 
   posix_spawn_file_actions_t actions;
   if (::posix_spawn_file_actions_init(&actions) != 0) return false;
@@ -85,8 +154,7 @@ bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Call
     ACE_ERROR((LM_ERROR, "Failed to run a job script, %m\n"));
     return false;
   }
-  forward_lines(fds[0], callback);
-  const int status = wait_for(pid);
+  const int status = follow_script(pid, fds[0], callback);
   if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
   if (status >= 0 && WIFEXITED(status))
     ACE_ERROR((LM_WARNING, "Job script exited with status %d.\n", WEXITSTATUS(status)));

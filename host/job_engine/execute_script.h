@@ -9,7 +9,9 @@
 
 // Runs `script` with "/bin/sh -c" (stdin from /dev/null) and waits for it. Every line
 // it writes to stdout or stderr goes, in order, to `callback` as an LM_INFO record (no
-// callback: the output is dropped). True when the script exited with status 0, or when
+// callback: the output is dropped). When a process the script started outlives it and
+// keeps its output open, the output is read for a few seconds after the script's exit,
+// then cut (logged). True when the script exited with status 0, or when
 // `script` is empty (nothing to run). `background` must be false: scripts are always
 // waited for (true is refused: false, logged).
 bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback);

@@ -7,6 +7,7 @@
 #include "pool/fs_util.h"
 #include "pool/pool_registry.h"
 #include "runner/commands.h"
+#include "runtime/uuid.h"
 
 namespace runner {
 
@@ -15,9 +16,10 @@ namespace {
 const Command_Syntax ADD_SYNTAX = {
     "pool add",
     "Registers a storage pool: a directory on this host (made when missing). A pool of\n"
-    "the same uuid is replaced; a name must be unique.",
+    "the same uuid is replaced; a name must be unique. Without --uuid a new uuid is made\n"
+    "and printed.",
     "",
-    {{"uuid", "UUID", true, "the pool's uuid"},
+    {{"uuid", "UUID", false, "the pool's uuid (default: a new one)"},
      {"name", "NAME", true, "the pool's name"},
      {"dir", "DIR", true, "the pool's directory"}},
     0,
@@ -39,12 +41,20 @@ std::string joined(const std::vector<std::string>& items) {
   return text.empty() ? "-" : text;
 }
 
+// A new random uuid as text; "" when the system's random source fails (errno set).
+std::string new_uuid() {
+  unsigned char bytes[16];
+  return uuid_binary(bytes) == 0 ? uuid_binary_to_string(bytes) : std::string();
+}
+
 int pool_add(Context& ctx, Command_Line& line, size_t first) {
   Parsed_Args args;
   int code = EXIT_OK;
   if (!ctx.parse(ADD_SYNTAX, line, first, args, code)) return code;
   Pool_Record pool;
-  pool.uuid = args.value("uuid");
+  pool.uuid = args.has("uuid") ? args.value("uuid") : new_uuid();
+  if (pool.uuid.empty() && !args.has("uuid"))
+    return ctx.fail(std::string("cannot make a uuid: ") + std::strerror(errno));
   pool.name = args.value("name");
   const std::string dir = args.value("dir");
   if (!is_identifier(pool.uuid))

@@ -21,6 +21,14 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
+
+// The steps of a job start that can fail.
+enum class Job_Start_Step { RUN_OPTIONS, SPAWN };
+
+// Fault hook for tests: when set, it is asked before each step of a start, and a true
+// answer fails that step as the allocator or the thread manager would. Null otherwise.
+inline bool (*job_start_fault)(Job_Start_Step step) = nullptr;
 
 // Executor: a Job_Executor_T subclass constructible from Job&.
 template <typename Executor>
@@ -43,18 +51,27 @@ class Default_Job_T : public Job {
     Action_Options opts;
   };
 
-  // Spawns the detached job thread; 0, or -1 when it could not be started.
+  // Spawns the detached job thread; 0, or -1 when it could not be started (then the
+  // thread's hold on this job is released at once). Safe against a concurrent abort.
   int start_i(const Action_Options* opts) override {
-    std::unique_ptr<Run_Options> opt = make_unique_nothrow<Run_Options>();
+    std::unique_ptr<Run_Options> opt;
+    if (!start_fails(Job_Start_Step::RUN_OPTIONS)) opt = make_unique_nothrow<Run_Options>();
     YOLT_CHECK_NULL(opt, -1);
     opt->hold = Job_var(this);
     opt->job = this;
     if (opts != nullptr) opt->opts = *opts;
-    const int rc = ACE_Thread_Manager::instance()->spawn(&Default_Job_T::run, opt.get(),
-                                                         thread_flags, &thr_id_, nullptr,
-                                                         ACE_DEFAULT_THREAD_PRIORITY, -1);
+    // The id goes through a local so that it is published here, under the lock, and
+    // only for a thread that exists.
+    std::lock_guard<std::mutex> lock(thr_mutex_);
+    ACE_thread_t tid = ACE_OS::NULL_thread;
+    const int rc = start_fails(Job_Start_Step::SPAWN)
+                       ? -1
+                       : ACE_Thread_Manager::instance()->spawn(&Default_Job_T::run, opt.get(),
+                                                               thread_flags, &tid, nullptr,
+                                                               ACE_DEFAULT_THREAD_PRIORITY, -1);
     if (rc < 0) return -1;
     opt.release();  // the thread owns it now
+    thr_id_ = tid;
     return 0;
   }
 
@@ -63,8 +80,10 @@ class Default_Job_T : public Job {
 
   // Asks the run to cancel: state cancelling, and the job thread marked cancelled in the
   // thread manager (nothing is interrupted). The state setter's result.
+  // An abort that meets a start still spawning waits for it and reaches the new thread.
   int abort_i(const Action_Options*) override {
     const int rc = this->state_i(JOB_STATE_CANCELING);
+    std::lock_guard<std::mutex> lock(thr_mutex_);
     ACE_Thread_Manager::instance()->cancel(thr_id_, 0);
     return rc;
   }
@@ -122,9 +141,14 @@ class Default_Job_T : public Job {
     return 0;
   }
 
-  ACE_thread_t thr_id_;
+  ACE_thread_t thr_id_;  // guarded by thr_mutex_
+  std::mutex thr_mutex_;
 
  private:
+  static bool start_fails(Job_Start_Step step) {
+    return job_start_fault != nullptr && job_start_fault(step);
+  }
+
   // The uid as 16 raw bytes; a uid that is not UUID text leaves the field zeroed.
   void write_uid() {
     unsigned char uid[16] = {};

@@ -59,10 +59,11 @@ class Thread_Helper {
     YOLT_CHECK_NULL(_running, -1);
     YOLT_CHECK_NULL(_function, -1);
     if (joinable()) {
-      // A finished run's id is about to be overwritten: reap its thread first.
-      if (!_running->load()) join();
+      // One atomic step decides: a run still going on refuses; otherwise the previous
+      // run has finished and its thread is reaped before its id is overwritten.
       const bool already_running = _running->exchange(true);
       YOLT_CHECK_TRUE(already_running, -1);
+      join();
     }
     ACE_Event started(0, 0);
     ACE_thread_t detached_tid = ACE_OS::NULL_thread;

@@ -214,6 +214,16 @@ class Rules(SimTestCase):
         self.assertEqual([], self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots",
                                           [("TmpSnapshotId.1", tmp)]).records)
 
+    def test_deleting_a_tmp_snapshot_already_gone_succeeds(self):
+        self.ctl.post("/config", {"transition_polls": 0})
+        made = [self.q.call("CreateTmpSnapshots", [("VolumeId.1", vol)]
+                            ).findtext(".//tmpSnapshotId")
+                for vol in ("vol-web01-root", "vol-db01-root")]
+        self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0])])
+        self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0]),
+                                           ("TmpSnapshotId.2", made[1])])
+        self.assertEqual([], self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots").records)
+
     def test_restore_flow_on_local_storage(self):
         """The restore path: a volume made on the agent's node, written, detached,
         moved to the target node, converted and booted there."""

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -468,6 +469,15 @@ TEST_F(Quillon3_Runner, PoolsAreRegisteredListedAndRemoved) {
   ASSERT_NE(nullptr, ::realpath(root.c_str(), real));
   EXPECT_NE(std::string::npos, list.out.find("p-1   main  " + std::string(real))) << list.out;
   EXPECT_EQ(std::string::npos, list.out.find("p-2"));
+
+  // Without --uuid a new one is made, printed and registered.
+  const Run_Result fresh = run({"pool", "add", "--name", "fresh", "--dir", dir + "-b"});
+  ASSERT_EQ(0, fresh.code) << fresh.all();
+  std::smatch made;
+  ASSERT_TRUE(std::regex_search(fresh.out, made, std::regex("^pool fresh \\(([0-9a-f-]{36})\\)")))
+      << fresh.out;
+  EXPECT_NE(std::string::npos, run({"pool", "list"}).out.find(made[1].str() + "  fresh"));
+  EXPECT_EQ(0, run({"pool", "remove", "--uuid", made[1].str()}).code);
 
   EXPECT_EQ(0, run({"pool", "remove", "--uuid", "p-1"}).code);
   EXPECT_EQ(1, run({"pool", "remove", "--uuid", "p-1"}).code);

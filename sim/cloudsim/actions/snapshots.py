@@ -201,7 +201,8 @@ def delete_tmp_snapshots(call):
     ids = call.params.numbered("TmpSnapshotId")
     if not ids:
         raise missing("TmpSnapshotId.1")
-    tmps = [state.get("tmp_snapshots", i) for i in ids]
+    # Like the cloud's other deletes, deleting what is already gone succeeds.
+    tmps = [state.tmp_snapshots[i] for i in ids if i in state.tmp_snapshots]
     for tmp in tmps:
         if tmp.status in ("attached", "attaching", "detaching"):
             raise state_error("The tmp snapshot '%s' is %s to instance '%s'"

@@ -322,6 +322,31 @@ TEST_F(Catalog, RefusesADatabaseOfANewerSchema) {
   EXPECT_TRUE(log.contains("made by a newer host", LM_ERROR));
 }
 
+TEST_F(Catalog, ADatabaseWithoutItsTableIsDamagedAndOnlyAnEmptyOneIsInitialised) {
+  struct Case {
+    const char* sql;  // applied to a catalog holding one set
+    bool usable;
+  };
+  const Case cases[] = {
+      {"DROP TABLE backup_sets", false},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", false},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", true},  // empty again
+  };
+  for (const Case& c : cases) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+      std::filesystem::remove(RESTful_Catalog_Operator::database_path() + suffix);
+    ASSERT_TRUE(make_operator()->commit(test::sample_set("a", "res-1", "i-1", T1), true));
+    poke(c.sql);
+    test::Log_Capture log;
+    std::vector<Catalog_Entry> all;
+    EXPECT_EQ(make_operator()->list("", all), c.usable) << c.sql;
+    EXPECT_TRUE(all.empty()) << c.sql;
+    EXPECT_EQ(make_operator()->commit(test::sample_set("b", "res-1", "i-1", T2), true), c.usable)
+        << c.sql;
+    EXPECT_EQ(log.contains("the catalog database is damaged", LM_ERROR), !c.usable) << c.sql;
+  }
+}
+
 TEST_F(Catalog, MakesAMissingHomeAndReportsAnUnusableOne) {
   const std::string nested = dir() + "/a/b/home";
   ::setenv("QUILLON3_ROOT", nested.c_str(), 1);

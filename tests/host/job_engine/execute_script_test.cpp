@@ -5,6 +5,7 @@
 #include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,31 @@ TEST(Execute_Script, FailureOutputStillReachesTheCallback) {
   EXPECT_FALSE(execute_script("echo failing; exit 1", false, &out));
   ASSERT_EQ(out.lines.size(), 1u);
   EXPECT_EQ(out.lines[0], "failing\n");
+}
+
+TEST(Execute_Script, AProcessLeftHoldingTheOutputDelaysTheJobOnlyBriefly) {
+  test::Log_Capture log;
+  Line_Collector out;
+  // The left-behind writer would go on for ten seconds; it ends once the pipe is closed.
+  const char* script =
+      "echo before; (i=0; while [ $i -lt 40 ]; do sleep 0.25; echo tick; i=$((i+1)); done) &"
+      " echo after";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(execute_script(script, false, &out));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  ASSERT_GE(out.lines.size(), 2u);
+  EXPECT_EQ(out.lines[0], "before\n");
+  EXPECT_EQ(out.lines[1], "after\n");
+  EXPECT_TRUE(log.contains("the rest of the output was cut", LM_WARNING));
+}
+
+TEST(Execute_Script, OutputWithoutLineBreaksIsHandedOverInPieces) {
+  Line_Collector out;
+  ASSERT_TRUE(execute_script("head -c 200000 /dev/zero | tr '\\0' x", false, &out));
+  size_t total = 0;
+  for (const std::string& l : out.lines) total += l.size() - 1;
+  EXPECT_EQ(total, 200000u);
+  EXPECT_GT(out.lines.size(), 1u);
 }
 
 TEST(Execute_Script, BackgroundRunsAreRefused) {

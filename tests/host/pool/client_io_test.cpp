@@ -10,6 +10,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -381,17 +382,26 @@ TEST(Client_IO, OneFileAtATimeAndModesAreKept) {
   EXPECT_FALSE(io.open("missing", Client_IO_Base::MODE_READ, 0, 0));
 }
 
-TEST(Client_IO, RateLimitedTransfersStillComplete) {
+TEST(Client_IO, WritesKeepToTheDestinationLimitAndReadsToTheSource) {
   Pool_Env env;
-  Options opts;
-  // A generous limit over the whole day: the transfer takes the bucket's first second.
-  opts.rate_limits.dest_rate_limits.push_back({0, 0, 64 << 20});
-  opts.rate_limits.src_rate_limits.push_back({0, 0, 64 << 20});
-  Client_IO_Ex io;
-  ASSERT_TRUE(io.connect(env.url(), opts));
+  // A transfer starts with one second's worth in hand, so 1 MiB at 512 KiB/s takes at
+  // least one second more; unlimited, it takes milliseconds.
+  const size_t limit = 512 << 10;
   const std::string data = pool_test::make_content(pool_test::TEXT, 1 << 20);
-  ASSERT_TRUE(write_file(io, "f", data, 65536));
-  EXPECT_TRUE(read_file(io, "f", 65536) == data);
+  for (const bool limit_writes : {true, false}) {
+    Options opts;
+    (limit_writes ? opts.rate_limits.dest_rate_limits : opts.rate_limits.src_rate_limits)
+        .push_back({0, 0, limit});
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), opts));
+    const std::string name = limit_writes ? "written" : "read";
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(write_file(io, name, data, 65536));
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(read_file(io, name, 65536) == data);
+    const auto t2 = std::chrono::steady_clock::now();
+    EXPECT_GE(limit_writes ? t1 - t0 : t2 - t1, std::chrono::milliseconds(900)) << name;
+  }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -405,6 +406,44 @@ TEST_F(Default_Job_T_Test, ASecondStartWaitsForTheRunToComplete) {
   const std::vector<std::string> expected = {"execute:1", "execute:1"};
   EXPECT_EQ(probe->recorded(), expected);
   EXPECT_EQ(job->completed_runs(), 2u);
+}
+
+TEST_F(Default_Job_T_Test, StartAndAbortMayComeFromAnyTwoThreads) {
+  for (int round = 0; round < 20; ++round) {
+    Job_var job(new Backup_Job(make_def()));
+    const Action_Options opts{{"force", json_spirit::Value(true)}};
+    Gate go;
+    std::thread aborter([&] {
+      go.wait();
+      job->abort(&opts);
+    });
+    go.open();
+    const int started = job->start();
+    aborter.join();
+    if (started == 0) {
+      ASSERT_TRUE(job->wait_complete(patience));
+    }
+  }
+}
+
+TEST_F(Default_Job_T_Test, AFailedStartReturnsMinusOneAndLetsGoOfTheJob) {
+  for (const Job_Start_Step step : {Job_Start_Step::RUN_OPTIONS, Job_Start_Step::SPAWN}) {
+    static Job_Start_Step failing;
+    failing = step;
+    job_start_fault = [](Job_Start_Step s) { return s == failing; };
+    test::Log_Capture log;
+    Gate destroyed;
+    Job_var job(new Watched_Job(make_def(), destroyed));
+    job->activity().state = JOB_STATE_IDLE;
+    EXPECT_EQ(job->start(), -1);
+    EXPECT_FALSE(job->live());
+    EXPECT_EQ(job->state(), JOB_STATE_IDLE);
+    EXPECT_EQ(log.contains("opt is NULL", LM_EMERGENCY), step == Job_Start_Step::RUN_OPTIONS);
+    job = Job_var();
+    EXPECT_TRUE(destroyed.is_open());  // nothing holds the job any more
+  }
+  job_start_fault = nullptr;
+  EXPECT_TRUE(probe->recorded().empty());
 }
 
 TEST_F(Default_Job_T_Test, AnExceptionFromTheExecutorEndsTheRunAsAnError) {

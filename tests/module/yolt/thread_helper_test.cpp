@@ -9,6 +9,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -103,6 +104,31 @@ TEST(Thread_Helper, DirectSpawnJoinsTheFinishedRunFirst) {
   EXPECT_EQ(2, runs);
   // Both threads are joined: the manager knows neither of them any more.
   EXPECT_EQ(-1, ACE_Thread_Manager::instance()->join(first));
+}
+
+TEST(Thread_Helper, ARunEndingDuringADirectSpawnIsStillReaped) {
+  // Hammers spawn() while each short run ends, so that some runs end between the check
+  // of the running flag and the start of the next thread: every thread must be joined.
+  Probe_Helper h(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY);
+  ASSERT_GE(h.spawn([] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+  }),
+            0);
+  std::set<ACE_thread_t> ids{h.tid()};
+  const u_long mask = ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS);
+  ACE_LOG_MSG->priority_mask(0, ACE_Log_Msg::PROCESS);  // the refusals are expected
+  for (int i = 0; i < 500; ++i) {
+    while (h.spawn() < 0) {
+    }
+    ids.insert(h.tid());
+  }
+  ACE_LOG_MSG->priority_mask(mask, ACE_Log_Msg::PROCESS);
+  h.join();
+  int unreaped = 0;
+  for (ACE_thread_t id : ids) unreaped += ACE_Thread_Manager::instance()->join(id) == 0;
+  EXPECT_EQ(0, unreaped);
 }
 
 TEST(Thread_Helper, DetachedThreadOutlivesItsHelper) {

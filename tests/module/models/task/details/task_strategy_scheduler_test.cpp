@@ -97,6 +97,27 @@ TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
   EXPECT_EQ(0, s.strategy().task_dequeued_count());
 }
 
+TEST(Task_Strategy_Scheduler_Slow, UnsignalledPassesComeEveryTwoToThreeSeconds) {
+  test::Log_Capture log;
+  Scheduler s;
+  ASSERT_TRUE(s.enqueue_task(make_task("held", "a")));
+  // The pool has no thread, so no completion wakes the dispatcher: only its own interval
+  // does, counted from the current whole second.
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> passes;  // written on the dispatcher thread, read after wait()
+  s.register_stop_callback([&] {
+    passes.push_back(Clock::now());
+    return passes.size() == 3;
+  });
+  ASSERT_EQ(0, s.activate());
+  ASSERT_EQ(0, s.wait());
+  ASSERT_EQ(3u, passes.size());
+  for (size_t i = 1; i < passes.size(); ++i) {
+    EXPECT_GE(passes[i] - passes[i - 1], std::chrono::milliseconds(1900)) << i;
+    EXPECT_LE(passes[i] - passes[i - 1], std::chrono::milliseconds(3500)) << i;
+  }
+}
+
 TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
   test::Log_Capture log;
   std::atomic<time_t> now{1000};
