@@ -61,6 +61,8 @@ def arguments(argv):
     ap.add_argument("--transition-polls", type=int,
                     help="polls that show a transitional state (default 1)")
     ap.add_argument("--page-size", type=int, help="default page size of listings")
+    ap.add_argument("--unlisted-describes", type=int,
+                    help="describes that leave a new resource out (default 0)")
     ap.add_argument("--region", help="the only region accepted in signatures")
     ap.add_argument("--tls-cert", help="serve HTTPS with this certificate (PEM)")
     ap.add_argument("--tls-key", help="private key of --tls-cert")
@@ -80,6 +82,8 @@ def config_of(args):
         cfg.transition_polls = args.transition_polls
     if args.page_size is not None:
         cfg.default_page_size = args.page_size
+    if args.unlisted_describes is not None:
+        cfg.unlisted_describes = args.unlisted_describes
     if args.region:
         cfg.region = args.region
     return cfg

@@ -6,13 +6,15 @@ Kinds:
   end_status   the change the call starts ends in `status` instead of its normal state
   stuck        the change the call starts never completes
   repeat_token a page answer carries the same nextToken the request asked with
+  return_false a call answered with a "return" flag answers 200 with "false" (and does
+               nothing)
 `times` consecutive calls are affected (default 1)."""
 
 import threading
 
 from .errors import ApiError
 
-KINDS = ("error", "end_status", "stuck", "repeat_token")
+KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false")
 
 
 class FaultError(ValueError):

@@ -23,6 +23,10 @@ class Resource:
     origin: str = "seed"
     status: str = ""
     trans: Optional[Transition] = field(default=None, repr=False, compare=False)
+    tags: dict = field(default_factory=dict)
+    # Describes that still leave the resource out (the cloud's listings are eventually
+    # consistent; see Config.unlisted_describes).
+    unlisted: int = 0
 
 
 @dataclass
@@ -122,6 +126,7 @@ class NetworkInterface(Resource):
     public_ip: str = ""
     owner_id: str = ""
     instance_id: str = ""
+    secondary_ips: list = field(default_factory=list)
 
 
 @dataclass
@@ -166,6 +171,7 @@ class TmpSnapshot(Resource):
     volume_id: str = ""
     size: int = 1
     attach_instance_id: str = ""
+    device: str = ""
     backing: Optional[str] = None
 
 

@@ -96,7 +96,7 @@ class SeedLoader:
         ident = _req(e, "id", "image")
         img = Image(id=ident, status=e.get("status", "available"),
                     name=e.get("name", ident), location=e.get("location", ""),
-                    size=e.get("size", backing.GIB))
+                    size=e.get("size", backing.GIB), tags=dict(e.get("tags", {})))
         for key in ("architecture", "hypervisor", "bootloader", "contentmode",
                     "disk_bus", "platform"):
             if key in e:
@@ -109,7 +109,8 @@ class SeedLoader:
             id=ident, name=e.get("name", ident), status=e.get("status", "available"),
             cidr=_req(e, "cidr", "vpc"), public=e.get("public", False),
             shared=e.get("shared", False),
-            owner_id=e.get("owner_id", self.state.config.owner_id)))
+            owner_id=e.get("owner_id", self.state.config.owner_id),
+            tags=dict(e.get("tags", {}))))
 
     def _subnets(self, e):
         ident = _req(e, "id", "subnet")
@@ -138,7 +139,8 @@ class SeedLoader:
             group_ids=list(e.get("groups", [])), mac=e.get("mac", "").lower(),
             private_ip=_req(e, "ip", "network interface"),
             public_ip=e.get("public_ip", ""),
-            owner_id=e.get("owner_id", st.config.owner_id)))
+            owner_id=e.get("owner_id", st.config.owner_id),
+            secondary_ips=list(e.get("secondary_ips", [])), tags=dict(e.get("tags", {}))))
 
     def _agent_identity(self, e):
         ident = netinfo.dmi_instance_id(self.dmi_path) or e["id"]
@@ -192,7 +194,8 @@ class SeedLoader:
                      storage_id=storage.id, is_root=e.get("root", False),
                      delete_on_termination=e.get("delete_on_termination",
                                                  e.get("root", False)),
-                     fill_seed=(ident if data is True else data) or None)
+                     fill_seed=(ident if data is True else data) or None,
+                     tags=dict(e.get("tags", {})))
         if inst is not None:
             vol.zone, vol.node_id = node.cluster_id, node.id
             vol.attachment = Attachment(inst.id, _req(e, "device", "volume " + ident),

@@ -149,7 +149,10 @@ class Simulator:
             if error is not None:
                 raise error
             call = Call(state, params, modifiers, action_name=action)
-            children = entry.handler(call)
+            if call.wants("return_false"):
+                children = [("return", False)]
+            else:
+                children = entry.handler(call)
             return document(action + "Response", [("requestId", request_id)] + children,
                             state.config.xmlns, state.config.pretty)
 

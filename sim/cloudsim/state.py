@@ -29,6 +29,9 @@ class Config:
     owner_id: str = "tavro-owner-0001"
     xmlns: Optional[str] = "http://ec2.amazonaws.com/doc/2016-11-15/"
     pretty: bool = False
+    # A resource made through the API is left out of this many describes that would
+    # list it (a NotFound for its id, or an empty set) before it shows.
+    unlisted_describes: int = 0
 
     def update(self, values):
         """Changes settings; refuses unknown names and values of the wrong type."""
@@ -117,7 +120,17 @@ class CloudState:
 
     def add(self, store, res):
         getattr(self, store)[res.id] = res
+        if res.origin != "seed":
+            res.unlisted = self.config.unlisted_describes
         return res
+
+    def devices_of(self, instance_id):
+        """Device names taken on the instance: its volumes' and its temporary
+        snapshots'."""
+        used = {v.attachment.device for v in self.volumes_of(instance_id)}
+        used |= {t.device for t in self.tmp_snapshots.values()
+                 if t.attach_instance_id == instance_id and t.device}
+        return used
 
     def live_instance(self, ident):
         inst = self.get("instances", ident)

@@ -76,8 +76,9 @@ class ParserModel:
     "sub.field" (last sub-record of the last record), or a function of the state
     giving one of those or None (text dropped)."""
 
-    def __init__(self, roots, texts, sets=None, items=None, known=()):
+    def __init__(self, roots, texts, sets=None, items=None, known=(), nested_states=()):
         self.roots = set(roots)
+        self.nested_states = set(nested_states)  # states whose nested items are read
         self.texts = dict(texts)
         self.sets = dict(sets or {})
         self.items = items
@@ -98,6 +99,9 @@ class _Emulator(xml.sax.ContentHandler):
         self.state = 0
         self.out = Parsed()
         self.text = None
+        # What each open item is: "record", "sub" (a sub-record), "nested" (an item of
+        # another list inside a record) or "outer" (outside any record).
+        self.items = []
 
     def startElement(self, name, attrs):
         self._flush()
@@ -122,10 +126,16 @@ class _Emulator(xml.sax.ContentHandler):
         rule = self.parser.items
         target = rule(self.state) if callable(rule) else ("record" if rule is None
                                                           else None)
-        if target == "record":
+        in_record = "record" in self.items
+        if target == "record" and not in_record:
             self.out.records.append({})
-        elif target and self.out.records:
+            kind = "record"
+        elif target and target != "record" and in_record and self.out.records:
             self.out.records[-1].setdefault(target, []).append({})
+            kind = "sub"
+        else:
+            kind = "nested" if in_record else "outer"
+        self.items.append(kind)
 
     def characters(self, content):
         self.text = (self.text or "") + content
@@ -135,6 +145,8 @@ class _Emulator(xml.sax.ContentHandler):
         # bit (also for nested namesakes) and leaves its set's state.
         self._flush()
         if name in self.parser.known:
+            if name == "item" and self.items:
+                self.items.pop()
             self.open.discard(name)
             if name in self.parser.sets:
                 self.state = self.parser.sets[name][1]
@@ -155,6 +167,10 @@ class _Emulator(xml.sax.ContentHandler):
             target = target(self.state)
         if target is None:
             return
+        inner = self.items[-1] if self.items else "outer"
+        if (inner == "nested" and self.state not in self.parser.nested_states) or \
+                (inner == "sub" and "." not in target):
+            return  # texts of nested lists never fill the record's own fields
         if target.startswith("@"):
             self.out.response[target[1:]] = text
         elif not self.out.records:
@@ -196,7 +212,7 @@ VOLUMES = ParserModel(
      "availabilityZone": "availability_zone", "instanceId": "instance_id",
      "device": "device", "nodeId": "node_id"},
     sets={"volumeSet": (1, 0), "attachmentSet": (2, 1), "tagSet": (3, 1)},
-    items=lambda s: "record" if s == 1 else None)
+    items=lambda s: "record" if s == 1 else None, nested_states=[2])
 
 SNAPSHOTS = ParserModel(["DescribeSnapshotsResponse"],
                        {"snapshotId": "id", "snapshotName": "name",

@@ -7,7 +7,7 @@ import unittest
 import support
 from support import SimTestCase
 
-ALL_INSTANCES = ["i-agent001", "i-web01", "i-db01", "i-app01", "i-cache01"]
+ALL_INSTANCES = ["i-agent001", "i-web01", "i-app01", "i-db01", "i-cache01"]
 
 
 class Paging(SimTestCase):

@@ -125,7 +125,7 @@ class Describes(SimTestCase):
 
     def test_every_instance_is_one_record_and_the_agent_has_this_machines_mac(self):
         got = self.read_ok(support.INSTANCES, "DescribeInstances")
-        self.assertEqual(["i-agent001", "i-web01", "i-db01", "i-app01", "i-cache01"],
+        self.assertEqual(["i-agent001", "i-web01", "i-app01", "i-db01", "i-cache01"],
                          [r["id"] for r in got.records])
         self.assertEqual(AGENT_MAC, got.records[0]["mac_address"])
         self.assertEqual("stopped", got.records[-1]["status"])

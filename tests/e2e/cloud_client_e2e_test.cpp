@@ -1,7 +1,9 @@
-// The cloud client against the simulator: login, every family of resources created,
-// waited for and deleted, temporary snapshots and volumes attached to the agent and read
-// through their local block devices, a fault injected into each wait, and nothing left
-// behind in the cloud at the end of each test.
+// The cloud client against the simulator and its realistic seed (answers pretty-printed,
+// tagged, with nested lists): login, every family of resources created, waited for and
+// deleted, a fault injected into each wait, and nothing left behind in the cloud at the
+// end of each test. The tests that need no block device run everywhere, the simulator
+// linking its agent devices into a folder of the test; those that read temporary
+// snapshots and volumes through their local block devices need root and loop devices.
 #include "json/json_load.h"
 #include "private_dev_disk.h"
 #include "runtime/sleep.h"
@@ -22,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -87,24 +90,10 @@ std::string device_digest(const std::string& path) {
   return digest;
 }
 
+// Device-free: the simulator links the agent's devices into a folder of its own.
 class Cloud_E2E : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
-
-  void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
-    previous_sleep_ = set_sleep_hook(&count_sleep);
-    slept_secs = 0;
-    // The agent is found by its MAC address on both sides, whatever this machine's DMI.
-    missing_dmi_ = ::testing::TempDir() + "no-product-uuid." + std::to_string(::getpid());
-    previous_dmi_ = RESTful_Client::set_product_uuid_path(missing_dmi_);
-    test::Sim_Options options;
-    options.loop = "losetup";
-    options.extra_args = {"--dmi-path", missing_dmi_};
-    sim_.reset(new test::Sim_Process(options));
-    ASSERT_TRUE(sim_->running()) << sim_->error();
-    ASSERT_TRUE(login(client_, *sim_));
-  }
+  void SetUp() override { start(link_options()); }
 
   void TearDown() override {
     if (sim_ != nullptr && sim_->running()) {
@@ -113,9 +102,36 @@ class Cloud_E2E : public ::testing::Test {
       EXPECT_TRUE(sim_->stop());
     }
     sim_.reset();
-    if (!skip_reason_.empty()) return;
+    if (!started_) return;
     RESTful_Client::set_product_uuid_path(previous_dmi_);
     set_sleep_hook(previous_sleep_);
+    std::error_code ignored;
+    if (!dev_root_.empty()) std::filesystem::remove_all(dev_root_, ignored);
+  }
+
+  // Options of a simulator that links its agent devices into a new folder of the test.
+  test::Sim_Options link_options() {
+    if (dev_root_.empty()) {
+      std::string pattern = ::testing::TempDir() + "tavro-e2e-dev.XXXXXX";
+      if (::mkdtemp(&pattern[0]) != nullptr) dev_root_ = pattern;
+    }
+    test::Sim_Options options;
+    options.loop = "link";
+    options.dev_root = dev_root_;
+    return options;
+  }
+
+  void start(test::Sim_Options options) {
+    started_ = true;
+    previous_sleep_ = set_sleep_hook(&count_sleep);
+    slept_secs = 0;
+    // The agent is found by its MAC address on both sides, whatever this machine's DMI.
+    missing_dmi_ = ::testing::TempDir() + "no-product-uuid." + std::to_string(::getpid());
+    previous_dmi_ = RESTful_Client::set_product_uuid_path(missing_dmi_);
+    options.extra_args.insert(options.extra_args.end(), {"--dmi-path", missing_dmi_});
+    sim_.reset(new test::Sim_Process(options));
+    ASSERT_TRUE(sim_->running()) << sim_->error();
+    ASSERT_TRUE(login(client_, *sim_));
   }
 
   static bool login(RESTful_Client& client, const test::Sim_Process& sim) {
@@ -148,15 +164,31 @@ class Cloud_E2E : public ::testing::Test {
 
   void fault(const std::string& json) { ASSERT_TRUE(sim_->post("/faults", json)) << json; }
 
-  static std::string skip_reason_;
   std::unique_ptr<test::Sim_Process> sim_;
   RESTful_Client client_;
+  bool started_ = false;
   Sleep_Hook previous_sleep_ = nullptr;
   std::string missing_dmi_;
   std::string previous_dmi_;
+  std::string dev_root_;
 };
 
-std::string Cloud_E2E::skip_reason_;
+// Reads through real block devices: root, loop devices and a private /dev/disk.
+class Cloud_Device_E2E : public Cloud_E2E {
+ protected:
+  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
+
+  void SetUp() override {
+    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
+    test::Sim_Options options;
+    options.loop = "losetup";
+    start(options);
+  }
+
+  static std::string skip_reason_;
+};
+
+std::string Cloud_Device_E2E::skip_reason_;
 
 TEST_F(Cloud_E2E, Login_And_Inventory) {
   EXPECT_EQ("V9.8", client_.version());
@@ -187,6 +219,28 @@ TEST_F(Cloud_E2E, Login_And_Inventory) {
   ASSERT_EQ(3u, db.volumes.size());
   EXPECT_EQ("/dev/vdc", db.volumes[2].volume_attachment.device);
   EXPECT_EQ(2u, db.network_interfaces.size());
+
+  // The shapes of a real cloud: an interface attached, with a secondary address; two
+  // instances in one reservation; tagged images and VPCs with nested lists.
+  tavrocloud::Network_Interface nif;
+  ASSERT_TRUE(client_.query_network_interface("eni-db01-0", nif));
+  EXPECT_EQ(tavrocloud::IN_USE, nif.status);
+  EXPECT_EQ("10.10.1.31", nif.private_ip);
+  EXPECT_EQ(2u, nif.groups.size());
+  tavrocloud::Instances all;
+  ASSERT_TRUE(client_.query_instances(all));
+  ASSERT_EQ(5u, all.size());
+  for (const tavrocloud::Instance& i : all) {
+    if (i.id == "i-web01" || i.id == "i-app01") {
+      EXPECT_EQ("sg-web", i.security_group.id) << i.id;
+    }
+  }
+  tavrocloud::Vpc vpc;
+  ASSERT_TRUE(client_.query_vpc("vpc-prod", vpc));
+  EXPECT_EQ("10.10.0.0/16", vpc.cidr_block);
+  tavrocloud::Image image;
+  ASSERT_TRUE(client_.query_image("img-centos7-x64", image));
+  EXPECT_EQ(8589934592, image.size);
 
   // A login with keys the cloud does not know fails and leaves nothing behind.
   RESTful_Client stranger;
@@ -222,8 +276,7 @@ TEST_F(Cloud_E2E, Agent_Is_Found_By_Mac_And_By_Product_Identifier) {
 
   const std::string dmi = ::testing::TempDir() + "product-uuid." + std::to_string(::getpid());
   std::ofstream(dmi) << "6c1f29d3-5be0-4a8e-9f61-0242ac1f4a3b\n";
-  test::Sim_Options options;
-  options.loop = "losetup";
+  test::Sim_Options options = link_options();
   options.extra_args = {"--dmi-path", dmi};
   test::Sim_Process other(options);
   ASSERT_TRUE(other.running()) << other.error();
@@ -238,7 +291,7 @@ TEST_F(Cloud_E2E, Agent_Is_Found_By_Mac_And_By_Product_Identifier) {
   std::remove(dmi.c_str());
 }
 
-TEST_F(Cloud_E2E, Volume_Attached_To_The_Agent_Is_Written_Through_Its_Device) {
+TEST_F(Cloud_Device_E2E, Volume_Attached_To_The_Agent_Is_Written_Through_Its_Device) {
   tavrocloud::Volume volume;
   ASSERT_TRUE(client_.create_volume("e2e-restore", "cluster-a", "st-ceph-01", 1, "", volume));
   EXPECT_EQ(tavrocloud::AVAILABLE, volume.status);
@@ -274,7 +327,7 @@ TEST_F(Cloud_E2E, Volume_Attached_To_The_Agent_Is_Written_Through_Its_Device) {
   EXPECT_TRUE(client_.delete_volume(volume.id));
 }
 
-TEST_F(Cloud_E2E, Tmp_Snapshot_Is_Read_Through_Its_Device) {
+TEST_F(Cloud_Device_E2E, Tmp_Snapshot_Is_Read_Through_Its_Device) {
   tavrocloud::Tmp_Snapshot snap;
   ASSERT_TRUE(client_.create_tmp_snapshot("vol-db01-data", snap));
   EXPECT_EQ(tavrocloud::AVAILABLE, snap.status);
@@ -288,7 +341,7 @@ TEST_F(Cloud_E2E, Tmp_Snapshot_Is_Read_Through_Its_Device) {
   EXPECT_TRUE(client_.clear_tmp_snapshot(snap.id));
 }
 
-TEST_F(Cloud_E2E, Snapshot_Made_Volume_Is_Read_Through_Its_Device) {
+TEST_F(Cloud_Device_E2E, Snapshot_Made_Volume_Is_Read_Through_Its_Device) {
   tavrocloud::Snapshot snapshot;
   ASSERT_TRUE(client_.create_snapshot("vol-db01-data", "e2e-snap", snapshot));
   EXPECT_EQ(tavrocloud::COMPLETED, snapshot.status);
@@ -340,6 +393,51 @@ TEST_F(Cloud_E2E, Instance_Backup_Root_Snapshot_Network_Interface_And_Instance) 
   EXPECT_TRUE(client_.delete_snapshot(root.id));
 }
 
+TEST_F(Cloud_E2E, New_Resources_Are_Waited_For_Until_The_Cloud_Lists_Them) {
+  ASSERT_TRUE(sim_->post("/config", "{\"unlisted_describes\": 2}"));
+  test::Log_Capture log;
+  tavrocloud::Volume volume;
+  ASSERT_TRUE(client_.create_volume("e2e-late", "cluster-a", "st-ceph-01", 1, "", volume));
+  tavrocloud::Snapshot snapshot;
+  ASSERT_TRUE(client_.create_snapshot("vol-db01-data", "e2e-late", snapshot));
+  tavrocloud::Tmp_Snapshot tmp;
+  ASSERT_TRUE(client_.create_tmp_snapshot("vol-web01-root", tmp));
+  tavrocloud::Instance_Backup backup;
+  ASSERT_TRUE(client_.create_instance_backup("i-web01", backup));
+  EXPECT_FALSE(log.contains("", LM_ERROR)) << log.text();
+  EXPECT_TRUE(client_.delete_instance_backup(backup.id));
+  EXPECT_TRUE(client_.clear_tmp_snapshot(tmp.id));
+  EXPECT_TRUE(client_.delete_snapshot(snapshot.id));
+  EXPECT_TRUE(client_.delete_volume(volume.id));
+}
+
+TEST_F(Cloud_E2E, A_Volume_And_A_Tmp_Snapshot_Attached_To_The_Agent_Take_Their_Own_Devices) {
+  tavrocloud::Tmp_Snapshot tmp;
+  ASSERT_TRUE(client_.create_tmp_snapshot("vol-db01-data", tmp));
+  ASSERT_TRUE(client_.attach_tmp_snapshot(tmp.id, AGENT));
+  tavrocloud::Volume volume;
+  ASSERT_TRUE(client_.create_volume("e2e-beside", "cluster-a", "st-ceph-01", 1, "", volume));
+  std::string device;
+  ASSERT_TRUE(client_.attach_volume_to_agent(AGENT, volume.id, device));
+  EXPECT_EQ("/dev/vdc", device);  // the agent's root is on vda, the tmp snapshot on vdb
+  ASSERT_TRUE(client_.detach_volume(AGENT, device, volume.id));
+  EXPECT_TRUE(client_.delete_volume(volume.id));
+  ASSERT_TRUE(client_.detach_tmp_snapshot(tmp.id));
+  EXPECT_TRUE(client_.clear_tmp_snapshot(tmp.id));
+}
+
+TEST_F(Cloud_E2E, A_Result_Answered_False_Is_A_Failure) {
+  tavrocloud::Volume volume;
+  ASSERT_TRUE(client_.create_volume("e2e-kept", "cluster-a", "st-ceph-01", 1, "", volume));
+  fault(R"({"action": "DeleteVolume", "kind": "return_false"})");
+  test::Log_Capture log;
+  EXPECT_FALSE(client_.delete_volume(volume.id));
+  EXPECT_TRUE(log.contains("Failed to delete volume " + volume.id, LM_ERROR)) << log.text();
+  tavrocloud::Volume kept;
+  EXPECT_TRUE(client_.query_volume(volume.id, kept));
+  EXPECT_TRUE(client_.delete_volume(volume.id));
+}
+
 TEST_F(Cloud_E2E, Volume_Moves_To_Another_Node) {
   tavrocloud::Volume volume;
   ASSERT_TRUE(client_.create_volume("e2e-local", "cluster-a", "st-ceph-01", 1, "", volume));
@@ -350,7 +448,7 @@ TEST_F(Cloud_E2E, Volume_Moves_To_Another_Node) {
   EXPECT_TRUE(client_.delete_volume(volume.id));
 }
 
-TEST_F(Cloud_E2E, A_Residual_Tmp_Snapshot_On_The_Agent_Is_Recovered) {
+TEST_F(Cloud_Device_E2E, A_Residual_Tmp_Snapshot_On_The_Agent_Is_Recovered) {
   std::string residue;
   ASSERT_TRUE(sim_->post("/residue", std::string("{\"volume_id\": \"vol-db01-data\", \"attach_to\": \"") +
                                          AGENT + "\"}",

@@ -55,6 +55,46 @@ class Default_Response : public cloud::API_XML_Response {
   std::string message_;
 };
 
+// Where a listing parser stands in the answer's tree. A cloud nests lists in its records
+// (tags, attachments, addresses, rules) whose items look like the records' own; only an
+// item of the record list starts a record, and while an item of a nested list is open
+// the texts in it belong to that list, not to the record. Parsers call enter() first on
+// every start tag and leave() last on every end tag, known names or not.
+class Record_Nesting {
+ public:
+  void reset() { depth_ = record_ = nested_ = 0; }
+  void enter() { ++depth_; }
+  void leave() {
+    if (depth_ == nested_) nested_ = 0;
+    if (depth_ == record_) record_ = 0;
+    if (depth_ > 0) --depth_;
+  }
+  // An "item" was entered. True when it starts a record: no record is open and the
+  // parser places it in its record list (`in_list`). An item inside an open record
+  // belongs to a list nested in it.
+  bool enter_item(bool in_list) {
+    if (record_ == 0) {
+      if (in_list) record_ = depth_;
+      return in_list;
+    }
+    if (nested_ == 0) nested_ = depth_;
+    return false;
+  }
+  // True while an item of a list nested in the open record is open: its texts must not
+  // overwrite the record's own fields.
+  bool in_nested_item() const { return nested_ != 0; }
+  // True when the open element stands directly in the record's item (not inside a
+  // wrapper such as an attachment or a nested list).
+  bool at_record_level() const { return record_ != 0 && nested_ == 0 && depth_ == record_ + 1; }
+  // Depth of the open element; the root is at 1.
+  size_t depth() const { return depth_; }
+
+ private:
+  size_t depth_ = 0;
+  size_t record_ = 0;  // depth of the open record's item; 0 when none is open
+  size_t nested_ = 0;  // depth of the outermost open item nested in it; 0 when none
+};
+
 // ---- steps shared by the parsers ---------------------------------------------------------
 
 // One row of an element table: the element's local name, its length and its bit.

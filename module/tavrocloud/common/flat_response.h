@@ -1,7 +1,8 @@
 // Base of the response parsers that need no parse state: those whose answer carries one
 // field below its root (the id that a create action returns, a "return" flag, an
 // attachment status, a result or version text), one record, or a flat list of records
-// with one "item" each. It does the element bookkeeping once; each parser names its table
+// with one "item" each (items of lists nested in a record, such as its tags, start no record
+// and their texts fill none of its fields). It does the element bookkeeping once; each parser names its table
 // and bits and keeps its own results, which it resets and fills through the hooks below.
 #ifndef TAVROCLOUD_COMMON_FLAT_RESPONSE_H
 #define TAVROCLOUD_COMMON_FLAT_RESPONSE_H
@@ -36,11 +37,14 @@ class Flat_Response : public Default_Response {
   // The text (not NUL-terminated) of `element`, the one text element open other than
   // "Message", replaces the value it fills.
   virtual void take_text(unsigned int element, const char* text, size_t length) = 0;
-  // The item element opened; only parsers with an item bit are called.
+  // An item of the record list opened; only parsers with an item bit are called.
   virtual void open_item() {}
+
+  void reset_open_elements() override;
 
  private:
   const Flat_Response_Elements elements_;
+  Record_Nesting nesting_;
 };
 
 }  // namespace tavrocloud

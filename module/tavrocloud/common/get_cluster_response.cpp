@@ -26,17 +26,19 @@ Get_Cluster_Response::Get_Cluster_Response()
 void Get_Cluster_Response::reset_open_elements() {
   Default_Response::reset_open_elements();
   state_ = PARSE_ROOT;
+  nesting_.reset();
 }
 
 void Get_Cluster_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                         const ACEXML_Char*, ACEXML_Attributes*) {
+  nesting_.enter();
   const unsigned int bit =
       element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: clusters_.clear(); break;
     case ELEMENT_CLUSTER_SET: state_ = PARSE_CLUSTER; break;
     case ELEMENT_ITEM:
-      if (state_ == PARSE_CLUSTER) clusters_.emplace_back();
+      if (nesting_.enter_item(state_ == PARSE_CLUSTER)) clusters_.emplace_back();
       break;
     case ELEMENT_CLUSTER_CONTROLLER_SET: state_ = PARSE_CLUSTER_CONTROLLER; break;
     case ELEMENT_ERROR_ROOT: message_.clear(); break;
@@ -53,7 +55,8 @@ void Get_Cluster_Response::characters(const ACEXML_Char* ch, size_t start, size_
     message_.assign(text, length);
     return;
   }
-  if (clusters_.empty()) return;
+  // The controllers' texts describe the controllers, not the cluster.
+  if (clusters_.empty() || nesting_.in_nested_item()) return;
   Cluster& cluster = clusters_.back();
   switch (bit) {
     case ELEMENT_CLUSTER_ID: cluster.id.assign(text, length); break;
@@ -69,6 +72,7 @@ void Get_Cluster_Response::endElement(const ACEXML_Char*, const ACEXML_Char* loc
   if (bit == ELEMENT_CLUSTER_SET) state_ = PARSE_ROOT;
   if (bit == ELEMENT_CLUSTER_CONTROLLER_SET) state_ = PARSE_CLUSTER;
   element_ &= ~bit;
+  nesting_.leave();
 }
 
 }  // namespace tavrocloud

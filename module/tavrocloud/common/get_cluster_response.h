@@ -42,6 +42,7 @@ class Get_Cluster_Response : public Default_Response {
 
   Clusters clusters_;
   State state_;
+  Record_Nesting nesting_;
 };
 
 }  // namespace tavrocloud

@@ -50,11 +50,14 @@ Get_Instance_Backup_Response::Get_Instance_Backup_Response()
 
 void Get_Instance_Backup_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                                 const ACEXML_Char*, ACEXML_Attributes*) {
+  nesting_.enter();
   const unsigned int bit =
       element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: instance_backups_.clear(); break;
-    case ELEMENT_ITEM: instance_backups_.emplace_back(); break;
+    case ELEMENT_ITEM:
+      if (nesting_.enter_item(true)) instance_backups_.emplace_back();
+      break;
     case ELEMENT_ERROR_ROOT: message_.clear(); break;
     default: break;
   }
@@ -69,7 +72,7 @@ void Get_Instance_Backup_Response::characters(const ACEXML_Char* ch, size_t star
     message_.assign(text, length);
     return;
   }
-  if (instance_backups_.empty()) return;
+  if (instance_backups_.empty() || nesting_.in_nested_item()) return;
   Instance_Backup& backup = instance_backups_.back();
   switch (bit) {
     case ELEMENT_BACKUP_ID: backup.id.assign(text, length); break;
@@ -86,6 +89,12 @@ void Get_Instance_Backup_Response::characters(const ACEXML_Char* ch, size_t star
 void Get_Instance_Backup_Response::endElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                               const ACEXML_Char*) {
   element_ &= ~element_bit(ELEMENT_TABLE, local_name);
+  nesting_.leave();
+}
+
+void Get_Instance_Backup_Response::reset_open_elements() {
+  Default_Response::reset_open_elements();
+  nesting_.reset();
 }
 
 bool Get_Instance_Backup_Response::parse_block_device_mappings(const char* text, size_t length) {

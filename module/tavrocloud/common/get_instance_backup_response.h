@@ -42,8 +42,12 @@ class Get_Instance_Backup_Response : public Default_Response {
     STR_ELEMENTS_MASK = 1532
   };
 
+ protected:
+  void reset_open_elements() override;
+
  private:
   Instance_Backups instance_backups_;
+  Record_Nesting nesting_;
 };
 
 }  // namespace tavrocloud

@@ -63,7 +63,6 @@ Get_Instance_Response::Get_Instance_Response()
     : Default_Response("DescribeInstances"),
       state_(PARSE_ROOT),
       elements_(0),
-      depth_(0),
       instance_set_depth_(0),
       mapping_depth_(0) {}
 
@@ -79,20 +78,21 @@ void Get_Instance_Response::clear() {
 void Get_Instance_Response::reset_open_elements() {
   Default_Response::reset_open_elements();
   elements_ = 0;
-  depth_ = 0;
+  nesting_.reset();
   state_ = PARSE_ROOT;
 }
 
 void Get_Instance_Response::start_item() {
   // Only the direct items of the two lists are records: the items of lists nested in an
   // instance (tags, groups) or in a volume must not start new ones.
-  if (state_ == PARSE_INSTANCE && depth_ == instance_set_depth_ + 1) {
+  const size_t depth = nesting_.depth();
+  if (nesting_.enter_item(state_ == PARSE_INSTANCE && depth == instance_set_depth_ + 1)) {
     instances_.emplace_back();
     Instance& instance = instances_.back();
     instance.reservation_id = reservation_id_;
     instance.owner_id = owner_id_;
     instance.security_group = security_group_;
-  } else if (state_ == PARSE_BLOCK_DEVICE_MAPPING && depth_ == mapping_depth_ + 1 &&
+  } else if (state_ == PARSE_BLOCK_DEVICE_MAPPING && depth == mapping_depth_ + 1 &&
              !instances_.empty()) {
     instances_.back().volumes.emplace_back();
   }
@@ -100,7 +100,7 @@ void Get_Instance_Response::start_item() {
 
 void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                          const ACEXML_Char*, ACEXML_Attributes*) {
-  ++depth_;
+  nesting_.enter();
   const uint64_t bit =
       element_to_open(ELEMENT_TABLE, local_name, elements_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
@@ -108,11 +108,11 @@ void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* 
     case ELEMENT_ITEM: start_item(); break;
     case ELEMENT_INSTANCE_SET:
       state_ = PARSE_INSTANCE;
-      instance_set_depth_ = depth_;
+      instance_set_depth_ = nesting_.depth();
       break;
     case ELEMENT_BLOCK_DEVICE_MAPPING:
       state_ = PARSE_BLOCK_DEVICE_MAPPING;
-      mapping_depth_ = depth_;
+      mapping_depth_ = nesting_.depth();
       break;
     case ELEMENT_PRODUCT_CODE_SET: state_ = PARSE_PRODUCT_CODE; break;
     case ELEMENT_ERROR_ROOT: message_.clear(); break;
@@ -141,9 +141,19 @@ void Get_Instance_Response::characters(const ACEXML_Char* ch, size_t start, size
       if (state_ == PARSE_ROOT) security_group_.name.assign(text, length);
       break;
     default:
-      if (!instances_.empty()) set_instance_field(instances_.back(), bit, text, length);
+      if (!instances_.empty() && takes_instance_text(bit)) {
+        set_instance_field(instances_.back(), bit, text, length);
+      }
       break;
   }
+}
+
+// The lists nested in an instance (its interfaces, groups, tags) hold texts named like
+// the instance's own; of them only the volume mapping's are read.
+bool Get_Instance_Response::takes_instance_text(uint64_t element) const {
+  if (!nesting_.in_nested_item()) return true;
+  return state_ == PARSE_BLOCK_DEVICE_MAPPING &&
+         (element == ELEMENT_VOLUME_ID || element == ELEMENT_VOLUME_SIZE);
 }
 
 void Get_Instance_Response::set_instance_field(Instance& instance, uint64_t element,
@@ -188,7 +198,7 @@ void Get_Instance_Response::endElement(const ACEXML_Char*, const ACEXML_Char* lo
   if (bit == ELEMENT_BLOCK_DEVICE_MAPPING || bit == ELEMENT_PRODUCT_CODE_SET)
     state_ = PARSE_INSTANCE;
   elements_ &= ~bit;
-  if (depth_ > 0) --depth_;
+  nesting_.leave();
 }
 
 bool Get_Instance_Response::parse_network_interface(const std::string& text) {

@@ -89,6 +89,7 @@ class Get_Instance_Response : public Default_Response {
   };
 
   void start_item();
+  bool takes_instance_text(uint64_t element) const;
   void set_instance_field(Instance& instance, uint64_t element, const char* text, size_t length);
 
   Instances instances_;
@@ -99,9 +100,10 @@ class Get_Instance_Response : public Default_Response {
   State state_;
   // The open known elements: this table needs 33 bits, more than the base's set holds.
   uint64_t elements_;
-  // Depth of the open elements (known or not), and that of the open "instancesSet" and
-  // "blockDeviceMapping": only their direct items are instances and volumes.
-  size_t depth_;
+  // Where the open instance and its nested lists stand, and the depth of the open
+  // "instancesSet" and "blockDeviceMapping": only their direct items are instances and
+  // volumes.
+  Record_Nesting nesting_;
   size_t instance_set_depth_;
   size_t mapping_depth_;
 };

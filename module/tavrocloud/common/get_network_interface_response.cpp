@@ -30,39 +30,39 @@ const Key2_Value_T<unsigned int> ELEMENT_TABLE[] = {
 Get_Network_Interface_Response::Get_Network_Interface_Response()
     : Default_Response("DescribeNetworkInterfaces"),
       state_(PARSE_ROOT),
-      depth_(0),
       set_depth_(0),
       group_set_depth_(0) {}
 
 void Get_Network_Interface_Response::reset_open_elements() {
   Default_Response::reset_open_elements();
   state_ = PARSE_ROOT;
-  depth_ = 0;
+  nesting_.reset();
 }
 
 void Get_Network_Interface_Response::start_item() {
-  if (state_ == PARSE_NETWORK_INTERFACE && depth_ == set_depth_ + 1) {
+  const size_t depth = nesting_.depth();
+  if (nesting_.enter_item(state_ == PARSE_NETWORK_INTERFACE && depth == set_depth_ + 1)) {
     net_interfaces_.emplace_back();
-  } else if (state_ == PARSE_GROUP && depth_ == group_set_depth_ + 1 && !net_interfaces_.empty()) {
+  } else if (state_ == PARSE_GROUP && depth == group_set_depth_ + 1 && !net_interfaces_.empty()) {
     net_interfaces_.back().groups.emplace_back();
   }
 }
 
 void Get_Network_Interface_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                                   const ACEXML_Char*, ACEXML_Attributes*) {
-  ++depth_;
+  nesting_.enter();
   const unsigned int bit =
       element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: net_interfaces_.clear(); break;
     case ELEMENT_NET_INTERFACE_SET:
       state_ = PARSE_NETWORK_INTERFACE;
-      set_depth_ = depth_;
+      set_depth_ = nesting_.depth();
       break;
     case ELEMENT_ITEM: start_item(); break;
     case ELEMENT_GROUP_SET:
       state_ = PARSE_GROUP;
-      group_set_depth_ = depth_;
+      group_set_depth_ = nesting_.depth();
       break;
     case ELEMENT_PRIVATE_IP_ADDR_SET: state_ = PARSE_PRIVATE_IP_ADDR; break;
     case ELEMENT_ERROR_ROOT: message_.clear(); break;
@@ -78,7 +78,13 @@ void Get_Network_Interface_Response::characters(const ACEXML_Char* ch, size_t st
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);
-  } else if (!net_interfaces_.empty()) {
+  } else if (net_interfaces_.empty()) {
+    return;
+  } else if (state_ == PARSE_GROUP) {
+    set_group_field(net_interfaces_.back(), bit, text, length);
+  } else if (nesting_.at_record_level()) {
+    // The interface's own fields stand directly in its item: the attachment's status and
+    // the addresses of the address list (the primary one among them) are not its own.
     set_field(net_interfaces_.back(), bit, text, length);
   }
 }
@@ -93,6 +99,14 @@ void Get_Network_Interface_Response::set_field(Network_Interface& nif, unsigned 
     case ELEMENT_STATUS: nif.status = text_to_status(text, length); break;
     case ELEMENT_MAC_ADDRESS: nif.mac_addr.assign(text, length); break;
     case ELEMENT_PRIVATE_IP_ADDRESS: nif.private_ip.assign(text, length); break;
+    default: break;
+  }
+}
+
+void Get_Network_Interface_Response::set_group_field(Network_Interface& nif,
+                                                     unsigned int element, const char* text,
+                                                     size_t length) {
+  switch (element) {
     case ELEMENT_GROUP_ID:
       if (!nif.groups.empty()) nif.groups.back().id.assign(text, length);
       break;
@@ -111,7 +125,7 @@ void Get_Network_Interface_Response::endElement(const ACEXML_Char*, const ACEXML
     state_ = PARSE_NETWORK_INTERFACE;
   }
   element_ &= ~bit;
-  if (depth_ > 0) --depth_;
+  nesting_.leave();
 }
 
 }  // namespace tavrocloud

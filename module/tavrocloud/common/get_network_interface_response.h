@@ -54,12 +54,15 @@ class Get_Network_Interface_Response : public Default_Response {
 
   void start_item();
   void set_field(Network_Interface& nif, unsigned int element, const char* text, size_t length);
+  void set_group_field(Network_Interface& nif, unsigned int element, const char* text,
+                       size_t length);
 
   Network_Interfaces net_interfaces_;
   State state_;
-  // Depth of the open elements (known or not) and of the open interface and group lists:
-  // only their direct items are interfaces and groups, whatever other lists they hold.
-  size_t depth_;
+  // Where the open interface and its nested lists stand, and the depth of the open
+  // interface and group lists: only their direct items are interfaces and groups,
+  // whatever other lists they hold.
+  Record_Nesting nesting_;
   size_t set_depth_;
   size_t group_set_depth_;
 };

@@ -49,17 +49,19 @@ Get_Storage_Response::Get_Storage_Response()
 void Get_Storage_Response::reset_open_elements() {
   Default_Response::reset_open_elements();
   state_ = PARSE_ROOT;
+  nesting_.reset();
 }
 
 void Get_Storage_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                         const ACEXML_Char*, ACEXML_Attributes*) {
+  nesting_.enter();
   const unsigned int bit =
       element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: storages_.clear(); break;
     case ELEMENT_STORAGE_SET: state_ = PARSE_STORAGE; break;
     case ELEMENT_ITEM:
-      if (state_ == PARSE_STORAGE) storages_.emplace_back();
+      if (nesting_.enter_item(state_ == PARSE_STORAGE)) storages_.emplace_back();
       break;
     case ELEMENT_PARAMETER_SET: state_ = PARSE_PARAMETER; break;
     case ELEMENT_ERROR_ROOT: message_.clear(); break;
@@ -74,7 +76,7 @@ void Get_Storage_Response::characters(const ACEXML_Char* ch, size_t start, size_
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);
-  } else if (!storages_.empty()) {
+  } else if (!storages_.empty() && !nesting_.in_nested_item()) {
     set_field(storages_.back(), bit, text, length);
   }
 }
@@ -85,6 +87,7 @@ void Get_Storage_Response::endElement(const ACEXML_Char*, const ACEXML_Char* loc
   if (bit == ELEMENT_STORAGE_SET) state_ = PARSE_ROOT;
   if (bit == ELEMENT_PARAMETER_SET) state_ = PARSE_STORAGE;
   element_ &= ~bit;
+  nesting_.leave();
 }
 
 }  // namespace tavrocloud

@@ -50,6 +50,7 @@ class Get_Storage_Response : public Default_Response {
 
   Storages storages_;
   State state_;
+  Record_Nesting nesting_;
 };
 
 }  // namespace tavrocloud

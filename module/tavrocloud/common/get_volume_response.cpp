@@ -34,17 +34,19 @@ Get_Volume_Response::Get_Volume_Response()
 void Get_Volume_Response::reset_open_elements() {
   Default_Response::reset_open_elements();
   state_ = PARSE_ROOT;
+  nesting_.reset();
 }
 
 void Get_Volume_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                        const ACEXML_Char*, ACEXML_Attributes*) {
+  nesting_.enter();
   const unsigned int bit =
       element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: volumes_.clear(); break;
     case ELEMENT_VOLUME_SET: state_ = PARSE_VOLUME; break;
     case ELEMENT_ITEM:
-      if (state_ == PARSE_VOLUME) volumes_.emplace_back();
+      if (nesting_.enter_item(state_ == PARSE_VOLUME)) volumes_.emplace_back();
       break;
     case ELEMENT_ATTACHMENT_SET: state_ = PARSE_ATTACHMENT; break;
     case ELEMENT_TAG_SET: state_ = PARSE_TAG; break;
@@ -60,8 +62,26 @@ void Get_Volume_Response::characters(const ACEXML_Char* ch, size_t start, size_t
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);
-  } else if (!volumes_.empty()) {
+  } else if (volumes_.empty()) {
+    return;
+  } else if (state_ == PARSE_ATTACHMENT) {
+    set_attachment_field(volumes_.back().volume_attachment, bit, text, length);
+  } else if (!nesting_.in_nested_item()) {
     set_field(volumes_.back(), bit, text, length);
+  }
+}
+
+// The attachment's texts fill the attachment only: its volume id is the attachment's,
+// whatever the volume's own id says.
+void Get_Volume_Response::set_attachment_field(Volume_Attachment& attachment,
+                                               unsigned int element, const char* text,
+                                               size_t length) {
+  switch (element) {
+    case ELEMENT_VOLUME_ID: attachment.volume_id.assign(text, length); break;
+    case ELEMENT_INSTANCE_ID: attachment.instance_id.assign(text, length); break;
+    case ELEMENT_DEVICE: attachment.device.assign(text, length); break;
+    case ELEMENT_STATUS: attachment.status = text_to_status(text, length); break;
+    default: break;
   }
 }
 
@@ -77,8 +97,6 @@ void Get_Volume_Response::set_field(Volume& volume, unsigned int element, const 
     case ELEMENT_SIZE: volume.size = text_to_int(text, length); break;
     case ELEMENT_STATUS:
       if (state_ == PARSE_VOLUME) volume.status = text_to_status(text, length);
-      if (state_ == PARSE_ATTACHMENT)
-        volume.volume_attachment.status = text_to_status(text, length);
       break;
     case ELEMENT_IS_ROOT: volume.is_root = text_to_bool(text, length); break;
     case ELEMENT_STORAGE_ID: volume.storage_id.assign(text, length); break;
@@ -96,6 +114,7 @@ void Get_Volume_Response::endElement(const ACEXML_Char*, const ACEXML_Char* loca
   if (bit == ELEMENT_VOLUME_SET) state_ = PARSE_ROOT;
   if (bit == ELEMENT_ATTACHMENT_SET || bit == ELEMENT_TAG_SET) state_ = PARSE_VOLUME;
   element_ &= ~bit;
+  nesting_.leave();
 }
 
 }  // namespace tavrocloud

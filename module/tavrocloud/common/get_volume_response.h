@@ -50,9 +50,12 @@ class Get_Volume_Response : public Default_Response {
   enum STATE { PARSE_ROOT = 0, PARSE_VOLUME = 1, PARSE_ATTACHMENT = 2, PARSE_TAG = 3 };
 
   void set_field(Volume& volume, unsigned int element, const char* text, size_t length);
+  void set_attachment_field(Volume_Attachment& attachment, unsigned int element,
+                            const char* text, size_t length);
 
   Volumes volumes_;
   STATE state_;
+  Record_Nesting nesting_;
 };
 
 }  // namespace tavrocloud

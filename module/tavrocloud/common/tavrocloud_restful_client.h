@@ -39,6 +39,14 @@
 
 namespace tavrocloud {
 
+// A wait that follows a create polls a resource the cloud may not list yet (its listings
+// are eventually consistent). While `tolerated`, a query that finds the resource not
+// listed (an empty listing or a "...NotFound" error) sets `seen` and logs nothing.
+struct Listing_Grace {
+  bool tolerated = false;
+  bool seen = false;
+};
+
 class RESTful_Client {
  public:
   using Client_ptr = std::unique_ptr<cloud::API_Client>;
@@ -56,7 +64,10 @@ class RESTful_Client {
     // Overall deadlines of the status waits, besides their backoff, so that a resource
     // stuck in a transitional state cannot hold a job (or the attachment lock) for ever.
     WAIT_CREATE_TIMEOUT = 7200,        // creations, snapshots, storage moves, seconds
-    WAIT_CHANGE_TIMEOUT = 1800         // attachments and state changes, seconds
+    WAIT_CHANGE_TIMEOUT = 1800,        // attachments and state changes, seconds
+    // How long a wait after a create keeps polling while the new resource is not
+    // listed yet, from the start of the wait, seconds.
+    NEW_RESOURCE_LISTING_GRACE = 30
   };
 
   // No client and no version yet; sends nothing.
@@ -266,10 +277,22 @@ class RESTful_Client {
 
   // Polls `resource` with `query_func` until its status is `success_status_flags`; keeps
   // waiting only while it is `wait_status_flags` and for at most `timeout_secs` seconds.
-  // Defined in tavrocloud_restful_client_waits.h.
+  // With `grace` (a wait after a create, whose `query_func` reports into it), it also
+  // keeps polling while the resource was never listed, for the first
+  // NEW_RESOURCE_LISTING_GRACE seconds. Defined in tavrocloud_restful_client_waits.h.
   template <typename Query_Func, typename Rsp_Type>
   bool query_resource(Query_Func query_func, Rsp_Type& resource, Status wait_status_flags,
-                      Status success_status_flags, unsigned int timeout_secs);
+                      Status success_status_flags, unsigned int timeout_secs,
+                      Listing_Grace* grace = nullptr);
+
+  // The single-record queries polled by the waits after a create (`grace` may be null).
+  bool query_instance(const std::string& instance_id, Instance& instance, Listing_Grace* grace);
+  bool query_volume(const std::string& volume_id, Volume& volume, Listing_Grace* grace);
+  bool query_instance_backup(const std::string& instance_id, const std::string& backup_id,
+                             Instance_Backup& instance_backup, Listing_Grace* grace);
+  bool query_snapshot(const std::string& snapshot_id, Snapshot& snapshot, Listing_Grace* grace);
+  bool query_tmp_snapshot(const std::string& tmp_snapshot_id, Tmp_Snapshot& tmp_snapshot,
+                          Listing_Grace* grace);
 
   // The attachment wait of attach_volume_to_agent (under the class-wide lock).
   bool wait_volume_attached(const std::string& instance_id, const std::string& volume_id);

@@ -61,6 +61,26 @@ bool take_single(const std::vector<Record>& found, Record& out, const char* size
 
 const char* msg(const Default_Response& rsp) { return rsp.message().c_str(); }
 
+// A failed query of a resource that a wait after a create tolerates not seeing yet: the
+// cloud answered that it does not know the id. Marked in `grace`, not logged.
+bool tolerated_not_found(Listing_Grace* grace, const Default_Response& rsp) {
+  static const std::string NOT_FOUND = ".NotFound";
+  const std::string& code = rsp.error_code();
+  if (grace == nullptr || !grace->tolerated || code.size() < NOT_FOUND.size() ||
+      code.compare(code.size() - NOT_FOUND.size(), NOT_FOUND.size(), NOT_FOUND) != 0) {
+    return false;
+  }
+  grace->seen = true;
+  return true;
+}
+
+// The same for a listing that holds no record.
+bool tolerated_empty(Listing_Grace* grace, size_t count) {
+  if (grace == nullptr || !grace->tolerated || count != 0) return false;
+  grace->seen = true;
+  return true;
+}
+
 }  // namespace
 
 // ---- cloud, clusters and nodes ----------------------------------------------------------
@@ -153,11 +173,18 @@ bool RESTful_Client::query_instance_detail(const std::string& instance_id, Insta
 }
 
 bool RESTful_Client::query_instance(const std::string& instance_id, Instance& instance) {
+  return query_instance(instance_id, instance, nullptr);
+}
+
+bool RESTful_Client::query_instance(const std::string& instance_id, Instance& instance,
+                                    Listing_Grace* grace) {
   Get_Instance_Response rsp;
   if (!send_request("DescribeInstances", filter("instance-id", instance_id), rsp)) {
+    if (tolerated_not_found(grace, rsp)) return false;
     ACE_ERROR((LM_ERROR, "Failed to query instance %s, msg: %s.\n", instance_id.c_str(), msg(rsp)));
     return false;
   }
+  if (tolerated_empty(grace, rsp.instances().size())) return false;
   return take_single(rsp.instances(), instance,
                      "Failed to query instance %s, instances size not 1, size is %d.\n",
                      instance_id);
@@ -215,8 +242,9 @@ bool RESTful_Client::create_instance(const Params& params, Instance& instance) {
   }
   const std::string id = rsp.instance_id();
   instance.id = id;
-  auto query = [this, &id](Instance& polled) { return query_instance(id, polled); };
-  return query_resource(query, instance, PENDING, RUNNING, WAIT_CREATE_TIMEOUT);
+  Listing_Grace grace;
+  auto query = [this, &id, &grace](Instance& polled) { return query_instance(id, polled, &grace); };
+  return query_resource(query, instance, PENDING, RUNNING, WAIT_CREATE_TIMEOUT, &grace);
 }
 
 bool RESTful_Client::delete_instance(const std::string& instance_id) {
@@ -303,16 +331,24 @@ bool RESTful_Client::create_volume_i(const Params& params, Volume& volume) {
   }
   const std::string id = rsp.volume_id();
   volume.id = id;
-  auto query = [this, &id](Volume& polled) { return query_volume(id, polled); };
-  return query_resource(query, volume, CREATING, AVAILABLE, WAIT_CREATE_TIMEOUT);
+  Listing_Grace grace;
+  auto query = [this, &id, &grace](Volume& polled) { return query_volume(id, polled, &grace); };
+  return query_resource(query, volume, CREATING, AVAILABLE, WAIT_CREATE_TIMEOUT, &grace);
 }
 
 bool RESTful_Client::query_volume(const std::string& volume_id, Volume& volume) {
+  return query_volume(volume_id, volume, nullptr);
+}
+
+bool RESTful_Client::query_volume(const std::string& volume_id, Volume& volume,
+                                  Listing_Grace* grace) {
   Get_Volume_Response rsp;
   if (!send_request("DescribeVolumes", filter("volume-id", volume_id), rsp)) {
+    if (tolerated_not_found(grace, rsp)) return false;
     ACE_ERROR((LM_ERROR, "Failed to query volume %s, msg: %s.\n", volume_id.c_str(), msg(rsp)));
     return false;
   }
+  if (tolerated_empty(grace, rsp.volumes().size())) return false;
   return take_single(rsp.volumes(), volume,
                      "Failed to query volume %s, volumes size not 1, size is %d.\n", volume_id);
 }
@@ -546,8 +582,16 @@ bool RESTful_Client::delete_network_interface(const std::string& net_interface_i
 bool RESTful_Client::query_instance_backup(const std::string& instance_id,
                                            const std::string& backup_id,
                                            Instance_Backup& instance_backup) {
+  return query_instance_backup(instance_id, backup_id, instance_backup, nullptr);
+}
+
+bool RESTful_Client::query_instance_backup(const std::string& instance_id,
+                                           const std::string& backup_id,
+                                           Instance_Backup& instance_backup,
+                                           Listing_Grace* grace) {
   Get_Instance_Backup_Response rsp;
   if (!send_request("DescribeInstanceBackups", one("InstanceId.1", instance_id), rsp)) {
+    if (tolerated_not_found(grace, rsp)) return false;
     ACE_ERROR((LM_ERROR, "Failed to query instance %s, backup %s, msg: %s.\n",
                instance_id.c_str(), backup_id.c_str(), msg(rsp)));
     return false;
@@ -555,7 +599,10 @@ bool RESTful_Client::query_instance_backup(const std::string& instance_id,
   const Instance_Backups& backups = rsp.instance_backups();
   const auto found = std::find_if(backups.begin(), backups.end(),
                                   [&backup_id](const Instance_Backup& b) { return b.id == backup_id; });
-  if (found == backups.end()) return false;
+  if (found == backups.end()) {
+    tolerated_empty(grace, 0);
+    return false;
+  }
   instance_backup = *found;
   return true;
 }
@@ -570,10 +617,11 @@ bool RESTful_Client::create_instance_backup(const std::string& instance_id,
   }
   const std::string id = rsp.backup_id();
   instance_backup.id = id;
-  auto query = [this, &instance_id, &id](Instance_Backup& polled) {
-    return query_instance_backup(instance_id, id, polled);
+  Listing_Grace grace;
+  auto query = [this, &instance_id, &id, &grace](Instance_Backup& polled) {
+    return query_instance_backup(instance_id, id, polled, &grace);
   };
-  return query_resource(query, instance_backup, PENDING, COMPLETE, WAIT_CREATE_TIMEOUT);
+  return query_resource(query, instance_backup, PENDING, COMPLETE, WAIT_CREATE_TIMEOUT, &grace);
 }
 
 bool RESTful_Client::delete_instance_backup(const std::string& instance_backup_id) {
@@ -587,11 +635,18 @@ bool RESTful_Client::delete_instance_backup(const std::string& instance_backup_i
 }
 
 bool RESTful_Client::query_snapshot(const std::string& snapshot_id, Snapshot& snapshot) {
+  return query_snapshot(snapshot_id, snapshot, nullptr);
+}
+
+bool RESTful_Client::query_snapshot(const std::string& snapshot_id, Snapshot& snapshot,
+                                    Listing_Grace* grace) {
   Get_Snapshot_Response rsp;
   if (!send_request("DescribeSnapshots", one("InstanceSnapshotId.1", snapshot_id), rsp)) {
+    if (tolerated_not_found(grace, rsp)) return false;
     ACE_ERROR((LM_ERROR, "Failed to query snapshot %s, msg: %s.\n", snapshot_id.c_str(), msg(rsp)));
     return false;
   }
+  if (tolerated_empty(grace, rsp.snapshots().size())) return false;
   return take_single(rsp.snapshots(), snapshot,
                      "Failed to query snapshot %s, snapshot size not 1, size is %d.\n", snapshot_id);
 }
@@ -619,8 +674,9 @@ bool RESTful_Client::create_snapshot_i(const Params& params, Snapshot& snapshot)
   }
   const std::string id = rsp.snapshot_id();
   snapshot.id = id;
-  auto query = [this, &id](Snapshot& polled) { return query_snapshot(id, polled); };
-  return query_resource(query, snapshot, PENDING, COMPLETED, WAIT_CREATE_TIMEOUT);
+  Listing_Grace grace;
+  auto query = [this, &id, &grace](Snapshot& polled) { return query_snapshot(id, polled, &grace); };
+  return query_resource(query, snapshot, PENDING, COMPLETED, WAIT_CREATE_TIMEOUT, &grace);
 }
 
 bool RESTful_Client::delete_snapshot(const std::string& snapshot_id) {
@@ -667,12 +723,19 @@ bool RESTful_Client::query_storage_instances(const std::string& storage_id, Inst
 
 bool RESTful_Client::query_tmp_snapshot(const std::string& tmp_snapshot_id,
                                         Tmp_Snapshot& tmp_snapshot) {
+  return query_tmp_snapshot(tmp_snapshot_id, tmp_snapshot, nullptr);
+}
+
+bool RESTful_Client::query_tmp_snapshot(const std::string& tmp_snapshot_id,
+                                        Tmp_Snapshot& tmp_snapshot, Listing_Grace* grace) {
   Get_Tmp_Snapshot_Response rsp;
   if (!send_request("DescribeTmpSnapshots", one("TmpSnapshotId.1", tmp_snapshot_id), rsp)) {
+    if (tolerated_not_found(grace, rsp)) return false;
     ACE_ERROR((LM_ERROR, "Failed to query tmp snapshot %s,  msg: %s.\n", tmp_snapshot_id.c_str(),
                msg(rsp)));
     return false;
   }
+  if (tolerated_empty(grace, rsp.tmp_snapshots().size())) return false;
   return take_single(rsp.tmp_snapshots(), tmp_snapshot,
                      "Failed to query tmp snapshot %s, tmp snapshot size not 1, size is %d.\n",
                      tmp_snapshot_id);

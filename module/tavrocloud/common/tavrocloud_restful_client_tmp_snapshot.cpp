@@ -75,8 +75,11 @@ bool RESTful_Client::create_tmp_snapshot(const std::string& volume_id,
   }
   const std::string id = ids.front();
   tmp_snapshot.id = id;
-  auto query = [this, &id](Tmp_Snapshot& polled) { return query_tmp_snapshot(id, polled); };
-  return query_resource(query, tmp_snapshot, PENDING, AVAILABLE, WAIT_CREATE_TIMEOUT);
+  Listing_Grace grace;
+  auto query = [this, &id, &grace](Tmp_Snapshot& polled) {
+    return query_tmp_snapshot(id, polled, &grace);
+  };
+  return query_resource(query, tmp_snapshot, PENDING, AVAILABLE, WAIT_CREATE_TIMEOUT, &grace);
 }
 
 bool RESTful_Client::clear_tmp_snapshot(const std::string& tmp_snapshot_id) {

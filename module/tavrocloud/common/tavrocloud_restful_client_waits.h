@@ -39,9 +39,10 @@ class Wait_Deadline {
   // sleep therefore comes at the deadline.
   bool sleep(unsigned int delay);
 
- private:
+  // Seconds since the wait began (or slept, when more).
   uint64_t elapsed_secs() const;
 
+ private:
   uint64_t timeout_secs_;
   uint64_t slept_secs_;
   std::chrono::steady_clock::time_point start_;
@@ -50,13 +51,22 @@ class Wait_Deadline {
 template <typename Query_Func, typename Rsp_Type>
 bool RESTful_Client::query_resource(Query_Func query_func, Rsp_Type& resource,
                                     Status wait_status_flags, Status success_status_flags,
-                                    unsigned int timeout_secs) {
+                                    unsigned int timeout_secs, Listing_Grace* grace) {
   Wait_Deadline deadline(timeout_secs);
+  bool listed = false;
   for (const unsigned int delay : poll_backoff()) {
-    if (!query_func(resource)) return false;
-    if (resource.status == success_status_flags) return true;
-    if (resource.status != wait_status_flags) {
-      ACE_ERROR((LM_ERROR, "Invalid resource status:%d.\n", static_cast<int>(resource.status)));
+    if (grace != nullptr) {
+      grace->tolerated = !listed && deadline.elapsed_secs() < NEW_RESOURCE_LISTING_GRACE;
+      grace->seen = false;
+    }
+    if (query_func(resource)) {
+      listed = true;
+      if (resource.status == success_status_flags) return true;
+      if (resource.status != wait_status_flags) {
+        ACE_ERROR((LM_ERROR, "Invalid resource status:%d.\n", static_cast<int>(resource.status)));
+        return false;
+      }
+    } else if (grace == nullptr || !grace->seen) {
       return false;
     }
     if (!deadline.sleep(delay)) break;

@@ -7,8 +7,10 @@ import re
 import secrets
 from dataclasses import dataclass, field
 
-from ..errors import ApiError, invalid
+from ..errors import ApiError, invalid, not_found
 from ..params import compile_patterns
+from ..state import NOT_FOUND
+from ..xmlout import items
 
 ACTIONS = {}
 COMMON_PARAMS = ("Action", "Version")
@@ -66,19 +68,34 @@ def now_iso():
         "%Y-%m-%dT%H:%M:%S.000Z")
 
 
+def hidden(res):
+    """True when a describe must still leave `res` out; counts that describe."""
+    if res.unlisted <= 0:
+        return False
+    res.unlisted -= 1
+    return True
+
+
 def select(resources, checks):
     """The resources for which every (getter, wanted values) check holds; a check
-    with no values does not filter."""
+    with no values does not filter. New resources not listed yet are left out."""
     out = []
     for res in resources:
         if all(not wanted or getter(res) in wanted for getter, wanted in checks):
-            out.append(res)
+            if not hidden(res):
+                out.append(res)
     return out
 
 
 def by_ids(state, store, ids):
-    """The resources named by explicit ids, refusing the first unknown one."""
-    return [state.get(store, i) for i in ids]
+    """The resources named by explicit ids, refusing the first unknown one (or one not
+    listed yet)."""
+    found = [state.get(store, i) for i in ids]
+    for res in found:
+        if hidden(res):
+            code, kind = NOT_FOUND[store]
+            raise not_found(code, kind, res.id)
+    return found
 
 
 def poll_all(state, resources):
@@ -88,6 +105,19 @@ def poll_all(state, resources):
 
 def result_true():
     return [("return", True)]
+
+
+def tag_set(res):
+    """The resource's tags as the cloud lists them: its name, then its own tags."""
+    tags = ([("Name", res.name)] if getattr(res, "name", "") else []) + \
+        sorted(res.tags.items())
+    return items("tagSet", [[("key", k), ("value", v)] for k, v in tags])
+
+
+def next_device(used):
+    """The device name after the greatest one in use (/dev/vda when none)."""
+    top = max(used, default="/dev/vd`")
+    return top[:-1] + chr(ord(top[-1]) + 1)
 
 
 def paginate(call, action_name, criteria_of_request, listing):

@@ -80,7 +80,9 @@ def instance_nodes(state, inst):
             ("nifInfo", nif_info(state, inst))]
 
 
-def reservation_nodes(state, inst):
+def reservation_nodes(state, inst, members=None):
+    """One reservation: its owner and group (the first instance's), then its instances
+    (`members`, default the instance alone)."""
     nif = main_nif(state, inst)
     groups = []
     if nif:
@@ -91,7 +93,16 @@ def reservation_nodes(state, inst):
     return [("reservationId", inst.reservation_id),
             ("ownerId", inst.owner_id or state.config.owner_id),
             ("groupSet", groups),
-            ("instancesSet", [("item", instance_nodes(state, inst))])]
+            ("instancesSet", [("item", instance_nodes(state, i)) for i in members or [inst]])]
+
+
+def reservations(state, instances):
+    """The instances grouped by reservation, in order of first appearance."""
+    groups = {}
+    for inst in instances:
+        groups.setdefault(inst.reservation_id or inst.id, []).append(inst)
+    return [("item", reservation_nodes(state, members[0], members))
+            for members in groups.values()]
 
 
 def instance_criteria(call):
@@ -118,7 +129,7 @@ def describe_instances(call):
     state = call.state
     page, token = paginate(call, "DescribeInstances", lambda: instance_criteria(call),
                            lambda crit: matching_instances(state, crit))
-    out = [("reservationSet", [("item", reservation_nodes(state, i)) for i in page])]
+    out = [("reservationSet", reservations(state, page))]
     if token:
         out.append(("nextToken", token))
     poll_all(state, page)

@@ -1,7 +1,7 @@
 """Inventory actions: the cloud's version and identity, clusters, nodes, instance types,
 images and storages."""
 
-from . import action, by_ids, poll_all, select
+from . import action, by_ids, poll_all, select, tag_set
 from ..xmlout import items
 
 
@@ -86,7 +86,11 @@ def image_item(state, img):
             ("isPublic", True), ("name", img.name), ("architecture", img.architecture),
             ("imageSize", img.size), ("hypervisor", img.hypervisor),
             ("bootloader", img.bootloader), ("contentmode", img.contentmode),
-            ("diskBus", img.disk_bus), ("platform", img.platform)]
+            ("diskBus", img.disk_bus), ("platform", img.platform),
+            ("blockDeviceMapping", [("item", [("deviceName", "/dev/vda"),
+                                              ("ebs", [("volumeSize", max(1, img.size >> 30)),
+                                                       ("deleteOnTermination", True)])])]),
+            tag_set(img)]
 
 
 @action("DescribeImages", params=[r"ImageId\.\d+"], filters=["image-id"])

@@ -4,7 +4,7 @@
 import ipaddress
 import re
 
-from . import action, by_ids, paginate, poll_all, result_true, select
+from . import action, by_ids, paginate, poll_all, result_true, select, tag_set
 from ..errors import ApiError, invalid
 from ..model import NetworkInterface
 from ..xmlout import items
@@ -15,7 +15,11 @@ MAC_RE = re.compile(r"^([0-9a-fA-F]{2}:){5}[0-9a-fA-F]{2}$")
 def vpc_item(vpc):
     return [("vpcId", vpc.id), ("vpcName", vpc.name), ("state", vpc.status),
             ("cidrBlock", vpc.cidr), ("isPublicNetwork", vpc.public),
-            ("shared", vpc.shared), ("ownerId", vpc.owner_id), ("isDefault", False)]
+            ("shared", vpc.shared), ("ownerId", vpc.owner_id), ("isDefault", False),
+            items("cidrBlockAssociationSet", [[
+                ("associationId", "vpc-cidr-assoc-" + vpc.id[4:]), ("cidrBlock", vpc.cidr),
+                ("cidrBlockState", [("state", "associated")])]]),
+            tag_set(vpc)]
 
 
 @action("DescribeVpcs", params=[r"VpcId\.\d+"], filters=["vpc-id"])
@@ -31,8 +35,10 @@ def describe_vpcs(call):
 
 
 def free_addresses(state, subnet):
-    used = {n.private_ip for n in state.network_interfaces.values()
-            if n.subnet_id == subnet.id}
+    used = set()
+    for n in state.network_interfaces.values():
+        if n.subnet_id == subnet.id:
+            used |= {n.private_ip, *n.secondary_ips}
     net = ipaddress.ip_network(subnet.cidr, strict=False)
     hosts = list(net.hosts())[1:]
     return [str(a) for a in hosts if str(a) not in used]
@@ -57,19 +63,23 @@ def describe_subnets(call):
     return out
 
 
-def permissions(cidr):
-    # Rules name address ranges only: a group id inside a rule would read as the
-    # group's own id to the module's parser.
+def permissions(grp, cidr):
+    """An address-range rule, and one that admits the members of the group itself
+    (named by owner, id and name, as a cloud lists a rule naming a group)."""
     return [[("ipProtocol", "-1"), ("fromPort", 0), ("toPort", 65535),
-             items("ipRanges", [[("cidrIp", cidr)]])]]
+             items("groups", []), items("ipRanges", [[("cidrIp", cidr)]])],
+            [("ipProtocol", "tcp"), ("fromPort", 0), ("toPort", 65535),
+             items("groups", [[("userId", grp.owner_id), ("groupId", grp.id),
+                               ("groupName", grp.name)]]),
+             items("ipRanges", [])]]
 
 
 def group_item(grp):
     return [("ownerId", grp.owner_id), ("groupId", grp.id), ("groupName", grp.name),
             ("groupDescription", grp.description), ("vpcId", grp.vpc_id),
             ("shared", grp.shared),
-            items("ipPermissions", permissions("0.0.0.0/0")),
-            items("ipPermissionsEgress", permissions("0.0.0.0/0"))]
+            items("ipPermissions", permissions(grp, "0.0.0.0/0")),
+            items("ipPermissionsEgress", permissions(grp, "0.0.0.0/0")), tag_set(grp)]
 
 
 def group_criteria(call):
@@ -112,11 +122,16 @@ def nif_item(state, nif):
              ("macAddress", nif.mac), ("privateIpAddress", nif.private_ip),
              items("groupSet", groups)]
     if nif.instance_id:
-        nodes.append(("attachment", [("instanceId", nif.instance_id)]))
+        nodes.append(("attachment", [("attachmentId", "eni-attach-" + nif.id[4:]),
+                                     ("instanceId", nif.instance_id),
+                                     ("deviceIndex", 0), ("status", "attached")]))
     if nif.public_ip:
-        nodes.append(("association", [("publicIp", nif.public_ip)]))
-    nodes.append(items("privateIpAddressesSet", [[("privateIpAddress", nif.private_ip),
-                                                 ("primary", True)]]))
+        nodes.append(("association", [("publicIp", nif.public_ip),
+                                      ("ipOwnerId", nif.owner_id)]))
+    addresses = [[("privateIpAddress", nif.private_ip), ("primary", True)]]
+    addresses += [[("privateIpAddress", ip), ("primary", False)] for ip in nif.secondary_ips]
+    nodes.append(items("privateIpAddressesSet", addresses))
+    nodes.append(tag_set(nif))
     return nodes
 
 

@@ -5,7 +5,8 @@ JSON). Every snapshot holds a copy of its volume's bytes taken at the request.""
 
 import json
 
-from . import action, now_iso, poll_all, result_true, select, state_error
+from . import (action, next_device, now_iso, poll_all, result_true, select, state_error,
+               tag_set)
 from ..errors import ApiError, invalid, missing
 from ..model import InstanceBackup, Snapshot, TmpSnapshot
 from ..xmlout import items
@@ -31,7 +32,8 @@ def snapshot_item(snap):
     return [("snapshotId", snap.id), ("snapshotName", snap.name),
             ("volumeId", snap.volume_id), ("status", snap.status),
             ("volumeSize", snap.size), ("isRoot", snap.is_root),
-            ("storageId", snap.storage_id), ("instanceBackupId", snap.backup_id)]
+            ("storageId", snap.storage_id), ("instanceBackupId", snap.backup_id),
+            tag_set(snap)]
 
 
 @action("DescribeSnapshots", params=[r"InstanceSnapshotId\.\d+"],
@@ -91,7 +93,8 @@ def delete_snapshot(call):
 def tmp_snapshot_item(tmp):
     return [("tmpSnapshotId", tmp.id), ("tmpSnapshotName", tmp.name),
             ("volumeId", tmp.volume_id), ("status", tmp.status),
-            ("attachInstanceId", tmp.attach_instance_id), ("volumeSize", tmp.size)]
+            ("attachInstanceId", tmp.attach_instance_id), ("device", tmp.device),
+            ("volumeSize", tmp.size), tag_set(tmp)]
 
 
 @action("DescribeTmpSnapshots", params=[r"TmpSnapshotId\.\d+"],
@@ -148,9 +151,12 @@ def create_tmp_snapshots(call):
 
 
 def attach_tmp(state, tmp, inst):
+    """Attaches under the next free device name of the instance: a temporary snapshot
+    takes a device slot like a volume does."""
+    device = next_device(state.devices_of(inst.id))
     if inst.is_agent:
         state.attach_local(tmp.id, tmp.backing, read_only=True)
-    tmp.attach_instance_id = inst.id
+    tmp.attach_instance_id, tmp.device = inst.id, device
 
 
 @action("AttachTmpSnapshot", params=["TmpSnapshotId", "InstanceId"])
@@ -169,7 +175,7 @@ def detach_finish(tmp):
     def finish(status):
         tmp.status = status
         if status == "available":
-            tmp.attach_instance_id = ""
+            tmp.attach_instance_id, tmp.device = "", ""
     return finish
 
 

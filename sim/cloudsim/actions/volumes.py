@@ -3,7 +3,7 @@ detachment (real local devices when the instance is the agent), deletion, conver
 into a system disk and moving to another node of a local storage."""
 
 from . import (action, by_ids, check_device, now_iso, poll_all, result_true, select,
-               state_error)
+               state_error, tag_set)
 from ..backing import copy_sparse, grow, GIB
 from ..errors import ApiError, invalid, missing
 from ..model import Attachment, Volume
@@ -24,7 +24,7 @@ def volume_item(vol):
             ("snapshotId", vol.snapshot_id), ("availabilityZone", vol.zone),
             ("status", vol.status), ("isRoot", vol.is_root),
             ("storageId", vol.storage_id), ("nodeId", vol.node_id),
-            items("attachmentSet", attachments), ("tagSet", None)]
+            items("attachmentSet", attachments), tag_set(vol)]
 
 
 @action("DescribeVolumes", params=[r"VolumeId\.\d+"], filters=VOLUME_FILTERS)
@@ -40,9 +40,24 @@ def describe_volumes(call):
         (lambda v: v.status, set(f.get("status", []))),
         (lambda v: v.storage_id, set(f.get("storage-id", []))),
         (lambda v: v.zone, set(f.get("availability-zone", [])))])
-    out = [items("volumeSet", [volume_item(v) for v in found])]
+    out = [items("volumeSet", [volume_item(v) for v in found] + slot_items(state, f, ids))]
     poll_all(state, found)
     return out
+
+
+def slot_items(state, f, ids):
+    """A temporary snapshot attached to an instance holds one of its device slots: the
+    listing of the instance's disks shows it, so that a new attachment can choose a
+    free name."""
+    wanted = set(f.get("attachment.instance-id", []))
+    if not wanted or ids or set(f) - {"attachment.instance-id"}:
+        return []
+    return [[("volumeId", t.id), ("volumeName", t.name), ("size", t.size),
+             ("status", "in-use"), ("isRoot", False),
+             items("attachmentSet", [[("volumeId", t.id), ("instanceId", t.attach_instance_id),
+                                      ("device", t.device), ("status", "attached")]])]
+            for t in state.tmp_snapshots.values()
+            if t.attach_instance_id in wanted and t.device]
 
 
 def set_status(res):
@@ -140,7 +155,7 @@ def attach_volume(call):
                        % (vol.id, vol.attachment.instance_id))
     if vol.status != "available":
         raise state_error("The volume '%s' is %s" % (vol.id, vol.status))
-    if any(v.attachment.device == device for v in state.volumes_of(inst.id)):
+    if device in state.devices_of(inst.id):
         raise invalid("The device '%s' of instance '%s' is already in use"
                       % (device, inst.id))
     storage = state.storages.get(vol.storage_id)

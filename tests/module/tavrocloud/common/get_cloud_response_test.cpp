@@ -214,7 +214,7 @@ TEST(Get_Network_Interface_Response, InterfacesWithTheirGroups) {
   EXPECT_EQ("o-1", n.owner_id);
   EXPECT_EQ(tc::IN_USE, n.status);
   EXPECT_EQ("52:54:00:00:00:01", n.mac_addr);
-  EXPECT_EQ("10.0.0.5", n.private_ip);  // the last address wins
+  EXPECT_EQ("10.0.0.4", n.private_ip);  // the address list does not replace the primary
   EXPECT_EQ(tc::UNKNOWN_TYPE, n.type);
   ASSERT_EQ(2u, n.groups.size());
   EXPECT_EQ("sg-1", n.groups[0].id);

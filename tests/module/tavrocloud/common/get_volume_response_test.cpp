@@ -28,7 +28,7 @@ TEST(Get_Volume_Response, VolumeAttachmentAndTags) {
       "</volumeSet></DescribeVolumesResponse>"));
   ASSERT_EQ(2u, rsp.volumes().size());
   const tc::Volume& v = rsp.volumes()[0];
-  EXPECT_EQ("vol-1-att", v.id);  // the attachment's volume id names the volume too
+  EXPECT_EQ("vol-1", v.id);  // the attachment's texts fill the attachment only
   EXPECT_EQ("data", v.name);
   EXPECT_EQ(20, v.size);
   EXPECT_EQ(tc::IN_USE, v.status);

@@ -717,7 +717,7 @@ TEST(Filter_Instances_By_Status, Keeps_Or_Drops_In_Order) {
 
 struct Create_Case {
   const char* name;
-  std::vector<std::pair<std::string, Answer>> answers;  // the create, then a poll finding nothing
+  std::vector<std::pair<std::string, Answer>> answers;  // the create, then a failing poll
   std::function<std::string(RESTful_Client&, bool&)> call;
 };
 
@@ -725,14 +725,14 @@ TEST_F(Client_Test, A_Failed_Wait_Still_Hands_Over_The_New_Id) {
   using namespace test;
   const std::vector<Create_Case> cases = {
       {"instance",
-       {{"RunInstances", ok("RunInstances", fields({{"instanceId", "i-new"}}))}, {"DescribeInstances", instances({})}},
+       {{"RunInstances", ok("RunInstances", fields({{"instanceId", "i-new"}}))}, {"DescribeInstances", refused("overloaded", 500)}},
        [](RESTful_Client& c, bool& r) { tavrocloud::Instance x; r = c.create_instance({}, x); return x.id; }},
       {"volume",
-       {{"CreateVolume", ok("CreateVolume", fields({{"volumeId", "i-new"}}))}, {"DescribeVolumes", volumes({})}},
+       {{"CreateVolume", ok("CreateVolume", fields({{"volumeId", "i-new"}}))}, {"DescribeVolumes", refused("overloaded", 500)}},
        [](RESTful_Client& c, bool& r) { tavrocloud::Volume x; r = c.create_volume("v", "z", "s", 1, "", x); return x.id; }},
       {"snapshot",
        {{"CreateSnapshot", ok("CreateSnapshot", fields({{"snapshotId", "i-new"}}))},
-        {"DescribeSnapshots", ok("DescribeSnapshots", "<snapshotSet/>")}},
+        {"DescribeSnapshots", refused("overloaded", 500)}},
        [](RESTful_Client& c, bool& r) { tavrocloud::Snapshot x; r = c.create_snapshot("v", "n", x); return x.id; }},
       {"instance backup",
        {{"BackupInstance", ok("BackupInstance", fields({{"backupId", "i-new"}}))},

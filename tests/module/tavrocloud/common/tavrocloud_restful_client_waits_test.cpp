@@ -99,6 +99,74 @@ TEST_F(Wait_Test, A_Vanished_Resource_Ends_The_Wait_With_The_Query_Message) {
   EXPECT_EQ(std::vector<unsigned int>({2}), sleeps.waits());
 }
 
+// A new resource the cloud does not list yet, each way a cloud says so: every wait after a
+// create keeps polling for the first 30 seconds, then fails with the query's own message.
+struct Unlisted_Case {
+  const char* name;
+  Answer create;
+  const char* create_action;
+  Answer unlisted;
+  Answer listed;
+  std::function<bool(RESTful_Client&)> call;
+  const char* message;
+};
+
+TEST_F(Wait_Test, A_New_Resource_Not_Listed_Yet_Is_Polled_For_30_Seconds) {
+  using namespace test;
+  const Answer not_found = {400,
+                            "<Response><Errors><Error><Code>InvalidVolume.NotFound</Code><Message>"
+                            "no such volume</Message></Error></Errors></Response>"};
+  const std::vector<Unlisted_Case> cases = {
+      {"instance", ok("RunInstances", fields({{"instanceId", "i-9"}})), "RunInstances", instances({}),
+       instance("i-9", "running"),
+       [](RESTful_Client& c) { tavrocloud::Instance i; return c.create_instance({}, i); },
+       "Failed to query instance i-9, instances size not 1, size is 0.\n"},
+      {"volume", ok("CreateVolume", fields({{"volumeId", "vol-9"}})), "CreateVolume", not_found,
+       volume("vol-9", "available"),
+       [](RESTful_Client& c) { tavrocloud::Volume v; return c.create_volume("v", "z", "s", 1, "", v); },
+       "Failed to query volume vol-9, msg: no such volume.\n"},
+      {"snapshot", ok("CreateSnapshot", fields({{"snapshotId", "s-9"}})), "CreateSnapshot",
+       ok("DescribeSnapshots", "<snapshotSet/>"), snapshot("s-9", "completed"),
+       [](RESTful_Client& c) { tavrocloud::Snapshot s; return c.create_snapshot("v", "n", s); },
+       "Failed to query snapshot s-9, snapshot size not 1, size is 0.\n"},
+      {"instance backup", ok("BackupInstance", fields({{"backupId", "ib-9"}})), "BackupInstance",
+       ok("DescribeInstanceBackups", "<instanceBackupSet/>"),
+       ok("DescribeInstanceBackups", set_of("instanceBackupSet", {item(fields({{"backupId", "ib-9"}, {"backupStatus", "complete"}}))})),
+       [](RESTful_Client& c) { tavrocloud::Instance_Backup b; return c.create_instance_backup("i-1", b); },
+       ""},  // a backup missing from the instance's list fails without a message
+      {"tmp snapshot", ok("CreateTmpSnapshots", set_of("tmpSnapshotSet", {item(fields({{"tmpSnapshotId", "t-9"}}))})),
+       "CreateTmpSnapshots", tmp_snapshots({}), tmp_snapshot("t-9", "available"),
+       [](RESTful_Client& c) { tavrocloud::Tmp_Snapshot t; return c.create_tmp_snapshot("vol-1", t); },
+       "Failed to query tmp snapshot t-9, tmp snapshot size not 1, size is 0.\n"},
+  };
+  for (const Unlisted_Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const int listed_at : {4, 0}) {  // listed at the fourth poll; never listed
+      test::Sleep_Recorder own_sleeps;
+      log.clear();
+      cloud.expect(c.create_action, c.create);
+      const Answer unlisted = c.unlisted, listed = c.listed;
+      poll_answers([=](int n) { return listed_at != 0 && n >= listed_at ? listed : unlisted; });
+      EXPECT_EQ(listed_at != 0, c.call(client));
+      if (listed_at != 0) {
+        EXPECT_EQ(std::vector<unsigned int>({2, 4, 8}), own_sleeps.waits());
+        EXPECT_FALSE(log.contains("", LM_ERROR)) << log.text();
+      } else {
+        EXPECT_EQ(std::vector<unsigned int>({2, 4, 8, 16}), own_sleeps.waits());
+        if (*c.message != '\0') {
+          EXPECT_EQ(1u, log.count(c.message)) << log.text();
+        }
+      }
+    }
+  }
+  // Once listed, a resource that vanishes ends the wait at once.
+  cloud.expect("CreateVolume", ok("CreateVolume", fields({{"volumeId", "vol-8"}})))
+      .expect("DescribeVolumes", volume("vol-8", "creating"))
+      .expect("DescribeVolumes", volumes({}));
+  tavrocloud::Volume v;
+  EXPECT_FALSE(client.create_volume("v", "z", "s", 1, "", v));
+}
+
 // A resource stuck in its transitional state: the wait gives up at its overall deadline,
 // the last sleep cut to the time left, the last poll exactly at the deadline.
 struct Stuck_Case {
