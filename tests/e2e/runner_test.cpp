@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,6 +212,22 @@ class Quillon3_Runner : public ::testing::Test {
     ASSERT_EQ(0, r.code) << r.all();
   }
 
+  static bool simulator_available() {
+    return python3_available() && exists(source_dir() + "/sim/tavrosim.py");
+  }
+
+  // The simulator with the seed's cloud, taking this test's keys; attachments are links
+  // under the test's own directory.
+  std::unique_ptr<test::Sim_Process> start_sim() {
+    const std::string dev_root = tmp_.path() + "/dev";
+    EXPECT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
+    test::Sim_Options options;
+    options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
+    options.dev_root = dev_root;
+    options.loop = "link";
+    return std::make_unique<test::Sim_Process>(options);
+  }
+
   Temp_Dir tmp_;
   std::string home_;
 };
@@ -388,16 +405,9 @@ TEST_F(Quillon3_Runner, AccountsAreAddedListedAndRemovedWithoutShowingKeys) {
 }
 
 TEST_F(Quillon3_Runner, AccountCheckLogsInToTheSimulatorAsTheJobsDo) {
-  const std::string sim_script = source_dir() + "/sim/tavrosim.py";
-  if (!python3_available()) GTEST_SKIP() << "python3 is not available: no cloud simulator";
-  if (!exists(sim_script)) GTEST_SKIP() << "no cloud simulator at " << sim_script;
-  const std::string dev_root = tmp_.path() + "/dev";
-  ASSERT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
-  test::Sim_Options options;
-  options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
-  options.dev_root = dev_root;
-  options.loop = "link";
-  test::Sim_Process sim(options);
+  if (!simulator_available()) GTEST_SKIP() << "python3 or the cloud simulator is missing";
+  std::unique_ptr<test::Sim_Process> started = start_sim();
+  test::Sim_Process& sim = *started;
   ASSERT_TRUE(sim.running()) << sim.error();
   const std::string health = sim.get("/health");
   const size_t at = health.find("\"version\"");
@@ -514,14 +524,9 @@ TEST_F(Quillon3_Runner, RpcFailuresExitWith1AndTheLogOnlyWithVerbose) {
 // The runner as the web console and the host's agent: every call goes through the loaded
 // module's handlers; bad input gets one line on stderr and exit 1.
 TEST_F(Quillon3_Runner, ConsoleAndProbeGoThroughTheLoadedModule) {
-  if (!python3_available()) GTEST_SKIP() << "python3 is not available: no cloud simulator";
-  const std::string dev_root = tmp_.path() + "/dev";
-  ASSERT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
-  test::Sim_Options options;
-  options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
-  options.dev_root = dev_root;
-  options.loop = "link";
-  test::Sim_Process sim(options);
+  if (!simulator_available()) GTEST_SKIP() << "python3 or the cloud simulator is missing";
+  std::unique_ptr<test::Sim_Process> started = start_sim();
+  test::Sim_Process& sim = *started;
   ASSERT_TRUE(sim.running()) << sim.error();
   init();
   add_account("good", sim.port(), SECRET_KEY);
