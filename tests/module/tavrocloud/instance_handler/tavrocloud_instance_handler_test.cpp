@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-TEST(Tavrocloud_Instance_Handler, ProbeReplacesOnlyTheProxy) {
+TEST(Tavrocloud_Instance_Handler, OneProxyAlwaysEnabled) {
   Tavrocloud_Instance_Handler handler;
   Instance_Handler::instances_type instances;
   const auto other = std::make_shared<Instance>();
@@ -21,10 +21,8 @@ TEST(Tavrocloud_Instance_Handler, ProbeReplacesOnlyTheProxy) {
   EXPECT_EQ("Tavrocloud_Proxy", proxy.name);
   EXPECT_EQ("", proxy.uuid);
   EXPECT_EQ((json_spirit::Object{{"is_proxy", json_spirit::Value(true)}}), proxy.options);
-}
 
-TEST(Tavrocloud_Instance_Handler, AlwaysEnabledAndEveryLogonAccepted) {
-  Tavrocloud_Instance_Handler handler;
+  // Always enabled, every logon accepted.
   std::string state = "stale";
   EXPECT_EQ(&state, &handler.get_state("never-probed", state));
   EXPECT_EQ("enabled", state);
