@@ -66,7 +66,8 @@ quillon3_component(mod_tc_common   DIRS module/tavrocloud/common
                                         host_jsonrpc)
 quillon3_component(mod_tc_job      DIRS module/tavrocloud/job
                                    DEPS mod_tc_common mod_task mod_job mod_records
-                                        host_job_engine host_pool host_catalog)
+                                        host_job_engine host_pool host_catalog
+                                        mod_tc_websvcs mod_tc_agent)
 quillon3_component(mod_tc_websvcs  DIRS module/tavrocloud/websvcs_agent
                                    DEPS mod_tc_common host_jsonrpc)
 quillon3_component(mod_tc_agent    DIRS module/tavrocloud/instance_handler
@@ -127,16 +128,19 @@ endforeach()
 quillon3_third_party(mod_third ${mod_libs})
 target_sources(tavrocloud PRIVATE ${mod_objects})
 target_link_libraries(tavrocloud PRIVATE quillon3_host ${mod_third})
-target_link_options(tavrocloud PRIVATE -Wl,--no-undefined)
+# The factories and their destroyers are the module's only dynamic symbols.
+set(tavrocloud_exports ${CMAKE_SOURCE_DIR}/module/tavrocloud/job/export_objs.map)
+target_link_options(tavrocloud PRIVATE -Wl,--no-undefined -Wl,--version-script=${tavrocloud_exports})
+set_property(TARGET tavrocloud APPEND PROPERTY LINK_DEPENDS ${tavrocloud_exports})
 
 file(GLOB runner_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/runner/*.cpp)
 if(runner_srcs)
   add_executable(quillon3 ${runner_srcs})
   target_compile_options(quillon3 PRIVATE ${QUILLON3_WARNINGS})
-  # The module's cloud code (account check) is linked in for now; the host's code comes
-  # from libquillon3_host.so, listed first so that no host archive member is pulled in
-  # twice. The job runs will load libtavrocloud.so instead (host/runner/module_link.h).
-  target_link_libraries(quillon3 PRIVATE quillon3_host mod_tc_common ${CMAKE_DL_LIBS})
+  # The runner links no module code: it loads libtavrocloud.so with dlopen, as the product
+  # does (host/runner/module_link.h), from beside itself by default.
+  target_link_libraries(quillon3 PRIVATE quillon3_host ${CMAKE_DL_LIBS})
+  add_dependencies(quillon3 tavrocloud)
 endif()
 
 # ---- tests -------------------------------------------------------------------------
@@ -145,7 +149,8 @@ endif()
 enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
 set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
-                       module/tavrocloud/common host/job_engine host/pool)
+                       module/tavrocloud/common module/tavrocloud/websvcs_agent
+                       host/job_engine host/jsonrpc host/pool)
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})

@@ -42,8 +42,8 @@ const Command_Syntax REMOVE_SYNTAX = {"account remove",
 
 const Command_Syntax CHECK_SYNTAX = {
     "account check",
-    "Loads a registered account as the backup jobs do and logs in to its cloud; prints\n"
-    "the cloud's version.",
+    "Checks a registered account through the module's console login handler, as the web\n"
+    "console does: logs in to its cloud and prints the cloud's version.",
     "",
     {{"uuid", "UUID", true, "the cloud's uuid"}},
     0,
@@ -188,18 +188,14 @@ int account_check(Context& ctx, Command_Line& line, size_t first) {
     return ctx.fail("cannot read the accounts: " + error);
   if (accounts.count(uuid) == 0) return ctx.fail("no such account: " + uuid);
 
+  std::unique_ptr<Module_Link> module = load_module(ctx.module_path(), error);
+  if (!module) return ctx.fail(error);
   ctx.log().forget_errors();
   Account_Check result;
-  if (!make_module_link()->check_account(uuid, result, error)) {
-    // Loading fails silently only when the key does not decrypt.
-    if (result.endpoint.empty() && ctx.log().last_error().empty())
-      error += ": its secret key does not decrypt with this host's private key";
-    return ctx.fail(error);
-  }
+  if (!module->check_account(uuid, result, error)) return ctx.fail(error);
   ctx.out() << "account " << uuid << ": logged in to " << result.endpoint;
   if (!result.locale.empty()) ctx.out() << " (locale " << result.locale << ")";
-  ctx.out() << ", cloud version " << (result.version.empty() ? "unknown" : result.version) << "\n";
-  if (result.version.empty()) ctx.warn("the cloud did not tell its version");
+  ctx.out() << ", cloud version " << result.version << "\n";
   return EXIT_OK;
 }
 

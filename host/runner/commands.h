@@ -1,5 +1,6 @@
 // The command groups of quillon3, one source file each (init_command.cpp,
-// account_commands.cpp, pool_commands.cpp, catalog_commands.cpp, rpc_command.cpp), and
+// account_commands.cpp, pool_commands.cpp, catalog_commands.cpp, rpc_command.cpp,
+// console_commands.cpp for console and probe), and
 // the dispatch of a group's sub-commands. runner_main.cpp picks the group by its word;
 // the job commands join this table when the runner loads the module.
 #ifndef RUNNER_COMMANDS_H
@@ -32,6 +33,8 @@ int run_account(Context& ctx, Command_Line& line, size_t first);
 int run_pool(Context& ctx, Command_Line& line, size_t first);
 int run_catalog(Context& ctx, Command_Line& line, size_t first);
 int run_rpc(Context& ctx, Command_Line& line, size_t first);
+int run_console(Context& ctx, Command_Line& line, size_t first);
+int run_probe(Context& ctx, Command_Line& line, size_t first);
 
 }  // namespace runner
 

@@ -1,38 +1,58 @@
-// The runner's one way into the module's code. For now the module's cloud code is linked
-// into the runner (component mod_tc_common) and module_link_static.cpp calls it directly.
-// When the runner runs jobs it loads libtavrocloud.so with dlopen, as the product does;
-// then a second implementation of this interface does the loading, and the commands,
-// which only see Module_Link, stay as they are.
+// The runner's one way into the module: it loads libtavrocloud.so with dlopen, as the
+// product does, and reaches the module's objects only through its exported factories
+// (`_make_<Name>`), destroying each through the destroyer that its factory handed out.
+// The commands see only Module_Link; the runner links no module code.
 #ifndef RUNNER_MODULE_LINK_H
 #define RUNNER_MODULE_LINK_H
 
+#include <map>
 #include <memory>
 #include <string>
+
+#include "agent/instance_handler.h"
+#include "json/value.h"
 
 namespace runner {
 
 struct Account_Check {
   std::string endpoint;  // "http://host:port" or "https://host:port"
   std::string locale;
-  std::string version;  // the cloud's version text; empty when it did not tell
+  std::string version;  // the cloud's version text
 };
+
+// The module's console handlers.
+enum class Console_Method { LOGIN, LIST };
 
 class Module_Link {
  public:
   virtual ~Module_Link() = default;
 
-  // Loads the registered account `uuid` exactly as the jobs do (through the host's
-  // "tavrocloud.query" method, decrypting its key with the host's private key) and logs
-  // in to its cloud. True with `result` filled when the cloud took the account; false with
-  // a one-line `error` when the account cannot be loaded or the login failed (the
-  // module's own reason is in the log). `result.endpoint` and `result.locale` are filled
-  // as soon as the account is loaded.
+  // Checks the registered account `uuid` through the module's console login handler, as
+  // the console does (the stored account, its key still encrypted, as the request's
+  // params). True with `result` filled when the cloud took the account; false with a
+  // one-line `error` otherwise (the module's own reason is in the log). `result.endpoint`
+  // and `result.locale` are filled as soon as the account is read.
   virtual bool check_account(const std::string& uuid, Account_Check& result,
                              std::string& error) = 0;
+
+  // Sends a request with `params` to the module's console handler and gives its JSON-RPC
+  // reply document (a result or an error). False with `error` when no handler could be
+  // made or it sent no reply.
+  virtual bool console_call(Console_Method method, const json_spirit::Value& params,
+                            json_spirit::Object& reply, std::string& error) = 0;
+
+  // Probes the module's instance handler: its instances and the state of each. False
+  // with `error` when no handler could be made or the probe failed.
+  virtual bool probe(Instance_Handler::instances_type& instances,
+                     std::map<std::string, std::string>& states, std::string& error) = 0;
 };
 
-// The link of this build.
-std::unique_ptr<Module_Link> make_module_link();
+// libtavrocloud.so next to the running program.
+std::string default_module_path();
+
+// Loads the module at `path`. Null with a one-line `error` naming the module when it
+// cannot be loaded.
+std::unique_ptr<Module_Link> load_module(const std::string& path, std::string& error);
 
 }  // namespace runner
 

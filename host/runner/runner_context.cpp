@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "identity/host_manager.h"
+#include "runner/module_link.h"
 #include "runtime/host_home.h"
 
 namespace runner {
@@ -81,6 +82,10 @@ ssize_t Runner_Log::log(ACE_Log_Record& record) {
 
 Context::Context(Runner_Log& log, std::ostream& out, std::ostream& err)
     : log_(log), out_(out), err_(err) {}
+
+std::string Context::module_path() const {
+  return module_path_.empty() ? default_module_path() : module_path_;
+}
 
 bool Context::parse(const Command_Syntax& syntax, const Command_Line& line, size_t first,
                     Parsed_Args& args, int& exit_code) {

@@ -53,6 +53,10 @@ class Context {
   Runner_Log& log() { return log_; }
   void set_verbose(bool verbose) { log_.set_verbose(verbose); }
 
+  // The module the commands load: --module PATH, else libtavrocloud.so next to quillon3.
+  void set_module_path(const std::string& path) { module_path_ = path; }
+  std::string module_path() const;
+
   // Parses a command's words. True when the command should run; false when it must
   // return `exit_code` at once: EXIT_OK after printing --help, EXIT_USAGE after a usage
   // error was reported.
@@ -71,6 +75,7 @@ class Context {
   Runner_Log& log_;
   std::ostream& out_;
   std::ostream& err_;
+  std::string module_path_;
 };
 
 // ---- host home ------------------------------------------------------------------------

@@ -20,6 +20,9 @@ const std::vector<Command_Entry>& command_groups() {
       {"pool", "register and list storage pools", run_pool},
       {"catalog", "list what the catalog holds", run_catalog},
       {"rpc", "call a JSON-RPC method of the host and print its result", run_rpc},
+      {"console", "call the module's console handlers (login, list) and print the reply",
+       run_console},
+      {"probe", "list the instances the module shows the host's agent", run_probe},
   };
   return groups;
 }
@@ -35,11 +38,13 @@ std::string entry_list(const std::vector<Command_Entry>& entries) {
 }
 
 std::string main_usage() {
-  return std::string("Usage: quillon3 [-v] COMMAND [ARGS...]\n\n") +
+  return std::string("Usage: quillon3 [-v] [--module PATH] COMMAND [ARGS...]\n\n") +
          "Plays the backup product on this host. Its home (identity, keys, cloud accounts,\n"
          "pool registry, catalog) is $QUILLON3_ROOT, or " +
          HOST_HOME_DEFAULT + " when unset.\n\nCommands:\n" + entry_list(command_groups()) +
-         "\nOptions:\n  -v, --verbose  log to stderr\n  -h, --help     show this help\n\n"
+         "\nOptions:\n  -v, --verbose  log to stderr\n"
+         "  --module PATH  the module to load (default: libtavrocloud.so beside quillon3)\n"
+         "  -h, --help     show this help\n\n"
          "Run 'quillon3 COMMAND --help' for the options of a command.\n";
 }
 
@@ -56,6 +61,12 @@ int run(Context& ctx, Command_Line& line) {
     const std::string& word = line.at(i);
     if (word == "-v" || word == "--verbose") {
       ctx.set_verbose(true);
+    } else if (word == "--module" || word.compare(0, 9, "--module=") == 0) {
+      const bool joined = word.size() > 8;
+      if (!joined && i + 1 == line.size()) return ctx.usage_error("", "--module needs a value");
+      const std::string path = joined ? word.substr(9) : line.at(++i);
+      if (path.empty()) return ctx.usage_error("", "--module needs a value");
+      ctx.set_module_path(path);
     } else if (word == "-h" || word == "--help") {
       ctx.out() << main_usage();
       return EXIT_OK;

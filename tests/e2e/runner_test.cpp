@@ -14,11 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -211,6 +213,22 @@ class Quillon3_Runner : public ::testing::Test {
     ASSERT_EQ(0, r.code) << r.all();
   }
 
+  static bool simulator_available() {
+    return python3_available() && exists(source_dir() + "/sim/tavrosim.py");
+  }
+
+  // The simulator with the seed's cloud, taking this test's keys; attachments are links
+  // under the test's own directory.
+  std::unique_ptr<test::Sim_Process> start_sim() {
+    const std::string dev_root = tmp_.path() + "/dev";
+    EXPECT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
+    test::Sim_Options options;
+    options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
+    options.dev_root = dev_root;
+    options.loop = "link";
+    return std::make_unique<test::Sim_Process>(options);
+  }
+
   Temp_Dir tmp_;
   std::string home_;
 };
@@ -262,6 +280,12 @@ TEST_F(Quillon3_Runner, BadUsageExitsWith2AndSaysWhy) {
       {{"rpc", "tavrocloud.query"}, "missing METHOD PARAMS_JSON"},
       {{"rpc", "tavrocloud.query", "{\"uuid\":"}, "PARAMS_JSON is not JSON"},
       {{"rpc", "a", "{}", "more"}, "unexpected argument 'more'"},
+      {{"console", "list"}, "missing PARAMS.json"},
+      {{"console", "list", "uuid=c", "view"}, "'view' is not key=TEXT or key:=JSON"},
+      {{"console", "list", "uuid=c", "port:=8x"}, "the value of port is not JSON"},
+      {{"console", "login"}, "missing PARAMS or --account"},
+      {{"--module"}, "--module needs a value"},
+      {{"probe", "extra"}, "unexpected argument 'extra'"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -288,7 +312,11 @@ TEST_F(Quillon3_Runner, HelpOfEveryCommandExitsWith0) {
                                                           {"pool", "list"},
                                                           {"catalog"},
                                                           {"catalog", "list"},
-                                                          {"rpc"}};
+                                                          {"rpc"},
+                                                          {"console"},
+                                                          {"console", "login"},
+                                                          {"console", "list"},
+                                                          {"probe"}};
   for (std::vector<std::string> args : commands) {
     std::string path = "Usage: quillon3";
     for (const std::string& a : args) path += " " + a;
@@ -378,16 +406,9 @@ TEST_F(Quillon3_Runner, AccountsAreAddedListedAndRemovedWithoutShowingKeys) {
 }
 
 TEST_F(Quillon3_Runner, AccountCheckLogsInToTheSimulatorAsTheJobsDo) {
-  const std::string sim_script = source_dir() + "/sim/tavrosim.py";
-  if (!python3_available()) GTEST_SKIP() << "python3 is not available: no cloud simulator";
-  if (!exists(sim_script)) GTEST_SKIP() << "no cloud simulator at " << sim_script;
-  const std::string dev_root = tmp_.path() + "/dev";
-  ASSERT_EQ(0, ::mkdir(dev_root.c_str(), 0755));
-  test::Sim_Options options;
-  options.accounts = std::string(ACCESS_KEY) + ":" + SECRET_KEY;
-  options.dev_root = dev_root;
-  options.loop = "link";
-  test::Sim_Process sim(options);
+  if (!simulator_available()) GTEST_SKIP() << "python3 or the cloud simulator is missing";
+  std::unique_ptr<test::Sim_Process> started = start_sim();
+  test::Sim_Process& sim = *started;
   ASSERT_TRUE(sim.running()) << sim.error();
   const std::string health = sim.get("/health");
   const size_t at = health.find("\"version\"");
@@ -507,6 +528,66 @@ TEST_F(Quillon3_Runner, RpcFailuresExitWith1AndTheLogOnlyWithVerbose) {
     const Run_Result loud = run(loud_args);
     EXPECT_EQ(1, loud.code);
     EXPECT_NE(std::string::npos, loud.err.find("[ERROR]")) << loud.err;
+  }
+}
+
+// The runner as the web console and the host's agent: every call goes through the loaded
+// module's handlers; bad input gets one line on stderr and exit 1.
+TEST_F(Quillon3_Runner, ConsoleAndProbeGoThroughTheLoadedModule) {
+  if (!simulator_available()) GTEST_SKIP() << "python3 or the cloud simulator is missing";
+  std::unique_ptr<test::Sim_Process> started = start_sim();
+  test::Sim_Process& sim = *started;
+  ASSERT_TRUE(sim.running()) << sim.error();
+  init();
+  add_account("good", sim.port(), SECRET_KEY);
+  const std::string search = tmp_.path() + "/search.json";
+  std::ofstream(search) << R"({"uuid": "good", "subtype": "search", "view": "", "type": "",)"
+                        << R"( "moid": "", "search_type": "Instance", "name": "WEB"})";
+  const std::string broken = tmp_.path() + "/broken.json";
+  std::ofstream(broken) << R"({"uuid": "good",)";
+  const std::string host_library = runner_path().substr(0, runner_path().rfind('/')) +
+                                   "/libquillon3_host.so";
+  const std::string port = std::to_string(sim.port());
+
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // a text the output holds
+    std::string err;  // a text the one line on stderr holds
+  };
+  const std::vector<Case> cases = {
+      {{"probe"}, 0, "Tavrocloud_Proxy  tavrocloud  enabled  {\"is_proxy\":true}", ""},
+      {{"console", "login", "--account", "good"}, 0, "\"message\": \"Success to login\"", ""},
+      {{"console", "list", "uuid=good", "subtype=inventory", "view=instances", "type=", "moid="},
+       0, "\"moid\": \"cloud-tavro-demo\"", ""},
+      {{"console", "list", search}, 0, "\"name\": \"web01\"", ""},
+      {{"console", "login", "host=127.0.0.1", "port:=" + port, "ssl:=false", "locale=",
+        std::string("access_key=") + ACCESS_KEY, "security_key=plain"},
+       1, "", "the module answered -32603 \"Failed to parse or decrypt security key\""},
+      {{"console", "list", "uuid=nobody", "subtype=inventory", "view=instances", "type=",
+        "moid="},
+       1, "", "no such account: nobody"},
+      {{"console", "list", tmp_.path() + "/missing.json"}, 1, "", "cannot read"},
+      {{"console", "list", broken}, 1, "", "broken.json is not JSON"},
+      {{"console", "login", "--account", "nobody"}, 1, "", "cannot load account nobody"},
+      {{"--module", tmp_.path() + "/nothing.so", "probe"}, 1, "", "cannot load module"},
+      {{"--module", host_library, "probe"}, 1, "",
+       "has no symbol _make_Tavrocloud_Instance_Handler"},
+      {{"--module", host_library, "account", "check", "--uuid", "good"}, 1, "",
+       "has no symbol _make_JSON_RPC_Tavrocloud_Login_Handler"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE("quillon3 " + line);
+    const Run_Result r = run(c.args);
+    EXPECT_EQ(c.code, r.code) << r.all();
+    EXPECT_NE(std::string::npos, r.out.find(c.out)) << r.out;
+    if (c.code != 0) {
+      EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+      EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+    }
+    EXPECT_EQ(std::string::npos, r.all().find(SECRET_KEY));
   }
 }
 
