@@ -94,6 +94,7 @@ class Instance_Backup_Handler {
   bool backup_volumes();
   Task_Base::Error backup_volume(const Volume_Backup_Info_var& volume_var);
   void remove_uploaded_images();
+  friend class Instance_Backup_Handler_Test;  // drives the upload against a real pool
 
   // Backup-set record (instance_backup_handler_catalog.cpp).
   bool save_catalog();

@@ -83,9 +83,12 @@ bool Volume_Writer::write_all(const std::string& image_uuid, const std::string& 
     return false;
   }
   // On a failure the file is dropped, never published.
-  auto drop = make_deleter([this] { io_.abort(); });
+  bool written = false;
+  auto drop = make_deleter([&] {
+    if (!written) io_.abort();
+  });
   if (!write_image(image_uuid, backup_set_uuid, progress_handler)) return false;
-  drop.reset();
+  written = true;
   // Only a file that was flushed, synced and published counts as uploaded.
   const bool closed = io_.close();
   storage_size_ = io_.storage_size();
