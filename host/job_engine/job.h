@@ -57,6 +57,7 @@ struct Job_Alert_Record {
   unsigned long extra;
   json_spirit::Value args;  // an array of arguments, or null
   int flag;
+  std::string text;  // the console's text of the alert (job_alert_catalog.h)
 };
 
 // One line of the job's log.

@@ -23,9 +23,10 @@ struct Job_Activity {
   unsigned char uid[16];  // the definition's uid, as 16 raw bytes (zero when not a UUID)
   time_t start_time;      // start of the last run (0: never)
   time_t last_run_time;   // end of the last run, or when it was skipped or found idle
-  uint64_t size;              // bytes stored by the last run
-  uint64_t set_size;          // bytes of the backup set
-  uint64_t set_storage_size;  // bytes of the protected source
+  // Totals of the last successful backup run, written by the executor at its end.
+  uint64_t size;              // bytes of the protected source volumes
+  uint64_t set_size;          // bytes of the backup sets
+  uint64_t set_storage_size;  // bytes the backup sets take in the pool
 };
 
 static_assert(std::atomic<Job_State>::is_always_lock_free,

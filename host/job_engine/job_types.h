@@ -60,8 +60,11 @@ enum Job_Definition_Subtype : int32_t {
 };
 
 // Named options of one command (start, abort, ...); commands take a possibly null
-// pointer to a constant map.
+// pointer to a constant map. A start that runs a backup again for some instances only
+// carries ACTION_OPTION_RETRY_ENTRIES: an array of objects, each naming one of them by
+// "id" with "type" "VirtualMachine".
 using Action_Options = std::map<std::string, json_spirit::Value>;
+constexpr const char ACTION_OPTION_RETRY_ENTRIES[] = "retry_entries";
 
 // Names for logs and records. `flags` selects no variant yet: pass 0. An unknown value
 // gives "unknown".

@@ -63,7 +63,9 @@ Net_Operation str_to_operation(const char* name, size_t len) {
 const char* status_to_name(Status status) { return get_key_value_entry(STATUS_TABLE, status)->key; }
 
 const char* net_interface_to_str(Network_Interface_Type type) {
-  return get_key_value_entry(NET_INTERFACE_TABLE, type)->key;
+  // Its callers copy the word into records and JSON, which must never see a null text.
+  const char* const word = get_key_value_entry(NET_INTERFACE_TABLE, type)->key;
+  return word != nullptr ? word : "";
 }
 
 const char* operation_to_str(Net_Operation op) {

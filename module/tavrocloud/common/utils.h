@@ -65,7 +65,8 @@ Status name_to_status(const char* name, size_t len);
 Network_Interface_Type str_to_net_interface(const char* name, size_t len);
 Net_Operation str_to_operation(const char* name, size_t len);
 
-// The word of a value; null for the 0 value and for values outside the table.
+// The word of a value; null for the 0 value and for values outside the table, except
+// net_interface_to_str, which gives "" there.
 const char* status_to_name(Status status);
 const char* net_interface_to_str(Network_Interface_Type type);
 const char* operation_to_str(Net_Operation op);

@@ -1,6 +1,7 @@
 #include "job_engine/job.h"
 #include "job_engine/job_activity.h"
 #include "job_engine/job_alert.h"
+#include "job_engine/job_alert_catalog.h"
 #include "job_engine/job_event_handler.h"
 #include "job_engine/job_thread_helper.h"
 #include "job_engine/job_types.h"
@@ -151,6 +152,7 @@ TEST(Job, AlertsAndResultsAreRecorded) {
   EXPECT_EQ(alerts[0].flag, 1);
   EXPECT_TRUE(alerts[1].args.is_null());
   EXPECT_TRUE(log.contains("Job alerts raised alert 12 (level 7): [\"i-1\",3]", LM_ERROR));
+  EXPECT_EQ(alerts[0].text, "Alert 12 [\"i-1\",3]");
 
   job->set_result("tavrocloud", json_spirit::Value(json_spirit::Array{}));
   job->set_result("tavrocloud", json_spirit::Value("second"));
@@ -160,6 +162,24 @@ TEST(Job, AlertsAndResultsAreRecorded) {
   job->append_result(std::move(entry));
   ASSERT_EQ(job->restore_paths().size(), 1u);
   EXPECT_EQ(job->restore_paths()[0].pool_uuid, "p-1");
+}
+
+TEST(Job_Alert_Catalog, TextsTakeTheirArgumentsInPlace) {
+  using json_spirit::Array;
+  using json_spirit::Value;
+  const struct {
+    unsigned long id;
+    Value args;
+    const char* text;
+  } cases[] = {
+      {1, Value(), "Failed to log in to the cloud with the job's account."},
+      {7, Value(Array{Value("c-1"), Value("east"), Value("Cluster")}),
+       "Failed to list the instances of source entry east (type Cluster, id c-1)."},
+      {10, Value(Array{Value(2)}), "2 instance(s) of the job were not backed up."},
+      {3, Value(), "Failed to record the backup of instance ? in the catalog."},
+      {99, Value(), "Alert 99"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(job_alert_text(c.id, c.args), c.text) << c.id;
 }
 
 // A job whose start neither spawns nor completes: the test plays the job thread.

@@ -73,7 +73,7 @@ TEST(Network_Tables, BothWaysAndUnknownWords) {
   EXPECT_EQ(tc::EXTEND, tc::str_to_net_interface("extend", 6));
   EXPECT_EQ(tc::UNKNOWN_TYPE, tc::str_to_net_interface("MAIN", 4));
   EXPECT_STREQ("extend", tc::net_interface_to_str(tc::EXTEND));
-  EXPECT_EQ(nullptr, tc::net_interface_to_str(tc::UNKNOWN_TYPE));
+  EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
 
   EXPECT_EQ(tc::Net_Operation::AUTO, tc::str_to_operation("auto", 4));
   EXPECT_EQ(tc::Net_Operation::RESERVE, tc::str_to_operation("reserve", 7));

@@ -1,0 +1,364 @@
+// Backup jobs end to end: the host's job engine runs the module's backup job against the
+// simulator with real loop devices, into a real pool and catalog. Two instances of two
+// volumes each are backed up on both paths (temporary snapshots from cloud 9.8 on,
+// snapshot-made volumes before), then a cancelled run, a retry run and a partial failure.
+// After every run the images must decode to the volumes' bytes and nothing may be left
+// in the cloud or the pool.
+#include "catalog/restful_catalog_operator.h"
+#include "job/controllable_job_t.h"
+#include "job_driver.h"
+#include "json/json_dump.h"
+#include "json/json_load.h"
+#include "pool/client_io.h"
+#include "pool/image_block_reader.h"
+#include "private_dev_disk.h"
+#include "runtime/sleep.h"
+#include "sim_process.h"
+#include "support/log_capture.h"
+#include "support/temp_home.h"
+#include "tavrocloud/job/backup_executor.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
+
+const char ACCESS_KEY[] = "AKIDTAVROSIMDEMO0001";
+const char SECRET_KEY[] = "tavrosim/Demo+Secret/Key0001";
+const char CLOUD[] = "cloud-e2e";
+const char POOL[] = "pool-e2e";
+const uint64_t GIB = 1ull << 30;
+const size_t CHUNK = 64 << 10;
+const std::map<std::string, std::vector<std::string>> VOLUMES = {
+    {"i-vma", {"vol-a-root", "vol-a-data"}}, {"i-vmb", {"vol-b-root", "vol-b-data"}}};
+
+// The waits poll the simulator, whose changes advance per poll: sleeps are not slept. A
+// test may ask for its job to be cancelled at the first wait of the run.
+std::atomic<Job*> cancel_at_first_sleep{nullptr};
+void no_sleep(unsigned int) {
+  Job* job = cancel_at_first_sleep.exchange(nullptr);
+  if (job != nullptr) job->stop();
+}
+
+// The simulator's content digest, fed with the blocks of an image in offset order.
+class Digest {
+ public:
+  explicit Digest(uint64_t size) : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+    EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr);
+    const std::string head = "tavrosim-content-v1 size=" + std::to_string(size) + "\n";
+    EVP_DigestUpdate(ctx_.get(), head.data(), head.size());
+  }
+  void feed(const char* data, size_t length, uint64_t offset) {
+    for (size_t at = 0; at < length; at += CHUNK) {
+      const size_t n = std::min(CHUNK, length - at);
+      if (std::all_of(data + at, data + at + n, [](char c) { return c == 0; })) continue;
+      unsigned char be[8];
+      for (int i = 0; i < 8; ++i) be[i] = static_cast<unsigned char>((offset + at) >> (56 - 8 * i));
+      EVP_DigestUpdate(ctx_.get(), be, sizeof be);
+      EVP_DigestUpdate(ctx_.get(), data + at, n);
+    }
+  }
+  std::string hex() {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(ctx_.get(), md, &len);
+    std::string out;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+      std::snprintf(buf, sizeof buf, "%02x", md[i]);
+      out += buf;
+    }
+    return out;
+  }
+
+ private:
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
+};
+
+json_spirit::Object object_of(const std::string& json) {
+  const json_spirit::Value v = JSON_Load(json);
+  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
+}
+
+class Backup_E2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
+
+  void SetUp() override {
+    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
+    home_ = std::make_unique<test::Temp_Home>("backup-e2e-");
+    ASSERT_TRUE(home_->made());
+    previous_sleep_ = set_sleep_hook(&no_sleep);
+    missing_dmi_ = home_->dir() + "/no-product-uuid";
+    previous_dmi_ = tavrocloud::RESTful_Client::set_product_uuid_path(missing_dmi_);
+  }
+
+  void TearDown() override {
+    if (!skip_reason_.empty()) return;
+    if (sim_ != nullptr && sim_->running()) {
+      const std::string left = sim_->get("/leftovers");
+      const json_spirit::Object leftovers = object_of(left);
+      const auto it = leftovers.find("clean");
+      EXPECT_TRUE(it != leftovers.end() && it->second == json_spirit::Value(true))
+          << "left behind in the cloud: " << left;
+      EXPECT_TRUE(sim_->stop());
+    }
+    sim_.reset();
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(home_->dir() + "/pool", ec))
+      EXPECT_NE(entry.path().filename().string().front(), '.')
+          << "unfinished file left in the pool: " << entry.path();
+    tavrocloud::RESTful_Client::set_product_uuid_path(previous_dmi_);
+    set_sleep_hook(previous_sleep_);
+    home_.reset();
+  }
+
+  // Starts the simulator at `version` with the two instances (vm-b in `vmb_status`).
+  void start_cloud(const std::string& version, const std::string& vmb_status) {
+    json_spirit::Object seed = object_of(read_file(source_dir() + "/sim/seed.json"));
+    json_spirit::Array instances{seed["instances"].get_array().at(0)};  // the agent
+    for (const auto& vm : VOLUMES) {
+      const char letter = vm.first.back();
+      const std::string status = letter == 'b' ? vmb_status : "running";
+      instances.push_back(JSON_Load(
+          R"({"id": ")" + vm.first + R"(", "name": "vm-)" + letter + R"(", "status": ")" + status +
+          R"(", "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
+              "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": "10.10.1.3)" + letter + R"("}],
+              "volumes": [{"id": ")" + vm.second[0] + R"(", "size": 1, "storage": "st-ceph-01",
+                           "device": "/dev/vda", "root": true},
+                          {"id": ")" + vm.second[1] + R"(", "size": 1, "storage": "st-ceph-01",
+                           "device": "/dev/vdb"}]})"));
+    }
+    seed["instances"] = instances;
+    seed["volumes"] = json_spirit::Array();
+    const std::string seed_path = home_->dir() + "/seed.json";
+    std::ofstream(seed_path) << JSON_Dump(seed);
+
+    test::Sim_Options options;
+    options.seed = seed_path;
+    options.loop = "losetup";
+    options.version = version;
+    options.extra_args = {"--dmi-path", missing_dmi_};
+    sim_ = std::make_unique<test::Sim_Process>(options);
+    ASSERT_TRUE(sim_->running()) << sim_->error();
+    ASSERT_EQ(test::prepare_job_home(home_->dir(), sim_->port(), CLOUD, ACCESS_KEY, SECRET_KEY, POOL),
+              "");
+  }
+
+  Job_var make_job(const std::string& options) {
+    test::Job_Spec spec;
+    spec.id = "backup-e2e";
+    spec.cloud_uuid = CLOUD;
+    spec.pool_uuid = POOL;
+    spec.source = R"({"id": "res-e2e", "name": "e2e cloud",
+                      "entries": [{"id": "cloud", "name": "all", "type": "Cloud"}]})";
+    spec.options = options;
+    return Job_var(new Backup_Job(test::make_job_definition(spec)));
+  }
+
+  // Every image in the pool must decode to its volume's bytes; the volumes with images.
+  std::set<std::string> check_images() {
+    std::set<std::string> volumes;
+    const std::string root = home_->dir() + "/pool";
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      const std::string name = entry.path().filename();
+      std::string volume;
+      for (const auto& vm : VOLUMES)
+        for (const std::string& v : vm.second)
+          if (name.find("-" + v + "-") != std::string::npos) volume = v;
+      EXPECT_FALSE(volume.empty()) << "unknown image " << name;
+      if (volume.empty()) continue;
+      volumes.insert(volume);
+      EXPECT_EQ(image_digest(root, fs::relative(entry.path(), root)), sim_digest(volume)) << name;
+    }
+    return volumes;
+  }
+
+  std::string image_digest(const std::string& root, const std::string& path) {
+    Client_IO_Ex io;
+    if (!io.connect("file://" + root, Client_IO_Base::Options()) ||
+        !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
+      return std::string("cannot open ") + io.error();
+    Digest digest(GIB);
+    Image_Block_Reader reader;
+    const bool ok = reader.read_blocks_align(
+        io,
+        [&digest](const char* data, size_t length, int64_t offset) {
+          digest.feed(data, length, static_cast<uint64_t>(offset));
+          return true;
+        },
+        131072);
+    return ok ? digest.hex() : "damaged image " + path;
+  }
+
+  std::string sim_digest(const std::string& id) {
+    const auto obj = object_of(sim_->get("/digest?id=" + id));
+    const auto it = obj.find("digest");
+    return it != obj.end() && it->second.type() == json_spirit::str_type ? it->second.get_str() : "";
+  }
+
+  std::string instance_status(const std::string& id) {
+    tavrocloud::RESTful_Client client;
+    tavrocloud::Instance instance;
+    const tavrocloud::Login account("127.0.0.1", sim_->port(), false, "",
+                                    secure_string(ACCESS_KEY), secure_string(SECRET_KEY));
+    if (!client.login(account) || !client.query_instance(id, instance)) return "?";
+    return tavrocloud::status_to_name(instance.status);
+  }
+
+  size_t catalog_sets() {
+    RESTful_Catalog_Operator catalog("127.0.0.1", 0, false, "", -1, 0);
+    std::vector<Catalog_Entry> sets;
+    EXPECT_TRUE(catalog.list("tavro", sets));
+    return sets.size();
+  }
+
+  // The history's state of each instance.
+  static std::map<std::string, std::string> history(const Job& job) {
+    std::map<std::string, std::string> out;
+    const auto result = job.result();
+    const auto it = result.find("tavrocloud");
+    if (it == result.end() || it->second.type() != json_spirit::array_type) return out;
+    for (const json_spirit::Value& h : it->second.get_array())
+      out[h.get_obj().at("uuid").get_str()] = h.get_obj().at("state").get_str();
+    return out;
+  }
+
+  static std::vector<unsigned long> alert_ids(const Job& job) {
+    std::vector<unsigned long> ids;
+    for (const auto& a : job.alerts()) ids.push_back(a.id);
+    return ids;
+  }
+
+  static std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static std::string source_dir() {
+    const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : ".";
+  }
+
+  // A whole successful backup of both instances, checked from every side.
+  void back_up_both(const std::string& options, const std::string& vmb_before) {
+    test::Log_Capture log;
+    Job_var job = make_job(options);
+    const test::Job_Run run = test::run_job(*job, nullptr, 600);
+    ASSERT_TRUE(run.completed);
+    EXPECT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << log.text();
+    EXPECT_TRUE(alert_ids(*job).empty());
+    EXPECT_EQ(history(*job), (std::map<std::string, std::string>{{"i-vma", "completed"},
+                                                                 {"i-vmb", "completed"}}));
+    EXPECT_EQ(check_images(), (std::set<std::string>{"vol-a-root", "vol-a-data", "vol-b-root",
+                                                     "vol-b-data"}));
+    EXPECT_EQ(catalog_sets(), 2u);
+    const Job_Activity& act = job->activity();
+    EXPECT_EQ(act.size, 4 * GIB);
+    EXPECT_EQ(act.set_size, 4 * GIB);
+    EXPECT_GT(act.set_storage_size, 0u);
+    const auto progress = job->progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(progress.back().final);
+    for (const VM_Job_Progress& p : progress.back().progresses) {
+      EXPECT_EQ(p.state, VM_Job_Progress::STATE_COMPLETED) << p.uuid;
+      EXPECT_EQ(p.processed_bytes, p.total_bytes) << p.uuid;
+      EXPECT_EQ(p.processed_virtual_disk_count, 2u) << p.uuid;
+    }
+    EXPECT_EQ(instance_status("i-vma"), "running");
+    EXPECT_EQ(instance_status("i-vmb"), vmb_before == "stopped" ? "running" : vmb_before);
+  }
+
+  static std::string skip_reason_;
+  std::unique_ptr<test::Temp_Home> home_;
+  std::unique_ptr<test::Sim_Process> sim_;
+  Sleep_Hook previous_sleep_ = nullptr;
+  std::string missing_dmi_;
+  std::string previous_dmi_;
+};
+
+std::string Backup_E2E::skip_reason_;
+
+TEST_F(Backup_E2E, Temporary_Snapshots_Of_Two_Instances) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8", "running"));
+  back_up_both(R"({"parallel_vms": 2, "parallel_disks_per_vm": 2})", "running");
+}
+
+// Without temporary snapshots, and with "restart_vm": each instance is stopped for its
+// backup and started afterwards, also the one that was stopped before.
+TEST_F(Backup_E2E, Snapshot_Volumes_With_Power_Cycle) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7", "stopped"));
+  back_up_both(R"({"parallel_vms": 2, "restart_vm": true})", "stopped");
+}
+
+TEST_F(Backup_E2E, Cancelled_Run_Leaves_Nothing) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8", "running"));
+  test::Log_Capture log;
+  Job_var job = make_job(R"({"parallel_vms": 1})");
+  cancel_at_first_sleep = job.get();
+  const test::Job_Run run = test::run_job(*job, nullptr, 600);
+  cancel_at_first_sleep = nullptr;
+  ASSERT_TRUE(run.completed);
+  EXPECT_EQ(run.outcome(), Job_Event_Record::CANCELED) << log.text();
+  EXPECT_TRUE(check_images().empty());
+  EXPECT_EQ(catalog_sets(), 0u);
+  EXPECT_EQ(job->activity().size, 0u);
+}
+
+TEST_F(Backup_E2E, Retry_Run_Backs_Up_Only_The_Named_Instance) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8", "running"));
+  Job_var job = make_job("{}");
+  Action_Options opts;
+  opts[ACTION_OPTION_RETRY_ENTRIES] =
+      JSON_Load(R"([{"id": "i-vmb", "type": "VirtualMachine"}, {"id": "vol-a-root", "type": "Volume"}])");
+  test::Log_Capture log;
+  const test::Job_Run run = test::run_job(*job, &opts, 600);
+  ASSERT_TRUE(run.completed);
+  EXPECT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << log.text();
+  EXPECT_EQ(history(*job), (std::map<std::string, std::string>{{"i-vma", "skipped"},
+                                                               {"i-vmb", "completed"}}));
+  EXPECT_TRUE(log.contains("(succeeded/total): 2/2."));
+  EXPECT_EQ(check_images(), (std::set<std::string>{"vol-b-root", "vol-b-data"}));
+  EXPECT_EQ(catalog_sets(), 1u);
+  EXPECT_EQ(job->activity().size, 2 * GIB);
+}
+
+// The first instance's handler cannot log in: the job succeeds with alert 10 naming one
+// failed instance, and only the other instance's images and record remain.
+TEST_F(Backup_E2E, Partial_Failure_Raises_Alert_10) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8", "running"));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "GetCloudVersion", "nth": 2, "kind": "error",
+      "code": "AuthFailure", "message": "keys refused", "http_status": 401})"));
+  Job_var job = make_job(R"({"parallel_vms": 1})");
+  test::Log_Capture log;
+  const test::Job_Run run = test::run_job(*job, nullptr, 600);
+  ASSERT_TRUE(run.completed);
+  EXPECT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << log.text();
+  EXPECT_EQ(alert_ids(*job), (std::vector<unsigned long>{1, 10}));
+  EXPECT_EQ(JSON_Dump(job->alerts().back().args), "[1]");
+  const auto states = history(*job);
+  ASSERT_EQ(states.size(), 2u);
+  EXPECT_EQ(std::count_if(states.begin(), states.end(),
+                          [](const auto& s) { return s.second == "completed"; }),
+            1);
+  EXPECT_EQ(check_images().size(), 2u);
+  EXPECT_EQ(catalog_sets(), 1u);
+  EXPECT_EQ(job->activity().size, 2 * GIB);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// Runs cloud jobs end to end through the host's job engine, as the product would: a host
+// home with an identity, a registered cloud account (the simulator) and a storage pool;
+// job definitions of either kind built from their source and options JSON; a job started
+// with its options and waited for until its thread completes. Header only; used by the
+// backup and restore end-to-end tests.
+#ifndef TESTS_E2E_JOB_DRIVER_H
+#define TESTS_E2E_JOB_DRIVER_H
+
+#include "identity/host_manager.h"
+#include "identity/rsa_codec.h"
+#include "job_engine/job.h"
+#include "job_engine/job_definition.h"
+#include "job_engine/job_types.h"
+#include "json/json_load.h"
+#include "jsonrpc/tavrocloud_accounts.h"
+#include "pool/pool_registry.h"
+#include "tavrocloud/job/job_parameters.h"
+
+#include <ace/Refcounted_Auto_Ptr.h>
+#include <ace/Thread_Mutex.h>
+#include <ace/Time_Value.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The host home of a job test (QUILLON3_ROOT must already point at `home`): the
+// identity, the account `cloud_uuid` for the simulator on `port`, and the pool
+// `pool_uuid` in "<home>/pool". Empty on success, else what failed.
+inline std::string prepare_job_home(const std::string& home, uint16_t port,
+                                    const std::string& cloud_uuid, const std::string& access_key,
+                                    const std::string& secret_key, const std::string& pool_uuid) {
+  if (!Host_Manager::initialise_home(home, "e2e-host", 2048) || !Host_Manager::instance().reload())
+    return "no host identity";
+  const std::string& pub = Host_Manager::instance().rsa_pubkey();
+  RSA_Encoder encoder(secret_key.data(), secret_key.size(), pub.data(), pub.size(), true,
+                      RSA_CODEC_OAEP_SHA256);
+  if (!encoder) return "cannot encrypt the secret key";
+  json_spirit::Object account;
+  account["host"] = "127.0.0.1";
+  account["port"] = static_cast<int>(port);
+  account["ssl"] = false;
+  account["locale"] = "";
+  account["access_key"] = access_key;
+  account["security_key"] = encoder.str();
+  std::string error;
+  if (!tavrocloud_accounts::store_account(cloud_uuid, account, &error)) return error;
+  Pool_Record pool;
+  pool.uuid = pool_uuid;
+  pool.name = "e2e pool";
+  pool.url = "file://" + home + "/pool";
+  ::mkdir((home + "/pool").c_str(), 0750);
+  if (!Pool_Registry().add(pool, &error)) return error;
+  return std::string();
+}
+
+// What a job definition of the cloud jobs is made of.
+struct Job_Spec {
+  Job_Definition_Type type = JOB_DEFINITION_BACKUP;
+  Job_Definition_Subtype subtype = JOB_DEFINITION_SUBTYPE_FULL;
+  std::string id;
+  std::string uid = "6f2c7e0a-4b1d-4c3e-9a5f-0123456789ab";
+  std::string name = "e2e job";
+  std::string cloud_uuid;
+  std::string pool_uuid;
+  std::string source;   // JSON text
+  std::string options;  // JSON text
+  size_t retry_count = 0;
+  size_t retry_interval = 0;
+};
+
+inline Job_Definition_var make_job_definition(const Job_Spec& spec) {
+  using Doc = ACE_Refcounted_Auto_Ptr<tavrocloud::Job_Parameters, ACE_Thread_Mutex>;
+  auto document = [](const std::string& json) {
+    Doc doc(new tavrocloud::Job_Parameters);
+    doc->value() = JSON_Load(json);
+    if (doc->value().type() == json_spirit::obj_type) {
+      auto id = doc->value().get_obj().find("id");
+      if (id != doc->value().get_obj().end() && id->second.type() == json_spirit::str_type)
+        doc->set_id(id->second.get_str());
+    }
+    return doc;
+  };
+  Job_Definition_var def(new Job_Definition);
+  def->set_type(spec.type);
+  def->set_subtype(spec.subtype);
+  def->set_id(spec.id);
+  def->set_uid(spec.uid);
+  def->set_name(spec.name);
+  def->set_host_id(spec.cloud_uuid);
+  def->set_target(Job_Target(spec.pool_uuid, "e2e pool", ""));
+  def->set_source(document(spec.source));
+  def->set_options(document(spec.options));
+  def->set_retry_count(spec.retry_count);
+  def->set_retry_interval(spec.retry_interval);
+  return def;
+}
+
+// The outcome of one run.
+struct Job_Run {
+  bool started = false;
+  bool completed = false;  // the job thread called complete() in time
+  std::vector<Job_Event_Record> events;
+
+  // The closing event's kind, or START when the run never closed.
+  Job_Event_Record::Kind outcome() const {
+    return events.empty() ? Job_Event_Record::START : events.back().kind;
+  }
+};
+
+// Starts `job` with `opts` (null for none) and waits up to `timeout_seconds` for its run
+// to complete; `while_running`, when given, is called once right after the start.
+inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds,
+                       const std::function<void(Job&)>& while_running = {}) {
+  Job_Run run;
+  const size_t events_before = job.events().size();
+  run.started = job.start(opts) == 0;
+  if (run.started && while_running) while_running(job);
+  run.completed = run.started && job.wait_complete(ACE_Time_Value(timeout_seconds));
+  const std::vector<Job_Event_Record> all = job.events();
+  run.events.assign(all.begin() + static_cast<long>(events_before), all.end());
+  return run;
+}
+
+}  // namespace test
+
+#endif  // TESTS_E2E_JOB_DRIVER_H

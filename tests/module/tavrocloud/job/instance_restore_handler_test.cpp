@@ -1,0 +1,282 @@
+#include "tavrocloud/job/instance_restore_handler.h"
+
+#include "module/tavrocloud/common/scripted_cloud.h"
+#include "pool/pool_registry.h"
+#include "support/log_capture.h"
+#include "support/sleep_recorder.h"
+#include "support/temp_home.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tavrocloud::Instance_Restore_Handler;
+using tavrocloud::Restore_Params;
+using tavrocloud::Restore_Source_Entry;
+using tavrocloud::Volume_Restore_Info;
+using test::ok;
+
+Job_var make_job() {
+  Job_Definition_var def(new Job_Definition);
+  def->set_id("restore-handler");
+  def->set_type(JOB_DEFINITION_RESTORE);
+  return Job_var(new Job(def));
+}
+
+Backup_Piece piece(const std::string& vol, const std::string& path, const json_spirit::Object& attrs) {
+  Backup_Piece p;
+  p.object = vol;
+  p.path = path;
+  p.size = 3ULL << 30;
+  p.extended_attrs = attrs;
+  return p;
+}
+
+json_spirit::Object quillon(const json_spirit::Object& inner) {
+  json_spirit::Object o;
+  o["Quillon3"] = inner;
+  return o;
+}
+
+// Two sets of an instance with a root volume "v-root" and a data volume "v-data".
+std::vector<Tavro_Backup_Set> two_sets(const std::string& pool) {
+  std::vector<Tavro_Backup_Set> sets(2);
+  for (size_t n = 0; n < 2; ++n) {
+    Tavro_Backup_Set& s = sets[n];
+    s.uri = "cloud/def-" + std::to_string(n);
+    if (!pool.empty()) s.storages.emplace_back(pool, 0, json_spirit::Object());
+    s.instance_info.root_volume_id = "v-root";
+    s.instance_info.storage_id = "st-1";
+    s.instance_info.schedule_tag = "tag";
+    for (const char* id : {"v-root", "v-data"}) {
+      Tavro_Backup_Set::Volume v;
+      v.id = id;
+      v.device_name = std::string("/dev/") + (v.id == "v-root" ? "vda" : "vdb");
+      s.volumes.push_back(v);
+    }
+  }
+  json_spirit::Object sized;
+  sized["block_set_size"] = 65536;
+  // The first set records its block sizes; the last one has no attribute for the root
+  // and an attribute without a size for the data volume.
+  sets[0].add_piece(piece("v-root", "r0", quillon(sized)));
+  sets[0].add_piece(piece("v-data", "d0", quillon(sized)));
+  sets[1].add_piece(piece("v-root", "r1", json_spirit::Object()));
+  sets[1].add_piece(piece("v-data", "d1", quillon(json_spirit::Object())));
+  sets[1].image_info.architecture = "aarch64";
+  return sets;
+}
+
+Restore_Params params(bool vm) {
+  Restore_Params p;
+  p.restore_vm = vm;
+  p.base.agent_instance_id = "i-agent";
+  p.entry.instance_src_id = "i-src";
+  p.entry.instance_tgt_name = "restored";
+  p.entry.flavor.type = "m1";
+  p.entry.target_node_id = "node-2";
+  for (const char* id : {"v-data", "v-root"}) {
+    Restore_Source_Entry::Volume v;
+    v.id = id;
+    v.size = 2;
+    v.storage_id = "st-9";
+    p.entry.volumes.push_back(v);
+  }
+  return p;
+}
+
+class Handler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Pool_Record rec;
+    rec.uuid = rec.name = "pool-h";
+    rec.url = "file://" + pool_dir_.path();
+    ASSERT_TRUE(Pool_Registry().add(rec));
+  }
+  test::Temp_Dir pool_dir_{"restore-handler-pool-"};
+  Job_var job_ = make_job();
+};
+
+TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
+  Instance_Restore_Handler h(*job_, params(true));
+  ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
+  const Restore_Source_Entry& e = h.params().entry;
+  EXPECT_EQ(e.architecture + e.diskbus + e.boot_loader + e.content_mode + e.image_type +
+                e.attach_diskbus + e.storage_id + e.schedule_tag,
+            "aarch64virtiombrqemu_rawvmvirtiost-1tag");
+
+  const auto& vols = h.restore_volumes_list();
+  ASSERT_EQ(vols.size(), 2u);
+  EXPECT_FALSE(vols[0]->is_root);
+  EXPECT_TRUE(vols[1]->is_root);
+  EXPECT_EQ(vols[1]->src_dev_name, "/dev/vda");
+  // Per volume: the last set's piece first; where the recorded block size comes from.
+  const std::vector<std::vector<std::string>> want = {{"d1", "0", "d0", "65536"},
+                                                      {"r1", "3221225472", "r0", "65536"}};
+  for (size_t v = 0; v < 2; ++v) {
+    std::vector<std::string> got;
+    for (const auto& list : vols[v]->timepoint_piece_list)
+      for (const auto& p : list) {
+        got.push_back(p.remote_path);
+        got.push_back(std::to_string(p.block_size));
+        EXPECT_EQ(p.pool.url, "file://" + pool_dir_.path() + "/cloud/def-" +
+                                  (p.remote_path.back() == '1' ? "1" : "0"));
+      }
+    EXPECT_EQ(got, want[v]);
+  }
+}
+
+TEST_F(Handler, CatalogRefusals) {
+  struct Case {
+    const char* what;
+    std::function<void(Restore_Params&, std::vector<Tavro_Backup_Set>&)> change;
+    const char* log;
+  } cases[] = {
+      {"volume unknown to the last set",
+       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].id = "v-x"; },
+       "Failed to get volume v-x info from bset cloud/def-1"},
+      {"set without storage",
+       [](Restore_Params&, std::vector<Tavro_Backup_Set>& s) { s[0].storages.clear(); },
+       "Failed to get storage pool for bset cloud/def-0"},
+      {"VM restore without its root volume",
+       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes.pop_back(); },
+       "lacks its root volume v-root"},
+      {"volume size beyond reason",
+       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].size = 1ULL << 40; },
+       "Invalid size"},
+  };
+  for (const Case& c : cases) {
+    Restore_Params p = params(true);
+    auto sets = two_sets("pool-h");
+    c.change(p, sets);
+    test::Log_Capture log;
+    Instance_Restore_Handler h(*job_, p);
+    EXPECT_FALSE(h.parse_source_instance(sets)) << c.what;
+    EXPECT_TRUE(log.contains(c.log)) << c.what << ": " << log.text();
+  }
+}
+
+TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
+  test::Scripted_Cloud cloud;
+  auto client = std::make_unique<tavrocloud::RESTful_Client>();
+  cloud.login(*client);
+  Restore_Params p = params(true);
+  p.entry.owner_id = "owner";
+  p.entry.schedule_tag = "s";
+  Restore_Source_Entry::NIC extend, main;
+  extend.type = "extend";
+  extend.subnet_id = "sub-e";
+  extend.mac_op = tavrocloud::Net_Operation::SPECIFY;  // no address given: none sent
+  extend.ip_op = tavrocloud::Net_Operation::AUTO;
+  extend.ip_address = "10.0.0.9";                      // automatic: not sent
+  main.type = "main";
+  main.subnet_id = "sub-m";
+  main.groups = {{"sg-1", "a"}, {"sg-2", "b"}};
+  main.mac_op = main.ip_op = tavrocloud::Net_Operation::RESERVE;
+  main.mac_address = "52:54:00:00:00:01";
+  main.ip_address = "10.0.0.5";
+  p.entry.nics = {extend, main};
+  Instance_Restore_Handler h(*job_, p);
+  h.set_client(std::move(client));
+  auto nif = [](const std::string& id) {
+    return ok("CreateNetworkInterface", "<networkInterface>" +
+                                            test::fields({{"networkInterfaceId", id}}) +
+                                            "</networkInterface>");
+  };
+  cloud.expect("CreateNetworkInterface", nif("eni-m")).expect("CreateNetworkInterface", nif("eni-e"));
+  tavrocloud::RESTful_Client::Params out;
+  ASSERT_TRUE(h.build_instance_params("vol-r", 20, "st-1", "/dev/vda", out));
+
+  const auto sent = cloud.sent();
+  ASSERT_EQ(sent.size(), 2u);
+  const tavrocloud::RESTful_Client::Params main_sent = {
+      {"SubnetId", "sub-m"}, {"SecurityGroupId.1", "sg-1"}, {"SecurityGroupId.2", "sg-2"},
+      {"MacAddress", "52:54:00:00:00:01"}, {"privateIpAddress", "10.0.0.5"}};
+  EXPECT_EQ(sent[0].params, main_sent);
+  EXPECT_EQ(sent[1].params, (tavrocloud::RESTful_Client::Params{{"SubnetId", "sub-e"}}));
+  const tavrocloud::RESTful_Client::Params want = {
+      {"imageId", "vol-r"}, {"instanceName", "restored"}, {"minCount", "1"}, {"maxCount", "1"},
+      {"instanceType", "m1"}, {"BlockDeviceMapping.1.Ebs.VolumeSize", "20"},
+      {"BlockDeviceMapping.1.Ebs.DeleteOnTermination", "true"},
+      {"BlockDeviceMapping.1.DeviceName", "/dev/vda"},
+      {"BlockDeviceMapping.1.Ebs.StorageId", "st-1"}, {"AllowNodes.1", "node-2"},
+      {"NetworkInterface.1.NetworkInterfaceId", "eni-m"},
+      {"NetworkInterface.1.AssociatePublicIpAddress", "true"},
+      {"NetworkInterface.2.NetworkInterfaceId", "eni-e"},
+      {"NetworkInterface.2.AssociatePublicIpAddress", "true"},
+      {"ScheduleTags", "s"}, {"OwnerId", "owner"}};
+  EXPECT_EQ(out, want);
+}
+
+// The cloud accepts RunInstances but the instance never runs: the handler has made a
+// converted root volume, a data volume still attached to the agent and one interface,
+// and the second interface failed. Clean-up terminates its instance and waits, then
+// removes the data volume, then the interface; the consumed root volume is left to the
+// termination.
+TEST_F(Handler, FailureCleanUpUndoesWhatItMadeInOrder) {
+  test::Sleep_Recorder sleeps;
+  test::Scripted_Cloud cloud;
+  auto client = std::make_unique<tavrocloud::RESTful_Client>();
+  cloud.login(*client);
+  Restore_Params p = params(true);
+  p.base.support_tmp_snapshot = true;
+  p.entry.instance_tgt_id = "i-foreign";  // named by the entry, never ours to delete
+  p.entry.nics.resize(1);
+  Instance_Restore_Handler h(*job_, p);
+  h.set_client(std::move(client));
+  ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
+  Volume_Restore_Info& data = *h.restore_volumes_list()[0];
+  Volume_Restore_Info& root = *h.restore_volumes_list()[1];
+  data.created_vol_id = "vol-d";
+  data.attached_instance_id = "i-agent";
+  data.dev_name = "/dev/vdc";
+  root.created_vol_id = "vol-r";
+
+  cloud.expect("ConvertVolume", test::result("ConvertVolume"))
+      .expect("CreateNetworkInterface",
+              ok("CreateNetworkInterface", test::fields({{"networkInterfaceId", "eni-1"}})))
+      .expect("RunInstances", ok("RunInstances", test::fields({{"instanceId", "i-new"}})))
+      .expect("DescribeInstances", test::instance("i-new", "error"));
+  EXPECT_FALSE(h.create_instance(root));
+  EXPECT_EQ(h.created_instance_id(), "i-new");
+  EXPECT_EQ(h.params().entry.instance_tgt_id, "i-foreign");
+
+  cloud.forget_sent();
+  cloud.expect("TerminateInstances",
+               ok("TerminateInstances", "<currentState><name>shutting-down</name></currentState>"))
+      .expect("DescribeInstances", test::instance("i-new", "shutting-down"))
+      .expect("DescribeInstances", test::instance("i-new", "terminated"))
+      .expect("DetachVolume", ok("DetachVolume", test::fields({{"status", "detaching"}})))
+      .expect("DescribeVolumes", test::volume("vol-d", "available"))
+      .expect("DeleteVolume", test::result("DeleteVolume"))
+      .expect("DeleteNetworkInterface", test::result("DeleteNetworkInterface"));
+  EXPECT_TRUE(h.clean_up_when_failed());
+  const auto sent = cloud.sent();
+  ASSERT_EQ(sent.size(), 7u);
+  EXPECT_EQ(sent[0].params, (tavrocloud::RESTful_Client::Params{{"InstanceId.1", "i-new"}}));
+  EXPECT_EQ(sent[5].params, (tavrocloud::RESTful_Client::Params{{"VolumeId", "vol-d"}}));
+}
+
+// Nothing created by the handler: the entry's own target instance is left alone, and a
+// failing deletion does not stop the rest of the clean-up.
+TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
+  test::Scripted_Cloud cloud;
+  auto client = std::make_unique<tavrocloud::RESTful_Client>();
+  cloud.login(*client);
+  Restore_Params p = params(false);
+  p.entry.instance_tgt_id = "i-target";
+  Instance_Restore_Handler h(*job_, p);
+  h.set_client(std::move(client));
+  ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
+  h.restore_volumes_list()[0]->created_vol_id = "vol-d";
+  h.restore_volumes_list()[1]->created_vol_id = "vol-r";
+  cloud.expect("DeleteVolume", test::refused("busy")).expect("DeleteVolume", test::result("DeleteVolume"));
+  EXPECT_TRUE(h.clean_up_when_failed());
+  EXPECT_EQ(cloud.actions(), (std::vector<std::string>{"DeleteVolume", "DeleteVolume"}));
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+#include "tavrocloud/job/restore_executor.h"
+
+#include "job_engine/job.h"
+#include "json/json_load.h"
+#include "module/tavrocloud/common/scripted_cloud.h"
+#include "support/log_capture.h"
+#include "support/temp_home.h"
+
+#include <ace/Refcounted_Auto_Ptr.h>
+#include <ace/Thread_Mutex.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tavrocloud::Job_Parameters;
+using tavrocloud::Restore_Executor;
+
+using Params_ptr = ACE_Refcounted_Auto_Ptr<Job_Parameters, ACE_Thread_Mutex>;
+
+Params_ptr document(const std::string& json) {
+  Params_ptr p(new Job_Parameters);
+  p->value() = json_spirit::JSON_Load(json);
+  p->set_id("resource-1");
+  return p;
+}
+
+Job_var make_job(const std::string& source, const std::string& options,
+                 Job_Definition_Subtype subtype = JOB_DEFINITION_SUBTYPE_VM) {
+  Job_Definition_var def(new Job_Definition);
+  def->set_id("restore-exec");
+  def->set_type(JOB_DEFINITION_RESTORE);
+  def->set_subtype(subtype);
+  def->set_source(document(source));
+  def->set_options(document(options));
+  return Job_var(new Job(def));
+}
+
+std::string instance_xml(const std::string& id, const std::string& state) {
+  return test::item(test::fields({{"instanceId", id}, {"instanceName", "n"}, {"hostAddress", "node-7"}}) +
+                    "<instanceState><name>" + state + "</name></instanceState>" +
+                    "<placement><availabilityZone>zone-3</availabilityZone></placement>");
+}
+
+// A cloud whose agent is i-AGENT001, whose instance "web" runs, whose "old" is
+// terminated and which knows every instance id but "i-gone".
+class Cloud {
+ public:
+  Cloud() : uuid_file_("restore-exec-") {
+    std::ofstream(uuid_file_.path() + "/uuid") << "0000-i-agent001\n";
+    old_path_ = tavrocloud::RESTful_Client::set_product_uuid_path(uuid_file_.path() + "/uuid");
+    cloud_.respond([](const test::Sent& s) {
+      for (const auto& p : s.params) {
+        if (p.second == "web") return test::instances({instance_xml("i-web", "running")});
+        if (p.second == "old") return test::instances({instance_xml("i-old", "terminated")});
+        if (p.second == "i-gone") return test::instances({});
+        if (p.second.compare(0, 2, "i-") == 0) return test::instances({instance_xml(p.second, "running")});
+      }
+      return test::instances({});
+    });
+  }
+  ~Cloud() { tavrocloud::RESTful_Client::set_product_uuid_path(old_path_); }
+
+  std::unique_ptr<tavrocloud::RESTful_Client> client() {
+    auto c = std::make_unique<tavrocloud::RESTful_Client>();
+    cloud_.login(*c);
+    return c;
+  }
+
+ private:
+  test::Temp_Dir uuid_file_;
+  std::string old_path_;
+  test::Scripted_Cloud cloud_;
+};
+
+std::string entry(const std::string& src, const std::string& extra = "") {
+  return R"({"catalog_uuid": "c", "backup_start_time": "20240101000000", "src_instance_id": ")" +
+         src + R"(", "src_instance_name": "n", "volumes": [{"id": "v-1", "name": "d",
+         "storage_id": "s", "storage_type": "ceph", "size": 1}])" + extra + "}";
+}
+
+TEST(Restore_Executor, Options) {
+  struct Case {
+    const char* options;
+    std::vector<int> parallel;  // vms, per host, disks
+    bool start_vm, origin;
+    const char* duplicate;
+  } cases[] = {
+      {"{}", {2, 2, 1}, true, false, ""},
+      {R"({"parallel_vms": 8, "parallel_vms_per_host": 5, "parallel_disks_per_vm": 4,
+          "start_vm": false, "original_restore": true, "duplicate_vm": "ignore"})",
+       {8, 5, 4}, false, true, "ignore"},
+      {R"({"parallel_vms": "8", "start_vm": "no", "duplicate_vm": 3})", {2, 2, 1}, true, false, ""},
+  };
+  for (const Case& c : cases) {
+    Cloud cloud;
+    Job_var job = make_job("{}", c.options);
+    Restore_Executor exec(*job);
+    exec.set_client(cloud.client());
+    ASSERT_TRUE(exec.resolve_params()) << c.options;
+    const tavrocloud::Restore_Params& p = exec.params();
+    EXPECT_EQ((std::vector<int>{p.base.parallel_vms, p.base.parallel_vms_per_host,
+                                p.base.parallel_disks_per_vm}),
+              c.parallel)
+        << c.options;
+    EXPECT_EQ(p.start_vm, c.start_vm) << c.options;
+    EXPECT_EQ(p.origin_restore, c.origin) << c.options;
+    EXPECT_EQ(p.duplicate_vm, c.duplicate) << c.options;
+    EXPECT_TRUE(p.restore_vm);
+    EXPECT_EQ(p.base.agent_instance_id + " " + p.base.agent_node_id, "i-AGENT001 node-7");
+  }
+}
+
+TEST(Restore_Executor, EntriesDuplicatesAndTargets) {
+  struct Case {
+    const char* duplicate;
+    std::string target_name;
+    bool resolves;
+    std::string want_name;  // "*" appends the 16-character stamp
+  } cases[] = {
+      {"ignore", "web", false, ""},  // the only entry is dropped: no entry left
+      {"ignore", "old", true, "old"},  // only a terminated namesake: no duplicate
+      {"timestamp", "web", true, "web*"},
+      {"keep", "web", true, "web"},
+  };
+  for (const Case& c : cases) {
+    Cloud cloud;
+    test::Log_Capture log;
+    Job_var job = make_job(
+        "{\"entries\": [" + entry("i-1", ", \"target_instance_name\": \"" + c.target_name + "\"") +
+            ", 7]}",
+        std::string("{\"duplicate_vm\": \"") + c.duplicate + "\"}");
+    Restore_Executor exec(*job);
+    exec.set_client(cloud.client());
+    ASSERT_TRUE(exec.resolve_params());
+    ASSERT_EQ(exec.resolve_entries(), c.resolves) << c.duplicate << " " << c.target_name;
+    if (!c.resolves) {
+      EXPECT_TRUE(log.contains("Failed to restore tavro instances, no entry."));
+      continue;
+    }
+    const std::string& name = exec.entries().at(0).instance_tgt_name;
+    if (c.want_name.back() == '*') {
+      EXPECT_EQ(name.substr(0, c.target_name.size() + 1), c.target_name + "_");
+      EXPECT_EQ(name.size(), c.target_name.size() + 16) << name;
+      EXPECT_EQ(name[c.target_name.size() + 9], '_') << name;
+    } else {
+      EXPECT_EQ(name, c.want_name);
+    }
+  }
+
+  // The target instance gives the node and cluster the entry leaves empty.
+  Cloud cloud;
+  Job_var job = make_job("{\"pool_uuid\": \"p-9\", \"entries\": [" +
+                             entry("i-1", R"(, "target_instance_id": "i-t")") + "," +
+                             entry("i-2", R"(, "target_instance_id": "i-t", "target_node_id": "n-1")") +
+                             "]}",
+                         R"({"parallel_vms": 8})", JOB_DEFINITION_SUBTYPE_DISK);
+  Restore_Executor exec(*job);
+  exec.set_client(cloud.client());
+  ASSERT_TRUE(exec.resolve_params());
+  ASSERT_TRUE(exec.resolve_entries());
+  ASSERT_EQ(exec.entries().size(), 2u);
+  EXPECT_EQ(exec.entries()[0].target_node_id + exec.entries()[0].target_cluster_id, "node-7zone-3");
+  EXPECT_EQ(exec.entries()[1].target_node_id, "n-1");
+  EXPECT_EQ(exec.params().base.parallel_vms, 2);
+  EXPECT_EQ(exec.params().base.pool_uuid, "p-9");
+}
+
+TEST(Restore_Executor, EntriesRefused) {
+  struct Case {
+    Job_Definition_Subtype subtype;
+    std::string entries;
+    const char* log;
+  } cases[] = {
+      {JOB_DEFINITION_SUBTYPE_VM, entry("i-1") + "," + entry("i-1"), "instance i-1 is named twice"},
+      {JOB_DEFINITION_SUBTYPE_DISK, entry("i-1"), "it names no target instance"},
+      {JOB_DEFINITION_SUBTYPE_VM, entry("i/../x"), "source instance id is not a plain word"},
+      {JOB_DEFINITION_SUBTYPE_VM, R"({"catalog_uuid": "c", "backup_start_time": "t",
+         "src_instance_id": "i-1", "src_instance_name": "n"})", "names no volume to boot from"},
+      {JOB_DEFINITION_SUBTYPE_VM, entry("i-1", R"(, "target_instance_id": "i-gone")"),
+       "Failed to query tavro target instance i-gone"},
+      {JOB_DEFINITION_SUBTYPE_VM, entry("i-1", R"(, "catalog_uuid": "")"), "Invalid tavro job entries"},
+  };
+  for (const Case& c : cases) {
+    Cloud cloud;
+    test::Log_Capture log;
+    Job_var job = make_job("{\"entries\": [" + c.entries + "]}", "{}", c.subtype);
+    Restore_Executor exec(*job);
+    exec.set_client(cloud.client());
+    ASSERT_TRUE(exec.resolve_params());
+    EXPECT_FALSE(exec.resolve_entries()) << c.log;
+    EXPECT_TRUE(log.contains(c.log)) << log.text();
+  }
+}
+
+}  // namespace
