@@ -60,6 +60,10 @@ bool power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 uint64_t hash(const void* data, size_t len) { return XXH3_64bits(data, len); }
 
+uint64_t chained_hash(const void* data, size_t len, uint64_t chain) {
+  return XXH3_64bits_withSeed(data, len, chain);
+}
+
 
 bool all_zero(const char* data, size_t len) {
   // Most blocks that are not zero differ in their first bytes; the rest is checked a
@@ -141,7 +145,7 @@ std::string encode_extents(const std::vector<Image_Extent>& extents, uint64_t& c
     put64(p + at + 8, e.length);
     at += EXTENT_SIZE;
   }
-  chain = XXH3_64bits_withSeed(p, at, chain);
+  chain = chained_hash(p, at, chain);
   put64(p + at, chain);
   return out;
 }
@@ -157,7 +161,7 @@ bool decode_extent_count(const char* in, uint32_t& count, std::string& why) {
 bool decode_extents(const char* in, uint32_t count, uint64_t& chain,
                     std::vector<Image_Extent>& extents, std::string& why) {
   const size_t body = EXTENT_HEADER_SIZE + size_t(count) * EXTENT_SIZE;
-  const uint64_t checksum = XXH3_64bits_withSeed(in, body, chain);
+  const uint64_t checksum = chained_hash(in, body, chain);
   if (get64(in + body) != checksum)
     return fail(why, "extent table checksum mismatch (damaged, or not of this image)");
   chain = checksum;
@@ -187,7 +191,7 @@ void encode_record_header(const Image_Record_Header& h, char* out) {
 }
 
 uint64_t seal_record_header(char* out, uint64_t chain) {
-  const uint64_t checksum = XXH3_64bits_withSeed(out, 40, chain);
+  const uint64_t checksum = chained_hash(out, 40, chain);
   put64(out + 40, checksum);
   return checksum;
 }
@@ -210,7 +214,7 @@ Unit_Kind unit_kind(const char* in) {
 
 bool decode_record_header(const char* in, uint64_t& chain, Image_Record_Header& h,
                           std::string& why) {
-  const uint64_t checksum = XXH3_64bits_withSeed(in, 40, chain);
+  const uint64_t checksum = chained_hash(in, 40, chain);
   if (get64(in + 40) != checksum)
     return fail(why, "block header checksum mismatch (damaged, or not of this image)");
   chain = checksum;

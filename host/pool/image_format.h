@@ -90,6 +90,8 @@ struct Image_Trailer {
 namespace pool_image {
 
 uint64_t hash(const void* data, size_t len);
+// The next link of the checksum chain: the hash of `data` seeded with the link before.
+uint64_t chained_hash(const void* data, size_t len, uint64_t chain);
 bool all_zero(const char* data, size_t len);
 
 // Each decode_* checks magic, checksum and bounds; on failure it returns false and says
