@@ -43,7 +43,8 @@ quillon3_component(host_jsonrpc    DIRS host/jsonrpc    DEPS host_json host_runt
 quillon3_component(host_agent      DIRS host/agent      DEPS host_json)
 quillon3_component(host_identity   DIRS host/identity   DEPS host_runtime OpenSSL::Crypto)
 quillon3_component(host_cloud      DIRS host/cloud      DEPS host_runtime PkgConfig::CURL
-                                                            PkgConfig::ACEXML OpenSSL::Crypto OpenSSL::SSL)
+                                                            PkgConfig::ACEXML PkgConfig::EXPAT OpenSSL::Crypto
+                                                            OpenSSL::SSL)
 quillon3_component(host_pool       DIRS host/pool       DEPS host_runtime PkgConfig::ZSTD
                                                             PkgConfig::LZO2 PkgConfig::XXHASH)
 quillon3_component(host_catalog    DIRS host/catalog    DEPS host_json host_runtime

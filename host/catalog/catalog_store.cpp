@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace catalog {
 
@@ -105,11 +107,22 @@ bool make_parents(const std::string& path, std::string& error) {
   return true;
 }
 
+// The database holds the records of every backup: readable by its owner only. SQLite
+// gives its journal files the mode of the database file.
+bool restrict_database_file(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0;
+  const int e = errno;
+  if (fd >= 0) ::close(fd);
+  if (!ok) error = "cannot open " + path + ": " + std::strerror(e);
+  return ok;
+}
+
 }  // namespace
 
 std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int busy_ms,
                                                    std::string& error) {
-  if (!make_parents(path, error)) return nullptr;
+  if (!make_parents(path, error) || !restrict_database_file(path, error)) return nullptr;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,

@@ -191,7 +191,8 @@ bool RESTful_Catalog_Operator::get_view(const std::string& module, const std::st
   return true;
 }
 
-bool RESTful_Catalog_Operator::list(const std::string& module, std::vector<Catalog_Entry>& out) {
+bool RESTful_Catalog_Operator::list(const std::string& module, std::vector<Catalog_Entry>& out,
+                                    std::vector<std::string>* damaged) {
   std::vector<catalog::Stored_Set> rows;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -204,10 +205,14 @@ bool RESTful_Catalog_Operator::list(const std::string& module, std::vector<Catal
     }
   }
   std::vector<Catalog_Entry> entries;
+  std::vector<std::string> bad;
   entries.reserve(rows.size());
   for (catalog::Stored_Set& r : rows) {
     Catalog_Entry e;
-    if (!body_object(r, e.set)) return false;
+    if (!body_object(r, e.set)) {
+      bad.push_back(r.uuid);
+      continue;
+    }
     e.module = std::move(r.module);
     e.uuid = std::move(r.uuid);
     e.resource_uuid = std::move(r.resource_uuid);
@@ -221,5 +226,6 @@ bool RESTful_Catalog_Operator::list(const std::string& module, std::vector<Catal
     entries.push_back(std::move(e));
   }
   out = std::move(entries);
-  return true;
+  if (damaged != nullptr) damaged->insert(damaged->end(), bad.begin(), bad.end());
+  return bad.empty();
 }

@@ -85,9 +85,12 @@ class RESTful_Catalog_Operator {
                 const std::map<std::string, std::string>& keys, json_spirit::Value& out);
 
   // Every stored set of `module` (every module when empty), newest first (by start time,
-  // then by commit). Returns true and replaces `out`; false, logged, on a database
-  // failure or a stored set that does not read.
-  bool list(const std::string& module, std::vector<Catalog_Entry>& out);
+  // then by commit). Returns true and replaces `out` when every set reads. A stored set
+  // that does not read is left out, logged and its uuid appended to `damaged` (when
+  // given): the call then returns false, with `out` holding the sets that read. On a
+  // database failure it returns false (logged) with `out` and `damaged` untouched.
+  bool list(const std::string& module, std::vector<Catalog_Entry>& out,
+            std::vector<std::string>* damaged = nullptr);
 
   // The database file this operator uses: host_home() + "/catalog.db".
   static std::string database_path();

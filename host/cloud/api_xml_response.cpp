@@ -1,14 +1,13 @@
 #include "cloud/api_xml_response.h"
 
-#include <ACEXML/common/InputSource.h>
-#include <ACEXML/common/SAXExceptions.h>
-#include <ACEXML/common/StrCharStream.h>
-#include <ACEXML/parser/parser/Parser.h>
+#include <ACEXML/common/AttributesImpl.h>
 #include <ace/Log_Msg.h>
+#include <expat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
-#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -16,40 +15,11 @@ namespace cloud {
 
 namespace {
 
-const char XML_DECLARATION[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-
-bool starts_with(const std::string& text, size_t pos, const char* prefix) {
-  return text.compare(pos, std::strlen(prefix), prefix) == 0;
-}
-
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// True when the prolog after position `pos` (past the XML declaration) holds a DOCTYPE.
-bool prolog_has_doctype(const std::string& doc, size_t pos) {
-  while (pos < doc.size()) {
-    if (is_space(doc[pos])) {
-      ++pos;
-    } else if (starts_with(doc, pos, "<!--")) {
-      size_t end = doc.find("-->", pos + 4);
-      if (end == std::string::npos) return false;
-      pos = end + 3;
-    } else if (starts_with(doc, pos, "<?")) {
-      size_t end = doc.find("?>", pos + 2);
-      if (end == std::string::npos) return false;
-      pos = end + 2;
-    } else {
-      return starts_with(doc, pos, "<!DOCTYPE");
-    }
-  }
-  return false;
-}
-
-// The text ACEXML is given: no byte-order mark, no white space before the declaration, a
-// declaration where the body has none. False when the body is not acceptable: a NUL byte
-// (the parser reads a C string) or a DOCTYPE (entity expansion is not wanted from a
-// remote peer).
-bool prepare_document(const char* data, size_t length, std::string& doc) {
-  if (std::memchr(data, '\0', length) != nullptr) return false;
+// Where the document expat is given starts: past a byte-order mark, and past white space
+// when an XML declaration follows it (expat wants the declaration at the very start).
+size_t document_start(const char* data, size_t length) {
   size_t pos = 0;
   if (length >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) pos = 3;
   size_t first = pos;
@@ -58,20 +28,10 @@ bool prepare_document(const char* data, size_t length, std::string& doc) {
   const bool has_declaration =
       length - first > decl_length && std::memcmp(data + first, "<?xml", decl_length) == 0 &&
       (is_space(data[first + decl_length]) || data[first + decl_length] == '?');
-  size_t prolog_start;
-  if (has_declaration) {
-    doc.assign(data + first, length - first);
-    size_t end = doc.find("?>");
-    prolog_start = end == std::string::npos ? doc.size() : end + 2;
-  } else {
-    doc = XML_DECLARATION;
-    prolog_start = doc.size();
-    doc.append(data + pos, length - pos);
-  }
-  return !prolog_has_doctype(doc, prolog_start);
+  return has_declaration ? first : pos;
 }
 
-// Sits between ACEXML and the response: joins adjacent text into one event, turns the response's
+// Sits between the XML parser and the response: joins adjacent text into one event, turns the response's
 // exceptions into a failed parse and notes an error document (Response/Errors/Error,
 // ErrorResponse/Error or a bare Error root) with its Code and Message.
 class Feeder : public ACEXML_DefaultHandler {
@@ -107,17 +67,9 @@ class Feeder : public ACEXML_DefaultHandler {
 
   void endDocument() override { flush_text(); }
 
-  // ACEXML ends the parse itself after a fatal error (cleaning up and throwing), so
-  // nothing may be thrown from the handler callbacks: that would skip its clean-up.
-  void fatalError(ACEXML_SAXParseException&) override { fatal_ = true; }
-
-  ACEXML_InputSource* resolveEntity(const ACEXML_Char*, const ACEXML_Char*) override {
-    return nullptr;
-  }
-
   bool error_seen() const { return error_seen_; }
-  // True when the document failed: a fatal syntax error or a response that threw.
-  bool failed() const { return fatal_ || refused_; }
+  // True when the response threw on one of its events.
+  bool refused() const { return refused_; }
   const std::string& code() const { return code_; }
   const std::string& message() const { return message_; }
 
@@ -163,11 +115,136 @@ class Feeder : public ACEXML_DefaultHandler {
   std::vector<std::string> stack_;
   size_t error_depth_ = 0;  // depth of the open error element; 0 when none is open
   bool error_seen_ = false;
-  bool fatal_ = false;
   bool refused_ = false;
   std::string* capture_ = nullptr;
   std::string code_;
   std::string message_;
+};
+
+// Drives the feeder from expat, a parser that checks the whole document (also what
+// follows the root element) in linear time and bounded memory for a given input. Names
+// arrive as "uri SEP local SEP prefix" (namespace processing with triplets), so the
+// handler sees the namespace, the local name and the name as written, as ACEXML's own
+// parser would hand them over. No event is delivered from expat's callbacks once the
+// parse was stopped.
+class Expat_Driver {
+ public:
+  static constexpr XML_Char SEPARATOR = '\x01';  // never a legal character in XML 1.0
+
+  explicit Expat_Driver(Feeder& feeder) : feeder_(feeder) {}
+  ~Expat_Driver() {
+    if (parser_ != nullptr) XML_ParserFree(parser_);
+  }
+  Expat_Driver(const Expat_Driver&) = delete;
+  Expat_Driver& operator=(const Expat_Driver&) = delete;
+
+  // True when the whole of `data` is one well-formed document without a DOCTYPE; false
+  // with `why` set otherwise.
+  bool parse(const char* data, size_t length, std::string& why) {
+    parser_ = XML_ParserCreateNS(nullptr, SEPARATOR);
+    if (parser_ == nullptr) return fail(why, "out of memory");
+    XML_SetReturnNSTriplet(parser_, 1);
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &Expat_Driver::on_start, &Expat_Driver::on_end);
+    XML_SetCharacterDataHandler(parser_, &Expat_Driver::on_text);
+    XML_SetStartDoctypeDeclHandler(parser_, &Expat_Driver::on_doctype);
+    XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+    // XML_Parse takes an int length: the body goes in slices.
+    const size_t slice = size_t(1) << 20;
+    size_t done = 0;
+    do {
+      const size_t n = std::min(slice, length - done);
+      const bool last = done + n == length;
+      if (XML_Parse(parser_, data + done, static_cast<int>(n), last) != XML_STATUS_OK)
+        return fail(why, describe_error());
+      done += n;
+    } while (done < length);
+    feeder_.endDocument();
+    return true;
+  }
+
+ private:
+  static bool fail(std::string& why, const std::string& text) {
+    why = text;
+    return false;
+  }
+
+  std::string describe_error() const {
+    if (doctype_) return "a DOCTYPE is not accepted";
+    if (out_of_memory_) return "out of memory";
+    if (feeder_.refused()) return "refused by the response parser";
+    return std::string(XML_ErrorString(XML_GetErrorCode(parser_))) + " at line " +
+           std::to_string(XML_GetCurrentLineNumber(parser_)) + ", column " +
+           std::to_string(XML_GetCurrentColumnNumber(parser_));
+  }
+
+  // Splits "uri SEP local SEP prefix" (or "uri SEP local", or "local").
+  struct Name {
+    std::string ns, local, q;
+  };
+  static Name split(const XML_Char* full) {
+    Name n;
+    const std::string s = full;
+    const size_t a = s.find(SEPARATOR);
+    if (a == std::string::npos) {
+      n.local = n.q = s;
+      return n;
+    }
+    n.ns = s.substr(0, a);
+    const size_t b = s.find(SEPARATOR, a + 1);
+    n.local = s.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+    n.q = b == std::string::npos ? n.local : s.substr(b + 1) + ":" + n.local;
+    return n;
+  }
+
+  // No exception may cross expat's C frames: a failing callback stops the parse.
+  template <typename F>
+  static void guarded(void* self, F call) {
+    auto* driver = static_cast<Expat_Driver*>(self);
+    try {
+      call(*driver);
+    } catch (...) {
+      driver->out_of_memory_ = true;
+    }
+    if (driver->out_of_memory_ || driver->feeder_.refused()) XML_StopParser(driver->parser_, XML_FALSE);
+  }
+
+  static void on_start(void* self, const XML_Char* name, const XML_Char** atts) {
+    guarded(self, [&](Expat_Driver& d) {
+      const Name n = split(name);
+      ACEXML_AttributesImpl attributes;
+      for (size_t i = 0; atts[i] != nullptr && atts[i + 1] != nullptr; i += 2) {
+        const Name a = split(atts[i]);
+        attributes.addAttribute(a.ns.c_str(), a.local.c_str(), a.q.c_str(), "CDATA", atts[i + 1]);
+      }
+      d.feeder_.startElement(n.ns.c_str(), n.local.c_str(), n.q.c_str(), &attributes);
+    });
+  }
+
+  static void on_end(void* self, const XML_Char* name) {
+    guarded(self, [&](Expat_Driver& d) {
+      const Name n = split(name);
+      d.feeder_.endElement(n.ns.c_str(), n.local.c_str(), n.q.c_str());
+    });
+  }
+
+  static void on_text(void* self, const XML_Char* text, int length) {
+    guarded(self, [&](Expat_Driver& d) {
+      d.feeder_.characters(text, 0, static_cast<size_t>(length));
+    });
+  }
+
+  // Entity declarations from a remote peer are not wanted: the document is refused.
+  static void on_doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    auto* driver = static_cast<Expat_Driver*>(self);
+    driver->doctype_ = true;
+    XML_StopParser(driver->parser_, XML_FALSE);
+  }
+
+  Feeder& feeder_;
+  XML_Parser parser_ = nullptr;
+  bool doctype_ = false;
+  bool out_of_memory_ = false;
 };
 
 }  // namespace
@@ -178,27 +255,26 @@ API_XML_Response::~API_XML_Response() = default;
 
 bool API_XML_Response::handle_body(const char* data, size_t length) {
   reset_document();
-  std::string doc;
-  if (data == nullptr || !prepare_document(data, length, doc)) return false;
-
-  Feeder feeder(*this);
+  if (data == nullptr) return false;
+  std::string why;
   bool parsed = false;
-  try {
-    auto stream = std::make_unique<ACEXML_StrCharStream>();
-    if (stream->open(doc.c_str(), action_.c_str()) != 0) return false;
-    ACEXML_InputSource input(stream.release());
-    ACEXML_Parser parser;
-    parser.setContentHandler(&feeder);
-    parser.setDTDHandler(&feeder);
-    parser.setEntityResolver(&feeder);
-    parser.setErrorHandler(&feeder);
-    parser.parse(&input);
-    parsed = !feeder.failed();
-  } catch (const ACEXML_SAXException&) {
-    parsed = false;
-  } catch (...) {
-    parsed = false;
+  Feeder feeder(*this);
+  if (std::memchr(data, '\0', length) != nullptr) {
+    why = "a NUL byte in the document";
+  } else if (length == 0) {
+    why = "an empty document";
+  } else {
+    try {
+      const size_t start = document_start(data, length);
+      Expat_Driver driver(feeder);
+      parsed = driver.parse(data + start, length - start, why) && !feeder.refused();
+    } catch (const std::bad_alloc&) {
+      why = "out of memory";
+    }
   }
+  if (!parsed && !why.empty())
+    ACE_DEBUG((LM_ERROR, "The answer to %C is not acceptable XML: %C.\n", action_.c_str(),
+               why.c_str()));
   if (parsed && feeder.error_seen()) set_error_document(feeder.code(), feeder.message());
   set_body_accepted(parsed);
   return parsed;

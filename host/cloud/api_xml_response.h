@@ -1,13 +1,17 @@
 // Base of every XML response parser of the cloud client. The host feeds an answer body
-// through ACEXML and the parser receives the content events (startElement, characters,
-// endElement) in document order; it overrides only those. Feeding guarantees:
+// through a hardened XML parser (expat) and the parser receives ACEXML's content events
+// (startElement, characters, endElement) in document order; it overrides only those.
+// Feeding guarantees:
 //   - a UTF-8 byte-order mark and a missing XML declaration are tolerated;
 //   - a document with a DOCTYPE is refused before any event is delivered;
 //   - adjacent text (character data, entity and character references, CDATA sections)
 //     inside one element arrives as ONE characters() event, never split; whitespace-only
 //     text between elements is delivered too, like any other text;
 //   - `localName` is the name without any namespace prefix;
-//   - a fatal syntax error stops the events and the body is not accepted.
+//   - the whole body must be one well-formed document (nothing but comments, processing
+//     instructions and white space after the root element); a syntax error stops the
+//     events, is logged with its place and the body is not accepted;
+//   - any input is handled in time linear in its length and bounded memory.
 #ifndef HOST_CLOUD_API_XML_RESPONSE_H
 #define HOST_CLOUD_API_XML_RESPONSE_H
 

@@ -5,6 +5,7 @@
 #include "json/json_load.h"
 #include "runtime/host_home.h"
 #include "runtime/secure_memset.h"
+#include "runtime/shared_file.h"
 
 #include <ace/Log_Msg.h>
 #include <openssl/rand.h>
@@ -21,6 +22,10 @@ namespace {
 const char IDENTITY_FILE[] = "identity.json";
 const char PRIVATE_KEY_FILE[] = "keys/rsa_private.pem";
 const char PUBLIC_KEY_FILE[] = "keys/rsa_public.pem";
+// Everything in the home is the host's alone: its access keys, its private key, the
+// records of its backups.
+constexpr mode_t HOME_MODE = 0700;
+constexpr mode_t FILE_MODE = 0600;
 
 // Reads a whole file straight into `out` (a wiping string for keys, so no copy of the
 // key is left in other buffers).
@@ -46,23 +51,21 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool make_dir(const std::string& path, mode_t mode) {
-  return ::mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
+bool is_empty_file(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
-// Writes a new file with `mode` (never replaces an existing one) and syncs it.
-bool write_new_file(const std::string& path, const char* data, size_t length, mode_t mode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = ::write(fd, data + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == length && ::fsync(fd) == 0;
-  return ::close(fd) == 0 && ok;
+// Makes the directory `path` with `mode`, or brings an existing one to `mode`.
+bool make_private_dir(const std::string& path, mode_t mode) {
+  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
+  return ::chmod(path.c_str(), mode) == 0;
+}
+
+// Brings an existing file to `mode` (files of older homes were readable by others); true
+// when it is missing too.
+bool restrict_file(const std::string& path, mode_t mode) {
+  return ::chmod(path.c_str(), mode) == 0 || errno == ENOENT;
 }
 
 std::string random_hex(size_t bytes) {
@@ -134,7 +137,12 @@ bool Host_Manager::reload() {
 }
 
 bool Host_Manager::initialise_home(const std::string& home, const std::string& name, int bits) {
-  if (!make_dir(home, 0755) || !make_dir(home + "/keys", 0700)) return false;
+  if (!make_private_dir(home, HOME_MODE) || !make_private_dir(home + "/keys", HOME_MODE))
+    return false;
+  // One initialisation at a time, across processes: each step below checks what exists
+  // and makes only what is missing, so a later run finishes what an earlier one left.
+  File_Lock lock(home + "/keys/init.lock");
+  if (!lock.locked()) return false;
   const std::string identity_path = home + "/" + IDENTITY_FILE;
   if (!file_exists(identity_path)) {
     json_spirit::Object identity;
@@ -143,17 +151,32 @@ bool Host_Manager::initialise_home(const std::string& home, const std::string& n
     identity["node_access_key"] = random_hex(20);
     identity["on_backupd"] = false;
     const std::string text = JSON_Dump(identity, true) + "\n";
-    if (!write_new_file(identity_path, text.data(), text.size(), 0644)) return false;
+    if (!replace_file(identity_path, text.data(), text.size(), FILE_MODE)) return false;
   }
   const std::string private_path = home + "/" + PRIVATE_KEY_FILE;
-  if (file_exists(private_path)) return true;
+  const std::string public_path = home + "/" + PUBLIC_KEY_FILE;
   secure_string private_pem;
   std::string public_pem;
-  if (!generate_rsa_key_pair(bits, private_pem, public_pem)) return false;
-  const std::string public_path = home + "/" + PUBLIC_KEY_FILE;
-  std::remove(public_path.c_str());
-  return write_new_file(private_path, private_pem.data(), private_pem.size(), 0600) &&
-         write_new_file(public_path, public_pem.data(), public_pem.size(), 0644);
+  const bool have_private = read_file(private_path, private_pem) && !private_pem.empty();
+  if (have_private) {
+    // A private key without its public half (an interrupted run): derive the half.
+    std::string stored;
+    if (!derive_public_pem(private_pem, public_pem)) return false;
+    if (!read_file(public_path, stored) || stored != public_pem) {
+      if (!replace_file(public_path, public_pem.data(), public_pem.size(), FILE_MODE))
+        return false;
+    }
+  } else {
+    // There but unreadable: kept for its owner to look at (an empty one holds nothing).
+    if (file_exists(private_path) && !is_empty_file(private_path)) return false;
+    if (!generate_rsa_key_pair(bits, private_pem, public_pem)) return false;
+    // The public half first: a private key alone is repaired above, never the reverse.
+    if (!replace_file(public_path, public_pem.data(), public_pem.size(), FILE_MODE) ||
+        !replace_file(private_path, private_pem.data(), private_pem.size(), FILE_MODE))
+      return false;
+  }
+  return restrict_file(identity_path, FILE_MODE) && restrict_file(private_path, FILE_MODE) &&
+         restrict_file(public_path, FILE_MODE);
 }
 
 const WebSocket_Options& WebSocket_Options::instance() {

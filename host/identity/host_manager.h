@@ -32,8 +32,10 @@ class Host_Manager {
   bool reload();
 
   // Creates a fresh identity in `home` where none exists: identity.json with `name` and
-  // random access keys, and a new RSA key pair of `bits` bits (private key mode 0600).
-  // Existing files are kept. Returns false when a file could not be written.
+  // random access keys, and a new RSA key pair of `bits` bits. Existing files are kept;
+  // a missing public key is derived from the private one. Safe when several processes
+  // run it at once (they take turns). The home and its keys folder get mode 0700, the
+  // files 0600. Returns false when a file could not be read, derived or written.
   static bool initialise_home(const std::string& home, const std::string& name, int bits = 3072);
 
   const std::string& name() const { return name_; }

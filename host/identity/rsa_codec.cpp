@@ -147,6 +147,17 @@ std::string RSA_Encoder::str() const {
   return *this ? std::string(reinterpret_cast<const char*>(get()), length()) : std::string();
 }
 
+bool derive_public_pem(const secure_string& private_pem, std::string& public_pem) {
+  Pkey pkey = read_private_key(private_pem.data(), private_pem.size());
+  Bio pub(BIO_new(BIO_s_mem()));
+  if (pkey == nullptr || pub == nullptr || PEM_write_bio_PUBKEY(pub.get(), pkey.get()) <= 0)
+    return false;
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(pub.get(), &text);
+  public_pem.assign(text, static_cast<size_t>(n));
+  return true;
+}
+
 bool generate_rsa_key_pair(int bits, secure_string& private_pem, std::string& public_pem) {
   Pkey_Ctx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   if (ctx == nullptr || EVP_PKEY_keygen_init(ctx.get()) <= 0 ||

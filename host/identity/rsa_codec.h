@@ -42,4 +42,8 @@ class RSA_Encoder : public Codec_Impl_T<unsigned char> {
 // as SubjectPublicKeyInfo PEM. Returns false when OpenSSL fails.
 bool generate_rsa_key_pair(int bits, secure_string& private_pem, std::string& public_pem);
 
+// The public key (SubjectPublicKeyInfo PEM) of the private key `private_pem`. Returns
+// false when the private key does not read.
+bool derive_public_pem(const secure_string& private_pem, std::string& public_pem);
+
 #endif  // HOST_IDENTITY_RSA_CODEC_H

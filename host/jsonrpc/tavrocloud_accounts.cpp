@@ -3,6 +3,7 @@
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "runtime/host_home.h"
+#include "runtime/shared_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,8 +19,11 @@ const char* const QUERY_METHOD = "tavrocloud.query";
 
 namespace {
 
-// Serialises read-modify-write cycles of this process on the store.
+// Serialises read-modify-write cycles of this process on the store; the lock file
+// serialises them across processes.
 std::mutex store_mutex;
+
+std::string lock_path() { return accounts_path() + ".lock"; }
 
 void set_error(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
@@ -41,35 +45,10 @@ int read_whole_file(const std::string& path, std::string& out) {
   return n == 0 ? 1 : -1;
 }
 
-bool write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Replaces the store: a temporary file beside it, synced, then renamed over it.
+// Replaces the store whole (see shared_file.h); called with the store locked.
 bool write_store(const json_spirit::Object& accounts, std::string* error) {
-  const std::string path = accounts_path();
-  const std::string temp = path + ".tmp";
   const std::string text = JSON_Dump(accounts, true) + "\n";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    set_error(error, "cannot create " + temp);
-    return false;
-  }
-  const bool written = write_all(fd, text) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    set_error(error, "cannot write " + path);
-    return false;
-  }
-  return true;
+  return replace_file(accounts_path(), text.data(), text.size(), 0600, error);
 }
 
 bool load_locked(json_spirit::Object& accounts, std::string* error) {
@@ -93,6 +72,20 @@ bool load_locked(json_spirit::Object& accounts, std::string* error) {
   return true;
 }
 
+// Loads the store, applies `change` and writes it back, all under both locks.
+template <typename Change>
+bool modify_store(std::string* error, Change change) {
+  std::lock_guard<std::mutex> lock(store_mutex);
+  File_Lock file_lock(lock_path());
+  if (!file_lock.locked()) {
+    set_error(error, "cannot lock " + lock_path());
+    return false;
+  }
+  json_spirit::Object accounts;
+  if (!load_locked(accounts, error) || !change(accounts)) return false;
+  return write_store(accounts, error);
+}
+
 }  // namespace
 
 std::string accounts_path() { return host_home() + "/accounts.json"; }
@@ -104,22 +97,18 @@ bool load_accounts(json_spirit::Object& accounts, std::string* error) {
 
 bool store_account(const std::string& uuid, const json_spirit::Object& account,
                    std::string* error) {
-  std::lock_guard<std::mutex> lock(store_mutex);
-  json_spirit::Object accounts;
-  if (!load_locked(accounts, error)) return false;
-  accounts[uuid] = account;
-  return write_store(accounts, error);
+  return modify_store(error, [&](json_spirit::Object& accounts) {
+    accounts[uuid] = account;
+    return true;
+  });
 }
 
 bool remove_account(const std::string& uuid, std::string* error) {
-  std::lock_guard<std::mutex> lock(store_mutex);
-  json_spirit::Object accounts;
-  if (!load_locked(accounts, error)) return false;
-  if (accounts.erase(uuid) == 0) {
+  return modify_store(error, [&](json_spirit::Object& accounts) {
+    if (accounts.erase(uuid) != 0) return true;
     set_error(error, "no such account");
     return false;
-  }
-  return write_store(accounts, error);
+  });
 }
 
 bool query_method(const json_spirit::Value& params, json_spirit::Value& result,

@@ -7,7 +7,10 @@
 //   {"<uuid>": {"host": "10.0.0.5", "port": 8773, "ssl": false, "locale": "region-1",
 //               "access_key": "AK...", "security_key": "<base64 RSA-OAEP ciphertext>"}}
 // The security key is encrypted with the host's public key (identity/rsa_codec.h). The
-// file is replaced atomically (written aside, synced, renamed) with mode 0600.
+// store is shared by every runner process: each change is made under a lock held across
+// processes (accounts.json.lock), and the file is replaced whole (a new file of its own
+// beside it, synced, renamed) with mode 0600, so no change is lost and no reader sees a
+// half-written store.
 #ifndef HOST_JSONRPC_TAVROCLOUD_ACCOUNTS_H
 #define HOST_JSONRPC_TAVROCLOUD_ACCOUNTS_H
 

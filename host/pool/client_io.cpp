@@ -1,6 +1,7 @@
 #include "pool/client_io.h"
 
 #include "pool/fs_util.h"
+#include "pool/pool_file_system.h"
 #include "pool/pool_registry.h"
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <random>
 #include <system_error>
 #include <thread>
 
@@ -43,16 +45,22 @@ constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(16) << 20;
 constexpr mode_t DIR_MODE = 0750;
 constexpr mode_t FILE_MODE = 0640;
 
-// Renames `from` to `to`, refusing to replace an existing `to` unless `replace`.
-int rename_file(const std::string& from, const std::string& to, bool replace) {
-  if (replace) return ::rename(from.c_str(), to.c_str());
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-  // The file system cannot rename without replacing: a hard link refuses an existing
-  // name just as well.
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  ::unlink(from.c_str());
-  return 0;
+Pool_File_System& fs() { return Pool_File_System::current(); }
+
+// Creates a new file "<dir>/.<name>.<random>.part" that no one else has (O_EXCL), with
+// `mode`; its descriptor, or -1 with errno set.
+int create_temporary(const std::string& dir, const std::string& name, mode_t mode,
+                     std::string& path) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tag(8, 'x');
+    for (char& c : tag) c = ALPHABET[random() % (sizeof ALPHABET - 1)];
+    path = dir + "/." + name + "." + tag + ".part";
+    const int fd = fs().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -202,13 +210,15 @@ bool Client_IO::open_write(const std::string& full, int perms) {
   struct stat st;
   if (!options_.overwrite && ::lstat(full.c_str(), &st) == 0)
     return set_errno_error("cannot write " + full, EEXIST);
-  std::string tmpl = dir + "/." + base_of(full) + ".XXXXXX.part";
-  const int fd = ::mkostemps(&tmpl[0], 5, O_CLOEXEC);
+  const mode_t mode = perms > 0 ? static_cast<mode_t>(perms) : FILE_MODE;
+  std::string tmpl;
+  const int fd = create_temporary(dir, base_of(full), mode, tmpl);
   if (fd < 0) return set_errno_error("cannot create a file in " + dir, errno);
-  if (::fchmod(fd, perms > 0 ? static_cast<mode_t>(perms) : FILE_MODE) != 0) {
+  // The mode is set exactly, whatever the process's umask.
+  if (::fchmod(fd, mode) != 0) {
     const int e = errno;
     ::close(fd);
-    ::unlink(tmpl.c_str());
+    fs().remove(tmpl.c_str());
     return set_errno_error("cannot set the mode of " + tmpl, e);
   }
   fd_ = fd;
@@ -287,7 +297,7 @@ bool Client_IO::write_fd(struct iovec* iov, int count) {
       --count;
       continue;
     }
-    const ssize_t n = ::writev(fd_, iov, std::min(count, MAX_IOV));
+    const ssize_t n = fs().writev(fd_, iov, std::min(count, MAX_IOV));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return set_errno_error("cannot write " + final_path_, errno);
     size_t left = static_cast<size_t>(n);
@@ -371,7 +381,7 @@ void Client_IO::abort() {
   if (fd_ < 0) return;
   write_behind_.reset();
   ::close(fd_);
-  if (mode_ == MODE_WRITE) ::unlink(temp_path_.c_str());
+  if (mode_ == MODE_WRITE) fs().remove(temp_path_.c_str());
   reset_file();
 }
 
@@ -396,14 +406,21 @@ bool Client_IO::close() {
   }
   bool ok = flush_buffer();
   write_behind_.reset();
-  if (ok && ::fsync(fd_) != 0) ok = set_errno_error("cannot sync " + name, errno);
+  if (ok && fs().fsync(fd_) != 0) ok = set_errno_error("cannot sync " + name, errno);
   if (::close(fd_) != 0 && ok) ok = set_errno_error("cannot close " + name, errno);
-  if (ok && rename_file(temp_path_, name, options_.overwrite) != 0)
+  if (ok && fs().rename(temp_path_.c_str(), name.c_str(), options_.overwrite) != 0)
     ok = set_errno_error("cannot rename " + temp_path_ + " to " + name, errno);
-  if (!ok) ::unlink(temp_path_.c_str());
+  if (!ok) fs().remove(temp_path_.c_str());
   reset_file();
   if (!ok) return false;
-  if (!sync_directory(dir_of(name))) return set_errno_error("cannot sync the directory of " + name, errno);
+  const std::string dir = dir_of(name);
+  if (fs().sync_directory(dir.c_str()) != 0) {
+    // The name may not survive a crash, so the file is not reported as published; it is
+    // taken back so that a failed close never leaves a file that looks complete.
+    set_errno_error("cannot sync the directory of " + name, errno);
+    if (fs().remove(name.c_str()) == 0) fs().sync_directory(dir.c_str());
+    return false;
+  }
   return true;
 }
 
@@ -438,7 +455,7 @@ bool Client_IO_Ex::remove(const std::string& path) {
   if (!resolve(path, full)) return false;
   if (!path_within(real_existing_ancestor(dir_of(full)), pool_root_))
     return set_error(full + " lies outside the pool");
-  if (::unlink(full.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
+  if (fs().remove(full.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
     return set_errno_error("cannot remove " + full, errno);
   return true;
 }

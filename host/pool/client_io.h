@@ -7,7 +7,8 @@
 // A file written through a connection is created under a temporary name beside its
 // final name and appears under the final name only when close() has flushed, synced
 // and renamed it and synced the directory; a file that is not closed successfully is
-// discarded. One connection serves one thread at a time; several connections may be
+// discarded. The file-system calls go through Pool_File_System (pool/pool_file_system.h),
+// where tests make them fail. One connection serves one thread at a time; several connections may be
 // used at once from different threads.
 #ifndef POOL_CLIENT_IO_H
 #define POOL_CLIENT_IO_H
@@ -54,8 +55,10 @@ class Client_IO : public Client_IO_Base {
   // Closes the open file: a read file is just closed; a written file is flushed,
   // synced, renamed to its final name and its directory synced. True when that all
   // succeeded and also when no file is open; false with error() set on any failure, in
-  // which case no file remains under the final name (unless only the directory sync
-  // failed, after the rename).
+  // which case no file remains under the final name: when only the directory sync
+  // failed, after the rename, the file is removed again (with `overwrite`, the file it
+  // replaced is gone too), so the caller never has to tell a published file from a
+  // failed one.
   bool close();
 
   // Drops the open file: a file being written is removed, nothing is published.

@@ -35,16 +35,6 @@ bool make_directories(const std::string& dir, mode_t mode) {
   return false;
 }
 
-bool sync_directory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  const int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return ok;
-}
-
 std::string real_path(const std::string& path) {
   char buf[PATH_MAX];
   return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : std::string();

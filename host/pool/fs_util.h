@@ -20,10 +20,6 @@ bool make_directories(const std::string& dir, mode_t mode);
 // exists); empty when none can be resolved.
 std::string real_existing_ancestor(const std::string& path);
 
-// fsync of a directory, so that a rename in it survives a crash; true on success (errno
-// set otherwise).
-bool sync_directory(const std::string& dir);
-
 // The canonical path of an existing `path` (symbolic links resolved); empty when it
 // cannot be resolved (errno set).
 std::string real_path(const std::string& path);

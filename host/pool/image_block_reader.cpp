@@ -169,6 +169,7 @@ bool Image_Block_Reader::read_header(Client_IO& io, size_t block_size, Image_Sup
   if (!read_exact(io, buf.data(), buf.size(), why, "superblock") ||
       !pool_image::decode_superblock(buf.data(), sb, why))
     return refuse(why);
+  chain_ = sb.checksum;
   if (sb.block_size != block_size)
     return refuse("the image's block size is " + std::to_string(sb.block_size) + ", not " +
                   std::to_string(block_size));
@@ -187,7 +188,7 @@ bool Image_Block_Reader::read_header(Client_IO& io, size_t block_size, Image_Sup
   buf.resize(pool_image::extent_table_size(count));
   if (!read_exact(io, buf.data() + pool_image::EXTENT_HEADER_SIZE,
                   buf.size() - pool_image::EXTENT_HEADER_SIZE, why, "extent table") ||
-      !pool_image::decode_extents(buf.data(), count, extents, why))
+      !pool_image::decode_extents(buf.data(), count, chain_, extents, why))
     return refuse(why);
   if (!handle_descriptor_header(extents)) return refuse("extents not accepted");
   return true;
@@ -212,6 +213,7 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
                                      Ordered_Pipeline<Slot>& pipeline, std::string& why) const {
   const size_t bound = Block_Codec::bound(sb.block_size);
   Image_Trailer seen;
+  seen.headers_hash = chain_;
   Block_Walk walk(extents, sb.block_size);
   char unit[pool_image::RECORD_HEADER_SIZE];
   Slot* s = nullptr;  // the batch being filled
@@ -221,7 +223,7 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
     if (kind == pool_image::UNIT_TRAILER) break;
     if (kind != pool_image::UNIT_RECORD) return fail_with(why, "damaged block header");
     Image_Record_Header h;
-    if (!pool_image::decode_record_header(unit, h, why)) return false;
+    if (!pool_image::decode_record_header(unit, seen.headers_hash, h, why)) return false;
     if (walk.done() || h.offset != walk.offset() || h.raw_length != walk.length())
       return fail_with(why, "unexpected block at offset " + std::to_string(h.offset));
     if (!known_codec(h.codec) || h.stored_length > bound ||
@@ -247,7 +249,6 @@ bool Image_Block_Reader::read_stream(Client_IO& io, const Image_Superblock& sb,
     s->in_used += h.stored_length;
     s->out_used += out_need;
     ++s->count;
-    seen.headers_hash = pool_image::chain_header_hash(seen.headers_hash, unit);
     seen.records += 1;
     seen.raw_bytes += h.raw_length;
     seen.stored_bytes += h.stored_length;

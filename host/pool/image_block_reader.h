@@ -67,6 +67,7 @@ class Image_Block_Reader {
   bool refuse(const std::string& why) const;
 
   size_t threads_;
+  uint64_t chain_ = 0;  // the checksum chain up to the extent table, set by read_header
   Aligned_Buffer zero_block_;
 };
 

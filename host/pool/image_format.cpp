@@ -60,9 +60,10 @@ bool power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 uint64_t hash(const void* data, size_t len) { return XXH3_64bits(data, len); }
 
-uint64_t chain_header_hash(uint64_t chained, const char* header) {
-  return XXH3_64bits_withSeed(header, RECORD_HEADER_SIZE, chained);
+uint64_t chained_hash(const void* data, size_t len, uint64_t chain) {
+  return XXH3_64bits_withSeed(data, len, chain);
 }
+
 
 bool all_zero(const char* data, size_t len) {
   // Most blocks that are not zero differ in their first bytes; the rest is checked a
@@ -82,7 +83,7 @@ bool all_zero(const char* data, size_t len) {
   return true;
 }
 
-void encode_superblock(const Image_Superblock& sb, char* out) {
+uint64_t encode_superblock(const Image_Superblock& sb, char* out) {
   std::memset(out, 0, SUPERBLOCK_SIZE);
   std::memcpy(out, SUPER_MAGIC, sizeof SUPER_MAGIC);
   put32(out + SB_VERSION, sb.version);
@@ -98,16 +99,18 @@ void encode_superblock(const Image_Superblock& sb, char* out) {
               std::min(sb.image_uuid.size(), UUID_SIZE));
   put32(out + SB_EXTRA_LEN, sb.extra_length);
   put64(out + SB_EXTRA_HASH, sb.extra_hash);
-  put64(out + SB_CHECKSUM, hash(out, SB_CHECKSUM));
+  const uint64_t checksum = hash(out, SB_CHECKSUM);
+  put64(out + SB_CHECKSUM, checksum);
+  return checksum;
 }
 
 bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why) {
   if (std::memcmp(in, SUPER_MAGIC, sizeof SUPER_MAGIC) != 0)
     return fail(why, "not a pool image (bad superblock magic)");
-  if (get64(in + SB_CHECKSUM) != hash(in, SB_CHECKSUM))
-    return fail(why, "superblock checksum mismatch");
+  sb.checksum = hash(in, SB_CHECKSUM);
+  if (get64(in + SB_CHECKSUM) != sb.checksum) return fail(why, "superblock checksum mismatch");
   sb.version = get32(in + SB_VERSION);
-  if (sb.version != FORMAT_VERSION) return fail(why, "unsupported image format version");
+  if (sb.version != LAYOUT_VERSION) return fail(why, "unsupported image format version");
   if (get32(in + SB_SIZE) != SUPERBLOCK_SIZE) return fail(why, "bad superblock size");
   sb.sector_size = get32(in + SB_SECTOR);
   sb.block_size = get32(in + SB_BLOCK);
@@ -130,7 +133,7 @@ size_t extent_table_size(uint32_t count) {
   return EXTENT_HEADER_SIZE + size_t(count) * EXTENT_SIZE + 8;
 }
 
-std::string encode_extents(const std::vector<Image_Extent>& extents) {
+std::string encode_extents(const std::vector<Image_Extent>& extents, uint64_t& chain) {
   const uint32_t count = static_cast<uint32_t>(extents.size());
   std::string out(extent_table_size(count), '\0');
   char* p = &out[0];
@@ -142,7 +145,8 @@ std::string encode_extents(const std::vector<Image_Extent>& extents) {
     put64(p + at + 8, e.length);
     at += EXTENT_SIZE;
   }
-  put64(p + at, hash(p, at));
+  chain = chained_hash(p, at, chain);
+  put64(p + at, chain);
   return out;
 }
 
@@ -154,10 +158,13 @@ bool decode_extent_count(const char* in, uint32_t& count, std::string& why) {
   return true;
 }
 
-bool decode_extents(const char* in, uint32_t count, std::vector<Image_Extent>& extents,
-                    std::string& why) {
+bool decode_extents(const char* in, uint32_t count, uint64_t& chain,
+                    std::vector<Image_Extent>& extents, std::string& why) {
   const size_t body = EXTENT_HEADER_SIZE + size_t(count) * EXTENT_SIZE;
-  if (get64(in + body) != hash(in, body)) return fail(why, "extent table checksum mismatch");
+  const uint64_t checksum = chained_hash(in, body, chain);
+  if (get64(in + body) != checksum)
+    return fail(why, "extent table checksum mismatch (damaged, or not of this image)");
+  chain = checksum;
   extents.clear();
   extents.reserve(count);
   for (size_t at = EXTENT_HEADER_SIZE; at < body; at += EXTENT_SIZE) {
@@ -180,7 +187,13 @@ void encode_record_header(const Image_Record_Header& h, char* out) {
   put64(out + 16, h.offset);
   put64(out + 24, h.raw_hash);
   put64(out + 32, h.stored_hash);
-  put64(out + 40, hash(out, 40));
+  put64(out + 40, 0);
+}
+
+uint64_t seal_record_header(char* out, uint64_t chain) {
+  const uint64_t checksum = chained_hash(out, 40, chain);
+  put64(out + 40, checksum);
+  return checksum;
 }
 
 void encode_trailer(const Image_Trailer& t, char* out) {
@@ -199,8 +212,12 @@ Unit_Kind unit_kind(const char* in) {
   return UNIT_BAD;
 }
 
-bool decode_record_header(const char* in, Image_Record_Header& h, std::string& why) {
-  if (get64(in + 40) != hash(in, 40)) return fail(why, "block header checksum mismatch");
+bool decode_record_header(const char* in, uint64_t& chain, Image_Record_Header& h,
+                          std::string& why) {
+  const uint64_t checksum = chained_hash(in, 40, chain);
+  if (get64(in + 40) != checksum)
+    return fail(why, "block header checksum mismatch (damaged, or not of this image)");
+  chain = checksum;
   h.codec = static_cast<uint8_t>(in[4]);
   h.flags = static_cast<uint8_t>(in[5]);
   h.raw_length = get32(in + 8);

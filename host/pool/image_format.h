@@ -10,8 +10,13 @@
 //                codec, flags, raw and stored length, offset, XXH3 of the raw and of the
 //                stored bytes, XXH3 of the header) followed by the stored bytes; an
 //                all-zero block is a header with the zero flag and no stored bytes
-//   trailer      48 bytes: magic "QEND", record count, raw and stored byte totals, a
-//                hash chained over every record header, XXH3 of the trailer
+//   trailer      48 bytes: magic "QEND", record count, raw and stored byte totals, the
+//                end of the checksum chain, XXH3 of the trailer
+//
+// The checksums form one chain from the superblock on: the superblock's checksum seeds
+// the extent table's, which seeds the first record header's, each header's seeds the
+// next one's, and the trailer holds the last. A superblock in front of another image's
+// body, a record of another image or a record out of its place fails at once.
 //
 // Every integer is little-endian. The blocks of an extent are block-size long except
 // the last one of the extent, which holds the rest.
@@ -25,7 +30,10 @@
 
 namespace pool_image {
 
+// The format version callers of the image writer name, and the layout written on disk
+// (2: the chained checksums; images of layout 1 are refused).
 constexpr uint32_t FORMAT_VERSION = 1;
+constexpr uint32_t LAYOUT_VERSION = 2;
 constexpr size_t SUPERBLOCK_SIZE = 512;
 constexpr size_t RECORD_HEADER_SIZE = 48;
 constexpr size_t TRAILER_SIZE = 48;
@@ -43,7 +51,7 @@ constexpr uint8_t RECORD_ZERO = 1;  // record flag: an all-zero block, nothing s
 
 // What the superblock of an image says.
 struct Image_Superblock {
-  uint32_t version = pool_image::FORMAT_VERSION;
+  uint32_t version = pool_image::LAYOUT_VERSION;
   uint32_t sector_size = 0;
   uint32_t block_size = 0;
   uint32_t codec = 0;  // the codec the writer chose; each record names its own
@@ -54,6 +62,7 @@ struct Image_Superblock {
   std::string image_uuid;  // 16 bytes
   uint32_t extra_length = 0;
   uint64_t extra_hash = 0;
+  uint64_t checksum = 0;  // the superblock's own checksum, the seed of the chain (decoded)
 };
 
 struct Image_Extent {
@@ -81,29 +90,37 @@ struct Image_Trailer {
 namespace pool_image {
 
 uint64_t hash(const void* data, size_t len);
-// The trailer's chained hash after one more record header.
-uint64_t chain_header_hash(uint64_t chained, const char* header);
+// The next link of the checksum chain: the hash of `data` seeded with the link before.
+uint64_t chained_hash(const void* data, size_t len, uint64_t chain);
 bool all_zero(const char* data, size_t len);
 
 // Each decode_* checks magic, checksum and bounds; on failure it returns false and says
 // why in `why`.
-void encode_superblock(const Image_Superblock& sb, char* out);
+// Returns the superblock's checksum, the seed of the chain.
+uint64_t encode_superblock(const Image_Superblock& sb, char* out);
 bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why);
 
-std::string encode_extents(const std::vector<Image_Extent>& extents);
+// `chain` goes in as the superblock's checksum and comes out as the table's.
+std::string encode_extents(const std::vector<Image_Extent>& extents, uint64_t& chain);
 // The first EXTENT_HEADER_SIZE bytes of the extent table: the count.
 bool decode_extent_count(const char* in, uint32_t& count, std::string& why);
 // The whole table (header, `count` extents, hash) of extent_table_size(count) bytes.
 size_t extent_table_size(uint32_t count);
-bool decode_extents(const char* in, uint32_t count, std::vector<Image_Extent>& extents,
-                    std::string& why);
+bool decode_extents(const char* in, uint32_t count, uint64_t& chain,
+                    std::vector<Image_Extent>& extents, std::string& why);
 
+// Encodes the fields of a record header; seal_record_header then writes its checksum,
+// chained to the one before, and returns it (the chain's next link). Headers can so be
+// encoded in any order and sealed in file order.
 void encode_record_header(const Image_Record_Header& h, char* out);
+uint64_t seal_record_header(char* out, uint64_t chain);
 void encode_trailer(const Image_Trailer& t, char* out);
 // A 48-byte unit read after the extents is a record header or the trailer.
 enum Unit_Kind { UNIT_RECORD, UNIT_TRAILER, UNIT_BAD };
 Unit_Kind unit_kind(const char* in);
-bool decode_record_header(const char* in, Image_Record_Header& h, std::string& why);
+// Checks the header against the chain so far and advances `chain` past it.
+bool decode_record_header(const char* in, uint64_t& chain, Image_Record_Header& h,
+                          std::string& why);
 bool decode_trailer(const char* in, Image_Trailer& t, std::string& why);
 
 }  // namespace pool_image

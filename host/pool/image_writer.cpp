@@ -132,7 +132,7 @@ bool Image_Writer::write_superblock(const std::string& set_uuid, const std::stri
   sb.extra_length = static_cast<uint32_t>(extra_length);
   sb.extra_hash = pool_image::hash(extra_length ? extra : "", extra_length);
   char buf[pool_image::SUPERBLOCK_SIZE];
-  pool_image::encode_superblock(sb, buf);
+  trailer_.headers_hash = pool_image::encode_superblock(sb, buf);
   io_->hold_publication();
   if (!io_->write(buf, sizeof buf) || (extra_length && !io_->write(extra, extra_length))) {
     ACE_DEBUG((LM_ERROR, "Failed to write the image superblock: %s.\n", io_->error()));
@@ -208,7 +208,7 @@ bool Image_Writer::write_image(const std::vector<Image_Extent>& extents,
       return drop();
     }
   }
-  const std::string table = pool_image::encode_extents(extents);
+  const std::string table = pool_image::encode_extents(extents, trailer_.headers_hash);
   if (!io_->write(table.data(), table.size())) {
     ACE_DEBUG((LM_ERROR, "Failed to write the image extents: %s.\n", io_->error()));
     return drop();
@@ -234,18 +234,19 @@ bool Image_Writer::write_image(const std::vector<Image_Extent>& extents,
 // from `out`, blocks stored as they are straight from `in`.
 bool Image_Writer::write_batch(Slot& s) {
   s.iov.clear();
+  uint64_t chain = trailer_.headers_hash;
   for (size_t i = 0; i < s.count; ++i) {
     const Batch_Block& b = s.blocks[i];
     char* record = s.out.data() + i * s.stride;
+    chain = pool_image::seal_record_header(record, chain);
     s.iov.push_back({record, pool_image::RECORD_HEADER_SIZE + (b.packed ? b.stored_length : 0)});
     if (!b.packed && b.stored_length > 0)
       s.iov.push_back({s.in.data() + i * block_size_, b.stored_length});
   }
   if (!io_->write(s.iov.data(), static_cast<int>(s.iov.size()))) return false;
+  trailer_.headers_hash = chain;
   for (size_t i = 0; i < s.count; ++i) {
     const Batch_Block& b = s.blocks[i];
-    trailer_.headers_hash =
-        pool_image::chain_header_hash(trailer_.headers_hash, s.out.data() + i * s.stride);
     trailer_.records += 1;
     trailer_.raw_bytes += b.raw_length;
     trailer_.stored_bytes += b.stored_length;

@@ -1,6 +1,7 @@
 #include "pool/pool_registry.h"
 
 #include "pool/fs_util.h"
+#include "pool/pool_file_system.h"
 #include "runtime/host_home.h"
 
 #include <fcntl.h>
@@ -292,6 +293,6 @@ bool Pool_Registry::save(std::string* error) {
     ::unlink(tmp.c_str());
     return fail(error, "cannot write " + path_ + ": " + std::strerror(e));
   }
-  sync_directory(dir_of(path_));
+  Pool_File_System::current().sync_directory(dir_of(path_).c_str());
   return true;
 }

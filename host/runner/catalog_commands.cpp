@@ -19,6 +19,14 @@ const Command_Syntax LIST_SYNTAX = {
     0,
     0};
 
+// Names the sets whose records do not read; the command's exit code.
+int finish_list(Context& ctx, const std::vector<std::string>& damaged) {
+  if (damaged.empty()) return EXIT_OK;
+  std::string names;
+  for (const std::string& uuid : damaged) names += (names.empty() ? "" : ", ") + uuid;
+  return ctx.fail("the catalog record of backup set(s) " + names + " is damaged");
+}
+
 int catalog_list(Context& ctx, Command_Line& line, size_t first) {
   Parsed_Args args;
   int code = EXIT_OK;
@@ -31,26 +39,29 @@ int catalog_list(Context& ctx, Command_Line& line, size_t first) {
   RESTful_Catalog_Operator catalog(backupd.host(), backupd.port(), backupd.ssl(), host.access_key(),
                                    -1, 0);
   std::vector<Catalog_Entry> entries;
+  std::vector<std::string> damaged;
   ctx.log().forget_errors();
-  if (!catalog.list(args.value("module"), entries))
+  if (!catalog.list(args.value("module"), entries, &damaged) && damaged.empty())
     return ctx.fail("cannot read the catalog " + RESTful_Catalog_Operator::database_path());
+  // The sets that read are listed; the damaged ones are named after them and fail the
+  // command.
 
   if (args.has("json")) {
     json_spirit::Array sets;
     for (const Catalog_Entry& e : entries) sets.push_back(hide_secrets(e.set));
     ctx.out() << (sets.empty() ? std::string("[]") : JSON_Dump(sets, true)) << "\n";
-    return EXIT_OK;
+    return finish_list(ctx, damaged);
   }
   if (entries.empty()) {
     ctx.out() << "no backup sets\n";
-    return EXIT_OK;
+    return finish_list(ctx, damaged);
   }
   std::vector<std::vector<std::string>> rows;
   for (const Catalog_Entry& e : entries)
     rows.push_back(
         {e.timepoint, e.module, e.type, e.name, e.uuid, e.resource_uuid, e.minor_resource_id});
   print_table(ctx.out(), {"TIMEPOINT", "MODULE", "TYPE", "JOB", "SET", "RESOURCE", "ITEM"}, rows);
-  return EXIT_OK;
+  return finish_list(ctx, damaged);
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ int run_init(Context& ctx, Command_Line& line, size_t first) {
   const std::string home = host_home();
   const bool had_identity = file_exists(home + "/identity.json");
   const bool had_key = file_exists(home + "/keys/rsa_private.pem");
-  if (!make_directories(home, 0755))
+  const bool had_public_key = file_exists(home + "/keys/rsa_public.pem");
+  if (!make_directories(home, 0700))
     return ctx.fail("cannot create the host home " + home + ": " + std::strerror(errno));
   ctx.log().forget_errors();
   if (!Host_Manager::initialise_home(home, name, static_cast<int>(bits)))
@@ -73,7 +74,7 @@ int run_init(Context& ctx, Command_Line& line, size_t first) {
   Host_Manager& host = Host_Manager::instance();
   if (!host.reload()) return ctx.fail("the host home " + home + " does not read back");
   if (!had_key) warn_about_old_accounts(ctx);
-  if (had_identity && had_key) {
+  if (had_identity && had_key && had_public_key) {
     ctx.out() << "host home " << home << " already initialised (name '" << host.name() << "')\n";
     if (args.has("name") && host.name() != name)
       ctx.warn("--name ignored: the existing identity keeps its name");

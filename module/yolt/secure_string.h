@@ -21,6 +21,7 @@ struct secure_allocator : public std::allocator<T> {
 
   secure_allocator() noexcept = default;
   secure_allocator(const secure_allocator&) noexcept = default;
+  secure_allocator& operator=(const secure_allocator&) noexcept = default;
   template <typename U>
   secure_allocator(const secure_allocator<U>&) noexcept {}
 

@@ -37,7 +37,7 @@ class snprintf_t {
   static_assert(N > 0, "the inline buffer needs room for the terminator");
 
  public:
-  explicit snprintf_t(const Char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+  explicit snprintf_t(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
     va_list ap;
     va_start(ap, fmt);
     vset(fmt, ap);

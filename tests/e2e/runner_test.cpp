@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,13 +21,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "catalog/restful_catalog_operator.h"
 #include "e2e/sim_process.h"
+#include "host/catalog/sample_sets.h"
+#include "support/temp_home.h"
 
 namespace {
 
@@ -349,6 +355,58 @@ TEST_F(Quillon3_Runner, InitMakesIdentityAndKeysAndKeepsThem) {
   EXPECT_NE(std::string::npos, again.err.find("--name ignored"));
   EXPECT_EQ(key, read_file(private_pem)) << "a second init must keep the key pair";
   EXPECT_EQ(std::string::npos, again.all().find("PRIVATE KEY"));
+}
+
+// Runners started at once on one home: eight inits leave one whole identity, sixteen
+// account adds of different uuids are all kept; the home and its files are the owner's.
+TEST_F(Quillon3_Runner, ConcurrentRunnersLoseNothing) {
+  auto at_once = [&](size_t n, const std::function<Run_Result(size_t)>& one) {
+    std::vector<Run_Result> results(n);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < n; ++i) threads.emplace_back([&, i] { results[i] = one(i); });
+    for (std::thread& t : threads) t.join();
+    for (const Run_Result& r : results) EXPECT_EQ(0, r.code) << r.all();
+  };
+  at_once(8, [&](size_t) { return run({"init", "--bits", "2048"}); });
+  EXPECT_NE(std::string::npos, read_file(home_ + "/keys/rsa_public.pem").find("PUBLIC KEY"));
+  at_once(16, [&](size_t i) {
+    return run({"account", "add", "--uuid", "u" + std::to_string(i), "--host", "h", "--port",
+                "8773", "--access-key", ACCESS_KEY, "--secret-key", "-"},
+               "secret\n");
+  });
+  const Run_Result list = run({"account", "list"});
+  for (int i = 0; i < 16; ++i)
+    EXPECT_NE(std::string::npos, list.out.find("u" + std::to_string(i) + " ")) << list.all();
+  for (const std::string& f : {std::string(), std::string("/identity.json"),
+                               std::string("/accounts.json"), std::string("/keys/rsa_private.pem")}) {
+    struct stat st;
+    ASSERT_EQ(0, ::stat((home_ + f).c_str(), &st)) << f;
+    EXPECT_EQ(f.empty() ? 0700u : 0600u, st.st_mode & 0777) << f;
+  }
+}
+
+// A damaged record does not hide the others: they are listed, it is named, the command
+// fails.
+TEST_F(Quillon3_Runner, CatalogListNamesADamagedSetAndListsTheRest) {
+  init();
+  {
+    test::Scoped_Env root("QUILLON3_ROOT", home_.c_str());
+    RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
+    ASSERT_TRUE(catalog.commit(test::sample_set("set-good", "res-1", "i-1", 1714564800), true));
+    ASSERT_TRUE(catalog.commit(test::sample_set("set-bad", "res-1", "i-2", 1714564801), true));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((home_ + "/catalog.db").c_str(), &db));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE backup_sets SET body = '{' WHERE uuid = 'set-bad'",
+                                      nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+  }
+  for (bool json : {false, true}) {
+    const Run_Result list = json ? run({"catalog", "list", "--json"}) : run({"catalog", "list"});
+    EXPECT_EQ(1, list.code) << list.all();
+    EXPECT_NE(std::string::npos, list.out.find("set-good")) << list.all();
+    EXPECT_EQ(std::string::npos, list.out.find("set-bad")) << list.all();
+    EXPECT_NE(std::string::npos, list.err.find("set-bad is damaged")) << list.all();
+  }
 }
 
 TEST_F(Quillon3_Runner, AccountsAreAddedListedAndRemovedWithoutShowingKeys) {

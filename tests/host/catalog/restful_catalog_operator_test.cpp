@@ -6,6 +6,8 @@
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -310,8 +312,34 @@ TEST_F(Catalog, DamagedEntryFailsTheViewInsteadOfAnsweringPartly) {
   EXPECT_FALSE(make_operator()->get_view("tavro", "restore",
                                          restore_keys("res-1", "i-1", "20240501120000"), out));
   EXPECT_TRUE(log.contains("Catalog entry of backup set a is damaged", LM_ERROR));
+}
+
+// The listing keeps the sets that read, names the damaged one and says it failed.
+TEST_F(Catalog, DamagedEntryIsNamedAndLeftOutOfTheListing) {
+  auto op = make_operator();
+  ASSERT_TRUE(op->commit(test::sample_set("a", "res-1", "i-1", T1), true));
+  ASSERT_TRUE(op->commit(test::sample_set("b", "res-1", "i-2", T2), true));
+  poke("UPDATE backup_sets SET body = '[1]' WHERE uuid = 'a'");
+  test::Log_Capture log;
   std::vector<Catalog_Entry> all;
-  EXPECT_FALSE(make_operator()->list("", all));
+  std::vector<std::string> damaged;
+  EXPECT_FALSE(make_operator()->list("", all, &damaged));
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].uuid, "b");
+  EXPECT_EQ(damaged, std::vector<std::string>{"a"});
+}
+
+// The catalog is readable by its owner only, also one made before that rule.
+TEST_F(Catalog, DatabaseIsTheOwnersAlone) {
+  ASSERT_TRUE(make_operator()->commit(test::sample_set("a", "res-1", "i-1", T1), true));
+  const std::string path = RESTful_Catalog_Operator::database_path();
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_TRUE(make_operator()->commit(test::sample_set("b", "res-1", "i-1", T1), true));
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Catalog, RefusesADatabaseOfANewerSchema) {

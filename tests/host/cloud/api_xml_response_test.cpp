@@ -77,9 +77,16 @@ TEST(ApiXmlResponse, FeedsDocuments) {
       {"not xml", "Internal Server Error", false, {}},
       {"html", "<html><body>oops</b></html>", false, {}},
       {"undeclared entity", "<R>&bogus;</R>", false, {}},
-      // The parser stops at the end of the root element; what follows is not read.
-      {"after the root", "<R/><S/>", true, {"<R", ">R"}},
+      {"second root", "<R/><S/>", false, {}},
+      {"comment and pi after the root", "<R/><!-- c --><?pi x?>\n", true, {"<R", ">R"}},
       {"nul byte", std::string("<R>a\0b</R>", 10), false, {}},
+      // Hostile answers once crashed, hung or grew memory without bound.
+      {"pi without a name", decl + "<a><?" "?></a>", false, {}},
+      {"unterminated comment", "<a><!--", false, {}},
+      {"unterminated cdata", "<a><![CDATA[x", false, {}},
+      {"unterminated pi", "<a><?pi x", false, {}},
+      {"unterminated comment after the root", "<a/><!--", false, {}},
+      {"external entity", "<!DOCTYPE a SYSTEM \"file:///etc/passwd\"><a/>", false, {}},
   };
   for (const auto& c : cases) {
     Recorder r;

@@ -9,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,6 +69,57 @@ TEST_F(Host_Home, InitialisedHomeIsReadBack) {
   EXPECT_EQ(host.name(), "backup-host-1");
   EXPECT_EQ(host.access_key(), access);
   EXPECT_EQ(host.rsa_prvkey(), key);
+}
+
+// The public key of the stored private key, or "" when it does not read.
+std::string derived_public_key(const std::string& home) {
+  std::ifstream in(home + "/keys/rsa_private.pem");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string pem;
+  return derive_public_pem(secure_string(text.begin(), text.end()), pem) ? pem : "";
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Eight processes initialise one fresh home at once: all succeed and leave one identity
+// and one matching key pair, readable by the owner only.
+TEST_F(Host_Home, ConcurrentInitialisationsLeaveOneWholeIdentity) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < 8; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(Host_Manager::initialise_home(dir(), "h" + std::to_string(i), 2048) ? 0 : 1);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(read_text(dir() + "/keys/rsa_public.pem"), derived_public_key(dir()));
+  EXPECT_NE(derived_public_key(dir()), "");
+  for (const char* f : {"identity.json", "keys/rsa_private.pem", "keys/rsa_public.pem"})
+    EXPECT_EQ(mode_of(f), 0600u) << f;
+  EXPECT_EQ(mode_of("."), 0700u);
+}
+
+// A half-made or too open home (public key missing, files readable by others) is
+// finished and closed by the next initialisation, which keeps the identity and key.
+TEST_F(Host_Home, InitialisationFinishesAHalfMadeHome) {
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "h", 2048));
+  const std::string identity = read_text(dir() + "/identity.json");
+  const std::string public_key = read_text(dir() + "/keys/rsa_public.pem");
+  ASSERT_EQ(::unlink((dir() + "/keys/rsa_public.pem").c_str()), 0);
+  ASSERT_EQ(::chmod((dir() + "/identity.json").c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "other", 2048));
+  EXPECT_EQ(read_text(dir() + "/keys/rsa_public.pem"), public_key);
+  EXPECT_EQ(read_text(dir() + "/identity.json"), identity);
+  EXPECT_EQ(mode_of("identity.json"), 0600u);
+  EXPECT_EQ(mode_of("."), 0700u);
 }
 
 TEST_F(Host_Home, IdentityFileFieldsAndBackupServer) {

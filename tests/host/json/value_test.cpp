@@ -117,7 +117,8 @@ TEST(Value, CopiesAreDeepAndAssignmentFromOwnMemberIsSafe) {
   EXPECT_EQ(js::Value(js::Array{js::Value(1), js::Value("two")}), w);
   w = std::move(w.get_array()[1]);
   EXPECT_EQ(js::Value("two"), w);
-  w = w;
+  const js::Value& same = w;
+  w = same;  // self-assignment
   EXPECT_EQ(js::Value("two"), w);
 }
 

@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -69,6 +71,36 @@ TEST_F(Accounts_Home, QueryAnswersTheStoredAccount) {
   test::Log_Capture log;
   EXPECT_FALSE(global_json_rpc("tavrocloud.query", uuid_params("u-2"), -1, &result,
                                json_spirit::null_type, -1));
+}
+
+// Sixteen processes add one account each at once: every one is kept and the store stays
+// a JSON object, with no temporary file left beside it.
+TEST_F(Accounts_Home, ConcurrentAddsFromManyProcessesAreAllKept) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < 16; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok = true;
+      for (int round = 0; round < 5; ++round) {
+        ok = tavrocloud_accounts::store_account("u-" + std::to_string(i), account("h")) && ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  Object accounts;
+  ASSERT_TRUE(tavrocloud_accounts::load_accounts(accounts));
+  EXPECT_EQ(accounts.size(), 16u);
+  for (const auto& entry : std::filesystem::directory_iterator(dir())) {
+    const std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "accounts.json" || name == "accounts.json.lock") << name;
+  }
 }
 
 TEST_F(Accounts_Home, QueryFailures) {

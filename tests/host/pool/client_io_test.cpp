@@ -1,5 +1,6 @@
 #include "pool/client_io.h"
 
+#include "failing_file_system.h"
 #include "pool_test_env.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -298,6 +301,42 @@ TEST(Client_IO, WriteFailureIsReportedAndCleanedUp) {
   EXPECT_FALSE(wrote && closed);
   EXPECT_NE(std::string(io.error()), "");
   EXPECT_EQ(pool_test::list_dir(env.root()), "");
+}
+
+// Each step of writing and publishing failing with EIO or ENOSPC (also the directory
+// sync after the rename, and the second of several writes): the failure is reported,
+// nothing is left under the final name nor as a temporary file, and the file that was
+// there before (without overwrite) is untouched.
+TEST(Client_IO, FileSystemFailuresNeverLeaveAFileBehind) {
+  using FS = pool_test::Failing_File_System;
+  struct Case {
+    FS::Call call;
+    int after;
+    const char* said;
+  } cases[] = {
+      {FS::OPEN, 0, "cannot create"},   {FS::WRITE, 0, "cannot write"},
+      {FS::WRITE, 1, "cannot write"},   {FS::FSYNC, 0, "cannot sync"},
+      {FS::RENAME, 0, "cannot rename"}, {FS::SYNC_DIRECTORY, 0, "directory"},
+  };
+  const std::string data(300000, 'x');
+  for (const Case& c : cases) {
+    for (int err : {EIO, ENOSPC}) {
+      SCOPED_TRACE(std::string(c.said) + " " + std::to_string(c.after) + " " + std::to_string(err));
+      Pool_Env env;
+      Client_IO_Ex io;
+      ASSERT_TRUE(io.connect(env.url(), Options()));
+      ASSERT_TRUE(write_file(io, "old", "kept"));
+      {
+        FS failing(c.call, err, c.after);
+        EXPECT_FALSE(write_file(io, "d/new", data, 100000));
+        io.abort();  // what a caller does after a failed write
+      }
+      EXPECT_NE(std::string(io.error()).find(c.said), std::string::npos) << io.error();
+      EXPECT_NE(std::string(io.error()).find(std::strerror(err)), std::string::npos);
+      EXPECT_EQ(pool_test::list_dir(env.root() + "/d"), "");
+      EXPECT_EQ(read_file(io, "old"), "kept");
+    }
+  }
 }
 
 TEST(Client_IO, AbortAndHeldFilesAreDiscarded) {

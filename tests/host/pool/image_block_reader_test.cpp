@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -18,7 +19,7 @@ constexpr size_t BLOCK = 4096;
 // An image with zero, random and text blocks and a short last block (by default a
 // small one, of 7 blocks).
 std::string make_image(const Pool_Env& env, Compression_Method method, std::string& data,
-                       size_t size = 6 * BLOCK + 1000) {
+                       size_t size = 6 * BLOCK + 1000, char image_id = 'I') {
   data = pool_test::make_content(pool_test::MIXED, size, 5);
   Client_IO_Base::Options opts;
   opts.compression_method = method;
@@ -27,7 +28,7 @@ std::string make_image(const Pool_Env& env, Compression_Method method, std::stri
   EXPECT_TRUE(io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
   Image_Block_Writer writer(&io);
   EXPECT_TRUE(writer.init(512, BLOCK, 1, 0));
-  EXPECT_TRUE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, "xy", 2));
+  EXPECT_TRUE(writer.write_superblock(std::string(16, 'S'), std::string(16, image_id), 0, "xy", 2));
   writer.add_block(0, data.size());
   EXPECT_TRUE(writer.write_blocks(nullptr, [&](const char*& p, ssize_t n, ACE_OFF_T off) {
     p = data.data() + off;
@@ -150,6 +151,25 @@ TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
     ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_READ, 0, 0));
     EXPECT_FALSE(reader.read_blocks_align(io, [](const char*, size_t, int64_t) { return true; },
                                           BLOCK));
+  }
+}
+
+// The head of one image in front of the body of another of the same geometry (the
+// superblock alone, or with its extent table) is refused before any block.
+TEST(Image_Block_Reader, SplicedImagesAreRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data;
+  const std::string a = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'A');
+  std::remove((env.root() + "/img").c_str());
+  const std::string b = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'B');
+  ASSERT_EQ(a.size(), b.size());
+  const size_t extents_end = pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(1);
+  for (size_t cut : {pool_image::SUPERBLOCK_SIZE, extents_end}) {
+    pool_test::write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));
+    std::string got;
+    EXPECT_FALSE(read_back(env, BLOCK, &got)) << cut;
+    EXPECT_TRUE(got.empty()) << cut;
   }
 }
 

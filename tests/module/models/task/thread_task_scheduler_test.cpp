@@ -392,7 +392,6 @@ TEST(Thread_Task_Scheduler_Stress, InstanceTasksRunTheirOwnVolumeSchedulers) {
   ASSERT_TRUE(outer.activate(4, [&](const Job_Ptr& instance) {
     instances.enter(instance->owner);
     std::atomic<int> volumes_ok{0};
-    std::atomic<int> first_runs{0};
     {
       Scheduler inner(1024);
       inner.enable_retry(1, 0);

@@ -1,0 +1,56 @@
+#include "pool/pool_file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+Pool_File_System standard_fs;
+std::atomic<Pool_File_System*> current_fs{&standard_fs};
+
+}  // namespace
+
+Pool_File_System::~Pool_File_System() = default;
+
+int Pool_File_System::open(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
+
+ssize_t Pool_File_System::writev(int fd, const struct iovec* iov, int count) {
+  return ::writev(fd, iov, count);
+}
+
+int Pool_File_System::fsync(int fd) { return ::fsync(fd); }
+
+int Pool_File_System::rename(const char* from, const char* to, bool replace) {
+  if (replace) return ::rename(from, to);
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // The file system cannot rename without replacing: a hard link refuses an existing
+  // name just as well.
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
+int Pool_File_System::sync_directory(const char* dir) {
+  const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int rc = ::fsync(fd);
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return rc;
+}
+
+int Pool_File_System::remove(const char* path) { return ::unlink(path); }
+
+Pool_File_System& Pool_File_System::current() { return *current_fs.load(); }
+
+Pool_File_System* Pool_File_System::install(Pool_File_System* fs) {
+  return current_fs.exchange(fs != nullptr ? fs : &standard_fs);
+}

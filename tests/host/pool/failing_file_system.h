@@ -1,0 +1,55 @@
+// A pool file system that fails one chosen call with a chosen errno (from its `after`-th
+// use on), installed for the lifetime of the object; for tests of the pool's failure paths.
+#ifndef TESTS_HOST_POOL_FAILING_FILE_SYSTEM_H
+#define TESTS_HOST_POOL_FAILING_FILE_SYSTEM_H
+
+#include "pool/pool_file_system.h"
+
+#include <cerrno>
+
+namespace pool_test {
+
+class Failing_File_System : public Pool_File_System {
+ public:
+  enum Call { OPEN, WRITE, FSYNC, RENAME, SYNC_DIRECTORY, REMOVE };
+
+  Failing_File_System(Call call, int err, int after = 0)
+      : call_(call), err_(err), after_(after), previous_(install(this)) {}
+  ~Failing_File_System() override { install(previous_); }
+  Failing_File_System(const Failing_File_System&) = delete;
+  Failing_File_System& operator=(const Failing_File_System&) = delete;
+
+  int open(const char* path, int flags, mode_t mode) override {
+    return fails(OPEN) ? -1 : Pool_File_System::open(path, flags, mode);
+  }
+  ssize_t writev(int fd, const struct iovec* iov, int count) override {
+    return fails(WRITE) ? -1 : Pool_File_System::writev(fd, iov, count);
+  }
+  int fsync(int fd) override { return fails(FSYNC) ? -1 : Pool_File_System::fsync(fd); }
+  int rename(const char* from, const char* to, bool replace) override {
+    return fails(RENAME) ? -1 : Pool_File_System::rename(from, to, replace);
+  }
+  int sync_directory(const char* dir) override {
+    return fails(SYNC_DIRECTORY) ? -1 : Pool_File_System::sync_directory(dir);
+  }
+  int remove(const char* path) override {
+    return fails(REMOVE) ? -1 : Pool_File_System::remove(path);
+  }
+
+ private:
+  bool fails(Call call) {
+    if (call != call_ || seen_++ < after_) return false;
+    errno = err_;
+    return true;
+  }
+
+  Call call_;
+  int err_;
+  int after_;
+  int seen_ = 0;
+  Pool_File_System* previous_;
+};
+
+}  // namespace pool_test
+
+#endif  // TESTS_HOST_POOL_FAILING_FILE_SYSTEM_H
