@@ -4,22 +4,28 @@
 
 #include <exception>
 #include <new>
-#include <system_error>
 #include <thread>
 
 JSON_RPC_Handler::JSON_RPC_Handler() {}
 
-JSON_RPC_Handler::~JSON_RPC_Handler() {}
+// A host that skipped fini() still gets no thread running in freed memory.
+JSON_RPC_Handler::~JSON_RPC_Handler() { wait(); }
 
 int JSON_RPC_Handler::init(int, char**) { return 0; }
 
-int JSON_RPC_Handler::fini() { return 0; }
+int JSON_RPC_Handler::fini() {
+  wait();
+  return 0;
+}
 
 int JSON_RPC_Handler::handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
   begin_object();
-  const int rc = handle_object(channel, obj);
-  end_object();
-  return rc;
+  // Ends the object also when handle_object throws, or wait() would never return.
+  struct End {
+    JSON_RPC_Handler* self;
+    ~End() { self->end_object(); }
+  } end{this};
+  return handle_object(channel, obj);
 }
 
 int JSON_RPC_Handler::handle_object(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
@@ -78,7 +84,8 @@ int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Obje
       obj = JSON_RPC_Object_ptr();
       end_object();
     }).detach();
-  } catch (const std::system_error& e) {
+  } catch (const std::exception& e) {
+    // No thread (none could be started, or its state not allocated): nothing runs.
     end_object();
     ACE_ERROR((LM_ERROR, "Cannot start a JSON-RPC handler thread: %C\n", e.what()));
     return -1;

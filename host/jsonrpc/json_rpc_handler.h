@@ -32,6 +32,7 @@ class JSON_RPC_Handler {
   JSON_RPC_Handler& operator=(const JSON_RPC_Handler&) = delete;
 
   // Called by the host once after making the handler and once before destroying it; 0.
+  // fini() returns once no object handed to the handler is still being handled.
   virtual int init(int argc, char** argv);
   virtual int fini();
 
@@ -50,8 +51,8 @@ class JSON_RPC_Handler {
   // -1 when the object gets no reply.
   virtual int handle_object_i(JSON_RPC_Channel_ptr channel, JSON_RPC_Object_ptr obj) = 0;
 
-  // Blocks until no object handed to this handler is still being handled. The host calls
-  // it before destroying the handler, so no thread runs in a destroyed object.
+  // Blocks until no object handed to this handler is still being handled. fini() and the
+  // destructor call it, so no thread runs in a destroyed object.
   void wait();
 
  protected:
