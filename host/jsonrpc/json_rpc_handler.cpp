@@ -2,24 +2,31 @@
 
 #include <ace/Log_Msg.h>
 
+#include <algorithm>
 #include <exception>
 #include <new>
-#include <system_error>
 #include <thread>
 
 JSON_RPC_Handler::JSON_RPC_Handler() {}
 
-JSON_RPC_Handler::~JSON_RPC_Handler() {}
+// A host that skipped fini() still gets no thread running in freed memory.
+JSON_RPC_Handler::~JSON_RPC_Handler() { wait(); }
 
 int JSON_RPC_Handler::init(int, char**) { return 0; }
 
-int JSON_RPC_Handler::fini() { return 0; }
+int JSON_RPC_Handler::fini() {
+  wait();
+  return 0;
+}
 
 int JSON_RPC_Handler::handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
   begin_object();
-  const int rc = handle_object(channel, obj);
-  end_object();
-  return rc;
+  // Ends the object also when handle_object throws, or wait() would never return.
+  struct End {
+    JSON_RPC_Handler* self;
+    ~End() { self->end_object(); }
+  } end{this};
+  return handle_object(channel, obj);
 }
 
 int JSON_RPC_Handler::handle_object(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
@@ -45,8 +52,14 @@ int JSON_RPC_Handler::handle_object_post(const Context& ctx, JSON_RPC_Channel_pt
 YAJL_Handler* JSON_RPC_Handler::create_params_handler() { return nullptr; }
 
 void JSON_RPC_Handler::wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return running_ == 0; });
+  std::vector<std::thread> threads;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return running_ == 0; });
+    threads = take_threads(true);
+  }
+  // Joined, not merely idle: a thread's own clean-up at its exit is over too.
+  for (std::thread& thread : threads) thread.join();
 }
 
 void JSON_RPC_Handler::begin_object() {
@@ -61,29 +74,59 @@ void JSON_RPC_Handler::end_object() {
   idle_.notify_all();
 }
 
-int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
-  begin_object();
-  try {
-    std::thread([this, channel, obj]() mutable {
-      try {
-        handle_object(channel, obj);
-      } catch (const std::exception& e) {
-        ACE_ERROR((LM_ERROR, "JSON-RPC handler failed: %C\n", e.what()));
-      } catch (...) {
-        ACE_ERROR((LM_ERROR, "JSON-RPC handler failed.\n"));
-      }
-      // Our references go before the handler reports idle, so nothing of this request
-      // is touched once wait() returned.
-      channel = JSON_RPC_Channel_wptr();
-      obj = JSON_RPC_Object_ptr();
-      end_object();
-    }).detach();
-  } catch (const std::system_error& e) {
-    end_object();
-    ACE_ERROR((LM_ERROR, "Cannot start a JSON-RPC handler thread: %C\n", e.what()));
-    return -1;
+std::vector<std::thread> JSON_RPC_Handler::take_threads(bool all) {
+  std::vector<std::thread> taken;
+  for (auto it = threads_.begin(); it != threads_.end();) {
+    const bool ended = all || std::find(finished_.begin(), finished_.end(), it->get_id()) !=
+                                  finished_.end();
+    if (!ended) {
+      ++it;
+      continue;
+    }
+    finished_.erase(std::remove(finished_.begin(), finished_.end(), it->get_id()),
+                    finished_.end());
+    taken.push_back(std::move(*it));
+    it = threads_.erase(it);
   }
-  return 0;
+  return taken;
+}
+
+bool JSON_RPC_Handler::start_thread(std::function<void()> body) {
+  std::vector<std::thread> ended;
+  {
+    // The thread is kept before its body can end, so wait() never misses it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended = take_threads(false);
+    try {
+      threads_.emplace_back([this, body]() mutable {
+        body();
+        body = nullptr;  // the object's references go before the handler reports idle
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_.push_back(std::this_thread::get_id());
+        --running_;
+        idle_.notify_all();
+      });
+      ++running_;
+    } catch (const std::exception& e) {
+      ACE_ERROR((LM_ERROR, "Cannot start a JSON-RPC handler thread: %C\n", e.what()));
+      return false;
+    }
+  }
+  for (std::thread& thread : ended) thread.join();
+  return true;
+}
+
+int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) {
+  const bool started = start_thread([this, channel, obj]() {
+    try {
+      handle_object(channel, obj);
+    } catch (const std::exception& e) {
+      ACE_ERROR((LM_ERROR, "JSON-RPC handler failed: %C\n", e.what()));
+    } catch (...) {
+      ACE_ERROR((LM_ERROR, "JSON-RPC handler failed.\n"));
+    }
+  });
+  return started ? 0 : -1;
 }
 
 bool json_rpc_exchange(JSON_RPC_Handler& handler, const std::string& method,

@@ -11,8 +11,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "jsonrpc/json_rpc_channel.h"
 #include "jsonrpc/json_rpc_object.h"
@@ -32,6 +35,7 @@ class JSON_RPC_Handler {
   JSON_RPC_Handler& operator=(const JSON_RPC_Handler&) = delete;
 
   // Called by the host once after making the handler and once before destroying it; 0.
+  // fini() returns once no object handed to the handler is still being handled.
   virtual int init(int argc, char** argv);
   virtual int fini();
 
@@ -50,25 +54,36 @@ class JSON_RPC_Handler {
   // -1 when the object gets no reply.
   virtual int handle_object_i(JSON_RPC_Channel_ptr channel, JSON_RPC_Object_ptr obj) = 0;
 
-  // Blocks until no object handed to this handler is still being handled. The host calls
-  // it before destroying the handler, so no thread runs in a destroyed object.
+  // Blocks until no object handed to this handler is still being handled and every
+  // thread that handled one has been joined. fini() and the destructor call it, so no
+  // thread runs in a destroyed object.
   void wait();
 
  protected:
   // Bookkeeping of the objects in progress, for wait().
   void begin_object();
   void end_object();
+  // Runs `body` on a thread of its own as one object in progress, kept until joined:
+  // by wait(), or by a later start once the body ended. False when no thread can be
+  // started (nothing runs then).
+  bool start_thread(std::function<void()> body);
 
  private:
+  // Takes the threads whose body ended (all of them with `all`, once none runs) out of
+  // the handler's keeping, to be joined outside the lock.
+  std::vector<std::thread> take_threads(bool all);
+
   std::mutex mutex_;
   std::condition_variable idle_;
   int running_ = 0;
+  std::vector<std::thread> threads_;            // started, not joined
+  std::vector<std::thread::id> finished_;       // of those, whose body ended
 };
 
 class JSON_RPC_Thread_Handler : public JSON_RPC_Handler {
  public:
-  // Starts a detached thread that runs handle_object: 0 once it runs, -1 (logged) when
-  // no thread can be started.
+  // Starts a thread that runs handle_object: 0 once it runs, -1 (logged) when no thread
+  // can be started.
   int handle(JSON_RPC_Channel_wptr channel, JSON_RPC_Object_ptr obj) override;
 };
 

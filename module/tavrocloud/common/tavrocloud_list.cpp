@@ -2,6 +2,9 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 #include "json_spirit/assign.h"
@@ -37,6 +40,16 @@ const Key2_Value_T<Type> TYPE_TABLE[] = {ROW("", TYPE_TOP),
 Sub_Type name_to_sub_type(const char* name) { return get_key_value_entry(SUB_TYPE_TABLE, name)->value; }
 View name_to_view(const char* name) { return get_key_value_entry(VIEW_TABLE, name)->value; }
 Type name_to_type(const char* name) { return get_key_value_entry(TYPE_TABLE, name)->value; }
+
+Sub_Type name_to_sub_type(const std::string& name) {
+  return get_key_value_entry(SUB_TYPE_TABLE, name.data(), name.size())->value;
+}
+View name_to_view(const std::string& name) {
+  return get_key_value_entry(VIEW_TABLE, name.data(), name.size())->value;
+}
+Type name_to_type(const std::string& name) {
+  return get_key_value_entry(TYPE_TABLE, name.data(), name.size())->value;
+}
 
 namespace {
 
@@ -88,7 +101,7 @@ Lister::Lister(const std::string& type, const std::string& view, const std::stri
 bool Lister::list(json_spirit::Array& result) {
   std::vector<Item> items;
   bool ok = false;
-  switch (name_to_view(view_.c_str())) {
+  switch (name_to_view(view_)) {
     case VIEW_INSTANCE: ok = list_instances(items); break;
     case VIEW_NODE: ok = list_nodes(items); break;
     case VIEW_STORAGE: ok = list_storages(items); break;
@@ -104,7 +117,7 @@ bool Lister::list(json_spirit::Array& result) {
 bool Lister::search(json_spirit::Array& result) {
   std::vector<Item> items;
   bool ok = false;
-  switch (name_to_type(search_type_.c_str())) {
+  switch (name_to_type(search_type_)) {
     case TYPE_INSTANCE: ok = load_instances(items, name_); break;
     case TYPE_NODE: ok = load_nodes(items, name_); break;
     case TYPE_CLUSTER: ok = load_clusters(false, items, name_); break;
@@ -122,7 +135,7 @@ bool Lister::search(json_spirit::Array& result) {
 // ---- listing steps --------------------------------------------------------------------
 
 bool Lister::list_instances(std::vector<Item>& items) {
-  switch (name_to_type(type_.c_str())) {
+  switch (name_to_type(type_)) {
     case TYPE_TOP: return load_cloud(items);
     case TYPE_CLOUD: return load_instances(items, std::string());
     default: return false;
@@ -130,7 +143,7 @@ bool Lister::list_instances(std::vector<Item>& items) {
 }
 
 bool Lister::list_nodes(std::vector<Item>& items) {
-  switch (name_to_type(type_.c_str())) {
+  switch (name_to_type(type_)) {
     case TYPE_TOP: return load_cloud(items);
     case TYPE_CLOUD: return load_clusters(true, items, std::string());
     case TYPE_CLUSTER: return load_cluster_nodes(true, items);
@@ -140,7 +153,7 @@ bool Lister::list_nodes(std::vector<Item>& items) {
 }
 
 bool Lister::list_storages(std::vector<Item>& items) {
-  switch (name_to_type(type_.c_str())) {
+  switch (name_to_type(type_)) {
     case TYPE_TOP: return load_cloud(items);
     case TYPE_CLOUD: return load_storages(true, items, std::string());
     case TYPE_STORAGE: return load_storage_instances(items);
@@ -149,11 +162,11 @@ bool Lister::list_storages(std::vector<Item>& items) {
 }
 
 bool Lister::list_volumes(std::vector<Item>& items) {
-  return name_to_type(type_.c_str()) == TYPE_INSTANCE && load_instance_volumes(items);
+  return name_to_type(type_) == TYPE_INSTANCE && load_instance_volumes(items);
 }
 
 bool Lister::list_recovery(std::vector<Item>& items) {
-  switch (name_to_type(type_.c_str())) {
+  switch (name_to_type(type_)) {
     case TYPE_CLUSTER: return load_clusters(true, items, std::string());
     case TYPE_NODE: return load_cluster_nodes(false, items);
     case TYPE_STORAGE: return load_storages(false, items, std::string());
@@ -358,9 +371,11 @@ bool Lister::load_instance_volumes(std::vector<Item>& items) {
 }
 
 int Lister::calculate_instance_size(const Instance& instance) {
-  int size = 0;
+  // The cloud's answer is not trusted to keep the sum within an int: it is summed wider
+  // and held at the int's bounds.
+  int64_t size = 0;
   for (const Volume& volume : instance.volumes) size += volume.size / 1024;
-  return size;
+  return static_cast<int>(std::min<int64_t>(INT_MAX, std::max<int64_t>(INT_MIN, size)));
 }
 
 }  // namespace tavrocloud

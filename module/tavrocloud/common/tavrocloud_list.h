@@ -56,6 +56,10 @@ extern const Key2_Value_T<Type> TYPE_TABLE[];
 Sub_Type name_to_sub_type(const char* name);
 View name_to_view(const char* name);
 Type name_to_type(const char* name);
+// The same over the whole text: one with a NUL inside names nothing.
+Sub_Type name_to_sub_type(const std::string& name);
+View name_to_view(const std::string& name);
+Type name_to_type(const std::string& name);
 
 // One inventory entry.
 struct Item {
@@ -114,7 +118,8 @@ class Lister {
   // Items of the instances that are neither the agent itself nor terminated.
   void take_instances(const Instances& instances, const std::string& search_name,
                       std::vector<Item>& items);
-  // Sum of the volumes' sizes, each divided by 1024 (truncated) before adding.
+  // Sum of the volumes' sizes, each divided by 1024 (truncated) before adding, held
+  // within the int's bounds.
   int calculate_instance_size(const Instance& instance);
 
   const std::string type_;

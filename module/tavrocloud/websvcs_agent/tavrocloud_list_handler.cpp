@@ -66,7 +66,7 @@ int JSON_RPC_Tavrocloud_List_Handler::handle_object_i(JSON_RPC_Channel_ptr chann
   response->result = json_spirit::Array();
   json_spirit::Array& items = response->result.get_array();
   Lister lister(*type, *view, *moid, search_type, name, client);
-  switch (name_to_sub_type(subtype->c_str())) {
+  switch (name_to_sub_type(*subtype)) {
     case SUB_TYPE_INVENTORY:
       if (!lister.list(items))
         return channel->send_error(JSON_RPC_E_INTERNAL_ERROR, id, "Failed to list items", none);

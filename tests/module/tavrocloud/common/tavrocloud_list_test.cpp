@@ -7,7 +7,9 @@
 
 #include "json/json_dump.h"
 #include "module/tavrocloud/common/console_sim.h"
+#include "module/tavrocloud/common/scripted_cloud.h"
 
+using namespace std::string_literals;
 namespace js = json_spirit;
 namespace tc = tavrocloud;
 
@@ -16,17 +18,22 @@ namespace {
 [[maybe_unused]] ::testing::Environment* const console_sim =
     ::testing::AddGlobalTestEnvironment(new test::Console_Sim);
 
-// "moid/name|type|status|size|sub_type|has_children|extended_attr" of each item.
-std::vector<std::string> summary(const js::Array& items) {
+// Each item as "moid/name|type|status|size|sub_type|has_children|extended_attr", or as
+// its moid alone where `expected` gives only a moid.
+std::vector<std::string> summary(const js::Array& items, const std::vector<std::string>& expected) {
   std::vector<std::string> out;
   for (const js::Value& v : items) {
     const js::Object& o = v.get_obj();
     EXPECT_EQ(8u, o.size()) << js::JSON_Dump(v);
-    out.push_back(o.at("moid").get_str() + "/" + o.at("name").get_str() + "|" +
-                  o.at("type").get_str() + "|" + o.at("status").get_str() + "|" +
-                  js::JSON_Dump(o.at("size")) + "|" + o.at("sub_type").get_str() + "|" +
+    const bool full = out.size() >= expected.size() ||
+                      expected[out.size()].find('|') != std::string::npos;
+    out.push_back(o.at("moid").get_str());
+    if (!full) continue;
+    out.back() += "/" + o.at("name").get_str() + "|" + o.at("type").get_str() + "|" +
+                  o.at("status").get_str() + "|" + js::JSON_Dump(o.at("size")) + "|" +
+                  o.at("sub_type").get_str() + "|" +
                   (o.at("has_children").get_bool() ? "1" : "0") + "|" +
-                  js::JSON_Dump(o.at("extended_attr")));
+                  js::JSON_Dump(o.at("extended_attr"));
   }
   return out;
 }
@@ -46,70 +53,61 @@ const char* const UNTOUCHED = "untouched";
 
 TEST_F(Lister_Test, EveryStepAndSearchBuildsItsItems) {
   const std::string zone_a = R"({"moid":"cl-a","name":"Zone A"})";
-  const std::string big = "i-big/BigVM|Instance|running|1.0||0|{}";  // 1500/1024 + 1023/1024
-  const std::string stop = "i-stop/stopvm|Instance|stopped|0.0||0|{}";
+  const std::string sn_1 =
+      R"(sn-1/Front|Subnet|available|0.0||0|{"moid":"vpc-own","name":"mine","net_segment":"10.0.1.0/24"})";
+  const bool L = false, S = true;
   const struct Case {
     bool search;
-    const char* view;  // or the search type
-    const char* type;  // or the name filter
+    std::string view;  // or the search type
+    std::string type;  // or the name filter
     const char* moid;
     std::vector<std::string> items;  // {UNTOUCHED}: the call fails
   } cases[] = {
-      {false, "instances", "", "", {"cloud-1/Cloud One|Cloud|available|0.0||1|{}"}},
-      {false, "instances", "Cloud", "", {big, stop}},
-      {false, "instances", "Instance", "", {UNTOUCHED}},
-      {false, "nodes", "Cloud", "",
-       {"cl-a/Zone A|Cluster|available|0.0||1|{}", "cl-b/Zone B|Cluster|available|0.0||1|{}"}},
-      {false, "nodes", "Cluster", "cl-a",
-       {"n-1/WEB-01|Node|available|0.0||1|" + zone_a, "n-3/db-01|Node|available|0.0||1|" + zone_a}},
-      {false, "nodes", "Node", "n-3", {stop}},
-      {false, "storages", "Cloud", "", {"st-1/ceph-1|Storage||2048.0|ceph|1|{}"}},
-      {false, "storages", "Storage", "st-1", {big, stop}},
-      {false, "volume", "Instance", "i-big",
-       {R"(vol-big-0/big-root|Volume||1500.0||0|{"is_root":true})",
-        R"(vol-big-1/big-data|Volume||1023.0||0|{"is_root":false})"}},
-      {false, "recovery", "Node", "cl-b",
+      {L, "instances", "", "", {"cloud-1/Cloud One|Cloud|available|0.0||1|{}"}},
+      // Neither the agent nor the terminated instance; 1500/1024 + 1023/1024.
+      {L, "instances", "Cloud", "", {"i-big/BigVM|Instance|running|1.0||0|{}", "i-stop"}},
+      {L, "instances", "Instance", "", {UNTOUCHED}},
+      {L, "instances\0"s, "", "", {UNTOUCHED}},
+      {L, "instances", "\0Cloud"s, "", {UNTOUCHED}},
+      {L, "nodes", "Cloud", "", {"cl-a/Zone A|Cluster|available|0.0||1|{}", "cl-b"}},
+      {L, "nodes", "Cluster", "cl-a", {"n-1/WEB-01|Node|available|0.0||1|" + zone_a, "n-3"}},
+      {L, "nodes", "Node", "n-3", {"i-stop"}},
+      {L, "storages", "Cloud", "", {"st-1/ceph-1|Storage||2048.0|ceph|1|{}"}},
+      {L, "storages", "Storage", "st-1", {"i-big", "i-stop"}},
+      {L, "volume", "Instance", "i-big",
+       {R"(vol-big-0/big-root|Volume||1500.0||0|{"is_root":true})", "vol-big-1"}},
+      {L, "recovery", "Cluster", "", {"cl-a/Zone A|Cluster|available|0.0||1|{}", "cl-b"}},
+      {L, "recovery", "Node", "cl-b",
        {R"(n-2/myweb|Node|available|0.0||0|{"moid":"cl-b","name":"Zone B"})"}},
-      {false, "recovery", "Flavor", "", {"t.small/Small|Flavor||0.0||0|{}"}},
-      {false, "recovery", "Network", "",
-       {"vpc-shared/public|Network|available|0.0||1|{}",
-        "vpc-free/ownerless|Network|available|0.0||1|{}"}},
-      {false, "recovery", "Network", "owner-1",
-       {"vpc-own/mine|Network|available|0.0||1|{}", "vpc-shared/public|Network|available|0.0||1|{}"}},
-      {false, "recovery", "Subnet", "vpc-own",
-       {R"(sn-1/Front|Subnet|available|0.0||0|{"moid":"vpc-own","name":"mine","net_segment":"10.0.1.0/24"})"}},
-      {false, "recovery", "Security_Group", "",
-       {"sg-own/web-sg|Security_Group||0.0||0|{}", "sg-other/other-sg|Security_Group||0.0||0|{}",
-        "sg-shared/shared-sg|Security_Group||0.0||0|{}"}},
-      {false, "recovery", "Security_Group", "owner-2",
-       {"sg-other/other-sg|Security_Group||0.0||0|{}",
-        "sg-shared/shared-sg|Security_Group||0.0||0|{}"}},
+      {L, "recovery", "Storage", "", {"st-1/ceph-1|Storage||2048.0|ceph|0|{}"}},
+      {L, "recovery", "Flavor", "", {"t.small/Small|Flavor||0.0||0|{}"}},
+      {L, "recovery", "Network", "", {"vpc-shared/public|Network|available|0.0||1|{}", "vpc-free"}},
+      {L, "recovery", "Network", "owner-1", {"vpc-own", "vpc-shared"}},
+      {L, "recovery", "Subnet", "vpc-own", {sn_1}},
+      {L, "recovery", "Security_Group", "",
+       {"sg-own/web-sg|Security_Group||0.0||0|{}", "sg-other", "sg-shared"}},
+      {L, "recovery", "Security_Group", "owner-2", {"sg-other", "sg-shared"}},
       // The simulator adds its two running small instances (1 CPU, 1024 MiB each) to
       // the node's seeded use.
-      {false, "recovery", "Hardware", "n-1",
+      {L, "recovery", "Hardware", "n-1",
        {R"(n-1/WEB-01|Hardware|available|0.0||0|{"cpu_core_per_num":2,"cpu_cores":32,"cpu_usage":5,"memory_size":65536,"memory_usage":3072})"}},
-      {false, "recovery", "Cloud", "", {UNTOUCHED}},
-      {false, "Instances", "", "", {UNTOUCHED}},
-      {true, "Node", "web", "",
-       {"n-1/WEB-01|Node|available|0.0||0|" + zone_a,
-        R"(n-2/myweb|Node|available|0.0||0|{"moid":"cl-b","name":"Zone B"})"}},
-      {true, "Instance", "VM", "",
-       {"i-big/BigVM|Instance|running|1.0||0|{}", "i-stop/stopvm|Instance|stopped|0.0||0|{}"}},
-      {true, "Cluster", "zone B", "", {"cl-b/Zone B|Cluster|available|0.0||0|{}"}},
-      {true, "Network", "PUB", "owner-1", {"vpc-shared/public|Network|available|0.0||0|{}"}},
-      {true, "Subnet", "front", "",
-       {R"(sn-1/Front|Subnet|available|0.0||0|{"moid":"vpc-own","name":"mine","net_segment":"10.0.1.0/24"})"}},
-      {true, "Security_Group", "SHARED", "owner-1",
-       {"sg-shared/shared-sg|Security_Group||0.0||0|{}"}},
-      {true, "instance", "", "", {UNTOUCHED}},
-      {true, "Flavor", "", "", {UNTOUCHED}},
-      {true, "", "", "", {UNTOUCHED}},
+      {S, "Node", "web", "", {"n-1/WEB-01|Node|available|0.0||0|" + zone_a, "n-2"}},
+      {S, "Instance", "VM", "", {"i-big/BigVM|Instance|running|1.0||0|{}", "i-stop"}},
+      {S, "Cluster", "zone B", "", {"cl-b/Zone B|Cluster|available|0.0||0|{}"}},
+      {S, "Storage", "CEPH", "", {"st-1/ceph-1|Storage||2048.0|ceph|0|{}"}},
+      {S, "Network", "PUB", "owner-1", {"vpc-shared/public|Network|available|0.0||0|{}"}},
+      {S, "Subnet", "front", "", {sn_1}},
+      {S, "Security_Group", "SHARED", "owner-1", {"sg-shared"}},
+      {S, "instance", "", "", {UNTOUCHED}},
+      {S, "Flavor", "", "", {UNTOUCHED}},
+      {S, "", "", "", {UNTOUCHED}},
+      {S, "Node\0"s, "", "", {UNTOUCHED}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.search ? "search " : "list ") + c.view + " " + c.type + " " + c.moid);
-    const std::string type = c.search ? "" : c.type;
-    const std::string view = c.search ? "" : c.view;
-    tc::Lister lister(type, view, c.moid, c.search ? c.view : "", c.search ? c.type : "", client_);
+    SCOPED_TRACE((c.search ? "search " : "list ") + c.view + " " + c.type + " " + c.moid);
+    const std::string none;
+    tc::Lister lister(c.search ? none : c.type, c.search ? none : c.view, c.moid,
+                      c.search ? c.view : none, c.search ? c.type : none, client_);
     js::Array result{js::Value(UNTOUCHED)};
     const bool ok = c.search ? lister.search(result) : lister.list(result);
     if (c.items == std::vector<std::string>{UNTOUCHED}) {
@@ -117,9 +115,30 @@ TEST_F(Lister_Test, EveryStepAndSearchBuildsItsItems) {
       EXPECT_EQ(js::Array{js::Value(UNTOUCHED)}, result);
     } else {
       ASSERT_TRUE(ok);
-      EXPECT_EQ(c.items, summary(result));
+      EXPECT_EQ(c.items, summary(result, c.items));
     }
   }
+}
+
+// An instance whose volume sizes add up past an int shows the largest size, not a
+// wrapped negative one.
+TEST(Lister, InstanceSizeDoesNotWrap) {
+  test::Scripted_Cloud cloud;
+  tc::RESTful_Client client;
+  cloud.login(client);
+  std::string volumes;
+  for (int i = 0; i < 1100; ++i)
+    volumes += test::item(test::fields({{"volumeId", "v"}, {"size", "2147483647"}}));
+  const std::string huge = test::item(
+      test::fields({{"instanceId", "i-huge"}, {"instanceName", "huge"}}) +
+      "<instanceState><name>running</name></instanceState><blockDeviceMapping>" + volumes +
+      "</blockDeviceMapping>");
+  cloud.respond([&](const test::Sent&) { return test::instances({huge}); });
+  tc::Lister lister("Cloud", "instances", "", "", "", client);
+  js::Array result;
+  ASSERT_TRUE(lister.list(result));
+  ASSERT_EQ(1u, result.size());
+  EXPECT_EQ(2147483647.0, result[0].get_obj().at("size").get_real());
 }
 
 // A node search needs every kept node's cluster: one failed query fails it all.

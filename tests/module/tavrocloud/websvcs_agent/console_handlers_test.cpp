@@ -17,6 +17,7 @@
 #include "tavrocloud/websvcs_agent/tavrocloud_list_handler.h"
 #include "tavrocloud/websvcs_agent/tavrocloud_login_handler.h"
 
+using namespace std::string_literals;
 namespace js = json_spirit;
 
 namespace {
@@ -90,8 +91,6 @@ TEST_F(Console_Handlers, ObjectsThatAreNoRequestGetNoReply) {
 }
 
 TEST_F(Console_Handlers, LoginAnswers) {
-  js::Object no_ssl = account(test::CONSOLE_SK);
-  no_ssl.erase("ssl");
   js::Object text_port = account(test::CONSOLE_SK);
   text_port["port"] = "8773";
   js::Object plain_key = account(test::CONSOLE_SK);
@@ -100,31 +99,21 @@ TEST_F(Console_Handlers, LoginAnswers) {
   const struct {
     const char* name;
     js::Value params;
-    std::string fault;  // a simulator fault to arm first
     std::string reply;
   } cases[] = {
-      {"array params", js::Array{js::Value(account(test::CONSOLE_SK))}, "", "-32602 Invalid params"},
-      {"null params", js::Value(), "", "-32602 Invalid params"},
-      {"no ssl", no_ssl, "", unusable},
-      {"text port", text_port, "", unusable},
-      {"key not encrypted", plain_key, "", unusable},
-      {"wrong secret", account("not the secret"), "", "-32603 Failed to login"},
-      {"nobody listening", account(test::CONSOLE_SK, test::Loopback_Http_Server::closed_port()), "",
+      {"array params", js::Array{js::Value(account(test::CONSOLE_SK))}, "-32602 Invalid params"},
+      {"text port", text_port, unusable},
+      {"key not encrypted", plain_key, unusable},
+      {"wrong secret", account("not the secret"), "-32603 Failed to login"},
+      // No version learnt: an unreachable cloud is no login.
+      {"nobody listening", account(test::CONSOLE_SK, test::Loopback_Http_Server::closed_port()),
        "-32603 Failed to login"},
-      // The cloud answered the version query with an error: no version, no login.
-      {"no version", account(test::CONSOLE_SK),
-       R"({"action": "GetCloudVersion", "kind": "error", "code": "InternalError",)"
-       R"( "message": "busy", "http_status": 400})",
-       "-32603 Failed to login"},
-      {"success", account(test::CONSOLE_SK), "",
+      {"success", account(test::CONSOLE_SK),
        R"({"code":0,"message":"Success to login","version":"V9.8"})"},
   };
   tavrocloud::JSON_RPC_Tavrocloud_Login_Handler handler;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (!c.fault.empty()) {
-      ASSERT_TRUE(test::Console_Sim::sim()->post("/faults", c.fault));
-    }
     test::Log_Capture log;
     EXPECT_EQ(c.reply, answer(handler, c.params));
     EXPECT_EQ(std::string::npos, log.text().find(test::CONSOLE_SK));
@@ -134,20 +123,16 @@ TEST_F(Console_Handlers, LoginAnswers) {
 TEST_F(Console_Handlers, ListAnswers) {
   ASSERT_TRUE(tavrocloud_accounts::store_account("good", account(test::CONSOLE_SK)));
   ASSERT_TRUE(tavrocloud_accounts::store_account("refused", account("wrong")));
-  auto params = [](const char* uuid, const char* subtype, const char* view, const char* type,
-                   const char* moid) {
+  auto params = [](const char* uuid, const std::string& subtype, const char* view,
+                   const char* type, const char* moid) {
     return js::Object{{"uuid", js::Value(uuid)}, {"subtype", js::Value(subtype)},
                       {"view", js::Value(view)}, {"type", js::Value(type)},
                       {"moid", js::Value(moid)}};
   };
-  js::Object search_without_view = params("good", "search", "", "", "");
+  js::Object bad_search = params("good", "search", "", "", "");
+  bad_search["search_type"] = "Flavor";  // no such search
+  js::Object search_without_view = bad_search;
   search_without_view.erase("view");
-  search_without_view["search_type"] = "Instance";
-  js::Object search = params("good", "search", "", "", "");
-  search["search_type"] = "Cluster";
-  search["name"] = "zone b";
-  js::Object bad_search = search;
-  bad_search["search_type"] = "Flavor";
   const std::string long_subtype(100, 's');
   const struct {
     const char* name;
@@ -164,7 +149,9 @@ TEST_F(Console_Handlers, ListAnswers) {
        "-32603 Failed to login tavrocloud"},
       {"subtype in another case", params("good", "Inventory", "instances", "", ""),
        "-32602 Invalid subtype Inventory"},
-      {"long subtype", params("good", long_subtype.c_str(), "instances", "", ""),
+      {"subtype with a NUL", params("good", "inventory\0x"s, "instances", "", ""),
+       "-32602 Invalid subtype inventory"},
+      {"long subtype", params("good", long_subtype, "instances", "", ""),
        "-32602 Invalid subtype " + long_subtype},
       {"no such step", params("good", "inventory", "instances", "Instance", ""),
        "-32603 Failed to list items"},
@@ -173,9 +160,6 @@ TEST_F(Console_Handlers, ListAnswers) {
        R"([{"extended_attr":{},"has_children":true,"moid":"cloud-1","name":"Cloud One",)"
        R"("size":0.0,"status":"available","sub_type":"","type":"Cloud"}])"},
       {"empty listing", params("good", "inventory", "recovery", "Subnet", "vpc-free"), "[]"},
-      {"search", search,
-       R"([{"extended_attr":{},"has_children":false,"moid":"cl-b","name":"Zone B",)"
-       R"("size":0.0,"status":"available","sub_type":"","type":"Cluster"}])"},
   };
   tavrocloud::JSON_RPC_Tavrocloud_List_Handler handler;
   for (const auto& c : cases) {
