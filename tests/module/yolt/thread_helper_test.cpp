@@ -1,5 +1,6 @@
 #include "yolt/thread_helper.h"
 
+#include "support/latch.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -26,16 +27,7 @@ bool all_threads_gone() {
   return ACE_Thread_Manager::instance()->wait(&patience, false, false) == 0;
 }
 
-// A gate that a test opens once; callables wait on it.
-class Gate {
- public:
-  void open() { promise_.set_value(); }
-  void wait() const { future_.wait(); }
-
- private:
-  std::promise<void> promise_;
-  std::shared_future<void> future_{promise_.get_future().share()};
-};
+using Gate = test::Latch;
 
 // Waits (without sleeping) until the helper's joinable run has finished its callable.
 bool finishes(const Thread_Helper& h) {
