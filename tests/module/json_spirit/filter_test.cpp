@@ -25,13 +25,6 @@ TEST(Filter, VisitsOnlyElementsOfTheType) {
   for (const std::string& s : arr | js::get_str) strs.push_back(s);
   EXPECT_EQ((std::vector<std::string>{"s", "t"}), strs);
 
-  std::vector<int64_t> ints;
-  for (int64_t i : arr | js::get_int64) ints.push_back(i);
-  EXPECT_EQ((std::vector<int64_t>{1}), ints);
-
-  size_t n = 0;
-  for (double d : arr | js::get_real) n += d == 2.5;
-  EXPECT_EQ(1u, n);
   EXPECT_TRUE((js::Array() | js::get_obj).empty());
 }
 

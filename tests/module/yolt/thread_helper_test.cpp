@@ -1,5 +1,6 @@
 #include "yolt/thread_helper.h"
 
+#include "support/latch.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -26,16 +27,7 @@ bool all_threads_gone() {
   return ACE_Thread_Manager::instance()->wait(&patience, false, false) == 0;
 }
 
-// A gate that a test opens once; callables wait on it.
-class Gate {
- public:
-  void open() { promise_.set_value(); }
-  void wait() const { future_.wait(); }
-
- private:
-  std::promise<void> promise_;
-  std::shared_future<void> future_{promise_.get_future().share()};
-};
+using Gate = test::Latch;
 
 // Waits (without sleeping) until the helper's joinable run has finished its callable.
 bool finishes(const Thread_Helper& h) {
@@ -45,19 +37,6 @@ bool finishes(const Thread_Helper& h) {
     std::this_thread::yield();
   }
   return true;
-}
-
-TEST(Thread_Helper, JoinableRunIsJoinedAndResultVisible) {
-  int result = 0;
-  Thread_Helper h(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY);
-  EXPECT_FALSE(h.exists());
-  ASSERT_GE(h.spawn([&result](int v) { result = v; }, 42), 0);
-  EXPECT_TRUE(h.exists());
-  h.join();
-  EXPECT_FALSE(h.exists());
-  EXPECT_FALSE(h.running());
-  EXPECT_EQ(42, result);
-  h.join();  // nothing left to join: returns at once
 }
 
 TEST(Thread_Helper, RefusesWhileRunningAndReapsAFinishedRunOnNextSpawn) {
@@ -91,20 +70,6 @@ class Probe_Helper : public Thread_Helper {
   using Thread_Helper::Thread_Helper;
   ACE_thread_t tid() const { return _tid; }
 };
-
-TEST(Thread_Helper, DirectSpawnJoinsTheFinishedRunFirst) {
-  int runs = 0;
-  Probe_Helper h(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY);
-  ASSERT_GE(h.spawn([&runs] { ++runs; }), 0);
-  ASSERT_TRUE(finishes(h));
-  const ACE_thread_t first = h.tid();
-
-  ASSERT_GE(h.spawn(), 0);  // the same callable once more
-  h.join();
-  EXPECT_EQ(2, runs);
-  // Both threads are joined: the manager knows neither of them any more.
-  EXPECT_EQ(-1, ACE_Thread_Manager::instance()->join(first));
-}
 
 TEST(Thread_Helper, ARunEndingDuringADirectSpawnIsStillReaped) {
   // Hammers spawn() while each short run ends, so that some runs end between the check
@@ -168,15 +133,6 @@ TEST(Thread_Helper, ExceptionFromTheCallableIsLoggedAndEndsTheRun) {
   EXPECT_EQ(1, runs);
 }
 
-TEST(Thread_Helper, SpawnWithoutCallableFails) {
-  test::Log_Capture log;
-  Thread_Helper h(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY);
-  EXPECT_EQ(-1, h.spawn());
-  EXPECT_TRUE(log.contains("_function is NULL", LM_EMERGENCY));
-  EXPECT_FALSE(h.exists());
-  EXPECT_FALSE(h.running());
-}
-
 // While it lives, new threads ask for a stack no system can give, so none can be made.
 class Thread_Creation_Blocker {
  public:
@@ -203,6 +159,7 @@ TEST(Thread_Helper, RefusedThreadLeavesTheHelperReusable) {
   {
     Thread_Creation_Blocker blocker;
     test::Log_Capture log;
+    EXPECT_EQ(-1, Thread_Helper(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY).spawn());  // no callable
     EXPECT_LT(h.spawn([&runs] { ++runs; }), 0);
     EXPECT_FALSE(h.running());
     EXPECT_FALSE(h.exists());

@@ -1,10 +1,11 @@
-// Helpers shared by the scheduling framework's tests: a count-down latch with a generous
-// time-out (tests never sleep to synchronise), a minimal task type for driving the
+// Helpers shared by the scheduling framework's tests: the shared count-down latch, a
+// condition to wait on without sleeping, a minimal task type for driving the
 // strategies, workers and engine directly, and a reader of the end-of-run summary line.
 #ifndef TESTS_MODULE_MODELS_TASK_TASK_TEST_UTIL_H
 #define TESTS_MODULE_MODELS_TASK_TASK_TEST_UTIL_H
 
 #include "models/task/task_base.h"
+#include "support/latch.h"
 #include "support/log_capture.h"
 
 #include <chrono>
@@ -20,29 +21,8 @@
 
 namespace task_test {
 
-constexpr std::chrono::seconds kGenerous{60};
-
-// Opens once `count` count_down() calls have been made.
-class Latch {
- public:
-  explicit Latch(int count = 1) : count_(count) {}
-
-  void count_down() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ > 0 && --count_ == 0) cond_.notify_all();
-  }
-
-  // True when the latch opened within the time-out.
-  bool wait(std::chrono::seconds timeout = kGenerous) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cond_.wait_for(lock, timeout, [this] { return count_ == 0; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cond_;
-  int count_;
-};
+constexpr std::chrono::seconds kGenerous = test::GENEROUS;
+using test::Latch;
 
 // Waits (without sleeping) until `pred` holds or the time-out passes.
 class Condition {

@@ -80,20 +80,6 @@ TEST(Cloud_Answer_Shapes, RealShapesThroughTheParsers) {
                return s.id + " " + st(s.status) + " " + s.volume_id;
              })),
        "snap-1 completed vol-1\nsnap-2 pending \n"},
-      {"temporary snapshot carrying tags",
-       doc("DescribeTmpSnapshotsResponse", R"(  <tmpSnapshotSet>
-    <item>
-      <tmpSnapshotId>tmpsnap-1</tmpSnapshotId>
-      <volumeId>vol-1</volumeId>
-      <status>attached</status>
-      <attachInstanceId>i-agent</attachInstanceId>)" + T + R"(
-    </item>
-  </tmpSnapshotSet>)"),
-       lines(&tc::Get_Tmp_Snapshot_Response::tmp_snapshots,
-             std::function<std::string(const tc::Tmp_Snapshot&)>([](const tc::Tmp_Snapshot& s) {
-               return s.id + " " + st(s.status) + " " + s.attach_instance_id;
-             })),
-       "tmpsnap-1 attached i-agent\n"},
       {"image with a block device mapping",
        doc("DescribeImagesResponse", R"(  <imagesSet>
     <item>
@@ -133,16 +119,6 @@ TEST(Cloud_Answer_Shapes, RealShapesThroughTheParsers) {
                return v.id + " " + st(v.status) + " " + v.cidr_block;
              })),
        "vpc-1 available 10.10.0.0/16\n"},
-      {"subnet carrying tags",
-       doc("DescribeSubnetsResponse", R"(  <subnetSet>
-    <item><subnetId>subnet-1</subnetId><state>available</state><vpcId>vpc-1</vpcId>)" + T +
-                                          R"(</item>
-  </subnetSet>)"),
-       lines(&tc::Get_Subnet_Response::subnets,
-             std::function<std::string(const tc::Subnet&)>([](const tc::Subnet& s) {
-               return s.id + " " + st(s.status) + " " + s.vpc_id;
-             })),
-       "subnet-1 available vpc-1\n"},
       {"network interface with attachment and secondary addresses",
        doc("DescribeNetworkInterfacesResponse", R"(  <networkInterfaceSet>
     <item>

@@ -45,21 +45,13 @@ struct Request_Case {
 
 std::vector<Request_Case> request_cases() {
   using namespace test;
-  const Answer cluster = ok("DescribeClusters", set_of("clusterSet", {item(fields({{"clusterId", "c-1"}}))}));
   const Answer node = ok("DescribeNodes", set_of("nodeSet", {item(fields({{"nodeId", "n-1"}}))}));
   const Answer one_instance = instance("i-1", "running");
   const Answer type = ok("DescribeInstanceTypes", set_of("instanceTypeSet", {item(fields({{"instanceType", "t1"}}))}));
   const Answer image = ok("DescribeImages", set_of("imagesSet", {item(fields({{"imageId", "img-1"}}))}));
-  const Answer vpc = ok("DescribeVpcs", set_of("vpcSet", {item(fields({{"vpcId", "vpc-1"}}))}));
-  const Answer subnet = ok("DescribeSubnets", set_of("subnetSet", {item(fields({{"subnetId", "sub-1"}}))}));
-  const Answer group = ok("DescribeSecurityGroups",
-                          set_of("securityGroupInfo", {item(fields({{"groupId", "sg-1"}}))}));
-  const Answer nif = ok("DescribeNetworkInterfaces",
-                        set_of("networkInterfaceSet", {item(fields({{"networkInterfaceId", "eni-1"}}))}));
   const Answer backup = ok("DescribeInstanceBackups",
                            set_of("instanceBackupSet",
                                   {item(fields({{"backupId", "ib-1"}, {"backupStatus", "complete"}}))}));
-  const Answer storages = ok("DescribeStorages", set_of("storageSet", {item(fields({{"storageId", "st-1"}}))}));
   const Answer detail =
       ok("DescribeInstances",
          "<reservationSet><item><instancesSet><item>" +
@@ -73,33 +65,12 @@ std::vector<Request_Case> request_cases() {
   const json_spirit::Value root_info(root);
 
   return {
-      {"query_cloud", {{"DescribeCloud", ok("DescribeCloud", fields({{"cloudId", "cl-1"}}))}},
-       {{"DescribeCloud", {}}},
-       [](RESTful_Client& c) { tavrocloud::Cloud x; return c.query_cloud(x) && x.id == "cl-1"; }},
-      {"query_clusters", {{"DescribeClusters", cluster}}, {{"DescribeClusters", {}}},
-       [](RESTful_Client& c) { tavrocloud::Clusters x; return c.query_clusters(x) && x.size() == 1; }},
-      {"query_cluster", {{"DescribeClusters", cluster}}, {{"DescribeClusters", {{"clusterId", "c-1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Cluster x; return c.query_cluster("c-1", x) && x.id == "c-1"; }},
-      {"query_nodes", {{"DescribeNodes", node}}, {{"DescribeNodes", {}}},
-       [](RESTful_Client& c) { tavrocloud::Nodes x; return c.query_nodes(x) && x.size() == 1; }},
-      {"query_node", {{"DescribeNodes", node}}, {{"DescribeNodes", {{"NodeId", "n-1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Node x; return c.query_node("n-1", x) && x.id == "n-1"; }},
-      {"query_cluster_nodes", {{"DescribeNodes", node}}, {{"DescribeNodes", {{"ClusterId", "c-1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Nodes x; return c.query_cluster_nodes("c-1", x) && x.size() == 1; }},
-      {"query_instances", {{"DescribeInstances", one_instance}}, {{"DescribeInstances", {}}},
-       [](RESTful_Client& c) { tavrocloud::Instances x; return c.query_instances(x) && x.size() == 1; }},
       {"query_instance", {{"DescribeInstances", one_instance}},
        {{"DescribeInstances", filter("instance-id", "i-1")}},
        [](RESTful_Client& c) { tavrocloud::Instance x; return c.query_instance("i-1", x) && x.id == "i-1"; }},
-      {"query_cluster_instances", {{"DescribeInstances", one_instance}},
-       {{"DescribeInstances", filter("availability-zone", "c-1")}},
-       [](RESTful_Client& c) { tavrocloud::Instances x; return c.query_cluster_instances("c-1", x) && x.size() == 1; }},
       {"query_node_instances", {{"DescribeInstances", one_instance}},
        {{"DescribeInstances", filter("node-id", "n-1")}},
        [](RESTful_Client& c) { tavrocloud::Instances x; return c.query_node_instances("n-1", x) && x.size() == 1; }},
-      {"query_instances_by_name", {{"DescribeInstances", one_instance}},
-       {{"DescribeInstances", filter("instance-name", "web")}},
-       [](RESTful_Client& c) { tavrocloud::Instances x; return c.query_instances_by_name("web", x) && x.size() == 1; }},
       {"create_instance",
        {{"RunInstances", ok("RunInstances", "<instancesSet><item>" + fields({{"instanceId", "i-new"}}) +
                                                 "</item></instancesSet>")},
@@ -111,26 +82,10 @@ std::vector<Request_Case> request_cases() {
          return c.create_instance({{"ImageId", "img-1"}, {"MinCount", "1"}}, x) && x.id == "i-new" &&
                 x.status == tavrocloud::RUNNING;
        }},
-      {"delete_instance",
-       {{"TerminateInstances",
-         ok("TerminateInstances", "<instancesSet><item><shutdownState>" +
-                                      fields({{"code", "32"}, {"name", "shutting-down"}}) +
-                                      "</shutdownState></item></instancesSet>")}},
-       {{"TerminateInstances", {{"InstanceId.1", "i-1"}}}},
-       [](RESTful_Client& c) { return c.delete_instance("i-1"); }},
       {"stop_instance",
        {{"StopInstances", ok("StopInstances")}, {"DescribeInstances", instance("i-1", "stopped")}},
        {{"StopInstances", {{"InstanceId.1", "i-1"}}}, {"DescribeInstances", filter("instance-id", "i-1")}},
        [](RESTful_Client& c) { return c.stop_instance("i-1"); }},
-      {"start_instance",
-       {{"StartInstances", ok("StartInstances")}, {"DescribeInstances", instance("i-1", "running")}},
-       {{"StartInstances", {{"InstanceId.1", "i-1"}}}, {"DescribeInstances", filter("instance-id", "i-1")}},
-       [](RESTful_Client& c) { return c.start_instance("i-1"); }},
-      {"query_instance_type", {{"DescribeInstanceTypes", type}},
-       {{"DescribeInstanceTypes", {{"InstanceType.1", "t1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Instance_Type x; return c.query_instance_type("t1", x) && x.type == "t1"; }},
-      {"query_instance_types", {{"DescribeInstanceTypes", type}}, {{"DescribeInstanceTypes", {}}},
-       [](RESTful_Client& c) { tavrocloud::Instance_Types x; return c.query_instance_types(x) && x.size() == 1; }},
       {"query_instance_detail",
        {{"DescribeInstances", detail},
         {"DescribeInstanceTypes", type},
@@ -145,15 +100,6 @@ std::vector<Request_Case> request_cases() {
          return c.query_instance_detail("i-1", x) && x.image.id == "img-1" && x.volumes.size() == 1 &&
                 x.volumes[0].status == tavrocloud::IN_USE;
        }},
-      {"create_volume without node",
-       {{"CreateVolume", ok("CreateVolume", fields({{"volumeId", "vol-new"}}))},
-        {"DescribeVolumes", volume("vol-new", "available")}},
-       {{"CreateVolume", {{"VolumeName", "v"}, {"AvailabilityZone", "c-1"}, {"Size", "5"}, {"StorageId", "st-1"}}},
-        {"DescribeVolumes", filter("volume-id", "vol-new")}},
-       [](RESTful_Client& c) {
-         tavrocloud::Volume x;
-         return c.create_volume("v", "c-1", "st-1", 5, "", x) && x.id == "vol-new";
-       }},
       {"create_volume on a node",
        {{"CreateVolume", ok("CreateVolume", fields({{"volumeId", "vol-new"}}))},
         {"DescribeVolumes", volume("vol-new", "available")}},
@@ -161,70 +107,18 @@ std::vector<Request_Case> request_cases() {
          {{"VolumeName", "v"}, {"AvailabilityZone", "c-1"}, {"Size", "-3"}, {"StorageId", "st-1"}, {"nodeId", "n-1"}}},
         {"DescribeVolumes", filter("volume-id", "vol-new")}},
        [](RESTful_Client& c) { tavrocloud::Volume x; return c.create_volume("v", "c-1", "st-1", -3, "n-1", x); }},
-      {"create_volume_by_snapshot",
-       {{"CreateVolume", ok("CreateVolume", fields({{"volumeId", "vol-new"}}))},
-        {"DescribeVolumes", volume("vol-new", "available")}},
-       {{"CreateVolume", {{"SnapshotId", "snap-1"}, {"AvailabilityZone", "c-1"}, {"VolumeName", "v"}}},
-        {"DescribeVolumes", filter("volume-id", "vol-new")}},
-       [](RESTful_Client& c) { tavrocloud::Volume x; return c.create_volume_by_snapshot("snap-1", "c-1", "v", x); }},
-      {"query_volume", {{"DescribeVolumes", volume("vol-1", "available")}},
-       {{"DescribeVolumes", filter("volume-id", "vol-1")}},
-       [](RESTful_Client& c) { tavrocloud::Volume x; return c.query_volume("vol-1", x) && x.id == "vol-1"; }},
-      {"query_instance_volumes", {{"DescribeVolumes", volume("vol-1", "in-use")}},
-       {{"DescribeVolumes", filter("attachment.instance-id", "i-1")}},
-       [](RESTful_Client& c) { tavrocloud::Volumes x; return c.query_instance_volumes("i-1", x) && x.size() == 1; }},
-      {"attach_volume", {{"AttachVolume", ok("AttachVolume", fields({{"status", "attaching"}}))}},
-       {{"AttachVolume", {{"InstanceId", "i-1"}, {"Device", "/dev/vdc"}, {"VolumeId", "vol-1"}}}},
-       [](RESTful_Client& c) { return c.attach_volume("i-1", "/dev/vdc", "vol-1"); }},
       {"detach_volume",
        {{"DetachVolume", ok("DetachVolume", fields({{"status", "detaching"}}))},
         {"DescribeVolumes", volume("vol-1", "available")}},
        {{"DetachVolume", {{"InstanceId", "i-1"}, {"Device", "/dev/vdc"}, {"VolumeId", "vol-1"}}},
         {"DescribeVolumes", filter("volume-id", "vol-1")}},
        [](RESTful_Client& c) { return c.detach_volume("i-1", "/dev/vdc", "vol-1"); }},
-      {"delete_volume", {{"DeleteVolume", result("DeleteVolume")}},
-       {{"DeleteVolume", {{"VolumeId", "vol-1"}}}},
-       [](RESTful_Client& c) { return c.delete_volume("vol-1"); }},
-      {"convert_volume", {{"ConvertVolume", result("ConvertVolume")}},
-       {{"ConvertVolume", {{"VolumeId", "vol-1"}, {"IsRoot", "true"}, {"Platform", "linux"}}}},
-       [](RESTful_Client& c) {
-         return c.convert_volume({{"VolumeId", "vol-1"}, {"IsRoot", "true"}, {"Platform", "linux"}});
-       }},
       {"modify_volume_storage",
        {{"ModifyVolumeStorage", result("ModifyVolumeStorage")},
         {"DescribeVolumes", volume("vol-1", "available", "", "", "", "n-2")}},
        {{"ModifyVolumeStorage", {{"volumeId", "vol-1"}, {"storageId", "st-2"}, {"nodeId", "n-2"}}},
         {"DescribeVolumes", filter("volume-id", "vol-1")}},
        [](RESTful_Client& c) { return c.modify_volume_storage("vol-1", "st-2", "n-2"); }},
-      {"query_image", {{"DescribeImages", image}}, {{"DescribeImages", filter("image-id", "img-1")}},
-       [](RESTful_Client& c) { tavrocloud::Image x; return c.query_image("img-1", x) && x.id == "img-1"; }},
-      {"query_vpcs", {{"DescribeVpcs", vpc}}, {{"DescribeVpcs", {}}},
-       [](RESTful_Client& c) { tavrocloud::Vpcs x; return c.query_vpcs(x) && x.size() == 1; }},
-      {"query_vpc", {{"DescribeVpcs", vpc}}, {{"DescribeVpcs", filter("vpc-id", "vpc-1")}},
-       [](RESTful_Client& c) { tavrocloud::Vpc x; return c.query_vpc("vpc-1", x) && x.id == "vpc-1"; }},
-      {"query_subnets", {{"DescribeSubnets", subnet}}, {{"DescribeSubnets", {}}},
-       [](RESTful_Client& c) { tavrocloud::Subnets x; return c.query_subnets(x) && x.size() == 1; }},
-      {"query_subnets of a vpc", {{"DescribeSubnets", subnet}}, {{"DescribeSubnets", filter("vpc-id", "vpc-1")}},
-       [](RESTful_Client& c) { tavrocloud::Subnets x; return c.query_subnets("vpc-1", x) && x.size() == 1; }},
-      {"query_subnet", {{"DescribeSubnets", subnet}}, {{"DescribeSubnets", filter("subnet-id", "sub-1")}},
-       [](RESTful_Client& c) { tavrocloud::Subnet x; return c.query_subnet("sub-1", x) && x.id == "sub-1"; }},
-      {"query_security_group", {{"DescribeSecurityGroups", group}},
-       {{"DescribeSecurityGroups", filter("group-id", "sg-1")}},
-       [](RESTful_Client& c) { tavrocloud::Security_Group x; return c.query_security_group("sg-1", x) && x.id == "sg-1"; }},
-      {"query_security_groups", {{"DescribeSecurityGroups", group}}, {{"DescribeSecurityGroups", {}}},
-       [](RESTful_Client& c) { tavrocloud::Security_Groups x; return c.query_security_groups(x) && x.size() == 1; }},
-      {"query_security_groups_by_owner_id", {{"DescribeSecurityGroups", group}},
-       {{"DescribeSecurityGroups", filter("owner-id", "own-1")}},
-       [](RESTful_Client& c) {
-         tavrocloud::Security_Groups x;
-         return c.query_security_groups_by_owner_id("own-1", x) && x.size() == 1;
-       }},
-      {"query_network_interface", {{"DescribeNetworkInterfaces", nif}},
-       {{"DescribeNetworkInterfaces", {{"NetworkInterfaceId.1", "eni-1"}}}},
-       [](RESTful_Client& c) {
-         tavrocloud::Network_Interface x;
-         return c.query_network_interface("eni-1", x) && x.id == "eni-1";
-       }},
       {"create_network_interface with groups and address",
        {{"CreateNetworkInterface", ok("CreateNetworkInterface", fields({{"networkInterfaceId", "eni-9"}}))}},
        {{"CreateNetworkInterface",
@@ -241,33 +135,11 @@ std::vector<Request_Case> request_cases() {
          std::string id;
          return c.create_network_interface("sub-1", {}, "52:54:00:00:00:01", "", id);
        }},
-      {"delete_network_interface", {{"DeleteNetworkInterface", result("DeleteNetworkInterface")}},
-       {{"DeleteNetworkInterface", {{"NetworkInterfaceId", "eni-1"}}}},
-       [](RESTful_Client& c) { return c.delete_network_interface("eni-1"); }},
-      {"query_instance_backup", {{"DescribeInstanceBackups", backup}},
-       {{"DescribeInstanceBackups", {{"InstanceId.1", "i-1"}}}},
-       [](RESTful_Client& c) {
-         tavrocloud::Instance_Backup x;
-         return c.query_instance_backup("i-1", "ib-1", x) && x.status == tavrocloud::COMPLETE;
-       }},
       {"create_instance_backup",
        {{"BackupInstance", ok("BackupInstance", fields({{"backupId", "ib-1"}}))},
         {"DescribeInstanceBackups", backup}},
        {{"BackupInstance", {{"InstanceId", "i-1"}}}, {"DescribeInstanceBackups", {{"InstanceId.1", "i-1"}}}},
        [](RESTful_Client& c) { tavrocloud::Instance_Backup x; return c.create_instance_backup("i-1", x); }},
-      {"delete_instance_backup",
-       {{"DeleteInstanceBackup", ok("DeleteInstanceBackup", fields({{"deleteInstanceBackupResult", "true"}}))}},
-       {{"DeleteInstanceBackup", {{"BackupId", "ib-1"}}}},
-       [](RESTful_Client& c) { return c.delete_instance_backup("ib-1"); }},
-      {"query_snapshot", {{"DescribeSnapshots", snapshot("snap-1", "completed")}},
-       {{"DescribeSnapshots", {{"InstanceSnapshotId.1", "snap-1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Snapshot x; return c.query_snapshot("snap-1", x) && x.id == "snap-1"; }},
-      {"create_snapshot",
-       {{"CreateSnapshot", ok("CreateSnapshot", fields({{"snapshotId", "snap-9"}}))},
-        {"DescribeSnapshots", snapshot("snap-9", "completed")}},
-       {{"CreateSnapshot", {{"VolumeId", "vol-1"}, {"SnapshotName", "s"}}},
-        {"DescribeSnapshots", {{"InstanceSnapshotId.1", "snap-9"}}}},
-       [](RESTful_Client& c) { tavrocloud::Snapshot x; return c.create_snapshot("vol-1", "s", x); }},
       {"create_snapshot of a root volume",
        {{"CreateSnapshot", ok("CreateSnapshot", fields({{"snapshotId", "snap-9"}}))},
         {"DescribeSnapshots", snapshot("snap-9", "completed")}},
@@ -276,20 +148,10 @@ std::vector<Request_Case> request_cases() {
           {"RootInfo", "{\"boot\":1,\"disk_bus\":\"virtio\"}"}}},
         {"DescribeSnapshots", {{"InstanceSnapshotId.1", "snap-9"}}}},
        [root_info](RESTful_Client& c) { tavrocloud::Snapshot x; return c.create_snapshot("vol-1", "s", root_info, x); }},
-      {"delete_snapshot", {{"DeleteSnapshot", result("DeleteSnapshot")}},
-       {{"DeleteSnapshot", {{"SnapshotId", "snap-1"}}}},
-       [](RESTful_Client& c) { return c.delete_snapshot("snap-1"); }},
-      {"query_storages", {{"DescribeStorages", storages}}, {{"DescribeStorages", {}}},
-       [](RESTful_Client& c) { tavrocloud::Storages x; return c.query_storages(x) && x.size() == 1; }},
-      {"query_storage", {{"DescribeStorages", storages}}, {{"DescribeStorages", {}}},
-       [](RESTful_Client& c) { tavrocloud::Storage x; return c.query_storage("st-1", x) && x.id == "st-1"; }},
       {"query_storage_instances",
        {{"DescribeInstances", instances({instance_item("i-1", "running", "", "st-1")})}},
        {{"DescribeInstances", {}}},
        [](RESTful_Client& c) { tavrocloud::Instances x; return c.query_storage_instances("st-1", x) && x.size() == 1; }},
-      {"query_tmp_snapshot", {{"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-1", "available")}},
-       {{"DescribeTmpSnapshots", {{"TmpSnapshotId.1", "tmpsnap-1"}}}},
-       [](RESTful_Client& c) { tavrocloud::Tmp_Snapshot x; return c.query_tmp_snapshot("tmpsnap-1", x) && x.id == "tmpsnap-1"; }},
       {"create_tmp_snapshot",
        {{"CreateTmpSnapshots", ok("CreateTmpSnapshots", set_of("tmpSnapshotSet", {item(fields({{"tmpSnapshotId", "tmpsnap-9"}}))}))},
         {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-9", "available")}},
@@ -301,15 +163,6 @@ std::vector<Request_Case> request_cases() {
        {{"AttachTmpSnapshot", {{"TmpSnapshotId", "tmpsnap-1"}, {"InstanceId", "i-agent"}}},
         {"DescribeTmpSnapshots", {{"TmpSnapshotId.1", "tmpsnap-1"}}}},
        [](RESTful_Client& c) { return c.attach_tmp_snapshot("tmpsnap-1", "i-agent"); }},
-      {"detach_tmp_snapshot",
-       {{"DetachTmpSnapshot", result("DetachTmpSnapshot")},
-        {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-1", "available")}},
-       {{"DetachTmpSnapshot", {{"TmpSnapshotId", "tmpsnap-1"}}},
-        {"DescribeTmpSnapshots", {{"TmpSnapshotId.1", "tmpsnap-1"}}}},
-       [](RESTful_Client& c) { return c.detach_tmp_snapshot("tmpsnap-1"); }},
-      {"delete_tmp_snapshot", {{"DeleteTmpSnapshots", result("DeleteTmpSnapshots")}},
-       {{"DeleteTmpSnapshots", {{"TmpSnapshotId.1", "tmpsnap-1"}}}},
-       [](RESTful_Client& c) { return c.delete_tmp_snapshot("tmpsnap-1"); }},
   };
 }
 
@@ -356,56 +209,11 @@ TEST_F(Client_Test, Single_Record_Queries_Need_Exactly_One_Record) {
        "Failed to query instance %s, instances size not 1, size is %d.\n",
        [](RESTful_Client& c, std::string& id) {
          tavrocloud::Instance r; r.id = "before"; bool ok = c.query_instance("want", r); id = r.id; return ok; }},
-      {"tmp snapshot", "DescribeTmpSnapshots",
-       [&](int n) { return tmp_snapshots(repeat(item(fields({{"tmpSnapshotId", "x"}})), n)); },
-       "Failed to query tmp snapshot %s, tmp snapshot size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Tmp_Snapshot r; r.id = "before"; bool ok = c.query_tmp_snapshot("want", r); id = r.id; return ok; }},
-      {"snapshot", "DescribeSnapshots",
-       [&](int n) { return ok("DescribeSnapshots", set_of("snapshotSet", repeat(item(fields({{"snapshotId", "x"}})), n))); },
-       "Failed to query snapshot %s, snapshot size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Snapshot r; r.id = "before"; bool ok = c.query_snapshot("want", r); id = r.id; return ok; }},
-      {"cluster", "DescribeClusters",
-       [&](int n) { return ok("DescribeClusters", set_of("clusterSet", repeat(item(fields({{"clusterId", "x"}})), n))); },
-       "Failed to query cluster %s, clusters size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Cluster r; r.id = "before"; bool ok = c.query_cluster("want", r); id = r.id; return ok; }},
-      {"node", "DescribeNodes",
-       [&](int n) { return ok("DescribeNodes", set_of("nodeSet", repeat(item(fields({{"nodeId", "x"}})), n))); },
-       "Failed to query node %s, nodes size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Node r; r.id = "before"; bool ok = c.query_node("want", r); id = r.id; return ok; }},
-      {"image", "DescribeImages",
-       [&](int n) { return ok("DescribeImages", set_of("imagesSet", repeat(item(fields({{"imageId", "x"}})), n))); },
-       "Failed to query image %s, images size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Image r; r.id = "before"; bool ok = c.query_image("want", r); id = r.id; return ok; }},
-      {"vpc", "DescribeVpcs",
-       [&](int n) { return ok("DescribeVpcs", set_of("vpcSet", repeat(item(fields({{"vpcId", "x"}})), n))); },
-       "Failed to query vpc %s, vpc size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Vpc r; r.id = "before"; bool ok = c.query_vpc("want", r); id = r.id; return ok; }},
-      {"subnet", "DescribeSubnets",
-       [&](int n) { return ok("DescribeSubnets", set_of("subnetSet", repeat(item(fields({{"subnetId", "x"}})), n))); },
-       "Failed to query subnet %s, subnet size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Subnet r; r.id = "before"; bool ok = c.query_subnet("want", r); id = r.id; return ok; }},
       {"instance type", "DescribeInstanceTypes",
        [&](int n) { return ok("DescribeInstanceTypes", set_of("instanceTypeSet", repeat(item(fields({{"instanceType", "x"}})), n))); },
        "Failed to query instance type %s, size not 1, size is %d.\n",
        [](RESTful_Client& c, std::string& id) {
          tavrocloud::Instance_Type r; r.type = "before"; bool ok = c.query_instance_type("want", r); id = r.type; return ok; }},
-      {"network interface", "DescribeNetworkInterfaces",
-       [&](int n) { return ok("DescribeNetworkInterfaces", set_of("networkInterfaceSet", repeat(item(fields({{"networkInterfaceId", "x"}})), n))); },
-       "Failed to query network interface %s, size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Network_Interface r; r.id = "before"; bool ok = c.query_network_interface("want", r); id = r.id; return ok; }},
-      {"security group", "DescribeSecurityGroups",
-       [&](int n) { return ok("DescribeSecurityGroups", set_of("securityGroupInfo", repeat(item(fields({{"groupId", "x"}})), n))); },
-       "Failed to query security group %s, security groups size not 1, size is %d.\n",
-       [](RESTful_Client& c, std::string& id) {
-         tavrocloud::Security_Group r; r.id = "before"; bool ok = c.query_security_group("want", r); id = r.id; return ok; }},
   };
   for (const Single_Case& c : cases) {
     for (int n : {0, 2}) {
@@ -438,51 +246,14 @@ struct Refused_Case {
 TEST_F(Client_Test, A_Refused_Request_Logs_The_Operations_Message) {
   using namespace tavrocloud;
   const std::vector<Refused_Case> cases = {
-      {"DescribeCloud", "Failed to query cloud, msg: boom.\n", [](RESTful_Client& c) { Cloud x; return c.query_cloud(x); }},
       {"DescribeClusters", "Failed to query clusters, msg: boom.\n", [](RESTful_Client& c) { Clusters x; return c.query_clusters(x); }},
-      {"DescribeClusters", "Failed to query cluster c-1, msg: boom.\n", [](RESTful_Client& c) { Cluster x; return c.query_cluster("c-1", x); }},
-      {"DescribeNodes", "Failed to query nodes, msg: boom.\n", [](RESTful_Client& c) { Nodes x; return c.query_nodes(x); }},
-      {"DescribeNodes", "Failed to query node n-1, msg: boom.\n", [](RESTful_Client& c) { Node x; return c.query_node("n-1", x); }},
-      {"DescribeNodes", "Failed to query cluster c-1 nodes, msg: boom.\n", [](RESTful_Client& c) { Nodes x; return c.query_cluster_nodes("c-1", x); }},
-      {"DescribeInstances", "Failed to query instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_instances(x); }},
-      {"DescribeInstances", "Failed to query instance i-1, msg: boom.\n", [](RESTful_Client& c) { Instance x; return c.query_instance("i-1", x); }},
-      {"DescribeInstances", "Failed to query cluster c-1 instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_cluster_instances("c-1", x); }},
-      {"DescribeInstances", "Failed to query node n-1 instances, msg: boom.\n", [](RESTful_Client& c) { Instances x; return c.query_node_instances("n-1", x); }},
-      {"RunInstances", "Failed to create instance, msg: boom.\n", [](RESTful_Client& c) { Instance x; return c.create_instance({}, x); }},
-      {"TerminateInstances", "Failed to delete instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_instance("i-1"); }},
       {"StopInstances", "Failed to stop instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.stop_instance("i-1"); }},
-      {"StartInstances", "Failed to start instance i-1, msg: boom.\n", [](RESTful_Client& c) { return c.start_instance("i-1"); }},
-      {"DescribeInstanceTypes", "Failed to query instance type t1, msg: boom.\n", [](RESTful_Client& c) { Instance_Type x; return c.query_instance_type("t1", x); }},
-      {"DescribeInstanceTypes", "Failed to query instance types, msg: boom.\n", [](RESTful_Client& c) { Instance_Types x; return c.query_instance_types(x); }},
-      {"CreateVolume", "Failed to create volume, msg: boom.\n", [](RESTful_Client& c) { Volume x; return c.create_volume_by_snapshot("s-1", "z", "v", x); }},
-      {"DescribeVolumes", "Failed to query volume vol-1, msg: boom.\n", [](RESTful_Client& c) { Volume x; return c.query_volume("vol-1", x); }},
-      {"DescribeVolumes", "Failed to query instance i-1 volumes, msg: boom.\n", [](RESTful_Client& c) { Volumes x; return c.query_instance_volumes("i-1", x); }},
       {"DetachVolume", "Failed to detach volume vol-1 from i-1, device is /dev/vdb, msg: boom.\n", [](RESTful_Client& c) { return c.detach_volume("i-1", "/dev/vdb", "vol-1"); }},
-      {"DeleteVolume", "Failed to delete volume vol-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_volume("vol-1"); }},
-      {"ConvertVolume", "Failed to convert volume, msg: boom.\n", [](RESTful_Client& c) { return c.convert_volume({}); }},
       {"ModifyVolumeStorage", "Failed to modify volume vol-1, storage st-2,node n-2, msg: boom.\n", [](RESTful_Client& c) { return c.modify_volume_storage("vol-1", "st-2", "n-2"); }},
-      {"DescribeImages", "Failed to query image img-1, msg: boom.\n", [](RESTful_Client& c) { Image x; return c.query_image("img-1", x); }},
-      {"DescribeVpcs", "Failed to query vpc vpc-1, msg: boom.\n", [](RESTful_Client& c) { Vpc x; return c.query_vpc("vpc-1", x); }},
-      {"DescribeSubnets", "Failed to query subnets, msg: boom.\n", [](RESTful_Client& c) { Subnets x; return c.query_subnets(x); }},
-      {"DescribeSubnets", "Failed to query subnets for vpc vpc-1, msg: boom.\n", [](RESTful_Client& c) { Subnets x; return c.query_subnets("vpc-1", x); }},
-      {"DescribeSubnets", "Failed to query subnet sub-1, msg: boom.\n", [](RESTful_Client& c) { Subnet x; return c.query_subnet("sub-1", x); }},
-      {"DescribeSecurityGroups", "Failed to query security group sg-1, msg: boom.\n", [](RESTful_Client& c) { Security_Group x; return c.query_security_group("sg-1", x); }},
-      {"DescribeSecurityGroups", "Failed to query security groups, msg: boom.\n", [](RESTful_Client& c) { Security_Groups x; return c.query_security_groups(x); }},
-      {"DescribeSecurityGroups", "Failed to query security groups by owner id own-1, msg: boom.\n", [](RESTful_Client& c) { Security_Groups x; return c.query_security_groups_by_owner_id("own-1", x); }},
-      {"DescribeNetworkInterfaces", "Failed to query network interface eni-1, msg: boom.\n", [](RESTful_Client& c) { Network_Interface x; return c.query_network_interface("eni-1", x); }},
       {"CreateNetworkInterface", "Failed to create network interface, msg: boom.\n", [](RESTful_Client& c) { std::string id; return c.create_network_interface("sub-1", {}, "", "", id); }},
-      {"DeleteNetworkInterface", "Failed to delete network interface eni-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_network_interface("eni-1"); }},
       {"DescribeInstanceBackups", "Failed to query instance i-1, backup ib-1, msg: boom.\n", [](RESTful_Client& c) { Instance_Backup x; return c.query_instance_backup("i-1", "ib-1", x); }},
-      {"BackupInstance", "Failed to create instance i-1 backups, msg: boom.\n", [](RESTful_Client& c) { Instance_Backup x; return c.create_instance_backup("i-1", x); }},
-      {"DeleteInstanceBackup", "Failed to delete instance backup ib-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_instance_backup("ib-1"); }},
-      {"DescribeSnapshots", "Failed to query snapshot snap-1, msg: boom.\n", [](RESTful_Client& c) { Snapshot x; return c.query_snapshot("snap-1", x); }},
-      {"CreateSnapshot", "Failed to create snapshot, msg: boom.\n", [](RESTful_Client& c) { Snapshot x; return c.create_snapshot("vol-1", "s", x); }},
-      {"DeleteSnapshot", "Failed to delete snapshot snap-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_snapshot("snap-1"); }},
-      {"DescribeStorages", "Failed to query storages, msg: boom.\n", [](RESTful_Client& c) { Storages x; return c.query_storages(x); }},
       {"DescribeTmpSnapshots", "Failed to query tmp snapshot t-1,  msg: boom.\n", [](RESTful_Client& c) { Tmp_Snapshot x; return c.query_tmp_snapshot("t-1", x); }},
       {"AttachTmpSnapshot", "Failed to attach tmp snapshot t-1 to i-1, msg: boom.\n", [](RESTful_Client& c) { return c.attach_tmp_snapshot("t-1", "i-1"); }},
-      {"DetachTmpSnapshot", "Failed to detach tmp snapshot t-1, msg: boom.\n", [](RESTful_Client& c) { return c.detach_tmp_snapshot("t-1"); }},
-      {"DeleteTmpSnapshots", "Failed to delete tmp snapshot t-1, msg: boom.\n", [](RESTful_Client& c) { return c.delete_tmp_snapshot("t-1"); }},
   };
   for (const Refused_Case& c : cases) {
     SCOPED_TRACE(c.logged);

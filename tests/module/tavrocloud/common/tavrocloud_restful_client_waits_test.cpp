@@ -46,14 +46,6 @@ TEST_F(Wait_Test, Polls_At_Once_Then_Backs_Off_From_2_To_60_Seconds) {
   EXPECT_EQ(9u, cloud.sent().size() - 1);
 }
 
-TEST_F(Wait_Test, Already_Done_At_The_First_Poll_Does_Not_Sleep) {
-  cloud.expect("CreateVolume", test::ok("CreateVolume", test::fields({{"volumeId", "vol-9"}})))
-      .expect("DescribeVolumes", test::volume("vol-9", "available"));
-  tavrocloud::Volume volume;
-  EXPECT_TRUE(client.create_volume("v", "z", "st-1", 1, "", volume));
-  EXPECT_TRUE(sleeps.waits().empty());
-}
-
 // A status that is neither the target nor the one transitional state ends the wait at once.
 struct Invalid_Case {
   const char* name;

@@ -24,63 +24,39 @@ namespace tc = tavrocloud;
 
 // ---- tables -------------------------------------------------------------------------------
 
-TEST(Status_Table, EveryWordBothWays) {
-  const std::vector<std::pair<const char*, tc::Status>> words = {
-      {"attaching", tc::ATTACHING},   {"attached", tc::ATTACHED},
-      {"available", tc::AVAILABLE},   {"creating", tc::CREATING},
-      {"detaching", tc::DETACHING},   {"detached", tc::DETACHED},
-      {"deleting", tc::DELETING},     {"deleted", tc::DELETED},
-      {"pending", tc::PENDING},       {"running", tc::RUNNING},
-      {"in-use", tc::IN_USE},         {"shutting-down", tc::SHUTTING_DOWN},
-      {"terminated", tc::TERMINATED}, {"stopping", tc::STOPPING},
-      {"stopped", tc::STOPPED},       {"complete", tc::COMPLETE},
-      {"completed", tc::COMPLETED},   {"error", tc::ERROR}};
-  int expected_value = 1;
-  for (const auto& w : words) {
-    SCOPED_TRACE(w.first);
-    EXPECT_EQ(expected_value++, static_cast<int>(w.second));
-    EXPECT_EQ(w.second, tc::name_to_status(w.first, std::strlen(w.first)));
-    ASSERT_NE(nullptr, tc::status_to_name(w.second));
-    EXPECT_STREQ(w.first, tc::status_to_name(w.second));
+TEST(Status_Table, RoundTripAndWholeWordOnly) {
+  for (int v = 1; v <= 18; ++v) {
+    const tc::Status status = static_cast<tc::Status>(v);
+    const char* name = tc::status_to_name(status);
+    ASSERT_NE(nullptr, name) << v;
+    EXPECT_EQ(status, tc::name_to_status(name, std::strlen(name))) << name;
   }
-}
-
-TEST(Status_Table, WholeWordOnly) {
+  EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
   const struct {
     const char* text;
     size_t len;
     tc::Status expected;
   } cases[] = {
-      {"complete", 8, tc::COMPLETE},
-      {"completed", 9, tc::COMPLETED},
       {"complete", 7, tc::UNKNOWN},      // a prefix of a word
       {"completedX", 9, tc::COMPLETED},  // the length bounds the text
-      {"in-use ", 7, tc::UNKNOWN},       // a trailing blank
       {"IN-USE", 6, tc::UNKNOWN},        // case matters
-      {"", 0, tc::UNKNOWN},
       {nullptr, 5, tc::UNKNOWN},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
-    EXPECT_EQ(c.expected, tc::name_to_status(c.text, c.len));
-  }
-  EXPECT_EQ(nullptr, tc::status_to_name(tc::UNKNOWN));
-  EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
+  for (const auto& c : cases) EXPECT_EQ(c.expected, tc::name_to_status(c.text, c.len)) << c.len;
 }
 
-TEST(Network_Tables, BothWaysAndUnknownWords) {
-  EXPECT_EQ(tc::MAIN, tc::str_to_net_interface("main", 4));
-  EXPECT_EQ(tc::EXTEND, tc::str_to_net_interface("extend", 6));
+TEST(Network_Tables, RoundTripAndUnknownWords) {
+  for (tc::Network_Interface_Type t : {tc::MAIN, tc::EXTEND}) {
+    const char* name = tc::net_interface_to_str(t);
+    EXPECT_EQ(t, tc::str_to_net_interface(name, std::strlen(name)));
+  }
   EXPECT_EQ(tc::UNKNOWN_TYPE, tc::str_to_net_interface("MAIN", 4));
-  EXPECT_STREQ("extend", tc::net_interface_to_str(tc::EXTEND));
-  EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
-
-  EXPECT_EQ(tc::Net_Operation::AUTO, tc::str_to_operation("auto", 4));
-  EXPECT_EQ(tc::Net_Operation::RESERVE, tc::str_to_operation("reserve", 7));
-  EXPECT_EQ(tc::Net_Operation::SPECIFY, tc::str_to_operation("specify", 7));
+  for (auto op : {tc::Net_Operation::AUTO, tc::Net_Operation::RESERVE, tc::Net_Operation::SPECIFY}) {
+    const char* name = tc::operation_to_str(op);
+    ASSERT_NE(nullptr, name);
+    EXPECT_EQ(op, tc::str_to_operation(name, std::strlen(name)));
+  }
   EXPECT_EQ(tc::Net_Operation::UNKNOWN, tc::str_to_operation("specified", 9));
-  EXPECT_STREQ("reserve", tc::operation_to_str(tc::Net_Operation::RESERVE));
-  EXPECT_EQ(nullptr, tc::operation_to_str(tc::Net_Operation::UNKNOWN));
   EXPECT_EQ(nullptr, tc::operation_to_str(static_cast<tc::Net_Operation>(4)));
 }
 
@@ -91,9 +67,8 @@ TEST(Support_Tmp_Snapshot, VersionsWithAndWithoutPrefix) {
     const char* version;
     bool expected;
   } cases[] = {
-      {"", false},     {"V", false},      {"V9.8", true},  {"v9.8.1", true},
-      {"V10.0", true}, {"V9.7.9", false}, {"9.8", true},   {"9.8.0", true},
-      {"10", true},    {"9.7", false},    {"x9.10", true}, {"V9", false},
+      {"", false},      {"V", false},  {"v9.8.1", true}, {"V10.0", true},
+      {"V9.7.9", false}, {"9.8", true}, {"x9.10", true}, {"V9", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.version);
@@ -110,12 +85,12 @@ TEST(Build_New_Device, NextNameOrLoggedFailure) {
     const char* device;   // the output afterwards
     const char* message;  // logged at error priority, or null for silence
   } cases[] = {
+      {{}, false, "untouched", nullptr},
       {{"/dev/vda", "/dev/vdb"}, true, "/dev/vdc", nullptr},
       {{"/dev/vda", "/dev/vdaa"}, true, "/dev/vdab", nullptr},
       {{"/dev/vdY"}, true, "/dev/vdZ", nullptr},
       {{"/dev/vd1"}, false, "/dev/vd1", "device name /dev/vd1 doesn't end with alpha.\n"},
       {{""}, false, "", "device name is empty.\n"},
-      {{"/dev/vdz"}, false, "/dev/vdz", "device name /dev/vdz ends with the last letter"},
       {{"/dev/vdZ"}, false, "/dev/vdZ", "device name /dev/vdZ ends with the last letter"},
       // A byte above 127 is no letter, whatever its sign as a char.
       {{"/dev/vd\xe9"}, false, "/dev/vd\xe9", "doesn't end with alpha"},
@@ -132,14 +107,6 @@ TEST(Build_New_Device, NextNameOrLoggedFailure) {
       EXPECT_TRUE(log.entries().empty()) << log.text();
     }
   }
-}
-
-TEST(Build_New_Device, EmptySetFailsSilently) {
-  test::Log_Capture log;
-  std::string device = "untouched";
-  EXPECT_FALSE(tc::build_new_device({}, device));
-  EXPECT_EQ("untouched", device);
-  EXPECT_TRUE(log.entries().empty());
 }
 
 // ---- JSON arrays into records ---------------------------------------------------------------

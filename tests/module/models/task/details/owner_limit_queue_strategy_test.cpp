@@ -62,14 +62,4 @@ TEST(Owner_Limit_Queue_Strategy, HugeLimitsNeverBlock) {
   }
 }
 
-TEST(Owner_Limit_Queue_Strategy, DefaultLimitIsThree) {
-  Strategy s;
-  s.add_strategy(std::make_unique<Owner_Limit_Queue_Strategy<Test_Task>>());
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(s.dequeue_able(make_task("t", "h")));
-    hand_out(s, "h");
-  }
-  EXPECT_FALSE(s.dequeue_able(make_task("t", "h")));
-}
-
 }  // namespace

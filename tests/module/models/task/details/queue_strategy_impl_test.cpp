@@ -145,16 +145,4 @@ TEST(Queue_Strategy_Impl, AddStrategyRefusesNull) {
   EXPECT_TRUE(s.enqueue_able(make_task("t"))) << "nothing was added";
 }
 
-TEST(Queue_Strategy_Impl, LessPutsTheSmallestIdOnTop) {
-  std::priority_queue<task_ptr, std::vector<task_ptr>, Strategy::Less> q;
-  for (int id : {5, 1, 4, 2, 3}) {
-    auto t = make_task("t" + std::to_string(id));
-    t->id(id);
-    q.push(t);
-  }
-  std::vector<int> order;
-  for (; !q.empty(); q.pop()) order.push_back(q.top()->id());
-  EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), order);
-}
-
 }  // namespace

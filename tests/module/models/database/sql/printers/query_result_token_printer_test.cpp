@@ -47,21 +47,4 @@ TEST(Query_Result_Token_Printer, PrintsTheTokensInOrder) {
   }
 }
 
-TEST(Query_Result_Token_Printer, CopiesCarryTokensAndSeparator) {
-  Row a;
-  a.set_tokens({"x", "y"});
-  a.set_separator(";");
-  Row b(a);
-  a.set_tokens({"z"});
-  EXPECT_EQ((std::vector<std::string>{"x", "y"}), b.tokens());
-  EXPECT_EQ(";", b.separator());
-  Row c;
-  c = b;
-  EXPECT_EQ("x;y", c.header());
-  const database::sql::Query_Result_Printer& base = c;
-  std::string out;
-  EXPECT_FALSE(base.print(out));
-  EXPECT_EQ("?;?", out);
-}
-
 }  // namespace
