@@ -4,8 +4,8 @@
 // the target instance.
 #include "tavrocloud/job/instance_restore_handler.h"
 
-#include "models/task/thread_task_scheduler.h"
 #include "pool/client_io.h"
+#include "tavrocloud/job/job_run.h"
 #include "tavrocloud/job/volume_reader.h"
 #include "yolt/check.h"
 #include "yolt/scoped_deleter.h"
@@ -37,12 +37,8 @@ bool Instance_Restore_Handler::restore_volumes() {
     ++volume_count_;
     if (!scheduler.enqueue_task(vol, nullptr, 0, vol->src_vol_id.c_str(), nullptr)) return false;
   }
-  auto body = [this](const std::shared_ptr<Volume_Restore_Info>& vol) {
-    job_.set_thread_log_msg_callback();
-    return restore_volume_i(*vol);
-  };
-  if (!scheduler.activate(std::min(params_.base.parallel_disks_per_vm, volumes), body) ||
-      !scheduler.wait())
+  auto body = [this](const Volume_Restore_Info_var& vol) { return restore_volume_i(*vol); };
+  if (!run_tasks(scheduler, job_, std::min(params_.base.parallel_disks_per_vm, volumes), body))
     return false;
   return succeeded_volumes_.load() == volume_count_;
 }
