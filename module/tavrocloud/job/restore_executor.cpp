@@ -29,8 +29,13 @@ std::string entry_fault(const Restore_Source_Entry& entry, bool restore_vm) {
   if (!is_safe_identifier(entry.instance_src_id)) return "its source instance id is not a plain word";
   if (!entry.instance_tgt_id.empty() && !is_safe_identifier(entry.instance_tgt_id))
     return "its target instance id is not a plain word";
-  for (const Restore_Source_Entry::Volume& v : entry.volumes)
+  std::set<std::string> volumes;
+  for (const Restore_Source_Entry::Volume& v : entry.volumes) {
     if (!is_safe_identifier(v.id)) return "a volume id is not a plain word";
+    // A volume named twice would be restored twice, and a root named twice would
+    // build two instances.
+    if (!volumes.insert(v.id).second) return "it names volume " + v.id + " twice";
+  }
   if (!restore_vm && entry.instance_tgt_id.empty()) return "it names no target instance";
   if (restore_vm && entry.volumes.empty()) return "it names no volume to boot from";
   return std::string();

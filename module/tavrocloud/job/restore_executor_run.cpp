@@ -12,6 +12,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_time.h>
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 
@@ -34,7 +35,8 @@ bool Restore_Executor::restore_all_instances() {
   }
   Thread_Task_Scheduler<Restore_Source_Entry> scheduler(TASK_QUEUE_CAPACITY);
   if (!scheduler.register_stop_callback([this] { return is_canceled(); }) ||
-      !scheduler.enable_owner_limit(static_cast<uint32_t>(params_.base.parallel_vms_per_host)) ||
+      !scheduler.enable_owner_limit(
+          static_cast<uint32_t>(std::max(0, params_.base.parallel_vms_per_host))) ||
       !scheduler.enable_retry(3, 0))
     return false;
 
