@@ -6,7 +6,7 @@
 // in the cloud or the pool.
 #include "catalog/restful_catalog_operator.h"
 #include "job/controllable_job_t.h"
-#include "job_driver.h"
+#include "job_fixture.h"
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "pool/client_io.h"

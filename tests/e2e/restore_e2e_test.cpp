@@ -6,7 +6,7 @@
 // never touch the target instance.
 #include "catalog/restful_catalog_operator.h"
 #include "job/controllable_job_t.h"
-#include "job_driver.h"
+#include "job_fixture.h"
 #include "json/json_dump.h"
 #include "support/log_capture.h"
 #include "tavrocloud/job/backup_executor.h"
