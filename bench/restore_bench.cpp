@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
   Client_IO_Ex io;
   size_t block_size = 0;
   if (!io.connect("file://" + pool_dir, Client_IO_Base::Options()) ||
-      !tavrocloud::read_image_block_size(io, name, block_size) ||
-      !io.open(name, Client_IO_Base::MODE_READ, 0, 0)) {
+      !io.open(name, Client_IO_Base::MODE_READ, 0, 0) ||
+      !tavrocloud::read_image_block_size(io, name, block_size)) {
     std::fprintf(stderr, "pool: %s\n", io.error());
     return 1;
   }

@@ -6,16 +6,12 @@
 // in the cloud or the pool.
 #include "catalog/restful_catalog_operator.h"
 #include "job/controllable_job_t.h"
-#include "job_driver.h"
+#include "job_fixture.h"
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "pool/client_io.h"
 #include "pool/image_block_reader.h"
-#include "private_dev_disk.h"
-#include "runtime/sleep.h"
-#include "sim_process.h"
 #include "support/log_capture.h"
-#include "support/temp_home.h"
 #include "tavrocloud/job/backup_executor.h"
 
 #include <gtest/gtest.h>
@@ -38,10 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 
-const char ACCESS_KEY[] = "AKIDTAVROSIMDEMO0001";
-const char SECRET_KEY[] = "tavrosim/Demo+Secret/Key0001";
-const char CLOUD[] = "cloud-e2e";
-const char POOL[] = "pool-e2e";
 const uint64_t GIB = 1ull << 30;
 const size_t CHUNK = 64 << 10;
 const std::map<std::string, std::vector<std::string>> VOLUMES = {
@@ -90,85 +82,42 @@ class Digest {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
 };
 
-json_spirit::Object object_of(const std::string& json) {
-  const json_spirit::Value v = JSON_Load(json);
-  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
-}
-
-class Backup_E2E : public ::testing::Test {
+class Backup_E2E : public test::Cloud_Job_Test {
  protected:
-  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
+  Backup_E2E() : Cloud_Job_Test(&no_sleep) {}
 
-  void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
-    home_ = std::make_unique<test::Temp_Home>("backup-e2e-");
-    ASSERT_TRUE(home_->made());
-    previous_sleep_ = set_sleep_hook(&no_sleep);
-    missing_dmi_ = home_->dir() + "/no-product-uuid";
-    previous_dmi_ = tavrocloud::RESTful_Client::set_product_uuid_path(missing_dmi_);
-  }
-
-  void TearDown() override {
-    if (!skip_reason_.empty()) return;
-    if (sim_ != nullptr && sim_->running()) {
-      const std::string left = sim_->get("/leftovers");
-      const json_spirit::Object leftovers = object_of(left);
-      const auto it = leftovers.find("clean");
-      EXPECT_TRUE(it != leftovers.end() && it->second == json_spirit::Value(true))
-          << "left behind in the cloud: " << left;
-      EXPECT_TRUE(sim_->stop());
-    }
-    sim_.reset();
+  // Nothing may be left in the cloud, nor an unfinished file in the pool.
+  void before_stop() override {
+    const std::string left = sim_->get("/leftovers");
+    const json_spirit::Object leftovers = test::object_of(left);
+    const auto it = leftovers.find("clean");
+    EXPECT_TRUE(it != leftovers.end() && it->second == json_spirit::Value(true))
+        << "left behind in the cloud: " << left;
     std::error_code ec;
     for (const auto& entry : fs::recursive_directory_iterator(home_->dir() + "/pool", ec))
       EXPECT_NE(entry.path().filename().string().front(), '.')
           << "unfinished file left in the pool: " << entry.path();
-    tavrocloud::RESTful_Client::set_product_uuid_path(previous_dmi_);
-    set_sleep_hook(previous_sleep_);
-    home_.reset();
   }
 
   // Starts the simulator at `version` with the two instances (vm-b in `vmb_status`).
   void start_cloud(const std::string& version, const std::string& vmb_status) {
-    json_spirit::Object seed = object_of(read_file(source_dir() + "/sim/seed.json"));
-    json_spirit::Array instances{seed["instances"].get_array().at(0)};  // the agent
+    json_spirit::Array instances;
     for (const auto& vm : VOLUMES) {
-      const char letter = vm.first.back();
-      const std::string status = letter == 'b' ? vmb_status : "running";
-      instances.push_back(JSON_Load(
-          R"({"id": ")" + vm.first + R"(", "name": "vm-)" + letter + R"(", "status": ")" + status +
-          R"(", "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
-              "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": "10.10.1.3)" + letter + R"("}],
-              "volumes": [{"id": ")" + vm.second[0] + R"(", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vda", "root": true},
-                          {"id": ")" + vm.second[1] + R"(", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vdb"}]})"));
+      const std::string letter(1, vm.first.back());
+      instances.push_back(test::seed_instance(vm.first, "vm-" + letter,
+                                              letter == "b" ? vmb_status : "running",
+                                              "10.10.1.3" + letter, vm.second[0], vm.second[1]));
     }
-    seed["instances"] = instances;
-    seed["volumes"] = json_spirit::Array();
-    const std::string seed_path = home_->dir() + "/seed.json";
-    std::ofstream(seed_path) << JSON_Dump(seed);
-
-    test::Sim_Options options;
-    options.seed = seed_path;
-    options.loop = "losetup";
-    options.version = version;
-    options.extra_args = {"--dmi-path", missing_dmi_};
-    sim_ = std::make_unique<test::Sim_Process>(options);
-    ASSERT_TRUE(sim_->running()) << sim_->error();
-    ASSERT_EQ(test::prepare_job_home(home_->dir(), sim_->port(), CLOUD, ACCESS_KEY, SECRET_KEY, POOL),
-              "");
+    ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::start_cloud(version, instances));
   }
 
   Job_var make_job(const std::string& options) {
     test::Job_Spec spec;
     spec.id = "backup-e2e";
-    spec.cloud_uuid = CLOUD;
-    spec.pool_uuid = POOL;
     spec.source = R"({"id": "res-e2e", "name": "e2e cloud",
                       "entries": [{"id": "cloud", "name": "all", "type": "Cloud"}]})";
     spec.options = options;
-    return Job_var(new Backup_Job(test::make_job_definition(spec)));
+    return Job_var(new Backup_Job(definition(spec)));
   }
 
   // Every image in the pool must decode to its volume's bytes; the volumes with images.
@@ -207,18 +156,9 @@ class Backup_E2E : public ::testing::Test {
     return ok ? digest.hex() : "damaged image " + path;
   }
 
-  std::string sim_digest(const std::string& id) {
-    const auto obj = object_of(sim_->get("/digest?id=" + id));
-    const auto it = obj.find("digest");
-    return it != obj.end() && it->second.type() == json_spirit::str_type ? it->second.get_str() : "";
-  }
-
   std::string instance_status(const std::string& id) {
-    tavrocloud::RESTful_Client client;
     tavrocloud::Instance instance;
-    const tavrocloud::Login account("127.0.0.1", sim_->port(), false, "",
-                                    secure_string(ACCESS_KEY), secure_string(SECRET_KEY));
-    if (!client.login(account) || !client.query_instance(id, instance)) return "?";
+    if (!cloud_client()->query_instance(id, instance)) return "?";
     return tavrocloud::status_to_name(instance.status);
   }
 
@@ -244,15 +184,6 @@ class Backup_E2E : public ::testing::Test {
     std::vector<unsigned long> ids;
     for (const auto& a : job.alerts()) ids.push_back(a.id);
     return ids;
-  }
-
-  static std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static std::string source_dir() {
-    const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
-    return dir != nullptr && *dir != '\0' ? dir : ".";
   }
 
   // A whole successful backup of both instances, checked from every side.
@@ -284,15 +215,7 @@ class Backup_E2E : public ::testing::Test {
     EXPECT_EQ(instance_status("i-vmb"), vmb_before == "stopped" ? "running" : vmb_before);
   }
 
-  static std::string skip_reason_;
-  std::unique_ptr<test::Temp_Home> home_;
-  std::unique_ptr<test::Sim_Process> sim_;
-  Sleep_Hook previous_sleep_ = nullptr;
-  std::string missing_dmi_;
-  std::string previous_dmi_;
 };
-
-std::string Backup_E2E::skip_reason_;
 
 TEST_F(Backup_E2E, Temporary_Snapshots_Of_Two_Instances) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8", "running"));

@@ -2,7 +2,7 @@
 // home with an identity, a registered cloud account (the simulator) and a storage pool;
 // job definitions of either kind built from their source and options JSON; a job started
 // with its options and waited for until its thread completes. Header only; used by the
-// backup and restore end-to-end tests.
+// backup and restore end-to-end tests (through job_fixture.h) and the job benchmark.
 #ifndef TESTS_E2E_JOB_DRIVER_H
 #define TESTS_E2E_JOB_DRIVER_H
 
@@ -11,6 +11,7 @@
 #include "job_engine/job.h"
 #include "job_engine/job_definition.h"
 #include "job_engine/job_types.h"
+#include "json/json_dump.h"
 #include "json/json_load.h"
 #include "jsonrpc/tavrocloud_accounts.h"
 #include "pool/pool_registry.h"
@@ -23,7 +24,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -125,6 +128,29 @@ inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds
   const std::vector<Job_Event_Record> all = job.events();
   run.events.assign(all.begin() + static_cast<long>(events_before), all.end());
   return run;
+}
+
+inline json_spirit::Object object_of(const std::string& json) {
+  const json_spirit::Value v = JSON_Load(json);
+  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An instance of the simulator's seed on node-a1 with a root and a data volume of 1 GiB.
+inline json_spirit::Value seed_instance(const std::string& id, const std::string& name,
+                                        const std::string& status, const std::string& ip,
+                                        const std::string& root, const std::string& data) {
+  return JSON_Load(R"({"id": ")" + id + R"(", "name": ")" + name + R"(", "status": ")" + status +
+                   R"(", "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
+      "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": ")" + ip + R"("}],
+      "volumes": [{"id": ")" + root + R"(", "size": 1, "storage": "st-ceph-01",
+                   "device": "/dev/vda", "root": true},
+                  {"id": ")" + data + R"(", "size": 1, "storage": "st-ceph-01",
+                   "device": "/dev/vdb"}]})");
 }
 
 }  // namespace test

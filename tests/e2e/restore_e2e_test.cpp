@@ -6,22 +6,15 @@
 // never touch the target instance.
 #include "catalog/restful_catalog_operator.h"
 #include "job/controllable_job_t.h"
-#include "job_driver.h"
+#include "job_fixture.h"
 #include "json/json_dump.h"
-#include "json/json_load.h"
-#include "private_dev_disk.h"
-#include "runtime/sleep.h"
-#include "sim_process.h"
 #include "support/log_capture.h"
-#include "support/temp_home.h"
 #include "tavrocloud/job/backup_executor.h"
 #include "tavrocloud/job/restore_executor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,93 +24,27 @@ namespace {
 using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
 
-const char ACCESS_KEY[] = "AKIDTAVROSIMDEMO0001";
-const char SECRET_KEY[] = "tavrosim/Demo+Secret/Key0001";
-const char CLOUD[] = "cloud-restore";
-const char POOL[] = "pool-restore";
 const uint64_t GIB = 1ull << 30;
 
 void no_sleep(unsigned int) {}
 
-json_spirit::Object object_of(const std::string& json) {
-  const json_spirit::Value v = JSON_Load(json);
-  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string source_dir() {
-  const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : ".";
-}
-
-class Restore_E2E : public ::testing::Test {
+class Restore_E2E : public test::Cloud_Job_Test {
  protected:
-  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
-
-  void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
-    home_ = std::make_unique<test::Temp_Home>("restore-e2e-");
-    ASSERT_TRUE(home_->made());
-    previous_sleep_ = set_sleep_hook(&no_sleep);
-    missing_dmi_ = home_->dir() + "/no-product-uuid";
-    previous_dmi_ = tavrocloud::RESTful_Client::set_product_uuid_path(missing_dmi_);
-  }
-
-  void TearDown() override {
-    if (!skip_reason_.empty()) return;
-    if (sim_ != nullptr) {
-      EXPECT_TRUE(sim_->stop());
-    }
-    sim_.reset();
-    tavrocloud::RESTful_Client::set_product_uuid_path(previous_dmi_);
-    set_sleep_hook(previous_sleep_);
-    home_.reset();
-  }
+  Restore_E2E() : Cloud_Job_Test(&no_sleep) {}
 
   // The simulator with the agent, the instance "i-src" (a root and a data volume) and
   // the running instance "i-tgt"; then a backup of i-src, whose set is remembered.
   void start_and_back_up() {
-    json_spirit::Object seed = object_of(read_file(source_dir() + "/sim/seed.json"));
-    json_spirit::Array instances{seed["instances"].get_array().at(0)};  // the agent
-    for (const char* id : {"i-src", "i-tgt"}) {
-      const std::string v = std::string(id).substr(2);
-      const std::string ip = v == "src" ? "10.10.1.31" : "10.10.1.32";
-      instances.push_back(JSON_Load(
-          R"({"id": ")" + std::string(id) + R"(", "name": "vm-)" + v + R"(", "status": "running",
-              "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
-              "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": ")" + ip + R"("}],
-              "volumes": [{"id": "vol-)" + v + R"(-root", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vda", "root": true},
-                          {"id": "vol-)" + v + R"(-data", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vdb"}]})"));
-    }
-    seed["instances"] = instances;
-    seed["volumes"] = json_spirit::Array();
-    const std::string seed_path = home_->dir() + "/seed.json";
-    std::ofstream(seed_path) << JSON_Dump(seed);
-    test::Sim_Options options;
-    options.seed = seed_path;
-    options.loop = "losetup";
-    options.version = "V9.8";
-    options.extra_args = {"--dmi-path", missing_dmi_};
-    sim_ = std::make_unique<test::Sim_Process>(options);
-    ASSERT_TRUE(sim_->running()) << sim_->error();
-    ASSERT_EQ(test::prepare_job_home(home_->dir(), sim_->port(), CLOUD, ACCESS_KEY, SECRET_KEY, POOL),
-              "");
-
+    ASSERT_NO_FATAL_FAILURE(start_cloud(
+        "V9.8", {test::seed_instance("i-src", "vm-src", "running", "10.10.1.31", "vol-src-root", "vol-src-data"),
+                 test::seed_instance("i-tgt", "vm-tgt", "running", "10.10.1.32", "vol-tgt-root", "vol-tgt-data")}));
     test::Job_Spec spec;
     spec.id = "backup-for-restore";
-    spec.cloud_uuid = CLOUD;
-    spec.pool_uuid = POOL;
     spec.source = R"({"id": "res-r", "name": "r", "entries": [{"id": "i-src", "name": "vm-src",
                       "type": "Instance"}]})";
     spec.options = R"({"parallel_disks_per_vm": 2})";
     test::Log_Capture log;
-    Job_var job(new Backup_Job(test::make_job_definition(spec)));
+    Job_var job(new Backup_Job(definition(spec)));
     const test::Job_Run run = test::run_job(*job, nullptr, 600);
     ASSERT_TRUE(run.completed);
     ASSERT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << log.text();
@@ -127,7 +54,8 @@ class Restore_E2E : public ::testing::Test {
     ASSERT_EQ(sets.size(), 1u);
     timepoint_ = sets[0].timepoint;
     set_uuid_ = sets[0].uuid;
-    source_digests_ = {digest("vol-src-root"), digest("vol-src-data")};
+    source_digests_ = {sim_digest("vol-src-root"), sim_digest("vol-src-data")};
+    std::sort(source_digests_.begin(), source_digests_.end());
   }
 
   static constexpr const char* MAIN_NIC =
@@ -156,12 +84,10 @@ class Restore_E2E : public ::testing::Test {
     spec.type = JOB_DEFINITION_RESTORE;
     spec.subtype = subtype;
     spec.id = "restore-e2e-" + std::to_string(++runs_);
-    spec.cloud_uuid = CLOUD;
-    spec.pool_uuid = POOL;
     spec.source = R"({"id": "res-r", "name": "r", "entries": [)" + entry_json + "]}";
     spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
     test::Log_Capture log;
-    Job_var job(new Restore_Job(test::make_job_definition(spec)));
+    Job_var job(new Restore_Job(definition(spec)));
     const test::Job_Run run = test::run_job(*job, nullptr, 600);
     EXPECT_TRUE(run.completed);
     if (out != nullptr) *out = job;
@@ -170,19 +96,8 @@ class Restore_E2E : public ::testing::Test {
     return ok;
   }
 
-  std::string digest(const std::string& id) const {
-    const auto obj = object_of(sim_->get("/digest?id=" + id));
-    const auto it = obj.find("digest");
-    return it != obj.end() && it->second.type() == json_spirit::str_type ? it->second.get_str() : "";
-  }
-
   tavrocloud::RESTful_Client& client() {
-    if (client_ == nullptr) {
-      client_ = std::make_unique<tavrocloud::RESTful_Client>();
-      const tavrocloud::Login account("127.0.0.1", sim_->port(), false, "",
-                                      secure_string(ACCESS_KEY), secure_string(SECRET_KEY));
-      EXPECT_TRUE(client_->login(account));
-    }
+    if (client_ == nullptr) client_ = cloud_client();
     return *client_;
   }
 
@@ -191,7 +106,7 @@ class Restore_E2E : public ::testing::Test {
     tavrocloud::Volumes volumes;
     EXPECT_TRUE(client().query_instance_volumes(instance_id, volumes));
     std::vector<std::string> out;
-    for (const auto& v : volumes) out.push_back(digest(v.id));
+    for (const auto& v : volumes) out.push_back(sim_digest(v.id));
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -203,25 +118,17 @@ class Restore_E2E : public ::testing::Test {
     return found.size() == 1 ? found[0].id : "";
   }
 
-  json_spirit::Object leftovers() const { return object_of(sim_->get("/leftovers")); }
+  json_spirit::Object leftovers() const { return test::object_of(sim_->get("/leftovers")); }
 
-  static std::string skip_reason_;
-  std::unique_ptr<test::Temp_Home> home_;
-  std::unique_ptr<test::Sim_Process> sim_;
   std::unique_ptr<tavrocloud::RESTful_Client> client_;
-  Sleep_Hook previous_sleep_ = nullptr;
-  std::string missing_dmi_, previous_dmi_;
   std::string timepoint_, set_uuid_, last_log_;
-  std::vector<std::string> source_digests_;
+  std::vector<std::string> source_digests_;  // sorted
   int runs_ = 0;
 };
 
-std::string Restore_E2E::skip_reason_;
-
 TEST_F(Restore_E2E, New_Instance_On_Both_Paths_And_Onto_An_Existing_Instance) {
   ASSERT_NO_FATAL_FAILURE(start_and_back_up());
-  std::vector<std::string> want = source_digests_;
-  std::sort(want.begin(), want.end());
+  const std::vector<std::string>& want = source_digests_;
 
   // Conversion path (temporary snapshots): history, restore path and totals as well.
   Job_var job;
@@ -236,7 +143,7 @@ TEST_F(Restore_E2E, New_Instance_On_Both_Paths_And_Onto_An_Existing_Instance) {
   EXPECT_EQ(h.at("uuid").get_str() + " " + h.at("state").get_str(), "i-src completed");
   EXPECT_EQ(h.at("size").get_uint64(), 2 * GIB);
   ASSERT_EQ(job->restore_paths().size(), 1u);
-  EXPECT_EQ(job->restore_paths()[0].pool_uuid, POOL);
+  EXPECT_EQ(job->restore_paths()[0].pool_uuid, std::string(POOL));
   EXPECT_EQ(job->activity().size, 2 * GIB);
   EXPECT_GT(job->activity().set_size, 0u);
   EXPECT_EQ(job->activity().set_size, job->activity().set_storage_size);
@@ -256,7 +163,7 @@ TEST_F(Restore_E2E, New_Instance_On_Both_Paths_And_Onto_An_Existing_Instance) {
   ASSERT_TRUE(client().query_instance_volumes("i-tgt", on_target));
   std::vector<std::string> restored;
   for (const auto& v : on_target)
-    if (v.id.compare(0, 8, "vol-tgt-") != 0) restored.push_back(digest(v.id));
+    if (v.id.compare(0, 8, "vol-tgt-") != 0) restored.push_back(sim_digest(v.id));
   std::sort(restored.begin(), restored.end());
   EXPECT_EQ(restored, want);
   const json_spirit::Object left = leftovers();

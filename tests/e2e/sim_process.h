@@ -91,11 +91,13 @@ class Sim_Process {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
- private:
+  // The source tree (QUILLON3_SOURCE_DIR, else the working directory).
   static std::string source_dir() {
     const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
     return dir != nullptr && *dir != '\0' ? dir : ".";
   }
+
+ private:
 
   std::vector<std::string> command(const Sim_Options& o) const {
     std::string src = source_dir();

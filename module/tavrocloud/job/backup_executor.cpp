@@ -9,6 +9,7 @@
 #include "pool/compression.h"
 #include "pool/pool_info.h"
 #include "tavrocloud/common/utils.h"
+#include "tavrocloud/job/job_run.h"
 #include "yolt/check.h"
 #include "yolt/string_sprintf.h"
 
@@ -63,16 +64,7 @@ bool Backup_Executor::execute_i(const Action_Options* opts) {
 }
 
 bool Backup_Executor::init() {
-  if (!get_login_info(def_.host_id(), login_info_)) {
-    ACE_ERROR((LM_ERROR, "Failed to get tavro login info of %s.\n", def_.host_id().c_str()));
-    return false;
-  }
-  client_ = std::make_unique<RESTful_Client>();
-  if (!client_->login(login_info_)) {
-    alert(1, json_spirit::Value());
-    ACE_ERROR((LM_ERROR, "Failed to login tavrocloud %s.\n", login_info_.host.c_str()));
-    return false;
-  }
+  if (!log_in(job_, def_.host_id(), login_info_, client_)) return false;
   if (!client_->agent_instance_id(agent_instance_id_)) {
     ACE_ERROR((LM_ERROR, "Failed to get tavro agent instance id.\n"));
     return false;

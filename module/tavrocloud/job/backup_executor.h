@@ -63,8 +63,6 @@ class Backup_Executor
   // Folds one handler result into the totals and the history; the result's "code", or
   // CODE_FAILED when the result cannot be read.
   Task_Base::Error handle_instance_result(bool succeeded, const json_spirit::Object& result);
-  // Body of the progress thread: a report every 10 seconds until stopped.
-  void report_progress();
   bool is_canceled() const;
 
   // Resolves one source entry into `found`; false only for an entry without id, name or

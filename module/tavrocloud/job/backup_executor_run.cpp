@@ -3,19 +3,17 @@
 #include "tavrocloud/job/backup_executor.h"
 
 #include "job_engine/job_alert.h"
-#include "job_engine/job_thread_helper.h"
 #include "json_spirit/extract.h"
 #include "models/task/thread_task_scheduler.h"
 #include "tavrocloud/job/instance_backup_handler.h"
+#include "tavrocloud/job/job_run.h"
 #include "yolt/check.h"
 #include "yolt/scoped_deleter.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_time.h>
-#include <ace/Time_Value.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <exception>
 
@@ -23,11 +21,7 @@ namespace tavrocloud {
 
 namespace {
 
-enum { TASK_QUEUE_CAPACITY = 1024, PROGRESS_INTERVAL_SECONDS = 10 };
-
-// The progress thread is joined at the end of the run.
-constexpr long PROGRESS_THREAD_FLAGS = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
-static_assert(PROGRESS_THREAD_FLAGS == 0x410002, "joinable progress thread flags");
+enum { TASK_QUEUE_CAPACITY = 1024 };
 
 uint32_t to_u32(size_t n) { return static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)); }
 
@@ -91,27 +85,11 @@ bool Backup_Executor::do_full_backup() {
     return false;
   }
 
-  Job_Thread_Helper progress_thread(&job_, PROGRESS_THREAD_FLAGS, ACE_DEFAULT_THREAD_PRIORITY);
-  progress_thread.spawn([this] { report_progress(); });
-  auto stop_progress = make_deleter([this, &progress_thread] {
-    stop_progress_event_.signal();
-    progress_thread.join();
-    progress_reporter_->report(true);
-  });
-
-  const bool activated = scheduler.activate(
-      params_.base.parallel_vms, [this](const Instance_Backup_Info_var& info) {
-        job_.set_thread_log_msg_callback();
-        return backup_instance(info);
-      });
-  if (!activated) {
-    ACE_ERROR((LM_ERROR, "Failed to activate tavro scheduler.\n"));
+  Progress_Thread progress(job_, *progress_reporter_, stop_progress_event_);
+  if (!run_tasks(scheduler, job_, params_.base.parallel_vms,
+                 [this](const Instance_Backup_Info_var& info) { return backup_instance(info); },
+                 "Failed to activate tavro scheduler.\n", "Failed to wait tavro scheduler.\n"))
     return false;
-  }
-  if (!scheduler.wait()) {
-    ACE_ERROR((LM_ERROR, "Failed to wait tavro scheduler.\n"));
-    return false;
-  }
 
   const uint64_t succeeded = succeed_instances_.load();
   ACE_DEBUG((LM_INFO, "Tavrocloud instance backup result (succeeded/total): %d/%d.\n",
@@ -189,19 +167,6 @@ Task_Base::Error Backup_Executor::handle_instance_result(bool succeeded,
   history.start_time = history_time(static_cast<time_t>(start_time));
   history.end_time = history_time(end);
   return to_task_code(code);
-}
-
-void Backup_Executor::report_progress() {
-  YOLT_CHECK_NULL(progress_reporter_, );
-  while (true) {
-    ACE_Time_Value interval(PROGRESS_INTERVAL_SECONDS);
-    if (stop_progress_event_.wait(&interval, 0) == 0) return;
-    if (errno != ETIME) {
-      ACE_ERROR((LM_ERROR, "Failed to wait for the end of the tavro backup, %m.\n"));
-      return;
-    }
-    progress_reporter_->report(false);
-  }
 }
 
 }  // namespace tavrocloud

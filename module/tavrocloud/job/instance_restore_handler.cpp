@@ -70,13 +70,15 @@ bool Instance_Restore_Handler::init() {
     ACE_ERROR((LM_ERROR, "Failed to open activity object of job %s.\n", base.def_id.c_str()));
     return false;
   }
-  YOLT_CHECK_NULL(job_act_.get(), false);
+  YOLT_CHECK_NULL(job_act_, false);
+  YOLT_CHECK_EQ(job_act_.get(), MAP_FAILED, false);
   if (open_progress_record(progress_, base.def_id, params_.entry.instance_src_id, false) != 0) {
     ACE_ERROR((LM_ERROR, "Failed to open progress object of job %s for tavrocloud  instance %s.\n",
                base.def_id.c_str(), params_.entry.instance_src_id.c_str()));
     return false;
   }
-  YOLT_CHECK_NULL(progress_.get(), false);
+  YOLT_CHECK_NULL(progress_, false);
+  YOLT_CHECK_EQ(progress_.get(), MAP_FAILED, false);
   progress()->reset();
   progress()->set_state(VM_Job_Progress::STATE_RUNNING);
 

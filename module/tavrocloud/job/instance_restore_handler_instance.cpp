@@ -79,7 +79,16 @@ bool Instance_Restore_Handler::create_instance_legacy(Volume_Restore_Info& root)
 bool Instance_Restore_Handler::run_instance(const Params& params, const char* done_text) {
   Restore_Source_Entry& entry = params_.entry;
   Instance instance;
-  const bool created = client_->create_instance(params, instance);
+  bool created = client_->create_instance(params, instance);
+  // An answer naming the agent or the entry's own instance is not an instance this
+  // restore made: it is neither used nor ever terminated.
+  if (!instance.id.empty() &&
+      (instance.id == params_.base.agent_instance_id || instance.id == entry.instance_tgt_id)) {
+    ACE_ERROR((LM_ERROR, "The cloud answered RunInstances with instance %s, which exists already.\n",
+               instance.id.c_str()));
+    instance.id.clear();
+    created = false;
+  }
   // An instance whose start failed exists all the same; it is ours to terminate.
   if (!instance.id.empty()) created_instance_id_ = instance.id;
   if (!created) {

@@ -4,8 +4,8 @@
 // the target instance.
 #include "tavrocloud/job/instance_restore_handler.h"
 
-#include "models/task/thread_task_scheduler.h"
 #include "pool/client_io.h"
+#include "tavrocloud/job/job_run.h"
 #include "tavrocloud/job/volume_reader.h"
 #include "yolt/check.h"
 #include "yolt/scoped_deleter.h"
@@ -37,12 +37,8 @@ bool Instance_Restore_Handler::restore_volumes() {
     ++volume_count_;
     if (!scheduler.enqueue_task(vol, nullptr, 0, vol->src_vol_id.c_str(), nullptr)) return false;
   }
-  auto body = [this](const std::shared_ptr<Volume_Restore_Info>& vol) {
-    job_.set_thread_log_msg_callback();
-    return restore_volume_i(*vol);
-  };
-  if (!scheduler.activate(std::min(params_.base.parallel_disks_per_vm, volumes), body) ||
-      !scheduler.wait())
+  auto body = [this](const Volume_Restore_Info_var& vol) { return restore_volume_i(*vol); };
+  if (!run_tasks(scheduler, job_, std::min(params_.base.parallel_disks_per_vm, volumes), body))
     return false;
   return succeeded_volumes_.load() == volume_count_;
 }
@@ -134,19 +130,6 @@ bool Instance_Restore_Handler::transfer_piece(Client_IO_Ex& io, const Volume_Res
     return false;
   }
   auto connection = make_deleter(&io, &Client_IO_Ex::teardown);
-  // The image knows its own block size; the catalog's is only checked against it, so a
-  // piece recorded without one (or with its device size) is still read in blocks.
-  size_t block_size = 0;
-  if (piece.block_size == 0) {
-    ACE_ERROR((LM_ERROR, "Piece %s of volume %s has block size 0.\n", piece.remote_path.c_str(),
-               vol.src_vol_id.c_str()));
-    return false;
-  }
-  if (!read_image_block_size(io, piece.remote_path, block_size)) return false;
-  if (block_size != piece.block_size)
-    ACE_DEBUG((LM_DEBUG, "Piece %s was recorded with block size %B, its image has %B.\n",
-               piece.remote_path.c_str(), piece.block_size,
-               block_size));
   if (!io.open(piece.remote_path, Client_IO_Base::MODE_READ, 0, 0)) {
     ACE_ERROR((LM_ERROR, "Failed to open storage pool %s remote file %s, err %s.\n", url.c_str(),
                piece.remote_path.c_str(), io.error()));
@@ -154,6 +137,18 @@ bool Instance_Restore_Handler::transfer_piece(Client_IO_Ex& io, const Volume_Res
   }
   total_storage_size_ += io.storage_size();
   auto file = make_deleter(&io, &Client_IO_Ex::close);
+  // The image knows its own block size; the catalog's is only checked against it, so a
+  // piece recorded without one (or with its device size) is still read in blocks.
+  if (piece.block_size == 0) {
+    ACE_ERROR((LM_ERROR, "Piece %s of volume %s has block size 0.\n", piece.remote_path.c_str(),
+               vol.src_vol_id.c_str()));
+    return false;
+  }
+  size_t block_size = 0;
+  if (!read_image_block_size(io, piece.remote_path, block_size)) return false;
+  if (block_size != piece.block_size)
+    ACE_DEBUG((LM_DEBUG, "Piece %s was recorded with block size %B, its image has %B.\n",
+               piece.remote_path.c_str(), piece.block_size, block_size));
   ACE_DEBUG((LM_DEBUG, "Begin write tavro volume %s.\n", vol.created_vol_id.c_str()));
   Volume_Reader reader(vol.attached_dev_name, block_size);
   auto on_block = [this](const char*, size_t length, int64_t) {

@@ -5,10 +5,10 @@
 #include "catalog/restful_catalog_operator.h"
 #include "client_io/util.h"
 #include "identity/host_manager.h"
-#include "job_engine/job_alert.h"
 #include "json_spirit/extract.h"
 #include "tavrocloud/common/utils.h"
 #include "tavrocloud/job/instance_restore_handler.h"
+#include "tavrocloud/job/job_run.h"
 #include "yolt/check.h"
 #include "yolt/posix_time_format.h"
 
@@ -29,8 +29,13 @@ std::string entry_fault(const Restore_Source_Entry& entry, bool restore_vm) {
   if (!is_safe_identifier(entry.instance_src_id)) return "its source instance id is not a plain word";
   if (!entry.instance_tgt_id.empty() && !is_safe_identifier(entry.instance_tgt_id))
     return "its target instance id is not a plain word";
-  for (const Restore_Source_Entry::Volume& v : entry.volumes)
+  std::set<std::string> volumes;
+  for (const Restore_Source_Entry::Volume& v : entry.volumes) {
     if (!is_safe_identifier(v.id)) return "a volume id is not a plain word";
+    // A volume named twice would be restored twice, and a root named twice would
+    // build two instances.
+    if (!volumes.insert(v.id).second) return "it names volume " + v.id + " twice";
+  }
   if (!restore_vm && entry.instance_tgt_id.empty()) return "it names no target instance";
   if (restore_vm && entry.volumes.empty()) return "it names no volume to boot from";
   return std::string();
@@ -59,19 +64,7 @@ bool Restore_Executor::execute_i(const Action_Options*) {
 }
 
 bool Restore_Executor::init() {
-  if (!get_login_info(def_.host_id(), login_info_)) {
-    ACE_ERROR((LM_ERROR, "Failed to get tavro login info of %s.\n", def_.host_id().c_str()));
-    return false;
-  }
-  if (client_ == nullptr) {
-    auto client = std::make_unique<RESTful_Client>();
-    if (!client->login(login_info_)) {
-      write_job_alert(job_, Error_ID::LEVEL_ERROR, 1, 0, json_spirit::Value(), 1);
-      ACE_ERROR((LM_ERROR, "Failed to login tavrocloud %s.\n", login_info_.host.c_str()));
-      return false;
-    }
-    client_ = std::move(client);
-  }
+  if (!log_in(job_, def_.host_id(), login_info_, client_)) return false;
   support_tmp_snapshot_ = support_tmp_snapshot(client_->version());
   return true;
 }

@@ -72,8 +72,6 @@ class Restore_Executor
   bool execute_i(const Action_Options* opts) override;
 
  private:
-  void report_progress();
-
   std::string pool_uuid_;
   Login login_info_;
   std::unique_ptr<RESTful_Client> client_;

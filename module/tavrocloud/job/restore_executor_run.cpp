@@ -2,29 +2,24 @@
 // thread, and the folding of every instance's result into the totals and the history.
 #include "tavrocloud/job/restore_executor.h"
 
-#include "job_engine/job_thread_helper.h"
 #include "json_spirit/extract.h"
 #include "models/task/thread_task_scheduler.h"
 #include "tavrocloud/job/instance_restore_handler.h"
+#include "tavrocloud/job/job_run.h"
 #include "yolt/check.h"
 #include "yolt/scoped_deleter.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_time.h>
-#include <ace/Time_Value.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <exception>
 
 namespace tavrocloud {
 namespace {
 
-enum { TASK_QUEUE_CAPACITY = 1024, PROGRESS_INTERVAL_SECONDS = 10 };
-
-// The progress thread is joined at the end of the run.
-constexpr long PROGRESS_THREAD_FLAGS = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
-static_assert(PROGRESS_THREAD_FLAGS == 0x410002, "joinable progress thread flags");
+enum { TASK_QUEUE_CAPACITY = 1024 };
 
 }  // namespace
 
@@ -40,7 +35,8 @@ bool Restore_Executor::restore_all_instances() {
   }
   Thread_Task_Scheduler<Restore_Source_Entry> scheduler(TASK_QUEUE_CAPACITY);
   if (!scheduler.register_stop_callback([this] { return is_canceled(); }) ||
-      !scheduler.enable_owner_limit(static_cast<uint32_t>(params_.base.parallel_vms_per_host)) ||
+      !scheduler.enable_owner_limit(
+          static_cast<uint32_t>(std::max(0, params_.base.parallel_vms_per_host))) ||
       !scheduler.enable_retry(3, 0))
     return false;
 
@@ -65,27 +61,13 @@ bool Restore_Executor::restore_all_instances() {
     return false;
   }
 
-  Job_Thread_Helper progress_thread(&job_, PROGRESS_THREAD_FLAGS, ACE_DEFAULT_THREAD_PRIORITY);
-  progress_thread.spawn([this] { report_progress(); });
-  auto stop_progress = make_deleter([this, &progress_thread] {
-    stop_progress_event_.signal();
-    progress_thread.join();
-    progress_reporter_->report(true);
-  });
-
-  const bool activated = scheduler.activate(
-      params_.base.parallel_vms, [this](const std::shared_ptr<Restore_Source_Entry>& entry) {
-        job_.set_thread_log_msg_callback();
-        return restore_instance(entry);
-      });
-  if (!activated) {
-    ACE_ERROR((LM_ERROR, "Failed to activate scheduler.\n"));
+  Progress_Thread progress(job_, *progress_reporter_, stop_progress_event_);
+  if (!run_tasks(scheduler, job_, params_.base.parallel_vms,
+                 [this](const std::shared_ptr<Restore_Source_Entry>& entry) {
+                   return restore_instance(entry);
+                 },
+                 "Failed to activate scheduler.\n", "Failed to wait scheduler.\n"))
     return false;
-  }
-  if (!scheduler.wait()) {
-    ACE_ERROR((LM_ERROR, "Failed to wait scheduler.\n"));
-    return false;
-  }
   ACE_DEBUG((LM_INFO, "Tavrocloud instance restore result (succeeded/total): %d/%d.\n",
              static_cast<int>(succeed_instances_.load()), static_cast<int>(total_instances_)));
   {
@@ -154,19 +136,6 @@ bool Restore_Executor::handle_instance_result(const json_spirit::Object& result)
   }
   if (progress_reporter_ != nullptr) progress_reporter_->update_time(instance_id, end, false);
   return true;
-}
-
-void Restore_Executor::report_progress() {
-  YOLT_CHECK_NULL(progress_reporter_, );
-  while (true) {
-    ACE_Time_Value interval(PROGRESS_INTERVAL_SECONDS);
-    if (stop_progress_event_.wait(&interval, 0) == 0) return;
-    if (errno != ETIME) {
-      ACE_ERROR((LM_ERROR, "Failed to wait for the end of the tavro restore, %m.\n"));
-      return;
-    }
-    progress_reporter_->report(false);
-  }
 }
 
 }  // namespace tavrocloud

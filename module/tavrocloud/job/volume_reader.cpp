@@ -66,19 +66,19 @@ bool Volume_Reader::flush() {
 }
 
 bool read_image_block_size(Client_IO& io, const std::string& path, size_t& block_size) {
-  if (!io.open(path, Client_IO_Base::MODE_READ, 0, 0)) {
-    ACE_ERROR((LM_ERROR, "Failed to open image %s, err %s.\n", path.c_str(), io.error()));
-    return false;
-  }
   char head[pool_image::SUPERBLOCK_SIZE];
   const ssize_t n = io.read(head, sizeof head);
-  io.close();
-  Image_Superblock superblock;
   std::string why = n < 0 ? std::string(io.error()) : std::string("truncated image");
+  Image_Superblock superblock;
   if (n != static_cast<ssize_t>(sizeof head) ||
       !pool_image::decode_superblock(head, superblock, why)) {
     ACE_ERROR((LM_ERROR, "Failed to read the superblock of image %s: %s.\n", path.c_str(),
                why.c_str()));
+    return false;
+  }
+  // The pool reads forward only: the reader starts again from the first byte.
+  if (!io.close() || !io.open(path, Client_IO_Base::MODE_READ, 0, 0)) {
+    ACE_ERROR((LM_ERROR, "Failed to open image %s again, err %s.\n", path.c_str(), io.error()));
     return false;
   }
   block_size = superblock.block_size;

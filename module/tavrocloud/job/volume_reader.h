@@ -41,9 +41,10 @@ class Volume_Reader : public Image_Block_Reader {
   Fixed_Block_File_Writer writer_;
 };
 
-// The block size that the image `path` on the connection `io` was written with, read
-// from its superblock; the file is closed again. True with `block_size` set; false
-// (logged) when the file cannot be opened or read, or its superblock is damaged.
+// The block size of the image open for reading on `io` as `path`, from its superblock;
+// the image is then opened again at its start. True with `block_size` set; false
+// (logged) when the superblock cannot be read or is damaged, or the image does not open
+// again.
 bool read_image_block_size(Client_IO& io, const std::string& path, size_t& block_size);
 
 }  // namespace tavrocloud

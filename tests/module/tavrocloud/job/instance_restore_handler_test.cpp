@@ -1,13 +1,13 @@
 #include "tavrocloud/job/instance_restore_handler.h"
 
 #include "module/tavrocloud/common/scripted_cloud.h"
-#include "pool/pool_registry.h"
 #include "support/log_capture.h"
 #include "support/sleep_recorder.h"
-#include "support/temp_home.h"
+#include "test_pool.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,13 +91,16 @@ Restore_Params params(bool vm) {
 
 class Handler : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Pool_Record rec;
-    rec.uuid = rec.name = "pool-h";
-    rec.url = "file://" + pool_dir_.path();
-    ASSERT_TRUE(Pool_Registry().add(rec));
+  // A handler on `p` whose steps talk to `cloud_`.
+  std::unique_ptr<Instance_Restore_Handler> handler(const Restore_Params& p) {
+    auto h = std::make_unique<Instance_Restore_Handler>(*job_, p);
+    auto client = std::make_unique<tavrocloud::RESTful_Client>();
+    cloud_.login(*client);
+    h->set_client(std::move(client));
+    return h;
   }
-  test::Temp_Dir pool_dir_{"restore-handler-pool-"};
+  test::Test_Pool pool_{"pool-h"};
+  test::Scripted_Cloud cloud_;
   Job_var job_ = make_job();
 };
 
@@ -123,8 +126,7 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
       for (const auto& p : list) {
         got.push_back(p.remote_path);
         got.push_back(std::to_string(p.block_size));
-        EXPECT_EQ(p.pool.url, "file://" + pool_dir_.path() + "/cloud/def-" +
-                                  (p.remote_path.back() == '1' ? "1" : "0"));
+        EXPECT_EQ(p.pool.url, pool_.url() + "/cloud/def-" + p.remote_path.substr(1));
       }
     EXPECT_EQ(got, want[v]);
   }
@@ -160,10 +162,46 @@ TEST_F(Handler, CatalogRefusals) {
   }
 }
 
+// Each volume is written list by list, last set first; a block in both lists ends with
+// the later list's bytes. The image's block size wins over the one recorded.
+TEST_F(Handler, TransferDataWritesEveryListInOrder) {
+  const size_t block = 4096;
+  pool_.write_image("old", std::string(3 * block, 'o'), block);
+  pool_.write_image("new", std::string(2 * block, 'n'), 2 * block);
+  const std::string device = pool_.path("device");
+  auto list = [this](const char* path, uint64_t recorded) {
+    Volume_Restore_Info::Piece piece;
+    piece.pool.url = pool_.url();
+    piece.remote_path = path;
+    piece.block_size = recorded;
+    return Volume_Restore_Info::Pieces{piece};
+  };
+  const struct {
+    Volume_Restore_Info::Timepoint_Piece_List lists;
+    std::string log;  // empty: the device ends as `want`
+    std::string want;
+  } cases[] = {
+      {{list("new", 1ULL << 30), list("old", 65536)}, "", std::string(3 * block, 'o')},
+      {{list("old", 4096), list("new", 8192)}, "", std::string(2 * block, 'n') + std::string(block, 'o')},
+      {{}, "Timepoint piece list of volume v-1 is emtpy.", ""},
+      {{list("old", 0)}, "Piece old of volume v-1 has block size 0.", ""},
+      {{list("gone", 4096)}, "Failed to open storage pool " + pool_.url() + " remote file gone", ""},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(device, std::ios::binary) << std::string(3 * block, 'x');
+    Volume_Restore_Info vol;
+    vol.src_vol_id = "v-1";
+    vol.attached_dev_name = device;
+    vol.timepoint_piece_list = c.lists;
+    test::Log_Capture log;
+    Instance_Restore_Handler h(*job_, params(false));
+    EXPECT_EQ(h.transfer_data(vol), c.log.empty()) << c.log << log.text();
+    EXPECT_TRUE(c.log.empty() ? test::Test_Pool::read_file(device) == c.want : log.contains(c.log))
+        << c.log << log.text();
+  }
+}
+
 TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
-  test::Scripted_Cloud cloud;
-  auto client = std::make_unique<tavrocloud::RESTful_Client>();
-  cloud.login(*client);
   Restore_Params p = params(true);
   p.entry.owner_id = "owner";
   p.entry.schedule_tag = "s";
@@ -180,25 +218,22 @@ TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
   main.mac_address = "52:54:00:00:00:01";
   main.ip_address = "10.0.0.5";
   p.entry.nics = {extend, main};
-  Instance_Restore_Handler h(*job_, p);
-  h.set_client(std::move(client));
+  auto h = handler(p);
   auto nif = [](const std::string& id) {
-    return ok("CreateNetworkInterface", "<networkInterface>" +
-                                            test::fields({{"networkInterfaceId", id}}) +
-                                            "</networkInterface>");
+    return ok("CreateNetworkInterface", test::fields({{"networkInterfaceId", id}}));
   };
-  cloud.expect("CreateNetworkInterface", nif("eni-m")).expect("CreateNetworkInterface", nif("eni-e"));
-  tavrocloud::RESTful_Client::Params out;
-  ASSERT_TRUE(h.build_instance_params("vol-r", 20, "st-1", "/dev/vda", out));
+  cloud_.expect("CreateNetworkInterface", nif("eni-m")).expect("CreateNetworkInterface", nif("eni-e"));
+  test::Params out;
+  ASSERT_TRUE(h->build_instance_params("vol-r", 20, "st-1", "/dev/vda", out));
 
-  const auto sent = cloud.sent();
+  const auto sent = cloud_.sent();
   ASSERT_EQ(sent.size(), 2u);
-  const tavrocloud::RESTful_Client::Params main_sent = {
-      {"SubnetId", "sub-m"}, {"SecurityGroupId.1", "sg-1"}, {"SecurityGroupId.2", "sg-2"},
-      {"MacAddress", "52:54:00:00:00:01"}, {"privateIpAddress", "10.0.0.5"}};
-  EXPECT_EQ(sent[0].params, main_sent);
-  EXPECT_EQ(sent[1].params, (tavrocloud::RESTful_Client::Params{{"SubnetId", "sub-e"}}));
-  const tavrocloud::RESTful_Client::Params want = {
+  EXPECT_EQ(sent[0].params, (test::Params{{"SubnetId", "sub-m"}, {"SecurityGroupId.1", "sg-1"},
+                                          {"SecurityGroupId.2", "sg-2"},
+                                          {"MacAddress", "52:54:00:00:00:01"},
+                                          {"privateIpAddress", "10.0.0.5"}}));
+  EXPECT_EQ(sent[1].params, (test::Params{{"SubnetId", "sub-e"}}));
+  const test::Params want = {
       {"imageId", "vol-r"}, {"instanceName", "restored"}, {"minCount", "1"}, {"maxCount", "1"},
       {"instanceType", "m1"}, {"BlockDeviceMapping.1.Ebs.VolumeSize", "20"},
       {"BlockDeviceMapping.1.Ebs.DeleteOnTermination", "true"},
@@ -213,70 +248,73 @@ TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
 }
 
 // The cloud accepts RunInstances but the instance never runs: the handler has made a
-// converted root volume, a data volume still attached to the agent and one interface,
-// and the second interface failed. Clean-up terminates its instance and waits, then
-// removes the data volume, then the interface; the consumed root volume is left to the
-// termination.
+// converted root volume, a data volume still attached to the agent and one interface.
+// Clean-up terminates its instance and waits, then removes the data volume, then the
+// interface; the consumed root volume is left to the termination.
 TEST_F(Handler, FailureCleanUpUndoesWhatItMadeInOrder) {
   test::Sleep_Recorder sleeps;
-  test::Scripted_Cloud cloud;
-  auto client = std::make_unique<tavrocloud::RESTful_Client>();
-  cloud.login(*client);
   Restore_Params p = params(true);
   p.base.support_tmp_snapshot = true;
   p.entry.instance_tgt_id = "i-foreign";  // named by the entry, never ours to delete
   p.entry.nics.resize(1);
-  Instance_Restore_Handler h(*job_, p);
-  h.set_client(std::move(client));
-  ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
-  Volume_Restore_Info& data = *h.restore_volumes_list()[0];
-  Volume_Restore_Info& root = *h.restore_volumes_list()[1];
+  auto h = handler(p);
+  ASSERT_TRUE(h->parse_source_instance(two_sets("pool-h")));
+  Volume_Restore_Info& data = *h->restore_volumes_list()[0];
+  Volume_Restore_Info& root = *h->restore_volumes_list()[1];
   data.created_vol_id = "vol-d";
   data.attached_instance_id = "i-agent";
   data.dev_name = "/dev/vdc";
   root.created_vol_id = "vol-r";
 
-  cloud.expect("ConvertVolume", test::result("ConvertVolume"))
+  cloud_.expect("ConvertVolume", test::result("ConvertVolume"))
       .expect("CreateNetworkInterface",
               ok("CreateNetworkInterface", test::fields({{"networkInterfaceId", "eni-1"}})))
       .expect("RunInstances", ok("RunInstances", test::fields({{"instanceId", "i-new"}})))
       .expect("DescribeInstances", test::instance("i-new", "error"));
-  EXPECT_FALSE(h.create_instance(root));
-  EXPECT_EQ(h.created_instance_id(), "i-new");
-  EXPECT_EQ(h.params().entry.instance_tgt_id, "i-foreign");
+  EXPECT_FALSE(h->create_instance(root));
+  EXPECT_EQ(h->created_instance_id(), "i-new");
+  EXPECT_EQ(h->params().entry.instance_tgt_id, "i-foreign");
 
-  cloud.forget_sent();
-  cloud.expect("TerminateInstances",
-               ok("TerminateInstances", "<currentState><name>shutting-down</name></currentState>"))
+  cloud_.forget_sent();
+  cloud_.expect("TerminateInstances",
+                ok("TerminateInstances", "<currentState><name>shutting-down</name></currentState>"))
       .expect("DescribeInstances", test::instance("i-new", "shutting-down"))
       .expect("DescribeInstances", test::instance("i-new", "terminated"))
       .expect("DetachVolume", ok("DetachVolume", test::fields({{"status", "detaching"}})))
       .expect("DescribeVolumes", test::volume("vol-d", "available"))
       .expect("DeleteVolume", test::result("DeleteVolume"))
       .expect("DeleteNetworkInterface", test::result("DeleteNetworkInterface"));
-  EXPECT_TRUE(h.clean_up_when_failed());
-  const auto sent = cloud.sent();
+  EXPECT_TRUE(h->clean_up_when_failed());
+  const auto sent = cloud_.sent();
   ASSERT_EQ(sent.size(), 7u);
-  EXPECT_EQ(sent[0].params, (tavrocloud::RESTful_Client::Params{{"InstanceId.1", "i-new"}}));
-  EXPECT_EQ(sent[5].params, (tavrocloud::RESTful_Client::Params{{"VolumeId", "vol-d"}}));
+  EXPECT_EQ(sent[0].params, (test::Params{{"InstanceId.1", "i-new"}}));
+  EXPECT_EQ(sent[5].params, (test::Params{{"VolumeId", "vol-d"}}));
 }
 
-// Nothing created by the handler: the entry's own target instance is left alone, and a
-// failing deletion does not stop the rest of the clean-up.
+// The entry's own target, or a RunInstances answer naming the agent or that target, is
+// never terminated; a failing deletion does not stop the rest of the clean-up.
 TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
-  test::Scripted_Cloud cloud;
-  auto client = std::make_unique<tavrocloud::RESTful_Client>();
-  cloud.login(*client);
-  Restore_Params p = params(false);
-  p.entry.instance_tgt_id = "i-target";
-  Instance_Restore_Handler h(*job_, p);
-  h.set_client(std::move(client));
-  ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
-  h.restore_volumes_list()[0]->created_vol_id = "vol-d";
-  h.restore_volumes_list()[1]->created_vol_id = "vol-r";
-  cloud.expect("DeleteVolume", test::refused("busy")).expect("DeleteVolume", test::result("DeleteVolume"));
-  EXPECT_TRUE(h.clean_up_when_failed());
-  EXPECT_EQ(cloud.actions(), (std::vector<std::string>{"DeleteVolume", "DeleteVolume"}));
+  for (const char* answer : {"", "i-agent", "i-target"}) {
+    SCOPED_TRACE(answer);
+    Restore_Params p = params(*answer != '\0');
+    p.base.support_tmp_snapshot = true;
+    p.entry.instance_tgt_id = "i-target";
+    auto h = handler(p);
+    ASSERT_TRUE(h->parse_source_instance(two_sets("pool-h")));
+    h->restore_volumes_list()[0]->created_vol_id = "vol-d";
+    h->restore_volumes_list()[1]->created_vol_id = "vol-r";
+    if (*answer != '\0') {
+      cloud_.expect("ConvertVolume", test::result("ConvertVolume"))
+          .expect("RunInstances", ok("RunInstances", test::fields({{"instanceId", answer}})))
+          .expect("DescribeInstances", test::instance(answer, "running"));
+      EXPECT_FALSE(h->create_instance(*h->restore_volumes_list()[1]));
+      EXPECT_EQ(h->params().entry.instance_tgt_id, "i-target");
+    }
+    cloud_.forget_sent();
+    cloud_.expect("DeleteVolume", test::refused("busy")).expect("DeleteVolume", test::result("DeleteVolume"));
+    EXPECT_TRUE(h->clean_up_when_failed());
+    EXPECT_EQ(cloud_.actions(), (std::vector<std::string>{"DeleteVolume", "DeleteVolume"}));
+  }
 }
 
 }  // namespace

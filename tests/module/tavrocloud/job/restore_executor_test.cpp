@@ -77,10 +77,13 @@ class Cloud {
   test::Scripted_Cloud cloud_;
 };
 
-std::string entry(const std::string& src, const std::string& extra = "") {
+const char* const VOLUME =
+    R"({"id": "v-1", "name": "d", "storage_id": "s", "storage_type": "ceph", "size": 1})";
+
+std::string entry(const std::string& src, const std::string& extra = "",
+                  const std::string& volumes = VOLUME) {
   return R"({"catalog_uuid": "c", "backup_start_time": "20240101000000", "src_instance_id": ")" +
-         src + R"(", "src_instance_name": "n", "volumes": [{"id": "v-1", "name": "d",
-         "storage_id": "s", "storage_type": "ceph", "size": 1}])" + extra + "}";
+         src + R"(", "src_instance_name": "n", "volumes": [)" + volumes + "]" + extra + "}";
 }
 
 TEST(Restore_Executor, Options) {
@@ -179,8 +182,10 @@ TEST(Restore_Executor, EntriesRefused) {
       {JOB_DEFINITION_SUBTYPE_VM, entry("i-1") + "," + entry("i-1"), "instance i-1 is named twice"},
       {JOB_DEFINITION_SUBTYPE_DISK, entry("i-1"), "it names no target instance"},
       {JOB_DEFINITION_SUBTYPE_VM, entry("i/../x"), "source instance id is not a plain word"},
-      {JOB_DEFINITION_SUBTYPE_VM, R"({"catalog_uuid": "c", "backup_start_time": "t",
-         "src_instance_id": "i-1", "src_instance_name": "n"})", "names no volume to boot from"},
+      {JOB_DEFINITION_SUBTYPE_VM, entry("i-1", "", ""), "names no volume to boot from"},
+      {JOB_DEFINITION_SUBTYPE_DISK,
+       entry("i-1", R"(, "target_instance_id": "i-t")", std::string(VOLUME) + "," + VOLUME),
+       "it names volume v-1 twice"},
       {JOB_DEFINITION_SUBTYPE_VM, entry("i-1", R"(, "target_instance_id": "i-gone")"),
        "Failed to query tavro target instance i-gone"},
       {JOB_DEFINITION_SUBTYPE_VM, entry("i-1", R"(, "catalog_uuid": "")"), "Invalid tavro job entries"},
