@@ -134,6 +134,8 @@ size_t failed_instances(const json_spirit::Value& history) {
 int outcome(Context& ctx, const Job& job, const char* verb, bool stop_requested,
             const json_spirit::Value& history) {
   const std::vector<Job_Event_Record> events = job.events();
+  if (events.empty())
+    return ctx.fail(std::string(verb) + " did not run: its precondition held it back");
   const Job_Event_Record::Kind kind = events.empty() ? Job_Event_Record::START : events.back().kind;
   const std::string message = events.empty() ? std::string() : events.back().message;
   switch (kind) {
