@@ -207,7 +207,9 @@ TEST_F(Quillon3_Runner, HelpOfEveryCommandExitsWith0) {
                                                           {"console"},
                                                           {"console", "login"},
                                                           {"console", "list"},
-                                                          {"probe"}};
+                                                          {"probe"},
+                                                          {"backup"},
+                                                          {"restore"}};
   for (std::vector<std::string> args : commands) {
     std::string path = "Usage: quillon3";
     for (const std::string& a : args) path += " " + a;
