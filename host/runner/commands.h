@@ -1,8 +1,7 @@
 // The command groups of quillon3, one source file each (init_command.cpp,
 // account_commands.cpp, pool_commands.cpp, catalog_commands.cpp, rpc_command.cpp,
-// console_commands.cpp for console and probe), and
-// the dispatch of a group's sub-commands. runner_main.cpp picks the group by its word;
-// the job commands join this table when the runner loads the module.
+// console_commands.cpp for console and probe, job_commands.cpp for backup and restore),
+// and the dispatch of a group's sub-commands. runner_main.cpp picks the group by its word.
 #ifndef RUNNER_COMMANDS_H
 #define RUNNER_COMMANDS_H
 
@@ -35,6 +34,8 @@ int run_catalog(Context& ctx, Command_Line& line, size_t first);
 int run_rpc(Context& ctx, Command_Line& line, size_t first);
 int run_console(Context& ctx, Command_Line& line, size_t first);
 int run_probe(Context& ctx, Command_Line& line, size_t first);
+int run_backup(Context& ctx, Command_Line& line, size_t first);
+int run_restore(Context& ctx, Command_Line& line, size_t first);
 
 }  // namespace runner
 

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "agent/instance_handler.h"
+#include "job_engine/job.h"
+#include "job_engine/job_definition.h"
 #include "json/value.h"
 
 namespace runner {
@@ -22,6 +24,9 @@ struct Account_Check {
 
 // The module's console handlers.
 enum class Console_Method { LOGIN, LIST };
+
+// The kinds of job the module runs; each has its own pair of document parser creators.
+enum class Job_Kind { BACKUP, RESTORE };
 
 class Module_Link {
  public:
@@ -45,13 +50,25 @@ class Module_Link {
   // with `error` when no handler could be made or the probe failed.
   virtual bool probe(Instance_Handler::instances_type& instances,
                      std::map<std::string, std::string>& states, std::string& error) = 0;
+
+  // Parses the source and options texts (JSON) with the module's parsers of `kind` and
+  // keeps the results in `def`. False with `error` naming the document that did not parse
+  // or the factory that failed.
+  virtual bool parse_job_documents(Job_Kind kind, const std::string& source,
+                                   const std::string& options, Job_Definition& def,
+                                   std::string& error) = 0;
+
+  // The module's job for `def`, made by its job creator; null with `error` when no
+  // creator could be made or it made no job of the definition's type.
+  virtual Job_var create_job(const Job_Definition_var& def, std::string& error) = 0;
 };
 
 // libtavrocloud.so next to the running program.
 std::string default_module_path();
 
 // Loads the module at `path`. Null with a one-line `error` naming the module when it
-// cannot be loaded.
+// cannot be loaded. The module stays mapped until the process ends, so a detached job
+// thread that is still returning from module code never runs on unmapped pages.
 std::unique_ptr<Module_Link> load_module(const std::string& path, std::string& error);
 
 }  // namespace runner

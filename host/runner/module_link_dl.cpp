@@ -5,9 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "job_def/job_json_parser.h"
+#include "job_engine/job_creator.h"
+#include "job_engine/job_document.h"
 #include "jsonrpc/json_rpc.h"
 #include "jsonrpc/json_rpc_handler.h"
 #include "runner/module_link.h"
+#include "tavrocloud/job/job_parameters.h"
 
 namespace runner {
 
@@ -18,6 +22,12 @@ typedef void (*Gobble_Fn)(void*);
 const char LOGIN_HANDLER[] = "JSON_RPC_Tavrocloud_Login_Handler";
 const char LIST_HANDLER[] = "JSON_RPC_Tavrocloud_List_Handler";
 const char INSTANCE_HANDLER[] = "Tavrocloud_Instance_Handler";
+const char JOB_CREATOR[] = "Tavrocloud_Job_Creator";
+
+// The parser the module's creators make; its result is the module's parameter object,
+// which the definition keeps and the module's executors read.
+typedef YAJL_Parser<tavrocloud::Job_Parameters> Document_Parser;
+typedef Object_Creator_T<YAJL_Handler> Parser_Creator;
 
 // The reply of the login handler when the account in the params is unusable.
 const char UNUSABLE_ACCOUNT[] = "Failed to parse or decrypt security key";
@@ -125,6 +135,45 @@ class Dl_Module_Link : public Module_Link {
     return probed;
   }
 
+  bool parse_job_documents(Job_Kind kind, const std::string& source, const std::string& options,
+                           Job_Definition& def, std::string& error) override {
+    const std::string prefix =
+        kind == Job_Kind::BACKUP ? "Tavrocloud_Backup_" : "Tavrocloud_Restore_";
+    Document_Parser::pointer parsed[2];
+    const std::string* texts[2] = {&source, &options};
+    const char* names[2] = {"Source", "Options"};
+    for (int i = 0; i < 2; ++i) {
+      Module_Object<Parser_Creator> creator;
+      if (!make(prefix + names[i] + "_Parser_Creator", creator, error)) return false;
+      creator->init(0, nullptr);
+      std::string why;
+      parsed[i] = parse_job_document<Document_Parser>(*creator, *texts[i], &why);
+      creator->fini();
+      if (parsed[i].get() == nullptr) {
+        error = std::string("the module's parser refused the ") + (i == 0 ? "source" : "options") +
+                (why.empty() ? std::string() : ": " + why);
+        return false;
+      }
+    }
+    def.set_source(parsed[0]);
+    def.set_options(parsed[1]);
+    return true;
+  }
+
+  Job_var create_job(const Job_Definition_var& def, std::string& error) override {
+    Module_Object<Job_Creator> creator;
+    if (!make(JOB_CREATOR, creator, error)) return Job_var();
+    creator->init(0, nullptr);
+    errno = 0;
+    Job_var job = creator->create(def);
+    const int saved = errno;
+    creator->fini();
+    if (job.get() == nullptr)
+      error = "the module's job creator made no job for this definition" +
+              (saved != 0 ? std::string(": ") + std::strerror(saved) : std::string());
+    return job;
+  }
+
  private:
   // Makes the object of `_make_<name>` and keeps the destroyer it handed out. False with
   // `error` naming the module and the symbol when the factory is missing or made nothing.
@@ -171,7 +220,7 @@ std::string default_module_path() {
 }
 
 std::unique_ptr<Module_Link> load_module(const std::string& path, std::string& error) {
-  void* const handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* const handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* why = ::dlerror();
     error = "cannot load module " + path + ": " + (why != nullptr ? why : "unknown reason");

@@ -23,6 +23,8 @@ const std::vector<Command_Entry>& command_groups() {
       {"console", "call the module's console handlers (login, list) and print the reply",
        run_console},
       {"probe", "list the instances the module shows the host's agent", run_probe},
+      {"backup", "run a backup job from a definition file", run_backup},
+      {"restore", "run a restore job from a definition file", run_restore},
   };
   return groups;
 }

@@ -9,9 +9,9 @@
 
 namespace {
 
-// Each factory `_make_<Name>` with its destroyer `_gobble_<Name>`. The job creator's pair
-// joins this table with the backup and restore executors.
+// Each factory `_make_<Name>` with its destroyer `_gobble_<Name>`.
 const char* const EXPORTED_NAMES[] = {
+    "Tavrocloud_Job_Creator",
     "Tavrocloud_Backup_Source_Parser_Creator",  "Tavrocloud_Backup_Options_Parser_Creator",
     "Tavrocloud_Restore_Source_Parser_Creator", "Tavrocloud_Restore_Options_Parser_Creator",
     "Tavrocloud_Instance_Handler",              "JSON_RPC_Tavrocloud_List_Handler",

@@ -30,21 +30,20 @@
 #include <vector>
 
 #include "catalog/restful_catalog_operator.h"
+#include "e2e/runner_process.h"
 #include "e2e/sim_process.h"
 #include "host/catalog/sample_sets.h"
 #include "support/temp_home.h"
 
 namespace {
 
+using test::Run_Result;
+using test::Temp_Dir;
+using test::run_quillon3;
+using test::runner_path;
+
 const char ACCESS_KEY[] = "AKIDE2ERUNNER0000001";
 const char SECRET_KEY[] = "e2e/Runner+Secret/Key0001";
-
-struct Run_Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-  std::string all() const { return out + err; }
-};
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -56,17 +55,6 @@ std::string read_file(const std::string& path) {
 bool exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
-}
-
-// The quillon3 binary: $QUILLON3_RUNNER, else the one built beside this test binary.
-std::string runner_path() {
-  const char* env = std::getenv("QUILLON3_RUNNER");
-  if (env != nullptr && *env != '\0') return env;
-  char self[4096] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
-  dir = dir.substr(0, dir.rfind('/'));
-  return dir + "/quillon3";
 }
 
 std::string source_dir() {
@@ -95,103 +83,6 @@ uint16_t unused_port() {
     port = ntohs(addr.sin_port);
   ::close(fd);
   return port;
-}
-
-class Temp_Dir {
- public:
-  Temp_Dir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillon3-runner-XXXXXX";
-    if (::mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
-  }
-  ~Temp_Dir() {
-    if (!path_.empty())
-      ::nftw(
-          path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); },
-          16, FTW_DEPTH | FTW_PHYS);
-  }
-  Temp_Dir(const Temp_Dir&) = delete;
-  Temp_Dir& operator=(const Temp_Dir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Runs quillon3 with `args`, QUILLON3_ROOT set to `home` and `input` on stdin; collects
-// both outputs until it exits.
-Run_Result run_quillon3(const std::string& home, const std::vector<std::string>& args,
-                        const std::string& input = "") {
-  Run_Result result;
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "QUILLON3_ROOT=", 14) != 0) env_text.emplace_back(*e);
-  env_text.push_back("QUILLON3_ROOT=" + home);
-  std::vector<std::string> argv_text = {runner_path()};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> env, argv;
-  for (std::string& s : env_text) env.push_back(&s[0]);
-  for (std::string& s : argv_text) argv.push_back(&s[0]);
-  env.push_back(nullptr);
-  argv.push_back(nullptr);
-
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    result.err = "pipe failed";
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (rc == 0 && !input.empty()) {
-    const ssize_t n = ::write(in[1], input.data(), input.size());
-    EXPECT_EQ(static_cast<ssize_t>(input.size()), n);
-  }
-  ::close(in[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_fds = 2;
-  while (rc == 0 && open_fds > 0) {
-    // A generous guard against a hung runner, not a measure of its speed.
-    const int ready = ::poll(fds, 2, 600000);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      ::kill(pid, SIGKILL);
-      ADD_FAILURE() << "quillon3 did not finish";
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  ::close(out[0]);
-  ::close(err[0]);
-  if (rc != 0) {
-    result.err = std::string("cannot run ") + argv[0] + ": " + std::strerror(rc);
-    return result;
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
 }
 
 class Quillon3_Runner : public ::testing::Test {
@@ -235,7 +126,7 @@ class Quillon3_Runner : public ::testing::Test {
     return std::make_unique<test::Sim_Process>(options);
   }
 
-  Temp_Dir tmp_;
+  Temp_Dir tmp_{"quillon3-runner-"};
   std::string home_;
 };
 
@@ -322,7 +213,9 @@ TEST_F(Quillon3_Runner, HelpOfEveryCommandExitsWith0) {
                                                           {"console"},
                                                           {"console", "login"},
                                                           {"console", "list"},
-                                                          {"probe"}};
+                                                          {"probe"},
+                                                          {"backup"},
+                                                          {"restore"}};
   for (std::vector<std::string> args : commands) {
     std::string path = "Usage: quillon3";
     for (const std::string& a : args) path += " " + a;

@@ -3,10 +3,14 @@
 #include <cerrno>
 #include <new>
 
+#include "job/controllable_job_t.h"
+#include "job/default_job_creator_t.h"
 #include "job/object_creator_impl_t.h"
 #include "job_def/job_json_parser.h"
 #include "tavrocloud/instance_handler/tavrocloud_instance_handler.h"
+#include "tavrocloud/job/backup_executor.h"
 #include "tavrocloud/job/job_parameters.h"
+#include "tavrocloud/job/restore_executor.h"
 #include "tavrocloud/websvcs_agent/tavrocloud_list_handler.h"
 #include "tavrocloud/websvcs_agent/tavrocloud_login_handler.h"
 
@@ -16,6 +20,9 @@ typedef Object_Creator_Impl_T<Parser_Creator, Job_Source_Parser<tavrocloud::Job_
     Source_Parser_Creator;
 typedef Object_Creator_Impl_T<Parser_Creator, Job_JSON_Parser<tavrocloud::Job_Parameters>>
     Options_Parser_Creator;
+typedef Default_Job_Creator_T<Controllable_Job_T<tavrocloud::Backup_Executor>,
+                              Controllable_Job_T<tavrocloud::Restore_Executor>>
+    Tavrocloud_Job_Creator;
 
 // The factory protocol: the destroyer first, then a non-throwing allocation of Object,
 // handed out as Interface.
@@ -45,6 +52,11 @@ void gobble_creator(void* p) noexcept {
 }
 
 }  // namespace
+
+Job_Creator* _make_Tavrocloud_Job_Creator(Gobble_Fn* slot) {
+  return make<Job_Creator, Tavrocloud_Job_Creator>(slot, _gobble_Tavrocloud_Job_Creator);
+}
+void _gobble_Tavrocloud_Job_Creator(void* p) { gobble<Job_Creator>(p); }
 
 Parser_Creator* _make_Tavrocloud_Backup_Source_Parser_Creator(Gobble_Fn* slot) {
   return make<Parser_Creator, Source_Parser_Creator>(slot, _gobble_Tavrocloud_Backup_Source_Parser_Creator);

@@ -9,6 +9,7 @@
 #define TAVROCLOUD_JOB_EXPORT_OBJS_H
 
 #include "agent/instance_handler.h"
+#include "job_engine/job_creator.h"
 #include "job_engine/object_creator.h"
 #include "job_engine/yajl_handler.h"
 #include "jsonrpc/json_rpc_handler.h"
@@ -42,8 +43,8 @@ TAVROCLOUD_EXPORT void _gobble_JSON_RPC_Tavrocloud_List_Handler(void* p);
 TAVROCLOUD_EXPORT JSON_RPC_Handler* _make_JSON_RPC_Tavrocloud_Login_Handler(Gobble_Fn* gobble);
 TAVROCLOUD_EXPORT void _gobble_JSON_RPC_Tavrocloud_Login_Handler(void* p);
 
-// The job creator's factory and destroyer (_make_Tavrocloud_Job_Creator returning a
-// Job_Creator*, _gobble_Tavrocloud_Job_Creator deleting without fini()) join here once
-// the backup and restore executors exist.
+// The job creator: a backup job for a backup definition, a restore job for a restore one.
+TAVROCLOUD_EXPORT Job_Creator* _make_Tavrocloud_Job_Creator(Gobble_Fn* gobble);
+TAVROCLOUD_EXPORT void _gobble_Tavrocloud_Job_Creator(void* p);
 
 #endif  // TAVROCLOUD_JOB_EXPORT_OBJS_H

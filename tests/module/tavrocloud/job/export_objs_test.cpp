@@ -10,7 +10,10 @@
 #include <typeinfo>
 #include <vector>
 
+#include "job/controllable_job_t.h"
 #include "job_def/job_json_parser.h"
+#include "tavrocloud/job/backup_executor.h"
+#include "tavrocloud/job/restore_executor.h"
 #include "tavrocloud/job/job_parameters.h"
 
 // The next nothrow allocation fails when armed: the factories' one allocation.
@@ -29,7 +32,7 @@ void operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delet
 
 namespace {
 
-enum Kind { CREATOR, RPC_HANDLER, AGENT_HANDLER };
+enum Kind { CREATOR, JOB_CREATOR, RPC_HANDLER, AGENT_HANDLER };
 
 struct Factory {
   const char* name;
@@ -42,6 +45,7 @@ struct Factory {
 
 const std::vector<Factory>& factories() {
   static const std::vector<Factory> table = {
+      FACTORY(Tavrocloud_Job_Creator, JOB_CREATOR),
       FACTORY(Tavrocloud_Backup_Source_Parser_Creator, CREATOR),
       FACTORY(Tavrocloud_Backup_Options_Parser_Creator, CREATOR),
       FACTORY(Tavrocloud_Restore_Source_Parser_Creator, CREATOR),
@@ -70,6 +74,14 @@ struct Recording_Creator : Parser_Creator {
   Events& events;
 };
 
+struct Recording_Job_Creator : Job_Creator {
+  explicit Recording_Job_Creator(Events& e) : events(e) {}
+  ~Recording_Job_Creator() override { events.deleted = true; }
+  int fini() override { return events.fini = true, 0; }
+  Job_var create(Job_Definition_var) override { return Job_var(); }
+  Events& events;
+};
+
 struct Recording_RPC_Handler : JSON_RPC_Handler {
   explicit Recording_RPC_Handler(Events& e) : events(e) {}
   ~Recording_RPC_Handler() override { events.deleted = true; }
@@ -94,6 +106,7 @@ struct Recording_Agent_Handler : Instance_Handler {
 void* recording_object(Kind kind, Events& events) {
   switch (kind) {
     case CREATOR: return static_cast<Parser_Creator*>(new Recording_Creator(events));
+    case JOB_CREATOR: return static_cast<Job_Creator*>(new Recording_Job_Creator(events));
     case RPC_HANDLER: return static_cast<JSON_RPC_Handler*>(new Recording_RPC_Handler(events));
     default: return static_cast<Instance_Handler*>(new Recording_Agent_Handler(events));
   }
@@ -151,3 +164,28 @@ TEST(Export_Objs, BackupAndRestoreFactoriesShareTheParserClasses) {
 }
 
 }  // namespace
+
+// The job creator made through the factory makes the job of the definition's kind.
+TEST(Export_Objs, JobCreatorMakesABackupOrARestoreJobByType) {
+  Gobble_Fn gobble = nullptr;
+  Job_Creator* const creator = _make_Tavrocloud_Job_Creator(&gobble);
+  ASSERT_NE(nullptr, creator);
+  const struct {
+    Job_Definition_Type type;
+    const std::type_info* job;  // null: no job
+  } cases[] = {
+      {JOB_DEFINITION_BACKUP, &typeid(Controllable_Job_T<tavrocloud::Backup_Executor>)},
+      {JOB_DEFINITION_RESTORE, &typeid(Controllable_Job_T<tavrocloud::Restore_Executor>)},
+      {JOB_DEFINITION_STANDBY, nullptr},
+  };
+  for (const auto& c : cases) {
+    Job_Definition_var def(new Job_Definition);
+    def->set_type(c.type);
+    const Job_var job = creator->create(def);
+    ASSERT_EQ(c.job == nullptr, job.get() == nullptr) << c.type;
+    if (c.job != nullptr) {
+      EXPECT_EQ(*c.job, typeid(*job.get()));
+    }
+  }
+  gobble(creator);
+}
