@@ -85,8 +85,7 @@ class Control(SimTestCase):
 
     def test_settings_accounts_and_patches(self):
         self.ctl.post("/config", {"version": "V9.7"})
-        got = self.read_ok(support.CLOUD_VERSION, "GetCloudVersion")
-        self.assertEqual("V9.7", got.response["version"])
+        self.assertEqual("V9.7", self.q.call("GetCloudVersion").findtext(".//version"))
         for bad in ({"no_such_setting": 1}, {"transition_polls": "2"},
                     {"strict_params": 1}, {"version": None}):
             with self.subTest(bad=bad), self.assertRaises(CallFailed):
@@ -97,9 +96,7 @@ class Control(SimTestCase):
         other.call("DescribeCloud")
         self.ctl.post("/patch", {"store": "volumes", "id": "vol-spare-01",
                                  "set": {"status": "error"}})
-        vol = self.read_ok(support.VOLUMES, "DescribeVolumes",
-                           self.filter("volume-id", "vol-spare-01")).records[0]
-        self.assertEqual("error", vol["status"])
+        self.assertEqual("error", self.volume("vol-spare-01"))
         with self.assertRaises(CallFailed) as cm:
             self.ctl.get("/nothing")
         self.assertEqual(404, cm.exception.status)
@@ -114,9 +111,8 @@ class Control(SimTestCase):
                 with open(dmi, "w") as f:
                     f.write(line)
                 self.assertEqual(agent, self.ctl.post("/seed", {"file": SEED})["agent_id"])
-                insts = self.read_ok(support.INSTANCES, "DescribeInstances",
-                                     self.filter("instance-id", agent)).records
-                self.assertEqual(support.AGENT_MAC, insts[0]["mac_address"])
+                self.assertEqual(support.AGENT_MAC, self.field(
+                    "DescribeInstances", self.filter("instance-id", agent), "mainNetifMac"))
 
 
 if __name__ == "__main__":

@@ -2,15 +2,13 @@
 
 import unittest
 
-import support
 from support import SimTestCase
 from cloudsim.client import CallFailed
 
+NEW_VOLUME = [("AvailabilityZone", "cluster-a"), ("Size", "1"), ("StorageId", "st-ceph-01")]
+
 
 class Faults(SimTestCase):
-    def statuses(self, action, params, calls):
-        return [self.q.raw(action, params)[0] for _ in range(calls)]
-
     def test_error_faults_hit_the_nth_call_of_their_action_only(self):
         cases = [
             ({"action": "DescribeCloud", "nth": 2}, "DescribeCloud", [200, 500, 200]),
@@ -22,17 +20,15 @@ class Faults(SimTestCase):
             with self.subTest(fault=fault):
                 self.ctl.delete("/faults")
                 self.ctl.post("/faults", fault)
-                self.assertEqual(expected, self.statuses(action, [], 3))
+                self.assertEqual(expected, [self.q.raw(action)[0] for _ in range(3)])
 
-    def test_error_fault_answers_code_and_message(self):
+    def test_error_fault_answers_code_and_message_and_makes_nothing(self):
         self.ctl.post("/faults", {"action": "CreateVolume", "code": "ServerBusy",
                                   "message": "try later", "http_status": 503})
-        status, body = self.q.raw("CreateVolume", [("AvailabilityZone", "cluster-a"),
-                                                   ("Size", "1"),
-                                                   ("StorageId", "st-ceph-01")])
-        self.assertEqual(503, status)
-        parsed = support.create_parser("CreateVolumeResponse", "volumeId").parse(body)
-        self.assertEqual(("try later", {}), (parsed.message, parsed.response))
+        with self.assertRaises(CallFailed) as cm:
+            self.q.call("CreateVolume", NEW_VOLUME)
+        self.assertEqual((503, "ServerBusy", "try later"),
+                         (cm.exception.status, cm.exception.code, cm.exception.message))
         self.assertTrue(self.ctl.get("/leftovers")["clean"])
         self.assertEqual([{"action": "CreateVolume", "kind": "error", "call": 1}],
                          self.ctl.get("/faults")["fired"])
@@ -45,27 +41,21 @@ class Faults(SimTestCase):
         for fault, expected in cases:
             with self.subTest(fault=fault):
                 self.ctl.post("/faults", dict(fault, action="CreateVolume"))
-                vol = self.q.call("CreateVolume", [("AvailabilityZone", "cluster-a"),
-                                                   ("Size", "1"),
-                                                   ("StorageId", "st-ceph-01")]
-                                  ).findtext("volumeId")
-                got = [self.read_ok(support.VOLUMES, "DescribeVolumes",
-                                    self.filter("volume-id", vol)).records[0]["status"]
-                       for _ in expected]
-                self.assertEqual(expected, got)
+                vol = self.q.call("CreateVolume", NEW_VOLUME).findtext("volumeId")
+                self.assertEqual(expected, [self.volume(vol) for _ in expected])
 
     def test_end_status_fault_on_an_attachment(self):
         self.ctl.post("/config", {"transition_polls": 0})
         self.ctl.post("/faults", {"action": "AttachVolume", "kind": "end_status",
                                   "status": "error"})
-        self.q.call("AttachVolume", [("InstanceId", "i-web01"), ("Device", "/dev/vdb"),
-                                     ("VolumeId", "vol-spare-01")])
-        vol = self.read_ok(support.VOLUMES, "DescribeVolumes",
-                           self.filter("volume-id", "vol-spare-01")).records[0]
-        self.assertEqual(("error", "error"), (vol["status"], vol["attachment_status"]))
+        att = [("InstanceId", "i-web01"), ("Device", "/dev/vdb"),
+               ("VolumeId", "vol-spare-01")]
+        self.q.call("AttachVolume", att)
+        vol = self.records("DescribeVolumes", self.filter("volume-id", "vol-spare-01"))[0]
+        self.assertEqual(("error", "error"), (vol.findtext("status"),
+                                              vol.findtext("attachmentSet/item/status")))
         # A failed attachment can still be undone by the caller's clean-up.
-        self.q.call("DetachVolume", [("InstanceId", "i-web01"), ("Device", "/dev/vdb"),
-                                     ("VolumeId", "vol-spare-01")])
+        self.q.call("DetachVolume", att)
         self.q.call("DeleteVolume", [("VolumeId", "vol-spare-01")])
 
     def test_malformed_faults_are_refused(self):
@@ -82,11 +72,6 @@ class Faults(SimTestCase):
 class Residue(SimTestCase):
     config = {"transition_polls": 0}
 
-    def residual_id(self, message):
-        # How the module recovers the id: from the marker up to the first comma.
-        start = message.index("tmpsnap-")
-        return message[start:message.index(",", start)]
-
     def test_create_is_refused_naming_the_residue(self):
         for attach_to in (None, "i-agent001"):
             with self.subTest(attach_to=attach_to):
@@ -94,10 +79,12 @@ class Residue(SimTestCase):
                                                  "attach_to": attach_to})
                 with self.assertRaises(CallFailed) as cm:
                     self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-db01-root")])
-                self.assertEqual(res["id"], self.residual_id(cm.exception.message))
-                got = self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots",
-                                   [("TmpSnapshotId.1", res["id"])]).records[0]
-                self.assertEqual("attached" if attach_to else "available", got["status"])
+                # How the module recovers the id: from the marker up to the first comma.
+                message = cm.exception.message
+                start = message.index("tmpsnap-")
+                self.assertEqual(res["id"], message[start:message.index(",", start)])
+                self.assertEqual("attached" if attach_to else "available", self.field(
+                    "DescribeTmpSnapshots", [("TmpSnapshotId.1", res["id"])], "status"))
                 if attach_to:
                     self.assertEqual(1, len(self.ctl.get("/leftovers")["links"]))
                     self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", res["id"])])

@@ -6,34 +6,21 @@ import json
 import threading
 import unittest
 
-import support
 from support import SimTestCase
 
 
 class Transitions(SimTestCase):
-    def poll_statuses(self, parser, action, params, polls, field="status"):
-        return [self.read_ok(parser, action, params).records[0].get(field)
-                for _ in range(polls)]
-
-    def create_volume(self, **extra):
-        params = dict([("VolumeName", "v"), ("AvailabilityZone", "cluster-a"),
-                       ("Size", "1"), ("StorageId", "st-ceph-01")], **extra)
-        return self.q.call("CreateVolume", params.items()).findtext("volumeId")
-
     def test_polls_per_transition_are_configurable(self):
-        for polls, expected in [(0, ["available"]),
-                                (1, ["creating", "available"]),
-                                (3, ["creating"] * 3 + ["available"])]:
+        for polls in (0, 1, 3):
             with self.subTest(polls=polls):
                 self.ctl.post("/config", {"transition_polls": polls})
-                vol = self.create_volume()
-                got = self.poll_statuses(support.VOLUMES, "DescribeVolumes",
-                                         self.filter("volume-id", vol), len(expected))
-                self.assertEqual(expected, got)
+                vol = self.new_volume()
+                self.assertEqual(["creating"] * polls + ["available"],
+                                 [self.volume(vol) for _ in range(polls + 1)])
 
     def test_each_wait_sees_one_transitional_poll(self):
         q = self.q
-        vol = self.create_volume()
+        vol = self.new_volume()
         snap = q.call("CreateSnapshot", [("VolumeId", "vol-web01-root")]
                       ).findtext("snapshotId")
         tmp = q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-db01-data")]
@@ -42,47 +29,45 @@ class Transitions(SimTestCase):
         q.call("StartInstances", [("InstanceId.1", "i-cache01")])
         q.call("BackupInstance", [("InstanceId", "i-app01")])
         cases = [
-            (support.VOLUMES, "DescribeVolumes", self.filter("volume-id", vol),
+            ("DescribeVolumes", self.filter("volume-id", vol), "status",
              ["creating", "available"]),
-            (support.SNAPSHOTS, "DescribeSnapshots", [("InstanceSnapshotId.1", snap)],
+            ("DescribeSnapshots", [("InstanceSnapshotId.1", snap)], "status",
              ["pending", "completed"]),
-            (support.TMP_SNAPSHOTS, "DescribeTmpSnapshots", [("TmpSnapshotId.1", tmp)],
+            ("DescribeTmpSnapshots", [("TmpSnapshotId.1", tmp)], "status",
              ["pending", "available"]),
-            (support.INSTANCES, "DescribeInstances", self.filter("instance-id", "i-web01"),
-             ["stopping", "stopped"]),
-            (support.INSTANCES, "DescribeInstances",
-             self.filter("instance-id", "i-cache01"), ["pending", "running"]),
-            (support.INSTANCE_BACKUPS, "DescribeInstanceBackups",
-             [("InstanceId.1", "i-app01")], ["pending", "complete"]),
+            ("DescribeInstances", self.filter("instance-id", "i-web01"),
+             "instanceState/name", ["stopping", "stopped"]),
+            ("DescribeInstances", self.filter("instance-id", "i-cache01"),
+             "instanceState/name", ["pending", "running"]),
+            ("DescribeInstanceBackups", [("InstanceId.1", "i-app01")], "backupStatus",
+             ["pending", "complete"]),
         ]
-        for parser, action, params, expected in cases:
+        for action, params, name, expected in cases:
             with self.subTest(action):
-                self.assertEqual(expected, self.poll_statuses(parser, action, params, 2))
+                self.assertEqual(expected, [self.field(action, params, name)
+                                            for _ in expected])
 
     def test_volume_attach_and_detach(self):
         self.ctl.post("/config", {"transition_polls": 0})
-        vol = self.create_volume()
+        vol = self.new_volume()
         self.ctl.post("/config", {"transition_polls": 1})
         att = [("InstanceId", "i-web01"), ("Device", "/dev/vdb"), ("VolumeId", vol)]
+
+        def polls():
+            recs = [self.records("DescribeVolumes", self.filter("volume-id", vol))[0]
+                    for _ in range(2)]
+            return [(r.findtext("status"), r.findtext("attachmentSet/item/status"))
+                    for r in recs]
         self.q.call("AttachVolume", att)
-        by_id = self.filter("volume-id", vol)
-        got = [self.read_ok(support.VOLUMES, "DescribeVolumes", by_id).records[0]
-               for _ in range(2)]
-        self.assertEqual([("in-use", "attaching", "i-web01", "/dev/vdb"),
-                          ("in-use", "attached", "i-web01", "/dev/vdb")],
-                         [(v["status"], v["attachment_status"], v["instance_id"],
-                           v["device"]) for v in got])
+        self.assertEqual([("in-use", "attaching"), ("in-use", "attached")], polls())
+        self.assertEqual("/dev/vdb", self.volume(vol, "attachmentSet/item/device"))
         self.q.call("DetachVolume", att)
-        got = [self.read_ok(support.VOLUMES, "DescribeVolumes", by_id).records[0]
-               for _ in range(2)]
-        self.assertEqual([("in-use", "detaching"), ("available", None)],
-                         [(v["status"], v.get("attachment_status")) for v in got])
+        self.assertEqual([("in-use", "detaching"), ("available", None)], polls())
 
     def test_temporary_snapshot_round(self):
         self.ctl.post("/config", {"transition_polls": 1})
         tmp = self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-web01-root")]
                           ).findtext(".//tmpSnapshotId")
-        by_id = [("TmpSnapshotId.1", tmp)]
         steps = [(None, None, ["pending", "available"]),
                  ("AttachTmpSnapshot", [("TmpSnapshotId", tmp), ("InstanceId", "i-db01")],
                   ["attaching", "attached"]),
@@ -93,42 +78,39 @@ class Transitions(SimTestCase):
             with self.subTest(action):
                 if action:
                     self.q.call(action, params)
-                got = []
-                for _ in expected:
-                    recs = self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots",
-                                        by_id).records
-                    got.append(recs[0]["status"] if recs else None)
-                self.assertEqual(expected, got)
+                self.assertEqual(expected, [
+                    self.field("DescribeTmpSnapshots", [("TmpSnapshotId.1", tmp)], "status")
+                    for _ in expected])
 
     def test_move_to_another_node_shows_on_the_next_poll(self):
         self.ctl.post("/config", {"transition_polls": 0})
-        vol = self.create_volume(nodeId="node-a1", StorageId="st-localvg-a2")
+        vol = self.new_volume(nodeId="node-a1", StorageId="st-localvg-a2")
         self.ctl.post("/config", {"transition_polls": 1})
         self.q.call("ModifyVolumeStorage", [("volumeId", vol),
                                             ("storageId", "st-localvg-a2"),
                                             ("nodeId", "node-a2")])
-        got = self.poll_statuses(support.VOLUMES, "DescribeVolumes",
-                                 self.filter("volume-id", vol), 2, field="node_id")
-        self.assertEqual(["node-a1", "node-a2"], got)
+        self.assertEqual(["node-a1", "node-a2"],
+                         [self.volume(vol, "nodeId") for _ in range(2)])
 
 
 class Rules(SimTestCase):
     config = {"transition_polls": 0}
 
-    def refused(self, action, params, code):
-        status, body = self.q.raw(action, params)
-        self.assertNotEqual(200, status, body)
-        self.assertIn(("<Code>%s</Code>" % code).encode(), body)
-
-    def new_volume(self, **extra):
-        params = dict([("AvailabilityZone", "cluster-a"), ("Size", "1"),
-                       ("StorageId", "st-ceph-01")], **extra)
-        return self.q.call("CreateVolume", params.items()).findtext("volumeId")
-
     def test_refusals(self):
         free = self.new_volume()
         local = self.new_volume(StorageId="st-localvg-a2", nodeId="node-a2")
         cases = [
+            ("unknown action", "DescribeFoo", [], "InvalidAction"),
+            ("missing parameter", "DeleteVolume", [], "MissingParameter"),
+            ("misnamed parameter", "DeleteVolume", [("VolumeID", free)],
+             "UnknownParameter"),
+            ("misnamed filter", "DescribeVolumes", self.filter("volume_id", "x"),
+             "InvalidParameterValue"),
+            ("unknown volume", "DeleteVolume", [("VolumeId", "vol-x")],
+             "InvalidVolume.NotFound"),
+            ("local storage without a node", "CreateVolume",
+             [("AvailabilityZone", "cluster-b"), ("Size", "1"),
+              ("StorageId", "st-localfs-b1")], "MissingParameter"),
             ("device taken", "AttachVolume", [("InstanceId", "i-db01"),
                                               ("Device", "/dev/vdb"), ("VolumeId", free)],
              "InvalidParameterValue"),
@@ -150,7 +132,7 @@ class Rules(SimTestCase):
               ("VolumeId", "vol-db01-data")], "IncorrectState"),
             ("delete an attached volume", "DeleteVolume",
              [("VolumeId", "vol-db01-data")], "VolumeInUse"),
-            ("start a running instance's twin", "StartInstances",
+            ("unknown instance", "StartInstances",
              [("InstanceId.1", "i-nothere")], "InvalidInstanceID.NotFound"),
             ("storage full", "CreateVolume", [("AvailabilityZone", "cluster-a"),
                                                ("Size", "3000"),
@@ -179,7 +161,9 @@ class Rules(SimTestCase):
         ]
         for name, action, params, code in cases:
             with self.subTest(name):
-                self.refused(action, params, code)
+                self.refused(action, params, code, 400)
+        self.assertEqual(400, self.q.raw("DescribeCloud", version="2010-01-01")[0])
+        self.assertIn(b"MissingParameter", self.q.raw("DescribeCloud", version=None)[1])
 
     def test_concurrent_requests_make_distinct_resources(self):
         threads, per_thread = 8, 5
@@ -201,32 +185,26 @@ class Rules(SimTestCase):
             t.join(timeout=120)
         self.assertEqual([], failures)
         self.assertEqual(threads * per_thread, len(set(made)))
-        listed = self.read_ok(support.VOLUMES, "DescribeVolumes").records
-        self.assertTrue(set(made) <= {v["id"] for v in listed})
+        listed = {v.findtext("volumeId") for v in self.records("DescribeVolumes")}
+        self.assertTrue(set(made) <= listed)
 
-    def test_attached_tmp_snapshot_cannot_be_deleted(self):
-        tmp = self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-db01-root")]
-                          ).findtext(".//tmpSnapshotId")
-        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", tmp), ("InstanceId", "i-web01")])
-        self.refused("DeleteTmpSnapshots", [("TmpSnapshotId.1", tmp)], "IncorrectState")
-        self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", tmp)])
-        self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", tmp)])
-        self.assertEqual([], self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots",
-                                          [("TmpSnapshotId.1", tmp)]).records)
-
-    def test_deleting_a_tmp_snapshot_already_gone_succeeds(self):
-        self.ctl.post("/config", {"transition_polls": 0})
+    def test_tmp_snapshot_deletion(self):
+        """An attached one cannot be deleted; one already gone deletes fine."""
         made = [self.q.call("CreateTmpSnapshots", [("VolumeId.1", vol)]
                             ).findtext(".//tmpSnapshotId")
                 for vol in ("vol-web01-root", "vol-db01-root")]
+        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", made[0]),
+                                          ("InstanceId", "i-web01")])
+        self.refused("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0])], "IncorrectState")
+        self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", made[0])])
         self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0])])
         self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0]),
                                            ("TmpSnapshotId.2", made[1])])
-        self.assertEqual([], self.read_ok(support.TMP_SNAPSHOTS, "DescribeTmpSnapshots").records)
+        self.assertEqual([], self.records("DescribeTmpSnapshots"))
 
     def test_restore_flow_on_local_storage(self):
-        """The restore path: a volume made on the agent's node, written, detached,
-        moved to the target node, converted and booted there."""
+        """The restore path: a volume made on the agent's node, moved to the target
+        node, converted and booted there; terminating deletes the system disk."""
         q = self.q
         vol = self.new_volume(StorageId="st-localvg-a2", nodeId="node-a2")
         q.call("ModifyVolumeStorage", [("volumeId", vol), ("storageId", "st-localvg-a2"),
@@ -248,16 +226,15 @@ class Rules(SimTestCase):
             ("NetworkInterface.1.NetworkInterfaceId", nif),
             ("NetworkInterface.1.AssociatePublicIpAddress", "true"),
             ("OwnerId", "tavro-owner-0001")]).findtext(".//instanceId")
-        got = self.read_ok(support.INSTANCES, "DescribeInstances",
-                           self.filter("instance-id", inst)).records[0]
-        self.assertEqual(("running", "node-a1", [{"id": vol, "size": "1"}]),
-                         (got["status"], got["host_address"], got["volumes"]))
-        self.assertEqual(nif, json.loads(got["nif_info"])["nifInfo"][0]["netifId"])
-        # Terminating frees the interface and deletes the system disk with it.
+        got = self.records("DescribeInstances", self.filter("instance-id", inst))[0]
+        self.assertEqual(("running", "node-a1", [vol]),
+                         (got.findtext("instanceState/name"), got.findtext("hostAddress"),
+                          [v.findtext(".//volumeId")
+                           for v in got.findall("blockDeviceMapping/item")]))
+        self.assertEqual(nif, json.loads(got.findtext("nifInfo"))["nifInfo"][0]["netifId"])
         q.call("TerminateInstances", [("InstanceId.1", inst)])
         q.call("DeleteNetworkInterface", [("NetworkInterfaceId", nif)])
-        self.assertEqual([], self.read_ok(support.VOLUMES, "DescribeVolumes",
-                                          self.filter("volume-id", vol)).records)
+        self.assertIsNone(self.volume(vol))
         self.assertTrue(self.ctl.get("/leftovers")["clean"])
 
 

@@ -41,22 +41,4 @@ TEST(PercentEncoding, DecodeKeepsMalformedEscapes) {
   for (const auto& c : cases) EXPECT_EQ(cloud::percent_decode(c.text), c.encoded) << c.text;
 }
 
-TEST(PercentEncoding, FormKeepsOrderAndFieldBoundaries) {
-  const cloud::API_Request_Base::Parameters params = {
-      {"Filter.1.Name", "instance-id"},
-      {"Filter.1.Value.1", "i-1&Action=TerminateInstances"},
-      {"Name = x", "a=b=c"},
-      {"Description", "{\"k\": \"v w\"}"},
-      {"Empty", ""},
-      {"Filter.1.Name", "duplicate kept"}};
-  EXPECT_EQ(cloud::form_encode(params),
-            "Filter.1.Name=instance-id"
-            "&Filter.1.Value.1=i-1%26Action%3DTerminateInstances"
-            "&Name%20%3D%20x=a%3Db%3Dc"
-            "&Description=%7B%22k%22%3A%20%22v%20w%22%7D"
-            "&Empty="
-            "&Filter.1.Name=duplicate%20kept");
-  EXPECT_EQ(cloud::form_encode({}), "");
-}
-
 }  // namespace

@@ -41,32 +41,13 @@ TEST(JSON_Generator, RecordWritesItselfThroughTheBase) {
   const JSON_Generator& base = p;
   EXPECT_EQ("{\"name\":\"vol-1\",\"extra\":{\"ok\":[true,null],\"size\":18446744073709551615}}",
             base.to_json());
-
-  Piece copy = p;  // the base copies nothing, the record its own members
-  copy.name = "vol-2";
-  EXPECT_EQ("vol-1", p.name);
-  EXPECT_EQ(copy.extra, p.extra);
-
-  std::unique_ptr<JSON_Generator> owned(new Piece(copy));
-  EXPECT_NE(std::string::npos, owned->to_json(true).find("\"vol-2\""));
+  EXPECT_NE(std::string::npos, base.to_json(true).find("\n"));
 }
 
 TEST(JSON_Generator, FailuresReachTheCaller) {
   Piece p;
   p.extra = js::Value(js::Array{js::Value(NAN)});
   EXPECT_EQ("", p.to_json());
-
-  yajl_gen gen = yajl_gen_alloc(nullptr);
-  EXPECT_EQ(yajl_gen_invalid_number, yajl_gen_value(gen, js::Value(INFINITY)));
-  yajl_gen_free(gen);
-
-  gen = yajl_gen_alloc(nullptr);
-  ASSERT_EQ(yajl_gen_status_ok, yajl_gen_map_open(gen));
-  EXPECT_EQ(yajl_gen_keys_must_be_strings, yajl_gen_value(gen, js::Value(1)));
-  yajl_gen_free(gen);
-}
-
-TEST(JSON_Generator, NullValueWritesNull) {
   EXPECT_EQ("null", js::generate_text(false, [](yajl_gen g) {
               return yajl_gen_value(g, js::Value());
             }));

@@ -20,20 +20,14 @@ TEST(Value, ConstructorsPickTheExpectedType) {
     js::Value v;
     js::Value_type type;
   } cases[] = {
-      {js::Value(), js::null_type},
-      {js::Value("x"), js::str_type},  // never a bool
+      // Pointers to characters never become a bool, wide unsigned never a real.
+      {js::Value("x"), js::str_type},
       {js::Value(text), js::str_type},
       {js::Value(buf), js::str_type},
       {js::Value(none), js::str_type},
-      {js::Value(std::string("s")), js::str_type},
       {js::Value(secure_string("k")), js::secure_str_type},
-      {js::Value(true), js::bool_type},
       {js::Value(static_cast<unsigned short>(65535)), js::int_type},
-      {js::Value(-1), js::int_type},
       {js::Value(UINT64_MAX), js::int_type},
-      {js::Value(1.5), js::real_type},
-      {js::Value(js::Object()), js::obj_type},
-      {js::Value(js::Array()), js::array_type},
   };
   for (const Case& c : cases) EXPECT_EQ(c.type, c.v.type()) << js::value_type_name(c.type);
   EXPECT_EQ("", js::Value(none).get_str());
@@ -106,10 +100,6 @@ TEST(Value, CopiesAreDeepAndAssignmentFromOwnMemberIsSafe) {
   js::Value copy = v;
   copy.get_obj()["a"].get_array().push_back(js::Value(3));
   EXPECT_EQ(2u, v.get_obj().at("a").get_array().size());
-
-  js::Value moved = std::move(copy);
-  EXPECT_TRUE(copy.is_null());  // NOLINT(bugprone-use-after-move)
-  EXPECT_EQ(3u, moved.get_obj().at("a").get_array().size());
 
   // A value assigned one of its own members (copy and move).
   js::Value w = v;

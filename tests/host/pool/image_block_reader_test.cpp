@@ -219,14 +219,4 @@ TEST(Image_Block_Reader, HooksAndCallbackCanStopTheRead) {
   }
 }
 
-TEST(Image_Block_Reader, NotAnImage) {
-  Pool_Env env;
-  test::Log_Capture log;
-  pool_test::write_file(env.root() + "/img", std::string(4096, 'x'));
-  EXPECT_FALSE(read_back(env, BLOCK));
-  Image_Block_Reader reader;
-  EXPECT_FALSE(reader.read_blocks_align(nullptr, [](const char*, size_t, int64_t) { return true; },
-                                        BLOCK));
-}
-
 }  // namespace

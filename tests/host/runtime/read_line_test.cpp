@@ -42,7 +42,6 @@ TEST_F(Read_Line_Test, FirstLineOfAFile) {
       {"4f4a3732-aaaa\nsecond\n", false, 1, "4f4a3732-aaaa\n"},
       {"crlf\r\nnext", true, 1, "crlf"},
       {"no end", true, 1, "no end"},
-      {"  padded  \n", true, 1, "  padded  "},
       {"\n", true, 1, ""},
       {"", true, 0, ""},
   };
