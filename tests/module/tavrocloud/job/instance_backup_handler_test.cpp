@@ -126,4 +126,18 @@ TEST_F(Instance_Backup_Handler_Test, ARetriedVolumeSucceeds) {
   EXPECT_EQ(record_->processed_size.load(), GIB);
 }
 
+TEST_F(Instance_Backup_Handler_Test, AnImageAlreadyAtThePathIsNeverRemoved) {
+  add_volume(0);
+  // Another volume's image whose safe name meets this one's.
+  ASSERT_EQ(::system(("mkdir -p " + env_.root() + "/run/i_1 && echo other > " + env_.root() +
+                      "/run/i_1/img-0").c_str()),
+            0);
+  params_.base.retry_count = 0;
+  Instance_Backup_Handler handler(*job_, params_);
+  test::Log_Capture log;
+  EXPECT_FALSE(upload(handler));
+  EXPECT_TRUE(log.contains("Failed to open io, write to run/i_1/img-0"));
+  EXPECT_EQ(images(), "img-0");
+}
+
 }  // namespace tavrocloud
