@@ -155,7 +155,7 @@ enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
 set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
                        module/tavrocloud/common module/tavrocloud/websvcs_agent
-                       host/job_engine host/jsonrpc host/pool)
+                       module/tavrocloud/job host/job_engine host/jsonrpc host/pool)
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})

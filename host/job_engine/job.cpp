@@ -5,11 +5,13 @@
 #include <ace/Log_Msg.h>
 #include <ace/Log_Record.h>
 #include <ace/OS_NS_time.h>
+#include <ace/Thread_Manager.h>
 
 #include <sys/mman.h>
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 // The job log: keeps the latest lines in memory.
@@ -132,10 +134,25 @@ bool Job::live() const {
 }
 
 bool Job::wait_complete(const ACE_Time_Value& timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto limit = std::chrono::microseconds(static_cast<long long>(timeout.usec()) +
-                                               static_cast<long long>(timeout.sec()) * 1000000);
-  return completed_.wait_for(lock, limit, [this] { return !live_; });
+  const auto deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::microseconds(static_cast<long long>(timeout.usec()) +
+                                static_cast<long long>(timeout.sec()) * 1000000);
+  int group = -1;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!completed_.wait_until(lock, deadline, [this] { return !live_; })) return false;
+    group = job_thread_group_;
+  }
+  // The thread leaves the manager's list, under the manager's lock, as the very end of
+  // its exit; seeing it gone under that lock orders everything it did before this.
+  ACE_Thread_Manager* const manager = ACE_Thread_Manager::instance();
+  ACE_thread_t id = ACE_OS::NULL_thread;
+  while (group != -1 && manager->thread_grp_list(group, &id, 1) > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 unsigned long Job::completed_runs() const {
@@ -168,9 +185,12 @@ int Job::sync(const Action_Options*) {
 }
 
 void Job::set_job_thread() {
+  int group = -1;
+  if (ACE_Thread_Manager::instance()->get_grp(ACE_OS::thr_self(), group) != 0) group = -1;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     job_thread_ = ACE_OS::thr_self();
+    job_thread_group_ = group;
   }
   set_thread_log_msg_callback();
 }

@@ -101,7 +101,10 @@ class Job : public ACE_Event_Handler {
 
   // True from a successful start until the run calls complete().
   bool live() const;
-  // Waits up to `timeout` until no run is live; true when none is.
+  // Waits up to `timeout` until no run is live and the thread of the last run has left
+  // the thread manager; true when both happened. A job thread is detached and still
+  // runs the thread manager's exit after complete(): a caller that goes on to unload
+  // the module or end the process must not overtake it.
   bool wait_complete(const ACE_Time_Value& timeout) const;
   // Runs that called complete() so far.
   unsigned long completed_runs() const;
@@ -190,6 +193,8 @@ class Job : public ACE_Event_Handler {
   bool live_ = false;
   unsigned long completed_runs_ = 0;
   ACE_thread_t job_thread_ = ACE_OS::NULL_thread;
+  // The thread-manager group of the last job thread (-1: none, or not the manager's).
+  int job_thread_group_ = -1;
   std::unique_ptr<Log_Sink> log_;
   json_spirit::Object result_;
   std::vector<Job_Result::Restore_Path_Entry> restore_paths_;

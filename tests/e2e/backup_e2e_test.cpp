@@ -284,4 +284,43 @@ TEST_F(Backup_E2E, Partial_Failure_Raises_Alert_10) {
   EXPECT_EQ(job->activity().size, 2 * GIB);
 }
 
+// A cloud change that is accepted but ends in error (a creation or an attachment) fails
+// that instance only; whatever its handler made in the cloud is removed all the same,
+// also the resource whose change failed (TearDown checks the leftovers), and none of
+// its images stay in the pool.
+struct Cloud_Fault {
+  const char* version;
+  const char* action;
+  int nth;
+};
+void PrintTo(const Cloud_Fault& f, std::ostream* os) { *os << f.version << " " << f.action; }
+
+class Backup_E2E_Faults : public Backup_E2E, public ::testing::WithParamInterface<Cloud_Fault> {};
+
+TEST_P(Backup_E2E_Faults, Failed_Cloud_Change_Leaves_Nothing) {
+  const Cloud_Fault& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(start_cloud(c.version, "running"));
+  ASSERT_TRUE(sim_->post("/faults", std::string(R"({"action": ")") + c.action + R"(", "nth": )" +
+                                        std::to_string(c.nth) +
+                                        R"(, "kind": "end_status", "status": "error"})"));
+  Job_var job = make_job(R"({"parallel_vms": 1})");
+  test::Log_Capture log;
+  const test::Job_Run run = test::run_job(*job, nullptr, 600);
+  ASSERT_TRUE(run.completed);
+  EXPECT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << log.text();
+  EXPECT_EQ(alert_ids(*job).back(), 10u);
+  EXPECT_EQ(check_images().size(), 2u);
+  EXPECT_EQ(catalog_sets(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, Backup_E2E_Faults,
+                         ::testing::Values(Cloud_Fault{"V9.8", "CreateTmpSnapshots", 2},
+                                           Cloud_Fault{"V9.8", "AttachTmpSnapshot", 2},
+                                           Cloud_Fault{"V9.7", "BackupInstance", 1},
+                                           Cloud_Fault{"V9.7", "CreateVolume", 2},
+                                           Cloud_Fault{"V9.7", "AttachVolume", 2}),
+                         [](const ::testing::TestParamInfo<Cloud_Fault>& info) {
+                           return std::string(info.param.action);
+                         });
+
 }  // namespace

@@ -50,7 +50,9 @@ bool Backup_Executor::do_full_backup() {
   Thread_Task_Scheduler<Instance_Backup_Info> scheduler(TASK_QUEUE_CAPACITY);
   if (!scheduler.register_stop_callback([this] { return is_canceled(); }) ||
       !scheduler.enable_retry(to_u32(def_.retry_count()), to_u32(def_.retry_interval())) ||
-      !scheduler.enable_owner_limit(static_cast<uint32_t>(params_.base.parallel_vms_per_host)))
+      // A negative limit is refused like 0, never read as a huge one.
+      !scheduler.enable_owner_limit(
+          static_cast<uint32_t>(std::max(params_.base.parallel_vms_per_host, 0))))
     return false;
 
   progress_reporter_ = std::make_unique<Progress_Reporter>(evt_handler_, act_);

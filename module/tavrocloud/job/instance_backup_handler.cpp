@@ -228,6 +228,12 @@ bool Instance_Backup_Handler::power_off() {
     for (const auto& tick : countdown(STOPPING_WAIT_TIMEOUT, STOPPING_FIRST_WAIT,
                                       STOPPING_MAX_WAIT, false)) {
       (void)tick;
+      // A cancelled job must not sit out an instance that never stops.
+      if (is_canceled()) {
+        cancel_retry();
+        ACE_ERROR((LM_ERROR, "Job canceled while tavro backing.\n"));
+        return false;
+      }
       Instance current;
       if (!client_->query_instance(id, current)) return false;
       if (current.status == STOPPED) return true;

@@ -52,12 +52,14 @@ bool Instance_Backup_Handler::backup_with_tmp_snapshot() {
 bool Instance_Backup_Handler::prepare_tmp_snapshots(Instance_Backup_Info& info) {
   for (Volume_Backup_Info& v : info.backup_vols) {
     Tmp_Snapshot snapshot;
-    if (!client_->create_tmp_snapshot(v.vol_id, snapshot)) {
+    const bool created = client_->create_tmp_snapshot(v.vol_id, snapshot);
+    // A snapshot the cloud accepted but that never became ready still has to go.
+    v.snapshot_id = snapshot.id;
+    if (!created) {
       alert_instance(8);
       ACE_ERROR((LM_ERROR, "Failed to create tmp snapshot for volume: %s.\n", v.vol_id.c_str()));
       return false;
     }
-    v.snapshot_id = snapshot.id;
   }
   return true;
 }
@@ -126,8 +128,10 @@ bool Instance_Backup_Handler::backup_legacy() {
 
 bool Instance_Backup_Handler::prepare_instance_backup(Instance_Backup_Info& info) {
   Instance_Backup backup;
-  if (!client_->create_instance_backup(info.instance_id, backup)) return false;
+  const bool created = client_->create_instance_backup(info.instance_id, backup);
+  // Known as soon as the cloud accepted it, so clean-up removes it also when it failed.
   info.instance_backup_id = backup.id;
+  if (!created) return false;
   const Block_Device_Mappings& mappings = backup.block_device_mappings;
   if (mappings.size() != info.backup_vols.size()) {
     ACE_ERROR((LM_ERROR, "Instance backup snapshot num %d not equal to volume num %d.\n",
@@ -157,11 +161,14 @@ bool Instance_Backup_Handler::prepare_backup_volumes(Instance_Backup_Info& info)
         string_sprintf("%s-%s-%s-%s", "Quillon3", safe_name(info.instance_id).c_str(),
                        safe_name(v.snapshot_id).c_str(), start_timepoint_.c_str());
     Volume created;
-    if (!client_->create_volume_by_snapshot(v.snapshot_id, info.availability_zone, name, created)) {
+    const bool made =
+        client_->create_volume_by_snapshot(v.snapshot_id, info.availability_zone, name, created);
+    // A volume the cloud accepted but that never became available still has to go.
+    v.created_vol_id = created.id;
+    if (!made) {
       ACE_ERROR((LM_ERROR, "Failed to create volume by snapshot %s.\n", v.snapshot_id.c_str()));
       return false;
     }
-    v.created_vol_id = created.id;
     v.created_vol_size = static_cast<uint64_t>(static_cast<int64_t>(created.size));
   }
   return true;

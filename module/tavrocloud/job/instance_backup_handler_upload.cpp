@@ -68,12 +68,15 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
   const std::string remote = volume.storage_file_path + "/" + volume.storage_file_name;
   Task_Base::Error result = Task_Base::CODE_FAILED;
   uint64_t counted = 0;  // this attempt's share of the instance's progress
+  bool opened = false;   // this attempt opened the image: only then may it remove the path
   auto residue = make_deleter([&] {
     if (result == Task_Base::CODE_SUCCESS) return;
     // A re-run starts this volume over, so its bytes must not be counted twice.
     progress_->sub_processed(counted);
     io.abort();
-    if (!io.remove(remote)) {
+    // A path this attempt never opened may hold another image (names are made safe for
+    // the file system and can meet): it is not this attempt's to remove.
+    if (opened && !io.remove(remote)) {
       ACE_ERROR((LM_WARNING, "Failed to remove residual backup volume %s : %s.\n", remote.c_str(),
                  io.error()));
     }
@@ -89,7 +92,9 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
     return !is_canceled();
   };
   const std::string set_uuid = uuid_binary_to_string(bset_uuid_);
-  if (writer.write_all(set_uuid, set_uuid, progress)) {
+  const bool written = writer.write_all(set_uuid, set_uuid, progress);
+  opened = writer.opened_remote();
+  if (written) {
     total_storage_size_ += writer.storage_size();
     {
       std::lock_guard<std::mutex> guard(uploaded_mutex_);

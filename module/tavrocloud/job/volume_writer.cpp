@@ -82,6 +82,7 @@ bool Volume_Writer::write_all(const std::string& image_uuid, const std::string& 
                remote_path_file_.c_str(), io_.error()));
     return false;
   }
+  opened_remote_ = true;
   // On a failure the file is dropped, never published.
   bool written = false;
   auto drop = make_deleter([&] {

@@ -37,6 +37,9 @@ class Volume_Writer {
   ssize_t read_block(const char*& buf, ssize_t size, ACE_OFF_T offset);
   // Bytes the pool stored for the image; 0 until write_all succeeded.
   uint64_t storage_size() const { return storage_size_; }
+  // Whether write_all opened the image on the pool: only then can a file of this
+  // attempt be there, and only then may a failed upload remove the image's path.
+  bool opened_remote() const { return opened_remote_; }
 
  private:
   bool check_args() const;
@@ -50,6 +53,7 @@ class Volume_Writer {
   uint64_t offset_;
   uint64_t total_size_;
   uint64_t storage_size_ = 0;
+  bool opened_remote_ = false;
   size_t block_size_;
   Image_Block_Writer writer_;
   Fixed_Block_File_Reader reader_;

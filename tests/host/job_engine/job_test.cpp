@@ -10,11 +10,14 @@
 #include "support/temp_home.h"
 
 #include <ace/Log_Msg.h>
+#include <ace/Thread_Manager.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 TEST_TEMP_HOME();
 
@@ -226,6 +229,40 @@ TEST(Job, SecondStartIsRefusedWhileARunIsLive) {
   EXPECT_EQ(job->start(), -1);
   EXPECT_FALSE(job->live());
   EXPECT_EQ(job->state(), JOB_STATE_CANCELED);
+}
+
+// A detached job thread goes on after complete() (its own clean-up, then the thread
+// manager's exit): whoever waited for the run must not overtake it.
+class Detached_Job : public Job {
+ public:
+  using Job::Job;
+  std::atomic<bool> thread_done{false};
+
+ protected:
+  int start_i(const Action_Options*) override {
+    return ACE_Thread_Manager::instance()->spawn(&Detached_Job::run, this,
+                                                 THR_NEW_LWP | THR_DETACHED) < 0 ? -1 : 0;
+  }
+
+ private:
+  static ACE_THR_FUNC_RETURN run(void* arg) {
+    Detached_Job* const job = static_cast<Detached_Job*>(arg);
+    job->set_job_thread();
+    job->complete();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    job->thread_done = true;
+    return 0;
+  }
+};
+
+TEST(Job, WaitCompleteOutlastsTheDetachedJobThread) {
+  ACE_Intrusive_Auto_Ptr<Detached_Job> job(new Detached_Job(make_def("detached")));
+  for (int run = 0; run < 2; ++run) {
+    job->thread_done = false;
+    ASSERT_EQ(job->start(), 0);
+    EXPECT_TRUE(job->wait_complete(ACE_Time_Value(30)));
+    EXPECT_TRUE(job->thread_done.load()) << run;
+  }
 }
 
 TEST(Job, UpdateSwitchesDefinitionsOnlyWhenAccepted) {

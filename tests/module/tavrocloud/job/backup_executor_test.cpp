@@ -264,6 +264,7 @@ TEST_F(Backup_Executor_Test, RunsFoldEveryInstanceAndReportOnce) {
       {"retry of one that fails", 2, 2, {"i-2"}, false, true, "(succeeded/total): 2/3.", {1, 10}},
       {"no workers", 0, 2, {}, false, false, "Failed to activate tavro scheduler.", {}},
       {"no owner slots", 2, 0, {}, false, false, "limit_per_owner", {}},
+      {"negative owner slots", 2, -1, {}, false, false, "limit_per_owner", {}},
       {"cancelled", 2, 2, {}, true, false, "Job canceled while tavro backing.", {}},
   };
   for (const auto& c : cases) {
@@ -292,7 +293,7 @@ TEST_F(Backup_Executor_Test, RunsFoldEveryInstanceAndReportOnce) {
     for (const auto& a : job_->alerts()) alerts.push_back(a.id);
     EXPECT_EQ(alerts, c.alerts) << c.name;
     const auto progress = job_->progress();
-    if (c.canceled || c.per_host == 0) {
+    if (c.canceled || c.per_host <= 0) {
       EXPECT_TRUE(progress.empty()) << c.name;
       continue;
     }

@@ -1,6 +1,8 @@
 #include "tavrocloud/job/instance_backup_handler.h"
 
 #include "host/pool/pool_test_env.h"
+#include "module/tavrocloud/common/scripted_cloud.h"
+#include "runtime/sleep.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +58,17 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   uint64_t succeeded(const Instance_Backup_Handler& handler) const {
     return handler.succeeded_volumes_.load();
   }
+  // Powers off `handler`'s instance "i/1", found "stopping", through `cloud`.
+  bool power_off_stopping(Instance_Backup_Handler& handler, test::Scripted_Cloud& cloud) {
+    if (!handler.open_records()) return false;
+    handler.client_ = std::make_unique<RESTful_Client>();
+    cloud.login(*handler.client_);
+    handler.instance_.id = "i/1";
+    handler.instance_.status = STOPPING;
+    handler.retry_ = true;
+    return handler.power_off();
+  }
+  bool retry(const Instance_Backup_Handler& handler) const { return handler.retry_.load(); }
   std::string images() const { return pool_test::list_dir(env_.root() + "/run/i_1"); }
 
   pool_test::Pool_Env env_;  // first: the home every record below lives in
@@ -124,6 +137,40 @@ TEST_F(Instance_Backup_Handler_Test, ARetriedVolumeSucceeds) {
   EXPECT_EQ(succeeded(handler), 1u);
   EXPECT_EQ(images(), "img-0");
   EXPECT_EQ(record_->processed_size.load(), GIB);
+}
+
+TEST_F(Instance_Backup_Handler_Test, AnImageAlreadyAtThePathIsNeverRemoved) {
+  add_volume(0);
+  // Another volume's image whose safe name meets this one's.
+  ASSERT_EQ(::system(("mkdir -p " + env_.root() + "/run/i_1 && echo other > " + env_.root() +
+                      "/run/i_1/img-0").c_str()),
+            0);
+  params_.base.retry_count = 0;
+  Instance_Backup_Handler handler(*job_, params_);
+  test::Log_Capture log;
+  EXPECT_FALSE(upload(handler));
+  EXPECT_TRUE(log.contains("Failed to open io, write to run/i_1/img-0"));
+  EXPECT_EQ(images(), "img-0");
+}
+
+// An instance found "stopping" is waited for, but not past the job's cancellation.
+TEST_F(Instance_Backup_Handler_Test, AStoppingInstanceIsNotWaitedForOnceCancelled) {
+  static Job* cancel_on_sleep = nullptr;
+  cancel_on_sleep = job_.get();
+  const Sleep_Hook previous = set_sleep_hook([](unsigned int) {
+    cancel_on_sleep->activity().state = JOB_STATE_CANCELING;
+  });
+  test::Scripted_Cloud cloud;
+  int polls = 0;
+  cloud.respond([&polls](const test::Sent&) {
+    return test::instance("i/1", ++polls < 4 ? "stopping" : "stopped");
+  });
+  Instance_Backup_Handler handler(*job_, params_);
+  test::Log_Capture log;
+  EXPECT_FALSE(power_off_stopping(handler, cloud));
+  set_sleep_hook(previous);
+  EXPECT_FALSE(retry(handler));
+  EXPECT_TRUE(log.contains("Job canceled while tavro backing."));
 }
 
 }  // namespace tavrocloud
