@@ -22,6 +22,7 @@ std::string safe_name(const std::string& text) {
   return filenamify(text, out, '_');
 }
 
+
 }  // namespace
 
 void Instance_Backup_Handler::start_progress() {
@@ -52,12 +53,14 @@ bool Instance_Backup_Handler::backup_with_tmp_snapshot() {
 bool Instance_Backup_Handler::prepare_tmp_snapshots(Instance_Backup_Info& info) {
   for (Volume_Backup_Info& v : info.backup_vols) {
     Tmp_Snapshot snapshot;
-    if (!client_->create_tmp_snapshot(v.vol_id, snapshot)) {
+    const bool created = client_->create_tmp_snapshot(v.vol_id, snapshot);
+    // One whose wait failed exists all the same: the clean-up must know it.
+    v.snapshot_id = snapshot.id;
+    if (!created) {
       alert_instance(8);
       ACE_ERROR((LM_ERROR, "Failed to create tmp snapshot for volume: %s.\n", v.vol_id.c_str()));
       return false;
     }
-    v.snapshot_id = snapshot.id;
   }
   return true;
 }
@@ -95,8 +98,10 @@ bool Instance_Backup_Handler::delete_tmp_snapshots(const Instance_Backup_Info& i
       continue;
     }
     // An attached snapshot cannot be deleted; one whose detach failed is left alone.
-    if (snapshot.status == ATTACHED && !client_->detach_tmp_snapshot(v.snapshot_id)) continue;
-    if (client_->delete_tmp_snapshot(v.snapshot_id)) {
+    if (snapshot.status == ATTACHED &&
+        !retry_cleanup([&] { return client_->detach_tmp_snapshot(v.snapshot_id); }))
+      continue;
+    if (retry_cleanup([&] { return client_->delete_tmp_snapshot(v.snapshot_id); })) {
       ACE_DEBUG((LM_DEBUG, "Succeed to delete tmp snapshot %s.\n", v.snapshot_id.c_str()));
     }
   }
@@ -109,7 +114,8 @@ bool Instance_Backup_Handler::backup_legacy() {
   // deleted while volumes made from it exist.
   auto cleanup = make_deleter([&] {
     delete_backup_volumes(info);
-    if (!info.instance_backup_id.empty()) client_->delete_instance_backup(info.instance_backup_id);
+    if (!info.instance_backup_id.empty())
+      retry_cleanup([&] { return client_->delete_instance_backup(info.instance_backup_id); });
   });
   if (!prepare_instance_backup(info)) {
     ACE_ERROR((LM_ERROR, "Failed to prepare tavro instance backup.\n"));
@@ -126,8 +132,10 @@ bool Instance_Backup_Handler::backup_legacy() {
 
 bool Instance_Backup_Handler::prepare_instance_backup(Instance_Backup_Info& info) {
   Instance_Backup backup;
-  if (!client_->create_instance_backup(info.instance_id, backup)) return false;
+  const bool created = client_->create_instance_backup(info.instance_id, backup);
+  // One whose wait failed exists all the same: the clean-up must know it.
   info.instance_backup_id = backup.id;
+  if (!created) return false;
   const Block_Device_Mappings& mappings = backup.block_device_mappings;
   if (mappings.size() != info.backup_vols.size()) {
     ACE_ERROR((LM_ERROR, "Instance backup snapshot num %d not equal to volume num %d.\n",
@@ -157,11 +165,14 @@ bool Instance_Backup_Handler::prepare_backup_volumes(Instance_Backup_Info& info)
         string_sprintf("%s-%s-%s-%s", "Quillon3", safe_name(info.instance_id).c_str(),
                        safe_name(v.snapshot_id).c_str(), start_timepoint_.c_str());
     Volume created;
-    if (!client_->create_volume_by_snapshot(v.snapshot_id, info.availability_zone, name, created)) {
+    const bool made = client_->create_volume_by_snapshot(v.snapshot_id, info.availability_zone,
+                                                         name, created);
+    // One whose wait failed exists all the same: the clean-up must know it.
+    v.created_vol_id = created.id;
+    if (!made) {
       ACE_ERROR((LM_ERROR, "Failed to create volume by snapshot %s.\n", v.snapshot_id.c_str()));
       return false;
     }
-    v.created_vol_id = created.id;
     v.created_vol_size = static_cast<uint64_t>(static_cast<int64_t>(created.size));
   }
   return true;
@@ -219,13 +230,16 @@ void Instance_Backup_Handler::delete_backup_volume(const Volume_Backup_Info& vol
         !current.volume_attachment.device.empty()) {
       device = current.volume_attachment.device;
     }
-    if (client_->detach_volume(volume.attached_instance_id, device, volume.created_vol_id)) {
+    if (retry_cleanup([&] {
+          return client_->detach_volume(volume.attached_instance_id, device, volume.created_vol_id);
+        })) {
       ACE_DEBUG((LM_DEBUG, "Backup volume %s, device %s detached from instance %s Successfully.\n",
                  volume.created_vol_id.c_str(), device.c_str(),
                  volume.attached_instance_id.c_str()));
     }
   }
-  if (!volume.created_vol_id.empty() && client_->delete_volume(volume.created_vol_id)) {
+  if (!volume.created_vol_id.empty() &&
+      retry_cleanup([&] { return client_->delete_volume(volume.created_vol_id); })) {
     ACE_DEBUG((LM_DEBUG, "Backup volume %s deleted successfully.\n", volume.created_vol_id.c_str()));
   }
 }
