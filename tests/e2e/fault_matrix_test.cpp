@@ -155,6 +155,7 @@ struct Fault {
   std::vector<unsigned long> alerts;  // in order
   bool residue = false;               // may leave what the next run must clear
   std::string stranded;               // what the cloud keeps: a change it never ended
+  std::string open_fault;             // a known fault outside the jobs, left as it is
 };
 
 // A cloud fault on the nth call of `action`.
@@ -336,7 +337,10 @@ class Fault_Matrix : public ::testing::Test {
       } else if (piece == pieces.end()) {
         out += " unrecorded:" + name;
       } else {
-        if (image_digest(rel) != source_digest_[piece->second]) out += " bad-image:" + name;
+        // A published image never changes: each is read back once.
+        if (verified_.count(rel) == 0 && image_digest(rel) != source_digest_[piece->second])
+          out += " bad-image:" + name;
+        verified_.insert(rel);
         pieces.erase(piece);
       }
     }
@@ -368,17 +372,20 @@ class Fault_Matrix : public ::testing::Test {
     const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now() - case_start_)
                                           .count());
-    const bool as_designed = got == fault.want && alerts == fault.alerts && left == fault.stranded;
+    const std::string allowed = fault.open_fault.empty() ? fault.stranded : fault.open_fault;
+    const bool as_designed = got == fault.want && alerts == fault.alerts && left == allowed;
     if (!as_designed) ++wrong_;
     char line[512];
     std::snprintf(line, sizeof line, "%-64s %-10s %-8s %6ld  %s%s", fault.name.c_str(),
                   outcome_name(got), ids_text(alerts).c_str(), ms,
                   left.empty() ? "nothing" : left.c_str(),
-                  as_designed ? "" : "   <-- NOT AS DESIGNED");
+                  !as_designed ? "   <-- NOT AS DESIGNED"
+                  : fault.open_fault.empty() ? ""
+                                             : "   <-- open fault of the pool: no sweep of partial files");
     lines_.push_back(line);
     EXPECT_EQ(outcome_name(got), std::string(outcome_name(fault.want))) << fault.name << "\n" << log_text;
     EXPECT_EQ(ids_text(alerts), ids_text(fault.alerts)) << fault.name;
-    EXPECT_EQ(left, fault.stranded) << fault.name << "\n" << log_text;
+    EXPECT_EQ(left, allowed) << fault.name << "\n" << log_text;
   }
 
   // One backup with `fault`, then, when the fault leaves a residue, a clean run that must
@@ -396,6 +403,8 @@ class Fault_Matrix : public ::testing::Test {
       std::string again_log;
       const Job_Event_Record::Kind next = run_with(*again, Fault(), &again_log);
       EXPECT_EQ(next, Job_Event_Record::SUCCESS) << fault.name << "\n" << again_log;
+      EXPECT_NE(again_log.find("has been cleared successfully"), std::string::npos)
+          << "the next run did not clear the residue\n" << again_log;
       const std::string after = cloud_leftovers();
       left = after.empty() ? "" : "after the next run: " + after;
     }
@@ -503,6 +512,7 @@ class Fault_Matrix : public ::testing::Test {
   Sleep_Hook previous_sleep_ = nullptr;
   std::string missing_dmi_, previous_dmi_, seed_path_;
   std::map<std::string, std::string> source_digest_;
+  std::set<std::string> verified_;  // images that read back as their volumes' bytes
   std::vector<std::string> lines_;
   size_t wrong_ = 0;
   std::chrono::steady_clock::time_point case_start_;
@@ -754,6 +764,88 @@ TEST_F(Fault_Matrix, Restore_With_Snapshots) {
   for (const Fault& f : faults) {
     SCOPED_TRACE(f.name);
     ASSERT_NO_FATAL_FAILURE(restore_case(f, false, made));
+  }
+}
+
+// ---- a job process killed mid-backup ------------------------------------------------
+
+// Where the killed child stops: it tells the parent through `fd` and waits to be killed.
+int stall_fd = -1;
+std::atomic<int> stall_countdown{0};
+void stall_here() {
+  if (stall_countdown.load() <= 0 || --stall_countdown != 0) return;
+  const char c = 'k';
+  (void)!::write(stall_fd, &c, 1);
+  for (;;) ::pause();
+}
+void stalling_sleep(unsigned int) { stall_here(); }
+
+class Stalling_Pool : public Pool_File_System {
+ public:
+  ssize_t writev(int fd, const struct iovec* iov, int count) override {
+    stall_here();
+    return Pool_File_System::writev(fd, iov, count);
+  }
+};
+
+TEST_F(Fault_Matrix, Backup_Killed_And_Run_Again) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
+  const struct {
+    const char* name;
+    bool at_write;  // stall at a pool write, else at a wait
+    int nth;
+    const char* open_fault;
+  } kills[] = {
+      {"SIGKILL while the first snapshot attaches, then a new run", false, 3, ""},
+      {"SIGKILL in the middle of the first image, then a new run", true, 3, "pool: partial"},
+  };
+  for (const auto& k : kills) {
+    SCOPED_TRACE(k.name);
+    case_start_ = std::chrono::steady_clock::now();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(fds[0]);
+      stall_fd = fds[1];
+      stall_countdown = k.nth;
+      Stalling_Pool stalling;
+      if (k.at_write) Pool_File_System::install(&stalling);
+      else set_sleep_hook(&stalling_sleep);
+      Job_var job = backup_job(BACKUP_OPTIONS);
+      test::run_job(*job, nullptr, 600);
+      ::_exit(3);  // the run ended without reaching its stall
+    }
+    ::close(fds[1]);
+    char c = 0;
+    const bool stalled = ::read(fds[0], &c, 1) == 1;
+    ::close(fds[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(stalled) << "the child ended before its stall";
+    // What the killed run left: no image under its final name, only its temporary files.
+    const std::string pool_after_kill = pool_leftovers();
+    EXPECT_EQ(pool_after_kill.find("unrecorded:"), std::string::npos) << pool_after_kill;
+    EXPECT_NE(cloud_leftovers(), "") << "the killed run made nothing to clear";
+    Fault fault;
+    fault.name = k.name;
+    fault.want = Job_Event_Record::SUCCESS;
+    fault.residue = true;
+    fault.open_fault = k.open_fault;
+    Job_var again = backup_job(BACKUP_OPTIONS);
+    std::string log_text;
+    const Job_Event_Record::Kind got = run_with(*again, Fault(), &log_text);
+    EXPECT_NE(log_text.find("has been cleared successfully"), std::string::npos)
+        << "the new run did not clear the killed run's snapshots\n" << log_text;
+    std::string left = cloud_leftovers();
+    std::string pool = pool_leftovers();
+    if (pool.compare(0, 8, "partial:") == 0 && pool.find(' ') == std::string::npos) pool = "partial";
+    if (!pool.empty()) left += (left.empty() ? "" : " ") + std::string("pool: ") + pool;
+    record(fault, got, alert_ids(*again), left, log_text);
+    ASSERT_NO_FATAL_FAILURE(reseed());
   }
 }
 
