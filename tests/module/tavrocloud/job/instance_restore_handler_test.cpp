@@ -262,7 +262,7 @@ TEST_F(Handler, FailureCleanUpUndoesWhatItMadeInOrder) {
 }
 
 // Nothing created by the handler: the entry's own target instance is left alone, and a
-// failing deletion does not stop the rest of the clean-up.
+// refused deletion is tried again without stopping the rest of the clean-up.
 TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
   test::Scripted_Cloud cloud;
   auto client = std::make_unique<tavrocloud::RESTful_Client>();
@@ -274,9 +274,15 @@ TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
   ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
   h.restore_volumes_list()[0]->created_vol_id = "vol-d";
   h.restore_volumes_list()[1]->created_vol_id = "vol-r";
-  cloud.expect("DeleteVolume", test::refused("busy")).expect("DeleteVolume", test::result("DeleteVolume"));
+  cloud.expect("DeleteVolume", test::refused("busy"))
+      .expect("DeleteVolume", test::result("DeleteVolume"))
+      .expect("DeleteVolume", test::result("DeleteVolume"));
+  test::Sleep_Recorder sleeps;
   EXPECT_TRUE(h.clean_up_when_failed());
-  EXPECT_EQ(cloud.actions(), (std::vector<std::string>{"DeleteVolume", "DeleteVolume"}));
+  const auto sent = cloud.sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].params, (tavrocloud::RESTful_Client::Params{{"VolumeId", "vol-d"}}));
+  EXPECT_EQ(sent[2].params, (tavrocloud::RESTful_Client::Params{{"VolumeId", "vol-r"}}));
 }
 
 }  // namespace
