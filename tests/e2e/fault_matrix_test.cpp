@@ -56,6 +56,8 @@ const char POOL[] = "pool-matrix";
 const char INSTANCE[] = "i-vm";
 const std::vector<std::string> VOLUMES = {"vol-vm-root", "vol-vm-data"};
 const uint64_t GIB = 1ull << 30;
+// One upload at a time, so that the pool's faults hit a known image.
+const char BACKUP_OPTIONS[] = R"({"parallel_disks_per_vm": 1})";
 
 // ---- process-wide hooks: the sleep seam and the pool's file system ------------------
 
@@ -178,10 +180,6 @@ std::string ids_text(const std::vector<unsigned long>& ids) {
   for (unsigned long id : ids) out += (out.empty() ? "" : ",") + std::to_string(id);
   return out.empty() ? "-" : out;
 }
-
-struct Fault_Matrix_Options {
-  static constexpr const char* BACKUP = R"({"parallel_disks_per_vm": 1})";
-};
 
 class Fault_Matrix : public ::testing::Test {
  protected:
@@ -416,7 +414,7 @@ class Fault_Matrix : public ::testing::Test {
 
   // A clean backup of i-vm whose set the restores read.
   void back_up_for_restores() {
-    Job_var job = backup_job(Fault_Matrix_Options::BACKUP);
+    Job_var job = backup_job(BACKUP_OPTIONS);
     std::string log_text;
     ASSERT_EQ(run_with(*job, Fault(), &log_text), Job_Event_Record::SUCCESS) << log_text;
     RESTful_Catalog_Operator catalog("127.0.0.1", 0, false, "", -1, 0);
@@ -580,7 +578,6 @@ void append(std::vector<Fault>& to, const std::vector<Fault>& more) {
   to.insert(to.end(), more.begin(), more.end());
 }
 
-const char* const BACKUP_OPTIONS = Fault_Matrix_Options::BACKUP;
 
 TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
