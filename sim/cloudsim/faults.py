@@ -8,17 +8,22 @@ Kinds:
   repeat_token a page answer carries the same nextToken the request asked with
   return_false a call answered with a "return" flag answers 200 with "false" (and does
                nothing)
+  disconnect   the connection is closed without an answer (and the call does nothing)
 `times` consecutive calls are affected (default 1)."""
 
 import threading
 
 from .errors import ApiError
 
-KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false")
+KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false", "disconnect")
 
 
 class FaultError(ValueError):
     pass
+
+
+class Disconnect(Exception):
+    """Raised for a call that a `disconnect` fault hits: the server hangs up on it."""
 
 
 def _validate(entry):
@@ -86,6 +91,8 @@ class FaultInjector:
                     if fault["kind"] == "error":
                         error = error or ApiError(fault["code"], fault["message"],
                                                   fault["http_status"])
+                    elif fault["kind"] == "disconnect":
+                        error = error or Disconnect()
                     else:
                         modifiers.append(fault)
                 if fault["seen"] < last:

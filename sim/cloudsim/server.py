@@ -12,7 +12,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from . import control, netinfo
 from .actions import ACTIONS, Call
 from .errors import ApiError
-from .faults import FaultInjector
+from .faults import Disconnect, FaultInjector
 from .params import Params, check_known
 from .seed import SeedLoader, load_file
 from .signing import PRESIGN_KEYS, Verifier, split_query
@@ -90,7 +90,8 @@ class Simulator:
 
     # ---- the query API -----------------------------------------------------------------
     def handle_api(self, method, raw_path, raw_query, headers, body):
-        """Answers one query-API request: (HTTP status, XML body)."""
+        """Answers one query-API request: (HTTP status, XML body), or (None, None) when
+        the connection is to be dropped without an answer."""
         request_id = str(uuid.uuid4())
         try:
             cfg = self.state.config
@@ -99,6 +100,9 @@ class Simulator:
             action, params = self._request_params(method, raw_query, headers, body)
             xml = self._dispatch(access_key, action, params, request_id)
             return 200, xml
+        except Disconnect:
+            log.info("%s dropped by an injected fault", request_id)
+            return None, None
         except ApiError as e:
             log.info("%s refused: %s %s", request_id, e.code, e.message)
             return e.status, error_document(e.code, e.message, request_id)
@@ -199,6 +203,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         status, xml = sim.handle_api(method, raw_path, raw_query,
                                      list(self.headers.items()), body)
+        if status is None:  # an injected transport failure: hang up without an answer
+            self.close_connection = True
+            return
         self._send(status, xml, "text/xml;charset=UTF-8")
 
     def _read_body(self):

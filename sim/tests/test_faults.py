@@ -33,6 +33,14 @@ class Faults(SimTestCase):
         self.assertEqual([{"action": "CreateVolume", "kind": "error", "call": 1}],
                          self.ctl.get("/faults")["fired"])
 
+    def test_disconnect_fault_hangs_up_and_does_nothing(self):
+        self.ctl.post("/faults", {"action": "CreateVolume", "kind": "disconnect"})
+        params = [("AvailabilityZone", "cluster-a"), ("Size", "1"), ("StorageId", "st-ceph-01")]
+        with self.assertRaises(Exception):
+            self.q.raw("CreateVolume", params)
+        self.assertTrue(self.ctl.get("/leftovers")["clean"])
+        self.assertEqual(200, self.q.raw("CreateVolume", params)[0])
+
     def test_lifecycle_faults(self):
         cases = [
             ({"kind": "end_status", "status": "error"}, ["creating", "error", "error"]),

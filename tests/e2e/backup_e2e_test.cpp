@@ -5,6 +5,7 @@
 // After every run the images must decode to the volumes' bytes and nothing may be left
 // in the cloud or the pool.
 #include "catalog/restful_catalog_operator.h"
+#include "content_digest.h"
 #include "job/controllable_job_t.h"
 #include "job_fixture.h"
 #include "json/json_dump.h"
@@ -15,8 +16,6 @@
 #include "tavrocloud/job/backup_executor.h"
 
 #include <gtest/gtest.h>
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <atomic>
@@ -35,7 +34,6 @@ namespace fs = std::filesystem;
 using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 
 const uint64_t GIB = 1ull << 30;
-const size_t CHUNK = 64 << 10;
 const std::map<std::string, std::vector<std::string>> VOLUMES = {
     {"i-vma", {"vol-a-root", "vol-a-data"}}, {"i-vmb", {"vol-b-root", "vol-b-data"}}};
 
@@ -46,41 +44,6 @@ void no_sleep(unsigned int) {
   Job* job = cancel_at_first_sleep.exchange(nullptr);
   if (job != nullptr) job->stop();
 }
-
-// The simulator's content digest, fed with the blocks of an image in offset order.
-class Digest {
- public:
-  explicit Digest(uint64_t size) : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
-    EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr);
-    const std::string head = "tavrosim-content-v1 size=" + std::to_string(size) + "\n";
-    EVP_DigestUpdate(ctx_.get(), head.data(), head.size());
-  }
-  void feed(const char* data, size_t length, uint64_t offset) {
-    for (size_t at = 0; at < length; at += CHUNK) {
-      const size_t n = std::min(CHUNK, length - at);
-      if (std::all_of(data + at, data + at + n, [](char c) { return c == 0; })) continue;
-      unsigned char be[8];
-      for (int i = 0; i < 8; ++i) be[i] = static_cast<unsigned char>((offset + at) >> (56 - 8 * i));
-      EVP_DigestUpdate(ctx_.get(), be, sizeof be);
-      EVP_DigestUpdate(ctx_.get(), data + at, n);
-    }
-  }
-  std::string hex() {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_DigestFinal_ex(ctx_.get(), md, &len);
-    std::string out;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-      std::snprintf(buf, sizeof buf, "%02x", md[i]);
-      out += buf;
-    }
-    return out;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
-};
 
 class Backup_E2E : public test::Cloud_Job_Test {
  protected:
@@ -144,7 +107,7 @@ class Backup_E2E : public test::Cloud_Job_Test {
     if (!io.connect("file://" + root, Client_IO_Base::Options()) ||
         !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
       return std::string("cannot open ") + io.error();
-    Digest digest(GIB);
+    test::Digest digest(GIB);
     Image_Block_Reader reader;
     const bool ok = reader.read_blocks_align(
         io,

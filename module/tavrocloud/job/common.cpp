@@ -25,6 +25,8 @@ bool is_safe_device_id(const std::string& id) {
   return true;
 }
 
+enum { CLEANUP_RETRIES = 3, CLEANUP_FIRST_WAIT = 2, CLEANUP_MAX_WAIT = 8 };
+
 struct Free_Deleter {
   void operator()(char* p) const { std::free(p); }
 };
@@ -54,6 +56,15 @@ bool get_local_device(const std::string& id, std::string& device) {
   }
   ACE_ERROR((LM_ERROR, "Get local device for volume %s timeout.\n", id.c_str()));
   return false;
+}
+
+bool retry_cleanup(const std::function<bool()>& step) {
+  for (const unsigned int delay :
+       exponential_backoff(CLEANUP_FIRST_WAIT, CLEANUP_RETRIES, CLEANUP_MAX_WAIT, false)) {
+    if (step()) return true;
+    yolt_sleep(delay);
+  }
+  return step();
 }
 
 }  // namespace tavrocloud

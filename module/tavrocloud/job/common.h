@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -153,6 +154,11 @@ using Volume_Restore_Infos = std::vector<Volume_Restore_Info_var>;
 // false, `device` untouched, for an empty identifier, one holding anything but letters,
 // digits, '-', '_' and '.', or when no block device appeared in time (logged).
 bool get_local_device(const std::string& id, std::string& device);
+
+// Runs one clean-up request (`step`, true when done) and, while it fails, again after
+// short waits, a few times: clean-up is a run's last chance not to leave what it made
+// in the cloud. True once a run of `step` succeeded.
+bool retry_cleanup(const std::function<bool()>& step);
 
 }  // namespace tavrocloud
 

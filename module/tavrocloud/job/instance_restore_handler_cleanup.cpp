@@ -19,10 +19,10 @@ bool Instance_Restore_Handler::clean_up() {
     ACE_ERROR((LM_ERROR, "Failed to find tavro root volume.\n"));
     return false;
   }
-  if (!client_->delete_snapshot(root->snapshot_id))
+  if (!retry_cleanup([&] { return client_->delete_snapshot(root->snapshot_id); }))
     ACE_ERROR((LM_ERROR, "Failed to delete tavro root volume snapshot %s.\n",
                root->snapshot_id.c_str()));
-  if (!client_->delete_volume(root->created_vol_id))
+  if (!retry_cleanup([&] { return client_->delete_volume(root->created_vol_id); }))
     ACE_ERROR((LM_ERROR, "Failed to delete tavro root volume %s.\n", root->created_vol_id.c_str()));
   return true;
 }
@@ -64,11 +64,12 @@ void Instance_Restore_Handler::terminate_created_instance() {
 
 void Instance_Restore_Handler::clean_volume(const Volume_Restore_Info& vol) {
   if (!vol.created_vol_id.empty()) {
-    if (!vol.attached_instance_id.empty() &&
-        !client_->detach_volume(vol.attached_instance_id, vol.dev_name, vol.created_vol_id))
+    if (!vol.attached_instance_id.empty() && !retry_cleanup([&] {
+          return client_->detach_volume(vol.attached_instance_id, vol.dev_name, vol.created_vol_id);
+        }))
       ACE_ERROR((LM_ERROR, "Failed to detach tavro volume %s from instance %s.\n",
                  vol.created_vol_id.c_str(), vol.attached_instance_id.c_str()));
-    if (!client_->delete_volume(vol.created_vol_id))
+    if (!retry_cleanup([&] { return client_->delete_volume(vol.created_vol_id); }))
       ACE_ERROR((LM_ERROR, "Failed to delete tavro Volume %s.\n", vol.created_vol_id.c_str()));
   }
   if (vol.is_root && !vol.snapshot_id.empty() && !client_->delete_snapshot(vol.snapshot_id))

@@ -292,7 +292,8 @@ TEST_F(Handler, FailureCleanUpUndoesWhatItMadeInOrder) {
 }
 
 // The entry's own target, or a RunInstances answer naming the agent or that target, is
-// never terminated; a failing deletion does not stop the rest of the clean-up.
+// never terminated; a refused deletion is tried again without stopping the rest of the
+// clean-up.
 TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
   for (const char* answer : {"", "i-agent", "i-target"}) {
     SCOPED_TRACE(answer);
@@ -311,9 +312,15 @@ TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
       EXPECT_EQ(h->params().entry.instance_tgt_id, "i-target");
     }
     cloud_.forget_sent();
-    cloud_.expect("DeleteVolume", test::refused("busy")).expect("DeleteVolume", test::result("DeleteVolume"));
+    cloud_.expect("DeleteVolume", test::refused("busy"))
+        .expect("DeleteVolume", test::result("DeleteVolume"))
+        .expect("DeleteVolume", test::result("DeleteVolume"));
+    test::Sleep_Recorder sleeps;
     EXPECT_TRUE(h->clean_up_when_failed());
-    EXPECT_EQ(cloud_.actions(), (std::vector<std::string>{"DeleteVolume", "DeleteVolume"}));
+    const auto sent = cloud_.sent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[1].params, (test::Params{{"VolumeId", "vol-d"}}));
+    EXPECT_EQ(sent[2].params, (test::Params{{"VolumeId", "vol-r"}}));
   }
 }
 
