@@ -22,6 +22,7 @@ std::string safe_name(const std::string& text) {
   return filenamify(text, out, '_');
 }
 
+
 }  // namespace
 
 void Instance_Backup_Handler::start_progress() {
@@ -97,8 +98,10 @@ bool Instance_Backup_Handler::delete_tmp_snapshots(const Instance_Backup_Info& i
       continue;
     }
     // An attached snapshot cannot be deleted; one whose detach failed is left alone.
-    if (snapshot.status == ATTACHED && !client_->detach_tmp_snapshot(v.snapshot_id)) continue;
-    if (client_->delete_tmp_snapshot(v.snapshot_id)) {
+    if (snapshot.status == ATTACHED &&
+        !retry_cleanup([&] { return client_->detach_tmp_snapshot(v.snapshot_id); }))
+      continue;
+    if (retry_cleanup([&] { return client_->delete_tmp_snapshot(v.snapshot_id); })) {
       ACE_DEBUG((LM_DEBUG, "Succeed to delete tmp snapshot %s.\n", v.snapshot_id.c_str()));
     }
   }
@@ -111,7 +114,8 @@ bool Instance_Backup_Handler::backup_legacy() {
   // deleted while volumes made from it exist.
   auto cleanup = make_deleter([&] {
     delete_backup_volumes(info);
-    if (!info.instance_backup_id.empty()) client_->delete_instance_backup(info.instance_backup_id);
+    if (!info.instance_backup_id.empty())
+      retry_cleanup([&] { return client_->delete_instance_backup(info.instance_backup_id); });
   });
   if (!prepare_instance_backup(info)) {
     ACE_ERROR((LM_ERROR, "Failed to prepare tavro instance backup.\n"));
@@ -226,13 +230,16 @@ void Instance_Backup_Handler::delete_backup_volume(const Volume_Backup_Info& vol
         !current.volume_attachment.device.empty()) {
       device = current.volume_attachment.device;
     }
-    if (client_->detach_volume(volume.attached_instance_id, device, volume.created_vol_id)) {
+    if (retry_cleanup([&] {
+          return client_->detach_volume(volume.attached_instance_id, device, volume.created_vol_id);
+        })) {
       ACE_DEBUG((LM_DEBUG, "Backup volume %s, device %s detached from instance %s Successfully.\n",
                  volume.created_vol_id.c_str(), device.c_str(),
                  volume.attached_instance_id.c_str()));
     }
   }
-  if (!volume.created_vol_id.empty() && client_->delete_volume(volume.created_vol_id)) {
+  if (!volume.created_vol_id.empty() &&
+      retry_cleanup([&] { return client_->delete_volume(volume.created_vol_id); })) {
     ACE_DEBUG((LM_DEBUG, "Backup volume %s deleted successfully.\n", volume.created_vol_id.c_str()));
   }
 }
