@@ -70,6 +70,11 @@ void* operator new[](std::size_t n) {
   if (void* p = allocate(n)) return p;
   throw std::bad_alloc();
 }
+// Every form is replaced, or a sanitizer's own nothrow form would pair with free().
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 void operator delete(void* p) noexcept { release(p); }
 void operator delete[](void* p) noexcept { release(p); }
 void operator delete(void* p, std::size_t) noexcept { release(p); }
