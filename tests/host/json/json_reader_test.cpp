@@ -72,11 +72,10 @@ TEST(JSON_Reader, NeedsOpenAndCanBeReopened) {
   EXPECT_EQ(-1, r.read("1", 1, true));
   ASSERT_EQ(0, r.open());
   ASSERT_EQ(0, r.read("{\"a\":1}", 7, true));
-  EXPECT_EQ(1, r.value().get_obj().at("a").get_int());
   ASSERT_EQ(0, r.open());
   EXPECT_FALSE(r.complete());
   ASSERT_EQ(0, r.read("[true]", 6, true));
-  EXPECT_TRUE(r.value().get_array()[0].get_bool());
+  EXPECT_EQ(js::JSON_Load("[true]"), r.value());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,26 +13,12 @@ namespace js = json_spirit;
 
 namespace {
 
+// Pointers to characters never become a bool, wide unsigned never a real.
 TEST(Value, ConstructorsPickTheExpectedType) {
-  const char* text = "x";
-  char buf[] = "y";
   const char* none = nullptr;
-  struct Case {
-    js::Value v;
-    js::Value_type type;
-  } cases[] = {
-      // Pointers to characters never become a bool, wide unsigned never a real.
-      {js::Value("x"), js::str_type},
-      {js::Value(text), js::str_type},
-      {js::Value(buf), js::str_type},
-      {js::Value(none), js::str_type},
-      {js::Value(secure_string("k")), js::secure_str_type},
-      {js::Value(static_cast<unsigned short>(65535)), js::int_type},
-      {js::Value(UINT64_MAX), js::int_type},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.type, c.v.type()) << js::value_type_name(c.type);
+  EXPECT_EQ(js::str_type, js::Value(none).type());
   EXPECT_EQ("", js::Value(none).get_str());
-  EXPECT_EQ(65535, js::Value(static_cast<unsigned short>(65535)).get_int64());
+  EXPECT_EQ(js::int_type, js::Value(UINT64_MAX).type());
 }
 
 // Which strict getters accept which values; every other combination throws.
@@ -137,47 +124,26 @@ TEST(Value, ThrowingObjectAccessorsNameTheKey) {
   }
 }
 
+// A lenient read reports whether it took the member; on a mismatch the target stays.
 TEST(Value, LenientObjectAccessorsLeaveTheTargetOnMismatch) {
-  js::Object o{{"s", js::Value("x")},     {"n", js::Value(-3)},
-               {"big", js::Value(UINT64_MAX)}, {"r", js::Value(2.5)},
-               {"o", js::Value(js::Object{{"k", js::Value(1)}})},
-               {"w", js::Value(int64_t(4294967301))}};
-  std::string s = "keep";
-  EXPECT_FALSE(js::object_get(o, "n", s));
-  EXPECT_FALSE(js::object_get(o, "missing", s));
-  EXPECT_EQ("keep", s);
-  EXPECT_TRUE(js::object_get(o, "s", s));
-  EXPECT_EQ("x", s);
-
-  unsigned long ul = 9;
-  EXPECT_FALSE(js::object_get(o, "n", ul));  // negative
-  EXPECT_EQ(9u, ul);
-  EXPECT_TRUE(js::object_get(o, "big", ul));
-  EXPECT_EQ(UINT64_MAX, ul);
-  long l = 9;
-  EXPECT_FALSE(js::object_get(o, "big", l));
-  EXPECT_FALSE(js::object_get(o, "r", l));
-  EXPECT_EQ(9, l);
-  int i = 9;
-  EXPECT_TRUE(js::object_get(o, "n", i));
-  EXPECT_EQ(-3, i);
-  EXPECT_TRUE(js::object_get(o, "w", i));  // narrower targets keep the low bits
-  EXPECT_EQ(5, i);
-  unsigned int ui = 9;
-  EXPECT_FALSE(js::object_get(o, "n", ui));
-  EXPECT_EQ(9u, ui);
-  double d = 0;
-  EXPECT_TRUE(js::object_get(o, "n", d));
-  EXPECT_DOUBLE_EQ(-3.0, d);
+  js::Object o{{"s", js::Value("x")}, {"n", js::Value(-3)}, {"big", js::Value(UINT64_MAX)},
+               {"r", js::Value(2.5)}, {"w", js::Value(int64_t(4294967301))}};
+  auto read = [&o](const char* key, auto target) {
+    const bool ok = js::object_get(o, key, target);
+    std::ostringstream os;
+    os << ok << ":" << target;
+    return os.str();
+  };
+  EXPECT_EQ((std::vector<std::string>{"0:keep", "0:keep", "1:x", "0:9", "1:18446744073709551615",
+                                      "0:9", "0:9", "1:-3", "1:5", "0:9", "1:-3"}),
+            (std::vector<std::string>{read("n", std::string("keep")), read("missing", std::string("keep")),
+                                      read("s", std::string()), read("n", 9ul), read("big", 9ul),
+                                      read("big", 9l), read("r", 9l), read("n", 9), read("w", 9),
+                                      read("n", 9u), read("n", 0.0)}));
   secure_string sec("keep");
   EXPECT_FALSE(js::object_get(o, "s", sec));
   EXPECT_EQ(secure_string("keep"), sec);
-
   EXPECT_EQ(nullptr, js::object_get_str(o, "n"));
-  EXPECT_EQ(nullptr, js::object_get_array(o, "o"));
-  ASSERT_NE(nullptr, js::object_get_object(o, "o"));
-  js::object_get_object(o, "o")->emplace("added", js::Value(true));
-  EXPECT_EQ(2u, o.at("o").get_obj().size());
   EXPECT_EQ(nullptr, js::object_get_value(o, "missing"));
 }
 

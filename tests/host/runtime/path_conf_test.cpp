@@ -55,14 +55,9 @@ TEST(Path_Conf, BuildsPathsUnderTheHostHome) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.expected, Path_Conf(c.prefix, c.id, false, c.basename, 0750).str()) << c.prefix;
   }
-}
-
-TEST(Path_Conf, ComponentNameIsProcessWide) {
-  Env_Var root("QUILLON3_ROOT", "/srv/q3");
-  ASSERT_EQ("jobd", Path_Conf::component());
+  ASSERT_EQ("jobd", Path_Conf::component());  // the component name is process-wide
   Path_Conf::set_component("websvcs");
-  EXPECT_EQ("/srv/q3/websvcs/act/d/b",
-            Path_Conf("/var/opt/telquin/quillon3/$COMPONENT/act", "d", false, "b", 0750).str());
+  EXPECT_EQ("/srv/q3/websvcs/act/d/b", Path_Conf("/var/opt/telquin/quillon3/$COMPONENT/act", "d", false, "b", 0750).str());
   Path_Conf::set_component("jobd");
 }
 

@@ -125,93 +125,41 @@ Job_var make_job(const std::string& id, const Definition_Setup& setup, bool with
   return job;
 }
 
+// One row per path through the run: the definition and hooks it sets, then the events,
+// final state, result, work calls, whether the post-action ran and the condition was asked.
+using Arrange = void (*)(Definition_Setup&, Hooks&);
 struct Case {
   const char* name;
-  void (*arrange)(Definition_Setup&, Hooks&);
+  Arrange arrange;
   const char* events;
   Job_State final_state;
   bool result;
   int work_calls;
-  bool post_ran;
-  bool condition_called;
+  bool post_ran, condition_called;
 };
-
+const Job_State CANCELING = JOB_STATE_CANCELING, PAUSING = JOB_STATE_PAUSING;
+const char* const FAIL_POST = "echo post-ran; exit 1";
 const Case cases[] = {
-    {"success", [](Definition_Setup&, Hooks&) {}, "start,success", JOB_STATE_COMPLETED, true, 1,
-     true, true},
-    {"password refused",
-     [](Definition_Setup& d, Hooks& h) { d.password = "pw"; h.password_code = 5; },
-     "failure:5", JOB_STATE_ERROR, false, 0, false, false},
-    {"no password, no check", [](Definition_Setup&, Hooks& h) { h.password_code = 5; },
-     "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
-    {"inactive", [](Definition_Setup&, Hooks& h) { h.active = false; }, "", JOB_STATE_SKIPPED,
-     true, 0, false, false},
-    {"precondition fails", [](Definition_Setup& d, Hooks&) { d.precondition = "exit 1"; }, "",
-     JOB_STATE_IDLE, true, 0, false, false},
-    {"condition unmet", [](Definition_Setup&, Hooks& h) { h.condition = false; }, "",
-     JOB_STATE_IDLE, true, 0, false, true},
-    {"pre-action fails", [](Definition_Setup& d, Hooks&) { d.pre_action = "exit 2"; },
-     "start,failure:-1", JOB_STATE_ERROR, false, 0, false, true},
-    {"pre-action failure ignored",
-     [](Definition_Setup& d, Hooks&) {
-       d.pre_action = "exit 2";
-       d.ignore_pre_failure = true;
-     },
-     "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
-    {"stop during pre-action, post-action always",
-     [](Definition_Setup& d, Hooks& h) {
-       d.pre_action = "true";
-       d.post_always = true;
-       h.state_during_pre_action = JOB_STATE_CANCELING;
-     },
-     "start,canceled", JOB_STATE_CANCELED, false, 0, true, true},
-    {"stop during an empty pre-action",
-     [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = JOB_STATE_CANCELING; },
-     "start,canceled", JOB_STATE_CANCELED, false, 0, false, true},
-    {"pause during pre-action",
-     [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = JOB_STATE_PAUSING; },
-     "start,paused", JOB_STATE_PAUSED, false, 0, false, true},
-    {"switch during pre-action",
-     [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = JOB_STATE_SWITCHING; },
-     "start,failure:-1", JOB_STATE_ERROR, false, 0, false, true},
-    {"work fails", [](Definition_Setup&, Hooks& h) { h.work = false; }, "start,failure:-1",
-     JOB_STATE_ERROR, false, 1, false, true},
-    {"work fails, post-action always",
-     [](Definition_Setup& d, Hooks& h) { h.work = false; d.post_always = true; },
-     "start,failure:-1", JOB_STATE_ERROR, false, 1, true, true},
-    {"work stopped",
-     [](Definition_Setup&, Hooks& h) {
-       h.work = false;
-       h.state_during_work = JOB_STATE_CANCELING;
-     },
-     "start,canceled", JOB_STATE_CANCELED, false, 1, false, true},
-    {"work stopped, post-action always and failing",
-     [](Definition_Setup& d, Hooks& h) {
-       h.work = false;
-       h.state_during_work = JOB_STATE_CANCELING;
-       d.post_always = true;
-       d.post_action = "echo post-ran; exit 1";
-     },
-     "start,canceled", JOB_STATE_CANCELED, false, 1, true, true},
-    {"work paused, post-action always",
-     [](Definition_Setup& d, Hooks& h) {
-       h.work = false;
-       h.state_during_work = JOB_STATE_PAUSING;
-       d.post_always = true;
-     },
-     "start,paused", JOB_STATE_PAUSED, false, 1, true, true},
-    {"work succeeds although stopped",
-     [](Definition_Setup&, Hooks& h) { h.state_during_work = JOB_STATE_CANCELING; },
-     "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
-    {"post-action fails",
-     [](Definition_Setup& d, Hooks&) { d.post_action = "echo post-ran; exit 1"; },
-     "start,failure:-1", JOB_STATE_ERROR, false, 1, true, true},
-    {"post-action failure ignored",
-     [](Definition_Setup& d, Hooks&) {
-       d.post_action = "echo post-ran; exit 1";
-       d.ignore_post_failure = true;
-     },
-     "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
+    {"success", [](Definition_Setup&, Hooks&) {}, "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
+    {"password refused", [](Definition_Setup& d, Hooks& h) { d.password = "pw", h.password_code = 5; }, "failure:5", JOB_STATE_ERROR, false, 0, false, false},
+    {"no password, no check", [](Definition_Setup&, Hooks& h) { h.password_code = 5; }, "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
+    {"inactive", [](Definition_Setup&, Hooks& h) { h.active = false; }, "", JOB_STATE_SKIPPED, true, 0, false, false},
+    {"precondition fails", [](Definition_Setup& d, Hooks&) { d.precondition = "exit 1"; }, "", JOB_STATE_IDLE, true, 0, false, false},
+    {"condition unmet", [](Definition_Setup&, Hooks& h) { h.condition = false; }, "", JOB_STATE_IDLE, true, 0, false, true},
+    {"pre-action fails", [](Definition_Setup& d, Hooks&) { d.pre_action = "exit 2"; }, "start,failure:-1", JOB_STATE_ERROR, false, 0, false, true},
+    {"pre-action failure ignored", [](Definition_Setup& d, Hooks&) { d.pre_action = "exit 2", d.ignore_pre_failure = true; }, "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
+    {"stop during pre-action, post always", [](Definition_Setup& d, Hooks& h) { d.pre_action = "true", d.post_always = true, h.state_during_pre_action = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 0, true, true},
+    {"stop during an empty pre-action", [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 0, false, true},
+    {"pause during pre-action", [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = PAUSING; }, "start,paused", JOB_STATE_PAUSED, false, 0, false, true},
+    {"switch during pre-action", [](Definition_Setup&, Hooks& h) { h.state_during_pre_action = JOB_STATE_SWITCHING; }, "start,failure:-1", JOB_STATE_ERROR, false, 0, false, true},
+    {"work fails", [](Definition_Setup&, Hooks& h) { h.work = false; }, "start,failure:-1", JOB_STATE_ERROR, false, 1, false, true},
+    {"work fails, post always", [](Definition_Setup& d, Hooks& h) { h.work = false, d.post_always = true; }, "start,failure:-1", JOB_STATE_ERROR, false, 1, true, true},
+    {"work stopped", [](Definition_Setup&, Hooks& h) { h.work = false, h.state_during_work = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 1, false, true},
+    {"work stopped, post always and failing", [](Definition_Setup& d, Hooks& h) { h.work = false, h.state_during_work = CANCELING, d.post_always = true, d.post_action = FAIL_POST; }, "start,canceled", JOB_STATE_CANCELED, false, 1, true, true},
+    {"work paused, post always", [](Definition_Setup& d, Hooks& h) { h.work = false, h.state_during_work = PAUSING, d.post_always = true; }, "start,paused", JOB_STATE_PAUSED, false, 1, true, true},
+    {"work succeeds although stopped", [](Definition_Setup&, Hooks& h) { h.state_during_work = CANCELING; }, "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
+    {"post-action fails", [](Definition_Setup& d, Hooks&) { d.post_action = FAIL_POST; }, "start,failure:-1", JOB_STATE_ERROR, false, 1, true, true},
+    {"post-action failure ignored", [](Definition_Setup& d, Hooks&) { d.post_action = FAIL_POST, d.ignore_post_failure = true; }, "start,success", JOB_STATE_COMPLETED, true, 1, true, true},
 };
 
 TEST(Job_Executor_T, RunsTheSequenceInOrder) {
@@ -224,49 +172,47 @@ TEST(Job_Executor_T, RunsTheSequenceInOrder) {
     c.arrange(setup, hooks);
     Job_var job = make_job("exec-" + std::to_string(index++), setup);
     Action_Options opts{{"k", json_spirit::Value(1)}};
-    bool result = !c.result;
-    {
-      Probe_Executor executor(*job, hooks);
-      result = executor.execute(&opts);
-    }
-    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Probe_Executor(*job, hooks).execute(&opts), c.result);
     EXPECT_EQ(event_text(*job), c.events);
     EXPECT_EQ(job->state(), c.final_state);
     EXPECT_EQ(hooks.work_calls, c.work_calls);
-    if (hooks.work_calls > 0) {
-      EXPECT_EQ(hooks.seen_opts, &opts);
-    }
+    EXPECT_TRUE(hooks.work_calls == 0 || hooks.seen_opts == &opts);
     EXPECT_EQ(job_log_has(*job, "post-ran"), c.post_ran);
     EXPECT_EQ(hooks.condition_called, c.condition_called);
-    if (c.post_ran) {
-      EXPECT_EQ(hooks.state_after_post_action, JOB_STATE_COMPLETING);
-    }
-
+    EXPECT_TRUE(!c.post_ran || hooks.state_after_post_action == JOB_STATE_COMPLETING);
     const Job_Activity& act = job->activity();
     if (c.final_state == JOB_STATE_SKIPPED) {
-      EXPECT_EQ(act.start_time, 0);
-      EXPECT_NE(act.last_run_time, 0);
+      EXPECT_TRUE(act.start_time == 0 && act.last_run_time != 0);
     } else if (c.final_state == JOB_STATE_IDLE) {
-      EXPECT_NE(act.start_time, 0);
-      EXPECT_EQ(act.start_time, act.last_run_time);
+      EXPECT_TRUE(act.start_time != 0 && act.start_time == act.last_run_time);
     } else if (std::string(c.events).rfind("start", 0) == 0) {
-      EXPECT_NE(act.start_time, 0);
-      EXPECT_GE(act.last_run_time, act.start_time);
+      EXPECT_TRUE(act.start_time != 0 && act.last_run_time >= act.start_time);
     }
   }
 }
 
-TEST(Job_Executor_T, EmptyPostActionLeavesTheStateAndCountsAsSuccess) {
+// The base's own hooks: no password check, and script output reaches the job log except
+// the precondition's; an empty post-action leaves the state and counts as success.
+TEST(Job_Executor_T, DefaultHooksAndScriptOutput) {
   Definition_Setup setup;
+  setup.password = "secret";
+  setup.precondition = "echo from-precondition";
+  setup.pre_action = "echo from-pre-action";
+  setup.post_action = "echo from-post-action";
+  Job_var job = make_job("exec-defaults", setup);
+  EXPECT_TRUE(Plain_Executor(*job).execute(nullptr));
+  EXPECT_EQ(event_text(*job), "start,success");
+  EXPECT_FALSE(job_log_has(*job, "from-precondition"));
+  EXPECT_TRUE(job_log_has(*job, "from-pre-action") && job_log_has(*job, "from-post-action"));
+
+  setup = Definition_Setup();
   setup.post_action = "";
   setup.post_always = true;
   Hooks hooks;
-  Job_var job = make_job("exec-empty-post", setup);
-  Probe_Executor executor(*job, hooks);
-  EXPECT_TRUE(executor.execute(nullptr));
+  job = make_job("exec-empty-post", setup);
+  EXPECT_TRUE(Probe_Executor(*job, hooks).execute(nullptr));
   EXPECT_TRUE(hooks.post_action_called);
   EXPECT_EQ(hooks.state_after_post_action, JOB_STATE_RUNNING);
-  EXPECT_EQ(hooks.seen_opts, nullptr);
   EXPECT_EQ(event_text(*job), "start,success");
 }
 
@@ -274,34 +220,10 @@ TEST(Job_Executor_T, UnparsedSourceIsReportedAsAFailure) {
   test::Log_Capture log;
   Hooks hooks;
   Job_var job = make_job("exec-no-source", Definition_Setup(), false);
-  Probe_Executor executor(*job, hooks);
-  EXPECT_FALSE(executor.execute(nullptr));
-  EXPECT_TRUE(log.contains("Unexpected error in", LM_EMERGENCY));
+  EXPECT_FALSE(Probe_Executor(*job, hooks).execute(nullptr));
   EXPECT_TRUE(log.contains("src_ is NULL:", LM_EMERGENCY));
   EXPECT_EQ(event_text(*job), "failure:-1");
   EXPECT_EQ(hooks.work_calls, 0);
-}
-
-TEST(Job_Executor_T, TheDefaultPasswordCheckLetsTheRunThrough) {
-  Definition_Setup setup;
-  setup.password = "secret";
-  Job_var job = make_job("exec-defaults", setup);
-  Plain_Executor executor(*job);
-  EXPECT_TRUE(executor.execute(nullptr));
-  EXPECT_EQ(event_text(*job), "start,success");
-}
-
-TEST(Job_Executor_T, ScriptOutputReachesTheJobLogExceptThePrecondition) {
-  Definition_Setup setup;
-  setup.precondition = "echo from-precondition";
-  setup.pre_action = "echo from-pre-action";
-  setup.post_action = "echo from-post-action";
-  Job_var job = make_job("exec-script-log", setup);
-  Plain_Executor executor(*job);
-  EXPECT_TRUE(executor.execute(nullptr));
-  EXPECT_FALSE(job_log_has(*job, "from-precondition"));
-  EXPECT_TRUE(job_log_has(*job, "from-pre-action"));
-  EXPECT_TRUE(job_log_has(*job, "from-post-action"));
 }
 
 }  // namespace

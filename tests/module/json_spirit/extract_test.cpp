@@ -95,16 +95,4 @@ TEST(Extract, PointerReadsAlwaysAssign) {
   EXPECT_EQ(s, js::object_get_any_ptr<const std::string>(o, "host"));
 }
 
-TEST(Extract, ThenRunsTheCallersStepInTheChain) {
-  const js::Object o = login_doc();
-  std::string host;
-  int calls = 0;
-  js::extract(o)("host", host).then([&](js::Const_Object_Extractor& e) {
-    ++calls;
-    EXPECT_EQ(js::Flags(js::FG_NOTHROW), e.flags_);
-  });
-  EXPECT_EQ(1, calls);
-  EXPECT_EQ("cloud.local", host);
-}
-
 }  // namespace

@@ -25,14 +25,6 @@ std::string thrown(const std::function<void()>& f) {
   return "(no throw)";
 }
 
-TEST(Pextract, ReadsAnArrayAtAPath) {
-  js::Value doc = js::JSON_Load(source);
-  const js::Array* entries = nullptr;
-  js::pextract(doc)("/entries", entries);
-  ASSERT_NE(nullptr, entries);
-  EXPECT_EQ(&doc.get_obj().at("entries").get_array(), entries);
-}
-
 TEST(Pextract, MissingPathLeavesTheTargetOrThrows) {
   js::Value doc = js::JSON_Load(R"({"other":[]})");
   const js::Array sentinel;

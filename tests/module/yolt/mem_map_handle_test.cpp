@@ -6,17 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 namespace {
 
@@ -25,153 +20,93 @@ struct Record {
   uint32_t state;
   char tag[20];
 };
-
 struct Test_Path_Conf {
   static const char* const prefix;
 };
 const char* const Test_Path_Conf::prefix = "/var/opt/telquin/quillon3/$COMPONENT/act/yolt_test";
-
 using Handle = Mem_Map_Handle<Record, Test_Path_Conf, 4096>;
 
-// Points the host home at a fresh temporary directory for the life of the fixture.
 class Mem_Map_Handle_Test : public test::Temp_Home_Test {
  protected:
-  Mem_Map_Handle_Test() : Temp_Home_Test("mem_map_handle_test.") {}
-
-  std::string record_dir(const std::string& id) const {
-    return dir() + "/" + Path_Conf::component() + "/act/yolt_test/" + id;
+  std::string path(const std::string& id, const std::string& base = "") const {
+    return dir() + "/" + Path_Conf::component() + "/act/yolt_test/" + id + (base.empty() ? "" : "/" + base);
   }
-  std::string record_path(const std::string& id, const std::string& base) const {
-    return record_dir(id) + "/" + base;
+  static off_t size(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 ? st.st_size : -1;
   }
-  bool home_is_empty() const { return std::filesystem::is_empty(dir()); }
+  // The close-on-exec flag of this process's descriptor on `p`; -1 when none is open.
+  static int cloexec_of(const std::string& p) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(entry.path(), ec) != p || ec) continue;
+      return (fcntl(std::stoi(entry.path().filename().string()), F_GETFD) & FD_CLOEXEC) != 0;
+    }
+    return -1;
+  }
 };
 
-off_t file_size(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-// The close-on-exec flag of this process's descriptor on `path`; -1 when none is open.
-int cloexec_of(const std::string& path) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    const auto target = std::filesystem::read_symlink(entry.path(), ec);
-    if (ec || target != path) continue;
-    const int fd = std::stoi(entry.path().filename().string());
-    return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0 ? 1 : 0;
-  }
-  return -1;
-}
-
-TEST_F(Mem_Map_Handle_Test, CreatedRecordIsSharedBetweenHandlesAndKeptOnReopen) {
-  Handle writer;
-  ASSERT_EQ(0, writer.open("def-1", "i-0001", true, true, 0750));
-  EXPECT_EQ(4096, file_size(record_path("def-1", "i-0001")));
-
-  Handle reader;
-  ASSERT_EQ(0, reader.open("def-1", "i-0001", false, true, 0750));
-  writer->processed_size = 123456789;
-  EXPECT_EQ(123456789u, reader->processed_size);
-  reader->state = 3;
-  EXPECT_EQ(3u, writer.get()->state);
-
-  EXPECT_EQ(0, writer.close());
-  EXPECT_FALSE(static_cast<bool>(writer));
-  ASSERT_EQ(0, writer.open("def-1", "i-0001", true, true, 0750));  // exists: contents kept
-  EXPECT_EQ(123456789u, writer->processed_size);
-  EXPECT_EQ(3u, writer->state);
-}
-
-TEST_F(Mem_Map_Handle_Test, CloseOnExecFollowsTheFlag) {
+// A created record is shared between handles, kept on reopen, named by id alone or by id
+// and basename; the descriptor's close-on-exec follows the flag and goes with close().
+TEST_F(Mem_Map_Handle_Test, CreatedRecordIsSharedAndKept) {
   for (const bool cloexec : {true, false}) {
-    Handle h;
-    ASSERT_EQ(0, h.open("def-2", "i-0002", true, cloexec, 0750));
-    EXPECT_EQ(cloexec ? 1 : 0, cloexec_of(record_path("def-2", "i-0002"))) << cloexec;
-    h.close();
-    EXPECT_EQ(-1, cloexec_of(record_path("def-2", "i-0002")));
+    Handle writer, reader;
+    ASSERT_EQ(0, writer.open("def-1", "i-0001", true, cloexec, 0750));
+    EXPECT_EQ(4096, size(path("def-1", "i-0001")));
+    EXPECT_EQ(cloexec ? 1 : 0, cloexec_of(path("def-1", "i-0001")));
+    ASSERT_EQ(0, reader.open("def-1", "i-0001", false, true, 0750));
+    writer->processed_size += 123456789;
+    EXPECT_EQ(cloexec ? 123456789u : 246913578u, reader->processed_size);
+    reader.close();
+    EXPECT_EQ(0, writer.close());
+    EXPECT_FALSE(static_cast<bool>(writer));
+    EXPECT_EQ(-1, cloexec_of(path("def-1", "i-0001")));
   }
+  Handle h, again;
+  ASSERT_EQ(0, h.open("job-5", true, true, 0750));
+  h->state = 17;
+  EXPECT_EQ(4096, size(path("job-5")));
+  ASSERT_EQ(0, again.open("job-5", false, true, 0750));
+  EXPECT_EQ(17u, again->state);
 }
 
-TEST_F(Mem_Map_Handle_Test, MissingFileWithoutCreateFailsWithEnoent) {
-  test::Log_Capture log;
-  Handle h;
-  errno = 0;
-  EXPECT_EQ(-1, h.open("def-3", "i-none", false, true, 0750));
-  EXPECT_EQ(ENOENT, errno);
-  EXPECT_TRUE(log.contains("Failed to memory map " + record_path("def-3", "i-none") +
-                               ", errno=2, ",
-                           LM_ERROR));
-  EXPECT_FALSE(static_cast<bool>(h));
-  EXPECT_TRUE(home_is_empty());  // nothing made without create
-}
-
-TEST_F(Mem_Map_Handle_Test, BadNamesAreRefusedBeforeAnyFileIsTouched) {
-  struct Case {
-    const char* id;
-    const char* basename;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"", "i-1", "id is NULL or \"\""},
-      {"def", nullptr, "basename is NULL or \"\""},
-      {"..", "i-1", "id_is_one_name is false"},
-      {"../../../../etc", "i-1", "id_is_one_name is false"},
-      {"def", ".", "basename_is_one_name is false"},
-      {"def", "sub/i-1", "basename_is_one_name is false"},
-  };
-  for (const Case& c : cases) {
+// Bad names are refused before any file is touched; a missing file without create fails
+// with ENOENT; a short file is mapped only when create may extend it.
+TEST_F(Mem_Map_Handle_Test, RefusalsAndExistingFiles) {
+  const char* const bad[][3] = {{"", "i-1", "id is NULL or \"\""},
+                                {"def", nullptr, "basename is NULL or \"\""},
+                                {"../../../../etc", "i-1", "id_is_one_name is false"},
+                                {"def", ".", "basename_is_one_name is false"},
+                                {"def", "sub/i-1", "basename_is_one_name is false"}};
+  for (const auto& c : bad) {
     for (const bool create : {true, false}) {
       test::Log_Capture log;
       Handle h;
-      EXPECT_EQ(-1, h.open(c.id, c.basename, create, true, 0750)) << c.message;
-      EXPECT_TRUE(log.contains(c.message, LM_EMERGENCY)) << log.text();
+      EXPECT_EQ(-1, h.open(c[0], c[1], create, true, 0750)) << c[2];
+      EXPECT_TRUE(log.contains(c[2], LM_EMERGENCY)) << log.text();
     }
   }
   test::Log_Capture log;
   Handle h;
   EXPECT_EQ(-1, h.open("..", true, true, 0750));
-  EXPECT_TRUE(log.contains("id_is_one_name is false", LM_EMERGENCY));
-  EXPECT_TRUE(home_is_empty());
-}
+  errno = 0;
+  EXPECT_EQ(-1, h.open("def-3", "i-none", false, true, 0750));
+  EXPECT_EQ(ENOENT, errno);
+  EXPECT_TRUE(log.contains("Failed to memory map " + path("def-3", "i-none") + ", errno=2, ", LM_ERROR));
+  EXPECT_TRUE(std::filesystem::is_empty(dir()));
 
-TEST_F(Mem_Map_Handle_Test, ExistingFileIsMappedWholeOrExtendedOnCreate) {
-  std::filesystem::create_directories(record_dir("def-4"));
-  {
-    std::ofstream(record_path("def-4", "short")) << "abc";  // shorter than a record
-    std::ofstream out(record_path("def-4", "long"), std::ios::binary);
-    out << std::string(100, 'x');
-  }
-  {
-    test::Log_Capture log;
-    Handle h;
-    EXPECT_EQ(-1, h.open("def-4", "short", false, true, 0750));
-    EXPECT_FALSE(static_cast<bool>(h));
-    EXPECT_TRUE(log.contains("Failed to memory map " + record_path("def-4", "short"), LM_ERROR));
-    EXPECT_EQ(-1, cloexec_of(record_path("def-4", "short")));  // descriptor released
-  }
-  {
-    Handle h;
-    ASSERT_EQ(0, h.open("def-4", "long", false, true, 0750));
-    EXPECT_EQ('x', h->tag[0]);
-    EXPECT_EQ(100, file_size(record_path("def-4", "long")));
-  }
-  {
-    Handle h;
-    ASSERT_EQ(0, h.open("def-4", "short", true, true, 0750));
-    EXPECT_EQ(4096, file_size(record_path("def-4", "short")));
-    EXPECT_EQ('a', reinterpret_cast<const char*>(h.get())[0]);
-  }
-}
-
-TEST_F(Mem_Map_Handle_Test, RecordNamedByIdAlone) {
-  Handle h;
-  ASSERT_EQ(0, h.open("job-5", true, true, 0750));
-  h->state = 17;
-  EXPECT_EQ(4096, file_size(record_dir("job-5")));
-  Handle again;
-  ASSERT_EQ(0, again.open("job-5", false, true, 0750));
-  EXPECT_EQ(17u, again->state);
+  std::filesystem::create_directories(path("def-4"));
+  std::ofstream(path("def-4", "short")) << "abc";
+  std::ofstream(path("def-4", "long")) << std::string(100, 'x');
+  EXPECT_EQ(-1, h.open("def-4", "short", false, true, 0750));
+  EXPECT_FALSE(static_cast<bool>(h));
+  EXPECT_EQ(-1, cloexec_of(path("def-4", "short")));  // descriptor released
+  ASSERT_EQ(0, h.open("def-4", "long", false, true, 0750));
+  EXPECT_EQ('x', h->tag[0]);
+  EXPECT_EQ(100, size(path("def-4", "long")));
+  ASSERT_EQ(0, h.open("def-4", "short", true, true, 0750));
+  EXPECT_EQ(4096, size(path("def-4", "short")));
+  EXPECT_EQ('a', reinterpret_cast<const char*>(h.get())[0]);
 }
 
 }  // namespace

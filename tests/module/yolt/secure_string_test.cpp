@@ -20,28 +20,19 @@ struct Release_Counts {
   std::size_t dirty = 0;  // watched blocks that still held data
 };
 
-struct Watched_Block {
-  void* p;
-  std::size_t n;
-};
 
 constexpr std::size_t MAX_WATCHED = 64;
 thread_local Release_Counts* watch_counts = nullptr;
-thread_local Watched_Block watched[MAX_WATCHED];
+thread_local std::pair<void*, std::size_t> watched[MAX_WATCHED];
 thread_local std::size_t watched_count = 0;
-
-void remember(void* p, std::size_t n) {
-  if (watch_counts == nullptr || watched_count == MAX_WATCHED) return;
-  watched[watched_count++] = {p, n};
-}
 
 void inspect(void* p) {
   if (watch_counts == nullptr || p == nullptr) return;
   for (std::size_t i = 0; i < watched_count; ++i) {
-    if (watched[i].p != p) continue;
+    if (watched[i].first != p) continue;
     const unsigned char* bytes = static_cast<const unsigned char*>(p);
     bool zero = true;
-    for (std::size_t k = 0; k < watched[i].n; ++k) zero = zero && bytes[k] == 0;
+    for (std::size_t k = 0; k < watched[i].second; ++k) zero = zero && bytes[k] == 0;
     ++(zero ? watch_counts->wiped : watch_counts->dirty);
     watched[i] = watched[--watched_count];
     return;
@@ -50,7 +41,7 @@ void inspect(void* p) {
 
 void* allocate(std::size_t n) noexcept {
   void* p = std::malloc(n != 0 ? n : 1);
-  if (p != nullptr) remember(p, n);
+  if (p != nullptr && watch_counts != nullptr && watched_count < MAX_WATCHED) watched[watched_count++] = {p, n};
   return p;
 }
 
@@ -79,14 +70,15 @@ void* operator new[](std::size_t n) {
   if (void* p = allocate(n)) return p;
   throw std::bad_alloc();
 }
+// Every form is replaced, or a sanitizer's own nothrow form would pair with free().
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 void operator delete(void* p) noexcept { release(p); }
 void operator delete[](void* p) noexcept { release(p); }
 void operator delete(void* p, std::size_t) noexcept { release(p); }
 void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 
 namespace {
 

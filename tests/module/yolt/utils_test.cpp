@@ -10,13 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
-#include <ctime>
-#include <string>
 
 namespace {
 
@@ -41,17 +37,9 @@ TEST(Natoi, Table) {
   }
   EXPECT_EQ(natoi<long>("9223372036854775807", 19), LONG_MAX);
   EXPECT_EQ(natoi<long>("21474836480", 11), 21474836480L);
-}
-
-TEST(Natoi, NeverReadsPastTheRange) {
-  const char text[] = "123456";
-  EXPECT_EQ(natoi<int>(text, 3), 123);
+  EXPECT_EQ(natoi<int>("123456", 3), 123);  // never reads past the range
   errno = 0;
   EXPECT_EQ(natoi<int>(nullptr, 5), 0);
-  EXPECT_EQ(errno, EINVAL);
-  const char digits[1] = {'7'};  // a zero-length range at the very end of a buffer
-  errno = 0;
-  EXPECT_EQ(natoi<int>(digits + 1, 0), 0);
   EXPECT_EQ(errno, EINVAL);
 }
 
@@ -69,11 +57,7 @@ TEST(Key_Value, NeedsTheWholeNameAndRoundTrips) {
                {"Red", 3, nullptr},      {"", 0, nullptr},            {nullptr, 3, nullptr}};
   for (const auto& c : cases) {
     const auto* row = get_key_value_entry(COLORS, c.text, c.len);
-    if (c.found == nullptr) {
-      EXPECT_EQ(row->key, nullptr) << (c.text ? c.text : "(null)");
-    } else {
-      EXPECT_STREQ(row->key, c.found);
-    }
+    EXPECT_STREQ(row->key, c.found);
   }
   EXPECT_EQ(get_key_value_entry(COLORS, "green ")->key, nullptr);
   EXPECT_STREQ(get_key_value_entry(COLORS, Color::GREEN)->key, "green");  // the first row
@@ -84,7 +68,6 @@ TEST(POSIX_Time_Format, UtcLocalAndTooSmallBuffers) {
   const time_t t = 1714564800;  // 2024-05-01 12:00:00 UTC
   EXPECT_STREQ((POSIX_Time_Format<16, false>(t, "%Y%m%d_%H%M%S").c_str()), "20240501_120000");
   EXPECT_STREQ((POSIX_Time_Format<16, false>(t, "%Y%m%d_%H%M%S_x").c_str()), "");
-  EXPECT_STREQ((POSIX_Time_Format<32, false>(t, nullptr).c_str()), "");
   {
     test::Scoped_Env zone("TZ", "UTC-2");  // two hours east of UTC
     ::tzset();

@@ -1,20 +1,12 @@
 #include "models/task/details/thread_task_worker.h"
 
 #include "module/models/task/task_test_util.h"
-#include "support/log_capture.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -22,228 +14,122 @@ using task_test::Latch;
 using task_test::make_task;
 using task_test::Test_Task;
 using Pool = Thread_Task_Worker<Test_Task>;
-using task_ptr = std::shared_ptr<Test_Task>;
+using Error = Task_Base::Error;
+const Error OK = Task_Base::CODE_SUCCESS, FAILED = Task_Base::CODE_FAILED;
 
-// What the completion callback saw, in callback order.
+// "name:error" of every completion, in callback order; checks the result is stored first.
 struct Completions {
-  struct Seen {
-    std::string name;
-    Task_Base::Error error;
-    Task_Base::State state;
-    Task_Worker<Test_Task>* worker;
-  };
   std::mutex mutex;
-  std::vector<Seen> seen;
-
-  Task_Worker<Test_Task>::Callback callback() {
-    return [this](task_ptr& t) {
+  std::vector<std::string> seen;
+  Task_Worker<Test_Task>::Callback callback(Pool& pool) {
+    return [this, &pool](std::shared_ptr<Test_Task>& t) {
+      const bool ran = t->name().rfind("dropped", 0) != 0;  // a dropped task never ran
+      EXPECT_TRUE(!ran || (Task_Base::STATE_RUNNING == t->state() && &pool == t->worker()));
       std::lock_guard<std::mutex> lock(mutex);
-      seen.push_back({t->name(), t->error(), t->state(), t->worker()});
+      seen.push_back(t->name() + ":" + std::to_string(t->error()));
     };
   }
-  std::vector<std::string> names() {
+  std::vector<std::string> get() {
     std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::string> out;
-    for (const auto& s : seen) out.push_back(s.name);
-    return out;
+    return seen;
   }
 };
 
-// Spins (yielding) until the pool's queue has been deactivated: the moment a destructor
-// or a failed stop starts ending the pool. The queue still holds entries, so a peek
-// answers at once: -1 with ESHUTDOWN exactly when it is deactivated.
-bool wait_deactivated(Pool& pool) {
-  const auto deadline = std::chrono::steady_clock::now() + task_test::kGenerous;
-  for (;;) {
+std::string done(const char* name, Error e) { return std::string(name) + ":" + std::to_string(e); }
+
+// True once the pool's queue is deactivated: the moment a destructor or a failed stop
+// starts ending the pool (a peek at a non-empty queue then fails with ESHUTDOWN).
+bool deactivated(Pool& pool) {
+  return task_test::eventually([&] {
     ACE_Time_Value no_wait = ACE_Time_Value::zero;
     std::shared_ptr<Test_Task>* head = nullptr;
-    if (pool.msg_queue()->peek_dequeue_head(head, &no_wait) == -1 && errno == ESHUTDOWN)
-      return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
+    return pool.msg_queue()->peek_dequeue_head(head, &no_wait) == -1 && errno == ESHUTDOWN;
+  });
 }
 
-TEST(Thread_Task_Worker, RunsInQueueOrderAndStopsAfterTheLastTask) {
-  test::Log_Capture log;
-  Completions done;
-  Pool pool;
-  pool.register_callback(done.callback());
-  std::vector<std::string> expected;
-  for (int i = 1; i <= 5; ++i) {
-    auto t = make_task("t" + std::to_string(i));
-    t->id(i);
-    ASSERT_TRUE(pool.enqueue(t));
-    expected.push_back(t->name());
-  }
-  ASSERT_EQ(0, pool.activate(1));
-  EXPECT_EQ(0, pool.stop());
-  EXPECT_EQ(expected, done.names());
-  EXPECT_EQ(0u, pool.thr_count());
-  EXPECT_TRUE(log.contains("Processing task, id: 3, name t3, count: 0.", LM_DEBUG)) << log.text();
-}
-
-TEST(Thread_Task_Worker, OneMarkerEndsEveryThreadAndEachTaskRunsOnce) {
+// Queue order, results stored before the callback, throwing tasks failed without ending
+// the thread; a task enqueued after stop() is dropped, not run.
+TEST(Thread_Task_Worker, RunsEachTaskOnceAndStopsAfterTheLast) {
   for (int threads : {1, 4}) {
-    SCOPED_TRACE(std::to_string(threads) + " threads");
     test::Log_Capture log;
+    Completions c;
     Pool pool;
-    std::map<std::string, std::atomic<int>> runs;
-    for (const char* n : {"a", "b", "c"}) runs[n] = 0;
-    for (const char* n : {"a", "b", "c"})
-      ASSERT_TRUE(pool.enqueue(make_task(n, "", [&runs](Test_Task& t) {
-        ++runs[t.name()];
-        return Task_Base::CODE_SUCCESS;
-      })));
+    pool.register_callback(c.callback(pool));
+    const std::pair<const char*, Test_Task::Body> tasks[] = {
+        {"retry", [](Test_Task&) { return Task_Base::CODE_FAILED_RETRY; }},
+        {"failed", [](Test_Task&) { return FAILED; }},
+        {"std", [](Test_Task&) -> Error { throw std::runtime_error("disk on fire"); }},
+        {"other", [](Test_Task&) -> Error { throw 42; }},
+        {"ok", nullptr}};
+    for (const auto& t : tasks) ASSERT_TRUE(pool.enqueue(make_task(t.first, "", t.second)));
     ASSERT_EQ(0, pool.activate(static_cast<uint64_t>(threads)));
     EXPECT_EQ(0, pool.stop());
     EXPECT_EQ(0u, pool.thr_count());
-    for (auto& r : runs) EXPECT_EQ(1, r.second.load()) << r.first;
-
-    // Nothing runs once stop() has returned: a late task stays queued and is dropped.
-    auto late = make_task("late", "", [&runs](Test_Task&) {
-      ++runs["a"];
-      return Task_Base::CODE_SUCCESS;
-    });
+    auto seen = c.get();
+    if (threads > 1) std::sort(seen.begin(), seen.end());
+    std::vector<std::string> expected = {done("retry", Task_Base::CODE_FAILED_RETRY), done("failed", FAILED),
+                                         done("std", FAILED), done("other", FAILED), done("ok", OK)};
+    if (threads > 1) std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, seen) << threads;
+    EXPECT_TRUE(log.contains("Task threw an exception, id: 0, name: std, what: disk on fire.", LM_ERROR));
+    EXPECT_TRUE(log.contains("Task threw an exception, id: 0, name: other.", LM_ERROR));
+    EXPECT_TRUE(log.contains("Processing task, id: 0, name ok, count: 0.", LM_DEBUG));
+    auto late = make_task("late");
     ASSERT_TRUE(pool.enqueue(late));
     pool.clear();
-    EXPECT_EQ(Task_Base::CODE_FAILED, late->error());
-    EXPECT_EQ(1, runs["a"].load());
+    EXPECT_EQ(FAILED, late->error());
+    EXPECT_EQ(5u, c.get().size());
   }
-}
-
-TEST(Thread_Task_Worker, StoresTheResultBeforeTheCallback) {
-  test::Log_Capture log;
-  Completions done;
-  Pool pool;
-  pool.register_callback(done.callback());
-  for (auto result : {Task_Base::CODE_FAILED_RETRY, Task_Base::CODE_FAILED, Task_Base::CODE_SUCCESS})
-    ASSERT_TRUE(pool.enqueue(make_task("t", "", [result](Test_Task&) { return result; })));
-  ASSERT_EQ(0, pool.activate(1));
-  ASSERT_EQ(0, pool.stop());
-  ASSERT_EQ(3u, done.seen.size());
-  EXPECT_EQ(Task_Base::CODE_FAILED_RETRY, done.seen[0].error);
-  EXPECT_EQ(Task_Base::CODE_FAILED, done.seen[1].error);
-  EXPECT_EQ(Task_Base::CODE_SUCCESS, done.seen[2].error);
-  for (const auto& s : done.seen) {
-    EXPECT_EQ(Task_Base::STATE_RUNNING, s.state);
-    EXPECT_EQ(&pool, s.worker);
-  }
-}
-
-TEST(Thread_Task_Worker, ATaskThatThrowsFailsAndTheThreadCarriesOn) {
-  test::Log_Capture log;
-  Completions done;
-  Pool pool;
-  pool.register_callback(done.callback());
-  ASSERT_TRUE(pool.enqueue(make_task("std", "", [](Test_Task&) -> Task_Base::Error {
-    throw std::runtime_error("disk on fire");
-  })));
-  ASSERT_TRUE(pool.enqueue(make_task("other", "", [](Test_Task&) -> Task_Base::Error {
-    throw 42;
-  })));
-  ASSERT_TRUE(pool.enqueue(make_task("after")));
-  ASSERT_EQ(0, pool.activate(1));
-  ASSERT_EQ(0, pool.stop());
-  ASSERT_EQ(3u, done.seen.size());
-  EXPECT_EQ(Task_Base::CODE_FAILED, done.seen[0].error);
-  EXPECT_EQ(Task_Base::CODE_FAILED, done.seen[1].error);
-  EXPECT_EQ(Task_Base::CODE_SUCCESS, done.seen[2].error);
-  EXPECT_TRUE(log.contains("Task threw an exception, id: 0, name: std, what: disk on fire.",
-                           LM_ERROR))
-      << log.text();
-  EXPECT_TRUE(log.contains("Task threw an exception, id: 0, name: other.", LM_ERROR));
 }
 
 TEST(Thread_Task_Worker, DestructorEndsIdleThreadsAndFailsQueuedTasks) {
   test::Log_Capture log;
-  Completions done;
   auto never = make_task("never");
-  {
-    Pool pool;
-    pool.register_callback(done.callback());
-    ASSERT_EQ(0, pool.activate(3));
-    // Idle threads only: the destructor must wake and join them.
-  }
+  { Pool idle; ASSERT_EQ(0, idle.activate(3)); }  // the destructor must wake and join them
   {
     Pool pool;  // never activated: the queued task is dropped, not run
-    pool.register_callback(done.callback());
     ASSERT_TRUE(pool.enqueue(never));
   }
-  EXPECT_EQ(Task_Base::CODE_FAILED, never->error());
-  EXPECT_TRUE(done.names().empty());
+  EXPECT_EQ(FAILED, never->error());
 }
 
-TEST(Thread_Task_Worker, DestructorLetsTheRunningTaskFinishAndDropsTheRest) {
-  test::Log_Capture log;
-  Completions done;
-  std::atomic<int> ran_after{0};
-  auto pool = std::make_unique<Pool>();
-  Pool* raw = pool.get();
-  pool->register_callback(done.callback());
-  Latch started;
-  auto running = make_task("running", "", [&](Test_Task&) {
-    started.count_down();
-    EXPECT_TRUE(wait_deactivated(*raw));
-    return Task_Base::CODE_SUCCESS;
-  });
-  auto queued1 = make_task("queued1", "", [&](Test_Task&) {
-    ++ran_after;
-    return Task_Base::CODE_SUCCESS;
-  });
-  auto queued2 = make_task("queued2", "", [&](Test_Task&) {
-    ++ran_after;
-    return Task_Base::CODE_SUCCESS;
-  });
-  ASSERT_TRUE(pool->enqueue(running));
-  ASSERT_EQ(0, pool->activate(1));
-  ASSERT_TRUE(started.wait());
-  ASSERT_TRUE(pool->enqueue(queued1));
-  ASSERT_TRUE(pool->enqueue(queued2));
-  pool.reset();
-
-  EXPECT_EQ(0, ran_after.load());
-  EXPECT_EQ(std::vector<std::string>{"running"}, done.names());
-  EXPECT_EQ(Task_Base::CODE_FAILED, queued1->error());
-  EXPECT_EQ(Task_Base::CODE_FAILED, queued2->error());
-}
-
-TEST(Thread_Task_Worker, StopWithoutRoomForTheMarkerDoesNotHangAndReportsDroppedTasks) {
-  test::Log_Capture log;
-  Completions done;
-  Pool pool;
-  pool.register_callback(done.callback());
-  std::atomic<int> ran_after{0};
-  Latch started;
-  ASSERT_TRUE(pool.enqueue(make_task("running", "", [&](Test_Task&) {
-    started.count_down();
-    EXPECT_TRUE(wait_deactivated(pool));
-    return Task_Base::CODE_SUCCESS;
-  })));
-  ASSERT_EQ(0, pool.activate(1));
-  ASSERT_TRUE(started.wait());
-  for (const char* n : {"dropped1", "dropped2"})
-    ASSERT_TRUE(pool.enqueue(make_task(n, "", [&](Test_Task&) {
-      ++ran_after;
-      return Task_Base::CODE_SUCCESS;
+// While one task runs, the pool is ended (destroyed, or stopped without room for its end
+// marker): the running task finishes, the queued ones are failed without running.
+TEST(Thread_Task_Worker, EndingWhileATaskRunsDropsTheQueuedOnes) {
+  for (bool destroy : {true, false}) {
+    SCOPED_TRACE(destroy);
+    test::Log_Capture log;
+    Completions c;
+    std::atomic<int> ran_after{0};
+    Latch started;
+    auto pool = std::make_unique<Pool>();
+    Pool* raw = pool.get();
+    pool->register_callback(c.callback(*raw));
+    ASSERT_TRUE(pool->enqueue(make_task("running", "", [&](Test_Task&) {
+      started.count_down();
+      EXPECT_TRUE(deactivated(*raw));
+      return OK;
     })));
-  pool.msg_queue()->deactivate();  // the marker cannot be queued
-
-  EXPECT_EQ(-1, pool.stop());
-  EXPECT_EQ(0u, pool.thr_count());
-  EXPECT_EQ(0, ran_after.load());
-  EXPECT_EQ((std::vector<std::string>{"running", "dropped1", "dropped2"}), done.names());
-  EXPECT_EQ(Task_Base::CODE_SUCCESS, done.seen[0].error);
-  EXPECT_EQ(Task_Base::CODE_FAILED, done.seen[1].error);
-  EXPECT_EQ(Task_Base::CODE_FAILED, done.seen[2].error);
-  EXPECT_TRUE(log.contains("Dropping task, id: 0, name: dropped1, count: 0.", LM_ERROR))
-      << log.text();
-}
-
-TEST(Thread_Task_Worker, EnqueueOnADeadQueueFails) {
-  Pool pool;
-  pool.msg_queue()->deactivate();
-  EXPECT_FALSE(pool.enqueue(make_task("t")));
+    ASSERT_EQ(0, pool->activate(1));
+    ASSERT_TRUE(started.wait());
+    for (const char* n : {"dropped1", "dropped2"})
+      ASSERT_TRUE(pool->enqueue(make_task(n, "", [&](Test_Task&) { return ++ran_after, OK; })));
+    if (destroy) {
+      pool.reset();
+    } else {
+      pool->msg_queue()->deactivate();  // the marker cannot be queued
+      EXPECT_EQ(-1, pool->stop());
+      EXPECT_EQ(0u, pool->thr_count());
+      EXPECT_TRUE(log.contains("Dropping task, id: 0, name: dropped1, count: 0.", LM_ERROR));
+    }
+    EXPECT_EQ(0, ran_after.load());
+    std::vector<std::string> expected{done("running", OK)};
+    if (!destroy) expected.insert(expected.end(), {done("dropped1", FAILED), done("dropped2", FAILED)});
+    EXPECT_EQ(expected, c.get());
+  }
+  Pool dead;
+  dead.msg_queue()->deactivate();
+  EXPECT_FALSE(dead.enqueue(make_task("t")));
 }
 
 }  // namespace

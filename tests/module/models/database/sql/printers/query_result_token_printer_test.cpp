@@ -3,43 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
 
 namespace {
 
 // A record with a few named fields, as the catalog's records print themselves.
 class Row : public database::sql::Query_Result_Token_Printer {
  public:
-  std::map<std::string, std::string> fields;
-
+  std::map<std::string, std::string> fields{{"uuid", "set-1"}, {"name", "two\nlines"}, {"size", "42"}, {"empty", ""}};
   bool token_value(const std::string& token, std::string& out) const override {
     auto it = fields.find(token);
-    if (it == fields.end()) return false;
-    out = it->second;
-    return true;
+    return it != fields.end() && (out = it->second, true);
   }
 };
 
 TEST(Query_Result_Token_Printer, PrintsTheTokensInOrder) {
-  Row r;
-  r.fields = {{"uuid", "set-1"}, {"name", "two\nlines"}, {"size", "42"}, {"empty", ""}};
-  struct Case {
-    std::vector<std::string> tokens;
-    std::string separator;
-    bool ok;
-    std::string header;
-    std::string row;
-  };
-  const Case cases[] = {
+  const struct { std::vector<std::string> tokens; std::string sep; bool ok; std::string header, row; } cases[] = {
       {{}, "\t", true, "", ""},
-      {{"uuid"}, "\t", true, "uuid", "set-1"},
       {{"size", "uuid", "empty"}, "\t", true, "size\tuuid\tempty", "42\tset-1\t"},
       {{"uuid", "missing", "size"}, " | ", false, "uuid | missing | size", "set-1 | ? | 42"},
       {{"name"}, ",", true, "name", "two lines"},  // one record stays one line
   };
-  for (const Case& c : cases) {
+  Row r;
+  for (const auto& c : cases) {
     r.set_tokens(c.tokens);
-    r.set_separator(c.separator);
+    r.set_separator(c.sep);
     EXPECT_EQ(c.header, r.header());
     std::string out = ">";
     EXPECT_EQ(c.ok, r.print(out));
