@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -71,6 +73,27 @@ TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
   EXPECT_EQ(4u, log.count("Dropping task, id: "));
   EXPECT_EQ((Summaries{{5, 0, 4, 1}}), summaries(log));
   EXPECT_EQ(0, s.strategy().task_dequeued_count());
+}
+
+// The production pace, once (label slow): with no completion to wake it, the dispatcher
+// passes every 3 s counted from the current whole second.
+TEST(Task_Strategy_Scheduler_Slow, UnsignalledPassesComeEveryTwoToThreeSeconds) {
+  test::Log_Capture log;
+  Scheduler s;
+  ASSERT_TRUE(s.enqueue_task(make_task("held", "a")));
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> passes;  // written on the dispatcher thread, read after wait()
+  s.register_stop_callback([&] {
+    passes.push_back(Clock::now());
+    return passes.size() == 3;
+  });
+  ASSERT_EQ(0, s.activate());
+  ASSERT_EQ(0, s.wait());
+  ASSERT_EQ(3u, passes.size());
+  for (size_t i = 1; i < passes.size(); ++i) {
+    EXPECT_GE(passes[i] - passes[i - 1], std::chrono::milliseconds(1900)) << i;
+    EXPECT_LE(passes[i] - passes[i - 1], std::chrono::milliseconds(3500)) << i;
+  }
 }
 
 TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
