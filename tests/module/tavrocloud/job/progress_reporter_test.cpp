@@ -112,7 +112,8 @@ TEST(Instance_Histories, DumpAndStateNames) {
   histories["i-1"].end_time = tavrocloud::history_time(0);
   histories["i-3"].retry = true;  // default state: failed
   std::string got;
-  for (const json_spirit::Value& v : histories.dump().get_array()) {
+  const json_spirit::Value dumped = histories.dump();
+  for (const json_spirit::Value& v : dumped.get_array()) {
     const json_spirit::Object& o = v.get_obj();
     got += o.at("uuid").get_str() + " " + o.at("state").get_str() + " " +
            std::to_string(o.at("size").get_uint64()) + " " + o.at("start_time").get_str() + " " +
