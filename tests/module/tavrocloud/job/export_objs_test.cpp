@@ -7,11 +7,6 @@
 #include <functional>
 #include <new>
 #include <string>
-#include <typeinfo>
-
-#include "job/controllable_job_t.h"
-#include "tavrocloud/job/backup_executor.h"
-#include "tavrocloud/job/restore_executor.h"
 
 // The next nothrow allocation fails when armed: the factories' one allocation.
 static std::atomic<bool> fail_next_nothrow{false};
@@ -86,25 +81,5 @@ TEST(Export_Objs, EveryFactoryHandsOutItsDestroyer) {
 }
 
 #undef FACTORY
-
-// The factory-made job creator makes the job of the definition's kind, none for others.
-TEST(Export_Objs, JobCreatorMakesABackupOrARestoreJobByType) {
-  Gobble_Fn gobble = nullptr;
-  Job_Creator* const creator = _make_Tavrocloud_Job_Creator(&gobble);
-  ASSERT_NE(nullptr, creator);
-  const std::pair<Job_Definition_Type, const std::type_info*> cases[] = {
-      {JOB_DEFINITION_BACKUP, &typeid(Controllable_Job_T<tavrocloud::Backup_Executor>)},
-      {JOB_DEFINITION_RESTORE, &typeid(Controllable_Job_T<tavrocloud::Restore_Executor>)},
-      {JOB_DEFINITION_STANDBY, nullptr},
-  };
-  for (const auto& c : cases) {
-    Job_Definition_var def(new Job_Definition);
-    def->set_type(c.first);
-    const Job_var job = creator->create(def);
-    EXPECT_EQ(std::string(c.second ? c.second->name() : "none"),
-              job.get() ? typeid(*job.get()).name() : "none");
-  }
-  gobble(creator);
-}
 
 }  // namespace

@@ -121,32 +121,24 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
 }
 
 TEST_F(Handler, CatalogRefusals) {
-  struct Case {
-    const char* what;
-    std::function<void(Restore_Params&, std::vector<Tavro_Backup_Set>&)> change;
+  using Sets = std::vector<Tavro_Backup_Set>;
+  const struct {
+    std::function<void(Restore_Params&, Sets&)> change;
     const char* log;
   } cases[] = {
-      {"volume unknown to the last set",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].id = "v-x"; },
-       "Failed to get volume v-x info from bset cloud/def-1"},
-      {"set without storage",
-       [](Restore_Params&, std::vector<Tavro_Backup_Set>& s) { s[0].storages.clear(); },
-       "Failed to get storage pool for bset cloud/def-0"},
-      {"VM restore without its root volume",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes.pop_back(); },
-       "lacks its root volume v-root"},
-      {"volume size beyond reason",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].size = 1ULL << 40; },
-       "Invalid size"},
+      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].id = "v-x"; }, "Failed to get volume v-x info from bset cloud/def-1"},
+      {[](Restore_Params&, Sets& s) { s[0].storages.clear(); }, "Failed to get storage pool for bset cloud/def-0"},
+      {[](Restore_Params& p, Sets&) { p.entry.volumes.pop_back(); }, "lacks its root volume v-root"},  // VM restore
+      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].size = 1ULL << 40; }, "Invalid size"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
     Restore_Params p = params(true);
     auto sets = two_sets("pool-h");
     c.change(p, sets);
     test::Log_Capture log;
-    Instance_Restore_Handler h(*job_, p);
-    EXPECT_FALSE(h.parse_source_instance(sets)) << c.what;
-    EXPECT_TRUE(log.contains(c.log)) << c.what << ": " << log.text();
+    EXPECT_FALSE(Instance_Restore_Handler(*job_, p).parse_source_instance(sets));
+    EXPECT_TRUE(log.contains(c.log)) << log.text();
   }
 }
 
