@@ -109,7 +109,8 @@ TEST(Restore_Executor, Options) {
     SCOPED_TRACE(c.first);
     Cloud cloud;
     Job_var job = make_job("{}", c.first);
-    const tavrocloud::Restore_Params& p = executor(cloud, *job)->params();
+    const auto exec = executor(cloud, *job);
+    const tavrocloud::Restore_Params& p = exec->params();
     std::ostringstream got;
     got << p.base.parallel_vms << " " << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm
         << " " << p.start_vm << " " << p.origin_restore << " " << p.duplicate_vm;
