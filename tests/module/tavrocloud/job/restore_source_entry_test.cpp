@@ -39,6 +39,7 @@ TEST(Restore_Source_Entry, ReadsAnEntry) {
               {)" + NIC + R"(, "ip_op": "Reserve", "mac_op": 7}, {)" + NIC + R"(, "ip_op": "auto", "mac_op": ""}],
       "volumes": [{"id": "vol-1", "name": "root", "size": 20, "storage_id": "st-1", "storage_type": "ceph"}, null,
                   {"id": "vol-2", "name": "d", "size": 1099511627776, "storage_id": "st-2", "storage_type": "nfs_raw"}])")));
+  ASSERT_EQ(e.nics.size(), 3u);
   std::vector<Net_Operation> ops;
   for (const Restore_Source_Entry::NIC& n : e.nics) ops.insert(ops.end(), {n.ip_op, n.mac_op});
   EXPECT_EQ(ops, (std::vector<Net_Operation>{Net_Operation::SPECIFY, Net_Operation::RESERVE,
