@@ -1,4 +1,5 @@
-"""Injected faults and residual temporary snapshots."""
+"""Injected faults (residual temporary snapshots and faults at each wait are driven end
+to end against the module's client)."""
 
 import unittest
 
@@ -9,6 +10,7 @@ NEW_VOLUME = [("AvailabilityZone", "cluster-a"), ("Size", "1"), ("StorageId", "s
 
 
 class Faults(SimTestCase):
+
     def test_error_faults_hit_the_nth_call_of_their_action_only(self):
         cases = [
             ({"action": "DescribeCloud", "nth": 2}, "DescribeCloud", [200, 500, 200]),
@@ -41,31 +43,6 @@ class Faults(SimTestCase):
         self.assertTrue(self.ctl.get("/leftovers")["clean"])
         self.assertEqual(200, self.q.raw("CreateVolume", params)[0])
 
-    def test_lifecycle_faults(self):
-        cases = [
-            ({"kind": "end_status", "status": "error"}, ["creating", "error", "error"]),
-            ({"kind": "stuck"}, ["creating", "creating", "creating"]),
-        ]
-        for fault, expected in cases:
-            with self.subTest(fault=fault):
-                self.ctl.post("/faults", dict(fault, action="CreateVolume"))
-                vol = self.q.call("CreateVolume", NEW_VOLUME).findtext("volumeId")
-                self.assertEqual(expected, [self.volume(vol) for _ in expected])
-
-    def test_end_status_fault_on_an_attachment(self):
-        self.ctl.post("/config", {"transition_polls": 0})
-        self.ctl.post("/faults", {"action": "AttachVolume", "kind": "end_status",
-                                  "status": "error"})
-        att = [("InstanceId", "i-web01"), ("Device", "/dev/vdb"),
-               ("VolumeId", "vol-spare-01")]
-        self.q.call("AttachVolume", att)
-        vol = self.records("DescribeVolumes", self.filter("volume-id", "vol-spare-01"))[0]
-        self.assertEqual(("error", "error"), (vol.findtext("status"),
-                                              vol.findtext("attachmentSet/item/status")))
-        # A failed attachment can still be undone by the caller's clean-up.
-        self.q.call("DetachVolume", att)
-        self.q.call("DeleteVolume", [("VolumeId", "vol-spare-01")])
-
     def test_malformed_faults_are_refused(self):
         for fault in [{"nth": 1}, {"action": "DescribeCloud", "kind": "explode"},
                       {"action": "DescribeCloud", "nth": 0},
@@ -75,32 +52,6 @@ class Faults(SimTestCase):
                 with self.assertRaises(CallFailed) as cm:
                     self.ctl.post("/faults", fault)
                 self.assertEqual(400, cm.exception.status)
-
-
-class Residue(SimTestCase):
-    config = {"transition_polls": 0}
-
-    def test_create_is_refused_naming_the_residue(self):
-        for attach_to in (None, "i-agent001"):
-            with self.subTest(attach_to=attach_to):
-                res = self.ctl.post("/residue", {"volume_id": "vol-db01-root",
-                                                 "attach_to": attach_to})
-                with self.assertRaises(CallFailed) as cm:
-                    self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-db01-root")])
-                # How the module recovers the id: from the marker up to the first comma.
-                message = cm.exception.message
-                start = message.index("tmpsnap-")
-                self.assertEqual(res["id"], message[start:message.index(",", start)])
-                self.assertEqual("attached" if attach_to else "available", self.field(
-                    "DescribeTmpSnapshots", [("TmpSnapshotId.1", res["id"])], "status"))
-                if attach_to:
-                    self.assertEqual(1, len(self.ctl.get("/leftovers")["links"]))
-                    self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", res["id"])])
-                self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", res["id"])])
-                new = self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-db01-root")]
-                                  ).findtext(".//tmpSnapshotId")
-                self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", new)])
-                self.assertTrue(self.ctl.get("/leftovers")["clean"])
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 state on the next (the number of polls is configurable), and the state rules the
 module's flows depend on hold."""
 
-import json
 import threading
 import unittest
 
@@ -47,51 +46,6 @@ class Transitions(SimTestCase):
                 self.assertEqual(expected, [self.field(action, params, name)
                                             for _ in expected])
 
-    def test_volume_attach_and_detach(self):
-        self.ctl.post("/config", {"transition_polls": 0})
-        vol = self.new_volume()
-        self.ctl.post("/config", {"transition_polls": 1})
-        att = [("InstanceId", "i-web01"), ("Device", "/dev/vdb"), ("VolumeId", vol)]
-
-        def polls():
-            recs = [self.records("DescribeVolumes", self.filter("volume-id", vol))[0]
-                    for _ in range(2)]
-            return [(r.findtext("status"), r.findtext("attachmentSet/item/status"))
-                    for r in recs]
-        self.q.call("AttachVolume", att)
-        self.assertEqual([("in-use", "attaching"), ("in-use", "attached")], polls())
-        self.assertEqual("/dev/vdb", self.volume(vol, "attachmentSet/item/device"))
-        self.q.call("DetachVolume", att)
-        self.assertEqual([("in-use", "detaching"), ("available", None)], polls())
-
-    def test_temporary_snapshot_round(self):
-        self.ctl.post("/config", {"transition_polls": 1})
-        tmp = self.q.call("CreateTmpSnapshots", [("VolumeId.1", "vol-web01-root")]
-                          ).findtext(".//tmpSnapshotId")
-        steps = [(None, None, ["pending", "available"]),
-                 ("AttachTmpSnapshot", [("TmpSnapshotId", tmp), ("InstanceId", "i-db01")],
-                  ["attaching", "attached"]),
-                 ("DetachTmpSnapshot", [("TmpSnapshotId", tmp)],
-                  ["detaching", "available"]),
-                 ("DeleteTmpSnapshots", [("TmpSnapshotId.1", tmp)], ["deleting", None])]
-        for action, params, expected in steps:
-            with self.subTest(action):
-                if action:
-                    self.q.call(action, params)
-                self.assertEqual(expected, [
-                    self.field("DescribeTmpSnapshots", [("TmpSnapshotId.1", tmp)], "status")
-                    for _ in expected])
-
-    def test_move_to_another_node_shows_on_the_next_poll(self):
-        self.ctl.post("/config", {"transition_polls": 0})
-        vol = self.new_volume(nodeId="node-a1", StorageId="st-localvg-a2")
-        self.ctl.post("/config", {"transition_polls": 1})
-        self.q.call("ModifyVolumeStorage", [("volumeId", vol),
-                                            ("storageId", "st-localvg-a2"),
-                                            ("nodeId", "node-a2")])
-        self.assertEqual(["node-a1", "node-a2"],
-                         [self.volume(vol, "nodeId") for _ in range(2)])
-
 
 class Rules(SimTestCase):
     config = {"transition_polls": 0}
@@ -99,64 +53,51 @@ class Rules(SimTestCase):
     def test_refusals(self):
         free = self.new_volume()
         local = self.new_volume(StorageId="st-localvg-a2", nodeId="node-a2")
+
+        def att(inst, dev, vol):
+            return [("InstanceId", inst), ("Device", dev), ("VolumeId", vol)]
+
+        def vol(size="1", storage="st-ceph-01", zone="cluster-a", **extra):
+            return ([("AvailabilityZone", zone), ("Size", size), ("StorageId", storage)]
+                    + list(extra.items()))
+
+        def nif(**extra):
+            return [("SubnetId", "subnet-prod-a")] + list(extra.items())
+        bad, state, in_use = "InvalidParameterValue", "IncorrectState", "VolumeInUse"
         cases = [
             ("unknown action", "DescribeFoo", [], "InvalidAction"),
             ("missing parameter", "DeleteVolume", [], "MissingParameter"),
-            ("misnamed parameter", "DeleteVolume", [("VolumeID", free)],
-             "UnknownParameter"),
-            ("misnamed filter", "DescribeVolumes", self.filter("volume_id", "x"),
-             "InvalidParameterValue"),
-            ("unknown volume", "DeleteVolume", [("VolumeId", "vol-x")],
-             "InvalidVolume.NotFound"),
+            ("misnamed parameter", "DeleteVolume", [("VolumeID", free)], "UnknownParameter"),
+            ("misnamed filter", "DescribeVolumes", self.filter("volume_id", "x"), bad),
+            ("unknown volume", "DeleteVolume", [("VolumeId", "vol-x")], "InvalidVolume.NotFound"),
             ("local storage without a node", "CreateVolume",
-             [("AvailabilityZone", "cluster-b"), ("Size", "1"),
-              ("StorageId", "st-localfs-b1")], "MissingParameter"),
-            ("device taken", "AttachVolume", [("InstanceId", "i-db01"),
-                                              ("Device", "/dev/vdb"), ("VolumeId", free)],
-             "InvalidParameterValue"),
-            ("device name without a letter", "AttachVolume",
-             [("InstanceId", "i-db01"), ("Device", "/dev/vd{"), ("VolumeId", free)],
-             "InvalidParameterValue"),
-            ("volume in use", "AttachVolume", [("InstanceId", "i-db01"),
-                                               ("Device", "/dev/vdf"),
-                                               ("VolumeId", "vol-web01-root")],
-             "VolumeInUse"),
-            ("local volume on another node", "AttachVolume",
-             [("InstanceId", "i-web01"), ("Device", "/dev/vdb"), ("VolumeId", local)],
-             "InvalidParameterValue"),
+             vol(storage="st-localfs-b1", zone="cluster-b"), "MissingParameter"),
+            ("device taken", "AttachVolume", att("i-db01", "/dev/vdb", free), bad),
+            ("device name without a letter", "AttachVolume", att("i-db01", "/dev/vd{", free), bad),
+            ("volume in use", "AttachVolume", att("i-db01", "/dev/vdf", "vol-web01-root"), in_use),
+            ("local volume on another node", "AttachVolume", att("i-web01", "/dev/vdb", local),
+             bad),
             ("root of a running instance", "DetachVolume",
-             [("InstanceId", "i-web01"), ("Device", "/dev/vda"),
-              ("VolumeId", "vol-web01-root")], "IncorrectState"),
+             att("i-web01", "/dev/vda", "vol-web01-root"), state),
             ("detach from the wrong instance", "DetachVolume",
-             [("InstanceId", "i-web01"), ("Device", "/dev/vdb"),
-              ("VolumeId", "vol-db01-data")], "IncorrectState"),
-            ("delete an attached volume", "DeleteVolume",
-             [("VolumeId", "vol-db01-data")], "VolumeInUse"),
-            ("unknown instance", "StartInstances",
-             [("InstanceId.1", "i-nothere")], "InvalidInstanceID.NotFound"),
-            ("storage full", "CreateVolume", [("AvailabilityZone", "cluster-a"),
-                                               ("Size", "3000"),
-                                               ("StorageId", "st-ceph-01")],
-             "InsufficientStorageCapacity"),
-            ("unknown node", "CreateVolume",
-             [("AvailabilityZone", "cluster-a"), ("Size", "1"),
-              ("StorageId", "st-localfs-b1"), ("nodeId", "node-x")],
+             att("i-web01", "/dev/vdb", "vol-db01-data"), state),
+            ("delete an attached volume", "DeleteVolume", [("VolumeId", "vol-db01-data")], in_use),
+            ("unknown instance", "StartInstances", [("InstanceId.1", "i-nothere")],
+             "InvalidInstanceID.NotFound"),
+            ("storage full", "CreateVolume", vol(size="3000"), "InsufficientStorageCapacity"),
+            ("unknown node", "CreateVolume", vol(storage="st-localfs-b1", nodeId="node-x"),
              "InvalidNode.NotFound"),
             ("move to a node of another zone", "ModifyVolumeStorage",
-             [("volumeId", local), ("storageId", "st-localvg-a2"), ("nodeId", "node-b1")],
-             "InvalidParameterValue"),
+             [("volumeId", local), ("storageId", "st-localvg-a2"), ("nodeId", "node-b1")], bad),
             ("boot from an unconverted volume", "RunInstances",
-             [("imageId", free), ("instanceType", "ts.small")], "IncorrectState"),
-            ("interface in use", "DeleteNetworkInterface",
-             [("NetworkInterfaceId", "eni-web01-0")], "InvalidNetworkInterface.InUse"),
-            ("address taken", "CreateNetworkInterface",
-             [("SubnetId", "subnet-prod-a"), ("privateIpAddress", "10.10.1.21")],
+             [("imageId", free), ("instanceType", "ts.small")], state),
+            ("interface in use", "DeleteNetworkInterface", [("NetworkInterfaceId", "eni-web01-0")],
+             "InvalidNetworkInterface.InUse"),
+            ("address taken", "CreateNetworkInterface", nif(privateIpAddress="10.10.1.21"),
              "InvalidIPAddress.InUse"),
             ("address outside the subnet", "CreateNetworkInterface",
-             [("SubnetId", "subnet-prod-a"), ("privateIpAddress", "10.10.2.5")],
-             "InvalidParameterValue"),
-            ("MAC taken", "CreateNetworkInterface",
-             [("SubnetId", "subnet-prod-a"), ("MacAddress", "52:54:00:10:01:21")],
+             nif(privateIpAddress="10.10.2.5"), bad),
+            ("MAC taken", "CreateNetworkInterface", nif(MacAddress="52:54:00:10:01:21"),
              "InvalidMacAddress.InUse"),
         ]
         for name, action, params, code in cases:
@@ -201,41 +142,6 @@ class Rules(SimTestCase):
         self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0]),
                                            ("TmpSnapshotId.2", made[1])])
         self.assertEqual([], self.records("DescribeTmpSnapshots"))
-
-    def test_restore_flow_on_local_storage(self):
-        """The restore path: a volume made on the agent's node, moved to the target
-        node, converted and booted there; terminating deletes the system disk."""
-        q = self.q
-        vol = self.new_volume(StorageId="st-localvg-a2", nodeId="node-a2")
-        q.call("ModifyVolumeStorage", [("volumeId", vol), ("storageId", "st-localvg-a2"),
-                                       ("nodeId", "node-a1")])
-        q.call("ConvertVolume", [("VolumeId", vol), ("Architecture", "x86_64"),
-                                 ("IsRoot", "true"), ("Platform", "linux"),
-                                 ("Contentmode", "raw"), ("Diskbus", "virtio"),
-                                 ("AttachDiskbus", "virtio"), ("Bootloader", "bios")])
-        nif = q.call("CreateNetworkInterface", [("SubnetId", "subnet-prod-a")]
-                     ).findtext(".//networkInterfaceId")
-        inst = q.call("RunInstances", [
-            ("imageId", vol), ("instanceName", "restored"), ("minCount", "1"),
-            ("maxCount", "1"), ("instanceType", "ts.small"),
-            ("BlockDeviceMapping.1.Ebs.VolumeSize", "1"),
-            ("BlockDeviceMapping.1.Ebs.DeleteOnTermination", "true"),
-            ("BlockDeviceMapping.1.DeviceName", "/dev/vda"),
-            ("BlockDeviceMapping.1.Ebs.StorageId", "st-localvg-a2"),
-            ("AllowNodes.1", "node-a1"),
-            ("NetworkInterface.1.NetworkInterfaceId", nif),
-            ("NetworkInterface.1.AssociatePublicIpAddress", "true"),
-            ("OwnerId", "tavro-owner-0001")]).findtext(".//instanceId")
-        got = self.records("DescribeInstances", self.filter("instance-id", inst))[0]
-        self.assertEqual(("running", "node-a1", [vol]),
-                         (got.findtext("instanceState/name"), got.findtext("hostAddress"),
-                          [v.findtext(".//volumeId")
-                           for v in got.findall("blockDeviceMapping/item")]))
-        self.assertEqual(nif, json.loads(got.findtext("nifInfo"))["nifInfo"][0]["netifId"])
-        q.call("TerminateInstances", [("InstanceId.1", inst)])
-        q.call("DeleteNetworkInterface", [("NetworkInterfaceId", nif)])
-        self.assertIsNone(self.volume(vol))
-        self.assertTrue(self.ctl.get("/leftovers")["clean"])
 
 
 if __name__ == "__main__":

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,9 +54,6 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
 
   bool upload(Instance_Backup_Handler& handler) {
     return handler.open_records() && handler.backup_volumes();
-  }
-  uint64_t succeeded(const Instance_Backup_Handler& handler) const {
-    return handler.succeeded_volumes_.load();
   }
   // Powers off `handler`'s instance "i/1", found "stopping", through `cloud`.
   bool power_off_stopping(Instance_Backup_Handler& handler, test::Scripted_Cloud& cloud) {
@@ -104,53 +101,48 @@ TEST_F(Instance_Backup_Handler_Test, UploadsInParallelUpToTheBound) {
   EXPECT_EQ(record_->processed_volume_num.load(), 3u);
 }
 
-TEST_F(Instance_Backup_Handler_Test, AFailingVolumeLeavesNoResidueAndNoProgress) {
-  add_volume(0);
-  add_volume(1, GIB / 2);  // the device ends half way
-  params_.base.parallel_disks_per_vm = 1;
-  params_.base.retry_count = 1;
-  Instance_Backup_Handler handler(*job_, params_);
-  test::Log_Capture log;
-  EXPECT_FALSE(upload(handler));
-  EXPECT_EQ(succeeded(handler), 1u);
-  EXPECT_EQ(images(), "img-0");
-  EXPECT_EQ(record_->processed_size.load(), GIB);
-  EXPECT_EQ(log.count("bytes readable"), 2u);  // the first run and its one re-run
-}
-
-TEST_F(Instance_Backup_Handler_Test, ARetriedVolumeSucceeds) {
-  add_volume(0);
-  // The image's name is taken at first; it is freed once the first run has failed.
-  const std::string taken = env_.root() + "/run/i_1/img-0";
-  ASSERT_EQ(::system(("mkdir -p " + taken).c_str()), 0);
-  params_.base.parallel_disks_per_vm = 1;
-  Instance_Backup_Handler handler(*job_, params_);
-  test::Log_Capture log;
-  std::thread free_name([&] {
-    while (!log.contains("Failed to open io, write to run/i_1/img-0"))
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ::rmdir(taken.c_str());
-  });
-  const bool ok = upload(handler);
-  free_name.join();
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(succeeded(handler), 1u);
-  EXPECT_EQ(images(), "img-0");
-  EXPECT_EQ(record_->processed_size.load(), GIB);
-}
-
-TEST_F(Instance_Backup_Handler_Test, AnImageAlreadyAtThePathIsNeverRemoved) {
-  add_volume(0);
-  // Another volume's image whose safe name meets this one's.
-  ASSERT_EQ(::system(("mkdir -p " + env_.root() + "/run/i_1 && echo other > " + env_.root() +
-                      "/run/i_1/img-0").c_str()),
-            0);
-  params_.base.retry_count = 0;
-  Instance_Backup_Handler handler(*job_, params_);
-  test::Log_Capture log;
-  EXPECT_FALSE(upload(handler));
-  EXPECT_TRUE(log.contains("Failed to open io, write to run/i_1/img-0"));
-  EXPECT_EQ(images(), "img-0");
+// A volume that fails its runs leaves no image and no progress, the others stay; a run
+// that fails once is retried; an image already at the path (another volume's, whose safe
+// name meets this one's) is never removed.
+TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
+  const std::string dir = env_.root() + "/run/i_1", img = dir + "/img-0";
+  const struct {
+    const char* name;
+    uint64_t second;  // the bytes of a second volume's device; 0: one volume
+    char taken;  // at the first image's path: 'd' a directory (gone after the first
+                 // failure), 'f' a file, '-' nothing
+    bool ok;
+    uint64_t processed;
+  } cases[] = {
+      {"the second device ends half way", GIB / 2, '-', false, GIB},
+      {"retried after a failure", 0, 'd', true, GIB},
+      {"another image at the path", 0, 'f', false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string taken = c.taken == 'd' ? "mkdir " + img : c.taken == 'f' ? "echo other > " + img : "true";
+    ASSERT_EQ(::system(("rm -rf " + dir + " && mkdir -p " + dir + " && " + taken).c_str()), 0);
+    params_.backup_instance.backup_vols.clear();
+    add_volume(0);
+    if (c.second != 0) add_volume(1, c.second);
+    params_.base.retry_count = c.taken == 'f' ? 0 : 1;
+    record_->processed_size = 0;
+    Instance_Backup_Handler handler(*job_, params_);
+    test::Log_Capture log;
+    std::thread free_name;
+    if (c.taken == 'd')
+      free_name = std::thread([&] {
+        while (!log.contains("Failed to open io, write to run/i_1/img-0"))
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::rmdir(img.c_str());
+      });
+    EXPECT_EQ(upload(handler), c.ok);
+    if (free_name.joinable()) free_name.join();
+    EXPECT_EQ(images(), "img-0");
+    EXPECT_EQ(record_->processed_size.load(), c.processed);
+    EXPECT_EQ(log.count("bytes readable"), c.second != 0 ? 2u : 0u);  // the first run and its re-run
+    EXPECT_EQ(pool_test::read_file(img) == "other\n", c.taken == 'f');
+  }
 }
 
 // An instance found "stopping" is waited for, but not past the job's cancellation.

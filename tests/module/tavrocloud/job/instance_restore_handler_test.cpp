@@ -1,5 +1,6 @@
 #include "tavrocloud/job/instance_restore_handler.h"
 
+#include "json/json_load.h"
 #include "module/tavrocloud/common/scripted_cloud.h"
 #include "support/log_capture.h"
 #include "support/sleep_recorder.h"
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -27,19 +29,13 @@ Job_var make_job() {
   return Job_var(new Job(def));
 }
 
-Backup_Piece piece(const std::string& vol, const std::string& path, const json_spirit::Object& attrs) {
+Backup_Piece piece(const std::string& vol, const std::string& path, const std::string& attrs) {
   Backup_Piece p;
   p.object = vol;
   p.path = path;
   p.size = 3ULL << 30;
-  p.extended_attrs = attrs;
+  p.extended_attrs = JSON_Load(attrs).get_obj();
   return p;
-}
-
-json_spirit::Object quillon(const json_spirit::Object& inner) {
-  json_spirit::Object o;
-  o["Quillon3"] = inner;
-  return o;
 }
 
 // Two sets of an instance with a root volume "v-root" and a data volume "v-data".
@@ -59,14 +55,13 @@ std::vector<Tavro_Backup_Set> two_sets(const std::string& pool) {
       s.volumes.push_back(v);
     }
   }
-  json_spirit::Object sized;
-  sized["block_set_size"] = 65536;
   // The first set records its block sizes; the last one has no attribute for the root
   // and an attribute without a size for the data volume.
-  sets[0].add_piece(piece("v-root", "r0", quillon(sized)));
-  sets[0].add_piece(piece("v-data", "d0", quillon(sized)));
-  sets[1].add_piece(piece("v-root", "r1", json_spirit::Object()));
-  sets[1].add_piece(piece("v-data", "d1", quillon(json_spirit::Object())));
+  const char sized[] = R"({"Quillon3": {"block_set_size": 65536}})";
+  sets[0].add_piece(piece("v-root", "r0", sized));
+  sets[0].add_piece(piece("v-data", "d0", sized));
+  sets[1].add_piece(piece("v-root", "r1", "{}"));
+  sets[1].add_piece(piece("v-data", "d1", R"({"Quillon3": {}})"));
   sets[1].image_info.architecture = "aarch64";
   return sets;
 }
@@ -104,6 +99,8 @@ class Handler : public ::testing::Test {
   Job_var job_ = make_job();
 };
 
+// The entry takes defaults and the last set's tags; each volume lists the last set's
+// piece first, with the block size recorded (0 where none was: the image's own is used).
 TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
   Instance_Restore_Handler h(*job_, params(true));
   ASSERT_TRUE(h.parse_source_instance(two_sets("pool-h")));
@@ -111,54 +108,38 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
   EXPECT_EQ(e.architecture + e.diskbus + e.boot_loader + e.content_mode + e.image_type +
                 e.attach_diskbus + e.storage_id + e.schedule_tag,
             "aarch64virtiombrqemu_rawvmvirtiost-1tag");
-
-  const auto& vols = h.restore_volumes_list();
-  ASSERT_EQ(vols.size(), 2u);
-  EXPECT_FALSE(vols[0]->is_root);
-  EXPECT_TRUE(vols[1]->is_root);
-  EXPECT_EQ(vols[1]->src_dev_name, "/dev/vda");
-  // Per volume: the last set's piece first; where the recorded block size comes from.
-  const std::vector<std::vector<std::string>> want = {{"d1", "0", "d0", "65536"},
-                                                      {"r1", "3221225472", "r0", "65536"}};
-  for (size_t v = 0; v < 2; ++v) {
-    std::vector<std::string> got;
-    for (const auto& list : vols[v]->timepoint_piece_list)
+  std::string got;
+  for (const auto& v : h.restore_volumes_list()) {
+    got += (v->is_root ? "root " : "data ") + v->src_dev_name + ":";
+    for (const auto& list : v->timepoint_piece_list)
       for (const auto& p : list) {
-        got.push_back(p.remote_path);
-        got.push_back(std::to_string(p.block_size));
+        got += " " + p.remote_path + "/" + std::to_string(p.block_size);
         EXPECT_EQ(p.pool.url, pool_.url() + "/cloud/def-" + p.remote_path.substr(1));
       }
-    EXPECT_EQ(got, want[v]);
+    got += "; ";
   }
+  EXPECT_EQ(got, "data /dev/vdb: d1/0 d0/65536; root /dev/vda: r1/3221225472 r0/65536; ");
 }
 
 TEST_F(Handler, CatalogRefusals) {
-  struct Case {
-    const char* what;
-    std::function<void(Restore_Params&, std::vector<Tavro_Backup_Set>&)> change;
+  using Sets = std::vector<Tavro_Backup_Set>;
+  const struct {
+    std::function<void(Restore_Params&, Sets&)> change;
     const char* log;
   } cases[] = {
-      {"volume unknown to the last set",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].id = "v-x"; },
-       "Failed to get volume v-x info from bset cloud/def-1"},
-      {"set without storage",
-       [](Restore_Params&, std::vector<Tavro_Backup_Set>& s) { s[0].storages.clear(); },
-       "Failed to get storage pool for bset cloud/def-0"},
-      {"VM restore without its root volume",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes.pop_back(); },
-       "lacks its root volume v-root"},
-      {"volume size beyond reason",
-       [](Restore_Params& p, std::vector<Tavro_Backup_Set>&) { p.entry.volumes[0].size = 1ULL << 40; },
-       "Invalid size"},
+      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].id = "v-x"; }, "Failed to get volume v-x info from bset cloud/def-1"},
+      {[](Restore_Params&, Sets& s) { s[0].storages.clear(); }, "Failed to get storage pool for bset cloud/def-0"},
+      {[](Restore_Params& p, Sets&) { p.entry.volumes.pop_back(); }, "lacks its root volume v-root"},  // VM restore
+      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].size = 1ULL << 40; }, "Invalid size"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
     Restore_Params p = params(true);
     auto sets = two_sets("pool-h");
     c.change(p, sets);
     test::Log_Capture log;
-    Instance_Restore_Handler h(*job_, p);
-    EXPECT_FALSE(h.parse_source_instance(sets)) << c.what;
-    EXPECT_TRUE(log.contains(c.log)) << c.what << ": " << log.text();
+    EXPECT_FALSE(Instance_Restore_Handler(*job_, p).parse_source_instance(sets));
+    EXPECT_TRUE(log.contains(c.log)) << log.text();
   }
 }
 
@@ -233,94 +214,69 @@ TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
                                           {"MacAddress", "52:54:00:00:00:01"},
                                           {"privateIpAddress", "10.0.0.5"}}));
   EXPECT_EQ(sent[1].params, (test::Params{{"SubnetId", "sub-e"}}));
-  const test::Params want = {
-      {"imageId", "vol-r"}, {"instanceName", "restored"}, {"minCount", "1"}, {"maxCount", "1"},
-      {"instanceType", "m1"}, {"BlockDeviceMapping.1.Ebs.VolumeSize", "20"},
-      {"BlockDeviceMapping.1.Ebs.DeleteOnTermination", "true"},
-      {"BlockDeviceMapping.1.DeviceName", "/dev/vda"},
-      {"BlockDeviceMapping.1.Ebs.StorageId", "st-1"}, {"AllowNodes.1", "node-2"},
-      {"NetworkInterface.1.NetworkInterfaceId", "eni-m"},
-      {"NetworkInterface.1.AssociatePublicIpAddress", "true"},
-      {"NetworkInterface.2.NetworkInterfaceId", "eni-e"},
-      {"NetworkInterface.2.AssociatePublicIpAddress", "true"},
-      {"ScheduleTags", "s"}, {"OwnerId", "owner"}};
-  EXPECT_EQ(out, want);
+  EXPECT_EQ(test::Params(out.begin() + 10, out.begin() + 14),
+            (test::Params{{"NetworkInterface.1.NetworkInterfaceId", "eni-m"},
+                          {"NetworkInterface.1.AssociatePublicIpAddress", "true"},
+                          {"NetworkInterface.2.NetworkInterfaceId", "eni-e"},
+                          {"NetworkInterface.2.AssociatePublicIpAddress", "true"}}));
 }
 
-// The cloud accepts RunInstances but the instance never runs: the handler has made a
-// converted root volume, a data volume still attached to the agent and one interface.
-// Clean-up terminates its instance and waits, then removes the data volume, then the
-// interface; the consumed root volume is left to the termination.
-TEST_F(Handler, FailureCleanUpUndoesWhatItMadeInOrder) {
-  test::Sleep_Recorder sleeps;
-  Restore_Params p = params(true);
-  p.base.support_tmp_snapshot = true;
-  p.entry.instance_tgt_id = "i-foreign";  // named by the entry, never ours to delete
-  p.entry.nics.resize(1);
-  auto h = handler(p);
-  ASSERT_TRUE(h->parse_source_instance(two_sets("pool-h")));
-  Volume_Restore_Info& data = *h->restore_volumes_list()[0];
-  Volume_Restore_Info& root = *h->restore_volumes_list()[1];
-  data.created_vol_id = "vol-d";
-  data.attached_instance_id = "i-agent";
-  data.dev_name = "/dev/vdc";
-  root.created_vol_id = "vol-r";
-
-  cloud_.expect("ConvertVolume", test::result("ConvertVolume"))
-      .expect("CreateNetworkInterface",
-              ok("CreateNetworkInterface", test::fields({{"networkInterfaceId", "eni-1"}})))
-      .expect("RunInstances", ok("RunInstances", test::fields({{"instanceId", "i-new"}})))
-      .expect("DescribeInstances", test::instance("i-new", "error"));
-  EXPECT_FALSE(h->create_instance(root));
-  EXPECT_EQ(h->created_instance_id(), "i-new");
-  EXPECT_EQ(h->params().entry.instance_tgt_id, "i-foreign");
-
-  cloud_.forget_sent();
-  cloud_.expect("TerminateInstances",
-                ok("TerminateInstances", "<currentState><name>shutting-down</name></currentState>"))
-      .expect("DescribeInstances", test::instance("i-new", "shutting-down"))
-      .expect("DescribeInstances", test::instance("i-new", "terminated"))
-      .expect("DetachVolume", ok("DetachVolume", test::fields({{"status", "detaching"}})))
-      .expect("DescribeVolumes", test::volume("vol-d", "available"))
-      .expect("DeleteVolume", test::result("DeleteVolume"))
-      .expect("DeleteNetworkInterface", test::result("DeleteNetworkInterface"));
-  EXPECT_TRUE(h->clean_up_when_failed());
-  const auto sent = cloud_.sent();
-  ASSERT_EQ(sent.size(), 7u);
-  EXPECT_EQ(sent[0].params, (test::Params{{"InstanceId.1", "i-new"}}));
-  EXPECT_EQ(sent[5].params, (test::Params{{"VolumeId", "vol-d"}}));
-}
-
-// The entry's own target, or a RunInstances answer naming the agent or that target, is
-// never terminated; a refused deletion is tried again without stopping the rest of the
-// clean-up.
-TEST_F(Handler, FailureCleanUpNeverTouchesAnInstanceItDidNotCreate) {
-  for (const char* answer : {"", "i-agent", "i-target"}) {
-    SCOPED_TRACE(answer);
-    Restore_Params p = params(*answer != '\0');
+// Clean-up after a failed run: an instance it created is terminated and waited for
+// before the data volume (detached from the agent first) and the interface go, and the
+// consumed root volume goes with the instance. An instance it did not create (a
+// RunInstances answer naming the agent or the entry's target) is never terminated, and
+// a refused deletion is tried again without stopping the rest.
+TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
+  // The first deletion is refused and tried again.
+  const std::string data =
+      "DetachVolume:vol-d DescribeVolumes:vol-d DeleteVolume:vol-d DeleteVolume:vol-d ";
+  const std::string ours = data + "DeleteVolume:vol-r DeleteNetworkInterface:eni-1 ";
+  const struct {
+    const char* created;  // the RunInstances answer; empty: no instance was asked for
+    std::string actions;
+  } cases[] = {
+      {"i-new", "TerminateInstances:i-new DescribeInstances:i-new " + data + "DeleteNetworkInterface:eni-1 "},
+      {"i-agent", ours},
+      {"i-target", ours},
+      {"", data + "DeleteVolume:vol-r "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.created);
+    Restore_Params p = params(*c.created != '\0');
     p.base.support_tmp_snapshot = true;
     p.entry.instance_tgt_id = "i-target";
+    p.entry.nics.resize(1);
     auto h = handler(p);
     ASSERT_TRUE(h->parse_source_instance(two_sets("pool-h")));
-    h->restore_volumes_list()[0]->created_vol_id = "vol-d";
-    h->restore_volumes_list()[1]->created_vol_id = "vol-r";
-    if (*answer != '\0') {
-      cloud_.expect("ConvertVolume", test::result("ConvertVolume"))
-          .expect("RunInstances", ok("RunInstances", test::fields({{"instanceId", answer}})))
-          .expect("DescribeInstances", test::instance(answer, "running"));
-      EXPECT_FALSE(h->create_instance(*h->restore_volumes_list()[1]));
+    Volume_Restore_Info& data = *h->restore_volumes_list()[0];
+    Volume_Restore_Info& root = *h->restore_volumes_list()[1];
+    data.created_vol_id = "vol-d";
+    data.attached_instance_id = "i-agent";
+    data.dev_name = "/dev/vdc";
+    root.created_vol_id = "vol-r";
+    bool terminated = false, busy = true;
+    cloud_.respond([&](const test::Sent& s) {
+      const std::string& a = s.action;
+      if (a == "CreateNetworkInterface") return ok(a, test::fields({{"networkInterfaceId", "eni-1"}}));
+      if (a == "RunInstances") return ok(a, test::fields({{"instanceId", c.created}}));
+      if (a == "DescribeInstances") return test::instance(c.created, terminated ? "terminated" : "error");
+      if (a == "TerminateInstances" && (terminated = true))
+        return ok(a, "<currentState><name>shutting-down</name></currentState>");
+      if (a == "DetachVolume") return ok(a, test::fields({{"status", "detaching"}}));
+      if (a == "DescribeVolumes") return test::volume("vol-d", "available");
+      if (a == "DeleteVolume" && std::exchange(busy, false)) return test::refused("busy");
+      return test::result(a);
+    });
+    if (*c.created != '\0') {
+      EXPECT_FALSE(h->create_instance(root));
       EXPECT_EQ(h->params().entry.instance_tgt_id, "i-target");
     }
     cloud_.forget_sent();
-    cloud_.expect("DeleteVolume", test::refused("busy"))
-        .expect("DeleteVolume", test::result("DeleteVolume"))
-        .expect("DeleteVolume", test::result("DeleteVolume"));
     test::Sleep_Recorder sleeps;
     EXPECT_TRUE(h->clean_up_when_failed());
-    const auto sent = cloud_.sent();
-    ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[1].params, (test::Params{{"VolumeId", "vol-d"}}));
-    EXPECT_EQ(sent[2].params, (test::Params{{"VolumeId", "vol-r"}}));
+    std::string actions;
+    for (const auto& s : cloud_.sent()) actions += s.action + ":" + s.params.back().second + " ";
+    EXPECT_EQ(actions, c.actions);
   }
 }
 

@@ -12,7 +12,9 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -86,91 +88,80 @@ std::string entry(const std::string& src, const std::string& extra = "",
          src + R"(", "src_instance_name": "n", "volumes": [)" + volumes + "]" + extra + "}";
 }
 
+// A restore executor on `job` that talks to `cloud`, its options read.
+std::unique_ptr<Restore_Executor> executor(Cloud& cloud, Job& job) {
+  auto exec = std::make_unique<Restore_Executor>(job);
+  exec->set_client(cloud.client());
+  EXPECT_TRUE(exec->resolve_params());
+  return exec;
+}
+
+// Options of the wrong type keep their defaults; the agent and its node come from the
+// cloud.
 TEST(Restore_Executor, Options) {
-  struct Case {
-    const char* options;
-    std::vector<int> parallel;  // vms, per host, disks
-    bool start_vm, origin;
-    const char* duplicate;
-  } cases[] = {
-      {"{}", {2, 2, 1}, true, false, ""},
+  const std::pair<const char*, const char*> cases[] = {
+      {"{}", "2 2 1 1 0 "},
       {R"({"parallel_vms": 8, "parallel_vms_per_host": 5, "parallel_disks_per_vm": 4,
-          "start_vm": false, "original_restore": true, "duplicate_vm": "ignore"})",
-       {8, 5, 4}, false, true, "ignore"},
-      {R"({"parallel_vms": "8", "start_vm": "no", "duplicate_vm": 3})", {2, 2, 1}, true, false, ""},
+          "start_vm": false, "original_restore": true, "duplicate_vm": "ignore"})", "8 5 4 0 1 ignore"},
+      {R"({"parallel_vms": "8", "start_vm": "no", "duplicate_vm": 3})", "2 2 1 1 0 "},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
     Cloud cloud;
-    Job_var job = make_job("{}", c.options);
-    Restore_Executor exec(*job);
-    exec.set_client(cloud.client());
-    ASSERT_TRUE(exec.resolve_params()) << c.options;
-    const tavrocloud::Restore_Params& p = exec.params();
-    EXPECT_EQ((std::vector<int>{p.base.parallel_vms, p.base.parallel_vms_per_host,
-                                p.base.parallel_disks_per_vm}),
-              c.parallel)
-        << c.options;
-    EXPECT_EQ(p.start_vm, c.start_vm) << c.options;
-    EXPECT_EQ(p.origin_restore, c.origin) << c.options;
-    EXPECT_EQ(p.duplicate_vm, c.duplicate) << c.options;
-    EXPECT_TRUE(p.restore_vm);
+    Job_var job = make_job("{}", c.first);
+    const auto exec = executor(cloud, *job);
+    const tavrocloud::Restore_Params& p = exec->params();
+    std::ostringstream got;
+    got << p.base.parallel_vms << " " << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm
+        << " " << p.start_vm << " " << p.origin_restore << " " << p.duplicate_vm;
+    EXPECT_EQ(got.str(), c.second);
     EXPECT_EQ(p.base.agent_instance_id + " " + p.base.agent_node_id, "i-AGENT001 node-7");
   }
 }
 
+// A running namesake of the target is ignored (the entry dropped), stamped or kept; a
+// terminated one is no duplicate. The target instance gives the node and cluster the
+// entry leaves empty; a volume restore runs as many instances in parallel as a VM one.
 TEST(Restore_Executor, EntriesDuplicatesAndTargets) {
-  struct Case {
+  const struct {
     const char* duplicate;
     std::string target_name;
-    bool resolves;
-    std::string want_name;  // "*" appends the 16-character stamp
+    const char* want_name;  // null: no entry is left; "*": the name with a stamp
   } cases[] = {
-      {"ignore", "web", false, ""},  // the only entry is dropped: no entry left
-      {"ignore", "old", true, "old"},  // only a terminated namesake: no duplicate
-      {"timestamp", "web", true, "web*"},
-      {"keep", "web", true, "web"},
+      {"ignore", "web", nullptr}, {"ignore", "old", "old"}, {"timestamp", "web", "*"}, {"keep", "web", "web"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.duplicate) + " " + c.target_name);
     Cloud cloud;
     test::Log_Capture log;
     Job_var job = make_job(
-        "{\"entries\": [" + entry("i-1", ", \"target_instance_name\": \"" + c.target_name + "\"") +
-            ", 7]}",
+        "{\"entries\": [" + entry("i-1", ", \"target_instance_name\": \"" + c.target_name + "\"") + ", 7]}",
         std::string("{\"duplicate_vm\": \"") + c.duplicate + "\"}");
-    Restore_Executor exec(*job);
-    exec.set_client(cloud.client());
-    ASSERT_TRUE(exec.resolve_params());
-    ASSERT_EQ(exec.resolve_entries(), c.resolves) << c.duplicate << " " << c.target_name;
-    if (!c.resolves) {
+    auto exec = executor(cloud, *job);
+    ASSERT_EQ(exec->resolve_entries(), c.want_name != nullptr);
+    if (!c.want_name) {
       EXPECT_TRUE(log.contains("Failed to restore tavro instances, no entry."));
       continue;
     }
-    const std::string& name = exec.entries().at(0).instance_tgt_name;
-    if (c.want_name.back() == '*') {
-      EXPECT_EQ(name.substr(0, c.target_name.size() + 1), c.target_name + "_");
-      EXPECT_EQ(name.size(), c.target_name.size() + 16) << name;
-      EXPECT_EQ(name[c.target_name.size() + 9], '_') << name;
-    } else {
+    const std::string& name = exec->entries().at(0).instance_tgt_name;
+    if (*c.want_name == '*')  // web_YYYYMMDD_HHMMSS
+      EXPECT_TRUE(name.size() == 19 && name.compare(0, 4, "web_") == 0 && name[12] == '_') << name;
+    else
       EXPECT_EQ(name, c.want_name);
-    }
   }
 
-  // The target instance gives the node and cluster the entry leaves empty.
   Cloud cloud;
   Job_var job = make_job("{\"pool_uuid\": \"p-9\", \"entries\": [" +
                              entry("i-1", R"(, "target_instance_id": "i-t")") + "," +
-                             entry("i-2", R"(, "target_instance_id": "i-t", "target_node_id": "n-1")") +
-                             "]}",
+                             entry("i-2", R"(, "target_instance_id": "i-t", "target_node_id": "n-1")") + "]}",
                          R"({"parallel_vms": 8})", JOB_DEFINITION_SUBTYPE_DISK);
-  Restore_Executor exec(*job);
-  exec.set_client(cloud.client());
-  ASSERT_TRUE(exec.resolve_params());
-  ASSERT_TRUE(exec.resolve_entries());
-  ASSERT_EQ(exec.entries().size(), 2u);
-  EXPECT_EQ(exec.entries()[0].target_node_id + exec.entries()[0].target_cluster_id, "node-7zone-3");
-  EXPECT_EQ(exec.entries()[1].target_node_id, "n-1");
-  EXPECT_EQ(exec.params().base.parallel_vms, 2);
-  EXPECT_EQ(exec.params().base.pool_uuid, "p-9");
+  auto exec = executor(cloud, *job);
+  ASSERT_TRUE(exec->resolve_entries());
+  ASSERT_EQ(exec->entries().size(), 2u);
+  EXPECT_EQ(exec->entries()[0].target_node_id + exec->entries()[0].target_cluster_id, "node-7zone-3");
+  EXPECT_EQ(exec->entries()[1].target_node_id, "n-1");
+  EXPECT_EQ(exec->params().base.parallel_vms, 2);
+  EXPECT_EQ(exec->params().base.pool_uuid, "p-9");
 }
 
 TEST(Restore_Executor, EntriesRefused) {
@@ -194,10 +185,7 @@ TEST(Restore_Executor, EntriesRefused) {
     Cloud cloud;
     test::Log_Capture log;
     Job_var job = make_job("{\"entries\": [" + c.entries + "]}", "{}", c.subtype);
-    Restore_Executor exec(*job);
-    exec.set_client(cloud.client());
-    ASSERT_TRUE(exec.resolve_params());
-    EXPECT_FALSE(exec.resolve_entries()) << c.log;
+    EXPECT_FALSE(executor(cloud, *job)->resolve_entries()) << c.log;
     EXPECT_TRUE(log.contains(c.log)) << log.text();
   }
 }
