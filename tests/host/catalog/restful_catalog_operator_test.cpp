@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -164,20 +165,9 @@ TEST_F(Catalog, BadViewRequestsFailAndLeaveTheOutputAlone) {
   }
 }
 
-// Threads with their own connection and threads sharing one, and several processes,
-// commit at once: every set lands. The children are forked before any thread starts.
-TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
-  std::vector<pid_t> children;
-  for (int c = 0; c < 3; ++c) {
-    const pid_t pid = ::fork();
-    ASSERT_NE(-1, pid);
-    if (pid == 0) {
-      int failed = 0;
-      for (int i = 0; i < 20; ++i) failed += !commit("p" + std::to_string(c * 100 + i), "i-p");
-      ::_exit(failed == 0 ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
+// Threads with their own connection and threads sharing one commit at once: every set
+// lands.
+TEST_F(Catalog, ConcurrentCommitsFromThreadsAllLand) {
   auto shared = make_operator();
   std::vector<std::thread> threads;
   std::vector<int> failures(8, 0);
@@ -192,18 +182,35 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
     });
   }
   for (std::thread& th : threads) th.join();
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
   EXPECT_EQ(std::vector<int>(8, 0), failures);
   std::vector<Catalog_Entry> all;
   ASSERT_TRUE(make_operator()->list("tavro", all));
   std::set<std::string> uuids;
   for (const Catalog_Entry& e : all) uuids.insert(e.uuid);
-  EXPECT_EQ(size_t{8 * 25 + 3 * 20}, uuids.size());
+  EXPECT_EQ(size_t{8 * 25}, uuids.size());
   EXPECT_EQ(view("res-1", "i-3-7", "20240501120007"), "set-3-7");
+}
+
+// Several processes commit at once to a catalog none of them has opened yet.
+TEST_F(Catalog, ConcurrentCommitsFromSeveralProcessesAllLand) {
+  std::vector<pid_t> children;
+  for (int c = 0; c < 3; ++c) {
+    const pid_t pid = ::fork();
+    ASSERT_NE(-1, pid);
+    if (pid == 0) {
+      int failed = 0;
+      for (int i = 0; i < 20; ++i) failed += !commit("p" + std::to_string(c * 100 + i), "i-p");
+      ::_exit(failed == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string uuids = list();
+  EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 59) << uuids;  // 60 sets
 }
 
 // Writes `sql` into the catalog database with a connection of the test's own.
@@ -216,19 +223,14 @@ void poke(const std::string& sql) {
   sqlite3_close(db);
 }
 
-// A damaged entry fails the view rather than answering partly; the listing keeps the
-// sets that read, names the damaged one and says it failed.
-TEST_F(Catalog, DamagedEntriesAreNamedAndNeverAnsweredPartly) {
-  ASSERT_TRUE(commit("a", "i-1") && commit("b", "i-2", T2));
+// A damaged entry fails the view rather than answering partly (the listing that names
+// it and keeps the rest is driven end to end by the runner's tests).
+TEST_F(Catalog, DamagedEntryFailsTheView) {
+  ASSERT_TRUE(commit("a", "i-1"));
   poke("UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'");
   test::Log_Capture log;
   EXPECT_EQ(view("res-1", "i-1", "20240501120000"), "failed");
   EXPECT_TRUE(log.contains("Catalog entry of backup set a is damaged", LM_ERROR));
-  std::vector<Catalog_Entry> all;
-  std::vector<std::string> damaged;
-  EXPECT_FALSE(make_operator()->list("", all, &damaged));
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].uuid + " " + damaged.at(0), "b a");
 }
 
 // A database of a newer schema or without its table is refused as damaged; only an

@@ -73,33 +73,30 @@ TEST(Fixed_Block_File, WriterWritesAtOffsetsAndTruncatesOnlyRegularFiles) {
   EXPECT_EQ(writer.last_error(), EBADF);
 }
 
+// Every cache mode (dropped on close, every 8 KiB, direct I/O where the file system
+// offers it) keeps the data.
 TEST(Fixed_Block_File, CacheOptionsKeepTheData) {
   Pool_Env env;
-  const std::string path = env.dir() + "/cached";
-  const std::string data = pool_test::make_content(pool_test::TEXT, 64 * 1024);
+  const std::string path = env.dir() + "/cached", data = pool_test::make_content(pool_test::TEXT, 65536);
   for (ACE_OFF_T mode : {ACE_OFF_T(File_Options::DISCARD_CACHE_ON_CLOSE), ACE_OFF_T(8192),
                          ACE_OFF_T(File_Options::DISCARD_CACHE_DIRECT_IO)}) {
-    SCOPED_TRACE(mode);
     File_Options opts(4096);
     opts.discard_cache = mode;
     opts.read_ahead = true;
     opts.sync_close = File_Options::SYNC_CLOSE_ASYNC;
     Fixed_Block_File_Writer writer;
     if (!writer.open(path, O_CLOEXEC | O_CREAT, true, 0640, opts)) {
-      // Direct I/O is not offered by every file system (tmpfs).
-      ASSERT_TRUE(mode == File_Options::DISCARD_CACHE_DIRECT_IO && writer.last_error() == EINVAL);
-      continue;
+      EXPECT_TRUE(mode == File_Options::DISCARD_CACHE_DIRECT_IO && writer.last_error() == EINVAL);
+      continue;  // tmpfs offers no direct I/O
     }
-    for (size_t at = 0; at < data.size(); at += 4096)
-      ASSERT_TRUE(writer.seek(at, SEEK_SET) == ACE_OFF_T(at) && writer.write(&data[at], 4096, false));
+    for (size_t at = 0; at < data.size(); at += 4096) ASSERT_TRUE(writer.write(&data[at], 4096, false));
     ASSERT_TRUE(writer.close());
     Fixed_Block_File_Reader reader;
     ASSERT_TRUE(reader.open(path, O_CLOEXEC, opts, 0, false));
     std::string back;
     const char* p = nullptr;
-    size_t len = 0;
-    while (reader.read(p, len) && len > 0) back.append(p, len);
-    EXPECT_TRUE(back == data);
+    for (size_t len = 0; reader.read(p, len) && len > 0;) back.append(p, len);
+    EXPECT_TRUE(back == data) << mode;
   }
 }
 
