@@ -36,64 +36,38 @@ std::string read_text(const std::string& path) {
 
 std::vector<std::string> case_names() {
   std::vector<std::string> names;
-  DIR* dir = opendir(suite_dir().c_str());
-  if (dir == nullptr) return names;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.rfind("get-", 0) == 0 || name.rfind("post-", 0) == 0) names.push_back(name);
+  if (DIR* dir = opendir(suite_dir().c_str())) {
+    while (dirent* e = readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name.rfind("get-", 0) == 0 || name.rfind("post-", 0) == 0) names.push_back(name);
+    }
+    closedir(dir);
   }
-  closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
 }
 
-// A request of the suite, as its request.txt gives it.
-struct Suite_Request {
-  Signable_Request signable;
-  std::string body;
-};
-
-Suite_Request parse_request(const std::string& text) {
-  Suite_Request out;
-  std::istringstream in(text);
-  std::string line;
+// A request of the suite as its request.txt gives it; the rest of the text is the body.
+Signable_Request parse_request(std::istringstream& in) {
+  Signable_Request out;
+  std::string line, target, query, pair;
   std::getline(in, line);
-  const size_t sp1 = line.find(' ');
-  const size_t sp2 = line.rfind(' ');
-  out.signable.method = line.substr(0, sp1);
-  std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-  const size_t question = target.find('?');
-  out.signable.path = target.substr(0, question);
-  if (question != std::string::npos) {
-    std::istringstream query(target.substr(question + 1));
-    std::string pair;
-    while (std::getline(query, pair, '&')) {
-      const size_t eq = pair.find('=');
-      out.signable.query.emplace_back(
-          cloud::percent_decode(pair.substr(0, eq)),
-          eq == std::string::npos ? std::string() : cloud::percent_decode(pair.substr(eq + 1)));
-    }
+  out.method = line.substr(0, line.find(' '));
+  target = line.substr(out.method.size() + 1, line.rfind(' ') - out.method.size() - 1);
+  out.path = target.substr(0, target.find('?'));
+  if (target.find('?') != std::string::npos) query = target.substr(target.find('?') + 1);
+  for (std::istringstream q(query); std::getline(q, pair, '&');) {
+    const size_t eq = pair.find('=');
+    out.query.emplace_back(cloud::percent_decode(pair.substr(0, eq)),
+                           eq == std::string::npos ? "" : cloud::percent_decode(pair.substr(eq + 1)));
   }
   while (std::getline(in, line) && !line.empty()) {
-    if (line[0] == ' ' || line[0] == '\t') {
-      out.signable.headers.back().second += "\n" + line;  // folded continuation
-      continue;
-    }
-    const size_t colon = line.find(':');
-    out.signable.headers.emplace_back(line.substr(0, colon), line.substr(colon + 1));
+    if (line[0] == ' ' || line[0] == '\t')
+      out.headers.back().second += "\n" + line;  // folded continuation
+    else
+      out.headers.emplace_back(line.substr(0, line.find(':')), line.substr(line.find(':') + 1));
   }
-  std::ostringstream rest;
-  rest << in.rdbuf();
-  out.body = rest.str();
   return out;
-}
-
-std::string authorization_line(const std::string& signed_request) {
-  std::istringstream in(signed_request);
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("Authorization:", 0) == 0) return line.substr(14);
-  return std::string();
 }
 
 class Suite_Case : public ::testing::TestWithParam<std::string> {};
@@ -113,26 +87,29 @@ TEST_P(Suite_Case, MatchesPublishedSignature) {
   const std::string amz = "20150830T123600Z";
   ASSERT_EQ(json_spirit::object_get_str_or_throw(ctx, "timestamp"), "2015-08-30T12:36:00Z");
 
-  Suite_Request request = parse_request(read_text(dir + "/request.txt"));
-  request.signable.normalize_path = normalize;
-  request.signable.payload_hash = cloud::aws::sha256_hex(request.body.data(), request.body.size());
-  request.signable.headers.emplace_back("X-Amz-Date", amz);
-  if (sign_body)
-    request.signable.headers.emplace_back("x-amz-content-sha256", request.signable.payload_hash);
-  if (!token.empty() && !omit_token)
-    request.signable.headers.emplace_back("X-Amz-Security-Token", token);
+  std::istringstream text(read_text(dir + "/request.txt"));
+  Signable_Request request = parse_request(text);
+  std::ostringstream body;
+  body << text.rdbuf();
+  request.normalize_path = normalize;
+  request.payload_hash = cloud::aws::sha256_hex(body.str().data(), body.str().size());
+  request.headers.emplace_back("X-Amz-Date", amz);
+  if (sign_body) request.headers.emplace_back("x-amz-content-sha256", request.payload_hash);
+  if (!token.empty() && !omit_token) request.headers.emplace_back("X-Amz-Security-Token", token);
 
   const Credentials credentials(
       json_spirit::object_get_str_or_throw(keys, "access_key_id").c_str(),
       json_spirit::object_get_str_or_throw(keys, "secret_access_key").c_str(), nullptr, 0);
   const cloud::aws::Signature_V4 sig = cloud::aws::sign_v4(
-      request.signable, credentials, json_spirit::object_get_str_or_throw(ctx, "region"),
+      request, credentials, json_spirit::object_get_str_or_throw(ctx, "region"),
       json_spirit::object_get_str_or_throw(ctx, "service"), amz);
 
   EXPECT_EQ(sig.canonical_request, read_text(dir + "/header-canonical-request.txt"));
   EXPECT_EQ(sig.string_to_sign, read_text(dir + "/header-string-to-sign.txt"));
   EXPECT_EQ(sig.signature, read_text(dir + "/header-signature.txt"));
-  EXPECT_EQ(sig.authorization, authorization_line(read_text(dir + "/header-signed-request.txt")));
+  const std::string signed_request = read_text(dir + "/header-signed-request.txt");
+  const size_t auth = signed_request.find("\nAuthorization:") + 15;
+  EXPECT_EQ(sig.authorization, signed_request.substr(auth, signed_request.find('\n', auth) - auth));
 }
 
 INSTANTIATE_TEST_SUITE_P(AwsSuite, Suite_Case, ::testing::ValuesIn(case_names()),
@@ -144,33 +121,8 @@ INSTANTIATE_TEST_SUITE_P(AwsSuite, Suite_Case, ::testing::ValuesIn(case_names())
 
 TEST(AwsSuiteData, IsPresent) { EXPECT_GE(case_names().size(), 30u); }
 
-// The signature covers the body and every signed header: changing either changes it.
-TEST(AwsSigner, BodyAndHeadersAreCovered) {
-  const Credentials credentials("AKID", "secret", nullptr, 0);
-  Signable_Request base;
-  base.method = "POST";
-  base.headers = {{"Host", "cloud:8773"}, {"X-Amz-Date", "20240101T000000Z"}};
-  base.payload_hash = cloud::aws::sha256_hex("Action=A", 8);
-  const std::string reference =
-      cloud::aws::sign_v4(base, credentials, "r", "ec2", "20240101T000000Z").signature;
-
-  Signable_Request other_body = base;
-  other_body.payload_hash = cloud::aws::sha256_hex("Action=B", 8);
-  Signable_Request other_host = base;
-  other_host.headers[0].second = "cloud:8774";
-  for (const Signable_Request* changed : {&other_body, &other_host})
-    EXPECT_NE(cloud::aws::sign_v4(*changed, credentials, "r", "ec2", "20240101T000000Z").signature,
-              reference);
-  const Credentials other_secret("AKID", "secreT", nullptr, 0);
-  EXPECT_NE(cloud::aws::sign_v4(base, other_secret, "r", "ec2", "20240101T000000Z").signature,
-            reference);
-  EXPECT_NE(cloud::aws::sign_v4(base, credentials, "r2", "ec2", "20240101T000000Z").signature,
-            reference);
-}
-
 TEST(AwsSigner, AmzDateIsUtc) {
-  EXPECT_EQ(cloud::aws::amz_date(1440938160), "20150830T123600Z");
-  EXPECT_EQ(cloud::aws::amz_date(0), "19700101T000000Z");
+  EXPECT_EQ(cloud::aws::amz_date(1440938160) + cloud::aws::amz_date(0), "20150830T123600Z19700101T000000Z");
 }
 
 }  // namespace

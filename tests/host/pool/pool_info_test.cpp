@@ -10,7 +10,6 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <string>
 
 namespace {
@@ -18,13 +17,16 @@ namespace {
 using pool_test::Pool_Env;
 
 bool lookup(const char* id, const char* device, Pool_Info& info, bool allow_offline = false,
-            bool require_device = true, const char* host = nullptr, std::string* error = nullptr) {
-  return get_pool_info(id, device, info, allow_offline, 0, error, require_device, host, nullptr,
-                       false);
+            bool require_device = true, const char* host = nullptr, int retry_seconds = 0) {
+  return get_pool_info(id, device, info, allow_offline, retry_seconds, nullptr, require_device,
+                       host, nullptr, false);
 }
 
-TEST(Pool_Info, LookupFillsTheRecord) {
+// Found by uuid or name: the url loses its trailing slash, known attributes fill their
+// fields and the rest stays; a device or host that does not match is refused.
+TEST(Pool_Info, LookupFillsTheRecordOrRefuses) {
   Pool_Env env;
+  test::Log_Capture log;
   Pool_Record rec;
   rec.uuid = "pool-2";
   rec.name = "second";
@@ -37,68 +39,54 @@ TEST(Pool_Info, LookupFillsTheRecord) {
   ::mkdir((env.root() + "/second").c_str(), 0700);
   Pool_Info info;
   std::vector<std::string> devices;
-  ASSERT_TRUE(get_pool_info("second", "d", info, false, 0, nullptr, true, "host-2", &devices, true));
-  // The url loses its trailing slash; known attributes fill their fields, the rest stays.
+  std::string error;
+  ASSERT_TRUE(get_pool_info("second", "d", info, false, 0, &error, true, "host-2", &devices, true));
   EXPECT_EQ(info.url, "file://" + env.root() + "/second");
   EXPECT_TRUE(info.device_exists && !info.multidevice && !info.server_side_encryption);
   EXPECT_EQ(info.preferred_source_address + info.tenant_access_key, "10.1.1.1tk");
   EXPECT_EQ(info.ext_attrs, (std::map<std::string, std::string>{{"rack", "r7"}}));
   EXPECT_EQ(devices, std::vector<std::string>{"d"});
-  ASSERT_TRUE(lookup("pool-1", nullptr, info));
-  EXPECT_TRUE(info.multidevice);
-  EXPECT_EQ(info.url, env.url());
-}
-
-TEST(Pool_Info, LookupRefusals) {
-  Pool_Env env;
-  test::Log_Capture log;
-  Pool_Info info;
   info.name = "untouched";
-  std::string error;
-  EXPECT_FALSE(lookup("nope", nullptr, info, false, true, nullptr, &error));
+  EXPECT_FALSE(get_pool_info("nope", nullptr, info, false, 0, &error, true, nullptr, nullptr, false));
   EXPECT_NE(error.find("not registered"), std::string::npos);
-  EXPECT_FALSE(lookup("", nullptr, info));
-  EXPECT_FALSE(lookup(nullptr, nullptr, info));
-  EXPECT_FALSE(lookup("pool-1", "dev-9", info));
-  EXPECT_FALSE(lookup("pool-1", nullptr, info, false, true, "host-2"));
+  EXPECT_FALSE(lookup("", nullptr, info) || lookup(nullptr, nullptr, info) ||
+               lookup("pool-1", "dev-9", info) || lookup("pool-1", nullptr, info, false, true, "host-2"));
   EXPECT_EQ(info.name, "untouched");
   ASSERT_TRUE(lookup("pool-1", "dev-9", info, false, false));
   EXPECT_FALSE(info.device_exists);
   ASSERT_TRUE(lookup("pool-1", "dev-2", info, false, true, "host-1"));
-  EXPECT_TRUE(info.device_exists);
+  EXPECT_TRUE(info.device_exists && info.multidevice);
+  EXPECT_EQ(info.url, env.url());
 }
 
-std::atomic<int> sleeps{0};
-std::string* dir_to_create = nullptr;
+int sleeps = 0;
+std::string dir_to_create;
 
-void create_on_second_sleep(unsigned int) {
-  if (++sleeps == 2 && dir_to_create != nullptr) ::mkdir(dir_to_create->c_str(), 0700);
-}
-
+// A missing pool directory is waited for within the retry time, and no longer.
 TEST(Pool_Info, MissingDirectoryIsWaitedForWithinTheRetryTime) {
   Pool_Env env;
   test::Log_Capture log;
   ASSERT_EQ(::rmdir(env.root().c_str()), 0);
   Pool_Info info;
-  EXPECT_FALSE(lookup("pool-1", nullptr, info));        // no retry time
-  EXPECT_TRUE(lookup("pool-1", nullptr, info, true));   // offline allowed
-  std::string root = env.root();
-  dir_to_create = &root;
-  sleeps = 0;
-  Sleep_Hook old = set_sleep_hook(create_on_second_sleep);
-  EXPECT_TRUE(get_pool_info("pool-1", nullptr, info, false, 60, nullptr, true, nullptr, nullptr,
-                            false));
-  EXPECT_EQ(sleeps.load(), 2);
-  ASSERT_EQ(::rmdir(env.root().c_str()), 0);
-  dir_to_create = nullptr;
-  sleeps = 0;
-  EXPECT_FALSE(get_pool_info("pool-1", nullptr, info, false, 5, nullptr, true, nullptr, nullptr,
-                             false));
-  EXPECT_EQ(sleeps.load(), 3);  // 1 + 2 + 2 seconds: the budget, not more
+  EXPECT_FALSE(lookup("pool-1", nullptr, info));       // no retry time
+  EXPECT_TRUE(lookup("pool-1", nullptr, info, true));  // offline allowed
+  const Sleep_Hook old = set_sleep_hook([](unsigned int) {
+    if (++sleeps == 2 && !dir_to_create.empty()) ::mkdir(dir_to_create.c_str(), 0700);
+  });
+  for (const bool appears : {true, false}) {
+    dir_to_create = appears ? env.root() : "";
+    sleeps = 0;
+    EXPECT_EQ(lookup("pool-1", nullptr, info, false, true, nullptr, appears ? 60 : 5), appears);
+    EXPECT_EQ(sleeps, appears ? 2 : 3);  // 1 + 2 + 2 seconds: the budget, not more
+    ::rmdir(env.root().c_str());
+  }
   set_sleep_hook(old);
 }
 
-TEST(Pool_Info, OptionsTakeThePoolsSettings) {
+// The pool's settings fill the options without replacing what the host set; a pool or
+// job that wants encryption or S3 is refused and the options stay as they were.
+TEST(Pool_Info, OptionsTakeThePoolsSettingsOrRefuse) {
+  test::Log_Capture log;
   Client_IO_Base::Options opts;
   const char* header = http_head_string(HTTP_HEAD_X_ACCESS_KEY);
   ASSERT_NE(header, nullptr);
@@ -109,36 +97,22 @@ TEST(Pool_Info, OptionsTakeThePoolsSettings) {
   pool.node_addrs = {{1, "10.0.0.1"}};
   pool.ext_attrs = {{header, "pool-key"}, {"X-Existing", "pool"}, {"X-New", "new"}};
   ASSERT_TRUE(set_options_by_pool(opts, pool));
-  EXPECT_EQ(*opts.extra_option(header), "host-key");
-  EXPECT_EQ(*opts.extra_option("X-Existing"), "mine");
-  EXPECT_EQ(*opts.extra_option("X-New"), "new");
-  EXPECT_EQ(opts.preferred_source_address, "10.0.0.9");
-  EXPECT_EQ(opts.node_addresses.at(1), "10.0.0.1");
-}
-
-TEST(Pool_Info, OptionsRefuseWhatTheHostCannotHonour) {
-  test::Log_Capture log;
-  struct Case {
-    const char* name;
-    bool sse;
-    Encryption_Algorithm cipher;
-    bool s3;
-    Encryption_Algorithm wanted;
-  } cases[] = {{"server-side encryption", true, ENCRYPT_NONE, false, ENCRYPT_NONE},
-               {"pool cipher", false, ENCRYPT_AES_256_CBC, false, ENCRYPT_NONE},
-               {"s3", false, ENCRYPT_NONE, true, ENCRYPT_NONE},
-               {"job asks for encryption", false, ENCRYPT_NONE, false, ENCRYPT_AES_128_CBC}};
-  for (const Case& c : cases) {
-    Client_IO_Base::Options opts;
-    opts.encryption_algorithm = c.wanted;
-    Pool_Info pool;
-    pool.server_side_encryption = c.sse;
-    pool.cipher = c.cipher;
-    pool.s3_enabled = c.s3;
-    pool.preferred_source_address = "changed";
-    EXPECT_FALSE(set_options_by_pool(opts, pool)) << c.name;
-    EXPECT_EQ(opts.preferred_source_address, "") << c.name;
+  EXPECT_EQ(*opts.extra_option(header) + *opts.extra_option("X-Existing") +
+                *opts.extra_option("X-New") + opts.preferred_source_address + opts.node_addresses.at(1),
+            "host-keyminenew10.0.0.910.0.0.1");
+  const std::tuple<const char*, bool, Encryption_Algorithm, bool, Encryption_Algorithm> cases[] = {
+      {"server-side encryption", true, ENCRYPT_NONE, false, ENCRYPT_NONE},
+      {"pool cipher", false, ENCRYPT_AES_256_CBC, false, ENCRYPT_NONE},
+      {"s3", false, ENCRYPT_NONE, true, ENCRYPT_NONE},
+      {"job asks for encryption", false, ENCRYPT_NONE, false, ENCRYPT_AES_128_CBC}};
+  for (const auto& c : cases) {
+    Client_IO_Base::Options refused;
+    refused.encryption_algorithm = std::get<4>(c);
+    std::tie(std::ignore, pool.server_side_encryption, pool.cipher, pool.s3_enabled, std::ignore) = c;
+    EXPECT_FALSE(set_options_by_pool(refused, pool)) << std::get<0>(c);
+    EXPECT_EQ(refused.preferred_source_address, "") << std::get<0>(c);
   }
+  // A registered pool's cipher attribute makes it an encrypted pool.
   Pool_Env env;
   Pool_Record enc;
   enc.uuid = "enc";
@@ -147,9 +121,7 @@ TEST(Pool_Info, OptionsRefuseWhatTheHostCannotHonour) {
   ASSERT_TRUE(Pool_Registry().add(enc));
   Pool_Info info;
   ASSERT_TRUE(lookup("enc", nullptr, info, true));
-  EXPECT_TRUE(info.server_side_encryption);
-  EXPECT_EQ(info.cipher, ENCRYPT_AES_256_CBC);
-  Client_IO_Base::Options opts;
+  EXPECT_TRUE(info.server_side_encryption && info.cipher == ENCRYPT_AES_256_CBC);
   EXPECT_FALSE(set_options_by_pool(opts, info));
 }
 
