@@ -108,21 +108,20 @@ bool make_parents(const std::string& path, std::string& error) {
 }
 
 // The database holds the records of every backup: readable by its owner only. SQLite
-// gives its journal files the mode of the database file.
+// gives its journal files the mode of the database file, so this runs before the switch
+// to WAL. By path, never through a descriptor of our own: closing any descriptor of the
+// database file drops every POSIX lock this process holds on it, SQLite's included.
 bool restrict_database_file(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  const bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0;
-  const int e = errno;
-  if (fd >= 0) ::close(fd);
-  if (!ok) error = "cannot open " + path + ": " + std::strerror(e);
-  return ok;
+  if (::chmod(path.c_str(), 0600) == 0) return true;
+  error = "cannot restrict " + path + ": " + std::strerror(errno);
+  return false;
 }
 
 }  // namespace
 
 std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int busy_ms,
                                                    std::string& error) {
-  if (!make_parents(path, error) || !restrict_database_file(path, error)) return nullptr;
+  if (!make_parents(path, error)) return nullptr;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -133,6 +132,7 @@ std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int 
     error = db != nullptr ? db_error(db, "open") : std::string("open: out of memory");
     return nullptr;
   }
+  if (!restrict_database_file(path, error)) return nullptr;
   sqlite3_busy_timeout(db, busy_ms);
   sqlite3_extended_result_codes(db, 1);
   if (!store->init_schema(error)) return nullptr;
