@@ -1,5 +1,14 @@
 #include "pool/fixed_block_file.h"
 
+#include <new>
+
+namespace {
+
+// Bytes written to a block device between two starts of its write-back.
+constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(16) << 20;
+
+}  // namespace
+
 ACE_OFF_T Fixed_Block_File_Base::seek(ACE_OFF_T offset, int whence) {
   if (fd_ < 0) {
     set_error(EBADF);
@@ -29,7 +38,7 @@ bool Fixed_Block_File_Base::open_fd(const std::string& path, int flags, mode_t m
   fd_ = fd;
   pos_ = 0;
   options_ = options;
-  since_discard_ = since_sync_ = 0;
+  since_discard_ = since_sync_ = since_behind_ = 0;
   writing_ = false;
   block_device_ = false;
   return true;
@@ -44,8 +53,22 @@ void Fixed_Block_File_Base::after_transfer(size_t bytes) {
   ::posix_fadvise(fd_, 0, pos_, POSIX_FADV_DONTNEED);
 }
 
+void Fixed_Block_File_Base::write_behind(size_t bytes) {
+  since_behind_ += bytes;
+  if (since_behind_ < WRITE_BEHIND_STEP) return;
+  since_behind_ = 0;
+  try {
+    if (!write_behind_) write_behind_ = std::make_unique<Write_Behind>(fd_);
+    write_behind_->advance(static_cast<uint64_t>(pos_));
+  } catch (const std::bad_alloc&) {
+    // Without a helper the sync at close does all the work.
+  }
+}
+
 bool Fixed_Block_File_Base::close() {
   if (fd_ < 0) return true;
+  // The helper is done with the descriptor before it is synced and closed.
+  write_behind_.reset();
   bool ok = true;
   if (writing_) {
     if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC || block_device_) {

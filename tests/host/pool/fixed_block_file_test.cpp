@@ -16,19 +16,25 @@ TEST(Fixed_Block_File, ReaderHandsOutWholeBlocks) {
   const std::string data = pool_test::make_content(pool_test::RANDOM, 3 * 4096 + 100);
   pool_test::write_file(path, data);
   Fixed_Block_File_Reader reader;
-  ASSERT_TRUE(reader.open(path, O_RDONLY | O_CLOEXEC, File_Options(4096), 0640, false));
-  struct Case {
-    ACE_OFF_T offset;
-    size_t length;
-  } cases[] = {{4096, 4096}, {0, 4096}, {3 * 4096, 100}, {10 * 4096, 0}, {100, 4096}};
-  for (const Case& c : cases) {
-    ASSERT_EQ(reader.seek(c.offset, SEEK_SET), c.offset);
-    const char* p = nullptr;
-    size_t len = 99;
-    ASSERT_TRUE(reader.read(p, len));
-    ASSERT_EQ(len, c.length) << c.offset;
-    if (len) {
-      EXPECT_EQ(std::string(p, len), data.substr(c.offset, len));
+  // With read-ahead the kernel is asked to fetch ahead; seeks back and forth still read
+  // what is there.
+  for (const bool ahead : {false, true}) {
+    File_Options options(4096);
+    options.read_ahead = ahead;
+    ASSERT_TRUE(reader.open(path, O_RDONLY | O_CLOEXEC, options, 0640, false));
+    struct Case {
+      ACE_OFF_T offset;
+      size_t length;
+    } cases[] = {{4096, 4096}, {0, 4096}, {3 * 4096, 100}, {10 * 4096, 0}, {100, 4096}};
+    for (const Case& c : cases) {
+      ASSERT_EQ(reader.seek(c.offset, SEEK_SET), c.offset);
+      const char* p = nullptr;
+      size_t len = 99;
+      ASSERT_TRUE(reader.read(p, len));
+      ASSERT_EQ(len, c.length) << c.offset << (ahead ? " with read-ahead" : "");
+      if (len) {
+        EXPECT_EQ(std::string(p, len), data.substr(c.offset, len));
+      }
     }
   }
   // Reading on continues from where the last read ended.
