@@ -3,7 +3,7 @@
 #include "pool/fs_util.h"
 #include "pool/pool_file_system.h"
 #include "pool/pool_registry.h"
-#include "pool/write_behind.h"
+#include "pool/file_hints.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -240,8 +240,9 @@ bool Client_IO::write_fd(struct iovec* iov, int count) {
   }
   if (file_pos_ - flushed_to_ >= WRITE_BEHIND_STEP) {
     try {
-      if (!write_behind_) write_behind_ = std::make_unique<Write_Behind>(fd_);
-      write_behind_->advance(file_pos_);
+      if (!write_behind_)
+        write_behind_ = std::make_unique<File_Hints>(fd_, File_Hints::WRITE_BACK);
+      write_behind_->request(flushed_to_, file_pos_);
     } catch (const std::bad_alloc&) {
       // Without a helper the sync at close does all the work.
     }

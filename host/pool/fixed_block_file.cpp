@@ -1,5 +1,6 @@
 #include "pool/fixed_block_file.h"
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -38,7 +39,9 @@ bool Fixed_Block_File_Base::open_fd(const std::string& path, int flags, mode_t m
   fd_ = fd;
   pos_ = 0;
   options_ = options;
-  since_discard_ = since_sync_ = since_behind_ = 0;
+  since_discard_ = since_sync_ = 0;
+  behind_from_ = UINT64_MAX;
+  behind_to_ = 0;
   writing_ = false;
   block_device_ = false;
   return true;
@@ -53,22 +56,24 @@ void Fixed_Block_File_Base::after_transfer(size_t bytes) {
   ::posix_fadvise(fd_, 0, pos_, POSIX_FADV_DONTNEED);
 }
 
-void Fixed_Block_File_Base::write_behind(size_t bytes) {
-  since_behind_ += bytes;
-  if (since_behind_ < WRITE_BEHIND_STEP) return;
-  since_behind_ = 0;
+void Fixed_Block_File_Base::write_behind(uint64_t at, size_t bytes) {
+  behind_from_ = std::min(behind_from_, at);
+  behind_to_ = std::max(behind_to_, at + bytes);
+  if (behind_to_ - behind_from_ < WRITE_BEHIND_STEP) return;
   try {
-    if (!write_behind_) write_behind_ = std::make_unique<Write_Behind>(fd_);
-    write_behind_->advance(static_cast<uint64_t>(pos_));
+    if (!hints_) hints_ = std::make_unique<File_Hints>(fd_, File_Hints::WRITE_BACK);
+    hints_->request(behind_from_, behind_to_);
   } catch (const std::bad_alloc&) {
     // Without a helper the sync at close does all the work.
   }
+  behind_from_ = UINT64_MAX;
+  behind_to_ = 0;
 }
 
 bool Fixed_Block_File_Base::close() {
   if (fd_ < 0) return true;
   // The helper is done with the descriptor before it is synced and closed.
-  write_behind_.reset();
+  hints_.reset();
   bool ok = true;
   if (writing_) {
     if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC || block_device_) {

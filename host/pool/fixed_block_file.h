@@ -7,7 +7,7 @@
 #define POOL_FIXED_BLOCK_FILE_H
 
 #include "client_io/client_io_base.h"
-#include "pool/write_behind.h"
+#include "pool/file_hints.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 // A buffer of one block, aligned for direct I/O.
@@ -84,8 +85,9 @@ class Fixed_Block_File_Base {
   // Drops the page cache behind `bytes` just transferred when the options say so.
   void after_transfer(size_t bytes);
   // A block device being written hands its data to the disk in steps while it is
-  // written, so the sync that ends the writing finds little left to do.
-  void write_behind(size_t bytes);
+  // written (the `bytes` just written at `at`), so the sync that ends the writing finds
+  // little left to do.
+  void write_behind(uint64_t at, size_t bytes);
 
   int fd_ = -1;
   ACE_OFF_T pos_ = 0;
@@ -95,8 +97,11 @@ class Fixed_Block_File_Base {
   uint64_t since_sync_ = 0;
   bool writing_ = false;
   bool block_device_ = false;
-  uint64_t since_behind_ = 0;
-  std::unique_ptr<Write_Behind> write_behind_;  // started with the first step
+  uint64_t behind_from_ = UINT64_MAX;  // the range written since the last step
+  uint64_t behind_to_ = 0;
+  // A helper thread gives the kernel hints: write-back for a device being written, a
+  // fetch ahead for a file read with read-ahead. Made when first needed.
+  std::unique_ptr<File_Hints> hints_;
 };
 
 template <typename Char, typename Buffer>
@@ -160,12 +165,15 @@ class Fixed_Block_File_Reader_T : public Fixed_Block_File_Base {
     if (inside && pos < prefetch_due_) return;
     const uint64_t from = inside ? prefetched_to_ : pos;
     const uint64_t to = pos + std::max<uint64_t>(PREFETCH_WINDOW, want);
-    if (to > from)
-      ::posix_fadvise(fd_, static_cast<off_t>(from), static_cast<off_t>(to - from),
-                      POSIX_FADV_WILLNEED);
     if (!inside) window_start_ = pos;
     prefetched_to_ = to;
     prefetch_due_ = pos + PREFETCH_WINDOW / 4;
+    try {
+      if (!hints_) hints_ = std::make_unique<File_Hints>(fd_, File_Hints::FETCH);
+      hints_->request(from, to);
+    } catch (const std::bad_alloc&) {
+      // The kernel's own read-ahead remains.
+    }
   }
 
   Buffer buffer_;
@@ -228,7 +236,7 @@ class Fixed_Block_File_Writer_T : public Fixed_Block_File_Base {
       since_sync_ = 0;
       if (::fdatasync(fd_) != 0) return set_error(errno);
     }
-    if (block_device_) write_behind(bytes);
+    if (block_device_) write_behind(static_cast<uint64_t>(pos_) - bytes, bytes);
     after_transfer(bytes);
     return true;
   }
