@@ -159,6 +159,9 @@ int run(const std::string& work, const std::string& src, int volumes, int parall
       return 1;
     }
   }
+  // The volumes' bytes go to the disk now: their write-back is the bench's setup and
+  // must not compete with the job's own writing.
+  ::sync();
   if (!prepared.empty()) {
     std::fprintf(stderr, "backup_job_bench: %s\n", prepared.c_str());
     return 1;

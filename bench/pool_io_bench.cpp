@@ -138,7 +138,9 @@ int write_image(const std::string& src, const std::string& pool_dir, const std::
   use_pool(pool_dir);
   const auto start = Clock::now();
   Fixed_Block_File_Reader reader;
-  if (!reader.open(src, O_RDONLY | O_CLOEXEC, File_Options(BLOCK), 0640, false)) {
+  File_Options options(BLOCK);
+  options.read_ahead = true;  // as the volume upload reads its device
+  if (!reader.open(src, O_RDONLY | O_CLOEXEC, options, 0640, false)) {
     std::fprintf(stderr, "cannot open %s: %s\n", src.c_str(), std::strerror(reader.last_error()));
     return 1;
   }

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace cloud {
 
@@ -45,22 +45,23 @@ class Feeder : public ACEXML_DefaultHandler {
   void startElement(const ACEXML_Char* ns, const ACEXML_Char* local_name, const ACEXML_Char* q_name,
                     ACEXML_Attributes* atts) override {
     flush_text();
-    const std::string name = local_name != nullptr ? local_name : "";
+    const char* name = local_name != nullptr ? local_name : "";
     note_error_start(name);
-    stack_.push_back(name);
+    if (depth_ < OUTER_NAMES) outer_[depth_] = name;
+    ++depth_;
     forward([&] { target_.startElement(ns, local_name, q_name, atts); });
   }
 
   void endElement(const ACEXML_Char* ns, const ACEXML_Char* local_name,
                   const ACEXML_Char* q_name) override {
     flush_text();
-    if (!stack_.empty()) {
-      if (error_depth_ == stack_.size()) {
+    if (depth_ > 0) {
+      if (error_depth_ == depth_) {
         error_seen_ = true;
         error_depth_ = 0;
       }
       capture_ = nullptr;
-      stack_.pop_back();
+      --depth_;
     }
     forward([&] { target_.endElement(ns, local_name, q_name); });
   }
@@ -74,16 +75,18 @@ class Feeder : public ACEXML_DefaultHandler {
   const std::string& message() const { return message_; }
 
  private:
-  void note_error_start(const std::string& name) {
-    if (name == "Error" && error_depth_ == 0 && !error_seen_) {
-      const bool placed = stack_.empty() || (stack_.size() == 1 && stack_[0] == "ErrorResponse") ||
-                          (stack_.size() == 2 && stack_[0] == "Response" && stack_[1] == "Errors");
-      if (placed) error_depth_ = stack_.size() + 1;
+  // Error documents place "Error" at the root, below "ErrorResponse" or below
+  // "Response"/"Errors"; only the names of the two outermost open elements matter.
+  void note_error_start(const char* name) {
+    if (std::strcmp(name, "Error") == 0 && error_depth_ == 0 && !error_seen_) {
+      const bool placed = depth_ == 0 || (depth_ == 1 && outer_[0] == "ErrorResponse") ||
+                          (depth_ == 2 && outer_[0] == "Response" && outer_[1] == "Errors");
+      if (placed) error_depth_ = depth_ + 1;
       return;
     }
-    if (error_depth_ != 0 && stack_.size() == error_depth_) {
-      if (name == "Code") capture_ = &code_;
-      if (name == "Message") capture_ = &message_;
+    if (error_depth_ != 0 && depth_ == error_depth_) {
+      if (std::strcmp(name, "Code") == 0) capture_ = &code_;
+      if (std::strcmp(name, "Message") == 0) capture_ = &message_;
     }
   }
 
@@ -111,8 +114,10 @@ class Feeder : public ACEXML_DefaultHandler {
   }
 
   API_XML_Response& target_;
+  static constexpr size_t OUTER_NAMES = 2;
   std::string text_;
-  std::vector<std::string> stack_;
+  size_t depth_ = 0;                 // open elements
+  std::string outer_[OUTER_NAMES];  // names of the outermost open elements
   size_t error_depth_ = 0;  // depth of the open error element; 0 when none is open
   bool error_seen_ = false;
   bool refused_ = false;
@@ -178,23 +183,32 @@ class Expat_Driver {
            std::to_string(XML_GetCurrentColumnNumber(parser_));
   }
 
-  // Splits "uri SEP local SEP prefix" (or "uri SEP local", or "local").
+  // The parts of a name as the handler sees them, valid until the next split into the
+  // same buffers.
   struct Name {
+    const char* ns;
+    const char* local;
+    const char* q;
+  };
+  // Room for the parts that are not already a NUL-terminated tail of expat's name.
+  struct Name_Buffers {
     std::string ns, local, q;
   };
-  static Name split(const XML_Char* full) {
-    Name n;
-    const std::string s = full;
-    const size_t a = s.find(SEPARATOR);
-    if (a == std::string::npos) {
-      n.local = n.q = s;
-      return n;
-    }
-    n.ns = s.substr(0, a);
-    const size_t b = s.find(SEPARATOR, a + 1);
-    n.local = s.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
-    n.q = b == std::string::npos ? n.local : s.substr(b + 1) + ":" + n.local;
-    return n;
+  // Splits "uri SEP local SEP prefix" (or "uri SEP local", or "local"). The common
+  // shapes cost no allocation: the local name is expat's own tail and the buffers keep
+  // their room from one element to the next.
+  static Name split(const XML_Char* full, Name_Buffers& b) {
+    const char* const a = std::strchr(full, SEPARATOR);
+    if (a == nullptr) return {"", full, full};
+    b.ns.assign(full, static_cast<size_t>(a - full));
+    const char* const local = a + 1;
+    const char* const p = std::strchr(local, SEPARATOR);
+    if (p == nullptr) return {b.ns.c_str(), local, local};
+    b.local.assign(local, static_cast<size_t>(p - local));
+    b.q.assign(p + 1);
+    b.q += ':';
+    b.q += b.local;
+    return {b.ns.c_str(), b.local.c_str(), b.q.c_str()};
   }
 
   // No exception may cross expat's C frames: a failing callback stops the parse.
@@ -211,20 +225,25 @@ class Expat_Driver {
 
   static void on_start(void* self, const XML_Char* name, const XML_Char** atts) {
     guarded(self, [&](Expat_Driver& d) {
-      const Name n = split(name);
-      ACEXML_AttributesImpl attributes;
-      for (size_t i = 0; atts[i] != nullptr && atts[i + 1] != nullptr; i += 2) {
-        const Name a = split(atts[i]);
-        attributes.addAttribute(a.ns.c_str(), a.local.c_str(), a.q.c_str(), "CDATA", atts[i + 1]);
+      const Name n = split(name, d.element_name_);
+      if (atts[0] == nullptr) {
+        d.feeder_.startElement(n.ns, n.local, n.q, d.no_attributes());
+        return;
       }
-      d.feeder_.startElement(n.ns.c_str(), n.local.c_str(), n.q.c_str(), &attributes);
+      ACEXML_AttributesImpl attributes;
+      Name_Buffers buffers;
+      for (size_t i = 0; atts[i] != nullptr && atts[i + 1] != nullptr; i += 2) {
+        const Name a = split(atts[i], buffers);
+        attributes.addAttribute(a.ns, a.local, a.q, "CDATA", atts[i + 1]);
+      }
+      d.feeder_.startElement(n.ns, n.local, n.q, &attributes);
     });
   }
 
   static void on_end(void* self, const XML_Char* name) {
     guarded(self, [&](Expat_Driver& d) {
-      const Name n = split(name);
-      d.feeder_.endElement(n.ns.c_str(), n.local.c_str(), n.q.c_str());
+      const Name n = split(name, d.element_name_);
+      d.feeder_.endElement(n.ns, n.local, n.q);
     });
   }
 
@@ -241,8 +260,18 @@ class Expat_Driver {
     XML_StopParser(driver->parser_, XML_FALSE);
   }
 
+  // The empty attribute list of the elements without attributes (most of them), made
+  // once; made again should a handler have added to it.
+  ACEXML_Attributes* no_attributes() {
+    if (!no_attributes_ || no_attributes_->getLength() != 0)
+      no_attributes_.reset(new ACEXML_AttributesImpl);
+    return no_attributes_.get();
+  }
+
   Feeder& feeder_;
   XML_Parser parser_ = nullptr;
+  Name_Buffers element_name_;
+  std::unique_ptr<ACEXML_AttributesImpl> no_attributes_;
   bool doctype_ = false;
   bool out_of_memory_ = false;
 };

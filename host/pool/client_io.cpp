@@ -3,6 +3,7 @@
 #include "pool/fs_util.h"
 #include "pool/pool_file_system.h"
 #include "pool/pool_registry.h"
+#include "pool/file_hints.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,12 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <random>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -64,78 +62,6 @@ int create_temporary(const std::string& dir, const std::string& name, mode_t mod
 }
 
 }  // namespace
-
-// Starts the write-back of a file's written data on a thread of its own: handing dirty
-// data to the disk allocates its blocks and queues its requests, which takes a while and
-// may wait for a full device queue, and the writer should not wait for it. Without a
-// thread (none could be made) the write-back is started inline.
-class Write_Behind {
- public:
-  explicit Write_Behind(int fd) : fd_(fd) {
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      // Inline mode.
-    }
-  }
-  ~Write_Behind() { stop(); }
-  Write_Behind(const Write_Behind&) = delete;
-  Write_Behind& operator=(const Write_Behind&) = delete;
-
-  // The file's bytes below `written` may be handed to the disk.
-  void advance(uint64_t written) {
-    if (!thread_.joinable()) {
-      start(done_, written);
-      done_ = written;
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      target_ = written;
-    }
-    cv_.notify_one();
-  }
-
-  // Waits for the write-back started so far to be queued and ends the thread.
-  void stop() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    cv_.notify_one();
-    thread_.join();
-  }
-
- private:
-  void start(uint64_t from, uint64_t to) {
-    // A failure here surfaces at the sync in close().
-    if (to > from)
-      ::sync_file_range(fd_, static_cast<off64_t>(from), static_cast<off64_t>(to - from),
-                        SYNC_FILE_RANGE_WRITE);
-  }
-
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      cv_.wait(lock, [this] { return stopping_ || target_ > done_; });
-      if (target_ <= done_) return;  // stopping, nothing left
-      const uint64_t from = done_, to = target_;
-      lock.unlock();
-      start(from, to);
-      lock.lock();
-      done_ = to;
-    }
-  }
-
-  const int fd_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  uint64_t target_ = 0;  // guarded by mutex_
-  uint64_t done_ = 0;    // guarded by mutex_ while the thread runs
-  bool stopping_ = false;
-  std::thread thread_;
-};
 
 Client_IO::Client_IO() = default;
 
@@ -314,8 +240,9 @@ bool Client_IO::write_fd(struct iovec* iov, int count) {
   }
   if (file_pos_ - flushed_to_ >= WRITE_BEHIND_STEP) {
     try {
-      if (!write_behind_) write_behind_ = std::make_unique<Write_Behind>(fd_);
-      write_behind_->advance(file_pos_);
+      if (!write_behind_)
+        write_behind_ = std::make_unique<File_Hints>(fd_, File_Hints::WRITE_BACK);
+      write_behind_->request(flushed_to_, file_pos_);
     } catch (const std::bad_alloc&) {
       // Without a helper the sync at close does all the work.
     }

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-class Write_Behind;
+class File_Hints;
 
 class Client_IO : public Client_IO_Base {
  public:
@@ -114,7 +114,7 @@ class Client_IO : public Client_IO_Base {
   uint64_t flushed_to_ = 0;     // write: bytes whose write-back has been started
   uint64_t prefetched_to_ = 0;  // read: the kernel was asked to fetch up to here
   uint64_t prefetch_due_ = 0;   // read: the position at which to ask again
-  std::unique_ptr<Write_Behind> write_behind_;  // write: started with the first step
+  std::unique_ptr<File_Hints> write_behind_;  // write: started with the first step
   Aligned_Buffer buffer_;
   std::vector<struct iovec> iov_;  // write: the pieces of one vectored write, kept for reuse
   size_t buf_pos_ = 0;  // read: next byte to hand out

@@ -1,5 +1,15 @@
 #include "pool/fixed_block_file.h"
 
+#include <algorithm>
+#include <new>
+
+namespace {
+
+// Bytes written to a block device between two starts of its write-back.
+constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(16) << 20;
+
+}  // namespace
+
 ACE_OFF_T Fixed_Block_File_Base::seek(ACE_OFF_T offset, int whence) {
   if (fd_ < 0) {
     set_error(EBADF);
@@ -30,6 +40,8 @@ bool Fixed_Block_File_Base::open_fd(const std::string& path, int flags, mode_t m
   pos_ = 0;
   options_ = options;
   since_discard_ = since_sync_ = 0;
+  behind_from_ = UINT64_MAX;
+  behind_to_ = 0;
   writing_ = false;
   block_device_ = false;
   return true;
@@ -44,8 +56,24 @@ void Fixed_Block_File_Base::after_transfer(size_t bytes) {
   ::posix_fadvise(fd_, 0, pos_, POSIX_FADV_DONTNEED);
 }
 
+void Fixed_Block_File_Base::write_behind(uint64_t at, size_t bytes) {
+  behind_from_ = std::min(behind_from_, at);
+  behind_to_ = std::max(behind_to_, at + bytes);
+  if (behind_to_ - behind_from_ < WRITE_BEHIND_STEP) return;
+  try {
+    if (!hints_) hints_ = std::make_unique<File_Hints>(fd_, File_Hints::WRITE_BACK);
+    hints_->request(behind_from_, behind_to_);
+  } catch (const std::bad_alloc&) {
+    // Without a helper the sync at close does all the work.
+  }
+  behind_from_ = UINT64_MAX;
+  behind_to_ = 0;
+}
+
 bool Fixed_Block_File_Base::close() {
   if (fd_ < 0) return true;
+  // The helper is done with the descriptor before it is synced and closed.
+  hints_.reset();
   bool ok = true;
   if (writing_) {
     if (options_.sync_close == File_Options::SYNC_CLOSE_SYNC || block_device_) {

@@ -101,10 +101,16 @@ class Record_Nesting {
 #define TAVROCLOUD_ELEMENT_ROW(name, bit) \
   { name, sizeof(name) - 1, bit }
 
-// The bit of `local_name` in `table`; 0 for a name the table does not hold.
+// The bit of `local_name` in `table`; 0 for a name the table does not hold. Rows are
+// matched on their length first: this runs twice for every element of an answer.
 template <typename Bits>
 Bits element_bit(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name) {
-  return local_name == nullptr ? Bits(0) : get_key_value_entry(table, local_name)->value;
+  if (local_name == nullptr) return Bits(0);
+  const size_t length = std::strlen(local_name);
+  const Key2_Value_T<Bits>* row = table;
+  while (row->key != nullptr && (row->len != length || std::memcmp(row->key, local_name, length) != 0))
+    ++row;
+  return row->value;
 }
 
 // The bit of an element that may open now: a known element while others are open; only a

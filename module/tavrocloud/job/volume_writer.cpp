@@ -49,8 +49,10 @@ bool Volume_Writer::check_args() const {
 }
 
 bool Volume_Writer::open_reader() {
-  if (!reader_.open(local_path_file_, O_RDONLY | O_CLOEXEC, File_Options(block_size_), 0640,
-                    false)) {
+  // The device is read once, front to back: the kernel fetches ahead of the reads.
+  File_Options options(block_size_);
+  options.read_ahead = true;
+  if (!reader_.open(local_path_file_, O_RDONLY | O_CLOEXEC, options, 0640, false)) {
     const int error = reader_.last_error();
     errno = error;
     ACE_ERROR((LM_ERROR, "Failed to open block reader for path %s, error: %d, msg: %m.\n",

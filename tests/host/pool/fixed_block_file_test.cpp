@@ -22,12 +22,22 @@ TEST(Fixed_Block_File, ReaderHandsOutWholeBlocksAndRefuses) {
   size_t len = 0;
   EXPECT_FALSE(reader.read(p, len));
   EXPECT_EQ(reader.last_error(), EBADF);
-  ASSERT_TRUE(reader.open(path, O_RDONLY | O_CLOEXEC, File_Options(4096), 0640, false));
-  const std::pair<ACE_OFF_T, size_t> cases[] = {{4096, 4096}, {0, 4096}, {3 * 4096, 100}, {10 * 4096, 0}, {100, 4096}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(reader.seek(c.first, SEEK_SET), c.first);
-    ASSERT_TRUE(reader.read(p, len));
-    EXPECT_EQ(std::string(p, len), data.substr(std::min<size_t>(c.first, data.size()), c.second)) << c.first;
+  // With read-ahead the kernel is asked to fetch ahead; seeks back and forth still read
+  // what is there.
+  for (const bool ahead : {true, false}) {
+    File_Options options(4096);
+    options.read_ahead = ahead;
+    ASSERT_TRUE(reader.open(path, O_RDONLY | O_CLOEXEC, options, 0640, false));
+    const std::pair<ACE_OFF_T, size_t> cases[] = {{4096, 4096}, {0, 4096}, {3 * 4096, 100}, {10 * 4096, 0}, {100, 4096}};
+    for (const auto& c : cases) {
+      ASSERT_EQ(reader.seek(c.first, SEEK_SET), c.first);
+      ASSERT_TRUE(reader.read(p, len));
+      EXPECT_EQ(std::string(p, len), data.substr(std::min<size_t>(c.first, data.size()), c.second))
+          << c.first << (ahead ? " with read-ahead" : "");
+    }
+    if (ahead) {
+      ASSERT_TRUE(reader.close());
+    }
   }
   ASSERT_EQ(reader.seek(0, SEEK_SET), 0);
   const char* first = nullptr;
