@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +70,23 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   }
   bool retry(const Instance_Backup_Handler& handler) const { return handler.retry_.load(); }
   std::string images() const { return pool_test::list_dir(env_.root() + "/run/i_1"); }
+  // How many files of the image directory this process holds open: the images being
+  // written, which have no name there until they are published.
+  size_t images_open() const {
+    char real[PATH_MAX];
+    if (::realpath(env_.root().c_str(), real) == nullptr) return 0;
+    const std::string dir = std::string(real) + "/run/i_1/";
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+      while (const dirent* e = ::readdir(d)) {
+        char target[PATH_MAX];
+        const ssize_t len = ::readlinkat(::dirfd(d), e->d_name, target, sizeof target);
+        if (len > 0 && std::string(target, static_cast<size_t>(len)).compare(0, dir.size(), dir) == 0) ++n;
+      }
+      ::closedir(d);
+    }
+    return n;
+  }
 
   pool_test::Pool_Env env_;  // first: the home every record below lives in
   const std::string def_id_ = "upload-def";
@@ -83,11 +103,7 @@ TEST_F(Instance_Backup_Handler_Test, UploadsInParallelUpToTheBound) {
   size_t most = 0;
   std::thread watch([&] {
     while (!done) {
-      const std::string names = images();
-      size_t parts = 0;
-      for (size_t at = names.find(".part"); at != std::string::npos; at = names.find(".part", at + 1))
-        ++parts;
-      most = std::max(most, parts);
+      most = std::max(most, images_open());
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
