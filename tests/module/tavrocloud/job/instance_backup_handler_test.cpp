@@ -7,15 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,18 +71,12 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   // How many files of the image directory this process holds open: the images being
   // written, which have no name there until they are published.
   size_t images_open() const {
-    char real[PATH_MAX];
-    if (::realpath(env_.root().c_str(), real) == nullptr) return 0;
-    const std::string dir = std::string(real) + "/run/i_1/";
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::string dir = fs::canonical(env_.root(), ec).string() + "/run/i_1/";
     size_t n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (const dirent* e = ::readdir(d)) {
-        char target[PATH_MAX];
-        const ssize_t len = ::readlinkat(::dirfd(d), e->d_name, target, sizeof target);
-        if (len > 0 && std::string(target, static_cast<size_t>(len)).compare(0, dir.size(), dir) == 0) ++n;
-      }
-      ::closedir(d);
-    }
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd", ec))
+      n += fs::read_symlink(fd.path(), ec).string().compare(0, dir.size(), dir) == 0;
     return n;
   }
 
