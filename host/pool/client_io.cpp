@@ -18,7 +18,9 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -45,20 +47,46 @@ constexpr mode_t FILE_MODE = 0640;
 
 Pool_File_System& fs() { return Pool_File_System::current(); }
 
-// Creates a new file "<dir>/.<name>.<random>.part" that no one else has (O_EXCL), with
-// `mode`; its descriptor, or -1 with errno set.
-int create_temporary(const std::string& dir, const std::string& name, mode_t mode,
-                     std::string& path) {
+// Tries fresh hidden names "<dir>/.<name>.<random>.part" with `use` (which fails with
+// EEXIST when a name is taken) until one is free; `use`'s result, with the name in `path`
+// only on success.
+template <typename Use>
+int with_temporary_name(const std::string& dir, const std::string& name, std::string& path,
+                        Use use) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tag(8, 'x');
     for (char& c : tag) c = ALPHABET[random() % (sizeof ALPHABET - 1)];
-    path = dir + "/." + name + "." + tag + ".part";
-    const int fd = fs().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    std::string candidate = dir + "/." + name + "." + tag + ".part";
+    const int rc = use(candidate);
+    if (rc >= 0) path = std::move(candidate);
+    if (rc >= 0 || errno != EEXIST) return rc;
   }
   return -1;
+}
+
+// Creates the file to be written in `dir`, with `mode`: without a name, so that a writer
+// that dies leaves nothing behind, or, where the file system cannot make one, under a new
+// hidden name that no one else has (O_EXCL). Its descriptor, or -1 with errno set; `path`
+// is the hidden name, empty for a file without one.
+int create_file(const std::string& dir, const std::string& name, mode_t mode, std::string& path) {
+  path.clear();
+  const int fd = fs().open_unnamed(dir.c_str(), mode);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  return with_temporary_name(dir, name, path, [mode](const std::string& candidate) {
+    return fs().open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  });
+}
+
+// Gives the unnamed file open as `fd`, written for `final_path`, a new hidden name beside
+// it, from which it is renamed when published; 0 with the name in `path`, or -1 with
+// errno set.
+int link_temporary(int fd, const std::string& final_path, std::string& path) {
+  return with_temporary_name(dir_of(final_path), base_of(final_path), path,
+                             [fd](const std::string& candidate) {
+                               return fs().link_unnamed(fd, candidate.c_str());
+                             });
 }
 
 }  // namespace
@@ -138,14 +166,14 @@ bool Client_IO::open_write(const std::string& full, int perms) {
     return set_errno_error("cannot write " + full, EEXIST);
   const mode_t mode = perms > 0 ? static_cast<mode_t>(perms) : FILE_MODE;
   std::string tmpl;
-  const int fd = create_temporary(dir, base_of(full), mode, tmpl);
+  const int fd = create_file(dir, base_of(full), mode, tmpl);
   if (fd < 0) return set_errno_error("cannot create a file in " + dir, errno);
   // The mode is set exactly, whatever the process's umask.
   if (::fchmod(fd, mode) != 0) {
     const int e = errno;
     ::close(fd);
-    fs().remove(tmpl.c_str());
-    return set_errno_error("cannot set the mode of " + tmpl, e);
+    if (!tmpl.empty()) fs().remove(tmpl.c_str());
+    return set_errno_error("cannot set the mode of the new file for " + full, e);
   }
   fd_ = fd;
   mode_ = MODE_WRITE;
@@ -308,7 +336,7 @@ void Client_IO::abort() {
   if (fd_ < 0) return;
   write_behind_.reset();
   ::close(fd_);
-  if (mode_ == MODE_WRITE) fs().remove(temp_path_.c_str());
+  if (mode_ == MODE_WRITE && !temp_path_.empty()) fs().remove(temp_path_.c_str());
   reset_file();
 }
 
@@ -334,10 +362,13 @@ bool Client_IO::close() {
   bool ok = flush_buffer();
   write_behind_.reset();
   if (ok && fs().fsync(fd_) != 0) ok = set_errno_error("cannot sync " + name, errno);
+  // An unnamed file gets its hidden name only now, while its descriptor is open.
+  if (ok && temp_path_.empty() && link_temporary(fd_, name, temp_path_) != 0)
+    ok = set_errno_error("cannot link the file written for " + name, errno);
   if (::close(fd_) != 0 && ok) ok = set_errno_error("cannot close " + name, errno);
   if (ok && fs().rename(temp_path_.c_str(), name.c_str(), options_.overwrite) != 0)
     ok = set_errno_error("cannot rename " + temp_path_ + " to " + name, errno);
-  if (!ok) fs().remove(temp_path_.c_str());
+  if (!ok && !temp_path_.empty()) fs().remove(temp_path_.c_str());
   reset_file();
   if (!ok) return false;
   const std::string dir = dir_of(name);

@@ -4,12 +4,15 @@
 // or below a registered pool root, and every path opened or removed is relative to it.
 // The volume upload writes images through it, the volume restore reads them.
 //
-// A file written through a connection is created under a temporary name beside its
-// final name and appears under the final name only when close() has flushed, synced
-// and renamed it and synced the directory; a file that is not closed successfully is
-// discarded. The file-system calls go through Pool_File_System (pool/pool_file_system.h),
-// where tests make them fail. One connection serves one thread at a time; several connections may be
-// used at once from different threads.
+// A file written through a connection is created without a name in its directory, so
+// that a writer that dies (killed, the machine down) leaves nothing in the pool; close()
+// flushes and syncs it, links it under a hidden temporary name beside its final name,
+// renames it to the final name and syncs the directory, and only then is it there. Where
+// the file system cannot make a file without a name, it is written under the hidden
+// temporary name from the start (which a dead writer leaves behind). A file that is not
+// closed successfully is discarded. The file-system calls go through Pool_File_System
+// (pool/pool_file_system.h), where tests make them fail. One connection serves one
+// thread at a time; several connections may be used at once from different threads.
 #ifndef POOL_CLIENT_IO_H
 #define POOL_CLIENT_IO_H
 
@@ -53,7 +56,7 @@ class Client_IO : public Client_IO_Base {
   bool write(const struct iovec* iov, int count);
 
   // Closes the open file: a read file is just closed; a written file is flushed,
-  // synced, renamed to its final name and its directory synced. True when that all
+  // synced, given its temporary name, renamed to its final name and its directory synced. True when that all
   // succeeded and also when no file is open; false with error() set on any failure, in
   // which case no file remains under the final name: when only the directory sync
   // failed, after the rename, the file is removed again (with `overwrite`, the file it

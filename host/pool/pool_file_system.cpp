@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -18,6 +19,21 @@ Pool_File_System::~Pool_File_System() = default;
 
 int Pool_File_System::open(const char* path, int flags, mode_t mode) {
   return ::open(path, flags, mode);
+}
+
+int Pool_File_System::open_unnamed(const char* dir, mode_t mode) {
+  return ::open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+int Pool_File_System::link_unnamed(int fd, const char* path) {
+  // Through /proc any process may link its own descriptor; linking the descriptor itself
+  // needs CAP_DAC_READ_SEARCH, so it serves only where /proc is missing.
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+  if (errno == EPERM) errno = ENOENT;  // no /proc is the cause worth reporting
+  return -1;
 }
 
 ssize_t Pool_File_System::writev(int fd, const struct iovec* iov, int count) {

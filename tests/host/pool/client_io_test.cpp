@@ -9,12 +9,15 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -77,8 +80,9 @@ TEST(Client_IO, UrlsAndPathsStayInsideThePool) {
 }
 
 // Plain and vectored writes of any size, gathered or written past the buffer, land in
-// order under a temporary name and appear (0640) only when closed; they read back in
-// any piece size, with and without flush_after_write.
+// order, unseen, and appear (0640) only when closed; they read back in any piece size,
+// with and without flush_after_write (the latter also where the file system cannot make
+// files without a name, so that they are written under a hidden name).
 TEST(Client_IO, WritesAppearWholeWhenClosedAndReadBack) {
   Pool_Env env;
   const std::string data = pool_test::make_content(pool_test::MIXED, 3 << 20, 9);
@@ -90,6 +94,7 @@ TEST(Client_IO, WritesAppearWholeWhenClosedAndReadBack) {
     SCOPED_TRACE(flush);
     Options opts;
     opts.flush_after_write = flush;
+    pool_test::Failing_File_System no_failure(pool_test::Failing_File_System::NONE, 0, 0, !flush);
     Client_IO_Ex io;
     ASSERT_TRUE(io.connect(env.url() + "/job", opts));
     ASSERT_TRUE(io.open("a/b/v", W, 0, 0));
@@ -108,7 +113,7 @@ TEST(Client_IO, WritesAppearWholeWhenClosedAndReadBack) {
     EXPECT_EQ(io.storage_size(), at);
     EXPECT_FALSE(io.write(static_cast<const struct iovec*>(nullptr), -1));
     const std::string dir = env.root() + "/job/a/b";
-    EXPECT_EQ(list_dir(dir).find(".v."), 0u);  // the temporary name
+    EXPECT_EQ(list_dir(dir).substr(0, 3), flush ? ".v." : "");
     ASSERT_TRUE(io.close());
     EXPECT_EQ(list_dir(dir), "v");
     struct stat st;
@@ -183,31 +188,64 @@ TEST(Client_IO, ShortWriteIsReportedAndCleanedUp) {
 }
 
 // Each step of writing and publishing failing with EIO or ENOSPC (also the directory
-// sync after the rename, and the second of several writes): the failure is reported,
-// nothing is left under the final or a temporary name, the file already there stays.
+// sync after the rename, and the second of several writes), for files made without a
+// name and under a hidden name: the failure is reported, nothing is left under the
+// final or a temporary name, the file already there stays.
 TEST(Client_IO, FileSystemFailuresNeverLeaveAFileBehind) {
   using FS = pool_test::Failing_File_System;
-  const std::tuple<FS::Call, int, const char*> cases[] = {
-      {FS::OPEN, 0, "cannot create"}, {FS::WRITE, 0, "cannot write"},
-      {FS::WRITE, 1, "cannot write"}, {FS::FSYNC, 0, "cannot sync"},
-      {FS::RENAME, 0, "cannot rename"}, {FS::SYNC_DIRECTORY, 0, "directory"}};
+  const std::tuple<bool, FS::Call, int, const char*> cases[] = {
+      {true, FS::OPEN_UNNAMED, 0, "cannot create"}, {true, FS::WRITE, 0, "cannot write"},
+      {true, FS::WRITE, 1, "cannot write"}, {true, FS::FSYNC, 0, "cannot sync"},
+      {true, FS::LINK_UNNAMED, 0, "cannot link"}, {true, FS::RENAME, 0, "cannot rename"},
+      {true, FS::SYNC_DIRECTORY, 0, "directory"}, {false, FS::OPEN, 0, "cannot create"},
+      {false, FS::WRITE, 1, "cannot write"}, {false, FS::RENAME, 0, "cannot rename"},
+      {false, FS::SYNC_DIRECTORY, 0, "directory"}};
   for (const auto& c : cases) {
     for (int err : {EIO, ENOSPC}) {
-      SCOPED_TRACE(std::string(std::get<2>(c)) + " " + std::to_string(std::get<1>(c)) + " " + std::strerror(err));
+      SCOPED_TRACE(std::string(std::get<3>(c)) + " " + std::to_string(std::get<2>(c)) +
+                   (std::get<0>(c) ? " unnamed " : " named ") + std::strerror(err));
       Pool_Env env;
       Client_IO_Ex io;
       ASSERT_TRUE(io.connect(env.url(), Options()));
       ASSERT_TRUE(put(io, "old", "kept"));
       {
-        FS failing(std::get<0>(c), err, std::get<1>(c));
+        FS failing(std::get<1>(c), err, std::get<2>(c), std::get<0>(c));
         EXPECT_FALSE(put(io, "d/new", std::string(300000, 'x'), 100000));
         io.abort();  // what a caller does after a failed write
       }
-      EXPECT_NE(std::string(io.error()).find(std::get<2>(c)), std::string::npos) << io.error();
+      EXPECT_NE(std::string(io.error()).find(std::get<3>(c)), std::string::npos) << io.error();
       EXPECT_NE(std::string(io.error()).find(std::strerror(err)), std::string::npos);
       EXPECT_EQ(list_dir(env.root() + "/d") + get(io, "old"), "kept");
     }
   }
+}
+
+// A writer killed half way through a file leaves nothing in the pool.
+TEST(Client_IO, KilledWriterLeavesNothing) {
+  Pool_Env env;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Client_IO_Ex io;
+    const std::string data(1 << 20, 'x');
+    if (!io.connect(env.url(), Options()) || !io.open("run/img", W, 0, 0) ||
+        !io.write(data.data(), data.size()) || !io.write(data.data(), 1000))
+      ::_exit(1);
+    (void)!::write(fds[1], "w", 1);
+    for (;;) ::pause();
+  }
+  ::close(fds[1]);
+  char c = 0;
+  const bool written = ::read(fds[0], &c, 1) == 1;
+  ::close(fds[0]);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ASSERT_TRUE(written) << "the writer failed";
+  EXPECT_TRUE(pool_test::exists(env.root() + "/run"));
+  EXPECT_EQ(list_dir(env.root() + "/run"), "");
 }
 
 // Files not closed successfully (aborted, held, open at teardown, reconnect or the

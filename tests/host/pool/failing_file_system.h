@@ -1,5 +1,6 @@
 // A pool file system that fails one chosen call with a chosen errno (from its `after`-th
 // use on), installed for the lifetime of the object; for tests of the pool's failure paths.
+// Without `unnamed_files` it is one that cannot make files without a name (EOPNOTSUPP).
 #ifndef TESTS_HOST_POOL_FAILING_FILE_SYSTEM_H
 #define TESTS_HOST_POOL_FAILING_FILE_SYSTEM_H
 
@@ -11,16 +12,27 @@ namespace pool_test {
 
 class Failing_File_System : public Pool_File_System {
  public:
-  enum Call { OPEN, WRITE, FSYNC, RENAME, SYNC_DIRECTORY, REMOVE };
+  enum Call { NONE, OPEN, OPEN_UNNAMED, LINK_UNNAMED, WRITE, FSYNC, RENAME, SYNC_DIRECTORY, REMOVE };
 
-  Failing_File_System(Call call, int err, int after = 0)
-      : call_(call), err_(err), after_(after), previous_(install(this)) {}
+  Failing_File_System(Call call, int err, int after = 0, bool unnamed_files = true)
+      : call_(call), err_(err), after_(after), unnamed_files_(unnamed_files),
+        previous_(install(this)) {}
   ~Failing_File_System() override { install(previous_); }
   Failing_File_System(const Failing_File_System&) = delete;
   Failing_File_System& operator=(const Failing_File_System&) = delete;
 
   int open(const char* path, int flags, mode_t mode) override {
     return fails(OPEN) ? -1 : Pool_File_System::open(path, flags, mode);
+  }
+  int open_unnamed(const char* dir, mode_t mode) override {
+    if (!unnamed_files_) {
+      errno = EOPNOTSUPP;
+      return -1;
+    }
+    return fails(OPEN_UNNAMED) ? -1 : Pool_File_System::open_unnamed(dir, mode);
+  }
+  int link_unnamed(int fd, const char* path) override {
+    return fails(LINK_UNNAMED) ? -1 : Pool_File_System::link_unnamed(fd, path);
   }
   ssize_t writev(int fd, const struct iovec* iov, int count) override {
     return fails(WRITE) ? -1 : Pool_File_System::writev(fd, iov, count);
@@ -46,6 +58,7 @@ class Failing_File_System : public Pool_File_System {
   Call call_;
   int err_;
   int after_;
+  bool unnamed_files_;
   int seen_ = 0;
   Pool_File_System* previous_;
 };
