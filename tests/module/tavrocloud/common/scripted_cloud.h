@@ -2,7 +2,7 @@
 // factory hook: every client made while it lives sends to it. It records each request
 // (action and parameters, in order) and answers from a script of expected actions, or
 // from a responder function once the script is used up. Also: small builders of the
-// cloud's XML answers.
+// cloud's XML answers, and a test fixture of a client logged in to it.
 #ifndef TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 #define TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 
@@ -18,6 +18,8 @@
 
 #include "cloud/api_response.h"
 #include "cloud/aws_client.h"
+#include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 #include "tavrocloud/common/tavrocloud_restful_client.h"
 
 namespace test {
@@ -77,18 +79,21 @@ inline std::string set_of(const std::string& name, const std::vector<std::string
 }
 
 // Records.
+inline Answer records(const std::string& action, const std::string& set,
+                      const std::vector<std::string>& item_fields) {
+  std::string items;
+  for (const std::string& f : item_fields) items += item(f);
+  return ok(action, "<" + set + ">" + items + "</" + set + ">");
+}
 inline std::string volume_item(const std::string& id, const std::string& status,
                                const std::string& att_instance = "", const std::string& device = "",
                                const std::string& att_status = "", const std::string& node = "") {
-  std::string attachment;
-  if (!att_instance.empty() || !device.empty() || !att_status.empty()) {
-    attachment = set_of("attachmentSet", {item(fields({{"volumeId", id},
-                                                       {"instanceId", att_instance},
-                                                       {"device", device},
-                                                       {"status", att_status}}))});
-  }
-  return item(fields({{"volumeId", id}, {"status", status}}) + attachment +
-              fields({{"nodeId", node}}));
+  const std::string attachment =
+      att_instance.empty() && device.empty() && att_status.empty()
+          ? ""
+          : set_of("attachmentSet", {item(fields({{"volumeId", id}, {"instanceId", att_instance},
+                                                  {"device", device}, {"status", att_status}}))});
+  return item(fields({{"volumeId", id}, {"status", status}}) + attachment + fields({{"nodeId", node}}));
 }
 inline Answer volumes(const std::vector<std::string>& items) {
   return ok("DescribeVolumes", set_of("volumeSet", items));
@@ -98,42 +103,36 @@ inline Answer volume(const std::string& id, const std::string& status,
                      const std::string& att_status = "", const std::string& node = "") {
   return volumes({volume_item(id, status, att_instance, device, att_status, node)});
 }
-
 inline std::string instance_item(const std::string& id, const std::string& status,
                                  const std::string& mac = "", const std::string& storage = "") {
   return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status +
               "</name></instanceState>" + fields({{"mainNetifMac", mac}, {"storageId", storage}}));
 }
 inline Answer instances(const std::vector<std::string>& items, const std::string& next_token = "") {
-  std::string inner =
-      "<reservationSet><item>" + set_of("instancesSet", items) + "</item></reservationSet>";
-  if (!next_token.empty()) inner += fields({{"nextToken", next_token}});
-  return ok("DescribeInstances", inner);
+  return ok("DescribeInstances",
+            "<reservationSet><item>" + set_of("instancesSet", items) + "</item></reservationSet>" +
+                (next_token.empty() ? "" : fields({{"nextToken", next_token}})));
 }
 inline Answer instance(const std::string& id, const std::string& status) {
   return instances({instance_item(id, status)});
 }
-
 inline Answer tmp_snapshots(const std::vector<std::string>& items) {
   return ok("DescribeTmpSnapshots", set_of("tmpSnapshotSet", items));
 }
 inline Answer tmp_snapshot(const std::string& id, const std::string& status,
-                           const std::string& volume_id = "vol-1",
-                           const std::string& attached_to = "") {
-  return tmp_snapshots({item(fields({{"tmpSnapshotId", id},
-                                     {"volumeId", volume_id},
-                                     {"status", status},
+                           const std::string& volume_id = "vol-1", const std::string& attached_to = "") {
+  return tmp_snapshots({item(fields({{"tmpSnapshotId", id}, {"volumeId", volume_id}, {"status", status},
                                      {"attachInstanceId", attached_to}}))});
 }
-
 inline Answer snapshot(const std::string& id, const std::string& status) {
-  return ok("DescribeSnapshots",
-            set_of("snapshotSet", {item(fields({{"snapshotId", id}, {"status", status}}))}));
+  return records("DescribeSnapshots", "snapshotSet", {fields({{"snapshotId", id}, {"status", status}})});
 }
-
 inline Answer result(const std::string& action, bool value = true) {
   return ok(action, fields({{"return", value ? "true" : "false"}}));
 }
+
+// Expected actions in order, each with its answer.
+using Script = std::vector<std::pair<std::string, Answer>>;
 
 class Scripted_Cloud {
  public:
@@ -152,6 +151,10 @@ class Scripted_Cloud {
   Scripted_Cloud& expect(const std::string& action, Answer answer) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->script.emplace_back(action, std::move(answer));
+    return *this;
+  }
+  Scripted_Cloud& expect_all(const Script& script) {
+    for (const auto& step : script) expect(step.first, step.second);
     return *this;
   }
   // Answers the requests past the script.
@@ -240,18 +243,16 @@ class Scripted_Cloud {
   cloud::aws::SDK::Hook_Guard guard_;
 };
 
-// The printf-style log line `format` with its "%s"/"%d" conversions replaced, in order,
-// by `args`.
-inline std::string line(std::string format, const std::vector<std::string>& args) {
-  size_t at = 0;
-  for (const std::string& a : args) {
-    at = format.find('%', at);
-    if (at == std::string::npos) break;
-    format.replace(at, 2, a);
-    at += a.size();
-  }
-  return format;
-}
+// A client logged in to a scripted cloud, with the log captured and the waits recorded.
+class Scripted_Client_Test : public ::testing::Test {
+ protected:
+  void SetUp() override { cloud.login(client); }
+
+  Scripted_Cloud cloud;
+  tavrocloud::RESTful_Client client;
+  Log_Capture log;
+  Sleep_Recorder sleeps;
+};
 
 }  // namespace test
 
