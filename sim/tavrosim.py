@@ -70,6 +70,8 @@ def arguments(argv):
                     help="DMI product identifier the agent's id derives from")
     ap.add_argument("--agent-mac", help="MAC of the agent's main interface "
                     "(default: this machine's first non-loopback IPv4 interface)")
+    ap.add_argument("--exit-with-parent", action="store_true",
+                    help="stop when the process that started the simulator is gone")
     ap.add_argument("-v", "--verbose", action="store_true")
     return ap.parse_args(argv)
 
@@ -117,10 +119,14 @@ def main(argv=None):
               "and is reachable on %s" % args.host, file=sys.stderr)
     print("tavrosim listening on port %d (agent %s, loop mode %s)"
           % (sim.port, sim.state.agent_id, sim.state.loops.mode), flush=True)
+    parent = os.getppid()
     sim.start()
     try:
+        # A test that starts the simulator and is killed must not leave it running (and
+        # holding the test's output open): its orphan is handed to another parent.
         while not sim.stop_requested.wait(1.0):
-            pass
+            if args.exit_with_parent and os.getppid() != parent:
+                break
     finally:
         sim.stop()
     return 0

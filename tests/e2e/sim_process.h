@@ -104,7 +104,7 @@ class Sim_Process {
     std::vector<std::string> argv = {"python3", src + "/sim/tavrosim.py", "--port", "0",
                                      "--seed", o.seed.empty() ? src + "/sim/seed.json" : o.seed,
                                      "--accounts", o.accounts, "--dev-root", o.dev_root,
-                                     "--loop", o.loop};
+                                     "--loop", o.loop, "--exit-with-parent"};
     if (!o.version.empty()) argv.insert(argv.end(), {"--cloud-version", o.version});
     if (o.transition_polls >= 0)
       argv.insert(argv.end(), {"--transition-polls", std::to_string(o.transition_polls)});
