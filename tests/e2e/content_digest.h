@@ -40,11 +40,7 @@ class Digest {
     unsigned int len = 0;
     EVP_DigestFinal_ex(ctx_.get(), md, &len);
     std::string out;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-      std::snprintf(buf, sizeof buf, "%02x", md[i]);
-      out += buf;
-    }
+    for (unsigned int i = 0; i < len; ++i) out += {"0123456789abcdef"[md[i] >> 4], "0123456789abcdef"[md[i] & 15]};
     return out;
   }
 

@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <set>
-#include <sstream>
 #include <string>
+
+#include "e2e/runner_process.h"
 
 namespace {
 
@@ -18,32 +19,21 @@ const char* const EXPORTED_NAMES[] = {
     "JSON_RPC_Tavrocloud_Login_Handler",
 };
 
-std::string module_path() {
-  char self[4096] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  const std::string exe = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
-  return exe.substr(0, exe.rfind('/')) + "/libtavrocloud.so";
-}
-
 TEST(Exported_Symbols, OnlyTheFactoriesAndTheirDestroyers) {
-  const std::string path = module_path();
+  const std::string path = test::runner_path().substr(0, test::runner_path().rfind('/')) + "/libtavrocloud.so";
   ASSERT_EQ(0, ::access(path.c_str(), R_OK)) << "no module at " << path;
-  FILE* const nm = ::popen(("nm -D --defined-only '" + path + "' 2>&1").c_str(), "r");
+  FILE* const nm = ::popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
   ASSERT_NE(nullptr, nm);
-  std::string text;
-  char buf[4096];
-  for (size_t got; (got = std::fread(buf, 1, sizeof buf, nm)) > 0;) text.append(buf, got);
-  ASSERT_EQ(0, ::pclose(nm)) << text;
-
   std::set<std::string> defined;
-  std::istringstream lines(text);
-  for (std::string address, kind, name; lines >> address >> kind >> name;) defined.insert(name);
+  char address[64], kind[8], name[512];
+  while (std::fscanf(nm, "%63s %7s %511s", address, kind, name) == 3) defined.insert(name);
+  ASSERT_EQ(0, ::pclose(nm));
   std::set<std::string> expected;
   for (const char* name : EXPORTED_NAMES) {
     expected.insert(std::string("_make_") + name);
     expected.insert(std::string("_gobble_") + name);
   }
-  EXPECT_EQ(expected, defined) << text;
+  EXPECT_EQ(expected, defined);
 }
 
 }  // namespace

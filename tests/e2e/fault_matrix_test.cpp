@@ -7,22 +7,8 @@
 // must hold nothing the run made (or only what the next run clears, which it must
 // then do), the pool nothing unfinished, and every committed set must read back as its
 // volumes' bytes. Each group prints one table line per fault and its total.
-#include "catalog/restful_catalog_operator.h"
-#include "content_digest.h"
-#include "job/controllable_job_t.h"
-#include "job_driver.h"
-#include "json/json_dump.h"
-#include "json/json_load.h"
-#include "pool/client_io.h"
-#include "pool/image_block_reader.h"
+#include "job_fixture.h"
 #include "pool/pool_file_system.h"
-#include "private_dev_disk.h"
-#include "runtime/sleep.h"
-#include "sim_process.h"
-#include "support/log_capture.h"
-#include "support/temp_home.h"
-#include "tavrocloud/job/backup_executor.h"
-#include "tavrocloud/job/restore_executor.h"
 
 #include <gtest/gtest.h>
 
@@ -35,27 +21,16 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
-using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
-
-const char ACCESS_KEY[] = "AKIDTAVROSIMDEMO0001";
-const char SECRET_KEY[] = "tavrosim/Demo+Secret/Key0001";
-const char CLOUD[] = "cloud-matrix";
-const char POOL[] = "pool-matrix";
-const char INSTANCE[] = "i-vm";
-const std::vector<std::string> VOLUMES = {"vol-vm-root", "vol-vm-data"};
-const uint64_t GIB = 1ull << 30;
+using K = Job_Event_Record;
 // One upload at a time, so that the pool's faults hit a known image.
 const char BACKUP_OPTIONS[] = R"({"parallel_disks_per_vm": 1})";
 
@@ -64,11 +39,12 @@ const char BACKUP_OPTIONS[] = R"({"parallel_disks_per_vm": 1})";
 // Waits are not slept. A case may cancel its job at the n-th wait of the run.
 std::atomic<Job*> cancel_job{nullptr};
 std::atomic<int> sleeps_left{0};
+void cancel_now() {
+  Job* job = cancel_job.exchange(nullptr);
+  if (job != nullptr) job->stop();
+}
 void matrix_sleep(unsigned int) {
-  if (sleeps_left.load() > 0 && --sleeps_left == 0) {
-    Job* job = cancel_job.exchange(nullptr);
-    if (job != nullptr) job->stop();
-  }
+  if (sleeps_left.load() > 0 && --sleeps_left == 0) cancel_now();
 }
 
 // The pool's file system with one fault: calls of kind `call` number nth .. nth+times-1
@@ -77,9 +53,8 @@ class Pool_Fault : public Pool_File_System {
  public:
   enum Call { NONE, WRITE, FSYNC, RENAME, SYNC_DIRECTORY, OPEN };
 
-  Pool_Fault(Call call, int err, int nth, int times, int delay_ms = 0)
-      : call_(call), err_(err), nth_(nth), times_(times), delay_ms_(delay_ms),
-        previous_(install(this)) {}
+  Pool_Fault(Call call, int err, int nth, int times)
+      : call_(call), err_(err), nth_(nth), times_(times), previous_(install(this)) {}
   ~Pool_Fault() override { install(previous_); }
   Pool_Fault(const Pool_Fault&) = delete;
   Pool_Fault& operator=(const Pool_Fault&) = delete;
@@ -91,7 +66,6 @@ class Pool_Fault : public Pool_File_System {
     return hit(OPEN) ? -1 : Pool_File_System::open_unnamed(dir, mode);
   }
   ssize_t writev(int fd, const struct iovec* iov, int count) override {
-    if (delay_ms_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
     return hit(WRITE) ? -1 : Pool_File_System::writev(fd, iov, count);
   }
   int fsync(int fd) override { return hit(FSYNC) ? -1 : Pool_File_System::fsync(fd); }
@@ -108,8 +82,7 @@ class Pool_Fault : public Pool_File_System {
     const int seen = ++seen_;
     if (seen < nth_ || seen >= nth_ + times_) return false;
     if (err_ == 0) {
-      Job* job = cancel_job.exchange(nullptr);
-      if (job != nullptr) job->stop();
+      cancel_now();
       return false;
     }
     errno = err_;
@@ -117,64 +90,15 @@ class Pool_Fault : public Pool_File_System {
   }
 
   const Call call_;
-  const int err_, nth_, times_, delay_ms_;
+  const int err_, nth_, times_;
   std::atomic<int> seen_{0};
   Pool_File_System* previous_;
 };
 
-// ---- helpers -------------------------------------------------------------------------
+// ---- the faults ----------------------------------------------------------------------
 
-json_spirit::Object object_of(const std::string& json) {
-  const json_spirit::Value v = JSON_Load(json);
-  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string source_dir() {
-  const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : ".";
-}
-
-const char* outcome_name(Job_Event_Record::Kind kind) {
-  switch (kind) {
-    case Job_Event_Record::SUCCESS: return "success";
-    case Job_Event_Record::CANCELED: return "canceled";
-    case Job_Event_Record::FAILURE: return "failure";
-    default: return "unfinished";
-  }
-}
-
-// One fault of the matrix and what the run must come to.
-struct Fault {
-  std::string name;                   // its table label
-  std::string sim;                    // a fault for /_sim/faults (JSON), or empty
-  Pool_Fault::Call pool = Pool_Fault::NONE;
-  int err = 0;                        // errno of the pool fault; 0 cancels the job there
-  int nth = 1, times = 1000000;       // which uses of the pool call fail
-  int cancel_at_sleep = 0;            // cancel the job at its n-th wait (0: never)
-  Job_Event_Record::Kind want = Job_Event_Record::FAILURE;
-  std::vector<unsigned long> alerts;  // in order
-  bool residue = false;               // may leave what the next run must clear
-  std::string stranded;               // what the cloud keeps: a change it never ended
-};
-
-// A cloud fault on the nth call of `action`.
-std::string sim_fault(const std::string& action, const std::string& kind, int nth = 1) {
-  std::string f = R"({"action": ")" + action + R"(", "kind": ")" + kind + R"(", "nth": )" +
-                  std::to_string(nth);
-  if (kind == "error") f += R"(, "code": "InternalError", "message": "injected", "http_status": 500)";
-  if (kind == "end_status") f += R"(, "status": "error")";
-  return f + "}";
-}
-
-std::vector<unsigned long> alert_ids(const Job& job) {
-  std::vector<unsigned long> ids;
-  for (const auto& a : job.alerts()) ids.push_back(a.id);
-  return ids;
+const char* outcome_name(K::Kind kind) {
+  return kind == K::SUCCESS ? "success" : kind == K::CANCELED ? "canceled" : kind == K::FAILURE ? "failure" : "unfinished";
 }
 
 std::string ids_text(const std::vector<unsigned long>& ids) {
@@ -183,103 +107,108 @@ std::string ids_text(const std::vector<unsigned long>& ids) {
   return out.empty() ? "-" : out;
 }
 
-class Fault_Matrix : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { skip_reason_ = test::enter_private_dev_disk(); }
+// One fault of the matrix and what the run must come to.
+struct Fault {
+  std::string name{};                        // its table label
+  Pool_Fault::Call pool = Pool_Fault::NONE;  // a fault of the pool's file system
+  int err = 0;                               // its errno; 0 cancels the job there
+  int nth = 1, times = 1000000;              // which uses of the pool call fail
+  K::Kind want = K::FAILURE;
+  std::string sim{};                         // a fault for /_sim/faults (JSON), or empty
+  int cancel_at_sleep = 0;                   // cancel the job at its n-th wait (0: never)
+  std::vector<unsigned long> alerts{};       // in order
+  bool residue = false;                      // may leave what the next run must clear
+  std::string stranded{};                    // what the cloud keeps: a change it never ended
+};
 
-  void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason_;
-    home_ = std::make_unique<test::Temp_Home>("fault-matrix-");
-    ASSERT_TRUE(home_->made());
-    previous_sleep_ = set_sleep_hook(&matrix_sleep);
-    missing_dmi_ = home_->dir() + "/no-product-uuid";
-    previous_dmi_ = tavrocloud::RESTful_Client::set_product_uuid_path(missing_dmi_);
+// The cloud actions of a run that get faults: an error answer and a dropped connection
+// each; a "false" answer where the action answers a flag; a change that ends in an error
+// state and one that never ends where it starts one.
+struct Action {
+  const char* action;
+  int nth;
+  bool flag = false;
+  bool change = false;
+};
+
+std::vector<Fault> action_faults(const std::vector<Action>& actions) {
+  std::vector<Fault> out;
+  for (const Action& a : actions) {
+    std::vector<std::string> kinds = {"error", "disconnect"};
+    if (a.flag) kinds.push_back("return_false");
+    if (a.change) kinds.insert(kinds.end(), {"end_status", "stuck"});
+    for (const std::string& kind : kinds) {
+      Fault f{std::string(a.action) + "#" + std::to_string(a.nth) + " " + kind};
+      f.sim = R"({"action": ")" + std::string(a.action) + R"(", "kind": ")" + kind + R"(", "nth": )" +
+              std::to_string(a.nth) +
+              (kind == "error" ? R"(, "code": "InternalError", "message": "injected", "http_status": 500)" : "") +
+              (kind == "end_status" ? R"(, "status": "error")" : "") + "}";
+      out.push_back(f);
+    }
   }
+  return out;
+}
+
+// Sets what the faults whose names start with one of `prefixes` must come to; with
+// `stranded`, what the cloud keeps of them (it refuses to delete what is still changing).
+void expect(std::vector<Fault>& faults, const std::vector<std::string>& prefixes, K::Kind want,
+            std::vector<unsigned long> alerts = {}, bool residue = false, const std::string& stranded = "") {
+  for (const std::string& p : prefixes) {
+    size_t found = 0;
+    for (Fault& f : faults) {
+      if (f.name.compare(0, p.size(), p) != 0) continue;
+      f.want = want;
+      f.alerts = alerts;
+      f.residue = residue;
+      f.stranded = stranded;
+      ++found;
+    }
+    EXPECT_NE(found, 0u) << p << " is not in the table";
+  }
+}
+
+class Fault_Matrix : public test::Cloud_Job_Test {
+ protected:
+  Fault_Matrix() : Cloud_Job_Test(&matrix_sleep) {}
 
   void TearDown() override {
-    if (!skip_reason_.empty()) return;
     if (!lines_.empty()) {
       std::printf("\n%-64s %-10s %-8s %6s  %s\n", "fault", "outcome", "alerts", "ms", "left behind");
       for (const std::string& line : lines_) std::printf("%s\n", line.c_str());
       std::printf("total: %zu faults, %zu as designed\n\n", lines_.size(), lines_.size() - wrong_);
     }
-    if (sim_ != nullptr) {
-      EXPECT_TRUE(sim_->stop());
-    }
-    sim_.reset();
-    std::error_code ec;
-    if (!data_dir_.empty()) fs::remove_all(data_dir_, ec);
-    tavrocloud::RESTful_Client::set_product_uuid_path(previous_dmi_);
-    set_sleep_hook(previous_sleep_);
-    home_.reset();
+    Cloud_Job_Test::TearDown();
   }
 
-  // The simulator (cloud `version`) with the agent, "i-vm" (a root and a data volume, in
-  // `status`) and the running "i-tgt", and the host home for it.
-  void start_cloud(const std::string& version, const std::string& status = "running") {
-    json_spirit::Object seed = object_of(read_file(source_dir() + "/sim/seed.json"));
-    json_spirit::Array instances{seed["instances"].get_array().at(0)};  // the agent
-    for (const std::string v : {"vm", "tgt"}) {
-      instances.push_back(JSON_Load(
-          R"({"id": "i-)" + v + R"(", "name": "vm-)" + v + R"(", "status": ")" +
-          (v == "vm" ? status : "running") + R"(", "type": "ts.small", "image": "img-centos7-x64",
-              "node": "node-a1", "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"],
-              "ip": "10.10.1.)" + (v == "vm" ? "31" : "32") + R"("}],
-              "volumes": [{"id": "vol-)" + v + R"(-root", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vda", "root": true},
-                          {"id": "vol-)" + v + R"(-data", "size": 1, "storage": "st-ceph-01",
-                           "device": "/dev/vdb"}]})"));
-    }
-    seed["instances"] = instances;
-    seed["volumes"] = json_spirit::Array();
-    seed_path_ = home_->dir() + "/seed.json";
-    std::ofstream(seed_path_) << JSON_Dump(seed);
-    test::Sim_Options options;
-    options.seed = seed_path_;
-    options.loop = "losetup";
-    options.version = version;
-    // The volumes' backing files live in memory: the matrix reads them many times.
-    char shm[] = "/dev/shm/fault-matrix-XXXXXX";
-    ASSERT_NE(::mkdtemp(shm), nullptr);
-    data_dir_ = shm;
-    options.extra_args = {"--dmi-path", missing_dmi_, "--data-dir", data_dir_};
-    sim_ = std::make_unique<test::Sim_Process>(options);
-    ASSERT_TRUE(sim_->running()) << sim_->error();
-    ASSERT_EQ(test::prepare_job_home(home_->dir(), sim_->port(), CLOUD, ACCESS_KEY, SECRET_KEY, POOL),
-              "");
-    for (const std::string& v : VOLUMES) source_digest_[v] = digest(v);
+  // The simulator (cloud `version`) with the agent, "i-vm" (a root and a data volume)
+  // and the running "i-tgt", and the host home for it.
+  void start_cloud(const std::string& version) {
+    ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::start_cloud(
+        version, {test::seed_instance("i-vm", "vm-vm", "running", "10.10.1.31", "vol-vm-root", "vol-vm-data"),
+                  test::seed_instance("i-tgt", "vm-tgt", "running", "10.10.1.32", "vol-tgt-root", "vol-tgt-data")}));
+    for (const char* v : {"vol-vm-root", "vol-vm-data"}) source_digest_[v] = sim_->digest(v);
   }
 
   // Back to the seed's cloud (same version), every fault and the call log cleared.
   void reseed() {
-    const std::string version = object_of(sim_->get("/health"))["version"].get_str();
-    ASSERT_TRUE(sim_->post("/seed", R"({"file": ")" + seed_path_ + R"("})"));
+    const std::string version = test::json_str(sim_->get("/health"), "version");
+    ASSERT_TRUE(sim_->post("/seed", R"({"file": ")" + seed_path() + R"("})"));
     ASSERT_TRUE(sim_->post("/config", R"({"version": ")" + version + R"("})"));
-  }
-
-  std::string digest(const std::string& id) const {
-    const auto obj = object_of(sim_->get("/digest?id=" + id));
-    const auto it = obj.find("digest");
-    return it != obj.end() && it->second.type() == json_spirit::str_type ? it->second.get_str() : "";
   }
 
   Job_var backup_job(const std::string& options, size_t retry_count = 0) const {
     test::Job_Spec spec;
     spec.id = "matrix-backup";
-    spec.cloud_uuid = CLOUD;
-    spec.pool_uuid = POOL;
     spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [{"id": "i-vm",
                       "name": "vm-vm", "type": "Instance"}]})";
     spec.options = options;
     spec.retry_count = retry_count;
-    return Job_var(new Backup_Job(test::make_job_definition(spec)));
+    return job<test::Backup_Job>(spec);
   }
 
-  // Runs `job` with `fault` in place; the closing event, "" when it never closed.
-  Job_Event_Record::Kind run_with(Job& job, const Fault& fault, std::string* log_text = nullptr) {
-    if (!fault.sim.empty()) {
-      EXPECT_TRUE(sim_->post("/faults", fault.sim)) << fault.sim;
-    }
+  // Runs `job` with `fault` in place.
+  test::Job_Run run_with(Job& job, const Fault& fault) {
+    EXPECT_TRUE(fault.sim.empty() || sim_->post("/faults", fault.sim)) << fault.sim;
     std::unique_ptr<Pool_Fault> pool;
     if (fault.pool != Pool_Fault::NONE)
       pool = std::make_unique<Pool_Fault>(fault.pool, fault.err, fault.nth, fault.times);
@@ -287,29 +216,22 @@ class Fault_Matrix : public ::testing::Test {
       cancel_job = &job;
       sleeps_left = fault.cancel_at_sleep;
     }
-    test::Log_Capture log;
-    const test::Job_Run run = test::run_job(job, nullptr, 600);
+    const test::Job_Run done = run(job);
     cancel_job = nullptr;
     sleeps_left = 0;
     pool.reset();
-    std::string body;
-    sim_->control("DELETE", "/faults", "", body);
-    EXPECT_TRUE(run.completed) << fault.name;
-    if (log_text != nullptr) *log_text = log.text();
-    return run.outcome();
+    sim_->clear_faults();
+    return done;
   }
 
   // What the cloud holds beyond the seed, after every change in progress ended; "" when
   // nothing.
   std::string cloud_leftovers() const {
     EXPECT_TRUE(sim_->post("/settle", "{}"));
-    json_spirit::Object left = object_of(sim_->get("/leftovers"));
     std::string out;
-    for (const auto& item : left) {
-      if (item.second.type() != json_spirit::array_type || item.second.get_array().empty())
-        continue;
-      out += (out.empty() ? "" : " ") + item.first + "=" + std::to_string(item.second.get_array().size());
-    }
+    for (const auto& item : test::object_of(sim_->get("/leftovers")))
+      if (item.second.type() == json_spirit::array_type && !item.second.get_array().empty())
+        out += (out.empty() ? "" : " ") + item.first + "=" + std::to_string(item.second.get_array().size());
     return out;
   }
 
@@ -317,10 +239,7 @@ class Fault_Matrix : public ::testing::Test {
   // its volume's bytes, and nothing unfinished; what it holds beyond that, "" if nothing.
   std::string pool_leftovers() {
     std::map<std::string, std::string> pieces;  // path below the job's folder -> volume
-    RESTful_Catalog_Operator catalog("127.0.0.1", 0, false, "", -1, 0);
-    std::vector<Catalog_Entry> sets;
-    EXPECT_TRUE(catalog.list("tavro", sets));
-    for (const Catalog_Entry& set : sets)
+    for (const Catalog_Entry& set : catalog_sets())
       for (const json_spirit::Value& piece : set.set.at("pieces").get_array())
         pieces[piece.get_obj().at("path").get_str()] = piece.get_obj().at("object").get_str();
     std::string out;
@@ -348,166 +267,115 @@ class Fault_Matrix : public ::testing::Test {
     return out.empty() ? out : out.substr(1);
   }
 
-  std::string image_digest(const std::string& path) const {
-    Client_IO_Ex io;
-    if (!io.connect("file://" + home_->dir() + "/pool", Client_IO_Base::Options()) ||
-        !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
-      return "missing";
-    test::Digest d(GIB);
-    Image_Block_Reader reader;
-    const bool ok = reader.read_blocks_align(
-        io,
-        [&d](const char* data, size_t length, int64_t offset) {
-          d.feed(data, length, static_cast<uint64_t>(offset));
-          return true;
-        },
-        131072);
-    io.close();
-    return ok ? d.hex() : "damaged";
-  }
-
   // Records the table line of `fault` and checks it against what it must come to.
-  void record(const Fault& fault, Job_Event_Record::Kind got, const std::vector<unsigned long>& alerts,
-              const std::string& left, const std::string& log_text) {
+  void record(const Fault& fault, const test::Job_Run& run, const std::vector<unsigned long>& alerts,
+              const std::string& left) {
     const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - case_start_)
-                                          .count());
-    const bool as_designed = got == fault.want && alerts == fault.alerts && left == fault.stranded;
+                                          std::chrono::steady_clock::now() - case_start_).count());
+    const std::string& allowed = fault.stranded;
+    const bool as_designed = run.outcome() == fault.want && alerts == fault.alerts && left == allowed;
     if (!as_designed) ++wrong_;
     char line[512];
     std::snprintf(line, sizeof line, "%-64s %-10s %-8s %6ld  %s%s", fault.name.c_str(),
-                  outcome_name(got), ids_text(alerts).c_str(), ms,
+                  outcome_name(run.outcome()), ids_text(alerts).c_str(), ms,
                   left.empty() ? "nothing" : left.c_str(),
                   as_designed ? "" : "   <-- NOT AS DESIGNED");
     lines_.push_back(line);
-    EXPECT_EQ(outcome_name(got), std::string(outcome_name(fault.want))) << fault.name << "\n" << log_text;
-    EXPECT_EQ(ids_text(alerts), ids_text(fault.alerts)) << fault.name;
-    EXPECT_EQ(left, fault.stranded) << fault.name << "\n" << log_text;
+    EXPECT_EQ(std::string(outcome_name(fault.want)) + " " + ids_text(fault.alerts) + " " + allowed,
+              std::string(outcome_name(run.outcome())) + " " + ids_text(alerts) + " " + left) << run.log;
   }
 
-  // One backup with `fault`, then, when the fault leaves a residue, a clean run that must
-  // clear it; the cloud goes back to the seed afterwards.
-  void backup_case(const Fault& fault, const std::string& options, size_t retry_count = 0) {
-    case_start_ = std::chrono::steady_clock::now();
-    Job_var job = backup_job(options, retry_count);
-    std::string log_text;
-    const Job_Event_Record::Kind got = run_with(*job, fault, &log_text);
-    const std::vector<unsigned long> alerts = alert_ids(*job);
+  // After a run that may have left a residue: a clean run that must clear it and
+  // succeed. What the cloud and the pool hold then.
+  std::string clear_and_check(bool residue, const std::string& options = BACKUP_OPTIONS) {
     std::string left = cloud_leftovers();
-    if (fault.residue && !left.empty()) {
-      // The next run must clear what this one left and succeed.
+    if (residue && !left.empty()) {
       Job_var again = backup_job(options);
-      std::string again_log;
-      const Job_Event_Record::Kind next = run_with(*again, Fault(), &again_log);
-      EXPECT_EQ(next, Job_Event_Record::SUCCESS) << fault.name << "\n" << again_log;
-      EXPECT_NE(again_log.find("has been cleared successfully"), std::string::npos)
-          << "the next run did not clear the residue\n" << again_log;
+      const test::Job_Run next = run_with(*again, Fault());
+      EXPECT_EQ(next.outcome(), K::SUCCESS) << next.log;
+      EXPECT_NE(next.log.find("has been cleared successfully"), std::string::npos)
+          << "the next run did not clear the residue\n" << next.log;
       const std::string after = cloud_leftovers();
       left = after.empty() ? "" : "after the next run: " + after;
     }
-    const std::string pool = pool_leftovers();
-    if (!pool.empty()) left += (left.empty() ? "" : " ") + std::string("pool: ") + pool;
-    record(fault, got, alerts, left, log_text);
+    std::string pool = pool_leftovers();
+    return pool.empty() ? left : left + (left.empty() ? "" : " ") + "pool: " + pool;
+  }
+
+  // One backup with `fault` and what it must come to; the cloud goes back to the seed.
+  void backup_case(const Fault& fault, const std::string& options, size_t retry_count = 0) {
+    case_start_ = std::chrono::steady_clock::now();
+    Job_var job = backup_job(options, retry_count);
+    const test::Job_Run run = run_with(*job, fault);
+    const std::vector<unsigned long> alerts = test::alert_ids(*job);
+    record(fault, run, alerts, clear_and_check(fault.residue, options));
     ASSERT_NO_FATAL_FAILURE(reseed());
   }
 
-  // A clean backup of i-vm whose set the restores read.
-  void back_up_for_restores() {
+  void backup_cases(const std::vector<Fault>& faults, const std::string& options = BACKUP_OPTIONS) {
+    for (const Fault& f : faults) {
+      SCOPED_TRACE(f.name);
+      ASSERT_NO_FATAL_FAILURE(backup_case(f, options));
+    }
+  }
+
+  // A clean backup of i-vm whose set the restores read, then a clean restore of each
+  // kind, whose leftovers in the cloud (made_) every successful restore must match.
+  void prepare_restores(const std::vector<bool>& kinds) {
     Job_var job = backup_job(BACKUP_OPTIONS);
-    std::string log_text;
-    ASSERT_EQ(run_with(*job, Fault(), &log_text), Job_Event_Record::SUCCESS) << log_text;
-    RESTful_Catalog_Operator catalog("127.0.0.1", 0, false, "", -1, 0);
-    std::vector<Catalog_Entry> sets;
-    ASSERT_TRUE(catalog.list("tavro", sets));
+    const test::Job_Run backup = run_with(*job, Fault());
+    ASSERT_EQ(backup.outcome(), K::SUCCESS) << backup.log;
+    const std::vector<Catalog_Entry> sets = catalog_sets();
     ASSERT_EQ(sets.size(), 1u);
     set_uuid_ = sets[0].uuid;
     timepoint_ = sets[0].timepoint;
     ASSERT_NO_FATAL_FAILURE(reseed());
+    for (bool onto_target : kinds) {
+      Job_var clean = restore_job(onto_target);
+      const test::Job_Run run = run_with(*clean, Fault());
+      ASSERT_EQ(run.outcome(), K::SUCCESS) << run.log;
+      made_[onto_target] = cloud_leftovers();
+      ASSERT_NO_FATAL_FAILURE(reseed());
+    }
   }
 
-  // The restore entry of i-vm's set: a new instance "restored" with two interfaces, or
-  // the volumes onto i-tgt.
-  std::string restore_entry(bool onto_target) const {
-    return R"({"catalog_uuid": ")" + set_uuid_ + R"(", "backup_start_time": ")" + timepoint_ +
-           R"(", "src_instance_id": "i-vm", "src_instance_name": "vm-vm",
-           "target_instance_name": "restored", "target_node_id": "node-a1",
-           "target_cluster_id": "cluster-a",)" +
-           (onto_target ? R"( "target_instance_id": "i-tgt",)" : "") + R"(
-           "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024},
-           "nic": [{"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
-                    "subnet_name": "a", "type": "main"},
-                   {"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
-                    "subnet_name": "a", "type": "extend"}],
-           "volumes": [{"id": "vol-vm-root", "name": "root", "storage_id": "st-ceph-01",
-                        "storage_type": "ceph", "size": 1},
-                       {"id": "vol-vm-data", "name": "data", "storage_id": "st-ceph-01",
-                        "storage_type": "ceph", "size": 1}]})";
-  }
-
+  // A restore of i-vm's set as the new instance "restored" with two interfaces, or of
+  // its volumes onto i-tgt.
   Job_var restore_job(bool onto_target) const {
     test::Job_Spec spec;
     spec.type = JOB_DEFINITION_RESTORE;
     spec.subtype = onto_target ? JOB_DEFINITION_SUBTYPE_DISK : JOB_DEFINITION_SUBTYPE_VM;
     spec.id = "matrix-restore";
-    spec.cloud_uuid = CLOUD;
-    spec.pool_uuid = POOL;
-    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" + restore_entry(onto_target) + "]}";
+    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" +
+                  test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored", onto_target ? "i-tgt" : "", true) +
+                  "]}";
     spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
-    return Job_var(new Restore_Job(test::make_job_definition(spec)));
-  }
-
-  // The digests of the restored volumes, sorted: those of the new instance, or those
-  // that i-tgt holds beyond its own two.
-  std::vector<std::string> restored_digests(bool onto_target) {
-    tavrocloud::RESTful_Client client;
-    const tavrocloud::Login account("127.0.0.1", sim_->port(), false, "",
-                                    secure_string(ACCESS_KEY), secure_string(SECRET_KEY));
-    std::string id = "i-tgt";
-    if (!onto_target) {
-      tavrocloud::Instances found;
-      EXPECT_TRUE(client.login(account) && client.query_instances_by_name("restored", found));
-      tavrocloud::RESTful_Client::filter_instances_by_status(found, tavrocloud::TERMINATED, false);
-      id = found.size() == 1 ? found[0].id : "";
-    } else {
-      EXPECT_TRUE(client.login(account));
-    }
-    tavrocloud::Volumes volumes;
-    EXPECT_TRUE(client.query_instance_volumes(id, volumes));
-    std::vector<std::string> out;
-    for (const auto& v : volumes)
-      if (v.id.compare(0, 8, "vol-tgt-") != 0) out.push_back(digest(v.id));
-    std::sort(out.begin(), out.end());
-    return out;
+    return job<test::Restore_Job>(spec);
   }
 
   // One restore with `fault`. A failed one must leave the cloud as the seed was; a
-  // successful one exactly what a clean restore leaves (`made`), with the volumes'
-  // bytes. The cloud goes back to the seed afterwards.
-  void restore_case(const Fault& fault, bool onto_target, const std::string& made) {
-    case_start_ = std::chrono::steady_clock::now();
-    Job_var job = restore_job(onto_target);
-    std::string log_text;
-    const Job_Event_Record::Kind got = run_with(*job, fault, &log_text);
-    std::string left = cloud_leftovers();
-    if (got == Job_Event_Record::SUCCESS) {
-      std::vector<std::string> want;
-      for (const auto& d : source_digest_) want.push_back(d.second);
-      std::sort(want.begin(), want.end());
-      if (restored_digests(onto_target) != want) left += " (restored bytes differ)";
-      else if (left == made) left.clear();
+  // successful one exactly what a clean restore leaves, with the volumes' bytes. The
+  // cloud goes back to the seed afterwards.
+  void restore_cases(const std::vector<Fault>& faults, bool onto_target) {
+    for (const Fault& fault : faults) {
+      SCOPED_TRACE(fault.name);
+      case_start_ = std::chrono::steady_clock::now();
+      Job_var job = restore_job(onto_target);
+      const test::Job_Run run = run_with(*job, fault);
+      std::string left = cloud_leftovers();
+      if (run.outcome() == K::SUCCESS) {
+        const std::vector<std::string> want = {source_digest_["vol-vm-root"], source_digest_["vol-vm-data"]};
+        if (sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-") != want)
+          left += " (restored bytes differ)";
+        else if (left == made_[onto_target]) left.clear();
+      }
+      record(fault, run, test::alert_ids(*job), left);
+      ASSERT_NO_FATAL_FAILURE(reseed());
     }
-    record(fault, got, alert_ids(*job), left, log_text);
-    ASSERT_NO_FATAL_FAILURE(reseed());
   }
 
   std::string set_uuid_, timepoint_;
-
-  static std::string skip_reason_;
-  std::unique_ptr<test::Temp_Home> home_;
-  std::string data_dir_;  // the simulator's backing files
-  std::unique_ptr<test::Sim_Process> sim_;
-  Sleep_Hook previous_sleep_ = nullptr;
-  std::string missing_dmi_, previous_dmi_, seed_path_;
+  std::map<bool, std::string> made_;
   std::map<std::string, std::string> source_digest_;
   std::set<std::string> verified_;  // images that read back as their volumes' bytes
   std::vector<std::string> lines_;
@@ -515,252 +383,105 @@ class Fault_Matrix : public ::testing::Test {
   std::chrono::steady_clock::time_point case_start_;
 };
 
-std::string Fault_Matrix::skip_reason_;
-
-// The faults every cloud action of a run gets: an error answer and a dropped
-// connection; a "false" answer where the action answers a flag; a change that ends in
-// an error state and one that never ends where it starts one.
-std::vector<Fault> action_faults(const std::string& action, int nth, bool flag, bool change) {
-  std::vector<std::string> kinds = {"error", "disconnect"};
-  if (flag) kinds.push_back("return_false");
-  if (change) kinds.insert(kinds.end(), {"end_status", "stuck"});
-  std::vector<Fault> out;
-  for (const std::string& kind : kinds) {
-    Fault f;
-    f.name = action + "#" + std::to_string(nth) + " " + kind;
-    f.sim = sim_fault(action, kind, nth);
-    out.push_back(f);
-  }
-  return out;
-}
-
-Fault pool_fault(const std::string& name, Pool_Fault::Call call, int err, int nth, int times = 1000000) {
-  Fault f;
-  f.name = name;
-  f.pool = call;
-  f.err = err;
-  f.nth = nth;
-  f.times = times;
-  return f;
-}
-
-// Sets what `faults` named in `names` must come to.
-// Sets what the faults named in `names` must come to.
-void expect(std::vector<Fault>& faults, const std::set<std::string>& names, Job_Event_Record::Kind want,
-            std::vector<unsigned long> alerts = {}, bool residue = false) {
-  size_t found = 0;
-  for (Fault& f : faults) {
-    if (names.count(f.name) == 0) continue;
-    f.want = want;
-    f.alerts = alerts;
-    f.residue = residue;
-    ++found;
-  }
-  EXPECT_EQ(found, names.size()) << "a name is not in the table";
-}
-
-// Names the faults in `names` whose change never ends: the cloud keeps `left` (it
-// refuses to delete what is still changing).
-void strand(std::vector<Fault>& faults, const std::set<std::string>& names, const std::string& left) {
-  for (Fault& f : faults)
-    if (names.count(f.name) != 0) f.stranded = left;
-}
-
-// Every fault of `action` at `nth` that `action_faults` makes, for `expect`.
-std::set<std::string> all_of(const std::string& action, int nth, bool flag, bool change) {
-  std::set<std::string> names;
-  for (const Fault& f : action_faults(action, nth, flag, change)) names.insert(f.name);
-  return names;
-}
-
-void append(std::vector<Fault>& to, const std::vector<Fault>& more) {
-  to.insert(to.end(), more.begin(), more.end());
-}
-
-
 TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  std::vector<Fault> faults;
-  Fault refused;
-  refused.name = "GetCloudVersion#1 refused keys (executor login)";
-  refused.sim = R"({"action": "GetCloudVersion", "code": "AuthFailure", "message": "no", "http_status": 401})";
-  refused.alerts = {1};
-  faults.push_back(refused);
-  refused.name = "GetCloudVersion#2 refused keys (handler login)";
-  refused.sim = R"({"action": "GetCloudVersion", "nth": 2, "code": "AuthFailure", "message": "no", "http_status": 401})";
-  faults.push_back(refused);
-  append(faults, action_faults("GetCloudVersion", 1, false, false));
-  append(faults, action_faults("DescribeInstances", 1, false, false));
-  append(faults, action_faults("DescribeInstances", 2, false, false));
-  append(faults, action_faults("DescribeInstanceTypes", 1, false, false));
-  append(faults, action_faults("DescribeVolumes", 2, false, false));
-  append(faults, action_faults("DescribeImages", 1, false, false));
-  append(faults, action_faults("DescribeNodes", 1, false, false));
-  append(faults, action_faults("DescribeStorages", 1, false, false));
-  append(faults, action_faults("CreateTmpSnapshots", 1, false, true));
-  append(faults, action_faults("CreateTmpSnapshots", 2, false, true));
-  append(faults, action_faults("DescribeTmpSnapshots", 1, false, false));
-  append(faults, action_faults("AttachTmpSnapshot", 1, true, true));
-  append(faults, action_faults("AttachTmpSnapshot", 2, true, true));
-  append(faults, action_faults("DetachTmpSnapshot", 1, true, true));
-  append(faults, action_faults("DeleteTmpSnapshots", 2, true, true));
-  append(faults, action_faults("DescribeNetworkInterfaces", 1, false, false));
-  append(faults, action_faults("DescribeVpcs", 1, false, false));
-  append(faults, action_faults("DescribeSubnets", 1, false, false));
-  using K = Job_Event_Record;
+  const std::string refused = R"({"action": "GetCloudVersion", "code": "AuthFailure", "message": "no", "http_status": 401, "nth": )";
+  std::vector<Fault> faults = {
+      {"GetCloudVersion#1 refused keys (executor login)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "1}", 0, {1}},
+      {"GetCloudVersion#2 refused keys (handler login)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "2}", 0, {1}}};
+  const std::vector<Fault> actions = action_faults({
+      {"GetCloudVersion", 1}, {"DescribeInstances", 1}, {"DescribeInstances", 2}, {"DescribeInstanceTypes", 1},
+      {"DescribeVolumes", 2}, {"DescribeImages", 1}, {"DescribeNodes", 1}, {"DescribeStorages", 1},
+      {"CreateTmpSnapshots", 1, false, true}, {"CreateTmpSnapshots", 2, false, true},
+      {"DescribeTmpSnapshots", 1}, {"AttachTmpSnapshot", 1, true, true}, {"AttachTmpSnapshot", 2, true, true},
+      {"DetachTmpSnapshot", 1, true, true}, {"DeleteTmpSnapshots", 2, true, true},
+      {"DescribeNetworkInterfaces", 1}, {"DescribeVpcs", 1}, {"DescribeSubnets", 1}});
+  faults.insert(faults.end(), actions.begin(), actions.end());
   // Without the version the cloud takes the snapshot-volume path, which works.
   expect(faults, {"GetCloudVersion#1 error"}, K::SUCCESS);
   expect(faults, {"GetCloudVersion#1 disconnect"}, K::FAILURE, {1});
-  expect(faults, all_of("DescribeInstances", 2, false, false), K::FAILURE, {7});
+  expect(faults, {"DescribeInstances#2 "}, K::FAILURE, {7});
   // An image that cannot be read leaves the set's image description empty.
-  expect(faults, all_of("DescribeImages", 1, false, false), K::SUCCESS);
-  for (int nth : {1, 2}) expect(faults, all_of("CreateTmpSnapshots", nth, false, true), K::FAILURE, {8}, true);
-  expect(faults, all_of("DescribeTmpSnapshots", 1, false, false), K::FAILURE, {8}, true);
-  for (int nth : {1, 2}) expect(faults, {"AttachTmpSnapshot#" + std::to_string(nth) + " stuck"}, K::FAILURE, {}, true);
-  expect(faults, all_of("DetachTmpSnapshot", 1, true, true), K::SUCCESS, {}, true);
-  expect(faults, all_of("DeleteTmpSnapshots", 2, true, true), K::SUCCESS, {}, true);
-  expect(faults, all_of("DescribeVpcs", 1, false, false), K::SUCCESS);
-  expect(faults, all_of("DescribeSubnets", 1, false, false), K::SUCCESS);
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(backup_case(f, BACKUP_OPTIONS));
-  }
+  expect(faults, {"DescribeImages#1 ", "DescribeVpcs#1 ", "DescribeSubnets#1 "}, K::SUCCESS);
+  expect(faults, {"CreateTmpSnapshots#", "DescribeTmpSnapshots#1 "}, K::FAILURE, {8}, true);
+  expect(faults, {"AttachTmpSnapshot#1 stuck", "AttachTmpSnapshot#2 stuck"}, K::FAILURE, {}, true);
+  expect(faults, {"DetachTmpSnapshot#1 ", "DeleteTmpSnapshots#2 "}, K::SUCCESS, {}, true);
+  backup_cases(faults);
 }
 
 TEST_F(Fault_Matrix, Backup_With_Snapshot_Volumes_And_Power_Cycle) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
-  std::vector<Fault> faults;
-  append(faults, action_faults("StopInstances", 1, false, true));
-  append(faults, action_faults("BackupInstance", 1, false, true));
-  append(faults, action_faults("DescribeInstanceBackups", 1, false, false));
-  append(faults, action_faults("CreateVolume", 1, false, true));
-  append(faults, action_faults("CreateVolume", 2, false, true));
-  append(faults, action_faults("AttachVolume", 1, false, true));
-  append(faults, action_faults("AttachVolume", 2, false, true));
-  append(faults, action_faults("DetachVolume", 2, false, true));
-  append(faults, action_faults("DeleteVolume", 1, true, false));
-  append(faults, action_faults("DeleteInstanceBackup", 1, false, false));
-  append(faults, action_faults("StartInstances", 1, false, true));
-  using K = Job_Event_Record;
+  std::vector<Fault> faults = action_faults({
+      {"StopInstances", 1, false, true}, {"BackupInstance", 1, false, true}, {"DescribeInstanceBackups", 1},
+      {"CreateVolume", 1, false, true}, {"CreateVolume", 2, false, true}, {"AttachVolume", 1, false, true},
+      {"AttachVolume", 2, false, true}, {"DetachVolume", 2, false, true}, {"DeleteVolume", 1, true, false},
+      {"DeleteInstanceBackup", 1}, {"StartInstances", 1, false, true}});
   expect(faults, {"StopInstances#1 error", "StopInstances#1 disconnect"}, K::FAILURE, {4});
   // A stop that does not end leaves the instance stopping: it cannot be started either.
   expect(faults, {"StopInstances#1 end_status", "StopInstances#1 stuck"}, K::FAILURE, {4, 5});
-  strand(faults, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#2 stuck"}, "volumes=1");
-  expect(faults, all_of("DetachVolume", 2, false, true), K::SUCCESS);
-  expect(faults, all_of("DeleteVolume", 1, true, false), K::SUCCESS);
-  expect(faults, all_of("DeleteInstanceBackup", 1, false, false), K::SUCCESS);
-  expect(faults, all_of("StartInstances", 1, false, true), K::SUCCESS, {5});
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(backup_case(f, R"({"parallel_disks_per_vm": 1, "restart_vm": true})"));
-  }
+  expect(faults, {"CreateVolume#1 stuck", "CreateVolume#2 stuck"}, K::FAILURE, {}, false, "volumes=1");
+  expect(faults, {"DetachVolume#2 "}, K::SUCCESS);
+  expect(faults, {"DetachVolume#2 stuck"}, K::SUCCESS, {}, false, "volumes=1");
+  expect(faults, {"DeleteVolume#1 ", "DeleteInstanceBackup#1 "}, K::SUCCESS);
+  expect(faults, {"StartInstances#1 "}, K::SUCCESS, {5});
+  backup_cases(faults, R"({"parallel_disks_per_vm": 1, "restart_vm": true})");
 }
 
 TEST_F(Fault_Matrix, Backup_Pool_Faults_And_Cancellation) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
   std::vector<Fault> faults = {
-      pool_fault("pool: create of the first image ENOSPC", Pool_Fault::OPEN, ENOSPC, 1),
-      pool_fault("pool: create of the second image EIO", Pool_Fault::OPEN, EIO, 2),
-      pool_fault("pool: first write EIO", Pool_Fault::WRITE, EIO, 1),
-      pool_fault("pool: 3rd write ENOSPC", Pool_Fault::WRITE, ENOSPC, 3),
-      pool_fault("pool: fsync of the first image EIO", Pool_Fault::FSYNC, EIO, 1),
-      pool_fault("pool: fsync of the second image ENOSPC", Pool_Fault::FSYNC, ENOSPC, 2),
-      pool_fault("pool: rename of the first image EIO", Pool_Fault::RENAME, EIO, 1),
-      pool_fault("pool: rename of the second image EIO", Pool_Fault::RENAME, EIO, 2),
-      pool_fault("pool: directory sync of the first image EIO", Pool_Fault::SYNC_DIRECTORY, EIO, 1),
-      pool_fault("pool: directory sync of the second image ENOSPC", Pool_Fault::SYNC_DIRECTORY, ENOSPC, 2),
-      pool_fault("cancel: at the first pool write", Pool_Fault::WRITE, 0, 1, 1),
-      pool_fault("cancel: at the 3rd pool write", Pool_Fault::WRITE, 0, 3, 1),
+      {"pool: create of the first image ENOSPC", Pool_Fault::OPEN, ENOSPC, 1},
+      {"pool: create of the second image EIO", Pool_Fault::OPEN, EIO, 2},
+      {"pool: first write EIO", Pool_Fault::WRITE, EIO, 1},
+      {"pool: 3rd write ENOSPC", Pool_Fault::WRITE, ENOSPC, 3},
+      {"pool: fsync of the first image EIO", Pool_Fault::FSYNC, EIO, 1},
+      {"pool: fsync of the second image ENOSPC", Pool_Fault::FSYNC, ENOSPC, 2},
+      {"pool: rename of the first image EIO", Pool_Fault::RENAME, EIO, 1},
+      {"pool: rename of the second image EIO", Pool_Fault::RENAME, EIO, 2},
+      {"pool: directory sync of the first image EIO", Pool_Fault::SYNC_DIRECTORY, EIO, 1},
+      {"pool: directory sync of the second image ENOSPC", Pool_Fault::SYNC_DIRECTORY, ENOSPC, 2},
+      {"cancel: at the first pool write", Pool_Fault::WRITE, 0, 1, 1, K::CANCELED},
+      {"cancel: at the 3rd pool write", Pool_Fault::WRITE, 0, 3, 1, K::CANCELED},
   };
   // The waits of a run: the two snapshots' creation, their attachments, then the
   // clean-up after the upload, where a cancellation no longer stops a finished backup.
-  for (int at : {1, 2, 3, 4, 5}) {
-    Fault f;
-    f.name = "cancel: at wait " + std::to_string(at);
-    f.cancel_at_sleep = at;
-    f.want = at < 5 ? Job_Event_Record::CANCELED : Job_Event_Record::SUCCESS;
-    faults.push_back(f);
-  }
-  for (Fault& f : faults)
-    if (f.name.compare(0, 17, "cancel: at the fi") == 0 || f.name.compare(0, 17, "cancel: at the 3r") == 0)
-      f.want = Job_Event_Record::CANCELED;
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(backup_case(f, BACKUP_OPTIONS));
-  }
+  for (int at : {1, 2, 3, 4, 5})
+    faults.push_back({"cancel: at wait " + std::to_string(at), Pool_Fault::NONE, 0, 1, 0, at < 5 ? K::CANCELED : K::SUCCESS, "", at});
+  backup_cases(faults);
   // A fault that passes: the volume task's re-run succeeds.
-  std::vector<Fault> transient = {
-      pool_fault("pool: one write EIO, one re-run allowed", Pool_Fault::WRITE, EIO, 2, 1),
-      pool_fault("pool: one fsync EIO, one re-run allowed", Pool_Fault::FSYNC, EIO, 2, 1),
-  };
-  for (Fault& f : transient) {
+  for (const Fault& f : {Fault{"pool: one write EIO, one re-run allowed", Pool_Fault::WRITE, EIO, 2, 1, K::SUCCESS},
+                         Fault{"pool: one fsync EIO, one re-run allowed", Pool_Fault::FSYNC, EIO, 2, 1, K::SUCCESS}}) {
     SCOPED_TRACE(f.name);
-    f.want = Job_Event_Record::SUCCESS;
     ASSERT_NO_FATAL_FAILURE(backup_case(f, BACKUP_OPTIONS, 1));
   }
 }
 
 TEST_F(Fault_Matrix, Restore) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  ASSERT_NO_FATAL_FAILURE(back_up_for_restores());
-  std::map<bool, std::string> made;
-  for (bool onto_target : {false, true}) {
-    Job_var job = restore_job(onto_target);
-    std::string log_text;
-    ASSERT_EQ(run_with(*job, Fault(), &log_text), Job_Event_Record::SUCCESS) << log_text;
-    made[onto_target] = cloud_leftovers();
-    ASSERT_NO_FATAL_FAILURE(reseed());
-  }
-  std::vector<Fault> new_instance;
-  append(new_instance, action_faults("CreateVolume", 1, false, true));
-  append(new_instance, action_faults("CreateVolume", 2, false, true));
-  append(new_instance, action_faults("AttachVolume", 1, false, true));
-  append(new_instance, action_faults("DetachVolume", 1, false, true));
-  append(new_instance, action_faults("ConvertVolume", 1, true, false));
-  append(new_instance, action_faults("CreateNetworkInterface", 2, false, false));
-  append(new_instance, action_faults("RunInstances", 1, false, true));
-  append(new_instance, action_faults("AttachVolume", 3, false, true));
-  append(new_instance, action_faults("StartInstances", 1, false, true));
-  using K = Job_Event_Record;
-  strand(new_instance, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#1 stuck"},
-         "volumes=1");
-  expect(new_instance, all_of("RunInstances", 1, false, true), K::FAILURE, {9});
+  ASSERT_NO_FATAL_FAILURE(prepare_restores({false, true}));
+  std::vector<Fault> new_instance = action_faults({
+      {"CreateVolume", 1, false, true}, {"CreateVolume", 2, false, true}, {"AttachVolume", 1, false, true},
+      {"DetachVolume", 1, false, true}, {"ConvertVolume", 1, true, false}, {"CreateNetworkInterface", 2},
+      {"RunInstances", 1, false, true}, {"AttachVolume", 3, false, true}, {"StartInstances", 1, false, true}});
+  expect(new_instance, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#1 stuck"}, K::FAILURE, {},
+         false, "volumes=1");
+  expect(new_instance, {"RunInstances#1 "}, K::FAILURE, {9});
   // The power state is only logged.
-  expect(new_instance, all_of("StartInstances", 1, false, true), K::SUCCESS);
-  for (const Fault& f : new_instance) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(restore_case(f, false, made[false]));
-  }
-  std::vector<Fault> onto_target;
-  append(onto_target, action_faults("AttachVolume", 3, false, true));
-  for (Fault& f : onto_target) {
-    f.name += " (onto i-tgt)";
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(restore_case(f, true, made[true]));
-  }
+  expect(new_instance, {"StartInstances#1 "}, K::SUCCESS);
+  restore_cases(new_instance, false);
+  std::vector<Fault> onto_target = action_faults({{"AttachVolume", 3, false, true}});
+  for (Fault& f : onto_target) f.name += " (onto i-tgt)";
+  restore_cases(onto_target, true);
 }
 
 TEST_F(Fault_Matrix, Restore_With_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
-  ASSERT_NO_FATAL_FAILURE(back_up_for_restores());
-  Job_var clean = restore_job(false);
-  std::string log_text;
-  ASSERT_EQ(run_with(*clean, Fault(), &log_text), Job_Event_Record::SUCCESS) << log_text;
-  const std::string made = cloud_leftovers();
-  ASSERT_NO_FATAL_FAILURE(reseed());
-  std::vector<Fault> faults;
-  append(faults, action_faults("CreateSnapshot", 1, false, true));
-  append(faults, action_faults("RunInstances", 1, false, true));
-  append(faults, action_faults("DeleteSnapshot", 1, true, false));
-  append(faults, action_faults("DeleteVolume", 1, true, false));
-  using K = Job_Event_Record;
-  expect(faults, all_of("RunInstances", 1, false, true), K::FAILURE, {9});
-  expect(faults, all_of("DeleteSnapshot", 1, true, false), K::SUCCESS);
-  expect(faults, all_of("DeleteVolume", 1, true, false), K::SUCCESS);
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(restore_case(f, false, made));
-  }
+  ASSERT_NO_FATAL_FAILURE(prepare_restores({false}));
+  std::vector<Fault> faults = action_faults({{"CreateSnapshot", 1, false, true}, {"RunInstances", 1, false, true},
+                                             {"DeleteSnapshot", 1, true, false}, {"DeleteVolume", 1, true, false}});
+  expect(faults, {"RunInstances#1 "}, K::FAILURE, {9});
+  expect(faults, {"DeleteSnapshot#1 ", "DeleteVolume#1 "}, K::SUCCESS);
+  restore_cases(faults, false);
 }
 
 // ---- a job process killed mid-backup ------------------------------------------------
@@ -818,25 +539,17 @@ TEST_F(Fault_Matrix, Backup_Killed_And_Run_Again) {
     const bool stalled = ::read(fds[0], &c, 1) == 1;
     ::close(fds[0]);
     ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(child, nullptr, 0);
     ASSERT_TRUE(stalled) << "the child ended before its stall";
     // The killed run left nothing in the pool: no image, not even a partial one.
     EXPECT_EQ(pool_leftovers(), "");
     EXPECT_NE(cloud_leftovers(), "") << "the killed run made nothing to clear";
-    Fault fault;
-    fault.name = k.name;
-    fault.want = Job_Event_Record::SUCCESS;
-    fault.residue = true;
+    Fault fault{k.name, Pool_Fault::NONE, 0, 1, 0, K::SUCCESS};
     Job_var again = backup_job(BACKUP_OPTIONS);
-    std::string log_text;
-    const Job_Event_Record::Kind got = run_with(*again, Fault(), &log_text);
-    EXPECT_NE(log_text.find("has been cleared successfully"), std::string::npos)
-        << "the new run did not clear the killed run's snapshots\n" << log_text;
-    std::string left = cloud_leftovers();
-    std::string pool = pool_leftovers();
-    if (!pool.empty()) left += (left.empty() ? "" : " ") + std::string("pool: ") + pool;
-    record(fault, got, alert_ids(*again), left, log_text);
+    const test::Job_Run run = run_with(*again, Fault());
+    EXPECT_NE(run.log.find("has been cleared successfully"), std::string::npos)
+        << "the new run did not clear the killed run's snapshots\n" << run.log;
+    record(fault, run, test::alert_ids(*again), clear_and_check(false));
     ASSERT_NO_FATAL_FAILURE(reseed());
   }
 }

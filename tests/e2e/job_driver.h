@@ -1,8 +1,8 @@
 // Runs cloud jobs end to end through the host's job engine, as the product would: a host
 // home with an identity, a registered cloud account (the simulator) and a storage pool;
 // job definitions of either kind built from their source and options JSON; a job started
-// with its options and waited for until its thread completes. Header only; used by the
-// backup and restore end-to-end tests (through job_fixture.h) and the job benchmark.
+// with its options and waited for until its thread completes; the restore entries of
+// their sets. Header only; used by the job and runner end-to-end tests and the job benchmark.
 #ifndef TESTS_E2E_JOB_DRIVER_H
 #define TESTS_E2E_JOB_DRIVER_H
 
@@ -11,10 +11,9 @@
 #include "job_engine/job.h"
 #include "job_engine/job_definition.h"
 #include "job_engine/job_types.h"
-#include "json/json_dump.h"
-#include "json/json_load.h"
 #include "jsonrpc/tavrocloud_accounts.h"
 #include "pool/pool_registry.h"
+#include "sim_process.h"
 #include "tavrocloud/job/job_parameters.h"
 
 #include <ace/Refcounted_Auto_Ptr.h>
@@ -24,9 +23,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <fstream>
+#include <filesystem>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -44,22 +42,19 @@ inline std::string prepare_job_home(const std::string& home, uint16_t port,
   RSA_Encoder encoder(secret_key.data(), secret_key.size(), pub.data(), pub.size(), true,
                       RSA_CODEC_OAEP_SHA256);
   if (!encoder) return "cannot encrypt the secret key";
-  json_spirit::Object account;
-  account["host"] = "127.0.0.1";
+  json_spirit::Object account = object_of(R"({"host": "127.0.0.1", "ssl": false, "locale": ""})");
   account["port"] = static_cast<int>(port);
-  account["ssl"] = false;
-  account["locale"] = "";
   account["access_key"] = access_key;
   account["security_key"] = encoder.str();
   std::string error;
-  if (!tavrocloud_accounts::store_account(cloud_uuid, account, &error)) return error;
   Pool_Record pool;
   pool.uuid = pool_uuid;
   pool.name = "e2e pool";
   pool.url = "file://" + home + "/pool";
   ::mkdir((home + "/pool").c_str(), 0750);
-  if (!Pool_Registry().add(pool, &error)) return error;
-  return std::string();
+  return tavrocloud_accounts::store_account(cloud_uuid, account, &error) && Pool_Registry().add(pool, &error)
+             ? std::string()
+             : error;
 }
 
 // What a job definition of the cloud jobs is made of.
@@ -109,6 +104,7 @@ struct Job_Run {
   bool started = false;
   bool completed = false;  // the job thread called complete() in time
   std::vector<Job_Event_Record> events;
+  std::string log;  // what the run logged, when its caller captured it
 
   // The closing event's kind, or START when the run never closed.
   Job_Event_Record::Kind outcome() const {
@@ -130,27 +126,44 @@ inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds
   return run;
 }
 
-inline json_spirit::Object object_of(const std::string& json) {
-  const json_spirit::Value v = JSON_Load(json);
-  return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
+inline std::vector<unsigned long> alert_ids(const Job& job) {
+  std::vector<unsigned long> ids;
+  for (const auto& a : job.alerts()) ids.push_back(a.id);
+  return ids;
 }
 
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The restore entry of the set `set_uuid` (taken at `timepoint`) of the instance `src`
+// ("i-X", named "vm-X", volumes "vol-X-root" and "vol-X-data" of 1 GiB) as a new instance
+// `target_name`, or onto the instance `onto`; with one interface in sg-default, or with
+// two (a main and an extension) without groups.
+inline std::string restore_entry(const std::string& set_uuid, const std::string& timepoint,
+                                 const std::string& src, const std::string& target_name,
+                                 const std::string& onto = "", bool two_nics = false) {
+  const std::string x = src.substr(2);
+  const std::string nic = R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
+                              "subnet_name": "a", "type": )";
+  const std::string vol = R"(", "storage_id": "st-ceph-01", "storage_type": "ceph", "size": 1})";
+  return R"({"catalog_uuid": ")" + set_uuid + R"(", "backup_start_time": ")" + timepoint +
+         R"(", "src_instance_id": ")" + src + R"(", "src_instance_name": "vm-)" + x +
+         R"(", "target_instance_name": ")" + target_name +
+         R"(", "target_node_id": "node-a1", "target_cluster_id": "cluster-a",)" +
+         (onto.empty() ? "" : R"( "target_instance_id": ")" + onto + R"(",)") +
+         R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024},
+         "nic": [)" + nic +
+         (two_nics ? R"("main"}, )" + nic + R"("extend"}])"
+                   : R"("main", "security_groups": [{"security_group_id": "sg-default",
+                                                     "security_group_name": "default"}]}])") +
+         R"(, "volumes": [{"id": "vol-)" + x + R"(-root", "name": "root)" + vol +
+         R"(, {"id": "vol-)" + x + R"(-data", "name": "data)" + vol + "]}";
 }
 
-// An instance of the simulator's seed on node-a1 with a root and a data volume of 1 GiB.
-inline json_spirit::Value seed_instance(const std::string& id, const std::string& name,
-                                        const std::string& status, const std::string& ip,
-                                        const std::string& root, const std::string& data) {
-  return JSON_Load(R"({"id": ")" + id + R"(", "name": ")" + name + R"(", "status": ")" + status +
-                   R"(", "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
-      "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": ")" + ip + R"("}],
-      "volumes": [{"id": ")" + root + R"(", "size": 1, "storage": "st-ceph-01",
-                   "device": "/dev/vda", "root": true},
-                  {"id": ")" + data + R"(", "size": 1, "storage": "st-ceph-01",
-                   "device": "/dev/vdb"}]})");
+// The names of the unfinished files (a leading dot) below `dir`, one a line.
+inline std::string unfinished_files(const std::string& dir) {
+  std::string out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
+    if (entry.path().filename().string().front() == '.') out += entry.path().string() + "\n";
+  return out;
 }
 
 }  // namespace test

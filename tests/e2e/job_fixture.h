@@ -1,38 +1,49 @@
 // The fixture of the job end-to-end tests: a host home, waits that are not slept, no
-// product UUID (the agent is found by its address), and the simulator with loop devices
-// started from a seed of instances. Header only; used by the backup and restore tests.
+// product UUID (the agent is found by its address), the simulator with loop devices
+// started from a seed of instances, and the checks of what a run left in the cloud and
+// the pool. Header only; used by the backup, restore and fault matrix tests.
 #ifndef TESTS_E2E_JOB_FIXTURE_H
 #define TESTS_E2E_JOB_FIXTURE_H
 
+#include "catalog/restful_catalog_operator.h"
+#include "content_digest.h"
+#include "job/controllable_job_t.h"
 #include "job_driver.h"
+#include "pool/client_io.h"
+#include "pool/image_block_reader.h"
 #include "private_dev_disk.h"
 #include "runtime/sleep.h"
 #include "sim_process.h"
+#include "support/log_capture.h"
 #include "support/temp_home.h"
 #include "tavrocloud/common/tavrocloud_restful_client.h"
+#include "tavrocloud/job/backup_executor.h"
+#include "tavrocloud/job/restore_executor.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace test {
+
+using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
+using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
+constexpr uint64_t GIB = 1ull << 30;
 
 // The base of the job end-to-end tests; skipped where private loop devices cannot be had.
 class Cloud_Job_Test : public ::testing::Test {
  protected:
-  static constexpr const char* ACCESS_KEY = "AKIDTAVROSIMDEMO0001";
-  static constexpr const char* SECRET_KEY = "tavrosim/Demo+Secret/Key0001";
   static constexpr const char* CLOUD = "cloud-e2e";
   static constexpr const char* POOL = "pool-e2e";
 
   explicit Cloud_Job_Test(Sleep_Hook sleep) : sleep_(sleep) {}
 
-  static void SetUpTestSuite() { skip_reason() = enter_private_dev_disk(); }
-
   void SetUp() override {
-    if (!skip_reason().empty()) GTEST_SKIP() << "e2e skipped: " << skip_reason();
+    const std::string& skip = enter_private_dev_disk();
+    if (!skip.empty()) GTEST_SKIP() << "e2e skipped: " << skip;
     home_ = std::make_unique<Temp_Home>("job-e2e-");
     ASSERT_TRUE(home_->made());
     previous_sleep_ = set_sleep_hook(sleep_);
@@ -41,7 +52,7 @@ class Cloud_Job_Test : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (!skip_reason().empty()) return;
+    if (home_ == nullptr) return;
     if (sim_ != nullptr && sim_->running()) {
       before_stop();
       EXPECT_TRUE(sim_->stop());
@@ -58,50 +69,60 @@ class Cloud_Job_Test : public ::testing::Test {
   // Starts the simulator at cloud `version` with its agent and `instances`, no other
   // volumes, and prepares the home for it.
   void start_cloud(const std::string& version, const json_spirit::Array& instances) {
-    json_spirit::Object seed = object_of(read_file(Sim_Process::source_dir() + "/sim/seed.json"));
-    json_spirit::Array all{seed["instances"].get_array().at(0)};  // the agent
-    all.insert(all.end(), instances.begin(), instances.end());
-    seed["instances"] = all;
-    seed["volumes"] = json_spirit::Array();
-    const std::string seed_path = home_->dir() + "/seed.json";
-    std::ofstream(seed_path) << JSON_Dump(seed);
     Sim_Options options;
-    options.seed = seed_path;
+    options.seed = write_seed(seed_path(), instances);
     options.loop = "losetup";
     options.version = version;
     options.extra_args = {"--dmi-path", missing_dmi_};
     sim_ = std::make_unique<Sim_Process>(options);
     ASSERT_TRUE(sim_->running()) << sim_->error();
-    ASSERT_EQ(prepare_job_home(home_->dir(), sim_->port(), CLOUD, ACCESS_KEY, SECRET_KEY, POOL), "");
+    ASSERT_EQ(prepare_job_home(home_->dir(), sim_->port(), CLOUD, SIM_ACCESS_KEY, SIM_SECRET_KEY, POOL), "");
   }
+  std::string seed_path() const { return home_->dir() + "/seed.json"; }
 
-  // A job definition of this cloud and pool.
-  Job_Definition_var definition(Job_Spec spec) const {
+  // A job of this cloud and pool.
+  template <class Job_Kind>
+  Job_var job(Job_Spec spec) const {
     spec.cloud_uuid = CLOUD;
     spec.pool_uuid = POOL;
-    return make_job_definition(spec);
+    return Job_var(new Job_Kind(make_job_definition(spec)));
   }
 
-  // The simulator's digest of the content of volume `id` ("" when unknown).
-  std::string sim_digest(const std::string& id) const {
-    const auto obj = object_of(sim_->get("/digest?id=" + id));
-    const auto it = obj.find("digest");
-    return it != obj.end() && it->second.type() == json_spirit::str_type ? it->second.get_str() : "";
+  // Runs `job` to its end (with `opts`, null for none), its log captured in the result.
+  static Job_Run run(Job& job, const Action_Options* opts = nullptr) {
+    Log_Capture log;
+    Job_Run done = run_job(job, opts, 600);
+    done.log = log.text();
+    EXPECT_TRUE(done.completed) << done.log;
+    return done;
   }
 
-  // A client logged into the simulator.
-  std::unique_ptr<tavrocloud::RESTful_Client> cloud_client() const {
-    auto client = std::make_unique<tavrocloud::RESTful_Client>();
-    const tavrocloud::Login account("127.0.0.1", sim_->port(), false, "",
-                                    secure_string(ACCESS_KEY), secure_string(SECRET_KEY));
-    EXPECT_TRUE(client->login(account));
-    return client;
+  static std::vector<Catalog_Entry> catalog_sets() {
+    RESTful_Catalog_Operator catalog("127.0.0.1", 0, false, "", -1, 0);
+    std::vector<Catalog_Entry> sets;
+    EXPECT_TRUE(catalog.list("tavro", sets));
+    return sets;
   }
 
-  static std::string& skip_reason() {
-    static std::string reason;
-    return reason;
+  // The content digest of the image at `path` in the pool, as the simulator computes
+  // a volume's; "missing" or "damaged" when it cannot be read whole.
+  std::string image_digest(const std::string& path) const {
+    Client_IO_Ex io;
+    if (!io.connect("file://" + home_->dir() + "/pool", Client_IO_Base::Options()) ||
+        !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
+      return "missing";
+    Digest digest(GIB);
+    const bool ok = Image_Block_Reader().read_blocks_align(
+        io,
+        [&digest](const char* data, size_t length, int64_t offset) {
+          digest.feed(data, length, static_cast<uint64_t>(offset));
+          return true;
+        },
+        131072);
+    io.close();
+    return ok ? digest.hex() : "damaged";
   }
+
 
   std::unique_ptr<Temp_Home> home_;
   std::unique_ptr<Sim_Process> sim_;

@@ -1,9 +1,9 @@
 // Puts the end-to-end test process into a private mount namespace with an empty tmpfs on
 // /dev/disk (and /dev/disk/by-id made), so the simulator's virtio-<id> links and the
 // module's look-ups of them stay private to this run and never touch the machine's own.
-// Each e2e fixture calls enter_private_dev_disk() from SetUpTestSuite (on the main
-// thread, before it starts the simulator, which inherits the namespace) and skips with
-// the returned reason when it is not empty.
+// Each e2e fixture calls enter_private_dev_disk() on the main thread before it starts the
+// simulator, which inherits the namespace, and skips with the returned reason when it is
+// not empty.
 #ifndef TESTS_E2E_PRIVATE_DEV_DISK_H
 #define TESTS_E2E_PRIVATE_DEV_DISK_H
 
@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -24,20 +25,13 @@ namespace test {
 
 namespace detail {
 
-inline bool have_program(const char* name) {
-  for (const char* dir : {"/usr/local/sbin/", "/usr/local/bin/", "/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-    if (::access((std::string(dir) + name).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
-
 inline std::string errno_text(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
 }
 
 inline std::string enter() {
   if (::geteuid() != 0) return "needs root (loop devices and a private mount namespace)";
-  if (!have_program("losetup")) return "losetup is not installed";
+  if (std::system("command -v losetup >/dev/null 2>&1") != 0) return "losetup is not installed";
   const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
   if (control < 0) return errno_text("no loop devices (/dev/loop-control)");
   const int free_loop = ::ioctl(control, LOOP_CTL_GET_FREE);
