@@ -20,26 +20,21 @@ const char* const rfc_doc = R"({
 TEST(JSON_Pointer, ResolvesPaths) {
   const js::Value doc = js::JSON_Load(rfc_doc);
   ASSERT_EQ(js::obj_type, doc.type());
-  struct Case {
-    const char* path;
-    js::Value expected;
-  } cases[] = {
-      {"/foo/0", js::Value("bar")}, {"/foo/1", js::Value("baz")}, {"/", js::Value(0)},
-      {"/a~1b", js::Value(1)},      {"/c%d", js::Value(2)},       {"/e^f", js::Value(3)},
-      {"/g|h", js::Value(4)},       {"/i\\j", js::Value(5)},      {"/k\"l", js::Value(6)},
-      {"/ ", js::Value(7)},         {"/m~0n", js::Value(8)},
+  const std::pair<const char*, js::Value> cases[] = {
+      {"/foo/0", js::Value("bar")}, {"/foo/1", js::Value("baz")}, {"/", js::Value(0)}, {"/a~1b", js::Value(1)},
+      {"/c%d", js::Value(2)}, {"/e^f", js::Value(3)}, {"/g|h", js::Value(4)}, {"/i\\j", js::Value(5)},
+      {"/k\"l", js::Value(6)}, {"/ ", js::Value(7)}, {"/m~0n", js::Value(8)},
       {"/n/01", js::Value("key")},  // a member name, not an index
       {"/n/x", js::Value()},
       // Paths that name nothing.
-      {"/nope", js::Value("-")}, {"/foo/2", js::Value("-")}, {"/foo/-", js::Value("-")},
-      {"/foo/01", js::Value("-")}, {"/foo/+1", js::Value("-")}, {"/foo/0/x", js::Value("-")},
-      {"/a/b", js::Value("-")}, {"/foo/99999999999999999999", js::Value("-")},
-  };
+      {"/nope", js::Value("-")}, {"/foo/2", js::Value("-")}, {"/foo/-", js::Value("-")}, {"/foo/01", js::Value("-")},
+      {"/foo/+1", js::Value("-")}, {"/foo/0/x", js::Value("-")}, {"/a/b", js::Value("-")},
+      {"/foo/99999999999999999999", js::Value("-")}};
   js::JSON_Pointer p;
-  for (const Case& c : cases) {
-    ASSERT_TRUE(p.path(c.path, false)) << c.path;
+  for (const auto& [path, expected] : cases) {
+    ASSERT_TRUE(p.path(path, false)) << path;
     const js::Value* v = p.get(doc);
-    EXPECT_EQ(c.expected, v ? *v : js::Value("-")) << c.path;
+    EXPECT_EQ(expected, v ? *v : js::Value("-")) << path;
   }
   ASSERT_TRUE(p.path("", false));
   EXPECT_EQ(&doc, p.get(doc));
