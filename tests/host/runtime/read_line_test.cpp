@@ -1,5 +1,7 @@
 #include "runtime/read_line.h"
 
+#include "support/temp_home.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -7,48 +9,21 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace {
 
-class Read_Line_Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const int fd = ::mkstemp(path_);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-  }
-  void TearDown() override { ::unlink(path_); }
-
-  void write(const std::string& content) {
-    FILE* fp = std::fopen(path_, "w");
-    ASSERT_NE(fp, nullptr);
-    std::fputs(content.c_str(), fp);
-    std::fclose(fp);
-  }
-
-  char path_[32] = "/tmp/read_line_XXXXXX";
-};
-
-TEST_F(Read_Line_Test, FirstLineOfAFile) {
-  const struct {
-    const char* content;
-    bool strip;
-    int rc;
-    const char* line;
-  } cases[] = {
-      {"4f4a3732-aaaa\nsecond\n", true, 1, "4f4a3732-aaaa"},
-      {"4f4a3732-aaaa\nsecond\n", false, 1, "4f4a3732-aaaa\n"},
-      {"crlf\r\nnext", true, 1, "crlf"},
-      {"no end", true, 1, "no end"},
-      {"\n", true, 1, ""},
-      {"", true, 0, ""},
-  };
+TEST(Read_Line, FirstLineOfAFile) {
+  test::Temp_Dir dir("read_line_test.");
+  const std::string path = dir.path() + "/f";
+  const struct { const char* content; bool strip; int rc; const char* line; } cases[] = {
+      {"4f4a3732-aaaa\nsecond\n", true, 1, "4f4a3732-aaaa"}, {"4f4a3732-aaaa\nsecond\n", false, 1, "4f4a3732-aaaa\n"},
+      {"crlf\r\nnext", true, 1, "crlf"}, {"no end", true, 1, "no end"}, {"\n", true, 1, ""}, {"", true, 0, ""}};
   for (const auto& c : cases) {
-    write(c.content);
+    std::ofstream(path) << c.content;
     std::string line = "stale";
-    EXPECT_EQ(read_line(path_, line, c.strip), c.rc) << c.content;
+    EXPECT_EQ(read_line(path.c_str(), line, c.strip), c.rc) << c.content;
     EXPECT_EQ(line, c.line) << c.content;
   }
   std::string line = "stale";
@@ -56,23 +31,18 @@ TEST_F(Read_Line_Test, FirstLineOfAFile) {
   EXPECT_EQ(read_line("/nonexistent/product_uuid", line, true), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(line, "");
-}
 
-TEST_F(Read_Line_Test, StreamAndDescriptorReadLineByLine) {
-  write("one\ntwo\nthree");
-  FILE* fp = std::fopen(path_, "r");
+  // A stream and a descriptor are read line by line; only the first line is consumed.
+  std::ofstream(path) << "one\ntwo\nthree";
+  FILE* fp = std::fopen(path.c_str(), "r");
   ASSERT_NE(fp, nullptr);
-  std::string line;
-  EXPECT_EQ(read_line(fp, line, true), 1);
-  EXPECT_EQ(read_line(fp, line, true), 1);
+  EXPECT_EQ(read_line(fp, line, true) + read_line(fp, line, true), 2);
   EXPECT_EQ(line, "two");
   std::fclose(fp);
-
-  const int fd = ::open(path_, O_RDONLY);
+  const int fd = ::open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(read_line(fd, line, true), 1);
   EXPECT_EQ(line, "one");
-  // Only the first line was consumed.
   char rest[16] = {};
   EXPECT_EQ(::read(fd, rest, sizeof rest - 1), 9);
   EXPECT_STREQ(rest, "two\nthree");

@@ -11,13 +11,11 @@ namespace {
 TEST(Uuid, RandomUuidsRoundTripThroughText) {
   std::set<std::string> seen;
   for (int i = 0; i < 100; ++i) {
-    unsigned char bin[16];
+    unsigned char bin[16], back[16];
     ASSERT_EQ(uuid_binary(bin), 0);
-    EXPECT_EQ(bin[6] >> 4, 4);        // version 4
-    EXPECT_EQ(bin[8] & 0xC0, 0x80);   // RFC 4122 variant
+    EXPECT_TRUE(bin[6] >> 4 == 4 && (bin[8] & 0xC0) == 0x80);  // version 4, RFC 4122 variant
     const std::string text = uuid_binary_to_string(bin);
     ASSERT_EQ(text.size(), 36u);
-    unsigned char back[16];
     ASSERT_TRUE(uuid_string_to_binary(text.c_str(), back));
     EXPECT_EQ(std::memcmp(bin, back, 16), 0);
     seen.insert(text);
@@ -29,22 +27,20 @@ TEST(Uuid, RandomUuidsRoundTripThroughText) {
 }
 
 TEST(Uuid, BadTextLeavesTheOutputAlone) {
-  const char* bad[] = {
-      nullptr,
-      "",
-      "0123abcd-ef01-4567-89ab-cdef0123456",    // short
-      "0123abcd-ef01-4567-89ab-cdef012345678",  // long
-      "0123abcdef01456789abcdef0123456701234",  // no hyphens
-      "0123abcd_ef01-4567-89ab-cdef01234567",   // wrong separator
-      "0123abcd-ef01-4567-89ab-cdef0123456g",   // not hex
-      "0123abc-def01-4567-89ab-cdef01234567",   // hyphen misplaced
-      "{123abcd-ef01-4567-89ab-cdef0123456}",
-  };
+  const char* bad[] = {nullptr, "",
+                       "0123abcd-ef01-4567-89ab-cdef0123456",    // short
+                       "0123abcd-ef01-4567-89ab-cdef012345678",  // long
+                       "0123abcdef01456789abcdef0123456701234",  // no hyphens
+                       "0123abcd_ef01-4567-89ab-cdef01234567",   // wrong separator
+                       "0123abcd-ef01-4567-89ab-cdef0123456g",   // not hex
+                       "0123abc-def01-4567-89ab-cdef01234567",   // hyphen misplaced
+                       "{123abcd-ef01-4567-89ab-cdef0123456}"};
   for (const char* text : bad) {
-    unsigned char out[16];
+    unsigned char out[16], before[16];
     std::memset(out, 0xA5, sizeof out);
+    std::memcpy(before, out, sizeof out);
     EXPECT_FALSE(uuid_string_to_binary(text, out)) << (text ? text : "(null)");
-    for (unsigned char b : out) EXPECT_EQ(b, 0xA5);
+    EXPECT_EQ(std::memcmp(out, before, 16), 0);
   }
 }
 
