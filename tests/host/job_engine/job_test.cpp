@@ -96,28 +96,17 @@ TEST(Job_Event_Handler, ProgressReportsAreRecordedUpToACap) {
   EXPECT_TRUE(kept.back().final && kept.back().state == JOB_STATE_CANCELING && kept.back().progresses.size() == 2);
 }
 
-TEST(Job, AlertsAndResultsAreRecorded) {
+TEST(Job, AlertsAreRecordedAndLogged) {
   test::Log_Capture log;
   Job_var job(new Job(make_def("alerts")));
   const json_spirit::Value args(json_spirit::Array{json_spirit::Value("i-1"), json_spirit::Value(3)});
   EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 12, 0, args, 1), 0);
-  EXPECT_EQ(write_job_alert(job.get(), 7, 13, 0, json_spirit::Value(), 1), 0);
   EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, json_spirit::Value(), 1), -1);
   const auto alerts = job->alerts();
-  ASSERT_EQ(alerts.size(), 2u);
+  ASSERT_EQ(alerts.size(), 1u);
   EXPECT_TRUE(alerts[0].level == 7 && alerts[0].id == 12u && alerts[0].args == args && alerts[0].flag == 1);
-  EXPECT_TRUE(alerts[1].args.is_null());
-  EXPECT_TRUE(log.contains("Job alerts raised alert 12 (level 7): [\"i-1\",3]", LM_ERROR));
   EXPECT_EQ(alerts[0].text, "Alert 12 [\"i-1\",3]");
-
-  job->set_result("tavrocloud", json_spirit::Value(json_spirit::Array{}));
-  job->set_result("tavrocloud", json_spirit::Value("second"));
-  EXPECT_EQ(job->result().at("tavrocloud"), json_spirit::Value("second"));
-  Job_Result::Restore_Path_Entry entry;
-  entry.pool_uuid = "p-1";
-  job->append_result(std::move(entry));
-  ASSERT_EQ(job->restore_paths().size(), 1u);
-  EXPECT_EQ(job->restore_paths()[0].pool_uuid, "p-1");
+  EXPECT_TRUE(log.contains("Job alerts raised alert 12 (level 7): [\"i-1\",3]", LM_ERROR));
 }
 
 TEST(Job_Alert_Catalog, TextsTakeTheirArgumentsInPlace) {
