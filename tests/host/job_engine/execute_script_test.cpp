@@ -46,10 +46,9 @@ TEST(Execute_Script, EveryOutputLineReachesTheCallbackInOrder) {
   EXPECT_EQ(many.lines.back(), "line19999\n");
   Line_Collector long_line;
   ASSERT_TRUE(execute_script("head -c 200000 /dev/zero | tr '\\0' x", false, &long_line));
-  size_t total = 0;
-  for (const std::string& l : long_line.lines) total += l.size() - 1;
-  EXPECT_EQ(total, 200000u);
-  EXPECT_GT(long_line.lines.size(), 1u);
+  std::string joined;
+  for (const std::string& l : long_line.lines) joined += l.substr(0, l.size() - 1);
+  EXPECT_TRUE(joined == std::string(200000, 'x') && long_line.lines.size() > 1);
 }
 
 TEST(Execute_Script, AProcessLeftHoldingTheOutputDelaysTheJobOnlyBriefly) {
@@ -61,8 +60,7 @@ TEST(Execute_Script, AProcessLeftHoldingTheOutputDelaysTheJobOnlyBriefly) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(execute_script(script, false, &out));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
-  ASSERT_GE(out.lines.size(), 2u);
-  EXPECT_EQ(out.lines[0] + out.lines[1], "before\nafter\n");
+  EXPECT_EQ(out.lines.at(0) + out.lines.at(1), "before\nafter\n");
   EXPECT_TRUE(log.contains("the rest of the output was cut", LM_WARNING));
 }
 

@@ -96,28 +96,22 @@ TEST(Job_Event_Handler, ProgressReportsAreRecordedUpToACap) {
   EXPECT_TRUE(kept.back().final && kept.back().state == JOB_STATE_CANCELING && kept.back().progresses.size() == 2);
 }
 
+// Alerts are recorded and logged with their catalog text, the arguments in place.
 TEST(Job, AlertsAreRecordedAndLogged) {
-  test::Log_Capture log;
-  Job_var job(new Job(make_def("alerts")));
-  const json_spirit::Value args(json_spirit::Array{json_spirit::Value("i-1"), json_spirit::Value(3)});
-  EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 12, 0, args, 1), 0);
-  EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, json_spirit::Value(), 1), -1);
-  const auto alerts = job->alerts();
-  ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_TRUE(alerts[0].level == 7 && alerts[0].id == 12u && alerts[0].args == args && alerts[0].flag == 1);
-  EXPECT_EQ(alerts[0].text, "Alert 12 [\"i-1\",3]");
-  EXPECT_TRUE(log.contains("Job alerts raised alert 12 (level 7): [\"i-1\",3]", LM_ERROR));
-}
-
-TEST(Job_Alert_Catalog, TextsTakeTheirArgumentsInPlace) {
   using json_spirit::Array;
   using json_spirit::Value;
-  const struct { unsigned long id; Value args; const char* text; } cases[] = {
-      {7, Value(Array{Value("c-1"), Value("east"), Value("Cluster")}),
-       "Failed to list the instances of source entry east (type Cluster, id c-1)."},
-      {3, Value(), "Failed to record the backup of instance ? in the catalog."},
-      {99, Value(), "Alert 99"}};
-  for (const auto& c : cases) EXPECT_EQ(job_alert_text(c.id, c.args), c.text) << c.id;
+  test::Log_Capture log;
+  Job_var job(new Job(make_def("alerts")));
+  const Value args(Array{Value("c-1"), Value("east"), Value("Cluster")});
+  EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 7, 0, args, 1), 0);
+  EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, Value(), 1), -1);
+  const auto alerts = job->alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_TRUE(alerts[0].level == 7 && alerts[0].id == 7u && alerts[0].args == args && alerts[0].flag == 1);
+  EXPECT_EQ(alerts[0].text, "Failed to list the instances of source entry east (type Cluster, id c-1).");
+  EXPECT_TRUE(log.contains("Job alerts raised alert 7 (level 7): [\"c-1\",\"east\",\"Cluster\"]: Failed to list", LM_ERROR));
+  EXPECT_EQ(job_alert_text(3, Value()) + "|" + job_alert_text(99, Value(Array{Value(1)})),
+            "Failed to record the backup of instance ? in the catalog.|Alert 99 [1]");
 }
 
 // A job whose start neither spawns nor completes: the test plays the job thread.
@@ -157,6 +151,12 @@ TEST(Job, SecondStartIsRefusedWhileARunIsLive) {
   EXPECT_EQ(job->start(), -1);
   EXPECT_FALSE(job->live());
   EXPECT_EQ(job->state(), JOB_STATE_CANCELED);
+  // A definition is switched only when given and while no run goes on.
+  Job_Definition_var next = make_def("manual-start");
+  next->set_name("renamed");
+  EXPECT_EQ(job->update(next) + job->update(Job_Definition_var()) * 10, -10);
+  EXPECT_EQ(job->definition()->name(), "renamed");
+  EXPECT_TRUE(job->can_update(JOB_STATE_RUNNING) == -1 && job->can_update(JOB_STATE_COMPLETED) == 0);
 }
 
 // A detached job thread goes on after complete() (its own clean-up, then the thread
@@ -190,16 +190,6 @@ TEST(Job, WaitCompleteOutlastsTheDetachedJobThread) {
     EXPECT_TRUE(job->wait_complete(ACE_Time_Value(30)));
     EXPECT_TRUE(job->thread_done.load()) << run;
   }
-}
-
-TEST(Job, UpdateSwitchesDefinitionsOnlyWhenAccepted) {
-  Job_var job(new Job(make_def("update")));
-  Job_Definition_var next = make_def("update");
-  next->set_name("renamed");
-  EXPECT_EQ(job->update(next), 0);
-  EXPECT_EQ(job->update(Job_Definition_var()), -1);
-  EXPECT_EQ(job->definition()->name(), "renamed");
-  EXPECT_TRUE(job->can_update(JOB_STATE_RUNNING) == -1 && job->can_update(JOB_STATE_COMPLETED) == 0);
 }
 
 // The job thread's and its helper threads' logs reach the job log until complete(); the
