@@ -4,6 +4,7 @@
 #include <ace/Log_Msg_Backend.h>
 #include <ace/Log_Record.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace test {
@@ -49,16 +50,14 @@ std::string Log_Capture::text() const {
 bool Log_Capture::contains(const std::string& needle) const { return count(needle) > 0; }
 
 bool Log_Capture::contains(const std::string& needle, ACE_Log_Priority priority) const {
-  for (const auto& e : entries())
-    if (e.priority == priority && e.text.find(needle) != std::string::npos) return true;
-  return false;
+  const auto all = entries();
+  return std::any_of(all.begin(), all.end(),
+                     [&](const Log_Entry& e) { return e.priority == priority && e.text.find(needle) != std::string::npos; });
 }
 
 size_t Log_Capture::count(const std::string& needle) const {
-  size_t n = 0;
-  for (const auto& e : entries())
-    if (e.text.find(needle) != std::string::npos) ++n;
-  return n;
+  const auto all = entries();
+  return std::count_if(all.begin(), all.end(), [&](const Log_Entry& e) { return e.text.find(needle) != std::string::npos; });
 }
 
 void Log_Capture::clear() {

@@ -56,43 +56,30 @@ class Socket_Stream : public Http_Stream {
 bool read_more(Http_Stream& stream, std::string& data) {
   char buffer[4096];
   const long n = stream.read(buffer, sizeof buffer);
-  if (n <= 0) return false;
-  data.append(buffer, static_cast<size_t>(n));
-  return true;
+  if (n > 0) data.append(buffer, static_cast<size_t>(n));
+  return n > 0;
 }
 
 // Reads the head and the body (as long as "Content-Length" says) of one request; a
 // client that expects "100 Continue" before it sends the body gets it.
 bool read_request(Http_Stream& stream, Http_Request& out) {
-  std::string data;
-  size_t head_end;
-  while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
+  std::string data, line;
+  size_t head_end, content_length = 0;
+  while ((head_end = data.find("\r\n\r\n")) == std::string::npos)
     if (!read_more(stream, data)) return false;
-  }
   std::istringstream head(data.substr(0, head_end));
-  std::string line;
   std::getline(head, line);
-  std::istringstream request_line(line);
-  request_line >> out.method >> out.target;
-  size_t content_length = 0;
+  std::istringstream(line) >> out.method >> out.target;
   while (std::getline(head, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    std::string value = line.substr(colon + 1);
-    value.erase(0, value.find_first_not_of(' '));
-    const std::string name = lower(line.substr(0, colon));
-    out.headers.emplace_back(name, value);
-    if (name == "content-length") content_length = std::stoul(value);
+    const size_t start = line.find_first_not_of(' ', colon + 1), end = line.find_last_not_of('\r');
+    out.headers.emplace_back(lower(line.substr(0, colon)), start > end ? "" : line.substr(start, end + 1 - start));
+    if (out.headers.back().first == "content-length") content_length = std::stoul(out.headers.back().second);
   }
-  if (lower(out.header("expect")) == "100-continue" &&
-      !stream.write("HTTP/1.1 100 Continue\r\n\r\n")) {
-    return false;
-  }
-  out.body = data.substr(head_end + 4);
-  while (out.body.size() < content_length) {
+  if (lower(out.header("expect")) == "100-continue" && !stream.write("HTTP/1.1 100 Continue\r\n\r\n")) return false;
+  for (out.body = data.substr(head_end + 4); out.body.size() < content_length;)
     if (!read_more(stream, out.body)) return false;
-  }
   return true;
 }
 
@@ -136,15 +123,9 @@ void Loopback_Http_Server::wait_for_stop(std::chrono::seconds limit) {
   stopped_.wait_for(lock, limit, [this] { return stopping_; });
 }
 
-std::string Loopback_Http_Server::reply_text(int status, const std::string& body) {
-  return reply_text(status, body, body.size());
-}
-
-std::string Loopback_Http_Server::reply_text(int status, const std::string& body,
-                                             size_t content_length) {
-  return "HTTP/1.1 " + std::to_string(status) +
-         " X\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
-         std::to_string(content_length) + "\r\n\r\n" + body;
+std::string Loopback_Http_Server::reply_text(int status, const std::string& body, long content_length) {
+  return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
+         std::to_string(content_length < 0 ? static_cast<long>(body.size()) : content_length) + "\r\n\r\n" + body;
 }
 
 uint16_t Loopback_Http_Server::closed_port() {

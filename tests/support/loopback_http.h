@@ -67,9 +67,8 @@ class Loopback_Http_Server {
   void wait_for_stop(std::chrono::seconds limit);
 
   // An answer with HTTP `status` and a text/xml `body` that closes the connection; it
-  // announces `content_length` bytes (the body's size unless given otherwise).
-  static std::string reply_text(int status, const std::string& body);
-  static std::string reply_text(int status, const std::string& body, size_t content_length);
+  // announces `content_length` bytes (the body's size when negative).
+  static std::string reply_text(int status, const std::string& body, long content_length = -1);
 
   // A loopback port on which nothing listens (bound, then released); 0 when none could
   // be bound.

@@ -1,6 +1,7 @@
 #include "support/sleep_recorder.h"
 
 #include <mutex>
+#include <numeric>
 #include <utility>
 
 namespace test {
@@ -47,9 +48,8 @@ std::vector<unsigned int> Sleep_Recorder::waits() const {
 }
 
 unsigned long Sleep_Recorder::total() const {
-  unsigned long sum = 0;
-  for (unsigned int w : waits()) sum += w;
-  return sum;
+  const auto all = waits();
+  return std::accumulate(all.begin(), all.end(), 0ul);
 }
 
 }  // namespace test

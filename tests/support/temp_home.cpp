@@ -9,20 +9,16 @@
 namespace test {
 
 Scoped_Env::Scoped_Env(const char* name, const char* value) : name_(name) {
-  const char* const old = std::getenv(name);
-  had_old_ = old != nullptr;
-  if (had_old_) old_ = old;
+  if (const char* const old = std::getenv(name)) old_ = std::make_unique<std::string>(old);
   if (value != nullptr)
     ::setenv(name, value, 1);
   else
     ::unsetenv(name);
 }
 
-void Scoped_Env::restore() {
-  if (restored_) return;
-  restored_ = true;
-  if (had_old_)
-    ::setenv(name_.c_str(), old_.c_str(), 1);
+Scoped_Env::~Scoped_Env() {
+  if (old_)
+    ::setenv(name_.c_str(), old_->c_str(), 1);
   else
     ::unsetenv(name_.c_str());
 }
@@ -38,14 +34,6 @@ Temp_Dir::~Temp_Dir() {
   if (path_.empty()) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
-}
-
-Temp_Home::Temp_Home(const std::string& prefix) : dir_(prefix) {
-  if (dir_.made()) root_ = std::make_unique<Scoped_Env>("QUILLON3_ROOT", dir_.path().c_str());
-}
-
-void Temp_Home::restore_root() {
-  if (root_) root_->restore();
 }
 
 void Temp_Home_Environment::SetUp() {

@@ -12,23 +12,18 @@
 
 namespace test {
 
-// Sets an environment variable (or unsets it, for a null value) until restore() or the
-// object's end, which give it back its earlier value or absence.
+// Sets an environment variable (or unsets it, for a null value) for the object's life; at
+// its end the variable gets back its earlier value or absence.
 class Scoped_Env {
  public:
   Scoped_Env(const char* name, const char* value);
-  ~Scoped_Env() { restore(); }
+  ~Scoped_Env();
   Scoped_Env(const Scoped_Env&) = delete;
   Scoped_Env& operator=(const Scoped_Env&) = delete;
 
-  // Idempotent.
-  void restore();
-
  private:
   std::string name_;
-  std::string old_;
-  bool had_old_;
-  bool restored_ = false;
+  std::unique_ptr<std::string> old_;  // null: the variable was unset
 };
 
 // A fresh directory /tmp/<prefix>XXXXXX, removed with all it holds at the object's end.
@@ -51,16 +46,16 @@ class Temp_Dir {
 // QUILLON3_ROOT gets back its earlier value, then the directory goes.
 class Temp_Home {
  public:
-  explicit Temp_Home(const std::string& prefix);
+  // When no directory could be made, the home is one that does not exist, never the real one.
+  explicit Temp_Home(const std::string& prefix)
+      : dir_(prefix), root_("QUILLON3_ROOT", dir_.made() ? dir_.path().c_str() : "/nonexistent-test-home") {}
 
   bool made() const { return dir_.made(); }
   const std::string& dir() const { return dir_.path(); }
-  // Gives QUILLON3_ROOT back its earlier value now; the directory stays until the end.
-  void restore_root();
 
  private:
   Temp_Dir dir_;
-  std::unique_ptr<Scoped_Env> root_;  // after dir_: restored before the directory goes
+  Scoped_Env root_;  // after dir_: restored before the directory goes
 };
 
 // Fixture base: each test runs with a fresh temporary host home.
@@ -70,7 +65,6 @@ class Temp_Home_Test : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(home_.made()) << "no temporary host home"; }
 
   const std::string& dir() const { return home_.dir(); }
-  void restore_root() { home_.restore_root(); }
 
  private:
   Temp_Home home_;

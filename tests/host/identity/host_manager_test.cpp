@@ -22,14 +22,9 @@ namespace {
 class Host_Home : public test::Temp_Home_Test {
  protected:
   Host_Home() : Temp_Home_Test("host_manager_test_") {}
-  void TearDown() override {
-    restore_root();
-    test::Log_Capture quiet;  // the real home is usually absent here
-    Host_Manager::instance().reload();
-  }
   std::string read(const std::string& name) {
     std::ifstream in(dir() + "/" + name);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void write(const std::string& name, const std::string& text) { std::ofstream(dir() + "/" + name) << text; }
   // The modes of the home and its files, which must all be the owner's alone.

@@ -11,13 +11,11 @@ namespace {
 struct Key_Pair {
   secure_string private_pem;
   std::string public_pem;
+  Key_Pair() { EXPECT_TRUE(generate_rsa_key_pair(2048, private_pem, public_pem)); }
 };
 
 const Key_Pair& key_pair(int which) {
-  static Key_Pair pairs[2];
-  static bool made = generate_rsa_key_pair(2048, pairs[0].private_pem, pairs[0].public_pem) &&
-                     generate_rsa_key_pair(2048, pairs[1].private_pem, pairs[1].public_pem);
-  EXPECT_TRUE(made);
+  static const Key_Pair pairs[2];
   return pairs[which];
 }
 
