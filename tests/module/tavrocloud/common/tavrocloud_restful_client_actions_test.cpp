@@ -26,8 +26,12 @@ using tc::RESTful_Client;
 using namespace test;
 using C = RESTful_Client;
 
-std::string verdict(bool ok, const std::string& rest = "") {
-  return std::string(ok ? "ok" : "failed") + (rest.empty() ? "" : " " + rest);
+std::string yes(bool ok) { return ok ? "ok" : "failed"; }
+// The words joined, empty ones left out (braces keep a call before what it left behind).
+std::string say(std::initializer_list<std::string> words) {
+  std::string out;
+  for (const std::string& w : words) out += w.empty() ? "" : (out.empty() ? "" : " ") + w;
+  return out;
 }
 std::string ids(const tc::Instances& v) {
   std::string out;
@@ -53,22 +57,22 @@ Answer with_id(const std::string& action, const std::string& key, const std::str
 Answer one(const std::string& action, const std::string& set, const std::string& inner) {
   return listing(action, set, {item(inner)});
 }
+Answer snapshot(const std::string& id, const std::string& status) {
+  return one("DescribeSnapshots", "snapshotSet", fields({{"snapshotId", id}, {"status", status}}));
+}
 Answer detail(const std::string& inner) {
   return instances({item(fields({{"instanceId", "i-1"}, {"instanceType", "t1"}}) + inner)});
 }
-std::string disks(const std::vector<std::string>& volumes) {
-  std::string out;
-  for (const auto& v : volumes) out += item("<ebs>" + fields({{"volumeId", v}}) + "</ebs>");
-  return "<blockDeviceMapping>" + out + "</blockDeviceMapping>";
-}
 
-const std::string TIMEOUT = "Wait for resource timeout.\n";
 const std::string RESIDUE = "Volume vol-1 already has tmp snapshot tmpsnap-old, please delete it first";
 const std::string TRY = "Failed to create tmp snapshot for volume vol-1, try count ";
 const std::string NO_INFO = "Failed to create tmp snapshot for volume vol-1, rsp don't contain tmpsnap info, exit.\n";
 const Answer TYPE = one("DescribeInstanceTypes", "instanceTypeSet", fields({{"instanceType", "t1"}, {"cpu", "4"}}));
 const Answer NOT_FOUND = {400, "<Response><Errors><Error><Code>InvalidVolume.NotFound</Code><Message>"
                                "no such volume</Message></Error></Errors></Response>"};
+const char MAC[] = "52:54:00:00:00:01";
+const Answer NEW_VOLUME = with_id("CreateVolume", "volumeId", "vol-9");
+const Answer OLD_ATTACHED = tmp_snapshot("tmpsnap-old", "attached", "vol-1", "i-agent");
 const Answer NO_TMP = listing("DescribeTmpSnapshots", "tmpSnapshotSet", {});
 const Answer AGENT_DISKS = volumes({volume_item("vol-1", "in-use", "i-agent", "/dev/vda", "attached")});
 const Script PAGES = {{"DescribeInstances", instances({instance_item("i-1", "running")}, "tok-a")},
@@ -84,28 +88,30 @@ const Script MADE = {{"CreateTmpSnapshots", one("CreateTmpSnapshots", "tmpSnapsh
 
 std::string new_volume(C& c) {
   tc::Volume v;
-  const bool ok = c.create_volume("v", "z", "st-1", 1, "", v);
-  return verdict(ok, v.id + " " + (v.status == tc::UNKNOWN ? "unknown" : tc::status_to_name(v.status)));
+  return say({yes(c.create_volume("v", "z", "st-1", 1, "", v)), v.id, v.status ? tc::status_to_name(v.status) : "?"});
 }
+std::string new_instance(C& c) {
+  tc::Instance x;
+  return say({yes(c.create_instance({}, x)), x.id});
+}
+std::string clear(C& c) { return yes(c.clear_tmp_snapshot("t-x")); }
 std::string new_tmp_snapshot(C& c) {
   tc::Tmp_Snapshot s;
-  const bool r = c.create_tmp_snapshot("vol-1", s); return verdict(r, s.id);
+  return say({yes(c.create_tmp_snapshot("vol-1", s)), s.id});
 }
 std::string attach(C& c) {
   std::string device = "untouched";
   bool accepted = false;
-  const bool ok = c.attach_volume_to_agent("i-agent", "vol-new", device, &accepted);
-  return verdict(ok, device + (accepted ? " accepted" : ""));
+  return say({yes(c.attach_volume_to_agent("i-agent", "vol-new", device, &accepted)), device, accepted ? "accepted" : ""});
 }
 std::string query_want(C& c) {
   tc::Volume v;
   v.id = "before";
-  const bool r = c.query_volume("want", v);
-  return verdict(r, v.id);
+  return say({yes(c.query_volume("want", v)), v.id});
 }
 std::string node_instances(C& c) {
   tc::Instances v(5);
-  const bool r = c.query_node_instances("n-1", v); return verdict(r, ids(v));
+  return say({yes(c.query_node_instances("n-1", v)), ids(v)});
 }
 
 struct Row {
@@ -127,124 +133,89 @@ TEST_F(Scripted_Client_Test, Operations) {
   const Row rows[] = {
       // What is sent: optional, numbered and JSON parameters.
       {"interface by MAC", {{"CreateNetworkInterface", with_id("CreateNetworkInterface", "networkInterfaceId", "eni-9")}},
-       [](C& c) { std::string id; const bool r = c.create_network_interface("sub-1", {}, "52:54:00:00:00:01", "", id); return verdict(r, id); },
-       "ok eni-9", "", {}, "CreateNetworkInterface(SubnetId=sub-1 MacAddress=52:54:00:00:00:01)"},
-      {"interface in groups", {{"CreateNetworkInterface", with_id("CreateNetworkInterface", "networkInterfaceId", "eni-9")}},
-       [](C& c) { std::string id; return verdict(c.create_network_interface("sub-1", {"sg-1", "sg-2"}, "", "10.0.0.5", id)); },
-       "ok", "", {},
-       "CreateNetworkInterface(SubnetId=sub-1 SecurityGroupId.1=sg-1 SecurityGroupId.2=sg-2 privateIpAddress=10.0.0.5)"},
-      {"root snapshot", {{"CreateSnapshot", with_id("CreateSnapshot", "snapshotId", "snap-9")},
-                         {"DescribeSnapshots", one("DescribeSnapshots", "snapshotSet", fields({{"snapshotId", "snap-9"}, {"status", "completed"}}))}},
-       [&root_info](C& c) { tc::Snapshot x; const bool r = c.create_snapshot("vol-1", "s", root_info, x); return verdict(r, x.id); },
-       "ok snap-9", "", {},
+       [](C& c) { std::string id; return say({yes(c.create_network_interface("sub-1", {}, MAC, "", id)), id}); },
+       "ok eni-9", "", {}, std::string("CreateNetworkInterface(SubnetId=sub-1 MacAddress=") + MAC + ")"},
+      {"root snapshot", {{"CreateSnapshot", with_id("CreateSnapshot", "snapshotId", "snap-9")}, {"DescribeSnapshots", snapshot("snap-9", "completed")}},
+       [&root_info](C& c) { tc::Snapshot x; return say({yes(c.create_snapshot("vol-1", "s", root_info, x)), x.id}); }, "ok snap-9", "", {},
        R"(CreateSnapshot(VolumeId=vol-1 SnapshotName=s IsRoot=true RootInfo={"boot":1,"disk_bus":"virtio"}) )"
        "DescribeSnapshots(InstanceSnapshotId.1=snap-9)"},
       // A refusal is logged in the operation's own words; a failed listing leaves the vector.
-      {"stop refused", {{"StopInstances", refused("boom")}}, [](C& c) { return verdict(c.stop_instance("i-1")); },
-       "failed", "Failed to stop instance i-1, msg: boom.\n"},
-      {"detach refused", {{"DetachVolume", refused("boom")}},
-       [](C& c) { return verdict(c.detach_volume("i-1", "/dev/vdb", "vol-1")); },
+      {"detach refused", {{"DetachVolume", refused("boom")}}, [](C& c) { return yes(c.detach_volume("i-1", "/dev/vdb", "vol-1")); },
        "failed", "Failed to detach volume vol-1 from i-1, device is /dev/vdb, msg: boom.\n"},
-      {"create refused", {{"CreateVolume", refused("boom")}}, new_volume, "failed  unknown",
-       "Failed to create volume, msg: boom.\n"},
       {"vpcs refused", {{"DescribeVpcs", refused("boom")}},
-       [](C& c) { tc::Vpcs x(2); const bool r = c.query_vpcs(x); return verdict(r, std::to_string(x.size())); },
-       "failed 2", "Failed to query vpcs, msg: boom.\n"},
+       [](C& c) { tc::Vpcs x(2); return say({yes(c.query_vpcs(x)), std::to_string(x.size())}); }, "failed 2", "Failed to query vpcs, msg: boom.\n"},
       // A single-record query needs exactly one record, and leaves the caller's otherwise.
-      {"no volume", {{"DescribeVolumes", volumes({})}},
-       query_want,
-       "failed before", "Failed to query volume want, volumes size not 1, size is 0.\n"},
-      {"two volumes", {{"DescribeVolumes", volumes({volume_item("x", "available"), volume_item("y", "available")})}},
-       query_want,
+      {"no volume", {{"DescribeVolumes", volumes({})}}, query_want, "failed before",
+       "Failed to query volume want, volumes size not 1, size is 0.\n"},
+      {"two volumes", {{"DescribeVolumes", volumes({volume_item("x", "available"), volume_item("y", "available")})}}, query_want,
        "failed before", "Failed to query volume want, volumes size not 1, size is 2.\n"},
-      {"volume refused", {{"DescribeVolumes", refused("no such thing")}},
-       query_want,
-       "failed before", "Failed to query volume want, msg: no such thing.\n"},
+      {"volume refused", {{"DescribeVolumes", refused("no such thing")}}, query_want, "failed before",
+       "Failed to query volume want, msg: no such thing.\n"},
       // No instance of a name is no error.
       {"no instance named", {{"DescribeInstances", instances({})}},
-       [](C& c) { tc::Instances v(1, tc::Instance()); v[0].id = "kept"; const bool r = c.query_instances_by_name("web", v); return verdict(r, ids(v)); },
+       [](C& c) { tc::Instances v(1); v[0].id = "kept"; return say({yes(c.query_instances_by_name("web", v)), ids(v)}); },
        "failed kept", "Failed to query instances by name web\n.", {}, "", {}, LM_INFO},
-      {"name query refused", {{"DescribeInstances", refused("denied")}},
-       [](C& c) { tc::Instances v; return verdict(c.query_instances_by_name("web", v)); },
-       "failed", "Failed to query instances by name web , msg: denied.\n", {}, "", {}, LM_INFO},
       // Listings follow every page with the same filter; the pages before a failed one are
       // kept; a token the cloud gave before stops the paging.
-      {"pages", PAGES + Script{{"DescribeInstances", instances({instance_item("i-3", "running")})}}, node_instances,
-       "ok i-1 i-2 i-3", "", {},
-       "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-1) " + paged + "tok-a) " + paged + "tok-b)"},
-      {"page refused", PAGES + Script{{"DescribeInstances", refused("token expired")}}, node_instances,
-       "failed i-1 i-2", "Failed to query items by next token:tok-b, for action:DescribeInstances.\n"},
-      {"token again", PAGES + Script{{"DescribeInstances", instances({instance_item("i-3", "running")}, "tok-a")}},
-       node_instances, "failed i-1 i-2 i-3",
-       "Failed to query items by next token:tok-a, for action:DescribeInstances, the cloud gave this token before.\n"},
+      {"pages", PAGES + Script{{"DescribeInstances", instances({instance_item("i-3", "running")})}}, node_instances, "ok i-1 i-2 i-3", "",
+       {}, "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-1) " + paged + "tok-a) " + paged + "tok-b)"},
+      {"page refused", PAGES + Script{{"DescribeInstances", refused("token expired")}}, node_instances, "failed i-1 i-2",
+       "Failed to query items by next token:tok-b, for action:DescribeInstances.\n"},
+      {"token again", PAGES + Script{{"DescribeInstances", instances({instance_item("i-3", "running")}, "tok-a")}}, node_instances,
+       "failed i-1 i-2 i-3", "Failed to query items by next token:tok-a, for action:DescribeInstances, the cloud gave this token before.\n"},
       // Lookups by id in a listing: none found is silent; a storage's instances are appended.
       {"backup not listed", {{"DescribeInstanceBackups", one("DescribeInstanceBackups", "instanceBackupSet", fields({{"backupId", "ib-1"}}))}},
-       [](C& c) { tc::Instance_Backup b; const bool r = c.query_instance_backup("i-1", "ib-2", b); return verdict(r, b.id); }, "failed"},
-      {"storage instances",
-       repeat("DescribeInstances", 2, instances({instance_item("i-1", "running", "st-1"), instance_item("i-2", "running", "st-2"),
-                                                 instance_item("i-3", "stopped", "st-1")})),
+       [](C& c) { tc::Instance_Backup b; return say({yes(c.query_instance_backup("i-1", "ib-2", b)), b.id}); }, "failed"},
+      {"storage instances", repeat("DescribeInstances", 2, instances({instance_item("i-1", "running", "st-1"),
+                                                                     instance_item("i-2", "running", "st-2"), instance_item("i-3", "stopped", "st-1")})),
        [](C& c) {
          tc::Instances v(1);
          v[0].id = "already";
-         const bool none = c.query_storage_instances("st-9", v);
-         const bool r = none && c.query_storage_instances("st-1", v); return verdict(r, ids(v));
+         return say({yes(c.query_storage_instances("st-9", v) && c.query_storage_instances("st-1", v)), ids(v)});
        },
        "ok already i-1 i-3"},
       // An instance's detail survives a deleted image but stops at the first failed volume.
       {"image gone", {{"DescribeInstances", detail(fields({{"imageId", "img-gone"}}))}, {"DescribeInstanceTypes", TYPE},
                       {"DescribeImages", ok("DescribeImages", "<imagesSet/>")}},
-       [](C& c) { tc::Instance x; const bool r = c.query_instance_detail("i-1", x); return verdict(r, std::to_string(x.instance_type.cpu)); },
+       [](C& c) { tc::Instance x; return say({yes(c.query_instance_detail("i-1", x)), std::to_string(x.instance_type.cpu)}); },
        "ok 4", "Failed to query tavro image img-gone.\n"},
-      {"volume gone", {{"DescribeInstances", detail(disks({"vol-1", "vol-2"}))}, {"DescribeInstanceTypes", TYPE},
-                       {"DescribeVolumes", volumes({})}},
-       [](C& c) { tc::Instance x; return verdict(c.query_instance_detail("i-1", x)); },
-       "failed", "Failed to query volume vol-1, volumes size not 1, size is 0.\n"},
+      {"volume gone", {{"DescribeInstances", detail("<blockDeviceMapping>" + item("<ebs><volumeId>vol-1</volumeId></ebs>") +
+                                                    item("<ebs><volumeId>vol-2</volumeId></ebs>") + "</blockDeviceMapping>")},
+                       {"DescribeInstanceTypes", TYPE}, {"DescribeVolumes", volumes({})}},
+       [](C& c) { tc::Instance x; return yes(c.query_instance_detail("i-1", x)); }, "failed",
+       "Failed to query volume vol-1, volumes size not 1, size is 0.\n"},
       // A create whose wait fails still hands the new id over, for the caller to clean up.
       {"run unconfirmed", {{"RunInstances", with_id("RunInstances", "instanceId", "new")}, {"DescribeInstances", refused("x", 500)}},
-       [](C& c) { tc::Instance x; const bool r = c.create_instance({}, x); return verdict(r, x.id); },
-       "failed new", "Failed to query instance new, msg: x.\n"},
+       new_instance, "failed new", "Failed to query instance new, msg: x.\n"},
       // Waits poll at once, then back off from 2 to 60 seconds.
-      {"backoff", Script{{"CreateVolume", with_id("CreateVolume", "volumeId", "vol-9")}} +
-                      repeat("DescribeVolumes", 8, volume("vol-9", "creating")) +
+      {"backoff", Script{{"CreateVolume", NEW_VOLUME}} + repeat("DescribeVolumes", 8, volume("vol-9", "creating")) +
                       Script{{"DescribeVolumes", volume("vol-9", "available")}},
        new_volume, "ok vol-9 available", "", {2, 4, 8, 16, 32, 60, 60, 60}},
       // A volume moving to another node is waited for until it is there, whatever its state.
-      {"moved", {{"ModifyVolumeStorage", result("ModifyVolumeStorage")},
-                 {"DescribeVolumes", volume("vol-1", "error", "", "", "", "n-1")},
+      {"moved", {{"ModifyVolumeStorage", result("ModifyVolumeStorage")}, {"DescribeVolumes", volume("vol-1", "error", "", "", "", "n-1")},
                  {"DescribeVolumes", volume("vol-1", "creating", "", "", "", "n-1")},
-                 {"DescribeVolumes", volume("vol-1", "in-use", "", "", "", "n-1")},
-                 {"DescribeVolumes", volume("vol-1", "error", "", "", "", "n-2")}},
-       [](C& c) { return verdict(c.modify_volume_storage("vol-1", "st-2", "n-2")); }, "ok", "", {2, 4, 8}},
+                 {"DescribeVolumes", volume("vol-1", "in-use", "", "", "", "n-1")}, {"DescribeVolumes", volume("vol-1", "error", "", "", "", "n-2")}},
+       [](C& c) { return yes(c.modify_volume_storage("vol-1", "st-2", "n-2")); }, "ok", "", {2, 4, 8}},
       // Any status but the target and the one transitional state ends a wait at once, and
       // so does a resource that vanished.
-      {"snapshot complete", {{"CreateSnapshot", with_id("CreateSnapshot", "snapshotId", "s-1")},
-                             {"DescribeSnapshots", one("DescribeSnapshots", "snapshotSet", fields({{"snapshotId", "s-1"}, {"status", "complete"}}))}},
-       [](C& c) { tc::Snapshot s; return verdict(c.create_snapshot("v", "n", s)); }, "failed", "Invalid resource status:16.\n"},
+      {"snapshot complete", {{"CreateSnapshot", with_id("CreateSnapshot", "snapshotId", "s-1")}, {"DescribeSnapshots", snapshot("s-1", "complete")}},
+       [](C& c) { tc::Snapshot s; return yes(c.create_snapshot("v", "n", s)); }, "failed", "Invalid resource status:16.\n"},
       {"tmp snapshot gone", {{"DetachTmpSnapshot", result("DetachTmpSnapshot")}, {"DescribeTmpSnapshots", tmp_snapshot("t-1", "gone")}},
-       [](C& c) { return verdict(c.detach_tmp_snapshot("t-1")); }, "failed", "Invalid resource status:0.\n"},
+       [](C& c) { return yes(c.detach_tmp_snapshot("t-1")); }, "failed", "Invalid resource status:0.\n"},
       {"instance vanished", {{"StartInstances", ok("StartInstances")}, {"DescribeInstances", instance("i-1", "pending")},
                              {"DescribeInstances", instances({})}},
-       [](C& c) { return verdict(c.start_instance("i-1")); }, "failed",
-       "Failed to query instance i-1, instances size not 1, size is 0.\n", {2}},
-      {"volume vanished", {{"CreateVolume", with_id("CreateVolume", "volumeId", "vol-8")},
-                           {"DescribeVolumes", volume("vol-8", "creating")}, {"DescribeVolumes", volumes({})}},
-       new_volume, "failed vol-8 creating", "Failed to query volume vol-8, volumes size not 1, size is 0.\n", {2}},
+       [](C& c) { return yes(c.start_instance("i-1")); }, "failed", "Failed to query instance i-1, instances size not 1, size is 0.\n", {2}},
+      {"volume vanished", {{"CreateVolume", NEW_VOLUME}, {"DescribeVolumes", volume("vol-9", "creating")}, {"DescribeVolumes", volumes({})}},
+       new_volume, "failed vol-9 creating", "Failed to query volume vol-9, volumes size not 1, size is 0.\n", {2}},
       // A new resource the cloud does not list yet, each way a cloud says so, is polled for
       // 30 seconds, then fails with the query's own message.
-      {"instance never listed", Script{{"RunInstances", with_id("RunInstances", "instanceId", "i-9")}} +
-                                    repeat("DescribeInstances", 5, instances({})),
-       [](C& c) { tc::Instance i; return verdict(c.create_instance({}, i)); }, "failed",
-       "Failed to query instance i-9, instances size not 1, size is 0.\n", {2, 4, 8, 16}},
-      {"volume listed late", Script{{"CreateVolume", with_id("CreateVolume", "volumeId", "vol-9")}} +
-                                 repeat("DescribeVolumes", 3, NOT_FOUND) + Script{{"DescribeVolumes", volume("vol-9", "available")}},
-       new_volume, "ok vol-9 available", "", {2, 4, 8}},
-      {"volume never listed", Script{{"CreateVolume", with_id("CreateVolume", "volumeId", "vol-9")}} +
-                                  repeat("DescribeVolumes", 5, NOT_FOUND),
-       new_volume, "failed vol-9 unknown", "Failed to query volume vol-9, msg: no such volume.\n", {2, 4, 8, 16}},
+      {"instance never listed", Script{{"RunInstances", with_id("RunInstances", "instanceId", "new")}} + repeat("DescribeInstances", 5, instances({})),
+       new_instance, "failed new", "Failed to query instance new, instances size not 1, size is 0.\n", {2, 4, 8, 16}},
+      {"volume never listed", Script{{"CreateVolume", NEW_VOLUME}} + repeat("DescribeVolumes", 5, NOT_FOUND), new_volume, "failed vol-9 ?",
+       "Failed to query volume vol-9, msg: no such volume.\n", {2, 4, 8, 16}},
       {"backup never listed", Script{{"BackupInstance", with_id("BackupInstance", "backupId", "ib-9")}} +
                                   repeat("DescribeInstanceBackups", 5, listing("DescribeInstanceBackups", "instanceBackupSet", {})),
-       [](C& c) { tc::Instance_Backup b; const bool r = c.create_instance_backup("i-1", b); return verdict(r, b.id); }, "failed ib-9", "",
-       {2, 4, 8, 16}},
+       [](C& c) { tc::Instance_Backup b; return say({yes(c.create_instance_backup("i-1", b)), b.id}); }, "failed ib-9", "", {2, 4, 8, 16}},
       // An attachment to the agent: the device after the instance's last one, the attach
       // request, then a wait that reads each poll.
       {"agent has no volumes", {{"DescribeVolumes", volumes({})}}, attach, "failed untouched"},
@@ -270,42 +241,34 @@ TEST_F(Scripted_Client_Test, Operations) {
       // refusal up to the first comma) removes it, detaching it first, and tries again
       // (three times); anything else ends the creation at once.
       {"available residue", REFUSAL + CLEARED + MADE, new_tmp_snapshot, "ok tmpsnap-new", TRY + "1, msg: " + RESIDUE + ".\n", {1}},
-      {"attached residue",
-       Script{{"CreateTmpSnapshots", refused(RESIDUE)},
-              {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "attached", "vol-1", "i-agent")},
-              {"DetachTmpSnapshot", result("DetachTmpSnapshot")},
-              {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "detaching")}} +
-           repeat("DescribeTmpSnapshots", 2, tmp_snapshot("tmpsnap-old", "available")) + CLEARED + MADE,
+      {"attached residue", Script{{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", OLD_ATTACHED},
+                                  {"DetachTmpSnapshot", result("DetachTmpSnapshot")},
+                                  {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "detaching")}} +
+                               repeat("DescribeTmpSnapshots", 2, tmp_snapshot("tmpsnap-old", "available")) + CLEARED + MADE,
        new_tmp_snapshot, "ok tmpsnap-new", TRY + "1, msg: " + RESIDUE + ".\n", {2, 1}},
       // A later attempt without an answer must not act on the earlier refusal's text.
-      {"unanswered retry", REFUSAL + CLEARED + Script{{"CreateTmpSnapshots", unreachable()}}, new_tmp_snapshot, "failed",
-       TRY + "2, msg: .\n", {1}},
+      {"unanswered retry", REFUSAL + CLEARED + Script{{"CreateTmpSnapshots", unreachable()}}, new_tmp_snapshot, "failed", TRY + "2, msg: .\n", {1}},
       {"three refusals", REFUSAL + CLEARED + REFUSAL + CLEARED + REFUSAL + CLEARED, new_tmp_snapshot, "failed",
        TRY + "3, msg: " + RESIDUE + ".\n", {1, 1, 1}},
       {"busy", {{"CreateTmpSnapshots", refused("Volume vol-1 is busy")}}, new_tmp_snapshot, "failed", NO_INFO},
       {"no refusal text", {{"CreateTmpSnapshots", refused("")}}, new_tmp_snapshot, "failed", NO_INFO},
-      {"no comma", {{"CreateTmpSnapshots", refused("Volume vol-1 already has tmp snapshot tmpsnap-old")}},
-       new_tmp_snapshot, "failed", "Failed to parse tmp snapshot id from error msg, exit.\n"},
-      {"residue not found", {{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", NO_TMP}}, new_tmp_snapshot,
-       "failed", "Failed to create tmp snapshot for volume vol-1 due to non-residual tmp snapshot issue, exit.\n", {},
+      {"no comma", {{"CreateTmpSnapshots", refused("Volume vol-1 already has tmp snapshot tmpsnap-old")}}, new_tmp_snapshot, "failed",
+       "Failed to parse tmp snapshot id from error msg, exit.\n"},
+      {"residue not found", {{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", NO_TMP}}, new_tmp_snapshot, "failed",
+       "Failed to create tmp snapshot for volume vol-1 due to non-residual tmp snapshot issue, exit.\n", {},
        "CreateTmpSnapshots(VolumeId.1=vol-1) DescribeTmpSnapshots(TmpSnapshotId.1=tmpsnap-old)"},
       // A snapshot of another volume is never touched.
-      {"residue of another volume",
-       {{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "attached", "vol-2", "i-db")}},
+      {"residue of another volume", {{"CreateTmpSnapshots", refused(RESIDUE)},
+                                     {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "attached", "vol-2", "i-db")}},
        new_tmp_snapshot, "failed", "belongs to volume vol-2"},
-      {"residue will not detach",
-       {{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", tmp_snapshot("tmpsnap-old", "attached", "vol-1", "i-agent")},
-        {"DetachTmpSnapshot", refused("in use")}},
+      {"residue will not detach", {{"CreateTmpSnapshots", refused(RESIDUE)}, {"DescribeTmpSnapshots", OLD_ATTACHED},
+                                   {"DetachTmpSnapshot", refused("in use")}},
        new_tmp_snapshot, "failed", "Failed to detach residual tmp snapshot tmpsnap-old for volume vol-1, exit.\n"},
       // Clearing a snapshot the cloud does not list returns at once; one it keeps refusing
       // to delete is given up after six minutes.
-      {"clear missing", {{"DescribeTmpSnapshots", NO_TMP}}, [](C& c) { return verdict(c.clear_tmp_snapshot("t-x")); }, "ok",
-       "Failed to query tmp snapshot t-x, tmp snapshot size not 1, size is 0.\n"},
-      {"clear refused", {}, [](C& c) { return verdict(c.clear_tmp_snapshot("t-x")); }, "failed",
-       "Clear tmp snapshot t-x timeout.\n", {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57}, "",
-       [](const Sent& s) {
-         return s.action == "DescribeTmpSnapshots" ? tmp_snapshot("t-x", "deleting") : refused("still deleting");
-       }},
+      {"clear missing", {{"DescribeTmpSnapshots", NO_TMP}}, clear, "ok", "Failed to query tmp snapshot t-x, tmp snapshot size not 1, size is 0.\n"},
+      {"clear refused", {}, clear, "failed", "Clear tmp snapshot t-x timeout.\n", {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57}, "",
+       [](const Sent& s) { return s.action == "DescribeTmpSnapshots" ? tmp_snapshot("t-x", "deleting") : refused("still deleting"); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -345,36 +308,30 @@ TEST_F(Scripted_Client_Test, Concurrent_Attachments_Choose_Distinct_Devices) {
     return s.action == "AttachVolume" ? ok("AttachVolume") : volumes(items);
   });
   std::condition_variable cv;
+  std::thread::id first_id;
   bool first_waiting = false;
-  std::thread::id first_thread;
+  // Holds the first attachment in its wait: the second one gets the chance to run into
+  // the first one's choice; with the lock it cannot, and this waits the short while in vain.
   Sleep_Recorder held([&](size_t) {
     std::unique_lock<std::mutex> lock(m);
-    if (first_waiting || std::this_thread::get_id() != first_thread) return;
+    if (first_waiting || std::this_thread::get_id() != first_id) return;
     first_waiting = true;
     cv.notify_all();
-    // Give the second attachment the chance to run into the first one's choice; with
-    // the lock it cannot, and this waits the whole (short) while in vain.
     cv.wait_for(lock, std::chrono::milliseconds(200));
   });
   RESTful_Client second_client;
   cloud.login(second_client);
-  std::string first_device, second_device;
-  bool first_ok = false, second_ok = false;
+  std::string devices[2];
+  bool ok[2] = {false, false};
   std::unique_lock<std::mutex> lock(m);
-  std::thread first([&] {
-    {
-      std::lock_guard<std::mutex> lock(m);
-      first_thread = std::this_thread::get_id();
-    }
-    first_ok = client.attach_volume_to_agent("i-agent", "vol-a", first_device);
-  });
+  std::thread first([&] { ok[0] = client.attach_volume_to_agent("i-agent", "vol-a", devices[0]); });
+  first_id = first.get_id();
   EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return first_waiting; }));
   lock.unlock();
-  std::thread second([&] { second_ok = second_client.attach_volume_to_agent("i-agent", "vol-b", second_device); });
+  std::thread second([&] { ok[1] = second_client.attach_volume_to_agent("i-agent", "vol-b", devices[1]); });
   first.join();
   second.join();
-  EXPECT_EQ("1 1 /dev/vdc /dev/vdd", std::to_string(first_ok) + " " + std::to_string(second_ok) + " " + first_device +
-                                          " " + second_device);
+  EXPECT_EQ("ok ok /dev/vdc /dev/vdd", say({yes(ok[0]), yes(ok[1]), devices[0], devices[1]}));
 }
 
 TEST(Filter_Instances_By_Status, Keeps_Or_Drops_In_Order) {
