@@ -61,23 +61,22 @@ inline Answer listing(const std::string& action, const std::string& set, const s
   for (const auto& i : items) out += i;
   return ok(action, "<" + set + ">" + out + "</" + set + ">");
 }
+// A volume (`att_status` given: with its attachment) and an instance, as listing items.
 inline std::string volume_item(const std::string& id, const std::string& status, const std::string& att_instance = "",
                                const std::string& device = "", const std::string& att_status = "",
                                const std::string& node = "") {
-  const std::string attachment =
-      att_status.empty() ? "" : "<attachmentSet>" + item(fields({{"volumeId", id}, {"instanceId", att_instance},
-                                                                 {"device", device}, {"status", att_status}})) +
-                                    "</attachmentSet>";
-  return item(fields({{"volumeId", id}, {"status", status}}) + attachment + fields({{"nodeId", node}}));
-}
-inline Answer volumes(const std::vector<std::string>& items) { return listing("DescribeVolumes", "volumeSet", items); }
-inline Answer volume(const std::string& id, const std::string& status, const std::string& att_instance = "",
-                     const std::string& device = "", const std::string& att_status = "", const std::string& node = "") {
-  return volumes({volume_item(id, status, att_instance, device, att_status, node)});
+  const std::string attachment = fields({{"volumeId", id}, {"instanceId", att_instance}, {"device", device}, {"status", att_status}});
+  return item(fields({{"volumeId", id}, {"status", status}}) +
+              (att_status.empty() ? "" : "<attachmentSet>" + item(attachment) + "</attachmentSet>") + fields({{"nodeId", node}}));
 }
 inline std::string instance_item(const std::string& id, const std::string& status, const std::string& storage = "") {
   return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status + "</name></instanceState>" +
               fields({{"storageId", storage}}));
+}
+inline Answer volumes(const std::vector<std::string>& items) { return listing("DescribeVolumes", "volumeSet", items); }
+template <typename... Args>
+Answer volume(const Args&... args) {
+  return volumes({volume_item(args...)});
 }
 inline Answer instances(const std::vector<std::string>& items, const std::string& next_token = "") {
   std::string out;
@@ -104,6 +103,7 @@ class Scripted_Cloud {
   using Responder = std::function<Answer(const Sent&)>;
 
   Scripted_Cloud() : state_(std::make_shared<State>()), guard_(make_hook(state_)) {}
+  // Fails the test when a scripted answer went unused or a request was not the one scripted.
   ~Scripted_Cloud() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     EXPECT_TRUE(state_->script.empty()) << state_->script.size() << " scripted answers unused";
@@ -118,9 +118,8 @@ class Scripted_Cloud {
     state_->script.emplace_back(action, std::move(answer));
     return *this;
   }
-  Scripted_Cloud& expect_all(const Script& script) {
+  void expect_all(const Script& script) {
     for (const auto& step : script) expect(step.first, step.second);
-    return *this;
   }
   // Answers the requests past the script (none answered: an unscripted request fails the test).
   void respond(Responder responder) {
@@ -175,8 +174,8 @@ class Scripted_Cloud {
         if (!state_->script.empty()) {
           auto next = std::move(state_->script.front());
           state_->script.pop_front();
-          if (next.first == sent.action) answer = std::move(next.second);
           if (next.first != sent.action) state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
+          answer = std::move(next.second);
         } else if (state_->responder) {
           responder = state_->responder;
         } else {

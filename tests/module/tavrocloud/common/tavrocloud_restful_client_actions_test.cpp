@@ -17,7 +17,6 @@
 
 #include "scripted_cloud.h"
 #include "support/sleep_recorder.h"
-#include "tavrocloud/common/tavrocloud_restful_client_waits.h"
 
 namespace {
 
@@ -145,12 +144,10 @@ TEST_F(Scripted_Client_Test, Operations) {
       {"vpcs refused", {{"DescribeVpcs", refused("boom")}},
        [](C& c) { tc::Vpcs x(2); return say({yes(c.query_vpcs(x)), std::to_string(x.size())}); }, "failed 2", "Failed to query vpcs, msg: boom.\n"},
       // A single-record query needs exactly one record, and leaves the caller's otherwise.
-      {"no volume", {{"DescribeVolumes", volumes({})}}, query_want, "failed before",
-       "Failed to query volume want, volumes size not 1, size is 0.\n"},
+      {"no volume", {{"DescribeVolumes", volumes({})}}, query_want, "failed before", "Failed to query volume want, volumes size not 1, size is 0.\n"},
       {"two volumes", {{"DescribeVolumes", volumes({volume_item("x", "available"), volume_item("y", "available")})}}, query_want,
        "failed before", "Failed to query volume want, volumes size not 1, size is 2.\n"},
-      {"volume refused", {{"DescribeVolumes", refused("no such thing")}}, query_want, "failed before",
-       "Failed to query volume want, msg: no such thing.\n"},
+      {"volume refused", {{"DescribeVolumes", refused("no such thing")}}, query_want, "failed before", "Failed to query volume want, msg: no such thing.\n"},
       // No instance of a name is no error.
       {"no instance named", {{"DescribeInstances", instances({})}},
        [](C& c) { tc::Instances v(1); v[0].id = "kept"; return say({yes(c.query_instances_by_name("web", v)), ids(v)}); },
@@ -332,27 +329,6 @@ TEST_F(Scripted_Client_Test, Concurrent_Attachments_Choose_Distinct_Devices) {
   first.join();
   second.join();
   EXPECT_EQ("ok ok /dev/vdc /dev/vdd", say({yes(ok[0]), yes(ok[1]), devices[0], devices[1]}));
-}
-
-TEST(Filter_Instances_By_Status, Keeps_Or_Drops_In_Order) {
-  tc::Instances all(4);
-  for (size_t i = 0; i < all.size(); ++i) all[i].id = "i-" + std::to_string(i);
-  all[1].status = all[3].status = tc::TERMINATED;
-  for (const bool equal : {false, true}) {
-    tc::Instances v = all;
-    EXPECT_TRUE(RESTful_Client::filter_instances_by_status(v, tc::TERMINATED, equal));
-    EXPECT_EQ(equal ? "i-1 i-3" : "i-0 i-2", ids(v));
-  }
-  tc::Instances none;
-  EXPECT_FALSE(RESTful_Client::filter_instances_by_status(none, tc::TERMINATED, true));
-}
-
-TEST(Wait_Deadline, Cuts_The_Last_Sleep_And_Then_Refuses) {
-  Sleep_Recorder sleeps;
-  tc::Wait_Deadline deadline(10);
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(deadline.sleep(4));
-  EXPECT_FALSE(deadline.sleep(4));
-  EXPECT_EQ(std::vector<unsigned int>({4, 4, 2}), sleeps.waits());
 }
 
 }  // namespace
