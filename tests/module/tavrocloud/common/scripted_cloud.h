@@ -1,8 +1,7 @@
-// A scripted cloud for the cloud client's action tests, installed through the host's
-// factory hook: every client made while it lives sends to it. It records each request
-// (action and parameters, in order) and answers from a script of expected actions, or
-// from a responder function once the script is used up. Also: small builders of the
-// cloud's XML answers, and a test fixture of a client logged in to it.
+// A scripted cloud for the cloud client's tests, installed through the host's factory
+// hook: every client made while it lives sends to it. It records each request and answers
+// from a script of expected actions, or from a responder once the script is used up.
+// Also: builders of the cloud's XML answers, and a fixture of a client logged in to it.
 #ifndef TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 #define TESTS_MODULE_TAVROCLOUD_COMMON_SCRIPTED_CLOUD_H
 
@@ -19,7 +18,6 @@
 #include "cloud/api_response.h"
 #include "cloud/aws_client.h"
 #include "support/log_capture.h"
-#include "support/sleep_recorder.h"
 #include "tavrocloud/common/tavrocloud_restful_client.h"
 
 namespace test {
@@ -29,16 +27,7 @@ using Params = tavrocloud::RESTful_Client::Params;
 struct Sent {
   std::string action;
   Params params;
-  bool operator==(const Sent& o) const { return action == o.action && params == o.params; }
 };
-
-inline void PrintTo(const Sent& s, std::ostream* os) {
-  *os << s.action << "(";
-  for (size_t i = 0; i < s.params.size(); ++i) {
-    *os << (i ? ", " : "") << s.params[i].first << "=" << s.params[i].second;
-  }
-  *os << ")";
-}
 
 struct Answer {
   long status = 200;
@@ -48,21 +37,15 @@ struct Answer {
 
 // A success document of `action` holding `inner`.
 inline Answer ok(const std::string& action, const std::string& inner = "") {
-  return {200,
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + action + "Response>" + inner + "</" +
-              action + "Response>",
-          false};
+  return {200, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + action + "Response>" + inner + "</" + action +
+                   "Response>"};
 }
-
-// The cloud's error answer carrying `message`.
-inline Answer refused(const std::string& message, long status = 400) {
-  return {status,
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response><Errors><Error><Code>"
-          "InvalidParameterValue</Code><Message>" +
-              message + "</Message></Error></Errors><RequestID>r-1</RequestID></Response>",
-          false};
+// The cloud's error document carrying `message`.
+inline std::string error_document(const std::string& message) {
+  return "<Response><Errors><Error><Code>InvalidParameterValue</Code><Message>" + message +
+         "</Message></Error></Errors><RequestID>r-1</RequestID></Response>";
 }
-
+inline Answer refused(const std::string& message, long status = 400) { return {status, error_document(message)}; }
 inline Answer unreachable() { return {0, "", true}; }
 
 // "<name>text</name>" for each pair, in order.
@@ -72,60 +55,41 @@ inline std::string fields(const std::vector<std::pair<std::string, std::string>>
   return out;
 }
 inline std::string item(const std::string& inner) { return "<item>" + inner + "</item>"; }
-inline std::string set_of(const std::string& name, const std::vector<std::string>& items) {
-  std::string out = "<" + name + ">";
+// The answer of `action` listing `items` (each an item()) in the set `set`.
+inline Answer listing(const std::string& action, const std::string& set, const std::vector<std::string>& items) {
+  std::string out;
   for (const auto& i : items) out += i;
-  return out + "</" + name + ">";
+  return ok(action, "<" + set + ">" + out + "</" + set + ">");
 }
-
-// Records.
-inline Answer records(const std::string& action, const std::string& set,
-                      const std::vector<std::string>& item_fields) {
-  std::string items;
-  for (const std::string& f : item_fields) items += item(f);
-  return ok(action, "<" + set + ">" + items + "</" + set + ">");
+// A volume (`att_status` given: with its attachment) and an instance, as listing items.
+inline std::string volume_item(const std::string& id, const std::string& status, const std::string& att_instance = "",
+                               const std::string& device = "", const std::string& att_status = "",
+                               const std::string& node = "") {
+  const std::string attachment = fields({{"volumeId", id}, {"instanceId", att_instance}, {"device", device}, {"status", att_status}});
+  return item(fields({{"volumeId", id}, {"status", status}}) +
+              (att_status.empty() ? "" : "<attachmentSet>" + item(attachment) + "</attachmentSet>") + fields({{"nodeId", node}}));
 }
-inline std::string volume_item(const std::string& id, const std::string& status,
-                               const std::string& att_instance = "", const std::string& device = "",
-                               const std::string& att_status = "", const std::string& node = "") {
-  const std::string attachment =
-      att_instance.empty() && device.empty() && att_status.empty()
-          ? ""
-          : set_of("attachmentSet", {item(fields({{"volumeId", id}, {"instanceId", att_instance},
-                                                  {"device", device}, {"status", att_status}}))});
-  return item(fields({{"volumeId", id}, {"status", status}}) + attachment + fields({{"nodeId", node}}));
+inline std::string instance_item(const std::string& id, const std::string& status, const std::string& storage = "") {
+  return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status + "</name></instanceState>" +
+              fields({{"storageId", storage}}));
 }
-inline Answer volumes(const std::vector<std::string>& items) {
-  return ok("DescribeVolumes", set_of("volumeSet", items));
-}
-inline Answer volume(const std::string& id, const std::string& status,
-                     const std::string& att_instance = "", const std::string& device = "",
-                     const std::string& att_status = "", const std::string& node = "") {
-  return volumes({volume_item(id, status, att_instance, device, att_status, node)});
-}
-inline std::string instance_item(const std::string& id, const std::string& status,
-                                 const std::string& mac = "", const std::string& storage = "") {
-  return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status +
-              "</name></instanceState>" + fields({{"mainNetifMac", mac}, {"storageId", storage}}));
+inline Answer volumes(const std::vector<std::string>& items) { return listing("DescribeVolumes", "volumeSet", items); }
+template <typename... Args>
+Answer volume(const Args&... args) {
+  return volumes({volume_item(args...)});
 }
 inline Answer instances(const std::vector<std::string>& items, const std::string& next_token = "") {
-  return ok("DescribeInstances",
-            "<reservationSet><item>" + set_of("instancesSet", items) + "</item></reservationSet>" +
-                (next_token.empty() ? "" : fields({{"nextToken", next_token}})));
+  std::string out;
+  for (const auto& i : items) out += i;
+  return ok("DescribeInstances", "<reservationSet><item><instancesSet>" + out + "</instancesSet></item></reservationSet>" +
+                                     (next_token.empty() ? "" : fields({{"nextToken", next_token}})));
 }
-inline Answer instance(const std::string& id, const std::string& status) {
-  return instances({instance_item(id, status)});
-}
-inline Answer tmp_snapshots(const std::vector<std::string>& items) {
-  return ok("DescribeTmpSnapshots", set_of("tmpSnapshotSet", items));
-}
-inline Answer tmp_snapshot(const std::string& id, const std::string& status,
-                           const std::string& volume_id = "vol-1", const std::string& attached_to = "") {
-  return tmp_snapshots({item(fields({{"tmpSnapshotId", id}, {"volumeId", volume_id}, {"status", status},
-                                     {"attachInstanceId", attached_to}}))});
-}
-inline Answer snapshot(const std::string& id, const std::string& status) {
-  return records("DescribeSnapshots", "snapshotSet", {fields({{"snapshotId", id}, {"status", status}})});
+inline Answer instance(const std::string& id, const std::string& status) { return instances({instance_item(id, status)}); }
+inline Answer tmp_snapshot(const std::string& id, const std::string& status, const std::string& volume_id = "vol-1",
+                           const std::string& attached_to = "") {
+  return listing("DescribeTmpSnapshots", "tmpSnapshotSet",
+                 {item(fields({{"tmpSnapshotId", id}, {"volumeId", volume_id}, {"status", status},
+                               {"attachInstanceId", attached_to}}))});
 }
 inline Answer result(const std::string& action, bool value = true) {
   return ok(action, fields({{"return", value ? "true" : "false"}}));
@@ -139,6 +103,7 @@ class Scripted_Cloud {
   using Responder = std::function<Answer(const Sent&)>;
 
   Scripted_Cloud() : state_(std::make_shared<State>()), guard_(make_hook(state_)) {}
+  // Fails the test when a scripted answer went unused or a request was not the one scripted.
   ~Scripted_Cloud() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     EXPECT_TRUE(state_->script.empty()) << state_->script.size() << " scripted answers unused";
@@ -153,11 +118,10 @@ class Scripted_Cloud {
     state_->script.emplace_back(action, std::move(answer));
     return *this;
   }
-  Scripted_Cloud& expect_all(const Script& script) {
+  void expect_all(const Script& script) {
     for (const auto& step : script) expect(step.first, step.second);
-    return *this;
   }
-  // Answers the requests past the script.
+  // Answers the requests past the script (none answered: an unscripted request fails the test).
   void respond(Responder responder) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->responder = std::move(responder);
@@ -166,9 +130,14 @@ class Scripted_Cloud {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->sent;
   }
-  std::vector<std::string> actions() const {
-    std::vector<std::string> out;
-    for (const Sent& s : sent()) out.push_back(s.action);
+  // The requests as "Action(name=value name=value) ...".
+  std::string sent_text() const {
+    std::string out;
+    for (const Sent& s : sent()) {
+      out += (out.empty() ? "" : " ") + s.action + "(";
+      for (const auto& p : s.params) out += (out.back() == '(' ? "" : " ") + p.first + "=" + p.second;
+      out += ")";
+    }
     return out;
   }
   void forget_sent() {
@@ -178,15 +147,8 @@ class Scripted_Cloud {
 
   // Logs `client` in (its version query answered "V9.8") and forgets that request.
   void login(tavrocloud::RESTful_Client& client) {
-    expect("GetCloudVersion",
-           ok("GetCloudVersion", "<getCloudVersionResult>" + fields({{"version", "V9.8"}}) +
-                                     "</getCloudVersionResult>"));
-    tavrocloud::Login account;
-    account.host = "cloud.test";
-    account.port = 8773;
-    account.access_key = "AK";
-    account.security_key = "SK";
-    ASSERT_TRUE(client.login(account));
+    expect("GetCloudVersion", ok("GetCloudVersion", "<getCloudVersionResult><version>V9.8</version></getCloudVersionResult>"));
+    ASSERT_TRUE(client.login(tavrocloud::Login("cloud.test", 8773, false, "", secure_string("AK"), secure_string("SK"))));
     forget_sent();
   }
 
@@ -212,11 +174,8 @@ class Scripted_Cloud {
         if (!state_->script.empty()) {
           auto next = std::move(state_->script.front());
           state_->script.pop_front();
-          if (next.first == sent.action) {
-            answer = std::move(next.second);
-          } else {
-            state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
-          }
+          if (next.first != sent.action) state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
+          answer = std::move(next.second);
         } else if (state_->responder) {
           responder = state_->responder;
         } else {
@@ -233,8 +192,7 @@ class Scripted_Cloud {
   };
 
   static cloud::aws::SDK::Make_Client_Hook make_hook(std::shared_ptr<State> state) {
-    return [state](const std::string&, uint16_t, bool, const std::string&,
-                   const cloud::Credentials&) -> std::unique_ptr<cloud::API_Client> {
+    return [state](const std::string&, uint16_t, bool, const std::string&, const cloud::Credentials&) {
       return std::unique_ptr<cloud::API_Client>(new Client(state));
     };
   }
@@ -243,7 +201,7 @@ class Scripted_Cloud {
   cloud::aws::SDK::Hook_Guard guard_;
 };
 
-// A client logged in to a scripted cloud, with the log captured and the waits recorded.
+// A client logged in to a scripted cloud, with the log captured.
 class Scripted_Client_Test : public ::testing::Test {
  protected:
   void SetUp() override { cloud.login(client); }
@@ -251,7 +209,6 @@ class Scripted_Client_Test : public ::testing::Test {
   Scripted_Cloud cloud;
   tavrocloud::RESTful_Client client;
   Log_Capture log;
-  Sleep_Recorder sleeps;
 };
 
 }  // namespace test

@@ -1,9 +1,13 @@
+// The client's shared helpers: status and type words both ways, the version gate of
+// temporary snapshots, device naming, and the cloud account: its JSON form and its
+// loading from the host with the key decrypted.
 #include "tavrocloud/common/utils.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -20,6 +24,25 @@
 
 namespace js = json_spirit;
 namespace tc = tavrocloud;
+using tc::Login;
+
+namespace {
+
+const char ACCOUNT[] = R"({"host":"cloud.example","port":8773,"ssl":true,"locale":"region-1",)"
+                       R"("access_key":"AKIDEXAMPLE","security_key":"c2VjcmV0"})";
+
+// The account with member `key` set to the JSON text `json` ("": removed).
+js::Object account(const std::string& key = "", const std::string& json = "") {
+  js::Object obj = js::JSON_Load(ACCOUNT).get_obj();
+  if (json.empty()) obj.erase(key);
+  if (!json.empty()) obj[key] = js::JSON_Load(json);
+  return obj;
+}
+std::string keys(const Login& l) {
+  return l.host + " " + std::to_string(l.port) + " " + std::string(l.access_key.c_str()) + " " + l.security_key.c_str();
+}
+
+}  // namespace
 
 TEST(Tables, RoundTripsAndWholeWordsOnly) {
   for (int v = 1; v <= 18; ++v) {
@@ -27,23 +50,18 @@ TEST(Tables, RoundTripsAndWholeWordsOnly) {
     ASSERT_NE(nullptr, name) << v;
     EXPECT_EQ(v, tc::name_to_status(name, std::strlen(name))) << name;
   }
-  EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
-  EXPECT_EQ(tc::UNKNOWN, tc::name_to_status("complete", 7));  // a prefix of a word
-  EXPECT_EQ(tc::COMPLETED, tc::name_to_status("completedX", 9));
-  EXPECT_EQ(tc::UNKNOWN, tc::name_to_status("IN-USE", 6));
-  EXPECT_EQ(tc::UNKNOWN, tc::name_to_status(nullptr, 5));
-  for (tc::Network_Interface_Type t : {tc::MAIN, tc::EXTEND}) {
-    const char* name = tc::net_interface_to_str(t);
-    EXPECT_EQ(t, tc::str_to_net_interface(name, std::strlen(name)));
-  }
-  EXPECT_EQ(tc::UNKNOWN_TYPE, tc::str_to_net_interface("MAIN", 4));
-  EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
+  for (auto t : {tc::MAIN, tc::EXTEND}) EXPECT_EQ(t, tc::str_to_net_interface(tc::net_interface_to_str(t), std::strlen(tc::net_interface_to_str(t))));
   for (auto op : {tc::Net_Operation::AUTO, tc::Net_Operation::RESERVE, tc::Net_Operation::SPECIFY}) {
-    const char* name = tc::operation_to_str(op);
-    ASSERT_NE(nullptr, name);
-    EXPECT_EQ(op, tc::str_to_operation(name, std::strlen(name)));
+    EXPECT_EQ(op, tc::str_to_operation(tc::operation_to_str(op), std::strlen(tc::operation_to_str(op))));
   }
-  EXPECT_EQ(tc::Net_Operation::UNKNOWN, tc::str_to_operation("specified", 9));
+  EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
+  EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
+  // A prefix, a longer word, another case or no text is no word.
+  EXPECT_EQ((std::vector<int>{tc::UNKNOWN, tc::COMPLETED, tc::UNKNOWN, tc::UNKNOWN, tc::UNKNOWN_TYPE, 0}),
+            (std::vector<int>{tc::name_to_status("complete", 7), tc::name_to_status("completedX", 9),
+                              tc::name_to_status("IN-USE", 6), tc::name_to_status(nullptr, 5),
+                              tc::str_to_net_interface("MAIN", 4),
+                              tc::str_to_operation("specified", 9) == tc::Net_Operation::UNKNOWN ? 0 : 1}));
 }
 
 TEST(Support_Tmp_Snapshot, VersionsWithAndWithoutPrefix) {
@@ -57,123 +75,118 @@ TEST(Support_Tmp_Snapshot, VersionsWithAndWithoutPrefix) {
 TEST(Build_New_Device, NextNameOrLoggedFailure) {
   const struct {
     std::set<std::string> devices;
-    bool ok;
-    const char* device;   // the output afterwards
-    const char* message;  // logged at error priority, or "" for silence
+    const char* want;  // the verdict, the output afterwards and what was logged at error priority
   } cases[] = {
-      {{}, false, "untouched", ""},
-      {{"/dev/vda", "/dev/vdb"}, true, "/dev/vdc", ""},
-      {{"/dev/vda", "/dev/vdaa"}, true, "/dev/vdab", ""},
-      {{"/dev/vdY"}, true, "/dev/vdZ", ""},
-      {{"/dev/vd1"}, false, "/dev/vd1", "device name /dev/vd1 doesn't end with alpha.\n"},
-      {{""}, false, "", "device name is empty.\n"},
-      {{"/dev/vdZ"}, false, "/dev/vdZ", "device name /dev/vdZ ends with the last letter"},
+      {{}, "0 untouched "},
+      {{"/dev/vda", "/dev/vdb"}, "1 /dev/vdc "},
+      {{"/dev/vda", "/dev/vdaa"}, "1 /dev/vdab "},
+      {{"/dev/vdY"}, "1 /dev/vdZ "},
+      {{"/dev/vd1"}, "0 /dev/vd1 device name /dev/vd1 doesn't end with alpha.\n"},
+      {{""}, "0  device name is empty.\n"},
+      {{"/dev/vdZ"}, "0 /dev/vdZ device name /dev/vdZ ends with the last letter, no next device name.\n"},
       // A byte above 127 is no letter, whatever its sign as a char.
-      {{"/dev/vd\xe9"}, false, "/dev/vd\xe9", "doesn't end with alpha"},
+      {{"/dev/vd\xe9"}, "0 /dev/vd\xe9 device name /dev/vd\xe9 doesn't end with alpha.\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.device);
     test::Log_Capture log;
     std::string device = "untouched";
-    EXPECT_EQ(c.ok, tc::build_new_device(c.devices, device));
-    EXPECT_EQ(c.device, device);
-    EXPECT_EQ(*c.message == '\0', log.text().empty()) << log.text();
-    EXPECT_TRUE(log.contains(c.message, LM_ERROR) || *c.message == '\0') << log.text();
+    const bool ok = tc::build_new_device(c.devices, device);
+    EXPECT_EQ(c.want, std::to_string(ok) + " " + device + " " + log.text());
+    EXPECT_EQ(!log.text().empty(), log.contains("", LM_ERROR));
   }
 }
 
-namespace {
+// A bad member fails the whole account; the members before it were written, the keys
+// are only replaced once everything was read, and nothing of the keys reaches the log.
+TEST(Login, StrictParseKeepsKeysAndNamesNoSecret) {
+  const char* const after[] = {"old-host 2 OLDAK OLDSK", "cloud.example 2 OLDAK OLDSK", "cloud.example 8773 OLDAK OLDSK"};
+  const struct {
+    const char* key;
+    const char* value;  // "" removes the member
+    int written;        // 0 nothing, 1 the host, 2 host and port, 3 all
+  } cases[] = {
+      {"port", "1", 3},          {"port", "65535", 3},        {"host", "", 0},
+      {"host", "5", 0},          {"port", "", 1},             {"port", "\"8773\"", 1},
+      {"port", "0", 1},          {"port", "65536", 1},        {"port", "-1", 1},
+      {"port", "4294975069", 1}, {"ssl", "\"true\"", 2},      {"locale", "", 2},
+      {"locale", "null", 2},     {"access_key", "", 2},       {"access_key", "42", 2},
+      {"security_key", "", 2},   {"security_key", "[]", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+    const js::Object obj = account(c.key, c.value);
+    test::Log_Capture log;
+    Login login("old-host", 2, false, "old-locale", secure_string("OLDAK"), secure_string("OLDSK"));
+    EXPECT_EQ(c.written == 3, login << obj);
+    EXPECT_EQ(c.written == 3 ? "cloud.example " + std::string(c.value) + " AKIDEXAMPLE c2VjcmV0" : after[c.written], keys(login));
+    EXPECT_EQ(c.written != 3, log.contains("Failed to parse Login: ", LM_ERROR)) << log.text();
+    EXPECT_EQ(std::string::npos, log.text().find("AKIDEXAMPLE"));
+    EXPECT_EQ(std::string::npos, log.text().find("c2VjcmV0"));
+  }
+}
 
-const char ACCOUNT[] =
-    R"({"host":"10.0.0.5","port":8773,"ssl":false,"locale":"l","access_key":"AK","security_key":"s"})";
-
-}  // namespace
+// What operator>> writes, operator<< reads back (the keys as secure strings).
+TEST(Login, JsonFormRoundTrips) {
+  Login login;
+  ASSERT_TRUE(login << account());
+  login.security_key = "plain secret";
+  js::Object out{{"other", js::Value(1)}, {"host", js::Value("replaced")}};
+  login >> out;
+  EXPECT_EQ(7u, out.size());
+  EXPECT_EQ(js::secure_str_type, out["security_key"].type());
+  Login back;
+  ASSERT_TRUE(back << out);
+  EXPECT_EQ(keys(login) + " " + login.locale + std::to_string(login.ssl), keys(back) + " " + back.locale + std::to_string(back.ssl));
+}
 
 // Objects are appended, other values skipped; the first bad object throws, keeping the
 // records before it.
 TEST(Trans_Array_To_Throw, SkipsNonObjectsAndStopsAtABadOne) {
-  std::vector<tc::Login> out(1);
+  std::vector<Login> out(1);
   tc::trans_array_to_throw(out, js::JSON_Load(std::string("[1, \"x\", ") + ACCOUNT + ", null]").get_array());
   ASSERT_EQ(2u, out.size());
-  EXPECT_EQ("10.0.0.5", out[1].host);
+  EXPECT_EQ("cloud.example", out[1].host);
   test::Log_Capture log;
   const js::Value bad = js::JSON_Load(std::string("[") + ACCOUNT + R"(, {"host":"h"}, )" + ACCOUNT + "]");
   EXPECT_THROW(tc::trans_array_to_throw(out, bad.get_array()), std::domain_error);
   EXPECT_EQ(3u, out.size());
 }
 
-namespace {
-
-// A host home of its own with a fresh RSA key pair, for the whole binary.
-class Key_Home : public ::testing::Environment {
- public:
-  void SetUp() override {
-    home_ = std::make_unique<test::Temp_Home>("quillon3-tc-common-");
-    ASSERT_TRUE(home_->made());
-    ASSERT_TRUE(Host_Manager::initialise_home(home_->dir(), "tc-common-test", 2048));
-    ASSERT_TRUE(Host_Manager::instance().reload());
-  }
-  void TearDown() override { home_.reset(); }
-
- private:
-  std::unique_ptr<test::Temp_Home> home_;
-};
-
-[[maybe_unused]] ::testing::Environment* const key_home =
-    ::testing::AddGlobalTestEnvironment(new Key_Home);
-
-std::string encrypt(const std::string& plain) {
-  const std::string& pub = Host_Manager::instance().rsa_pubkey();
-  RSA_Encoder encoder(plain.data(), plain.size(), pub.data(), pub.size(), true, RSA_CODEC_OAEP_SHA256);
-  return encoder.str();
-}
-
-js::Object stored_account(const std::string& security_key) {
-  js::Object obj = js::JSON_Load(ACCOUNT).get_obj();
-  obj["security_key"] = security_key;
-  return obj;
-}
-
-}  // namespace
-
 // The account comes from the host's "tavrocloud.query" (scripted here), its key decrypted;
 // a key that does not decrypt stays as it was and reaches no log.
 TEST(Get_Login_Info, LoadsAndDecryptsOrFailsWithItsMessage) {
-  js::Object no_locale = stored_account(encrypt("s"));
-  no_locale.erase("locale");
-  const js::Value good(stored_account(encrypt("the secret"))), bad_account(no_locale),
-      array_answer(js::Array{good}), undecryptable(stored_account("bm90IGEgY2lwaGVydGV4dA=="));
+  test::Temp_Home home("quillon3-tc-common-");
+  ASSERT_TRUE(Host_Manager::initialise_home(home.dir(), "tc-common-test", 2048) && Host_Manager::instance().reload());
+  const auto encrypted = [](const std::string& plain) {
+    const std::string& pub = Host_Manager::instance().rsa_pubkey();
+    return "\"" + RSA_Encoder(plain.data(), plain.size(), pub.data(), pub.size(), true, RSA_CODEC_OAEP_SHA256).str() + "\"";
+  };
+  const std::string NOT_CIPHER = "bm90IGEgY2lwaGVydGV4dA==";
+  const js::Value good(account("security_key", encrypted("the secret")));
   const struct {
-    const js::Value* answer;  // null: the host call fails
-    bool ok;
-    const char* logged;  // "" for nothing in particular
-    bool load_failure_logged;
-    const char* key_after;
+    js::Value answer;  // null: the host call fails
+    std::string want;  // the verdict, the key afterwards and what the log holds
   } cases[] = {
-      {&good, true, "", false, "the secret"},
-      {nullptr, false, "", false, ""},
-      {&array_answer, false, "result is not object!", false, ""},
-      {&bad_account, false, "Failed to parse Login: ", true, ""},
-      // The stored (encrypted) text stays; the caller must not log in with it.
-      {&undecryptable, false, "", false, "bm90IGEgY2lwaGVydGV4dA=="},
+      {good, "1 the secret "},
+      {js::Value(), "0  JSON-RPC call tavrocloud.query (id -1) failed: -32602 \n"},
+      {js::Array{good}, "0  result is not object!\n"},
+      {account("locale"), "0  Failed to parse Login: JSON member 'locale' not found\nFailed to load login info.\n"},
+      // The stored (encrypted) text stays (the caller must not log in with it), and is not logged.
+      {account("security_key", "\"" + NOT_CIPHER + "\""), "0 " + NOT_CIPHER + " "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.key_after);
     js::Value seen;
-    JSON_RPC_Method_Guard guard(tavrocloud_accounts::QUERY_METHOD,
-                                [&](const js::Value& params, js::Value& result, JSON_RPC_Error& error) {
-                                  seen = params;
-                                  if (c.answer == nullptr) error.code = JSON_RPC_E_INVALID_PARAMS;
-                                  if (c.answer != nullptr) result = *c.answer;
-                                  return c.answer != nullptr;
-                                });
+    JSON_RPC_Method_Guard guard(tavrocloud_accounts::QUERY_METHOD, [&](const js::Value& params, js::Value& result, JSON_RPC_Error& error) {
+      seen = params;
+      if (c.answer.is_null()) error.code = JSON_RPC_E_INVALID_PARAMS;
+      result = c.answer;
+      return !c.answer.is_null();
+    });
     test::Log_Capture log;
-    tc::Login login;
-    EXPECT_EQ(c.ok, tc::get_login_info("uuid-1", login));
+    Login login;
+    const bool ok = tc::get_login_info("uuid-1", login);
+    const std::string logged = std::regex_replace(log.text(), std::regex("Unexpected error in [^,]*, "), "");
+    EXPECT_EQ(c.want, std::to_string(ok) + " " + login.security_key.c_str() + " " + logged);
     EXPECT_EQ(js::Value(js::Object{{"uuid", js::Value("uuid-1")}}), seen);
-    EXPECT_EQ(secure_string(c.key_after), login.security_key);
-    EXPECT_EQ(std::string::npos, log.text().find("bm90IGEgY2lwaGVydGV4dA=="));
-    EXPECT_TRUE(*c.logged == '\0' || log.contains(c.logged)) << log.text();
-    EXPECT_EQ(c.load_failure_logged, log.contains("Failed to load login info.")) << log.text();
   }
 }
