@@ -10,11 +10,13 @@
 
 namespace {
 
+using json_spirit::JSON_Dump;
 using tavrocloud::Backup_Set_Facts;
 
 const char SET_UUID[] = "00112233-4455-6677-8899-aabbccddeeff";
 
-tavrocloud::Backup_Params make_params() {
+// The set a backup of instance "web" with a data volume and a root volume writes.
+json_spirit::Object written_set() {
   tavrocloud::Backup_Params p;
   p.backup_type = JOB_DEFINITION_SUBTYPE_FULL;
   p.base.def_id = "def-1";
@@ -26,19 +28,14 @@ tavrocloud::Backup_Params make_params() {
   p.backup_instance.instance_name = "web";
   p.backup_instance.instance_backup_id = "ib-1";
   for (int n = 0; n < 2; ++n) {
-    tavrocloud::Volume_Backup_Info v;
+    tavrocloud::Volume_Backup_Info& v = p.backup_instance.backup_vols.emplace_back();
     v.vol_id = "v-" + std::to_string(n);
     v.is_root = n == 1;
     v.size = 3;
     v.src_dev_name = "/dev/vd" + std::string(1, char('a' + n));
     v.storage_file_path = "run/i-1";
     v.storage_file_name = "img-" + std::to_string(n);
-    p.backup_instance.backup_vols.push_back(v);
   }
-  return p;
-}
-
-json_spirit::Object written_set() {
   tavrocloud::Instance instance;
   instance.instance_type.cpu = 4;
   instance.image.id = "img-1";
@@ -47,12 +44,11 @@ json_spirit::Object written_set() {
   facts.source_size = 6ULL << 30;
   facts.storage_size = 12345;
   Tavro_Backup_Set set;
-  tavrocloud::fill_backup_set(make_params(), instance, facts, set);
+  tavrocloud::fill_backup_set(p, instance, facts, set);
   tavrocloud::Network_Interface iface;
   iface.private_ip = "10.0.0.5";
   iface.groups.resize(2);
-  set.networks.push_back(tavrocloud::network_entry(tavrocloud::UNKNOWN_TYPE, iface, "node-1",
-                                                   "vpc", ""));
+  set.networks.push_back(tavrocloud::network_entry(tavrocloud::UNKNOWN_TYPE, iface, "node-1", "vpc", ""));
   return set.to_object();
 }
 
@@ -64,14 +60,13 @@ TEST(Backup_Set_Record, WrittenSetReadsBack) {
   json_spirit::Object want = written_set(), got = set.to_object();
   for (const char* unread : {"def_id", "host_id", "minor_resource_id", "resource_name", "resource_uuid"})
     want.erase(unread), got.erase(unread);
-  EXPECT_EQ(json_spirit::JSON_Dump(got), json_spirit::JSON_Dump(want));
+  EXPECT_EQ(JSON_Dump(got), JSON_Dump(want));
   const Backup_Piece& piece = set.pieces.at(0);
-  EXPECT_EQ(set.incarnation + " " + set.uri + " " + set.type + " " + std::to_string(set.size) +
-                " " + set.instance_info.root_volume_id + " " + piece.path + " " +
-                std::to_string(piece.size) + " " + set.networks.at(0).type + "|",
-            std::string(SET_UUID) + " cloud-1/def-1 full 6442450944 v-1 run/i-1/img-0 3221225472 |");
-  EXPECT_EQ(json_spirit::JSON_Dump(piece.extended_attrs), R"({"Quillon3":{"block_set_size":131072}})");
-  EXPECT_EQ(set.storages.at(0).size, 12345u);
+  EXPECT_EQ(set.incarnation + " " + set.uri + " " + set.type + " " + std::to_string(set.size) + " " +
+                set.instance_info.root_volume_id + " " + piece.path + " " + std::to_string(piece.size) + " " +
+                set.networks.at(0).type + "|" + JSON_Dump(piece.extended_attrs) + std::to_string(set.storages.at(0).size),
+            std::string(SET_UUID) + " cloud-1/def-1 full 6442450944 v-1 run/i-1/img-0 3221225472 |"
+                                    R"({"Quillon3":{"block_set_size":131072}}12345)");
 }
 
 // Lenient where a reader can do without (one network object, no backup name, a stray

@@ -54,42 +54,26 @@ TEST(Get_Local_Device, RefusesUnsafeIdentifiersAndTimesOutOnAMissingLink) {
   }
 }
 
-// Runs `body` in a child with its own mount namespace and an empty tmpfs on /dev/disk;
-// its exit status (77: no namespace could be had).
-int in_private_dev_disk(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      ::_exit(77);
-    ::mkdir("/dev/disk", 0755);
-    if (::mount("tavrotest-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=1m") != 0 ||
-        ::mkdir("/dev/disk/by-id", 0755) != 0)
-      ::_exit(77);
-    ::_exit(body());
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// A link named after `id` to a block device node (only stat'ed) or, when `plain`, to a
-// regular file.
+// A link `/dev/disk/by-id/virtio-<id>` to a block device node (only stat'ed) or, when
+// `plain`, to a regular file.
 bool make_link(const std::string& id, bool plain = false) {
-  const std::string node = plain ? "/dev/disk/plain" : "/dev/disk/blk";
-  if (::access(node.c_str(), F_OK) != 0) {
-    if (plain ? ::close(::open(node.c_str(), O_CREAT | O_WRONLY, 0600)) != 0
-              : ::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(7, 250)) != 0)
-      return false;
-  }
-  return ::symlink(node.c_str(), ("/dev/disk/by-id/virtio-" + id).c_str()) == 0;
+  return ::symlink(plain ? "/dev/disk/plain" : "/dev/disk/blk", ("/dev/disk/by-id/virtio-" + id).c_str()) == 0;
 }
 
 // A link is found whole and at once, or on the pass after it appeared; a link to a file
-// that is no block device is tested until the time-out. The child returns the number
-// of the first row that failed.
+// that is no block device is tested until the time-out. Run in a child with its own
+// mount namespace and an empty tmpfs on /dev/disk, which returns the number of the first
+// row that failed (77: no namespace could be had).
 TEST(Get_Local_Device, FindsTheBlockDeviceLinkedToTheWholeIdentifier) {
-  const int rc = in_private_dev_disk([] {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+      ::_exit(77);
+    ::mkdir("/dev/disk", 0755);  // there already on most machines
+    if (::mount("tavrotest-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=1m") || ::mkdir("/dev/disk/by-id", 0755) ||
+        ::mknod("/dev/disk/blk", S_IFBLK | 0600, ::makedev(7, 250)) ||
+        ::close(::open("/dev/disk/plain", O_CREAT | O_WRONLY, 0600)))
+      ::_exit(77);
     const struct {
       std::string id;
       int link;  // 0: none now, 1: to a block device, 2: to a regular file
@@ -106,17 +90,20 @@ TEST(Get_Local_Device, FindsTheBlockDeviceLinkedToTheWholeIdentifier) {
     int row = 0;
     for (const auto& c : cases) {
       ++row;
-      if (c.link != 0 && !make_link(c.id, c.link == 2)) return 100 + row;
+      if (c.link != 0 && !make_link(c.id, c.link == 2)) ::_exit(100 + row);
       test::Sleep_Recorder sleeps(c.on_sleep);
       test::Log_Capture log;
       std::string device;
-      if (get_local_device(c.id, device) != c.found || sleeps.waits() != c.waits) return row;
-      if (c.found && device != "/dev/disk/blk") return row;
+      if (get_local_device(c.id, device) != c.found || sleeps.waits() != c.waits) ::_exit(row);
+      if (c.found && device != "/dev/disk/blk") ::_exit(row);
     }
-    return 0;
-  });
-  if (rc == 77) GTEST_SKIP() << "needs root for a private mount namespace";
-  EXPECT_EQ(rc, 0) << "the number of the row that failed";
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "needs root for a private mount namespace";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the number of the row that failed";
 }
 
 }  // namespace
