@@ -100,17 +100,12 @@ class VerifierVerdicts(unittest.TestCase):
 
 
 class OverHttp(SimTestCase):
-    def test_server_answers_by_signature(self):
-        cases = [("signed", {}, 200, None),
-                 ("unsigned", {"sign": False}, 401, "AuthFailure"),
-                 ("tampered body", {"tamper": lambda b: b + b"&x=1"}, 403,
-                  "SignatureDoesNotMatch")]
-        for name, kw, status, code in cases:
-            with self.subTest(name):
-                got, body = self.q.raw("DescribeCloud", **kw)
-                self.assertEqual(status, got, body)
-                if code:
-                    self.assertIn(("<Code>%s</Code>" % code).encode(), body)
+    def test_server_refuses_unsigned_and_tampered_calls(self):
+        for kw, status, code in [({"sign": False}, 401, b"AuthFailure"),
+                                 ({"tamper": lambda b: b + b"&x=1"}, 403, b"SignatureDoesNotMatch")]:
+            got, body = self.q.raw("DescribeCloud", **kw)
+            self.assertEqual(status, got, body)
+            self.assertIn(b"<Code>" + code + b"</Code>", body)
 
 
 if __name__ == "__main__":
