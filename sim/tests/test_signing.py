@@ -85,19 +85,6 @@ class VerifierVerdicts(unittest.TestCase):
                 self.assertEqual((code, status[code]), (cm.exception.code, cm.exception.status))
                 self.assertNotIn(SECRET, cm.exception.message)
 
-    def test_presigned_query(self):
-        date = signing.amz_now(lambda: self.NOW)
-        scope = "%s/%s/tavro-1/ec2/aws4_request" % (ACCESS_KEY, date[:8])
-        query = [("Action", "DescribeVolumes"), ("Version", "2016-11-15"),
-                 ("X-Amz-Algorithm", signing.ALGORITHM), ("X-Amz-Credential", scope),
-                 ("X-Amz-Date", date), ("X-Amz-SignedHeaders", "host")]
-        headers = [("Host", "127.0.0.1:8080")]
-        creq = signing.canonical_request("GET", "/", query, headers, ["host"], EMPTY)
-        sig = signing.signature(SECRET, date, "tavro-1", "ec2", creq)
-        raw = "&".join("%s=%s" % (signing.uri_encode(n), signing.uri_encode(v))
-                       for n, v in query + [("X-Amz-Signature", sig)])
-        self.assertEqual(ACCESS_KEY, self.verifier().verify("GET", "/", raw, headers, b""))
-
 
 class OverHttp(SimTestCase):
     def test_server_refuses_unsigned_and_tampered_calls(self):
