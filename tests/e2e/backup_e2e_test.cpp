@@ -151,6 +151,7 @@ TEST_P(Backup_E2E_Faults, One_Instance_Fails_And_Leaves_Nothing) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(GetParam().version));
   ASSERT_TRUE(sim_->post("/faults", GetParam().fault));
   Job_var job = expect_run(R"({"parallel_vms": 1})", GetParam().alerts, 2);
+  ASSERT_FALSE(job->alerts().empty());
   EXPECT_EQ(JSON_Dump(job->alerts().back().args), "[1]");
   const States states = history(*job);
   EXPECT_EQ(states.size(), 2u);
