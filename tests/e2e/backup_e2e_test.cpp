@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -24,13 +23,8 @@ using States = std::map<std::string, std::string>;
 using Volumes = std::set<std::string>;
 const Volumes ALL = {"vol-a-root", "vol-a-data", "vol-b-root", "vol-b-data"};
 
-// The waits poll the simulator, whose changes advance per poll: sleeps are not slept. A
-// test may ask for its job to be cancelled at the first wait of the run.
-std::atomic<Job*> cancel_at_first_sleep{nullptr};
-void no_sleep(unsigned int) {
-  Job* job = cancel_at_first_sleep.exchange(nullptr);
-  if (job != nullptr) job->stop();
-}
+// The waits poll the simulator, whose changes advance per poll: sleeps are not slept.
+void no_sleep(unsigned int) {}
 
 class Backup_E2E : public test::Cloud_Job_Test {
  protected:
@@ -65,13 +59,11 @@ class Backup_E2E : public test::Cloud_Job_Test {
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
       if (!entry.is_regular_file()) continue;
       const std::string name = entry.path().filename();
-      std::string volume;
-      for (const std::string& v : ALL)
-        if (name.find("-" + v + "-") != std::string::npos) volume = v;
-      EXPECT_FALSE(volume.empty()) << "unknown image " << name;
-      if (volume.empty()) continue;
-      volumes.insert(volume);
-      EXPECT_EQ(image_digest(fs::relative(entry.path(), root)), sim_->digest(volume)) << name;
+      const auto v = std::find_if(ALL.begin(), ALL.end(), [&name](const std::string& v) {
+        return name.find("-" + v + "-") != std::string::npos;
+      });
+      EXPECT_TRUE(v != ALL.end() && volumes.insert(*v).second) << "unknown image " << name;
+      EXPECT_EQ(image_digest(fs::relative(entry.path(), root)), v == ALL.end() ? "" : sim_->digest(*v)) << name;
     }
     return volumes;
   }
@@ -103,7 +95,7 @@ class Backup_E2E : public test::Cloud_Job_Test {
   }
 
   // A whole successful backup of both instances, checked from every side.
-  void back_up_both(const std::string& options, const std::string& vmb_after) {
+  void back_up_both(const std::string& options) {
     Job_var job = expect_run(options, {}, 4);
     EXPECT_EQ(history(*job), (States{{"i-vma", "completed"}, {"i-vmb", "completed"}}));
     EXPECT_EQ(images_, ALL);
@@ -115,33 +107,20 @@ class Backup_E2E : public test::Cloud_Job_Test {
     for (const VM_Job_Progress& p : progress.back().progresses)
       EXPECT_TRUE(p.state == VM_Job_Progress::STATE_COMPLETED && p.processed_bytes == p.total_bytes &&
                   p.processed_virtual_disk_count == 2u) << p.uuid;
-    EXPECT_EQ(sim_->instance_status("i-vma"), "running");
-    EXPECT_EQ(sim_->instance_status("i-vmb"), vmb_after);
+    EXPECT_EQ(sim_->instance_status("i-vma") + " " + sim_->instance_status("i-vmb"), "running running");
   }
 };
 
 TEST_F(Backup_E2E, Temporary_Snapshots_Of_Two_Instances) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  back_up_both(R"({"parallel_vms": 2, "parallel_disks_per_vm": 2})", "running");
+  back_up_both(R"({"parallel_vms": 2, "parallel_disks_per_vm": 2})");
 }
 
 // Without temporary snapshots, and with "restart_vm": each instance is stopped for its
 // backup and started afterwards, also the one that was stopped before.
 TEST_F(Backup_E2E, Snapshot_Volumes_With_Power_Cycle) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7", "stopped"));
-  back_up_both(R"({"parallel_vms": 2, "restart_vm": true})", "running");
-}
-
-TEST_F(Backup_E2E, Cancelled_Run_Leaves_Nothing) {
-  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  Job_var job = make_job(R"({"parallel_vms": 1})");
-  cancel_at_first_sleep = job.get();
-  const test::Job_Run run = this->run(*job);
-  cancel_at_first_sleep = nullptr;
-  EXPECT_EQ(run.outcome(), Job_Event_Record::CANCELED) << run.log;
-  EXPECT_TRUE(check_images().empty());
-  EXPECT_EQ(catalog_sets().size(), 0u);
-  EXPECT_EQ(job->activity().size, 0u);
+  back_up_both(R"({"parallel_vms": 2, "restart_vm": true})");
 }
 
 TEST_F(Backup_E2E, Retry_Run_Backs_Up_Only_The_Named_Instance) {
@@ -154,46 +133,42 @@ TEST_F(Backup_E2E, Retry_Run_Backs_Up_Only_The_Named_Instance) {
   EXPECT_EQ(images_, (Volumes{"vol-b-root", "vol-b-data"}));
 }
 
-// The first instance's handler cannot log in: the job succeeds with alert 10 naming one
-// failed instance, and only the other instance's images and record remain.
-TEST_F(Backup_E2E, Partial_Failure_Raises_Alert_10) {
-  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  ASSERT_TRUE(sim_->post("/faults", R"({"action": "GetCloudVersion", "nth": 2, "kind": "error",
-      "code": "AuthFailure", "message": "keys refused", "http_status": 401})"));
-  Job_var job = expect_run(R"({"parallel_vms": 1})", {1, 10}, 2);
+// One instance's handler fails: its login is refused, or a cloud change it makes is
+// accepted but ends in error. The job succeeds with alert 10 naming one failed instance;
+// whatever that handler made in the cloud is removed all the same, also the resource
+// whose change failed (before_stop checks the leftovers), and only the other instance's
+// images and record stay in the pool.
+struct Cloud_Fault {
+  const char* name;
+  const char* version;
+  std::string fault;
+  std::vector<unsigned long> alerts;
+};
+void PrintTo(const Cloud_Fault& f, std::ostream* os) { *os << f.name; }
+class Backup_E2E_Faults : public Backup_E2E, public ::testing::WithParamInterface<Cloud_Fault> {};
+
+TEST_P(Backup_E2E_Faults, One_Instance_Fails_And_Leaves_Nothing) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(GetParam().version));
+  ASSERT_TRUE(sim_->post("/faults", GetParam().fault));
+  Job_var job = expect_run(R"({"parallel_vms": 1})", GetParam().alerts, 2);
+  ASSERT_FALSE(job->alerts().empty());
   EXPECT_EQ(JSON_Dump(job->alerts().back().args), "[1]");
   const States states = history(*job);
   EXPECT_EQ(states.size(), 2u);
   EXPECT_EQ(std::count_if(states.begin(), states.end(), [](const auto& s) { return s.second == "completed"; }), 1);
 }
 
-// A cloud change that is accepted but ends in error (a creation or an attachment) fails
-// that instance only; whatever its handler made in the cloud is removed all the same,
-// also the resource whose change failed (before_stop checks the leftovers), and none of
-// its images stay in the pool.
-struct Cloud_Fault {
-  const char* version;
-  const char* action;
-  int nth;
-  std::vector<unsigned long> alerts;
-};
-void PrintTo(const Cloud_Fault& f, std::ostream* os) { *os << f.version << " " << f.action; }
-class Backup_E2E_Faults : public Backup_E2E, public ::testing::WithParamInterface<Cloud_Fault> {};
-
-TEST_P(Backup_E2E_Faults, Failed_Cloud_Change_Leaves_Nothing) {
-  ASSERT_NO_FATAL_FAILURE(start_cloud(GetParam().version));
-  ASSERT_TRUE(sim_->post("/faults", std::string(R"({"action": ")") + GetParam().action + R"(", "nth": )" +
-                                        std::to_string(GetParam().nth) +
-                                        R"(, "kind": "end_status", "status": "error"})"));
-  expect_run(R"({"parallel_vms": 1})", GetParam().alerts, 2);
-}
-
-INSTANTIATE_TEST_SUITE_P(Changes, Backup_E2E_Faults,
-                         ::testing::Values(Cloud_Fault{"V9.8", "CreateTmpSnapshots", 2, {8, 10}},
-                                           Cloud_Fault{"V9.8", "AttachTmpSnapshot", 2, {10}},
-                                           Cloud_Fault{"V9.7", "BackupInstance", 1, {10}},
-                                           Cloud_Fault{"V9.7", "CreateVolume", 2, {10}},
-                                           Cloud_Fault{"V9.7", "AttachVolume", 2, {10}}),
-                         [](const auto& info) { return std::string(info.param.action); });
+const std::string FAILS = R"(", "nth": 2, "kind": "end_status", "status": "error"})";
+INSTANTIATE_TEST_SUITE_P(
+    Changes, Backup_E2E_Faults,
+    ::testing::Values(Cloud_Fault{"Login", "V9.8", R"({"action": "GetCloudVersion", "nth": 2, "kind": "error",
+                                  "code": "AuthFailure", "message": "keys refused", "http_status": 401})", {1, 10}},
+                      Cloud_Fault{"CreateTmpSnapshots", "V9.8", R"({"action": "CreateTmpSnapshots)" + FAILS, {8, 10}},
+                      Cloud_Fault{"AttachTmpSnapshot", "V9.8", R"({"action": "AttachTmpSnapshot)" + FAILS, {10}},
+                      Cloud_Fault{"BackupInstance", "V9.7",
+                                  R"({"action": "BackupInstance", "kind": "end_status", "status": "error"})", {10}},
+                      Cloud_Fault{"CreateVolume", "V9.7", R"({"action": "CreateVolume)" + FAILS, {10}},
+                      Cloud_Fault{"AttachVolume", "V9.7", R"({"action": "AttachVolume)" + FAILS, {10}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

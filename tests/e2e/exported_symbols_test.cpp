@@ -20,7 +20,7 @@ const char* const EXPORTED_NAMES[] = {
 };
 
 TEST(Exported_Symbols, OnlyTheFactoriesAndTheirDestroyers) {
-  const std::string path = test::runner_path().substr(0, test::runner_path().rfind('/')) + "/libtavrocloud.so";
+  const std::string path = test::built("libtavrocloud.so");
   ASSERT_EQ(0, ::access(path.c_str(), R_OK)) << "no module at " << path;
   FILE* const nm = ::popen(("nm -D --defined-only '" + path + "'").c_str(), "r");
   ASSERT_NE(nullptr, nm);

@@ -6,7 +6,10 @@
 // After each fault the job's outcome and alerts must be the designed ones, the cloud
 // must hold nothing the run made (or only what the next run clears, which it must
 // then do), the pool nothing unfinished, and every committed set must read back as its
-// volumes' bytes. Each group prints one table line per fault and its total.
+// volumes' bytes. The restores start from clean ones of each kind (a new instance on
+// clouds with and without temporary snapshots, and onto an existing instance), whose
+// bytes, history and leftovers are checked too. Each group prints one table line per
+// fault and its total.
 #include "job_fixture.h"
 #include "pool/pool_file_system.h"
 
@@ -18,12 +21,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -36,19 +39,23 @@ const char BACKUP_OPTIONS[] = R"({"parallel_disks_per_vm": 1})";
 
 // ---- process-wide hooks: the sleep seam and the pool's file system ------------------
 
-// Waits are not slept. A case may cancel its job at the n-th wait of the run.
+// Waits are not slept. A case may stop its job at the n-th wait of the run: cancel it or,
+// in a child process that is to be killed (stall_fd set), tell the parent and wait.
 std::atomic<Job*> cancel_job{nullptr};
 std::atomic<int> sleeps_left{0};
+int stall_fd = -1;
 void cancel_now() {
-  Job* job = cancel_job.exchange(nullptr);
-  if (job != nullptr) job->stop();
+  const char c = 'k';
+  if (stall_fd >= 0 && ::write(stall_fd, &c, 1) == 1)
+    for (;;) ::pause();
+  if (Job* job = cancel_job.exchange(nullptr)) job->stop();
 }
 void matrix_sleep(unsigned int) {
   if (sleeps_left.load() > 0 && --sleeps_left == 0) cancel_now();
 }
 
 // The pool's file system with one fault: calls of kind `call` number nth .. nth+times-1
-// fail with `err`, or, when `err` is 0, cancel `cancel_job` instead.
+// fail with `err`, or, when `err` is 0, stop the job there instead (cancel_now).
 class Pool_Fault : public Pool_File_System {
  public:
   enum Call { NONE, WRITE, FSYNC, RENAME, SYNC_DIRECTORY, OPEN };
@@ -56,37 +63,24 @@ class Pool_Fault : public Pool_File_System {
   Pool_Fault(Call call, int err, int nth, int times)
       : call_(call), err_(err), nth_(nth), times_(times), previous_(install(this)) {}
   ~Pool_Fault() override { install(previous_); }
-  Pool_Fault(const Pool_Fault&) = delete;
-  Pool_Fault& operator=(const Pool_Fault&) = delete;
 
-  int open(const char* path, int flags, mode_t mode) override {
-    return hit(OPEN) ? -1 : Pool_File_System::open(path, flags, mode);
-  }
-  int open_unnamed(const char* dir, mode_t mode) override {
-    return hit(OPEN) ? -1 : Pool_File_System::open_unnamed(dir, mode);
-  }
-  ssize_t writev(int fd, const struct iovec* iov, int count) override {
-    return hit(WRITE) ? -1 : Pool_File_System::writev(fd, iov, count);
-  }
-  int fsync(int fd) override { return hit(FSYNC) ? -1 : Pool_File_System::fsync(fd); }
+  using FS = Pool_File_System;
+  int open(const char* path, int flags, mode_t mode) override { return hit(OPEN) ? -1 : FS::open(path, flags, mode); }
+  int open_unnamed(const char* dir, mode_t mode) override { return hit(OPEN) ? -1 : FS::open_unnamed(dir, mode); }
+  ssize_t writev(int fd, const iovec* iov, int count) override { return hit(WRITE) ? -1 : FS::writev(fd, iov, count); }
+  int fsync(int fd) override { return hit(FSYNC) ? -1 : FS::fsync(fd); }
   int rename(const char* from, const char* to, bool replace) override {
-    return hit(RENAME) ? -1 : Pool_File_System::rename(from, to, replace);
+    return hit(RENAME) ? -1 : FS::rename(from, to, replace);
   }
-  int sync_directory(const char* dir) override {
-    return hit(SYNC_DIRECTORY) ? -1 : Pool_File_System::sync_directory(dir);
-  }
+  int sync_directory(const char* dir) override { return hit(SYNC_DIRECTORY) ? -1 : FS::sync_directory(dir); }
 
  private:
   bool hit(Call call) {
-    if (call != call_) return false;
-    const int seen = ++seen_;
+    const int seen = call == call_ ? ++seen_ : 0;
     if (seen < nth_ || seen >= nth_ + times_) return false;
-    if (err_ == 0) {
-      cancel_now();
-      return false;
-    }
+    if (err_ == 0) cancel_now();
     errno = err_;
-    return true;
+    return err_ != 0;
   }
 
   const Call call_;
@@ -97,52 +91,33 @@ class Pool_Fault : public Pool_File_System {
 
 // ---- the faults ----------------------------------------------------------------------
 
-const char* outcome_name(K::Kind kind) {
-  return kind == K::SUCCESS ? "success" : kind == K::CANCELED ? "canceled" : kind == K::FAILURE ? "failure" : "unfinished";
-}
-
-std::string ids_text(const std::vector<unsigned long>& ids) {
-  std::string out;
-  for (unsigned long id : ids) out += (out.empty() ? "" : ",") + std::to_string(id);
-  return out.empty() ? "-" : out;
-}
-
 // One fault of the matrix and what the run must come to.
 struct Fault {
   std::string name{};                        // its table label
   Pool_Fault::Call pool = Pool_Fault::NONE;  // a fault of the pool's file system
-  int err = 0;                               // its errno; 0 cancels the job there
+  int err = 0;                               // its errno; 0 stops the job there
   int nth = 1, times = 1000000;              // which uses of the pool call fail
   K::Kind want = K::FAILURE;
   std::string sim{};                         // a fault for /_sim/faults (JSON), or empty
-  int cancel_at_sleep = 0;                   // cancel the job at its n-th wait (0: never)
+  int cancel_at_sleep = 0;                   // stop the job at its n-th wait (0: never)
   std::vector<unsigned long> alerts{};       // in order
   bool residue = false;                      // may leave what the next run must clear
   std::string stranded{};                    // what the cloud keeps: a change it never ended
 };
 
-// The cloud actions of a run that get faults: an error answer and a dropped connection
-// each; a "false" answer where the action answers a flag; a change that ends in an error
-// state and one that never ends where it starts one.
-struct Action {
-  const char* action;
-  int nth;
-  bool flag = false;
-  bool change = false;
-};
-
-std::vector<Fault> action_faults(const std::vector<Action>& actions) {
+// The faults of cloud actions (each "Action#nth"): an error answer and a dropped
+// connection each; with `flag`, a "false" answer; with `change`, a change that ends in an
+// error state and one that never ends.
+std::vector<Fault> action_faults(const std::vector<std::tuple<const char*, int, bool, bool>>& actions) {
   std::vector<Fault> out;
-  for (const Action& a : actions) {
+  for (const auto& [action, nth, flag, change] : actions) {
     std::vector<std::string> kinds = {"error", "disconnect"};
-    if (a.flag) kinds.push_back("return_false");
-    if (a.change) kinds.insert(kinds.end(), {"end_status", "stuck"});
+    if (flag) kinds.push_back("return_false");
+    if (change) kinds.insert(kinds.end(), {"end_status", "stuck"});
     for (const std::string& kind : kinds) {
-      Fault f{std::string(a.action) + "#" + std::to_string(a.nth) + " " + kind};
-      f.sim = R"({"action": ")" + std::string(a.action) + R"(", "kind": ")" + kind + R"(", "nth": )" +
-              std::to_string(a.nth) +
-              (kind == "error" ? R"(, "code": "InternalError", "message": "injected", "http_status": 500)" : "") +
-              (kind == "end_status" ? R"(, "status": "error")" : "") + "}";
+      Fault f{std::string(action) + "#" + std::to_string(nth) + " " + kind};
+      f.sim = R"({"action": ")" + std::string(action) + R"(", "kind": ")" + kind + R"(", "status": "error", "nth": )" +
+              std::to_string(nth) + "}";
       out.push_back(f);
     }
   }
@@ -155,16 +130,25 @@ void expect(std::vector<Fault>& faults, const std::vector<std::string>& prefixes
             std::vector<unsigned long> alerts = {}, bool residue = false, const std::string& stranded = "") {
   for (const std::string& p : prefixes) {
     size_t found = 0;
-    for (Fault& f : faults) {
-      if (f.name.compare(0, p.size(), p) != 0) continue;
-      f.want = want;
-      f.alerts = alerts;
-      f.residue = residue;
-      f.stranded = stranded;
-      ++found;
-    }
+    for (Fault& f : faults)
+      if (f.name.compare(0, p.size(), p) == 0 && ++found) {
+        f.want = want;
+        f.alerts = alerts;
+        f.residue = residue;
+        f.stranded = stranded;
+      }
     EXPECT_NE(found, 0u) << p << " is not in the table";
   }
+}
+
+// The outcome, the alerts and what is left behind: one cell of the table.
+std::string verdict(K::Kind kind, const std::vector<unsigned long>& alerts, const std::string& left) {
+  std::string out = kind == K::SUCCESS    ? "success"
+                    : kind == K::CANCELED ? "canceled"
+                    : kind == K::FAILURE  ? "failure"
+                                          : "unfinished";
+  for (size_t i = 0; i < alerts.size(); ++i) out += (i == 0 ? " alerts " : ",") + std::to_string(alerts[i]);
+  return out + " | " + (left.empty() ? "nothing left" : left);
 }
 
 class Fault_Matrix : public test::Cloud_Job_Test {
@@ -173,7 +157,7 @@ class Fault_Matrix : public test::Cloud_Job_Test {
 
   void TearDown() override {
     if (!lines_.empty()) {
-      std::printf("\n%-64s %-10s %-8s %6s  %s\n", "fault", "outcome", "alerts", "ms", "left behind");
+      std::printf("\n%-64s %s\n", "fault", "outcome | left behind");
       for (const std::string& line : lines_) std::printf("%s\n", line.c_str());
       std::printf("total: %zu faults, %zu as designed\n\n", lines_.size(), lines_.size() - wrong_);
     }
@@ -186,7 +170,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::start_cloud(
         version, {test::seed_instance("i-vm", "vm-vm", "running", "10.10.1.31", "vol-vm-root", "vol-vm-data"),
                   test::seed_instance("i-tgt", "vm-tgt", "running", "10.10.1.32", "vol-tgt-root", "vol-tgt-data")}));
-    for (const char* v : {"vol-vm-root", "vol-vm-data"}) source_digest_[v] = sim_->digest(v);
+    for (const char* v : {"vol-vm-root", "vol-vm-data"}) source_digests_.push_back(sim_->digest(v));
+    target_digest_ = sim_->digest("vol-tgt-data");
   }
 
   // Back to the seed's cloud (same version), every fault and the call log cleared.
@@ -196,14 +181,25 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     ASSERT_TRUE(sim_->post("/config", R"({"version": ")" + version + R"("})"));
   }
 
-  Job_var backup_job(const std::string& options, size_t retry_count = 0) const {
+  Job_var backup_job(const std::string& options = BACKUP_OPTIONS, size_t retry_count = 0) const {
     test::Job_Spec spec;
     spec.id = "matrix-backup";
-    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [{"id": "i-vm",
-                      "name": "vm-vm", "type": "Instance"}]})";
+    spec.source = R"({"id": "res-matrix", "entries": [{"id": "i-vm", "name": "vm-vm", "type": "Instance"}]})";
     spec.options = options;
     spec.retry_count = retry_count;
     return job<test::Backup_Job>(spec);
+  }
+
+  // A restore of i-vm's set as the new instance "restored", or of its volumes onto i-tgt.
+  Job_var restore_job(bool onto_target) const {
+    test::Job_Spec spec;
+    spec.type = JOB_DEFINITION_RESTORE;
+    spec.subtype = onto_target ? JOB_DEFINITION_SUBTYPE_DISK : JOB_DEFINITION_SUBTYPE_VM;
+    spec.id = "matrix-restore";
+    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" +
+                  test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored", onto_target ? "i-tgt" : "") + "]}";
+    spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
+    return job<test::Restore_Job>(spec);
   }
 
   // Runs `job` with `fault` in place.
@@ -212,10 +208,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     std::unique_ptr<Pool_Fault> pool;
     if (fault.pool != Pool_Fault::NONE)
       pool = std::make_unique<Pool_Fault>(fault.pool, fault.err, fault.nth, fault.times);
-    if (fault.cancel_at_sleep > 0 || (fault.pool != Pool_Fault::NONE && fault.err == 0)) {
-      cancel_job = &job;
-      sleeps_left = fault.cancel_at_sleep;
-    }
+    cancel_job = &job;
+    sleeps_left = fault.cancel_at_sleep;
     const test::Job_Run done = run(job);
     cancel_job = nullptr;
     sleeps_left = 0;
@@ -246,8 +240,7 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     const std::string root = home_->dir() + "/pool";
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
       if (!entry.is_regular_file()) continue;
-      const std::string rel = fs::relative(entry.path(), root);
-      const std::string name = entry.path().filename();
+      const std::string rel = fs::relative(entry.path(), root), name = entry.path().filename();
       const auto piece = std::find_if(pieces.begin(), pieces.end(), [&rel](const auto& p) {
         return rel.size() > p.first.size() && rel.compare(rel.size() - p.first.size(), p.first.size(), p.first) == 0;
       });
@@ -257,9 +250,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
         out += " unrecorded:" + name;
       } else {
         // A published image never changes: each is read back once.
-        if (verified_.count(rel) == 0 && image_digest(rel) != source_digest_[piece->second])
-          out += " bad-image:" + name;
-        verified_.insert(rel);
+        const std::string& want = source_digests_[piece->second == "vol-vm-root" ? 0 : 1];
+        if (verified_.insert(rel).second && image_digest(rel) != want) out += " bad-image:" + name;
         pieces.erase(piece);
       }
     }
@@ -268,21 +260,13 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   }
 
   // Records the table line of `fault` and checks it against what it must come to.
-  void record(const Fault& fault, const test::Job_Run& run, const std::vector<unsigned long>& alerts,
-              const std::string& left) {
-    const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - case_start_).count());
-    const std::string& allowed = fault.stranded;
-    const bool as_designed = run.outcome() == fault.want && alerts == fault.alerts && left == allowed;
-    if (!as_designed) ++wrong_;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-64s %-10s %-8s %6ld  %s%s", fault.name.c_str(),
-                  outcome_name(run.outcome()), ids_text(alerts).c_str(), ms,
-                  left.empty() ? "nothing" : left.c_str(),
-                  as_designed ? "" : "   <-- NOT AS DESIGNED");
-    lines_.push_back(line);
-    EXPECT_EQ(std::string(outcome_name(fault.want)) + " " + ids_text(fault.alerts) + " " + allowed,
-              std::string(outcome_name(run.outcome())) + " " + ids_text(alerts) + " " + left) << run.log;
+  void record(const Fault& fault, const test::Job_Run& run, const Job& job, const std::string& left) {
+    const std::string want = verdict(fault.want, fault.alerts, fault.stranded);
+    const std::string got = verdict(run.outcome(), test::alert_ids(job), left);
+    wrong_ += got != want;
+    lines_.push_back(fault.name + std::string(fault.name.size() < 64 ? 65 - fault.name.size() : 1, ' ') + got +
+                     (got == want ? "" : "   <-- NOT AS DESIGNED"));
+    EXPECT_EQ(want, got) << run.log;
   }
 
   // After a run that may have left a residue: a clean run that must clear it and
@@ -298,33 +282,28 @@ class Fault_Matrix : public test::Cloud_Job_Test {
       const std::string after = cloud_leftovers();
       left = after.empty() ? "" : "after the next run: " + after;
     }
-    std::string pool = pool_leftovers();
+    const std::string pool = pool_leftovers();
     return pool.empty() ? left : left + (left.empty() ? "" : " ") + "pool: " + pool;
   }
 
-  // One backup with `fault` and what it must come to; the cloud goes back to the seed.
-  void backup_case(const Fault& fault, const std::string& options, size_t retry_count = 0) {
-    case_start_ = std::chrono::steady_clock::now();
-    Job_var job = backup_job(options, retry_count);
-    const test::Job_Run run = run_with(*job, fault);
-    const std::vector<unsigned long> alerts = test::alert_ids(*job);
-    record(fault, run, alerts, clear_and_check(fault.residue, options));
-    ASSERT_NO_FATAL_FAILURE(reseed());
-  }
-
-  void backup_cases(const std::vector<Fault>& faults, const std::string& options = BACKUP_OPTIONS) {
-    for (const Fault& f : faults) {
-      SCOPED_TRACE(f.name);
-      ASSERT_NO_FATAL_FAILURE(backup_case(f, options));
+  // One backup per fault and what it must come to; the cloud goes back to the seed after each.
+  void backup_cases(const std::vector<Fault>& faults, const std::string& options = BACKUP_OPTIONS, size_t retries = 0) {
+    for (const Fault& fault : faults) {
+      SCOPED_TRACE(fault.name);
+      Job_var job = backup_job(options, retries);
+      const test::Job_Run run = run_with(*job, fault);
+      record(fault, run, *job, clear_and_check(fault.residue, options));
+      ASSERT_NO_FATAL_FAILURE(reseed());
     }
   }
 
   // A clean backup of i-vm whose set the restores read, then a clean restore of each
-  // kind, whose leftovers in the cloud (made_) every successful restore must match.
+  // kind: the restored volumes hold the source's bytes, the history and the totals count
+  // them, and the cloud keeps what the restore made (made_, which every successful
+  // restore with a fault must match) and nothing of its way there.
   void prepare_restores(const std::vector<bool>& kinds) {
-    Job_var job = backup_job(BACKUP_OPTIONS);
-    const test::Job_Run backup = run_with(*job, Fault());
-    ASSERT_EQ(backup.outcome(), K::SUCCESS) << backup.log;
+    Job_var job = backup_job();
+    ASSERT_EQ(run_with(*job, Fault()).outcome(), K::SUCCESS);
     const std::vector<Catalog_Entry> sets = catalog_sets();
     ASSERT_EQ(sets.size(), 1u);
     set_uuid_ = sets[0].uuid;
@@ -332,70 +311,66 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     ASSERT_NO_FATAL_FAILURE(reseed());
     for (bool onto_target : kinds) {
       Job_var clean = restore_job(onto_target);
-      const test::Job_Run run = run_with(*clean, Fault());
-      ASSERT_EQ(run.outcome(), K::SUCCESS) << run.log;
+      ASSERT_EQ(run_with(*clean, Fault()).outcome(), K::SUCCESS);
+      EXPECT_EQ(sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-"), source_digests_);
+      const json_spirit::Array history = clean->result().at("tavrocloud").get_array();
+      const json_spirit::Object& h = history.at(0).get_obj();
+      EXPECT_EQ(std::to_string(history.size()) + " " + h.at("uuid").get_str() + " " + h.at("state").get_str() + " " +
+                    std::to_string(h.at("size").get_uint64()) + " " + std::to_string(clean->activity().size) + " " +
+                    clean->restore_paths().at(0).pool_uuid + " " + std::to_string(clean->restore_paths().size()),
+                "1 i-vm completed 2147483648 2147483648 pool-e2e 1");
+      EXPECT_TRUE(clean->activity().set_size > 0 && clean->activity().set_size == clean->activity().set_storage_size);
       made_[onto_target] = cloud_leftovers();
+      EXPECT_EQ(made_[onto_target].find("snapshots"), std::string::npos) << made_[onto_target];
+      EXPECT_EQ(made_[onto_target].find("loop_devices"), std::string::npos) << made_[onto_target];
       ASSERT_NO_FATAL_FAILURE(reseed());
     }
   }
 
-  // A restore of i-vm's set as the new instance "restored" with two interfaces, or of
-  // its volumes onto i-tgt.
-  Job_var restore_job(bool onto_target) const {
-    test::Job_Spec spec;
-    spec.type = JOB_DEFINITION_RESTORE;
-    spec.subtype = onto_target ? JOB_DEFINITION_SUBTYPE_DISK : JOB_DEFINITION_SUBTYPE_VM;
-    spec.id = "matrix-restore";
-    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" +
-                  test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored", onto_target ? "i-tgt" : "", true) +
-                  "]}";
-    spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
-    return job<test::Restore_Job>(spec);
-  }
-
-  // One restore with `fault`. A failed one must leave the cloud as the seed was; a
-  // successful one exactly what a clean restore leaves, with the volumes' bytes. The
-  // cloud goes back to the seed afterwards.
+  // One restore per fault. A failed one must leave the cloud as the seed was; a
+  // successful one exactly what a clean restore leaves, with the volumes' bytes; either
+  // leaves i-tgt running with its own bytes. The cloud goes back to the seed after each.
   void restore_cases(const std::vector<Fault>& faults, bool onto_target) {
     for (const Fault& fault : faults) {
       SCOPED_TRACE(fault.name);
-      case_start_ = std::chrono::steady_clock::now();
       Job_var job = restore_job(onto_target);
       const test::Job_Run run = run_with(*job, fault);
       std::string left = cloud_leftovers();
+      if (sim_->instance_status("i-tgt") != "running" || sim_->digest("vol-tgt-data") != target_digest_)
+        left += " (i-tgt touched)";
       if (run.outcome() == K::SUCCESS) {
-        const std::vector<std::string> want = {source_digest_["vol-vm-root"], source_digest_["vol-vm-data"]};
-        if (sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-") != want)
+        if (sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-") != source_digests_)
           left += " (restored bytes differ)";
-        else if (left == made_[onto_target]) left.clear();
+        else if (left == made_[onto_target])
+          left.clear();
       }
-      record(fault, run, test::alert_ids(*job), left);
+      record(fault, run, *job, left);
       ASSERT_NO_FATAL_FAILURE(reseed());
     }
   }
 
   std::string set_uuid_, timepoint_;
   std::map<bool, std::string> made_;
-  std::map<std::string, std::string> source_digest_;
-  std::set<std::string> verified_;  // images that read back as their volumes' bytes
+  std::vector<std::string> source_digests_;  // root, data
+  std::string target_digest_;                // of i-tgt's data volume
+  std::set<std::string> verified_;           // images that read back as their volumes' bytes
   std::vector<std::string> lines_;
   size_t wrong_ = 0;
-  std::chrono::steady_clock::time_point case_start_;
 };
 
 TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  const std::string refused = R"({"action": "GetCloudVersion", "code": "AuthFailure", "message": "no", "http_status": 401, "nth": )";
+  const std::string refused = R"({"action": "GetCloudVersion", "code": "AuthFailure", "http_status": 401, "nth": )";
   std::vector<Fault> faults = {
-      {"GetCloudVersion#1 refused keys (executor login)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "1}", 0, {1}},
-      {"GetCloudVersion#2 refused keys (handler login)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "2}", 0, {1}}};
+      {"GetCloudVersion#1 keys refused (executor)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "1}", 0, {1}},
+      {"GetCloudVersion#2 keys refused (handler)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "2}", 0, {1}}};
   const std::vector<Fault> actions = action_faults({
-      {"GetCloudVersion", 1}, {"DescribeInstances", 1}, {"DescribeInstances", 2}, {"DescribeInstanceTypes", 1},
-      {"DescribeVolumes", 2}, {"DescribeImages", 1}, {"DescribeNodes", 1}, {"DescribeStorages", 1},
-      {"CreateTmpSnapshots", 1, false, true}, {"CreateTmpSnapshots", 2, false, true},
-      {"DescribeTmpSnapshots", 1}, {"AttachTmpSnapshot", 1, true, true}, {"AttachTmpSnapshot", 2, true, true},
-      {"DetachTmpSnapshot", 1, true, true}, {"DeleteTmpSnapshots", 2, true, true},
-      {"DescribeNetworkInterfaces", 1}, {"DescribeVpcs", 1}, {"DescribeSubnets", 1}});
+      {"GetCloudVersion", 1, 0, 0}, {"DescribeInstances", 1, 0, 0}, {"DescribeInstances", 2, 0, 0},
+      {"DescribeInstanceTypes", 1, 0, 0}, {"DescribeVolumes", 2, 0, 0}, {"DescribeImages", 1, 0, 0},
+      {"DescribeNodes", 1, 0, 0}, {"DescribeStorages", 1, 0, 0}, {"CreateTmpSnapshots", 1, 0, 1},
+      {"CreateTmpSnapshots", 2, 0, 1}, {"DescribeTmpSnapshots", 1, 0, 0}, {"AttachTmpSnapshot", 1, 1, 1},
+      {"AttachTmpSnapshot", 2, 1, 1}, {"DetachTmpSnapshot", 1, 1, 1}, {"DeleteTmpSnapshots", 2, 1, 1},
+      {"DescribeNetworkInterfaces", 1, 0, 0}, {"DescribeVpcs", 1, 0, 0}, {"DescribeSubnets", 1, 0, 0}});
   faults.insert(faults.end(), actions.begin(), actions.end());
   // Without the version the cloud takes the snapshot-volume path, which works.
   expect(faults, {"GetCloudVersion#1 error"}, K::SUCCESS);
@@ -412,10 +387,10 @@ TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
 TEST_F(Fault_Matrix, Backup_With_Snapshot_Volumes_And_Power_Cycle) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
   std::vector<Fault> faults = action_faults({
-      {"StopInstances", 1, false, true}, {"BackupInstance", 1, false, true}, {"DescribeInstanceBackups", 1},
-      {"CreateVolume", 1, false, true}, {"CreateVolume", 2, false, true}, {"AttachVolume", 1, false, true},
-      {"AttachVolume", 2, false, true}, {"DetachVolume", 2, false, true}, {"DeleteVolume", 1, true, false},
-      {"DeleteInstanceBackup", 1}, {"StartInstances", 1, false, true}});
+      {"StopInstances", 1, 0, 1}, {"BackupInstance", 1, 0, 1}, {"DescribeInstanceBackups", 1, 0, 0},
+      {"CreateVolume", 1, 0, 1}, {"CreateVolume", 2, 0, 1}, {"AttachVolume", 1, 0, 1}, {"AttachVolume", 2, 0, 1},
+      {"DetachVolume", 2, 0, 1}, {"DeleteVolume", 1, 1, 0}, {"DeleteInstanceBackup", 1, 0, 0},
+      {"StartInstances", 1, 0, 1}});
   expect(faults, {"StopInstances#1 error", "StopInstances#1 disconnect"}, K::FAILURE, {4});
   // A stop that does not end leaves the instance stopping: it cannot be started either.
   expect(faults, {"StopInstances#1 end_status", "StopInstances#1 stuck"}, K::FAILURE, {4, 5});
@@ -446,30 +421,29 @@ TEST_F(Fault_Matrix, Backup_Pool_Faults_And_Cancellation) {
   // The waits of a run: the two snapshots' creation, their attachments, then the
   // clean-up after the upload, where a cancellation no longer stops a finished backup.
   for (int at : {1, 2, 3, 4, 5})
-    faults.push_back({"cancel: at wait " + std::to_string(at), Pool_Fault::NONE, 0, 1, 0, at < 5 ? K::CANCELED : K::SUCCESS, "", at});
+    faults.push_back({"cancel: at wait " + std::to_string(at), Pool_Fault::NONE, 0, 1, 0,
+                      at < 5 ? K::CANCELED : K::SUCCESS, "", at});
   backup_cases(faults);
   // A fault that passes: the volume task's re-run succeeds.
-  for (const Fault& f : {Fault{"pool: one write EIO, one re-run allowed", Pool_Fault::WRITE, EIO, 2, 1, K::SUCCESS},
-                         Fault{"pool: one fsync EIO, one re-run allowed", Pool_Fault::FSYNC, EIO, 2, 1, K::SUCCESS}}) {
-    SCOPED_TRACE(f.name);
-    ASSERT_NO_FATAL_FAILURE(backup_case(f, BACKUP_OPTIONS, 1));
-  }
+  backup_cases({{"pool: one write EIO, one re-run allowed", Pool_Fault::WRITE, EIO, 2, 1, K::SUCCESS},
+                {"pool: one fsync EIO, one re-run allowed", Pool_Fault::FSYNC, EIO, 2, 1, K::SUCCESS}},
+               BACKUP_OPTIONS, 1);
 }
 
 TEST_F(Fault_Matrix, Restore) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
   ASSERT_NO_FATAL_FAILURE(prepare_restores({false, true}));
   std::vector<Fault> new_instance = action_faults({
-      {"CreateVolume", 1, false, true}, {"CreateVolume", 2, false, true}, {"AttachVolume", 1, false, true},
-      {"DetachVolume", 1, false, true}, {"ConvertVolume", 1, true, false}, {"CreateNetworkInterface", 2},
-      {"RunInstances", 1, false, true}, {"AttachVolume", 3, false, true}, {"StartInstances", 1, false, true}});
+      {"CreateVolume", 1, 0, 1}, {"CreateVolume", 2, 0, 1}, {"AttachVolume", 1, 0, 1}, {"DetachVolume", 1, 0, 1},
+      {"ConvertVolume", 1, 1, 0}, {"CreateNetworkInterface", 2, 0, 0}, {"RunInstances", 1, 0, 1},
+      {"AttachVolume", 3, 0, 1}, {"StartInstances", 1, 0, 1}});
   expect(new_instance, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#1 stuck"}, K::FAILURE, {},
          false, "volumes=1");
   expect(new_instance, {"RunInstances#1 "}, K::FAILURE, {9});
   // The power state is only logged.
   expect(new_instance, {"StartInstances#1 "}, K::SUCCESS);
   restore_cases(new_instance, false);
-  std::vector<Fault> onto_target = action_faults({{"AttachVolume", 3, false, true}});
+  std::vector<Fault> onto_target = action_faults({{"AttachVolume", 3, 0, 1}});
   for (Fault& f : onto_target) f.name += " (onto i-tgt)";
   restore_cases(onto_target, true);
 }
@@ -477,61 +451,32 @@ TEST_F(Fault_Matrix, Restore) {
 TEST_F(Fault_Matrix, Restore_With_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
   ASSERT_NO_FATAL_FAILURE(prepare_restores({false}));
-  std::vector<Fault> faults = action_faults({{"CreateSnapshot", 1, false, true}, {"RunInstances", 1, false, true},
-                                             {"DeleteSnapshot", 1, true, false}, {"DeleteVolume", 1, true, false}});
+  std::vector<Fault> faults = action_faults(
+      {{"CreateSnapshot", 1, 0, 1}, {"RunInstances", 1, 0, 1}, {"DeleteSnapshot", 1, 1, 0}, {"DeleteVolume", 1, 1, 0}});
   expect(faults, {"RunInstances#1 "}, K::FAILURE, {9});
   expect(faults, {"DeleteSnapshot#1 ", "DeleteVolume#1 "}, K::SUCCESS);
   restore_cases(faults, false);
 }
 
-// ---- a job process killed mid-backup ------------------------------------------------
-
-// Where the killed child stops: it tells the parent through `fd` and waits to be killed.
-int stall_fd = -1;
-std::atomic<int> stall_countdown{0};
-void stall_here() {
-  if (stall_countdown.load() <= 0 || --stall_countdown != 0) return;
-  const char c = 'k';
-  (void)!::write(stall_fd, &c, 1);
-  for (;;) ::pause();
-}
-void stalling_sleep(unsigned int) { stall_here(); }
-
-class Stalling_Pool : public Pool_File_System {
- public:
-  ssize_t writev(int fd, const struct iovec* iov, int count) override {
-    stall_here();
-    return Pool_File_System::writev(fd, iov, count);
-  }
-};
-
+// A job process killed (SIGKILL) where its fault stops it, then a new run, which must
+// clear what the killed one left in the cloud and succeed.
 TEST_F(Fault_Matrix, Backup_Killed_And_Run_Again) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  const struct {
-    const char* name;
-    bool at_write;  // stall at a pool write, else at a wait
-    int nth;
-  } kills[] = {
-      {"SIGKILL while the first snapshot attaches, then a new run", false, 3},
-      {"SIGKILL in the middle of the first image, then a new run", true, 3},
+  const Fault kills[] = {
+      {"SIGKILL while the first snapshot attaches, then a new run", Pool_Fault::NONE, 0, 1, 0, K::SUCCESS, "", 3},
+      {"SIGKILL in the middle of the first image, then a new run", Pool_Fault::WRITE, 0, 3, 1, K::SUCCESS},
   };
-  for (const auto& k : kills) {
-    SCOPED_TRACE(k.name);
-    case_start_ = std::chrono::steady_clock::now();
+  for (const Fault& kill : kills) {
+    SCOPED_TRACE(kill.name);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     std::fflush(nullptr);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      ::close(fds[0]);
       stall_fd = fds[1];
-      stall_countdown = k.nth;
-      Stalling_Pool stalling;
-      if (k.at_write) Pool_File_System::install(&stalling);
-      else set_sleep_hook(&stalling_sleep);
-      Job_var job = backup_job(BACKUP_OPTIONS);
-      test::run_job(*job, nullptr, 600);
+      Job_var job = backup_job();
+      run_with(*job, kill);
       ::_exit(3);  // the run ended without reaching its stall
     }
     ::close(fds[1]);
@@ -544,12 +489,11 @@ TEST_F(Fault_Matrix, Backup_Killed_And_Run_Again) {
     // The killed run left nothing in the pool: no image, not even a partial one.
     EXPECT_EQ(pool_leftovers(), "");
     EXPECT_NE(cloud_leftovers(), "") << "the killed run made nothing to clear";
-    Fault fault{k.name, Pool_Fault::NONE, 0, 1, 0, K::SUCCESS};
-    Job_var again = backup_job(BACKUP_OPTIONS);
+    Job_var again = backup_job();
     const test::Job_Run run = run_with(*again, Fault());
     EXPECT_NE(run.log.find("has been cleared successfully"), std::string::npos)
         << "the new run did not clear the killed run's snapshots\n" << run.log;
-    record(fault, run, test::alert_ids(*again), clear_and_check(false));
+    record(kill, run, *again, clear_and_check(false));
     ASSERT_NO_FATAL_FAILURE(reseed());
   }
 }

@@ -24,7 +24,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,14 +61,11 @@ struct Job_Spec {
   Job_Definition_Type type = JOB_DEFINITION_BACKUP;
   Job_Definition_Subtype subtype = JOB_DEFINITION_SUBTYPE_FULL;
   std::string id;
-  std::string uid = "6f2c7e0a-4b1d-4c3e-9a5f-0123456789ab";
-  std::string name = "e2e job";
   std::string cloud_uuid;
   std::string pool_uuid;
   std::string source;   // JSON text
   std::string options;  // JSON text
   size_t retry_count = 0;
-  size_t retry_interval = 0;
 };
 
 inline Job_Definition_var make_job_definition(const Job_Spec& spec) {
@@ -88,41 +84,34 @@ inline Job_Definition_var make_job_definition(const Job_Spec& spec) {
   def->set_type(spec.type);
   def->set_subtype(spec.subtype);
   def->set_id(spec.id);
-  def->set_uid(spec.uid);
-  def->set_name(spec.name);
+  def->set_uid("6f2c7e0a-4b1d-4c3e-9a5f-0123456789ab");
+  def->set_name("e2e job");
   def->set_host_id(spec.cloud_uuid);
   def->set_target(Job_Target(spec.pool_uuid, "e2e pool", ""));
   def->set_source(document(spec.source));
   def->set_options(document(spec.options));
   def->set_retry_count(spec.retry_count);
-  def->set_retry_interval(spec.retry_interval);
+  def->set_retry_interval(0);
   return def;
 }
 
 // The outcome of one run.
 struct Job_Run {
-  bool started = false;
   bool completed = false;  // the job thread called complete() in time
-  std::vector<Job_Event_Record> events;
+  Job_Event_Record::Kind closing = Job_Event_Record::START;  // START when the run never closed
   std::string log;  // what the run logged, when its caller captured it
 
-  // The closing event's kind, or START when the run never closed.
-  Job_Event_Record::Kind outcome() const {
-    return events.empty() ? Job_Event_Record::START : events.back().kind;
-  }
+  Job_Event_Record::Kind outcome() const { return closing; }
 };
 
 // Starts `job` with `opts` (null for none) and waits up to `timeout_seconds` for its run
-// to complete; `while_running`, when given, is called once right after the start.
-inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds,
-                       const std::function<void(Job&)>& while_running = {}) {
+// to complete.
+inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds) {
   Job_Run run;
   const size_t events_before = job.events().size();
-  run.started = job.start(opts) == 0;
-  if (run.started && while_running) while_running(job);
-  run.completed = run.started && job.wait_complete(ACE_Time_Value(timeout_seconds));
+  run.completed = job.start(opts) == 0 && job.wait_complete(ACE_Time_Value(timeout_seconds));
   const std::vector<Job_Event_Record> all = job.events();
-  run.events.assign(all.begin() + static_cast<long>(events_before), all.end());
+  if (all.size() > events_before) run.closing = all.back().kind;
   return run;
 }
 
@@ -134,27 +123,24 @@ inline std::vector<unsigned long> alert_ids(const Job& job) {
 
 // The restore entry of the set `set_uuid` (taken at `timepoint`) of the instance `src`
 // ("i-X", named "vm-X", volumes "vol-X-root" and "vol-X-data" of 1 GiB) as a new instance
-// `target_name`, or onto the instance `onto`; with one interface in sg-default, or with
-// two (a main and an extension) without groups.
+// `target_name`, or onto the instance `onto`; with a main interface in sg-default and an
+// extension without groups.
 inline std::string restore_entry(const std::string& set_uuid, const std::string& timepoint,
                                  const std::string& src, const std::string& target_name,
-                                 const std::string& onto = "", bool two_nics = false) {
+                                 const std::string& onto = "") {
   const std::string x = src.substr(2);
-  const std::string nic = R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
-                              "subnet_name": "a", "type": )";
+  const std::string nic =
+      R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a", "subnet_name": "a", "type": )";
   const std::string vol = R"(", "storage_id": "st-ceph-01", "storage_type": "ceph", "size": 1})";
   return R"({"catalog_uuid": ")" + set_uuid + R"(", "backup_start_time": ")" + timepoint +
          R"(", "src_instance_id": ")" + src + R"(", "src_instance_name": "vm-)" + x +
          R"(", "target_instance_name": ")" + target_name +
          R"(", "target_node_id": "node-a1", "target_cluster_id": "cluster-a",)" +
          (onto.empty() ? "" : R"( "target_instance_id": ")" + onto + R"(",)") +
-         R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024},
-         "nic": [)" + nic +
-         (two_nics ? R"("main"}, )" + nic + R"("extend"}])"
-                   : R"("main", "security_groups": [{"security_group_id": "sg-default",
-                                                     "security_group_name": "default"}]}])") +
-         R"(, "volumes": [{"id": "vol-)" + x + R"(-root", "name": "root)" + vol +
-         R"(, {"id": "vol-)" + x + R"(-data", "name": "data)" + vol + "]}";
+         R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024}, "nic": [)" + nic +
+         R"("main", "security_groups": [{"security_group_id": "sg-default", "security_group_name": "default"}]}, )" +
+         nic + R"("extend"}], "volumes": [{"id": "vol-)" + x + R"(-root", "name": "root)" + vol + R"(, {"id": "vol-)" +
+         x + R"(-data", "name": "data)" + vol + "]}";
 }
 
 // The names of the unfinished files (a leading dot) below `dir`, one a line.

@@ -1,7 +1,7 @@
-// The fixture of the job end-to-end tests: a host home, waits that are not slept, no
-// product UUID (the agent is found by its address), the simulator with loop devices
-// started from a seed of instances, and the checks of what a run left in the cloud and
-// the pool. Header only; used by the backup, restore and fault matrix tests.
+// The fixture of the end-to-end tests that drive the module in this process: a host
+// home, waits that are not slept, the simulator started from a seed of instances, jobs
+// run to their end, and the checks of what a run left in the pool. Header only; used by
+// the cloud client, backup and fault matrix tests.
 #ifndef TESTS_E2E_JOB_FIXTURE_H
 #define TESTS_E2E_JOB_FIXTURE_H
 
@@ -33,16 +33,19 @@ using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
 constexpr uint64_t GIB = 1ull << 30;
 
-// The base of the job end-to-end tests; skipped where private loop devices cannot be had.
+// The base of the end-to-end tests: a host home, `sleep` called for every wait, no
+// product UUID (the agent is found by its address) and the simulator, which makes loop
+// devices in a private /dev/disk (the test skips where it cannot) or, without
+// `loop_devices`, links below the home.
 class Cloud_Job_Test : public ::testing::Test {
  protected:
   static constexpr const char* CLOUD = "cloud-e2e";
   static constexpr const char* POOL = "pool-e2e";
 
-  explicit Cloud_Job_Test(Sleep_Hook sleep) : sleep_(sleep) {}
+  explicit Cloud_Job_Test(Sleep_Hook sleep, bool loop_devices = true) : sleep_(sleep), loop_devices_(loop_devices) {}
 
   void SetUp() override {
-    const std::string& skip = enter_private_dev_disk();
+    const std::string& skip = loop_devices_ ? enter_private_dev_disk() : "";
     if (!skip.empty()) GTEST_SKIP() << "e2e skipped: " << skip;
     home_ = std::make_unique<Temp_Home>("job-e2e-");
     ASSERT_TRUE(home_->made());
@@ -66,16 +69,22 @@ class Cloud_Job_Test : public ::testing::Test {
   // Checks made while the simulator still runs, at the end of every test.
   virtual void before_stop() {}
 
+  // Starts the simulator with `options`, its devices as the fixture makes them.
+  void start_sim(Sim_Options options) {
+    options.loop = loop_devices_ ? "losetup" : "link";
+    if (!loop_devices_) options.dev_root = home_->dir();
+    options.extra_args.insert(options.extra_args.end(), {"--dmi-path", missing_dmi_});
+    sim_ = std::make_unique<Sim_Process>(options);
+    ASSERT_TRUE(sim_->running()) << sim_->error();
+  }
+
   // Starts the simulator at cloud `version` with its agent and `instances`, no other
-  // volumes, and prepares the home for it.
+  // volumes, and prepares the home for it: identity, account CLOUD and pool POOL.
   void start_cloud(const std::string& version, const json_spirit::Array& instances) {
     Sim_Options options;
     options.seed = write_seed(seed_path(), instances);
-    options.loop = "losetup";
     options.version = version;
-    options.extra_args = {"--dmi-path", missing_dmi_};
-    sim_ = std::make_unique<Sim_Process>(options);
-    ASSERT_TRUE(sim_->running()) << sim_->error();
+    ASSERT_NO_FATAL_FAILURE(start_sim(options));
     ASSERT_EQ(prepare_job_home(home_->dir(), sim_->port(), CLOUD, SIM_ACCESS_KEY, SIM_SECRET_KEY, POOL), "");
   }
   std::string seed_path() const { return home_->dir() + "/seed.json"; }
@@ -123,12 +132,12 @@ class Cloud_Job_Test : public ::testing::Test {
     return ok ? digest.hex() : "damaged";
   }
 
-
   std::unique_ptr<Temp_Home> home_;
   std::unique_ptr<Sim_Process> sim_;
 
  private:
   Sleep_Hook sleep_;
+  bool loop_devices_;
   Sleep_Hook previous_sleep_ = nullptr;
   std::string missing_dmi_;
   std::string previous_dmi_;

@@ -1,7 +1,8 @@
 // Starts the cloud simulator (sim/tavrosim.py) for a test and drives its control
 // interface (JSON under /_sim/ on the query API's port); also builds the seeds the e2e
-// tests start it from. Destroying a Sim_Process stops the simulator, which detaches every
-// loop device it made, and removes its backing files (kept in /dev/shm where there is one).
+// tests start it from, and spawns and reaps the processes they run. Destroying a
+// Sim_Process stops the simulator, which detaches every loop device it made, and removes
+// its backing files (kept in /dev/shm where there is one).
 #ifndef TESTS_E2E_SIM_PROCESS_H
 #define TESTS_E2E_SIM_PROCESS_H
 
@@ -12,9 +13,11 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -68,6 +71,35 @@ inline std::string source_dir() {
   return dir != nullptr && *dir != '\0' ? dir : ".";
 }
 
+// Starts `args` (the program looked up in PATH) in this process's environment with
+// `fds` as its stdin, stdout and stderr (-1: this process's own); its pid, or -1 with
+// the reason in `error`.
+inline pid_t spawn(const std::vector<std::string>& args, const std::array<int, 3>& fds, std::string& error) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int i = 0; i < 3; ++i)
+    if (fds[i] >= 0) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) error = "cannot run " + args[0] + ": " + std::strerror(rc);
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for the child `pid`, killed after ten minutes (a guard against a hung child, not
+// a measure of its speed); its exit code, or 128 + the signal that ended it.
+inline int reap(pid_t pid) {
+  int status = 0;
+  for (int ms = 0; ::waitpid(pid, &status, WNOHANG) == 0; ms += 2) {
+    if (ms == 600000) ::kill(pid, SIGKILL);
+    ::usleep(2000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // An instance of a seed on node-a1 with a root and a data volume of `gib` GiB.
 inline json_spirit::Value seed_instance(const std::string& id, const std::string& name,
                                         const std::string& status, const std::string& ip,
@@ -95,7 +127,33 @@ inline std::string write_seed(const std::string& path, const json_spirit::Array&
 
 class Sim_Process {
  public:
-  explicit Sim_Process(const Sim_Options& options = Sim_Options()) { start(options); }
+  explicit Sim_Process(const Sim_Options& o = Sim_Options()) {
+    const std::string src = source_dir();
+    std::vector<std::string> argv = {"python3", src + "/sim/tavrosim.py", "--port", "0",
+                                     "--seed", o.seed.empty() ? src + "/sim/seed.json" : o.seed,
+                                     "--accounts", o.accounts, "--dev-root", o.dev_root,
+                                     "--loop", o.loop, "--exit-with-parent"};
+    if (!o.version.empty()) argv.insert(argv.end(), {"--cloud-version", o.version});
+    // The volumes' backing files in memory: the tests read them many times.
+    char shm[] = "/dev/shm/tavrosim-XXXXXX";
+    if (::mkdtemp(shm) != nullptr) argv.insert(argv.end(), {"--data-dir", data_dir_ = shm});
+    argv.insert(argv.end(), o.extra_args.begin(), o.extra_args.end());
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      error_ = "pipe failed";
+      return;
+    }
+    pid_ = spawn(argv, {-1, fds[1], -1}, error_);
+    ::close(fds[1]);
+    out_fd_ = fds[0];
+    // The first line names the port; a generous guard against a simulator that hangs.
+    std::string line;
+    pollfd p = {out_fd_, POLLIN, 0};
+    for (char c = 0; pid_ > 0 && ::poll(&p, 1, 120000) > 0 && ::read(out_fd_, &c, 1) == 1 && c != '\n';) line += c;
+    const size_t at = line.find("port ");
+    port_ = at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(line.c_str() + at + 5));
+    if (port_ == 0 && error_.empty()) error_ = "the simulator did not report its port: " + line;
+  }
   ~Sim_Process() { stop(); }
   Sim_Process(const Sim_Process&) = delete;
   Sim_Process& operator=(const Sim_Process&) = delete;
@@ -105,33 +163,40 @@ class Sim_Process {
   uint16_t port() const { return port_; }
   const std::string& error() const { return error_; }
 
-  // One control request (path below /_sim, e.g. "/leftovers"); the HTTP status (0 when
-  // no answer came), the answer in `body` (when given).
-  int control(const std::string& method, const std::string& path, const std::string& json,
-              std::string* body = nullptr) const {
+  // One control request (path below /_sim, e.g. "/leftovers"); true when it answered 200,
+  // the answer in `body` (when given).
+  bool control(const std::string& method, const std::string& path, const std::string& json,
+               std::string* body = nullptr) const {
+    const std::string request = method + " /_sim" + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                "Content-Type: application/json\r\nContent-Length: " +
+                                std::to_string(json.size()) + "\r\nConnection: close\r\n\r\n" + json;
+    const int fd = running() ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port_);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval guard{600, 0};  // against a simulator that never answers
     std::string reply;
-    if (!exchange(method + " /_sim" + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                      "Content-Type: application/json\r\nContent-Length: " +
-                      std::to_string(json.size()) + "\r\nConnection: close\r\n\r\n" + json,
-                  reply) ||
-        reply.compare(0, 7, "HTTP/1.") != 0 || reply.size() < 12)
-      return 0;
+    char buf[8192];
+    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+      for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+    if (fd >= 0) ::close(fd);
     const size_t head_end = reply.find("\r\n\r\n");
     if (body != nullptr) *body = head_end == std::string::npos ? "" : reply.substr(head_end + 4);
-    return std::atoi(reply.c_str() + 9);
+    return reply.compare(0, 5, "HTTP/") == 0 && reply.compare(8, 5, " 200 ") == 0;
   }
 
   // The answer of a GET, or "" when it did not answer 200.
   std::string get(const std::string& path) const {
     std::string body;
-    return control("GET", path, "", &body) == 200 ? body : std::string();
+    return control("GET", path, "", &body) ? body : std::string();
   }
-
   // True when a POST answered 200; `body` (optional) receives the answer.
   bool post(const std::string& path, const std::string& json, std::string* body = nullptr) const {
-    return control("POST", path, json, body) == 200;
+    return control("POST", path, json, body);
   }
-
   void clear_faults() const { control("DELETE", "/faults", ""); }
   // The simulator's content digest of a volume or (tmp) snapshot; "" when unknown.
   std::string digest(const std::string& id) const { return json_str(get("/digest?id=" + id), "digest"); }
@@ -166,13 +231,8 @@ class Sim_Process {
 
   // Stops the simulator (SIGTERM) and waits for it; true when it exited with 0.
   bool stop() {
-    int status = 0;
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-    const bool stopped = pid_ > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    const bool stopped = pid_ > 0 && reap(pid_) == 0;
     pid_ = -1;
     port_ = 0;
     if (out_fd_ >= 0) ::close(out_fd_);
@@ -191,87 +251,6 @@ class Sim_Process {
         return i;
     }
     return json_spirit::Object();
-  }
-
-  std::vector<std::string> command(const Sim_Options& o) {
-    const std::string src = source_dir();
-    std::vector<std::string> argv = {"python3", src + "/sim/tavrosim.py", "--port", "0",
-                                     "--seed", o.seed.empty() ? src + "/sim/seed.json" : o.seed,
-                                     "--accounts", o.accounts, "--dev-root", o.dev_root,
-                                     "--loop", o.loop, "--exit-with-parent"};
-    if (!o.version.empty()) argv.insert(argv.end(), {"--cloud-version", o.version});
-    // The volumes' backing files in memory: the tests read them many times.
-    char shm[] = "/dev/shm/tavrosim-XXXXXX";
-    if (::mkdtemp(shm) != nullptr) {
-      data_dir_ = shm;
-      argv.insert(argv.end(), {"--data-dir", data_dir_});
-    }
-    argv.insert(argv.end(), o.extra_args.begin(), o.extra_args.end());
-    return argv;
-  }
-
-  void start(const Sim_Options& options) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-      error_ = std::string("pipe: ") + std::strerror(errno);
-      return;
-    }
-    std::vector<std::string> args = command(options);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    out_fd_ = fds[0];
-    if (rc != 0) {
-      pid_ = -1;
-      error_ = std::string("cannot run python3: ") + std::strerror(rc);
-      return;
-    }
-    // The first line names the port; a generous guard against a simulator that hangs.
-    std::string line;
-    char c = 0;
-    while (wait_readable(out_fd_, 120000) && ::read(out_fd_, &c, 1) == 1 && c != '\n') line += c;
-    const size_t at = line.find("port ");
-    port_ = at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(line.c_str() + at + 5));
-    if (port_ == 0) error_ = "the simulator did not report its port: " + line;
-  }
-
-  static bool wait_readable(int fd, int timeout_ms) {
-    pollfd p = {fd, POLLIN, 0};
-    int ready;
-    while ((ready = ::poll(&p, 1, timeout_ms)) < 0 && errno == EINTR) {
-    }
-    return ready > 0;
-  }
-
-  bool exchange(const std::string& request, std::string& reply) const {
-    if (!running()) return false;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port_);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    for (size_t done = 0; ok && done < request.size();) {
-      const ssize_t n = ::send(fd, request.data() + done, request.size() - done, MSG_NOSIGNAL);
-      ok = n > 0 || (n < 0 && errno == EINTR);
-      if (n > 0) done += static_cast<size_t>(n);
-    }
-    char buf[8192];
-    for (ssize_t n = 1; ok && n != 0;) {
-      ok = wait_readable(fd, 600000);
-      n = ok ? ::recv(fd, buf, sizeof buf, 0) : 0;
-      if (n > 0) reply.append(buf, static_cast<size_t>(n));
-      ok = ok && (n >= 0 || errno == EINTR);
-    }
-    ::close(fd);
-    return ok;
   }
 
   pid_t pid_ = -1;
