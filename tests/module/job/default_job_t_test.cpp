@@ -154,24 +154,33 @@ TEST_F(Default_Job_T_Test, StartRunsTheExecutorOnItsOwnThread) {
   }
 }
 
-// One row per command: the probe's answers, the command, its result, the executor calls
-// in order, the events and the error logged. Failed or throwing hooks stay in the module.
+// One row per command on a completed job: the probe's answers, the command, its result,
+// the executor calls in order, the events, the job state and the error logged. Failed or
+// throwing hooks stay in the module; the steering commands only set the state the
+// executor polls, and a plain job refuses them.
 TEST_F(Default_Job_T_Test, CommandsAndTheirFailures) {
   using Command = int (*)(Job&);
   const Command start = [](Job& j) { const int rc = j.start(); return j.wait_complete(patience) ? rc : -9; };
   const Command remove = [](Job& j) { return j.remove(true, nullptr); };
   const Command update = [](Job& j) { return j.update(make_def("next")); };
   const Command setup = [](Job& j) { return j.setup_ondemand(); };
-  const struct { const char* name; bool hook_result, throws; Command command; int result; const char* calls, *events, *logged; } rows[] = {
-      {"run throws", true, true, start, 0, "execute:1", "start,failure:-1", "the run ended with an exception: execute:1 blew up"},
-      {"remove undoes each on-demand set-up", false, false, remove, 0, "remove_ondemand,remove_ondemand,remove", "", ""},
-      {"remove throws", true, true, remove, 0, "remove_ondemand,remove_ondemand,remove", "", "remove_ondemand ended with an exception: remove_ondemand blew up"},
-      {"update fails", false, false, update, 0, "update:next", "", ""},
-      {"update throws", true, true, update, 0, "update:next", "", "update ended with an exception: update:next blew up"},
-      {"setup_ondemand", true, false, setup, 0, "setup_ondemand", "", ""},
-      {"setup_ondemand fails", false, false, setup, -1, "setup_ondemand", "", ""},
-      {"setup_ondemand throws", true, true, setup, -1, "setup_ondemand", "", "setup_ondemand ended with an exception: setup_ondemand blew up"},
-      {"nothing on demand to set up", true, false, [](Job& j) { return j.update(make_def()) + j.setup_ondemand(); }, 0, "update:", "", ""},
+  const Job_State DONE = JOB_STATE_COMPLETED;
+  const struct { const char* name; bool hook_result, throws; Command command; int result; const char* calls, *events; Job_State state; const char* logged; } rows[] = {
+      {"run throws", true, true, start, 0, "execute:1", "start,failure:-1", JOB_STATE_ERROR, "the run ended with an exception: execute:1 blew up"},
+      {"remove undoes each on-demand set-up", false, false, remove, 0, "remove_ondemand,remove_ondemand,remove", "", DONE, ""},
+      {"remove throws", true, true, remove, 0, "remove_ondemand,remove_ondemand,remove", "", DONE, "remove_ondemand ended with an exception: remove_ondemand blew up"},
+      {"update fails", false, false, update, 0, "update:next", "", DONE, ""},
+      {"update throws", true, true, update, 0, "update:next", "", DONE, "update ended with an exception: update:next blew up"},
+      {"setup_ondemand", true, false, setup, 0, "setup_ondemand", "", DONE, ""},
+      {"setup_ondemand fails", false, false, setup, -1, "setup_ondemand", "", DONE, ""},
+      {"setup_ondemand throws", true, true, setup, -1, "setup_ondemand", "", DONE, "setup_ondemand ended with an exception: setup_ondemand blew up"},
+      {"nothing on demand to set up", true, false, [](Job& j) { return j.update(make_def()) + j.setup_ondemand(); }, 0, "update:", "", DONE, ""},
+      {"stop", true, false, [](Job& j) { return j.stop(); }, 0, "", "", JOB_STATE_CANCELING, ""},
+      {"pause", true, false, [](Job& j) { return j.pause(); }, 0, "", "", JOB_STATE_PAUSING, ""},
+      {"resume", true, false, [](Job& j) { return j.resume(); }, 0, "", "", JOB_STATE_RUNNING, ""},
+      {"switch", true, false, [](Job& j) { return j.switch_job(); }, 0, "", "", JOB_STATE_SWITCHING, ""},
+      {"the host's abort, without options", true, false, [](Job& j) { return j.abort(); }, 0, "", "", JOB_STATE_CANCELING, ""},
+      {"a plain job refuses steering", true, false, [](Job&) { Job_var p(new Plain_Job(make_def())); return p->stop() + p->pause() + p->resume() + p->switch_job(); }, -4, "", "", DONE, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -179,68 +188,42 @@ TEST_F(Default_Job_T_Test, CommandsAndTheirFailures) {
     probe->hook_result = row.hook_result, probe->throws = row.throws;
     test::Log_Capture log;
     Job_var job(new Backup_Job(make_def("job", true)));
+    job->activity().state = JOB_STATE_COMPLETED;
     EXPECT_EQ(row.command(*job), row.result);
     EXPECT_EQ(probe->calls, row.calls);
     EXPECT_EQ(event_text(*job), row.events);
+    EXPECT_EQ(job->state(), row.state);
     EXPECT_TRUE(*row.logged ? log.contains(row.logged, LM_ERROR) : log.entries().empty()) << log.text();
   }
 }
 
-// A plain job refuses the steering commands; a controllable one sets the state its
-// executor polls. The host's abort (null options) cancels both.
-TEST_F(Default_Job_T_Test, SteeringCommands) {
-  const struct { int (*command)(Job&); Job_State steered; bool plain_obeys; } cases[] = {
-      {[](Job& j) { return j.stop(); }, JOB_STATE_CANCELING, false},
-      {[](Job& j) { return j.pause(); }, JOB_STATE_PAUSING, false},
-      {[](Job& j) { return j.resume(); }, JOB_STATE_RUNNING, false},
-      {[](Job& j) { return j.switch_job(); }, JOB_STATE_SWITCHING, false},
-      {[](Job& j) { return j.abort(); }, JOB_STATE_CANCELING, true}};
-  for (const auto& c : cases) {
-    for (const bool controllable : {false, true}) {
-      SCOPED_TRACE(c.steered);
-      Job_var job(controllable ? static_cast<Job*>(new Backup_Job(make_def())) : new Plain_Job(make_def()));
-      job->activity().state = JOB_STATE_COMPLETED;
-      const bool obeys = controllable || c.plain_obeys;
-      EXPECT_EQ(c.command(*job), obeys ? 0 : -1);
-      EXPECT_EQ(job->state(), obeys ? c.steered : JOB_STATE_COMPLETED);
-    }
-  }
-  EXPECT_TRUE(probe->calls.empty());
-}
-
-// An abort with options cancels the job thread; without, it only sets the state.
-TEST_F(Default_Job_T_Test, AbortDuringTheRun) {
-  for (const bool with_options : {true, false}) {
-    probe = std::make_unique<Probe>();
-    probe->hold = true;
-    ACE_Intrusive_Auto_Ptr<Backup_Job> job(new Backup_Job(make_def()));
-    ASSERT_EQ(job->start(), 0);
-    ASSERT_TRUE(probe->entered.wait());
-    const Action_Options opts{{"force", json_spirit::Value(true)}};
-    EXPECT_EQ(with_options ? job->abort(&opts) : job->abort_i(), 0);
-    EXPECT_EQ(job->state(), with_options ? JOB_STATE_CANCELING : JOB_STATE_ABORTING);
-    probe->release.open();
-    ASSERT_TRUE(job->wait_complete(patience));
-    EXPECT_EQ(probe->cancel_seen, with_options);
-    EXPECT_EQ(event_text(*job), with_options ? "start,canceled" : "start,failure:-1");
-  }
-}
-
-// The job thread and the rollback thread (rollback returns at once) each keep a job the
-// host let go of alive until they end.
-TEST_F(Default_Job_T_Test, ItsThreadsKeepAReleasedJobAlive) {
-  for (const bool rollback : {false, true}) {
+// While a run (or a rollback) is held in the executor: an abort with options cancels the
+// job thread, one without only sets the state; a job the host lets go of lives on until
+// its thread ends (the rollback command returns at once).
+TEST_F(Default_Job_T_Test, WhileARunIsHeld) {
+  enum Meanwhile { ABORT, ABORT_STATE_ONLY, LET_GO, LET_GO_OF_A_ROLLBACK };
+  for (const Meanwhile meanwhile : {ABORT, ABORT_STATE_ONLY, LET_GO, LET_GO_OF_A_ROLLBACK}) {
+    SCOPED_TRACE(meanwhile);
     probe = std::make_unique<Probe>();
     probe->hold = true;
     Gate destroyed;
-    Job_var job(new Watched_Job(make_def(), destroyed));
-    ASSERT_EQ(rollback ? job->rollback() : job->start(), 0);
+    ACE_Intrusive_Auto_Ptr<Backup_Job> job(new Watched_Job(make_def(), destroyed));
+    ASSERT_EQ(meanwhile == LET_GO_OF_A_ROLLBACK ? job->rollback() : job->start(), 0);
     ASSERT_TRUE(probe->entered.wait());
-    job = Job_var();
+    const Action_Options opts{{"force", json_spirit::Value(true)}};
+    EXPECT_TRUE(meanwhile != ABORT || (job->abort(&opts) == 0 && job->state() == JOB_STATE_CANCELING));
+    EXPECT_TRUE(meanwhile != ABORT_STATE_ONLY || (job->abort_i() == 0 && job->state() == JOB_STATE_ABORTING));
+    if (meanwhile >= LET_GO) job = ACE_Intrusive_Auto_Ptr<Backup_Job>();
     EXPECT_FALSE(destroyed.is_open());
     probe->release.open();
+    if (meanwhile < LET_GO) {
+      ASSERT_TRUE(job->wait_complete(patience));
+      EXPECT_EQ(probe->cancel_seen, meanwhile == ABORT);
+      EXPECT_EQ(event_text(*job), meanwhile == ABORT ? "start,canceled" : "start,failure:-1");
+      job = ACE_Intrusive_Auto_Ptr<Backup_Job>();
+    }
     EXPECT_TRUE(destroyed.wait());
-    EXPECT_EQ(rollback, probe->rollback_done.is_open());
+    EXPECT_EQ(meanwhile == LET_GO_OF_A_ROLLBACK, probe->rollback_done.is_open());
   }
 }
 
