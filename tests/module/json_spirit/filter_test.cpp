@@ -5,33 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace js = json_spirit;
 
 namespace {
 
+// The filters visit only the elements of their type, in order; over a non-const array
+// the objects are the array's own, writable.
 TEST(Filter, VisitsOnlyElementsOfTheType) {
-  const js::Value doc = js::JSON_Load(R"([1, {}, "s", {"a":1}, 2.5, "t", [3], true])");
+  js::Value doc = js::JSON_Load(R"([1, {}, "s", {"a":1}, 2.5, "t", [3], true])");
+  int n = 0;
+  for (js::Object& o : doc.get_array() | js::get_obj) o["n"] = js::Value(++n);
+  EXPECT_EQ(js::JSON_Load(R"([1, {"n":1}, "s", {"a":1,"n":2}, 2.5, "t", [3], true])"), doc);
   const js::Array& arr = doc.get_array();
-
-  std::vector<const js::Object*> objs;
-  for (const js::Object& o : arr | js::get_obj) objs.push_back(&o);
-  ASSERT_EQ(2u, objs.size());
-  EXPECT_EQ(&arr[1].get_obj(), objs[0]);
-  EXPECT_EQ(&arr[3].get_obj(), objs[1]);
-
-  std::vector<std::string> strs;
-  for (const std::string& s : arr | js::get_str) strs.push_back(s);
-  EXPECT_EQ((std::vector<std::string>{"s", "t"}), strs);
-
+  std::string seen;
+  for (const js::Object& o : arr | js::get_obj) seen += std::to_string(o.size());
+  for (const std::string& s : arr | js::get_str) seen += s;
+  EXPECT_EQ("12st", seen);
   EXPECT_TRUE((js::Array() | js::get_obj).empty());
-}
-
-TEST(Filter, NonConstArrayYieldsWritableObjects) {
-  js::Value doc = js::JSON_Load(R"([{"a":1}, 5, {"b":2}])");
-  for (js::Object& o : doc.get_array() | js::get_obj) o["seen"] = js::Value(true);
-  EXPECT_EQ(js::JSON_Load(R"([{"a":1,"seen":true}, 5, {"b":2,"seen":true}])"), doc);
 }
 
 }  // namespace

@@ -40,30 +40,27 @@ TEST(Pextract, ReadsAnArrayOrLeavesTheTarget) {
   }
 }
 
+// After a chroot paths are relative to the sub-document; a chroot to nothing breaks reads
+// until the next one succeeds.
 TEST(Pextract, ChrootMakesPathsRelativeAndBreaksReadsWhenItFails) {
   js::Value doc = js::JSON_Load(source);
   auto ext = js::pextract(doc);
+  const js::Array* list = nullptr;
+  const std::string* id = nullptr;
   ASSERT_TRUE(ext.chroot("/opts", js::FG_NOTHROW));
   EXPECT_EQ("/opts/list", ext.abs_path("/list"));
-  const js::Array* list = nullptr;
   ext("/list", list);
-  ASSERT_NE(nullptr, list);
-  EXPECT_EQ(3u, list->size());
-
+  ASSERT_TRUE(list != nullptr && list->size() == 3u);
+  list = nullptr;
   EXPECT_FALSE(ext.chroot("/missing", js::FG_NOTHROW));
   EXPECT_TRUE(ext.is_broken("/list", js::FG_NOTHROW));
-  const js::Array* again = nullptr;
-  ext("/list", again);
-  EXPECT_EQ(nullptr, again);
-  EXPECT_EQ("JSON Pointer path '/opts/list' not exist in JSON!",
-            thrown([&] { ext.get("/list", again, js::FG_THROW); }));
-
+  ext("/list", list);
+  EXPECT_EQ(nullptr, list);
+  EXPECT_EQ("JSON Pointer path '/opts/list' not exist in JSON!", thrown([&] { ext.get("/list", list, js::FG_THROW); }));
   ASSERT_TRUE(ext.chroot("/list/2", js::FG_NOTHROW));  // relative to /opts
   EXPECT_FALSE(ext.is_broken("/id", js::FG_THROW));
-  const std::string* id = nullptr;
   ext("/id", id);
-  ASSERT_NE(nullptr, id);
-  EXPECT_EQ("b", *id);
+  ASSERT_TRUE(id != nullptr && *id == "b");
 }
 
 struct Entry {
@@ -76,8 +73,7 @@ TEST(Pextract, LoadsObjectsIntoAContainer) {
   std::vector<Entry> out;
   EXPECT_TRUE(js::pextract(doc).load("/opts/list", out, js::FG_NOTHROW));
   ASSERT_EQ(2u, out.size());  // the number is skipped
-  EXPECT_EQ("a", out[0].id);
-  EXPECT_EQ("b", out[1].id);
+  EXPECT_EQ("a b", out[0].id + " " + out[1].id);
 
   const js::Value bad = js::JSON_Load(R"({"l":[{"id":"a"},{"x":1}]})");
   out.clear();
