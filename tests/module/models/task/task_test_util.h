@@ -42,11 +42,8 @@ inline std::shared_ptr<Test_Task> make_task(std::string name, std::string owner 
 template <class Pred>
 bool eventually(Pred pred) {
   const auto deadline = std::chrono::steady_clock::now() + test::GENEROUS;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
+  while (!pred() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return pred();
 }
 
 // {enqueued, succeeded, failed, pending} of every end-of-run summary line, in order.
