@@ -20,14 +20,12 @@ using Params_Ptr = ACE_Refcounted_Auto_Ptr<Test_Params, ACE_Thread_Mutex>;
 
 // What the probe executor's hooks answer and what they saw.
 struct Hooks {
-  int password_code = 0;
-  bool active = true, condition = true, work = true;
-  Job_State state_during_pre_action = JOB_STATE_NONE;  // NONE: leave the state alone
-  Job_State state_during_work = JOB_STATE_NONE;
-  int work_calls = 0;
-  bool condition_called = false;
+  int password_code = 0, work_calls = 0;
+  bool active = true, condition = true, work = true, condition_called = false;
+  // The states a command during the pre-action or the work leaves (NONE: none came), and
+  // the state after the post-action.
+  Job_State state_during_pre_action = JOB_STATE_NONE, state_during_work = JOB_STATE_NONE, state_after_post_action = JOB_STATE_NONE;
   const Action_Options* seen_opts = nullptr;
-  Job_State state_after_post_action = JOB_STATE_NONE;
 };
 
 class Probe_Executor : public Base_Executor {
@@ -72,16 +70,7 @@ std::string script_output(const Job& job) {
 // and post-action echo by default), then the events, final state, result, work calls,
 // the script output in the job log and whether the condition was asked.
 using Arrange = void (*)(Job_Definition&, Hooks&);
-struct Case {
-  const char* name;
-  Arrange arrange;
-  const char* events;
-  Job_State final_state;
-  bool result;
-  int work_calls;
-  const char* output;
-  bool condition_called;
-};
+struct Case { const char* name; Arrange arrange; const char* events; Job_State final_state; bool result; int work_calls; const char* output; bool condition_called; };
 const Job_State CANCELING = JOB_STATE_CANCELING, PAUSING = JOB_STATE_PAUSING;
 const char* const FAIL_POST = "echo post-ran; exit 1";
 const Case cases[] = {
