@@ -21,7 +21,6 @@ struct Fake_RPC_Object {
   JSON_RPC_Type code;
   JSON_RPC_Type type() const { return code; }
 };
-int counted(int& calls, int value) { return ++calls, value; }
 
 // A failing check logs one emergency record "Unexpected error in <file>:<line>, <what>"
 // and returns its value; a passing one logs nothing. The JSON checks log no call stack.
@@ -61,7 +60,7 @@ TEST(Check, MessagesTable) {
   int calls = 0;  // operands are evaluated once, and building the texts keeps errno
   errno = ENOENT;
   test::Log_Capture log;
-  EXPECT_EQ([&calls] { YOLT_CHECK_LT(counted(calls, 0), 1, -1); return 0; }(), -1);
+  EXPECT_EQ([&calls] { YOLT_CHECK_LT((++calls, 0), 1, -1); return 0; }(), -1);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(ACE_LOG_MSG->errnum(), ENOENT);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -25,27 +26,21 @@ thread_local Release_Counts* watch_counts = nullptr;
 thread_local std::pair<void*, std::size_t> watched[MAX_WATCHED];
 thread_local std::size_t watched_count = 0;
 
-void inspect(void* p) {
-  if (watch_counts == nullptr || p == nullptr) return;
-  for (std::size_t i = 0; i < watched_count; ++i) {
-    if (watched[i].first != p) continue;
-    const unsigned char* bytes = static_cast<const unsigned char*>(p);
-    bool zero = true;
-    for (std::size_t k = 0; k < watched[i].second; ++k) zero = zero && bytes[k] == 0;
-    ++(zero ? watch_counts->wiped : watch_counts->dirty);
-    watched[i] = watched[--watched_count];
-    return;
-  }
-}
-
 void* allocate(std::size_t n) noexcept {
   void* p = std::malloc(n != 0 ? n : 1);
   if (p != nullptr && watch_counts != nullptr && watched_count < MAX_WATCHED) watched[watched_count++] = {p, n};
   return p;
 }
 
+// A watched block is counted as wiped or dirty when it is released.
 void release(void* p) noexcept {
-  inspect(p);
+  for (std::size_t i = 0; watch_counts != nullptr && p != nullptr && i < watched_count; ++i) {
+    if (watched[i].first != p) continue;
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    ++(std::all_of(bytes, bytes + watched[i].second, [](unsigned char b) { return b == 0; }) ? watch_counts->wiped : watch_counts->dirty);
+    watched[i] = watched[--watched_count];
+    break;
+  }
   std::free(p);
 }
 

@@ -35,8 +35,7 @@ TEST(Thread_Helper, RunsOneAtATime) {
   int runs = 0;
   Probe_Helper h;
   ASSERT_GE(h.spawn([&gate] { gate.wait(); }), 0);
-  EXPECT_NE(std::thread::id(), h.hook_thread);
-  EXPECT_NE(std::this_thread::get_id(), h.hook_thread);
+  EXPECT_TRUE(h.hook_thread != std::thread::id() && h.hook_thread != std::this_thread::get_id());
   {
     test::Log_Capture log;
     EXPECT_EQ(-1, h.spawn([&runs] { ++runs; }));

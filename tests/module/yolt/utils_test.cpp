@@ -1,8 +1,10 @@
 // The small helpers of yolt: bounded number parsing, name tables, time stamps, device
-// checks.
+// checks, formatting into strings, scope guards.
 #include "yolt/key_value.h"
 #include "yolt/natoi.h"
 #include "yolt/posix_time_format.h"
+#include "yolt/scoped_deleter.h"
+#include "yolt/string_sprintf.h"
 #include "yolt/utils.h"
 
 #include "support/temp_home.h"
@@ -11,6 +13,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <clocale>
+#include <functional>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -66,6 +71,71 @@ TEST(Utils, IsBlockDeviceRefusesOtherFilesAndKeepsTheId) {
   for (const char* path : {"/proc/self/exe", "/tmp", "/nonexistent/yolt", (const char*)nullptr})
     EXPECT_FALSE(is_block_device(path, &id)) << (path ? path : "(null)");
   EXPECT_EQ(id, 77u);
+}
+
+// Appends across the inline room keep earlier contents; long results stay whole; an
+// encoding error ("%ls" of a character the "C" locale cannot convert) keeps what was
+// appended before and empties the rest.
+TEST(String_Sprintf, RoomBoundariesAndErrors) {
+  std::setlocale(LC_ALL, "C");
+  for (size_t prefix : {0u, 127u, 300u}) {
+    for (size_t len : {0u, 126u, 127u, 128u, 129u, 5000u}) {
+      std::string s(prefix, 'p');
+      const std::string text(len, 'x');
+      EXPECT_EQ(string_sprintf_append(s, "_%s", text.c_str()), static_cast<int>(prefix + 1 + len));
+      EXPECT_EQ(s, std::string(prefix, 'p') + "_" + text);
+      snprintf_t<64, char> path("/dev/disk/by-id/virtio-%s", text.c_str());
+      EXPECT_EQ(std::string(path.c_str()), "/dev/disk/by-id/virtio-" + text) << len;
+      EXPECT_EQ(path.length(), static_cast<int>(23 + len)) << len;
+    }
+  }
+  EXPECT_STREQ((snprintf_t<8, char>("%s", "12345678").c_str()), "12345678");
+  const wchar_t bad_wide[] = {static_cast<wchar_t>(0x100), 0};
+  std::string s = "instance";
+  EXPECT_LT(string_sprintf_append(s, "_%ls", bad_wide), 0);
+  EXPECT_EQ(s, "instance");
+  EXPECT_EQ(string_sprintf("abc%ls", bad_wide), "");
+  snprintf_t<64, char> bad("Invalid subtype %ls", bad_wide);
+  EXPECT_LT(bad.length(), 0);
+  EXPECT_STREQ(bad.c_str(), "");
+}
+
+// Runs once, at scope end or at the first reset; a move hands the duty over; a throwing
+// action is not run again by the destructor.
+TEST(Scoped_Deleter, RunsExactlyOnce) {
+  for (int resets : {0, 1, 2}) {
+    int runs = 0;
+    {
+      auto guard = make_deleter([&runs] { ++runs; });
+      for (int i = 0; i < resets; ++i) guard.reset();
+      EXPECT_EQ(resets > 0 ? 1 : 0, runs);
+    }
+    EXPECT_EQ(1, runs) << resets;
+  }
+  int runs = 0;
+  {
+    auto outer = make_deleter(std::function<void()>([&runs] { ++runs; }));
+    { auto inner = std::move(outer); outer.reset(); EXPECT_EQ(0, runs); }
+    EXPECT_EQ(1, runs);
+  }
+  {
+    auto guard = make_deleter([&runs] { ++runs; throw std::runtime_error("cleanup failed"); });
+    EXPECT_THROW(guard.reset(), std::runtime_error);
+  }
+  EXPECT_EQ(2, runs);
+}
+
+struct Connection {
+  int closes = 0;
+  bool close() { return ++closes, false; }
+};
+
+TEST(Member_Deleter, CallsTheMemberInsteadOfDeletingAndSkipsNullOrReleased) {
+  Connection conn;  // on the stack: a delete of it would be caught by the sanitizers
+  { auto closer = make_deleter(&conn, &Connection::close); }
+  { auto none = make_deleter(static_cast<Connection*>(nullptr), &Connection::close); }
+  { auto released = make_deleter(&conn, &Connection::close); released.release(); }
+  EXPECT_EQ(1, conn.closes);
 }
 
 }  // namespace
