@@ -18,8 +18,6 @@
 
 namespace task_test {
 
-using test::Latch;
-
 class Test_Task : public Thread_Task<Test_Task> {
  public:
   using Body = std::function<Task_Base::Error(Test_Task&)>;

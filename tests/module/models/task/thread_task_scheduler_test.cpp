@@ -11,7 +11,7 @@
 
 namespace {
 
-using task_test::Latch;
+using test::Latch;
 using task_test::Summaries;
 using task_test::summaries;
 using Error = Task_Base::Error;
@@ -27,9 +27,7 @@ const Error OK = Task_Base::CODE_SUCCESS, FAILED = Task_Base::CODE_FAILED, RETRY
 bool enqueue(Scheduler& s, const std::string& name, const std::string& owner = "", int i = 0) {
   return s.enqueue_task(std::make_shared<Job>(Job{name, owner, i}), owner.c_str(), 0, name.c_str(), nullptr);
 }
-Scheduler::Worker succeed() {
-  return [](const Job_Ptr&) { return OK; };
-}
+const Scheduler::Worker succeed = [](const Job_Ptr&) { return OK; };
 // Raises `most` to `now` when that is more, for counting how many tasks run at once.
 void raise_to(std::atomic<int>& most, int now) {
   for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {}
@@ -68,7 +66,7 @@ TEST(Thread_Task_Scheduler, RunsRetriesAndRefusals) {
       --running;
       return row.result(j->index, run);
     }));
-    EXPECT_FALSE(s.activate(4, succeed()));
+    EXPECT_FALSE(s.activate(4, succeed));
     ASSERT_TRUE(s.wait());
     EXPECT_FALSE(enqueue(s, "late"));
     EXPECT_EQ(row.runs, std::accumulate(runs.begin(), runs.end(), 0));
@@ -116,7 +114,7 @@ TEST(Thread_Task_Scheduler, RefusesBadConfigurationAndActivation) {
       {[&] { return s.enable_owner_limit(0); }, "limit_per_owner(0) < 1:"},
       {[&] { return s.enable_owner_limit(2147483648u); }, "limit_per_owner(2147483648) > INT_MAX(2147483647):"},
       {[&] { return s.enqueue_task(nullptr, "o", 0, "n", nullptr); }, "params is NULL:"},
-      {[&] { return s.activate(-2, succeed()); }, "n_worker_threads(-2) < 1:"},
+      {[&] { return s.activate(-2, succeed); }, "n_worker_threads(-2) < 1:"},
       {[&] { return s.activate(2, Scheduler::Worker()); }, "worker is NULL:"},
   };
   for (const auto& c : cases) {
@@ -124,7 +122,7 @@ TEST(Thread_Task_Scheduler, RefusesBadConfigurationAndActivation) {
     EXPECT_FALSE(c.first()) << c.second;
     EXPECT_TRUE(log.contains(c.second, LM_EMERGENCY)) << c.second << "\n" << log.text();
   }
-  ASSERT_TRUE(s.enable_owner_limit(INT_MAX) && enqueue(s, "a", "h") && s.activate(2, succeed()) && s.wait());
+  ASSERT_TRUE(s.enable_owner_limit(INT_MAX) && enqueue(s, "a", "h") && s.activate(2, succeed) && s.wait());
 }
 
 // An enqueue racing the end of the run is either refused or its task is run.
@@ -169,19 +167,13 @@ TEST(Thread_Task_Scheduler, DestroyedWithoutWaitStopsTheRunFirst) {
 TEST(Thread_Task_Scheduler_Stress, ManyOwnersLimitsRetriesAndCountsAddUp) {
   constexpr int kTasks = 2000, kWorkers = 8, kOwners = 50, kRuns = 3;  // retry limit 2
   test::Log_Capture log;
-  // The result of each run of each task, decided in advance.
-  std::mt19937 rng(20240601u);
-  std::vector<std::array<Error, kRuns>> results(kTasks);
-  std::vector<int> pause(kTasks), expected_runs(kTasks, 1);
+  // The result of run r of task i, decided in advance.
+  const auto result = [](int i, int r) { const int p = (i * 3 + r * 7) % 10; return p < 5 ? OK : p < 7 ? FAILED : RETRY; };
+  std::vector<int> expected_runs(kTasks, 1);
   unsigned succeeded = 0;
   for (int i = 0; i < kTasks; ++i) {
-    for (auto& r : results[i]) {
-      const int p = std::uniform_int_distribution<int>(0, 9)(rng);
-      r = p < 5 ? OK : p < 7 ? FAILED : RETRY;
-    }
-    pause[i] = std::uniform_int_distribution<int>(0, 400)(rng);
-    while (expected_runs[i] < kRuns && results[i][expected_runs[i] - 1] == RETRY) ++expected_runs[i];
-    succeeded += results[i][expected_runs[i] - 1] == OK;
+    while (expected_runs[i] < kRuns && result(i, expected_runs[i] - 1) == RETRY) ++expected_runs[i];
+    succeeded += result(i, expected_runs[i] - 1) == OK;
   }
   std::vector<std::atomic<int>> runs(kTasks), per_owner(kOwners);
   std::atomic<int> running{0}, most{0}, most_per_owner{0};
@@ -192,9 +184,9 @@ TEST(Thread_Task_Scheduler_Stress, ManyOwnersLimitsRetriesAndCountsAddUp) {
     raise_to(most, ++running);
     raise_to(most_per_owner, ++per_owner[j->index % kOwners]);
     const int run = runs[j->index]++;
-    std::this_thread::sleep_for(std::chrono::microseconds(pause[j->index]));
+    std::this_thread::sleep_for(std::chrono::microseconds(j->index * 37 % 400));
     --per_owner[j->index % kOwners], --running;
-    return run < kRuns ? results[j->index][run] : FAILED;
+    return run < kRuns ? result(j->index, run) : FAILED;
   }));
   ASSERT_TRUE(s.wait());
   EXPECT_LE(most.load(), kWorkers);

@@ -49,24 +49,20 @@ TEST(Task_Strategy_Scheduler, OrderOfAPass) {
   }
 }
 
+// The pool has no thread: what the passes hand over stays in its queue, which the stop
+// predicate (asked at the start of every pass) reads; the third pass stops the run. The
+// four tasks the stopped pool never ran are dropped and counted failed; a3 never left its
+// owner queue and stays pending.
 TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
   test::Log_Capture log;
   Scheduler s;
-  for (const char* n : {"a1", "a2", "a3"}) ASSERT_TRUE(s.enqueue_task(make_task(n, "a")));
-  for (const char* n : {"b1", "b2"}) ASSERT_TRUE(s.enqueue_task(make_task(n, "b")));
-  // The pool has no thread: what the passes hand over stays in its queue, which the stop
-  // predicate (asked at the start of every pass) reads. The third pass stops the run.
+  for (const char* n : {"a1", "a2", "a3", "b1", "b2"}) ASSERT_TRUE(s.enqueue_task(make_task(n, std::string(n, 1))));
   std::vector<size_t> handed_over;  // written on the dispatcher thread, read after wait()
-  s.register_stop_callback([&] {
-    handed_over.push_back(s.worker().msg_queue()->message_count());
-    return handed_over.size() == 3;
-  });
+  s.register_stop_callback([&] { return handed_over.push_back(s.worker().msg_queue()->message_count()), handed_over.size() == 3; });
   s.dispatch_interval(std::chrono::milliseconds(1));
   ASSERT_EQ(0, s.activate());
   ASSERT_EQ(0, s.wait());
   EXPECT_EQ((std::vector<size_t>{0, 2, 4}), handed_over);
-  // The four tasks the stopped pool never ran are dropped and counted failed; a3 never
-  // left its owner queue and stays pending.
   EXPECT_EQ(4u, log.count("Dropping task, id: "));
   EXPECT_EQ((Summaries{{5, 0, 4, 1}}), summaries(log));
   EXPECT_EQ(0, s.strategy().task_dequeued_count());

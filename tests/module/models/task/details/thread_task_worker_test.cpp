@@ -10,7 +10,7 @@
 
 namespace {
 
-using task_test::Latch;
+using test::Latch;
 using task_test::make_task;
 using task_test::Test_Task;
 using Pool = Thread_Task_Worker<Test_Task>;
