@@ -81,7 +81,6 @@ class Fake_Executor : public Job_Executor_T<Test_Params, Test_Params, Job_Event_
 };
 
 using Backup_Job = Controllable_Job_T<Fake_Executor<1>>;
-using Restore_Job = Controllable_Job_T<Fake_Executor<2>>;
 using Plain_Job = Default_Job_T<Fake_Executor<1>>;
 
 // A job that tells when it is destroyed.
@@ -118,6 +117,7 @@ class Default_Job_T_Test : public ::testing::Test {
 };
 
 TEST_F(Default_Job_T_Test, CreatorMakesBackupAndRestoreJobsOnly) {
+  using Restore_Job = Controllable_Job_T<Fake_Executor<2>>;
   Default_Job_Creator_T<Backup_Job, Restore_Job> creator;
   EXPECT_NE(dynamic_cast<Backup_Job*>(creator.create(make_def()).get()), nullptr);
   EXPECT_NE(dynamic_cast<Restore_Job*>(creator.create(make_def("", false, JOB_DEFINITION_RESTORE)).get()), nullptr);
@@ -252,8 +252,7 @@ TEST_F(Default_Job_T_Test, AFailedStartReturnsMinusOneAndLetsGoOfTheJob) {
     Job_var job(new Watched_Job(make_def(), destroyed));
     job->activity().state = JOB_STATE_IDLE;
     EXPECT_EQ(job->start(), -1);
-    EXPECT_FALSE(job->live());
-    EXPECT_EQ(job->state(), JOB_STATE_IDLE);
+    EXPECT_TRUE(!job->live() && job->state() == JOB_STATE_IDLE);
     EXPECT_EQ(log.contains("opt is NULL", LM_EMERGENCY), step == Job_Start_Step::RUN_OPTIONS);
     job = Job_var();
     EXPECT_TRUE(destroyed.is_open());  // nothing holds the job any more

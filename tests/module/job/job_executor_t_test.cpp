@@ -108,7 +108,6 @@ TEST(Job_Executor_T, RunsTheSequenceInOrder) {
     def->set_precondition("echo cond-ran");
     def->set_post_action("echo post-ran");
     def->set_source(Params_Ptr(new Test_Params));
-    def->set_options(Params_Ptr(new Test_Params));
     Hooks hooks;
     c.arrange(*def, hooks);
     Job_var job(new Job(def));
