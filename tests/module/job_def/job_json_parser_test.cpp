@@ -15,90 +15,67 @@
 namespace {
 
 using test::Test_Params;
+using test::Unmakeable_Params;
 using Parser = YAJL_Parser<Test_Params>;
-using Source_Creator = Object_Creator_Impl_T<Object_Creator_T<YAJL_Handler>, Job_Source_Parser<Test_Params>>;
-using Options_Creator = Object_Creator_Impl_T<Object_Creator_T<YAJL_Handler>, Job_JSON_Parser<Test_Params>>;
+template <template <typename> class Made, typename T = Test_Params>
+using Creator = Object_Creator_Impl_T<Object_Creator_T<YAJL_Handler>, Made<T>>;
 
+// The source parser picks only the top-level "id" and "name" strings, the options parser
+// nothing; both keep the whole document.
 TEST(Job_Source_Parser, CapturesOnlyTopLevelIdAndNameStrings) {
-  struct Case {
-    const char* doc;
-    const char* id;
-    const char* name;
-  };
-  const Case cases[] = {
-      {R"({"id":"s-1","name":"n-1","entries":[{"id":"i-1","name":"x"}]})", "s-1", "n-1"},
-      {R"([{"id":"a"},"b"])", "", ""},
-      {R"({"id":7,"name":"n"})", "", "n"},
-      {R"({"x":{"id":"deep"},"id":"top"})", "top", ""},
-      {R"({"x":{"name":"deep"},"y":["name"],"z":"name"})", "", ""},
-      {R"({"id":"first","id":"second"})", "second", ""},
-  };
-  Source_Creator creator;
-  for (const Case& c : cases) {
-    std::string error;
-    const Parser::pointer result = parse_job_document<Parser>(creator, c.doc, &error);
-    ASSERT_NE(result.get(), nullptr) << c.doc << ": " << error;
-    EXPECT_EQ(result->id(), c.id) << c.doc;
-    EXPECT_EQ(result->name(), c.name) << c.doc;
-    EXPECT_EQ(result->value(), JSON_Load(c.doc)) << c.doc;
+  const struct { const char* doc; const char* id_and_name; } cases[] = {
+      {R"({"id":"s-1","name":"n-1","entries":[{"id":"i-1","name":"x"}]})", "s-1/n-1"},
+      {R"([{"id":"a"},"b"])", "/"}, {R"({"id":7,"name":"n"})", "/n"}, {R"({"x":{"id":"deep"},"id":"top"})", "top/"},
+      {R"({"x":{"name":"deep"},"y":["name"],"z":"name"})", "/"}, {R"({"id":"first","id":"second"})", "second/"}};
+  Creator<Job_Source_Parser> source;
+  Creator<Job_JSON_Parser> options;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.doc);
+    const Parser::pointer src = parse_job_document<Parser>(source, c.doc), opts = parse_job_document<Parser>(options, c.doc);
+    ASSERT_TRUE(src.get() != nullptr && opts.get() != nullptr);
+    EXPECT_EQ(src->id() + "/" + src->name(), c.id_and_name);
+    EXPECT_EQ(opts->id() + "/" + opts->name(), "/");
+    EXPECT_TRUE(src->value() == JSON_Load(c.doc) && opts->value() == JSON_Load(c.doc));
   }
 }
 
-TEST(Job_JSON_Parser, OptionsParserKeepsTheDocumentAndCapturesNothing) {
-  Options_Creator creator;
-  const char doc[] = R"({"id":"s-1","name":"n-1","parallel_vms":4,"exclusion":["a*"]})";
-  const Parser::pointer result = parse_job_document<Parser>(creator, doc);
-  ASSERT_NE(result.get(), nullptr);
-  EXPECT_EQ(result->id(), "");
-  EXPECT_EQ(result->name(), "");
-  EXPECT_EQ(result->value(), JSON_Load(doc));
-}
-
-TEST(Job_JSON_Parser, ResultOutlivesTheParser) {
-  Source_Creator creator;
-  YAJL_Handler* const handler = creator.create();
-  ASSERT_NE(handler, nullptr);
-  const std::string doc = R"({"id":"s-9","entries":[1,2,3]})";
-  ASSERT_TRUE(yajl_parse_document(*handler, doc.data(), doc.size()));
-  Parser::pointer result = dynamic_cast<Parser*>(handler)->result();
-  const long shared_with_parser = result.count();
-  creator.destroy(handler);
-  EXPECT_EQ(result.count(), shared_with_parser - 1);
-  EXPECT_EQ(result->id(), "s-9");
-  EXPECT_EQ(result->value(), JSON_Load(doc));
-}
-
-TEST(Job_JSON_Parser, AParserWithoutResultFailsTheParse) {
-  errno = 0;
-  Job_Source_Parser<test::Unmakeable_Params> parser;
-  EXPECT_EQ(errno, ENOMEM);
-  EXPECT_EQ(parser.result().get(), nullptr);
-  std::string error;
-  const std::string doc = R"({"id":"s-1"})";
-  EXPECT_FALSE(yajl_parse_document(parser, doc.data(), doc.size(), &error));
-  EXPECT_FALSE(error.empty());
+// Each parser the creator makes is its own, and its result outlives it.
+TEST(Object_Creator_Impl_T, MakesIndependentParsersWhoseResultsOutliveThem) {
+  Creator<Job_Source_Parser> creator;
+  YAJL_Handler* const handlers[] = {creator.create(), creator.create()};
+  const std::string docs[] = {R"({"id":"one","name":"first"})", R"({"id":"two","entries":[]})"};
+  Parser::pointer results[2];
+  for (int i : {0, 1}) {
+    ASSERT_NE(dynamic_cast<Parser*>(handlers[i]), nullptr);
+    ASSERT_TRUE(yajl_parse_document(*handlers[i], docs[i].data(), docs[i].size()));
+    results[i] = dynamic_cast<Parser*>(handlers[i])->result();
+  }
+  for (int i : {0, 1}) creator.destroy(handlers[i]);
+  EXPECT_EQ(results[0]->name() + "/" + results[1]->name(), "first/");
+  for (int i : {0, 1})  // ACE counts the other holders: none are left
+    EXPECT_TRUE(results[i].count() == 0 && results[i]->value() == JSON_Load(docs[i]));
 }
 
 TEST(Job_JSON_Parser, NumbersPassedAsValuesReachTheDocument) {
   Job_JSON_Parser<Test_Params> parser;
-  ASSERT_TRUE(parser.handle_start_array_i());
-  ASSERT_TRUE(parser.handle_integer_i(-3));
-  ASSERT_TRUE(parser.handle_double_i(2.5));
-  ASSERT_TRUE(parser.handle_number_i("18446744073709551615", 20));
-  ASSERT_TRUE(parser.handle_end_array_i());
+  ASSERT_TRUE(parser.handle_start_array_i() && parser.handle_integer_i(-3) && parser.handle_double_i(2.5) &&
+              parser.handle_number_i("18446744073709551615", 20) && parser.handle_end_array_i());
   EXPECT_EQ(parser.result()->value(), JSON_Load("[-3,2.5,18446744073709551615]"));
 }
 
-TEST(Parse_Job_Document, RefusesBadDocumentsAndForeignParsers) {
-  Source_Creator creator;
-  std::string error;
-  EXPECT_EQ(parse_job_document<Parser>(creator, R"({"id":)", &error).get(), nullptr);
-  EXPECT_FALSE(error.empty());
-
-  using Other = YAJL_Parser<test::Unmakeable_Params>;
-  error.clear();
-  EXPECT_EQ(parse_job_document<Other>(creator, R"({"id":"x"})", &error).get(), nullptr);
-  EXPECT_EQ(error, "the creator makes parsers of another kind");
+// No result without a well-formed document, a parser of the asked kind and memory for
+// the result.
+TEST(Parse_Job_Document, Refusals) {
+  Creator<Job_Source_Parser> creator;
+  Creator<Job_Source_Parser, Unmakeable_Params> unmakeable;
+  std::string bad_doc, foreign, no_memory;
+  EXPECT_EQ(parse_job_document<Parser>(creator, R"({"id":)", &bad_doc).get(), nullptr);
+  EXPECT_EQ(parse_job_document<YAJL_Parser<Unmakeable_Params>>(creator, R"({"id":"x"})", &foreign).get(), nullptr);
+  errno = 0;
+  EXPECT_EQ(parse_job_document<YAJL_Parser<Unmakeable_Params>>(unmakeable, R"({"id":"x"})", &no_memory).get(), nullptr);
+  EXPECT_EQ(errno, ENOMEM);
+  EXPECT_FALSE(bad_doc.empty() || no_memory.empty());
+  EXPECT_EQ(foreign, "the creator makes parsers of another kind");
 }
 
 }  // namespace

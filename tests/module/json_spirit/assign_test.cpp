@@ -1,4 +1,10 @@
+// The small helpers of the JSON values: insertion chains, argument arrays and type
+// filters over arrays.
 #include "json_spirit/assign.h"
+#include "json_spirit/filter.h"
+#include "json_spirit/json_params_helper.h"
+
+#include "json/json_load.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +26,34 @@ TEST(Insert, ChainAddsAndTheLaterValueOfAKeyWins) {
   EXPECT_EQ(js::Value(0), o.at("code"));
   EXPECT_EQ(size, o.at("size").get_uint64());
   EXPECT_EQ(js::secure_str_type, o.at("secret").type());
+}
+
+TEST(Params_To_Array, OneValuePerArgumentInOrder) {
+  js::Value v;
+  params_to_array(v, std::string("i-1"), std::string("web"), std::string("timeout"));
+  EXPECT_EQ(js::Value(js::Array{js::Value("i-1"), js::Value("web"), js::Value("timeout")}), v);
+
+  params_to_array(v, 5ul);  // the old array is discarded
+  EXPECT_EQ(js::Value(js::Array{js::Value(5)}), v);
+  EXPECT_EQ(js::int_type, v.get_array()[0].type());
+
+  params_to_array(v);
+  EXPECT_EQ(js::Value(js::Array()), v);
+}
+
+// The filters visit only the elements of their type, in order; over a non-const array
+// the objects are the array's own, writable.
+TEST(Filter, VisitsOnlyElementsOfTheType) {
+  js::Value doc = js::JSON_Load(R"([1, {}, "s", {"a":1}, 2.5, "t", [3], true])");
+  int n = 0;
+  for (js::Object& o : doc.get_array() | js::get_obj) o["n"] = js::Value(++n);
+  EXPECT_EQ(js::JSON_Load(R"([1, {"n":1}, "s", {"a":1,"n":2}, 2.5, "t", [3], true])"), doc);
+  const js::Array& arr = doc.get_array();
+  std::string seen;
+  for (const js::Object& o : arr | js::get_obj) seen += std::to_string(o.size());
+  for (const std::string& s : arr | js::get_str) seen += s;
+  EXPECT_EQ("12st", seen);
+  EXPECT_TRUE((js::Array() | js::get_obj).empty());
 }
 
 }  // namespace

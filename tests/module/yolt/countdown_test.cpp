@@ -24,7 +24,7 @@ std::vector<std::string> passes(time_t timeout, time_t start, time_t max_sleep) 
 // logged and runs as 1 second; a negative one never runs the body.
 TEST(Countdown, WaitsAddUpToTheBudget) {
   const struct { time_t timeout, start, max_sleep; std::vector<unsigned> waits; std::vector<std::string> passes; bool logged; } cases[] = {
-      {360, 1, 60, {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57}, {}, false},
+      {360, 1, 60, {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57}, {"0/0/0/360", "1/1/1/360", "2/2/3/360", "3/4/7/360", "4/8/15/360", "5/16/31/360", "6/32/63/360", "7/60/123/360", "8/60/183/360", "9/60/243/360", "10/60/303/360", "11/57/360/360"}, false},
       {10, 4, 60, {4, 6}, {"0/0/0/10", "1/4/4/10", "2/6/10/10"}, false},
       {5, 100, 0, {5}, {"0/0/0/5", "1/5/5/5"}, false},
       {3, 0, 60, {1, 2}, {"0/0/0/3", "1/1/1/3", "2/2/3/3"}, false},
@@ -38,11 +38,8 @@ TEST(Countdown, WaitsAddUpToTheBudget) {
     test::Log_Capture log;
     const auto seen = passes(c.timeout, c.start, c.max_sleep);
     EXPECT_EQ(c.waits, recorder.waits());
-    EXPECT_EQ(c.waits.empty() ? 0 : c.waits.size() + 1, seen.size());
-    if (!c.passes.empty()) { EXPECT_EQ(c.passes, seen); }
-    if (c.timeout == 360) { EXPECT_EQ("11/57/360/360", seen.back()); }
-    EXPECT_EQ(c.logged ? 1u : 0u, log.count("timeout_secs must be at least 1, or else the for loop never invokes.\n"));
-    EXPECT_EQ(c.logged, !log.text().empty());
+    EXPECT_EQ(c.passes, seen);
+    EXPECT_EQ(c.logged ? "timeout_secs must be at least 1, or else the for loop never invokes.\n" : "", log.text());
   }
 }
 

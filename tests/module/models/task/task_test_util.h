@@ -18,8 +18,6 @@
 
 namespace task_test {
 
-using test::Latch;
-
 class Test_Task : public Thread_Task<Test_Task> {
  public:
   using Body = std::function<Task_Base::Error(Test_Task&)>;
@@ -42,11 +40,8 @@ inline std::shared_ptr<Test_Task> make_task(std::string name, std::string owner 
 template <class Pred>
 bool eventually(Pred pred) {
   const auto deadline = std::chrono::steady_clock::now() + test::GENEROUS;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
+  while (!pred() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return pred();
 }
 
 // {enqueued, succeeded, failed, pending} of every end-of-run summary line, in order.

@@ -1,8 +1,12 @@
+// The composite queue strategy and the owner limit, the sub-strategy it is asked through.
 #include "models/task/details/queue_strategy_impl.h"
+#include "models/task/details/owner_limit_queue_strategy.h"
 
 #include "module/models/task/task_test_util.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace {
 
@@ -11,11 +15,10 @@ using task_test::Test_Task;
 using Strategy = Queue_Strategy_Impl<Test_Task>;
 using task_ptr = std::shared_ptr<Test_Task>;
 
-// A sub-strategy that answers as told and records every hook call by name.
+// A sub-strategy that answers as told and records every hook call as "name.hook ".
 class Recording_Strategy : public Queue_Strategy<Test_Task> {
  public:
-  Recording_Strategy(std::string name, std::vector<std::string>& calls, bool answer)
-      : name_(std::move(name)), calls_(calls), answer_(answer) {}
+  Recording_Strategy(std::string name, std::string& calls, bool answer) : name_(std::move(name)), calls_(calls), answer_(answer) {}
 
  protected:
   bool enqueue_able_i(const task_ptr&) override { return record("enqueue_able"); }
@@ -27,45 +30,33 @@ class Recording_Strategy : public Queue_Strategy<Test_Task> {
   void notify_finished_i(const task_ptr&) override { record("finished"); }
 
  private:
-  bool record(const char* hook) {
-    calls_.push_back(name_ + "." + hook);
-    return answer_;
-  }
+  bool record(const char* hook) { return calls_ += name_ + "." + hook + " ", answer_; }
   std::string name_;
-  std::vector<std::string>& calls_;
+  std::string& calls_;
   bool answer_;
 };
 
-// Only the composite's two limits hold; running tasks do not count against the queue.
-TEST(Queue_Strategy_Impl, LimitsAndBookkeepingOnTheInjectedClock) {
+// Only the composite's two limits hold: waiting tasks count against the enqueue limit,
+// handed-out ones against the dequeue limit until they finish.
+TEST(Queue_Strategy_Impl, EnqueueAndDequeueLimits) {
   Strategy s;
-  time_t now = 5000;
-  s.clock([&now] { return now; });
   s.reset_enqueue_limit(2);
   s.reset_dequeue_limit(2);
   auto a = make_task("a"), b = make_task("b"), c = make_task("c");
   s.notify_enqueued(a);
   s.notify_enqueued(b);
   EXPECT_FALSE(s.enqueue_able(c));
-  now = 5007;
   s.notify_dequeued(a);
   ASSERT_TRUE(s.enqueue_able(c));
   s.notify_enqueued(c);
   s.notify_dequeued(b);
   EXPECT_FALSE(s.dequeue_able(c));
-  now = 5011;
   s.notify_finished(a);
   EXPECT_TRUE(s.dequeue_able(c));
-  EXPECT_EQ((std::vector<long>{1, 1, 5000, 5007, 5011}),
-            (std::vector<long>{s.task_enqueued_count(), s.task_dequeued_count(),
-                               a->last_enqueue_time(), a->last_dequeue_time(), a->last_finished_time()}));
-  s.notify_enqueued(a);
-  s.notify_break(a);
-  EXPECT_EQ(2u, a->enqueued_count()) << "each acceptance counts; a put-back does not";
 }
 
 TEST(Queue_Strategy_Impl, AsksSubStrategiesInOrderAndStopsAtTheFirstNo) {
-  std::vector<std::string> calls;
+  std::string calls;
   Strategy s;
   test::Log_Capture log;
   EXPECT_FALSE(s.add_strategy(nullptr));
@@ -81,17 +72,36 @@ TEST(Queue_Strategy_Impl, AsksSubStrategiesInOrderAndStopsAtTheFirstNo) {
   s.notify_dequeued(t);
   s.notify_finished(t);
   s.notify_break(t);
-  EXPECT_EQ((std::vector<std::string>{"yes.enqueue_able", "no.enqueue_able", "yes.dequeue_able",
-                                      "no.dequeue_able", "yes.call_able", "no.call_able",
-                                      "yes.enqueued", "no.enqueued", "late.enqueued",
-                                      "yes.dequeued", "no.dequeued", "late.dequeued",
-                                      "yes.finished", "no.finished", "late.finished",
-                                      "yes.break", "no.break", "late.break"}),
-            calls);
+  EXPECT_EQ("yes.enqueue_able no.enqueue_able yes.dequeue_able no.dequeue_able yes.call_able no.call_able "
+            "yes.enqueued no.enqueued late.enqueued yes.dequeued no.dequeued late.dequeued "
+            "yes.finished no.finished late.finished yes.break no.break late.break ", calls);
   s.reset_enqueue_limit(0);
   calls.clear();
   EXPECT_FALSE(s.enqueue_able(t));
-  EXPECT_TRUE(calls.empty()) << "no hook is asked once the limit is reached";
+  EXPECT_EQ("", calls) << "no hook is asked once the limit is reached";
+}
+
+// An owner at its limit holds back only itself; huge limits never block.
+TEST(Owner_Limit_Queue_Strategy, AnOwnerAtItsLimitHoldsBackOnlyItself) {
+  for (unsigned limit : {1u, 2u, 5u, unsigned(INT_MAX), 2147483648u, UINT_MAX}) {
+    SCOPED_TRACE(limit);
+    auto owner_limit = std::make_unique<Owner_Limit_Queue_Strategy<Test_Task>>();
+    owner_limit->reset(limit);
+    Strategy s;
+    s.add_strategy(std::move(owner_limit));
+    std::shared_ptr<Test_Task> last;
+    for (unsigned i = 0; i < std::min(limit, 5u); ++i) {
+      ASSERT_TRUE(s.dequeue_able(make_task("next", "host-a")));
+      last = make_task("t", "host-a");
+      s.notify_enqueued(last);
+      s.notify_dequeued(last);
+    }
+    EXPECT_EQ(limit > 5, s.dequeue_able(make_task("next", "host-a")));
+    // Other owners, and no owner, are not held back; waiting is not limited.
+    EXPECT_TRUE(s.dequeue_able(make_task("next", "host-b")) && s.dequeue_able(make_task("next", "")) && s.enqueue_able(make_task("next", "host-a")));
+    s.notify_finished(last);
+    EXPECT_TRUE(s.dequeue_able(make_task("next", "host-a")));
+  }
 }
 
 }  // namespace
