@@ -18,6 +18,7 @@
 
 using namespace std::string_literals;
 namespace js = json_spirit;
+using V = json_spirit::Value;
 
 namespace {
 
@@ -34,62 +35,84 @@ class Key_Home : public ::testing::Environment {
   std::unique_ptr<test::Temp_Home> home_;
 };
 
-[[maybe_unused]] ::testing::Environment* const key_home = ::testing::AddGlobalTestEnvironment(new Key_Home);
-[[maybe_unused]] ::testing::Environment* const console_sim = ::testing::AddGlobalTestEnvironment(new test::Console_Sim);
+[[maybe_unused]] ::testing::Environment* const key_home =
+    ::testing::AddGlobalTestEnvironment(new Key_Home);
+[[maybe_unused]] ::testing::Environment* const console_sim =
+    ::testing::AddGlobalTestEnvironment(new test::Console_Sim);
 
-js::Object account(const std::string& secret, uint16_t port = test::Console_Sim::port(), bool encrypted = true) {
+// Login parameters of the simulator's account with `secret`, encrypted for the host.
+js::Object account(const std::string& secret, uint16_t port = test::Console_Sim::port(),
+                   bool encrypted = true) {
   const std::string& pub = Host_Manager::instance().rsa_pubkey();
-  const std::string key =
-      encrypted ? RSA_Encoder(secret.data(), secret.size(), pub.data(), pub.size(), true, RSA_CODEC_OAEP_SHA256).str()
-                : secret;
-  return js::Object{{"host", js::Value("127.0.0.1")}, {"port", js::Value(port)}, {"ssl", js::Value(false)},
-                    {"locale", js::Value("")}, {"access_key", js::Value(test::CONSOLE_AK)},
-                    {"security_key", js::Value(key)}};
+  const std::string key = encrypted ? RSA_Encoder(secret.data(), secret.size(), pub.data(),
+                                                  pub.size(), true, RSA_CODEC_OAEP_SHA256).str()
+                                    : secret;
+  return js::Object{{"host", V("127.0.0.1")}, {"port", V(port)}, {"ssl", V(false)},
+                    {"locale", V("")}, {"access_key", V(test::CONSOLE_AK)},
+                    {"security_key", V(key)}};
 }
 
-js::Object list(const char* uuid, const std::string& subtype, const char* view, const char* type = "",
-                const char* moid = "") {
-  return js::Object{{"uuid", js::Value(uuid)}, {"subtype", js::Value(subtype)}, {"view", js::Value(view)},
-                    {"type", js::Value(type)}, {"moid", js::Value(moid)}};
+// List parameters: the account, the subtype, the view, the type and the object.
+js::Object list(const char* uuid, const std::string& subtype, const char* view,
+                const char* type = "", const char* moid = "") {
+  return js::Object{{"uuid", V(uuid)}, {"subtype", V(subtype)}, {"view", V(view)},
+                    {"type", V(type)}, {"moid", V(moid)}};
+}
+
+// A JSON-RPC reply: the result's JSON, or the error's code and message ("with data" when
+// it carries some).
+std::string reply_text(js::Object& reply) {
+  if (!reply.count("error")) return js::JSON_Dump(reply["result"]);
+  const js::Object& error = reply["error"].get_obj();
+  return std::to_string(error.at("code").get_int()) + " " + error.at("message").get_str() +
+         (error.at("data").is_null() ? "" : " with data");
 }
 
 // Every refusal is an error reply without data, and no secret reaches the log; objects
 // that are no request get no reply at all.
 TEST(Console_Handlers, Answers) {
   ASSERT_NE(0, test::Console_Sim::port()) << test::Console_Sim::error();
-  ASSERT_TRUE(tavrocloud_accounts::store_account("good", account(test::CONSOLE_SK)));
+  const char* const sk = test::CONSOLE_SK;
+  ASSERT_TRUE(tavrocloud_accounts::store_account("good", account(sk)));
   ASSERT_TRUE(tavrocloud_accounts::store_account("refused", account("wrong")));
-  js::Object text_port = account(test::CONSOLE_SK), bad_search = list("good", "search", "");
+  js::Object text_port = account(sk), bad_search = list("good", "search", "");
   text_port["port"] = "8773";
   bad_search["search_type"] = "Flavor";  // no such search
   js::Object search_without_view = bad_search;
   search_without_view.erase("view");
-  const std::string long_subtype(100, 's'), unusable = "-32603 Failed to parse or decrypt security key";
+  const std::string long_subtype(100, 's');
+  const std::string unusable = "-32603 Failed to parse or decrypt security key";
+  const std::string bad_params = "-32602 Invalid params", subtype = "-32602 Invalid subtype ";
   test::Loopback_Http_Server no_version([](const test::Http_Request&, test::Http_Stream& out) {
     out.write(test::Loopback_Http_Server::reply_text(500, ""));
   });
   const struct {
     const char* name;
     bool login;
-    js::Value params;
+    V params;
     std::string reply;
   } cases[] = {
-      {"login: array params", true, js::Array{js::Value(account(test::CONSOLE_SK))}, "-32602 Invalid params"},
+      {"login: array params", true, js::Array{V(account(sk))}, bad_params},
       {"login: text port", true, text_port, unusable},
-      {"login: key not encrypted", true, account(test::CONSOLE_SK, test::Console_Sim::port(), false), unusable},
+      {"login: key not encrypted", true, account(sk, test::Console_Sim::port(), false), unusable},
       {"login: wrong secret", true, account("not the secret"), "-32603 Failed to login"},
-      {"login: no version learnt", true, account(test::CONSOLE_SK, no_version.port()), "-32603 Failed to login"},
-      {"login", true, account(test::CONSOLE_SK), R"({"code":0,"message":"Success to login","version":"V9.8"})"},
-      {"string params", false, js::Value("uuid=good"), "-32602 Invalid params: params type must be object."},
-      {"search without view", false, search_without_view, "-32602 Invalid params"},
-      {"moid not a string", false, js::Object{{"uuid", js::Value("good")}, {"moid", js::Value(1)}},
-       "-32602 Invalid params"},
-      {"unknown account, bad subtype", false, list("nobody", "bogus", "instances"), "-32603 Failed to get login info"},
-      {"refused account", false, list("refused", "inventory", "instances"), "-32603 Failed to login tavrocloud"},
-      {"subtype in another case", false, list("good", "Inventory", "instances"), "-32602 Invalid subtype Inventory"},
-      {"subtype with a NUL", false, list("good", "inventory\0x"s, "instances"), "-32602 Invalid subtype inventory"},
-      {"long subtype", false, list("good", long_subtype, "instances"), "-32602 Invalid subtype " + long_subtype},
-      {"no such step", false, list("good", "inventory", "instances", "Instance"), "-32603 Failed to list items"},
+      {"login: no version learnt", true, account(sk, no_version.port()), "-32603 Failed to login"},
+      {"login", true, account(sk), R"({"code":0,"message":"Success to login","version":"V9.8"})"},
+      {"string params", false, V("uuid=good"), bad_params + ": params type must be object."},
+      {"search without view", false, search_without_view, bad_params},
+      {"moid not a string", false, js::Object{{"uuid", V("good")}, {"moid", V(1)}},
+       bad_params},
+      {"unknown account, bad subtype", false, list("nobody", "bogus", "instances"),
+       "-32603 Failed to get login info"},
+      {"refused account", false, list("refused", "inventory", "instances"),
+       "-32603 Failed to login tavrocloud"},
+      {"subtype in another case", false, list("good", "Inventory", "instances"),
+       subtype + "Inventory"},
+      {"subtype with a NUL", false, list("good", "inventory\0x"s, "instances"),
+       subtype + "inventory"},
+      {"long subtype", false, list("good", long_subtype, "instances"), subtype + long_subtype},
+      {"no such step", false, list("good", "inventory", "instances", "Instance"),
+       "-32603 Failed to list items"},
       {"no such search", false, bad_search, "-32603 Failed to search items"},
       {"inventory", false, list("good", "inventory", "instances"),
        R"([{"extended_attr":{},"has_children":true,"moid":"cloud-1","name":"Cloud One",)"
@@ -102,20 +125,19 @@ TEST(Console_Handlers, Answers) {
     SCOPED_TRACE(c.name);
     test::Log_Capture log;
     js::Object reply;
-    ASSERT_TRUE(json_rpc_exchange(c.login ? static_cast<JSON_RPC_Handler&>(login) : lister, "m", c.params, reply));
-    EXPECT_EQ(reply["id"], js::Value(1));
-    const js::Value error = reply.count("error") ? reply["error"] : js::Value();
-    EXPECT_EQ(error.is_null() ? js::JSON_Dump(reply["result"])
-                              : std::to_string(error.get_obj().at("code").get_int()) + " " +
-                                    error.get_obj().at("message").get_str() +
-                                    (error.get_obj().at("data").is_null() ? "" : " with data"), c.reply);
-    EXPECT_EQ(log.text().find(test::CONSOLE_SK), std::string::npos);
-    EXPECT_TRUE(c.login || c.reply != "-32602 Invalid params" || log.contains("Failed to parse params : ", LM_ERROR));
+    JSON_RPC_Handler& handler = c.login ? static_cast<JSON_RPC_Handler&>(login) : lister;
+    ASSERT_TRUE(json_rpc_exchange(handler, "m", c.params, reply));
+    EXPECT_EQ(reply["id"], V(1));
+    EXPECT_EQ(reply_text(reply), c.reply);
+    EXPECT_EQ(log.text().find(sk), std::string::npos);
+    const bool parse_failed = log.contains("Failed to parse params : ", LM_ERROR);
+    EXPECT_TRUE(c.login || c.reply != bad_params || parse_failed);
   }
   for (JSON_RPC_Handler* handler : std::vector<JSON_RPC_Handler*>{&login, &lister}) {
     test::Log_Capture log;
-    EXPECT_EQ(-1, handler->handle_object_i(JSON_RPC_Channel_ptr(new JSON_RPC_Reply_Channel),
-                                           JSON_RPC_Object_ptr(new JSON_RPC_Notify("m", js::Object()))));
+    const JSON_RPC_Channel_ptr channel(new JSON_RPC_Reply_Channel);
+    const JSON_RPC_Object_ptr notice(new JSON_RPC_Notify("m", js::Object()));
+    EXPECT_EQ(-1, handler->handle_object_i(channel, notice));
     EXPECT_TRUE(log.contains("obj is not JSON-RPC request!", LM_EMERGENCY)) << log.text();
   }
 }
