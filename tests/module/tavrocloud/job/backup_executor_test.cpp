@@ -24,12 +24,14 @@ class Probe : public tavrocloud::Backup_Executor {
   using B = tavrocloud::Backup_Executor;
   using B::B, B::agent_instance_id_, B::backup_instances_, B::client_, B::do_full_backup;
   using B::handle_instance_result, B::instance_histories_, B::params_, B::resolve_action_options;
-  using B::resolve_entries, B::resolve_params, B::retry_entries_, B::set_size_, B::source_size_, B::storage_size_;
+  using B::resolve_entries, B::resolve_params, B::retry_entries_;
+  using B::set_size_, B::source_size_, B::storage_size_;
 };
 
-std::string inst(const std::string& id, const std::string& name, const std::string& status = "running") {
-  return test::item(test::fields({{"instanceId", id}, {"instanceName", name}}) + "<instanceState><name>" + status +
-                    "</name></instanceState>" + test::fields({{"hostAddress", "node-1"}}));
+std::string inst(const std::string& id, const std::string& name, const char* status = "running") {
+  return test::item(test::fields({{"instanceId", id}, {"instanceName", name}}) +
+                    "<instanceState><name>" + status + "</name></instanceState>" +
+                    test::fields({{"hostAddress", "node-1"}}));
 }
 
 // Answers each DescribeInstances by its filter value (none: the whole cloud); the keys
@@ -40,8 +42,8 @@ test::Answer cloud_answer(const test::Sent& s, bool refuse_login = false) {
   for (const auto& p : s.params)
     if (p.first == "Filter.1.Value.1") filter = p.second;
   if (filter.empty())
-    return test::instances({inst("i-agent", "agent"), inst("i-gone", "old", "terminated"), inst("i-anon", ""),
-                            inst("i-web", "web-1"), inst("i-db", "db-1")});
+    return test::instances({inst("i-agent", "agent"), inst("i-gone", "old", "terminated"),
+                            inst("i-anon", ""), inst("i-web", "web-1"), inst("i-db", "db-1")});
   if (filter == "c-1") return test::refused("no such cluster");
   if (filter == "n-1") return test::instances({inst("i-db", "db-1"), inst("i-app", "app-1")});
   return filter == "i-db" ? test::instances({inst("i-db", "db-1")}) : test::instances({});
@@ -50,7 +52,8 @@ test::Answer cloud_answer(const test::Sent& s, bool refuse_login = false) {
 class Backup_Executor_Test : public ::testing::Test {
  protected:
   std::unique_ptr<Probe> executor(const std::string& source, const std::string& options = "{}") {
-    job_ = test::make_job("bk-exec", JOB_DEFINITION_BACKUP, source, options, JOB_DEFINITION_SUBTYPE_FULL);
+    job_ = test::make_job("bk-exec", JOB_DEFINITION_BACKUP, source, options,
+                          JOB_DEFINITION_SUBTYPE_FULL);
     auto e = std::make_unique<Probe>(*job_);
     e->client_ = std::make_unique<tavrocloud::RESTful_Client>();
     cloud_.login(*e->client_);
@@ -78,19 +81,22 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   } cases[] = {
       {R"([{"id": "cloud", "name": "all", "type": "Cloud"},
            {"id": "c-1", "name": "east", "type": "Cluster", "volumes": [{"vol_id": "v-9"}]},
-           {"id": "x-1", "name": "odd", "type": "Bogus"}, {"id": "n-1", "name": "node", "type": "Node"},
+           {"id": "x-1", "name": "odd", "type": "Bogus"},
+           {"id": "n-1", "name": "node", "type": "Node"},
            {"id": "i-db", "name": "db-1", "type": "Instance", "volumes": [{"vol_id": "v-1"}, 7]}])",
        R"(i-db@node-1["v-1"] i-app@node-1[] | 7["c-1","east","Cluster"] 11["i-anon"] )"},
       {"[]", "entries is NULL or empty"},
       {R"([{"name": "a", "type": "Cloud"}])", "id is NULL or empty"},
       {R"([{"id": "i-db", "type": "Instance"}])", "name is NULL"},
       {R"([{"id": "i-db", "name": "a", "type": ""}])", "type is NULL or empty"},
-      {R"([{"id": "i-agent", "name": "a", "type": "Instance"}])", "There are 0 tavro instance ready for backup."},
+      {R"([{"id": "i-agent", "name": "a", "type": "Instance"}])",
+       "There are 0 tavro instance ready for backup."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entries);
     test::Log_Capture log;
-    auto e = executor(std::string(R"({"entries": )") + c.entries + "}", R"({"exclusion": ["web-*", 3]})");
+    const std::string source = std::string(R"({"entries": )") + c.entries + "}";
+    auto e = executor(source, R"({"exclusion": ["web-*", 3]})");
     if (!e->resolve_entries()) {
       EXPECT_TRUE(log.contains(c.want)) << log.text();
       continue;
@@ -108,35 +114,36 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
 TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
   const test::Test_Pool pool("pool-1");
   const std::pair<const char*, const char*> cases[] = {
-      // level, vms, per host, disks, reserved bytes; null: refused
+      // level, vms, per host, disks, reserved bytes; or the refusal logged
       {"{}", "auto 1 2 2 1 0"},
-      {R"({"compression": "none", "compression_level": 3, "parallel_vms": 10, "parallel_vms_per_host": 1,
-           "parallel_disks_per_vm": 4, "storage_reserved_bytes": 6442450944})", "auto 3 3 1 4 6442450944"},
+      {R"({"compression": "none", "compression_level": 3, "parallel_vms": 10,
+           "parallel_vms_per_host": 1, "parallel_disks_per_vm": 4,
+           "storage_reserved_bytes": 6442450944})", "auto 3 3 1 4 6442450944"},
       {R"({"compression": "zstd"})", "zstd 1 2 2 1 0"},
-      {"[]", nullptr},
-      {"pool-x", nullptr},  // a target no pool has
+      {"[]", "opts_->value() is not object!"},
+      {"pool-x", "Failed to get tavro information of storage pool ID=pool-x"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
+  for (const auto& [options, want] : cases) {
+    SCOPED_TRACE(options);
     test::Log_Capture log;
+    const bool elsewhere = *options == 'p';  // the target is a pool no one has
     auto e = executor(R"({"entries": [{"id": "cloud", "name": "all", "type": "Cloud"},
                                       {"id": "n-1", "name": "node", "type": "Node"}]})",
-                      *c.first == 'p' ? "{}" : c.first);
-    if (*c.first == 'p') job_->definition()->set_target(Job_Target("pool-x", "Nowhere", ""));
+                      elsewhere ? "{}" : options);
+    if (elsewhere) job_->definition()->set_target(Job_Target("pool-x", "Nowhere", ""));
     ASSERT_TRUE(e->resolve_entries());
-    ASSERT_EQ(e->resolve_params(), c.second != nullptr) << log.text();
-    if (!c.second) {
-      EXPECT_TRUE(*c.first == 'p' ? log.contains("Failed to get tavro information of storage pool ID=pool-x")
-                                  : log.contains("opts_->value() is not object!", LM_EMERGENCY));
+    if (!e->resolve_params()) {
+      EXPECT_TRUE(log.contains(want)) << log.text();
       continue;
     }
     const auto& p = e->params_;
-    std::ostringstream got;
     const Compression_Method m = p.base.io_opts.compression_method;
-    got << (m == COMPR_ZSTD ? "zstd " : m == COMPR_AUTO ? "auto " : "? ") << p.base.io_opts.compression_level << " "
-        << p.base.parallel_vms << " " << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm << " "
+    std::ostringstream got;
+    got << (m == COMPR_ZSTD ? "zstd " : m == COMPR_AUTO ? "auto " : "? ")
+        << p.base.io_opts.compression_level << " " << p.base.parallel_vms << " "
+        << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm << " "
         << p.storage_reserved_bytes << " " << p.pool_url << " " << p.base.resource_uuid;
-    EXPECT_EQ(got.str(), std::string(c.second) + " " + pool.url() + "/cloud-1/bk-exec res-1");
+    EXPECT_EQ(got.str(), std::string(want) + " " + pool.url() + "/cloud-1/bk-exec res-1");
   }
 }
 
@@ -146,9 +153,9 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
 TEST_F(Backup_Executor_Test, ResultsFoldIntoTotalsOnlyWhenTheInstanceSucceeded) {
   auto e = executor(R"({"entries": []})");
   auto result = [](const char* id, int code) {
-    return json_spirit::JSON_Load(std::string(R"({"storage_size": 100, "source_size": 1000, "set_size": 1000,
-        "start_time": 1700000000, "instance_name": "n", "succeed": true, "instance_id": ")") +
-                                  id + R"(", "code": )" + std::to_string(code) + "}").get_obj();
+    return json_spirit::JSON_Load(std::string(R"({"storage_size": 100, "source_size": 1000,
+        "set_size": 1000, "start_time": 1700000000, "instance_name": "n", "succeed": true,
+        "instance_id": ")") + id + R"(", "code": )" + std::to_string(code) + "}").get_obj();
   };
   EXPECT_EQ(e->handle_instance_result(true, result("i-1", 0)), Task_Base::CODE_SUCCESS);
   EXPECT_EQ(e->handle_instance_result(false, result("i-2", 2)), Task_Base::CODE_FAILED_RETRY);
@@ -167,7 +174,8 @@ TEST_F(Backup_Executor_Test, ResultsFoldIntoTotalsOnlyWhenTheInstanceSucceeded) 
 
   Action_Options opts;
   opts[ACTION_OPTION_RETRY_ENTRIES] = json_spirit::JSON_Load(R"([
-      {"id": "i-1", "type": "VirtualMachine", "n": 1}, {"id": "i-1", "type": "VirtualMachine", "n": 2},
+      {"id": "i-1", "type": "VirtualMachine", "n": 1},
+      {"id": "i-1", "type": "VirtualMachine", "n": 2},
       {"id": "v-1", "type": "Volume"}, {"id": 5, "type": "VirtualMachine"}, "i-2"])");
   EXPECT_TRUE(e->resolve_action_options(&opts));
   EXPECT_EQ(JSON_Dump(e->retry_entries_), R"({"i-1":{"id":"i-1","n":1,"type":"VirtualMachine"}})");
@@ -186,7 +194,7 @@ TEST_F(Backup_Executor_Test, RunsFoldEveryInstanceAndReportOnce) {
     const char* states;  // of the final report, per instance; empty: no report
   } cases[] = {
       {"all fail", 2, 2, false, false, false, "(succeeded/total): 0/2.", "1null 1null ", "FF"},
-      {"retry of one that fails", 2, 2, true, false, true, "(succeeded/total): 1/2.", "1null 10[1] ", "SF"},
+      {"retried", 2, 2, true, false, true, "(succeeded/total): 1/2.", "1null 10[1] ", "SF"},
       {"no workers", 0, 2, false, false, false, "Failed to activate tavro scheduler.", "", "FF"},
       {"no owner slots", 2, 0, false, false, false, "limit_per_owner", "", ""},
       {"negative owner slots", 2, -1, false, false, false, "limit_per_owner", "", ""},

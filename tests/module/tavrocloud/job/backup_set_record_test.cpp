@@ -14,6 +14,10 @@ using json_spirit::JSON_Dump;
 using tavrocloud::Backup_Set_Facts;
 
 const char SET_UUID[] = "00112233-4455-6677-8899-aabbccddeeff";
+const char PARSE[] = "Failed to parse Tavrocloud backup set:";
+// The fields of a written set that no reader has a use for.
+const char* const UNREAD[] = {"def_id", "host_id", "minor_resource_id", "resource_name",
+                              "resource_uuid"};
 
 // The set a backup of instance "web" with a data volume and a root volume writes.
 json_spirit::Object written_set() {
@@ -48,7 +52,8 @@ json_spirit::Object written_set() {
   tavrocloud::Network_Interface iface;
   iface.private_ip = "10.0.0.5";
   iface.groups.resize(2);
-  set.networks.push_back(tavrocloud::network_entry(tavrocloud::UNKNOWN_TYPE, iface, "node-1", "vpc", ""));
+  using tavrocloud::network_entry;
+  set.networks.push_back(network_entry(tavrocloud::UNKNOWN_TYPE, iface, "node-1", "vpc", ""));
   return set.to_object();
 }
 
@@ -58,13 +63,16 @@ TEST(Backup_Set_Record, WrittenSetReadsBack) {
   Tavro_Backup_Set set;
   ASSERT_TRUE(tavrocloud::load_backup_set(written_set(), set));
   json_spirit::Object want = written_set(), got = set.to_object();
-  for (const char* unread : {"def_id", "host_id", "minor_resource_id", "resource_name", "resource_uuid"})
-    want.erase(unread), got.erase(unread);
+  for (const char* unread : UNREAD) {
+    want.erase(unread);
+    got.erase(unread);
+  }
   EXPECT_EQ(JSON_Dump(got), JSON_Dump(want));
   const Backup_Piece& piece = set.pieces.at(0);
-  EXPECT_EQ(set.incarnation + " " + set.uri + " " + set.type + " " + std::to_string(set.size) + " " +
-                set.instance_info.root_volume_id + " " + piece.path + " " + std::to_string(piece.size) + " " +
-                set.networks.at(0).type + "|" + JSON_Dump(piece.extended_attrs) + std::to_string(set.storages.at(0).size),
+  EXPECT_EQ(set.incarnation + " " + set.uri + " " + set.type + " " + std::to_string(set.size) +
+                " " + set.instance_info.root_volume_id + " " + piece.path + " " +
+                std::to_string(piece.size) + " " + set.networks.at(0).type + "|" +
+                JSON_Dump(piece.extended_attrs) + std::to_string(set.storages.at(0).size),
             std::string(SET_UUID) + " cloud-1/def-1 full 6442450944 v-1 run/i-1/img-0 3221225472 |"
                                     R"({"Quillon3":{"block_set_size":131072}}12345)");
 }
@@ -73,23 +81,25 @@ TEST(Backup_Set_Record, WrittenSetReadsBack) {
 // non-object piece); a missing or mistyped field the restore needs refuses the set.
 TEST(Backup_Set_Record, DamagedSetsAreRefusedOrReadLeniently) {
   using O = json_spirit::Object;
-  const auto at = [](O& o, const char* array) -> O& { return o.at(array).get_array()[0].get_obj(); };
+  const auto at = [](O& o, const char* key) -> O& { return o.at(key).get_array()[0].get_obj(); };
+  const auto info = [](O& o) -> O& { return o.at("instance_info").get_obj(); };
   const struct {
     const char* name;
     std::function<void(O&)> edit;
     const char* message;  // null: read, with both pieces
   } cases[] = {
       {"one network object", [&](O& o) { o["network"] = at(o, "network"); }, nullptr},
-      {"no backup_name", [](O& o) { o.at("instance_info").get_obj().erase("backup_name"); }, nullptr},
+      {"no backup_name", [&](O& o) { info(o).erase("backup_name"); }, nullptr},
       {"a number among the pieces", [](O& o) { o.at("pieces").get_array().push_back(7); }, nullptr},
-      {"no backup_id", [](O& o) { o.at("instance_info").get_obj().erase("backup_id"); },
-       "Failed to parse Tavrocloud backup set:"},
-      {"size is text", [](O& o) { o["size"] = "1"; }, "Failed to parse Tavrocloud backup set:"},
-      {"no storages", [](O& o) { o.erase("storages"); }, "Lack of volumes or storages or pieces in backup set."},
+      {"no backup_id", [&](O& o) { info(o).erase("backup_id"); }, PARSE},
+      {"size is text", [](O& o) { o["size"] = "1"; }, PARSE},
+      {"no storages", [](O& o) { o.erase("storages"); },
+       "Lack of volumes or storages or pieces in backup set."},
       {"no network", [](O& o) { o.erase("network"); }, "Lack of networks in backup set."},
       {"network is text", [](O& o) { o["network"] = "x"; }, "Invalid network value type."},
-      {"a network without ip", [&](O& o) { at(o, "network").erase("ip"); }, "Failed to parse Tavrocloud network info:"},
-      {"a volume without its id", [&](O& o) { at(o, "volumes").erase("id"); }, "Failed to parse Tavrocloud backup set:"},
+      {"a network without ip", [&](O& o) { at(o, "network").erase("ip"); },
+       "Failed to parse Tavrocloud network info:"},
+      {"a volume without its id", [&](O& o) { at(o, "volumes").erase("id"); }, PARSE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -57,7 +57,8 @@ TEST(Get_Local_Device, RefusesUnsafeIdentifiersAndTimesOutOnAMissingLink) {
 // A link `/dev/disk/by-id/virtio-<id>` to a block device node (only stat'ed) or, when
 // `plain`, to a regular file.
 bool make_link(const std::string& id, bool plain = false) {
-  return ::symlink(plain ? "/dev/disk/plain" : "/dev/disk/blk", ("/dev/disk/by-id/virtio-" + id).c_str()) == 0;
+  const std::string link = "/dev/disk/by-id/virtio-" + id;
+  return ::symlink(plain ? "/dev/disk/plain" : "/dev/disk/blk", link.c_str()) == 0;
 }
 
 // A link is found whole and at once, or on the pass after it appeared; a link to a file
@@ -67,13 +68,17 @@ bool make_link(const std::string& id, bool plain = false) {
 TEST(Get_Local_Device, FindsTheBlockDeviceLinkedToTheWholeIdentifier) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
       ::_exit(77);
+    }
     ::mkdir("/dev/disk", 0755);  // there already on most machines
-    if (::mount("tavrotest-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=1m") || ::mkdir("/dev/disk/by-id", 0755) ||
+    if (::mount("tavrotest-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=1m") ||
+        ::mkdir("/dev/disk/by-id", 0755) ||
         ::mknod("/dev/disk/blk", S_IFBLK | 0600, ::makedev(7, 250)) ||
-        ::close(::open("/dev/disk/plain", O_CREAT | O_WRONLY, 0600)))
+        ::close(::open("/dev/disk/plain", O_CREAT | O_WRONLY, 0600))) {
       ::_exit(77);
+    }
     const struct {
       std::string id;
       int link;  // 0: none now, 1: to a block device, 2: to a regular file

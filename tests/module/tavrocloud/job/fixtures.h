@@ -21,8 +21,9 @@
 namespace test {
 
 // A job `id` of `type`, with the source and options documents when given.
-inline Job_var make_job(const std::string& id, Job_Definition_Type type, const std::string& source = "",
-                        const std::string& options = "", Job_Definition_Subtype subtype = JOB_DEFINITION_SUBTYPE_VM) {
+inline Job_var make_job(const std::string& id, Job_Definition_Type type,
+                        const std::string& source = "", const std::string& options = "",
+                        Job_Definition_Subtype subtype = JOB_DEFINITION_SUBTYPE_VM) {
   Job_Definition_var def(new Job_Definition);
   def->set_id(id);
   def->set_type(type);
@@ -30,12 +31,14 @@ inline Job_var make_job(const std::string& id, Job_Definition_Type type, const s
   def->set_host_id("cloud-1");
   def->set_target(Job_Target("pool-1", "Pool One", ""));
   const auto document = [](const std::string& text) {
-    ACE_Refcounted_Auto_Ptr<tavrocloud::Job_Parameters, ACE_Thread_Mutex> doc(new tavrocloud::Job_Parameters);
+    using Parameters = tavrocloud::Job_Parameters;
+    ACE_Refcounted_Auto_Ptr<Parameters, ACE_Thread_Mutex> doc(new Parameters);
     doc->value() = json_spirit::JSON_Load(text);
     doc->set_id("res-1");
     return doc;
   };
-  if (!source.empty()) def->set_source(document(source)), def->set_options(document(options));
+  if (!source.empty()) def->set_source(document(source));
+  if (!options.empty()) def->set_options(document(options));
   return Job_var(new Job(def));
 }
 
@@ -59,7 +62,8 @@ class Test_Pool {
     ASSERT_TRUE(io.open(name, Client_IO_Base::MODE_WRITE, 0, 0));
     Image_Block_Writer writer(&io);
     ASSERT_TRUE(writer.init(512, block, 1, 0));
-    ASSERT_TRUE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+    const std::string set(16, 'S'), image(16, 'I');
+    ASSERT_TRUE(writer.write_superblock(set, image, 0, nullptr, 0));
     writer.add_block(0, data.size());
     ASSERT_TRUE(writer.write_blocks(nullptr, [&](const char*& p, ssize_t n, ACE_OFF_T off) {
       p = data.data() + off;

@@ -3,6 +3,8 @@
 #include "fixtures.h"
 #include "host/pool/pool_test_env.h"
 #include "module/tavrocloud/common/scripted_cloud.h"
+#include "pool/pool_file_system.h"
+#include "support/latch.h"
 #include "support/log_capture.h"
 #include "support/sleep_recorder.h"
 
@@ -10,11 +12,9 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <filesystem>
+#include <future>
 #include <string>
-#include <thread>
 
 namespace tavrocloud {
 
@@ -44,10 +44,11 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
     params_.backup_instance.backup_vols.push_back(v);
   }
 
-  bool upload(Instance_Backup_Handler& handler) { return handler.open_records() && handler.backup_volumes(); }
-  // Powers off `handler`'s instance "i/1", found "stopping", through `cloud`; whether it
+  bool upload(Instance_Backup_Handler& h) { return h.open_records() && h.backup_volumes(); }
+  // Powers off a handler's instance "i/1", found "stopping", through `cloud`; whether it
   // asks for a retry then.
-  bool power_off_stopping(Instance_Backup_Handler& handler, test::Scripted_Cloud& cloud, bool& retry) {
+  bool power_off_stopping(test::Scripted_Cloud& cloud, bool& retry) {
+    Instance_Backup_Handler handler(*job_, params_);
     if (!handler.open_records()) return false;
     handler.client_ = std::make_unique<RESTful_Client>();
     cloud.login(*handler.client_);
@@ -66,31 +67,38 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   Backup_Params params_;
 };
 
-// At most the bound of images are open at once: the ones being written, which have no
-// name in the image directory until they are published.
+// The pool's file system, holding every image it creates at a gate until the test opens
+// it: the uploads under way wait there together.
+class Gated_File_System : public Pool_File_System {
+ public:
+  Gated_File_System() : previous_(install(this)) {}
+  ~Gated_File_System() override { install(previous_); }
+  int open_unnamed(const char* dir, mode_t mode) override {
+    two.count_down();
+    three.count_down();
+    gate.wait();
+    return Pool_File_System::open_unnamed(dir, mode);
+  }
+
+  test::Latch two{2}, three{3}, gate;  // uploads arrived; the gate
+
+ private:
+  Pool_File_System* previous_;
+};
+
+// Two uploads run at once, and a third starts only when one of them ends. The scheduler
+// starts one upload per pass, and passes come every two or three seconds while the
+// uploads are held: a third would start within four seconds.
 TEST_F(Instance_Backup_Handler_Test, UploadsInParallelUpToTheBound) {
   for (int n = 0; n < 3; ++n) add_volume(n);
   params_.base.parallel_disks_per_vm = 2;
   Instance_Backup_Handler handler(*job_, params_);
-  std::atomic<bool> done{false};
-  size_t most = 0;
-  std::thread watch([&] {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const std::string dir = fs::canonical(env_.root(), ec).string() + "/run/i_1/";
-    while (!done) {
-      size_t open = 0;
-      for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd", ec))
-        open += fs::read_symlink(fd.path(), ec).string().compare(0, dir.size(), dir) == 0;
-      most = std::max(most, open);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  });
-  const bool ok = upload(handler);
-  done = true;
-  watch.join();
-  EXPECT_TRUE(ok);
-  EXPECT_LE(most, 2u);
+  Gated_File_System pool_fs;
+  std::future<bool> ok = std::async(std::launch::async, [&] { return upload(handler); });
+  EXPECT_TRUE(pool_fs.two.wait());
+  EXPECT_FALSE(pool_fs.three.wait(std::chrono::seconds(4)));
+  pool_fs.gate.open();
+  EXPECT_TRUE(ok.get());
   EXPECT_EQ(images(), "img-0 img-1 img-2");
   EXPECT_EQ(record_->processed_size.load(), 3 * GIB);
   EXPECT_EQ(record_->processed_volume_num.load(), 3u);
@@ -113,7 +121,8 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(::system(("rm -rf " + dir + " && mkdir -p " + dir + (c.taken ? " && echo other > " + img : "")).c_str()), 0);
+    const std::string reset = "rm -rf " + dir + " && mkdir -p " + dir;
+    ASSERT_EQ(::system((reset + (c.taken ? " && echo other > " + img : "")).c_str()), 0);
     params_.backup_instance.backup_vols.clear();
     add_volume(0);
     if (c.second != 0) add_volume(1, c.second);
@@ -124,21 +133,24 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     EXPECT_FALSE(upload(handler));
     EXPECT_EQ(images(), "img-0");
     EXPECT_EQ(record_->processed_size.load(), c.processed);
-    EXPECT_EQ(log.count("bytes readable"), c.second != 0 ? 2u : 0u);  // the first run and its re-run
+    // the first run and its re-run
+    EXPECT_EQ(log.count("bytes readable"), c.second != 0 ? 2u : 0u);
     EXPECT_EQ(pool_test::read_file(img) == "other\n", c.taken);
   }
 }
 
 // An instance found "stopping" is waited for, but not past the job's cancellation.
 TEST_F(Instance_Backup_Handler_Test, AStoppingInstanceIsNotWaitedForOnceCancelled) {
-  test::Sleep_Recorder cancel_at_wait([this](size_t) { job_->activity().state = JOB_STATE_CANCELING; });
+  test::Sleep_Recorder cancel_at_wait(
+      [this](size_t) { job_->activity().state = JOB_STATE_CANCELING; });
   test::Scripted_Cloud cloud;
   int polls = 0;
-  cloud.respond([&polls](const test::Sent&) { return test::instance("i/1", ++polls < 4 ? "stopping" : "stopped"); });
-  Instance_Backup_Handler handler(*job_, params_);
+  cloud.respond([&polls](const test::Sent&) {
+    return test::instance("i/1", ++polls < 4 ? "stopping" : "stopped");
+  });
   test::Log_Capture log;
   bool retry = true;
-  EXPECT_FALSE(power_off_stopping(handler, cloud, retry));
+  EXPECT_FALSE(power_off_stopping(cloud, retry));
   EXPECT_FALSE(retry);
   EXPECT_TRUE(log.contains("Job canceled while tavro backing."));
 }

@@ -43,12 +43,12 @@ Sets two_sets() {
     for (const char* id : {"v-root", "v-data"}) {
       s.volumes.emplace_back();
       s.volumes.back().id = id;
-      s.volumes.back().device_name = std::string("/dev/") + (*(id + 2) == 'r' ? "vda" : "vdb");
+      s.volumes.back().device_name = id[2] == 'r' ? "/dev/vda" : "/dev/vdb";
       Backup_Piece p;
       p.object = id;
       p.path = std::string(1, id[2]) + std::to_string(n);
       p.size = 3ULL << 30;
-      p.extended_attrs = json_spirit::JSON_Load(attrs[n][*(id + 2) == 'd']).get_obj();
+      p.extended_attrs = json_spirit::JSON_Load(attrs[n][id[2] == 'd']).get_obj();
       s.add_piece(p);
     }
   }
@@ -56,18 +56,27 @@ Sets two_sets() {
   return sets;
 }
 
+// An interface of the entry, up to its subnet's id.
+const std::string NIC = R"({"vpc_id": "v", "vpc_name": "v", "subnet_name": "s", "subnet_id": )";
+const char CREATE_NIC[] = "CreateNetworkInterface";
+
+// The cloud's answer to CreateNetworkInterface, naming the interface `id`.
+test::Answer made_nic(const char* id) {
+  return ok(CREATE_NIC, test::fields({{"networkInterfaceId", id}}));
+}
+
 // Parameters of a restore of "i-src" as "restored" on node-2, with `nics`.
 Restore_Params params(bool vm, const std::string& nics = "") {
   Restore_Params p;
   p.restore_vm = vm;
   p.base.agent_instance_id = "i-agent";
+  const std::string volume = R"("size": 2, "storage_id": "st-9", "storage_type": "t"})";
   EXPECT_TRUE(p.entry.load(json_spirit::JSON_Load(R"({"catalog_uuid": "c", "backup_start_time": "t",
       "src_instance_id": "i-src", "src_instance_name": "n", "target_instance_name": "restored",
       "target_node_id": "node-2", "owner_id": "owner",
       "flavor": {"type": "m1", "display_name": "M", "cpu": 1, "ram": 1},
-      "volumes": [{"id": "v-data", "name": "d", "size": 2, "storage_id": "st-9", "storage_type": "t"},
-                  {"id": "v-root", "name": "r", "size": 2, "storage_id": "st-9", "storage_type": "t"}],
-      "nic": [)" + nics + "]}")));
+      "volumes": [{"id": "v-data", "name": "d", )" + volume +
+      R"(, {"id": "v-root", "name": "r", )" + volume + R"(], "nic": [)" + nics + "]}")));
   return p;
 }
 
@@ -102,13 +111,14 @@ class Handler : public ::testing::Test {
 // A volume or pool the sets lack, a VM restore without its root and a size past the
 // volume's are refused.
 TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
-  const std::pair<std::function<void(Restore_Params&, Sets&)>, const char*> cases[] = {
-      {[](Restore_Params&, Sets&) {}, "aarch64virtiombrqemu_rawvmvirtiost-1tag; data /dev/vdb: d1/0 d0/65536; "
-                                      "root /dev/vda: r1/3221225472 r0/65536; "},
-      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].id = "v-x"; }, "Failed to get volume v-x info"},
-      {[](Restore_Params&, Sets& s) { s[0].storages.clear(); }, "Failed to get storage pool for bset cloud/def-0"},
-      {[](Restore_Params& p, Sets&) { p.entry.volumes.pop_back(); }, "lacks its root volume v-root"},
-      {[](Restore_Params& p, Sets&) { p.entry.volumes[0].size = 1ULL << 40; }, "Invalid size"},
+  using P = Restore_Params;
+  const std::pair<std::function<void(P&, Sets&)>, const char*> cases[] = {
+      {[](P&, Sets&) {}, "aarch64virtiombrqemu_rawvmvirtiost-1tag; data /dev/vdb: d1/0 d0/65536; "
+                         "root /dev/vda: r1/3221225472 r0/65536; "},
+      {[](P& p, Sets&) { p.entry.volumes[0].id = "v-x"; }, "Failed to get volume v-x info"},
+      {[](P&, Sets& s) { s[0].storages.clear(); }, "Failed to get storage pool for bset"},
+      {[](P& p, Sets&) { p.entry.volumes.pop_back(); }, "lacks its root volume v-root"},
+      {[](P& p, Sets&) { p.entry.volumes[0].size = 1ULL << 40; }, "Invalid size"},
   };
   for (const auto& [change, want] : cases) {
     SCOPED_TRACE(want);
@@ -122,14 +132,15 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
       continue;
     }
     const tavrocloud::Restore_Source_Entry& e = h.params().entry;
-    std::string got = e.architecture + e.diskbus + e.boot_loader + e.content_mode + e.image_type + e.attach_diskbus +
-                      e.storage_id + e.schedule_tag + "; ";
+    std::string got = e.architecture + e.diskbus + e.boot_loader + e.content_mode + e.image_type +
+                      e.attach_diskbus + e.storage_id + e.schedule_tag + "; ";
     for (const auto& v : h.restore_volumes_list()) {
       got += (v->is_root ? "root " : "data ") + v->src_dev_name + ":";
       for (const auto& list : v->timepoint_piece_list)
         for (const auto& piece : list) {
-          got += " " + piece.remote_path + "/" + std::to_string(piece.block_size);
-          EXPECT_EQ(piece.pool.url, pool_.url() + "/cloud/def-" + piece.remote_path.substr(1));
+          const std::string& path = piece.remote_path;
+          got += " " + path + "/" + std::to_string(piece.block_size);
+          EXPECT_EQ(piece.pool.url, pool_.url() + "/cloud/def-" + path.substr(1));
         }
       got += "; ";
     }
@@ -143,14 +154,15 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
 // a device that cannot be opened or written and a cancellation fail it.
 TEST_F(Handler, TransferDataWritesEveryListInOrder) {
   const size_t block = 4096;
-  const std::string abc = std::string(block, 'a') + std::string(block, 'b') + std::string(block, 'c');
+  const std::string cc(block, 'c'), n2(2 * block, 'N');
+  const std::string abc = std::string(block, 'a') + std::string(block, 'b') + cc;
   pool_.write_image("old", abc, block);
-  pool_.write_image("new", std::string(2 * block, 'N'), 2 * block);
+  pool_.write_image("new", n2, 2 * block);
   std::string damaged = pool_test::read_file(pool_.path("old"));
   damaged[damaged.size() * 3 / 4] ^= 0x20;
   std::ofstream(pool_.path("bad"), std::ios::binary) << damaged;
   std::ofstream(pool_.path("short"), std::ios::binary) << damaged.substr(0, 100);
-  const std::string device = pool_.path("device"), x(block, 'x');
+  const std::string device = pool_.path("device"), gone = pool_.path("gone"), x(block, 'x');
   auto list = [this](const char* path, uint64_t recorded = 4096) {
     Volume_Restore_Info::Piece piece;
     piece.pool.url = pool_.url();
@@ -164,13 +176,13 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
     std::string device = "";
   } cases[] = {
       {{list("new", 1ULL << 30), list("old", 65536)}, abc + x},
-      {{list("old"), list("new", 8192)}, std::string(2 * block, 'N') + std::string(block, 'c') + x},
+      {{list("old"), list("new", 8192)}, n2 + cc + x},
       {{}, "Timepoint piece list of volume v-1 is emtpy."},
       {{list("old", 0)}, "Piece old of volume v-1 has block size 0."},
       {{list("gone")}, "Failed to open storage pool " + pool_.url() + " remote file gone"},
       {{list("bad")}, "block data checksum mismatch"},
       {{list("short")}, "Failed to read the superblock of image short"},
-      {{list("old")}, "Failed to open device " + pool_.path("gone"), pool_.path("gone")},
+      {{list("old")}, "Failed to open device " + gone, gone},
       {{list("old")}, "Failed to write 4096 bytes at 0 to /dev/full", "/dev/full"},
   };
   for (const auto& c : cases) {
@@ -182,33 +194,40 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
     vol.timepoint_piece_list = c.lists;
     test::Log_Capture log;
     const bool written = Instance_Restore_Handler(*job_, params(false)).transfer_data(vol);
-    EXPECT_TRUE(written ? pool_test::read_file(device) == c.want : log.contains(c.want)) << log.text();
+    const bool as_wanted = written ? pool_test::read_file(device) == c.want : log.contains(c.want);
+    EXPECT_TRUE(as_wanted) << log.text();
     EXPECT_EQ(written, c.want.size() == 4 * block);
   }
-  EXPECT_NE(::access(pool_.path("gone").c_str(), F_OK), 0);
-  Client_IO_Ex io;  // a cancellation: the reader's callback refuses the first block
+  EXPECT_NE(::access(gone.c_str(), F_OK), 0);
+  // A cancellation: the reader's callback refuses the first block.
+  Client_IO_Ex io;
   ASSERT_TRUE(io.connect(pool_.url(), {}) && io.open("old", Client_IO_Base::MODE_READ, 0, 0));
-  EXPECT_FALSE(tavrocloud::Volume_Reader(device, block).read_all(io, [](const char*, size_t, int64_t) { return 0; }));
+  const auto refuse = [](const char*, size_t, int64_t) { return 0; };
+  EXPECT_FALSE(tavrocloud::Volume_Reader(device, block).read_all(io, refuse));
 }
 
 // The main interface is made first; an address is sent only where it is reserved or
 // specified and given.
 TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
-  const std::string net = R"("vpc_id": "v", "vpc_name": "v", "subnet_name": "s", "subnet_id": )";
-  auto h = handler(params(true, "{" + net + R"("sub-e", "type": "extend", "mac_op": "specify", "ip_op": "auto",
-      "ip_address": "10.0.0.9"}, {)" + net + R"("sub-m", "type": "main", "mac_op": "reserve", "ip_op": "reserve",
-      "mac_address": "52:54:00:00:00:01", "ip_address": "10.0.0.5", "security_groups": [{"security_group_id": "sg-1",
-      "security_group_name": "a"}, {"security_group_id": "sg-2", "security_group_name": "b"}]})"));
-  auto nif = [](const char* id) { return ok("CreateNetworkInterface", test::fields({{"networkInterfaceId", id}})); };
-  cloud_.expect("CreateNetworkInterface", nif("eni-m")).expect("CreateNetworkInterface", nif("eni-e"));
+  auto h = handler(params(true, NIC + R"("sub-e", "type": "extend", "mac_op": "specify",
+      "ip_op": "auto", "ip_address": "10.0.0.9"}, )" + NIC + R"("sub-m", "type": "main",
+      "mac_op": "reserve", "ip_op": "reserve", "mac_address": "52:54:00:00:00:01",
+      "ip_address": "10.0.0.5", "security_groups": [
+      {"security_group_id": "sg-1", "security_group_name": "a"},
+      {"security_group_id": "sg-2", "security_group_name": "b"}]})"));
+  cloud_.expect(CREATE_NIC, made_nic("eni-m")).expect(CREATE_NIC, made_nic("eni-e"));
   test::Params out;
   ASSERT_TRUE(h->build_instance_params("vol-r", 20, "st-1", "/dev/vda", out));
-  EXPECT_EQ(sent(true), "CreateNetworkInterface,SubnetId=sub-m,SecurityGroupId.1=sg-1,SecurityGroupId.2=sg-2,"
-                        "MacAddress=52:54:00:00:00:01,privateIpAddress=10.0.0.5 CreateNetworkInterface,SubnetId=sub-e ");
-  std::string interfaces;
-  for (const auto& p : out) interfaces += p.first.compare(0, 16, "NetworkInterface") ? "" : p.first + "=" + p.second + " ";
-  EXPECT_EQ(interfaces, "NetworkInterface.1.NetworkInterfaceId=eni-m NetworkInterface.1.AssociatePublicIpAddress=true "
-                        "NetworkInterface.2.NetworkInterfaceId=eni-e NetworkInterface.2.AssociatePublicIpAddress=true ");
+  EXPECT_EQ(sent(true), std::string(CREATE_NIC) + ",SubnetId=sub-m,SecurityGroupId.1=sg-1,"
+            "SecurityGroupId.2=sg-2,MacAddress=52:54:00:00:00:01,privateIpAddress=10.0.0.5 " +
+            CREATE_NIC + ",SubnetId=sub-e ");
+  std::string interfaces;  // NetworkInterface.N.* parameters, without that prefix
+  for (const auto& p : out) {
+    if (p.first.rfind("NetworkInterface.", 0) != 0) continue;
+    interfaces += p.first.substr(17) + "=" + p.second + " ";
+  }
+  EXPECT_EQ(interfaces, "1.NetworkInterfaceId=eni-m 1.AssociatePublicIpAddress=true "
+                        "2.NetworkInterfaceId=eni-e 2.AssociatePublicIpAddress=true ");
 }
 
 // Clean-up after a failed run: an instance it created is terminated and waited for
@@ -218,19 +237,20 @@ TEST_F(Handler, InstanceParametersAndNetworkInterfaceOrder) {
 // a refused deletion is tried again without stopping the rest.
 TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
   // The first deletion is refused and tried again.
-  const std::string data = "DetachVolume:vol-d DescribeVolumes:vol-d DeleteVolume:vol-d DeleteVolume:vol-d ";
-  const std::string ours = data + "DeleteVolume:vol-r DeleteNetworkInterface:eni-1 ";
+  const std::string data = "DetachVolume:vol-d DescribeVolumes:vol-d "
+                           "DeleteVolume:vol-d DeleteVolume:vol-d ";
+  const std::string eni = "DeleteNetworkInterface:eni-1 ";
+  const std::string ours = data + "DeleteVolume:vol-r " + eni;
   const std::pair<const char*, std::string> cases[] = {
       // the RunInstances answer (empty: no instance was asked for), the clean-up's requests
-      {"i-new", "TerminateInstances:i-new DescribeInstances:i-new " + data + "DeleteNetworkInterface:eni-1 "},
+      {"i-new", "TerminateInstances:i-new DescribeInstances:i-new " + data + eni},
       {"i-agent", ours},
       {"i-target", ours},
       {"", data + "DeleteVolume:vol-r "},
   };
-  const std::string nic = R"({"vpc_id": "v", "vpc_name": "v", "subnet_id": "s", "subnet_name": "s"})";
   for (const auto& [created, actions] : cases) {
     SCOPED_TRACE(created);
-    Restore_Params p = params(*created != '\0', nic);
+    Restore_Params p = params(*created != '\0', NIC + R"("s"})");
     p.base.support_tmp_snapshot = true;
     p.entry.instance_tgt_id = "i-target";
     auto h = handler(p);
@@ -244,11 +264,15 @@ TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
     bool terminated = false, busy = true;
     cloud_.respond([&, created = created](const test::Sent& s) {
       const std::string& a = s.action;
-      if (a == "CreateNetworkInterface") return ok(a, test::fields({{"networkInterfaceId", "eni-1"}}));
+      if (a == CREATE_NIC) return made_nic("eni-1");
       if (a == "RunInstances") return ok(a, test::fields({{"instanceId", created}}));
-      if (a == "DescribeInstances") return test::instance(created, terminated ? "terminated" : "error");
-      if (a == "TerminateInstances" && (terminated = true))
+      if (a == "DescribeInstances") {
+        return test::instance(created, terminated ? "terminated" : "error");
+      }
+      if (a == "TerminateInstances") {
+        terminated = true;
         return ok(a, "<currentState><name>shutting-down</name></currentState>");
+      }
       if (a == "DetachVolume") return ok(a, test::fields({{"status", "detaching"}}));
       if (a == "DescribeVolumes") return test::volume("vol-d", "available");
       if (a == "DeleteVolume" && std::exchange(busy, false)) return test::refused("busy");

@@ -13,10 +13,11 @@
 
 namespace {
 
-std::string instance_xml(const std::string& id, const std::string& state) {
-  return test::item(test::fields({{"instanceId", id}, {"instanceName", "n"}, {"hostAddress", "node-7"}}) +
-                    "<instanceState><name>" + state + "</name></instanceState>" +
-                    "<placement><availabilityZone>zone-3</availabilityZone></placement>");
+test::Answer instance(const std::string& id, const std::string& state) {
+  return test::instances({test::item(
+      test::fields({{"instanceId", id}, {"instanceName", "n"}, {"hostAddress", "node-7"}}) +
+      "<instanceState><name>" + state + "</name></instanceState>" +
+      "<placement><availabilityZone>zone-3</availabilityZone></placement>")});
 }
 
 // A cloud whose agent is i-AGENT001, whose instance "web" runs, whose "old" is
@@ -26,14 +27,15 @@ std::string instance_xml(const std::string& id, const std::string& state) {
 class Cloud {
  public:
   Cloud() {
-    std::ofstream(test::Temp_Home_Environment::dir() + "/product-uuid") << "0000-i-agent001\n";
-    old_path_ = tavrocloud::RESTful_Client::set_product_uuid_path(test::Temp_Home_Environment::dir() + "/product-uuid");
+    const std::string uuid_path = test::Temp_Home_Environment::dir() + "/product-uuid";
+    std::ofstream(uuid_path) << "0000-i-agent001\n";
+    old_path_ = tavrocloud::RESTful_Client::set_product_uuid_path(uuid_path);
     cloud_.respond([](const test::Sent& s) {
       for (const auto& p : s.params) {
-        if (p.second == "web") return test::instances({instance_xml("i-web", "running")});
-        if (p.second == "old") return test::instances({instance_xml("i-old", "terminated")});
+        if (p.second == "web") return instance("i-web", "running");
+        if (p.second == "old") return instance("i-old", "terminated");
         if (p.second == "i-gone") return test::instances({});
-        if (p.second.compare(0, 2, "i-") == 0) return test::instances({instance_xml(p.second, "running")});
+        if (p.second.compare(0, 2, "i-") == 0) return instance(p.second, "running");
       }
       return test::instances({});
     });
@@ -54,11 +56,14 @@ class Cloud {
   test::Scripted_Cloud cloud_;
 };
 
-const char VOLUME[] = R"({"id": "v-1", "name": "d", "storage_id": "s", "storage_type": "ceph", "size": 1})";
+const char VOLUME[] =
+    R"({"id": "v-1", "name": "d", "storage_id": "s", "storage_type": "ceph", "size": 1})";
 
-std::string entry(const std::string& src, const std::string& extra = "", const std::string& volumes = VOLUME) {
-  return R"({"catalog_uuid": "c", "backup_start_time": "20240101000000", "src_instance_id": ")" + src +
-         R"(", "src_instance_name": "n", "volumes": [)" + volumes + "]" + extra + "}";
+// An entry restoring `src`, with its `volumes` and `extra` members.
+std::string entry(const std::string& src, const std::string& extra = "",
+                  const std::string& volumes = VOLUME) {
+  return R"({"catalog_uuid": "c", "backup_start_time": "20240101000000", "src_instance_id": ")" +
+         src + R"(", "src_instance_name": "n", "volumes": [)" + volumes + "]" + extra + "}";
 }
 
 // A running namesake of the target is ignored (the entry dropped), stamped or kept; a
@@ -67,12 +72,14 @@ std::string entry(const std::string& src, const std::string& extra = "", const s
 // Entries the restore cannot use are refused.
 TEST(Restore_Executor, Entries) {
   const auto VM = JOB_DEFINITION_SUBTYPE_VM, DISK = JOB_DEFINITION_SUBTYPE_DISK;
-  const std::string web = R"(, "target_instance_name": "web")", onto = R"(, "target_instance_id": "i-t")";
+  const std::string web = R"(, "target_instance_name": "web")";
+  const std::string onto = R"(, "target_instance_id": "i-t")";
   const struct {
     Job_Definition_Subtype subtype;
     std::string entries;
     const char* duplicate;
-    const char* want;  // each entry's target name, node and cluster, the parallel instances; or the refusal
+    // each entry's target name, node and cluster, the parallel instances; or the refusal
+    const char* want;
   } cases[] = {
       {VM, entry("i-1", web) + ", 7", "ignore", "Failed to restore tavro instances, no entry."},
       {VM, entry("i-1", R"(, "target_instance_name": "old")"), "ignore", "old@; 1"},
@@ -84,25 +91,30 @@ TEST(Restore_Executor, Entries) {
       {DISK, entry("i-1"), "keep", "it names no target instance"},
       {VM, entry("i/../x"), "keep", "source instance id is not a plain word"},
       {VM, entry("i-1", "", ""), "keep", "names no volume to boot from"},
-      {DISK, entry("i-1", onto, std::string(VOLUME) + "," + VOLUME), "keep", "it names volume v-1 twice"},
-      {VM, entry("i-1", R"(, "target_instance_id": "i-gone")"), "keep", "Failed to query tavro target instance i-gone"},
+      {DISK, entry("i-1", onto, std::string(VOLUME) + "," + VOLUME), "keep",
+       "it names volume v-1 twice"},
+      {VM, entry("i-1", R"(, "target_instance_id": "i-gone")"), "keep",
+       "Failed to query tavro target instance i-gone"},
       {VM, entry("i-1", R"(, "catalog_uuid": "")"), "keep", "Invalid tavro job entries"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entries);
     Cloud cloud;
     test::Log_Capture log;
-    Job_var job = test::make_job("restore-exec", JOB_DEFINITION_RESTORE, R"({"pool_uuid": "p-9", "entries": [)" +
-                                     c.entries + "]}", std::string(R"({"parallel_vms": 8, "duplicate_vm": ")") +
-                                     c.duplicate + R"("})", c.subtype);
+    const std::string source = R"({"pool_uuid": "p-9", "entries": [)" + c.entries + "]}";
+    const std::string options =
+        std::string(R"({"parallel_vms": 8, "duplicate_vm": ")") + c.duplicate + R"("})";
+    auto job = test::make_job("restore-exec", JOB_DEFINITION_RESTORE, source, options, c.subtype);
     auto exec = cloud.executor(*job);
     if (!exec->resolve_entries()) {
       EXPECT_TRUE(log.contains(c.want)) << log.text();
       continue;
     }
     std::string got;
-    for (const auto& e : exec->entries()) got += e.instance_tgt_name + "@" + e.target_node_id + e.target_cluster_id + "; ";
-    EXPECT_TRUE(std::regex_match(got + std::to_string(exec->params().base.parallel_vms), std::regex(c.want))) << got;
+    for (const auto& e : exec->entries())
+      got += e.instance_tgt_name + "@" + e.target_node_id + e.target_cluster_id + "; ";
+    got += std::to_string(exec->params().base.parallel_vms);
+    EXPECT_TRUE(std::regex_match(got, std::regex(c.want))) << got;
     EXPECT_EQ(exec->params().base.pool_uuid, "p-9");
   }
 }

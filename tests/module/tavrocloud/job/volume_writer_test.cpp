@@ -31,7 +31,10 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
   // The writer reads up to its pipeline's depth (a few MiB) ahead of the first progress
   // report, so a device that shrinks at that report must be larger than that.
   const uint64_t large = 192 * BLOCK;
-  const auto shrink = [&](unsigned long) { return ::truncate(device.c_str(), 0) == 0; };
+  const auto shrinking = [&](Run& r) {
+    r.total = r.device_size = large;
+    r.hook = [&](unsigned long) { return ::truncate(device.c_str(), 0) == 0; };
+  };
   const std::pair<const char*, std::function<void(Run&)>> cases[] = {
       {"local_path_file_ is empty", [](Run& r) { r.local.clear(); }},
       {"remote_path_file_ is empty", [](Run& r) { r.remote.clear(); }},
@@ -40,7 +43,7 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
       {"total_size_ % block_size_", [](Run& r) { r.total -= 512; }},
       {"Failed to open block reader for path", [&](Run& r) { r.local = env.dir() + "/missing"; }},
       {"bytes readable", [](Run& r) { r.total += BLOCK; }},  // a device smaller than the volume
-      {"Failed to read data, offset", [&](Run& r) { r.total = r.device_size = large, r.hook = shrink; }},  // shrinks
+      {"Failed to read data, offset", shrinking},
       {"Failed to write data, the io not connected.", [](Run& r) { r.connected = false; }},
   };
   for (const auto& c : cases) {
