@@ -20,8 +20,10 @@ class Piece : public JSON_Generator {
 
   yajl_gen_status generate(yajl_gen gen) const override {
     yajl_gen_status st = yajl_gen_map_open(gen);
-    for (const auto& [key, value] : {std::pair<const char*, js::Value>{"name", js::Value(name)}, {"extra", extra}}) {
-      if (st == yajl_gen_status_ok) st = yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
+    for (const auto& [key, value] : {std::pair<std::string, js::Value>{"name", js::Value(name)},
+                                     {"extra", extra}}) {
+      const auto* text = reinterpret_cast<const unsigned char*>(key.data());
+      if (st == yajl_gen_status_ok) st = yajl_gen_string(gen, text, key.size());
       if (st == yajl_gen_status_ok) st = yajl_gen_value(gen, value);
     }
     return st == yajl_gen_status_ok ? yajl_gen_map_close(gen) : st;
@@ -34,11 +36,11 @@ TEST(JSON_Generator, RecordWritesItselfThroughTheBase) {
   p.name = "vol-1";
   p.extra = js::JSON_Load("{\"size\":18446744073709551615,\"ok\":[true,null]}");
   const JSON_Generator& base = p;
-  EXPECT_EQ("{\"name\":\"vol-1\",\"extra\":{\"ok\":[true,null],\"size\":18446744073709551615}}", base.to_json());
+  EXPECT_EQ(R"({"name":"vol-1","extra":{"ok":[true,null],"size":18446744073709551615}})",
+            base.to_json());
   EXPECT_NE(std::string::npos, base.to_json(true).find("\n"));
   p.extra = js::Value(js::Array{js::Value(NAN)});
   EXPECT_EQ("", p.to_json());
-  EXPECT_EQ("null", js::generate_text(false, [](yajl_gen g) { return yajl_gen_value(g, js::Value()); }));
 }
 
 }  // namespace
