@@ -13,7 +13,8 @@ std::vector<unsigned int> values(Exponential_Backoff_Iterator it, size_t limit =
 }
 
 TEST(Exponential_Backoff_Iterator, SequencesWithoutJitter) {
-  const struct { const char* name; unsigned int slot, retries, cap; std::vector<unsigned int> expected; } cases[] = {
+  const struct { const char* name; unsigned slot, retries, cap; std::vector<unsigned> waits; }
+      cases[] = {
       {"cloud poll", 2, 8, 60, {2, 4, 8, 16, 32, 60, 60, 60}},
       {"cap reached exactly", 1, 5, 8, {1, 2, 4, 8, 8}},
       {"slot above cap", 90, 3, 60, {60, 60, 60}},
@@ -21,11 +22,13 @@ TEST(Exponential_Backoff_Iterator, SequencesWithoutJitter) {
       {"cap 0 waits 1", 5, 3, 0, {1, 1, 1}},
       {"no retries", 2, 0, 60, {}},
       {"near overflow", 0x80000000u, 3, 0xFFFFFFFFu, {0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFFu}}};
-  for (const auto& c : cases)
-    EXPECT_EQ(c.expected, values(Exponential_Backoff_Iterator(c.slot, c.retries, c.cap, false))) << c.name;
+  for (const auto& c : cases) {
+    const Exponential_Backoff_Iterator it(c.slot, c.retries, c.cap, false);
+    EXPECT_EQ(c.waits, values(it)) << c.name;
+  }
   Exponential_Backoff_Iterator a(2, 3, 60, false);
   EXPECT_TRUE(*++a == 4u && a.cumulation() == 6u);
-  ++a, ++a, ++a;  // stays at the end
+  for (int i = 0; i < 3; ++i) ++a;  // stays at the end
   EXPECT_EQ(Exponential_Backoff_Iterator(), a);
   a.init(5, 1, 60, false);
   EXPECT_EQ(5u, *a);
