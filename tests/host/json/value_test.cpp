@@ -19,12 +19,11 @@ std::string strict_reads(const js::Value& v) {
   const std::pair<const char*, std::function<void(Out&)>> getters[] = {
       {"obj", [&](Out& o) { o << v.get_obj().size(); }},
       {"array", [&](Out& o) { o << v.get_array().size(); }},
-      {"str", [&](Out& o) { o << v.get_str(); }},
       {"secure", [&](Out& o) { o << v.get_secure_str().c_str(); }},
       {"bool", [&](Out& o) { o << v.get_bool(); }}, {"int", [&](Out& o) { o << v.get_int(); }},
       {"uint", [&](Out& o) { o << v.get_uint(); }}, {"int64", [&](Out& o) { o << v.get_int64(); }},
       {"uint64", [&](Out& o) { o << v.get_uint64(); }},
-      {"real", [&](Out& o) { o << v.get_real(); }}};
+      {"str", [&](Out& o) { o << v.get_str(); }}, {"real", [&](Out& o) { o << v.get_real(); }}};
   std::string out;
   for (const auto& [name, get] : getters) {
     std::ostringstream one;
