@@ -61,20 +61,16 @@ class Tls_Stream : public test::Http_Stream {
   SSL* ssl_;
 };
 
-test::Loopback_Http_Server::Stream_Maker tls_over(SSL_CTX* tls) {
-  if (tls == nullptr) return nullptr;
-  return [tls](int fd) -> std::unique_ptr<test::Http_Stream> {
-    auto stream = std::make_unique<Tls_Stream>(fd, tls);
-    return SSL_accept(stream->ssl_) > 0 ? std::move(stream) : nullptr;
-  };
-}
-
 // Answers every request with `reply`, the way its mode says (over TLS with `tls`).
 struct Server {
   explicit Server(Reply r, SSL_CTX* tls = nullptr)
       : reply(std::move(r)),
         http([this](const test::Http_Request&, test::Http_Stream& s) { answer(s); },
-             tls_over(tls)) {}
+             tls == nullptr ? test::Loopback_Http_Server::Stream_Maker()
+                            : [tls](int fd) -> std::unique_ptr<test::Http_Stream> {
+               auto stream = std::make_unique<Tls_Stream>(fd, tls);
+               return SSL_accept(stream->ssl_) > 0 ? std::move(stream) : nullptr;
+             }) {}
   void answer(test::Http_Stream& stream) {
     if (reply.mode == Mode::CLOSE) return;
     const size_t extra = reply.mode == Mode::NORMAL ? 0 : 100;  // announced, never sent
@@ -225,13 +221,12 @@ TEST(AwsClient, TlsPeerIsVerified) {
   const std::string dir = tests + "/data/loopback-tls/";
   const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_server_method()),
                                                          SSL_CTX_free);
-  ASSERT_EQ(SSL_CTX_use_certificate_file(ctx.get(), (dir + "cert.pem").c_str(), SSL_FILETYPE_PEM),
-            1);
-  ASSERT_EQ(SSL_CTX_use_PrivateKey_file(ctx.get(), (dir + "key.pem").c_str(), SSL_FILETYPE_PEM),
-            1);
+  const std::string cert = dir + "cert.pem", key = dir + "key.pem";
+  ASSERT_EQ(SSL_CTX_use_certificate_file(ctx.get(), cert.c_str(), SSL_FILETYPE_PEM), 1);
+  ASSERT_EQ(SSL_CTX_use_PrivateKey_file(ctx.get(), key.c_str(), SSL_FILETYPE_PEM), 1);
   Server server({200, OK_XML}, ctx.get());
   Client_Config trusted;
-  trusted.ca_file = dir + "cert.pem";
+  trusted.ca_file = cert;
   Recording_Response refused, accepted;
   test::Log_Capture log;
   EXPECT_FALSE(client(server.http.port(), {}, true)->send(describe(), refused));
