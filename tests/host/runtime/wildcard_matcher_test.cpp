@@ -19,7 +19,7 @@ TEST(Wildcard_Matcher, MatchTable) {
       {"web-*", "web-1", true}, {"web-*", "db-1", false}, {"web-*", "web-", true},
       {"*", "", true}, {"", "", true}, {"", "a", false}, {"?", "", false}, {"?", "a", true},
       {"a?c", "abc", true}, {"a?c", "ac", false}, {"*b*", "abc", true}, {"*.*.*", "a.b", false},
-      {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
+      {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false}, {"a**", "a", true},
       {"a*a*a*a*b", std::string(43, 'a'), false}, {"*ab", "aab", true}, {"*", "*", true},
       {"Web-*", "web-1", false},  // case-sensitive
       {"web", "web-1", false},    // whole text
