@@ -51,13 +51,16 @@ bool Log_Capture::contains(const std::string& needle) const { return count(needl
 
 bool Log_Capture::contains(const std::string& needle, ACE_Log_Priority priority) const {
   const auto all = entries();
-  return std::any_of(all.begin(), all.end(),
-                     [&](const Log_Entry& e) { return e.priority == priority && e.text.find(needle) != std::string::npos; });
+  return std::any_of(all.begin(), all.end(), [&](const Log_Entry& e) {
+    return e.priority == priority && e.text.find(needle) != std::string::npos;
+  });
 }
 
 size_t Log_Capture::count(const std::string& needle) const {
   const auto all = entries();
-  return std::count_if(all.begin(), all.end(), [&](const Log_Entry& e) { return e.text.find(needle) != std::string::npos; });
+  return std::count_if(all.begin(), all.end(), [&](const Log_Entry& e) {
+    return e.text.find(needle) != std::string::npos;
+  });
 }
 
 void Log_Capture::clear() {

@@ -73,11 +73,14 @@ bool read_request(Http_Stream& stream, Http_Request& out) {
   while (std::getline(head, line)) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    const size_t start = line.find_first_not_of(' ', colon + 1), end = line.find_last_not_of('\r');
-    out.headers.emplace_back(lower(line.substr(0, colon)), start > end ? "" : line.substr(start, end + 1 - start));
-    if (out.headers.back().first == "content-length") content_length = std::stoul(out.headers.back().second);
+    const size_t start = line.find_first_not_of(' ', colon + 1);
+    const size_t end = line.find_last_not_of('\r');
+    const std::string value = start > end ? "" : line.substr(start, end + 1 - start);
+    out.headers.emplace_back(lower(line.substr(0, colon)), value);
+    if (out.headers.back().first == "content-length") content_length = std::stoul(value);
   }
-  if (lower(out.header("expect")) == "100-continue" && !stream.write("HTTP/1.1 100 Continue\r\n\r\n")) return false;
+  const bool expects_continue = lower(out.header("expect")) == "100-continue";
+  if (expects_continue && !stream.write("HTTP/1.1 100 Continue\r\n\r\n")) return false;
   for (out.body = data.substr(head_end + 4); out.body.size() < content_length;)
     if (!read_more(stream, out.body)) return false;
   return true;
@@ -86,9 +89,8 @@ bool read_request(Http_Stream& stream, Http_Request& out) {
 }  // namespace
 
 std::string Http_Request::header(const std::string& name) const {
-  for (const auto& h : headers) {
+  for (const auto& h : headers)
     if (h.first == name) return h.second;
-  }
   return std::string();
 }
 
@@ -123,9 +125,12 @@ void Loopback_Http_Server::wait_for_stop(std::chrono::seconds limit) {
   stopped_.wait_for(lock, limit, [this] { return stopping_; });
 }
 
-std::string Loopback_Http_Server::reply_text(int status, const std::string& body, long content_length) {
-  return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
-         std::to_string(content_length < 0 ? static_cast<long>(body.size()) : content_length) + "\r\n\r\n" + body;
+std::string Loopback_Http_Server::reply_text(int status, const std::string& body,
+                                             long content_length) {
+  const long length = content_length < 0 ? static_cast<long>(body.size()) : content_length;
+  return "HTTP/1.1 " + std::to_string(status) +
+         " X\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
+         std::to_string(length) + "\r\n\r\n" + body;
 }
 
 uint16_t Loopback_Http_Server::closed_port() {

@@ -1,7 +1,6 @@
 #include "support/sleep_recorder.h"
 
 #include <mutex>
-#include <numeric>
 #include <utility>
 
 namespace test {
@@ -45,11 +44,6 @@ Sleep_Recorder::~Sleep_Recorder() {
 std::vector<unsigned int> Sleep_Recorder::waits() const {
   std::lock_guard<std::mutex> lock(recorder_mutex);
   return recorded_waits;
-}
-
-unsigned long Sleep_Recorder::total() const {
-  const auto all = waits();
-  return std::accumulate(all.begin(), all.end(), 0ul);
 }
 
 }  // namespace test

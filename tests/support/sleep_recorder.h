@@ -25,8 +25,6 @@ class Sleep_Recorder {
 
   // The seconds of each wait, in order.
   std::vector<unsigned int> waits() const;
-  // The seconds of all waits together.
-  unsigned long total() const;
 
  private:
   Sleep_Hook previous_;

@@ -46,9 +46,11 @@ class Temp_Dir {
 // QUILLON3_ROOT gets back its earlier value, then the directory goes.
 class Temp_Home {
  public:
-  // When no directory could be made, the home is one that does not exist, never the real one.
+  // When no directory could be made, the home is one that does not exist, never the real
+  // one.
   explicit Temp_Home(const std::string& prefix)
-      : dir_(prefix), root_("QUILLON3_ROOT", dir_.made() ? dir_.path().c_str() : "/nonexistent-test-home") {}
+      : dir_(prefix),
+        root_("QUILLON3_ROOT", dir_.made() ? dir_.path().c_str() : "/nonexistent-test-home") {}
 
   bool made() const { return dir_.made(); }
   const std::string& dir() const { return dir_.path(); }

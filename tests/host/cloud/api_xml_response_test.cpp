@@ -15,7 +15,8 @@ namespace {
 class Recorder : public cloud::API_XML_Response {
  public:
   Recorder() : cloud::API_XML_Response("DescribeThings") {}
-  void startElement(const ACEXML_Char*, const ACEXML_Char* name, const ACEXML_Char*, ACEXML_Attributes*) override {
+  void startElement(const ACEXML_Char*, const ACEXML_Char* name, const ACEXML_Char*,
+                    ACEXML_Attributes*) override {
     events += std::string(" <") + name;
     if (throw_on == name) throw std::runtime_error("parser gave up");
   }
@@ -38,41 +39,42 @@ std::string feed(const std::string& body) {
 }
 
 TEST(ApiXmlResponse, FeedsDocuments) {
-  const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", bom = "\xEF\xBB\xBF";
+  const std::string no = "refused";
   const std::pair<std::string, std::string> cases[] = {
       {decl + "<R><a>x</a></R>", "<R <a x >a >R"},
       {"<R><a>x</a></R>", "<R <a x >a >R"},  // no declaration
-      {"\xEF\xBB\xBF" + decl + "<R/>", "<R >R"},
-      {"\xEF\xBB\xBF<R/>", "<R >R"},
-      {"\n  " + decl + "<R/>", "<R >R"},
-      {decl + "<R xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\"><p:a xmlns:p=\"urn:p\">v</p:a></R>",
-       "<R <a v >a >R"},
+      {bom + decl + "<R/>", "<R >R"}, {bom + "<R/>", "<R >R"}, {"\n  " + decl + "<R/>", "<R >R"},
+      {decl + "<R xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
+              "<p:a xmlns:p=\"urn:p\">v</p:a></R>", "<R <a v >a >R"},
       // One text event per element: entities, CDATA and comments joined.
       {"<R><a>x &amp; <![CDATA[<y>]]> &#65;&#x42;</a></R>", "<R <a x & <y> AB >a >R"},
       {"<R><a>one<!-- c -->two</a></R>", "<R <a onetwo >a >R"},
       {"<R><a>{\"k\": [1, \"&lt;\"]}</a></R>", "<R <a {\"k\": [1, \"<\"]} >a >R"},
       {"<R><a>\xE4\xB8\xAD</a></R>", "<R <a \xE4\xB8\xAD >a >R"},
       {"<R/><!-- c --><?pi x?>\n", "<R >R"},
-      {decl + "<!DOCTYPE R [<!ENTITY e \"boom\">]><R>&e;</R>", "refused"}, {"<!DOCTYPE R><R/>", "refused"},
-      {decl + "<!-- c --><!DOCTYPE R><R/>", "refused"}, {"<!DOCTYPE a SYSTEM \"file:///etc/passwd\"><a/>", "refused"},
-      {decl + "<R><a>x</a>", "refused"}, {"<R><a>x</b></R>", "refused"}, {"", "refused"}, {decl, "refused"},
-      {"Internal Server Error", "refused"}, {"<html><body>oops</b></html>", "refused"}, {"<R>&bogus;</R>", "refused"},
-      {"<R/><S/>", "refused"}, {std::string("<R>a\0b</R>", 10), "refused"},
+      {decl + "<!DOCTYPE R [<!ENTITY e \"boom\">]><R>&e;</R>", no}, {"<!DOCTYPE R><R/>", no},
+      {decl + "<!-- c --><!DOCTYPE R><R/>", no},
+      {"<!DOCTYPE a SYSTEM \"file:///etc/passwd\"><a/>", no}, {decl + "<R><a>x</a>", no},
+      {"<R><a>x</b></R>", no}, {"", no}, {decl, no}, {"Internal Server Error", no},
+      {"<html><body>oops</b></html>", no}, {"<R>&bogus;</R>", no}, {"<R/><S/>", no},
+      {std::string("<R>a\0b</R>", 10), no},
       // Hostile answers once crashed, hung or grew memory without bound.
-      {decl + "<a><?" "?></a>", "refused"}, {"<a><!--", "refused"}, {"<a><![CDATA[x", "refused"},
-      {"<a><?pi x", "refused"}, {"<a/><!--", "refused"}};
+      {decl + "<a><?" "?></a>", no}, {"<a><!--", no}, {"<a><![CDATA[x", no}, {"<a><?pi x", no},
+      {"<a/><!--", no}};
   for (const auto& c : cases) EXPECT_EQ(feed(c.first), c.second) << c.first;
 }
 
 // An error document names its code (not a nested one) and message; an Error element
 // inside a result is data. The state of one body never leaks into the next.
 TEST(ApiXmlResponse, RecognisesErrorDocuments) {
-  const std::pair<std::string, std::string> cases[] = {  // body, "code|message" ("" not an error)
+  // body, "code|message" ("" not an error)
+  const std::pair<std::string, std::string> cases[] = {
       {"<Response><Errors><Error><Code>InvalidInstanceID.NotFound</Code><Message>The instance "
        "'i-1' does not exist</Message></Error></Errors><RequestID>r-1</RequestID></Response>",
        "InvalidInstanceID.NotFound|The instance 'i-1' does not exist"},
-      {"<ErrorResponse><Error><Code>AuthFailure</Code><Message>bad &amp; sad</Message></Error></ErrorResponse>",
-       "AuthFailure|bad & sad"},
+      {"<ErrorResponse><Error><Code>AuthFailure</Code><Message>bad &amp; sad</Message></Error>"
+       "</ErrorResponse>", "AuthFailure|bad & sad"},
       {"<Error><Code>X</Code></Error>", "X|"},
       {"<DescribeThingsResponse><Error><Code>X</Code></Error></DescribeThingsResponse>", ""},
       {"<Response><Errors><Error><Detail><Code>inner</Code></Detail><Code>outer</Code></Error>"
@@ -95,18 +97,19 @@ TEST(ApiXmlResponse, RecognisesErrorDocuments) {
 TEST(DeliverAnswer, Verdicts) {
   using R = cloud::API_Response_Base;
   const std::string error = "<Response><Errors><Error><Code>C</Code></Error></Errors></Response>";
-  const std::tuple<long, std::string, R::Outcome, bool> cases[] = {  // status, body, outcome, fed
+  // status, body, outcome, fed to the parser
+  const std::tuple<long, std::string, R::Outcome, bool> cases[] = {
       {200, "<R/>", R::OUTCOME_OK, true},          {204, "<R/>", R::OUTCOME_OK, true},
       {200, "<R>", R::OUTCOME_BAD_DOCUMENT, true}, {200, "", R::OUTCOME_BAD_DOCUMENT, false},
       {200, error, R::OUTCOME_ERROR_DOCUMENT, true}, {400, error, R::OUTCOME_HTTP_ERROR, true},
       {500, "<R/>", R::OUTCOME_HTTP_ERROR, true},  {301, "<R/>", R::OUTCOME_HTTP_ERROR, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(std::get<0>(c)) + std::get<1>(c));
+  for (const auto& [status, body, outcome, fed] : cases) {
+    SCOPED_TRACE(std::to_string(status) + body);
     Recorder r;
-    EXPECT_EQ(cloud::deliver_answer(r, std::get<0>(c), std::get<1>(c)), std::get<2>(c) == R::OUTCOME_OK);
-    EXPECT_EQ(r.outcome(), std::get<2>(c));
-    EXPECT_EQ(r.http_status(), std::get<0>(c));
-    EXPECT_EQ(!r.events.empty(), std::get<3>(c));
+    EXPECT_EQ(cloud::deliver_answer(r, status, body), outcome == R::OUTCOME_OK);
+    EXPECT_EQ(r.outcome(), outcome);
+    EXPECT_EQ(r.http_status(), status);
+    EXPECT_EQ(!r.events.empty(), fed);
   }
   struct Never : Recorder {
     bool success() const override { return false; }

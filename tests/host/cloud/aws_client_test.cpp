@@ -34,7 +34,8 @@ using cloud::aws::SDK;
 const char ACCESS_KEY[] = "AKIDLOOPBACK";
 const char SECRET_KEY[] = "s3cr3t/K7MDENG+bPxRfiCYLOOPBACK";
 
-enum class Mode { NORMAL, TRUNCATED, STALL, CLOSE, NOBODY };  // NOBODY: sent to a closed port
+// NOBODY: the request goes to a closed port.
+enum class Mode { NORMAL, TRUNCATED, STALL, CLOSE, NOBODY };
 struct Reply {
   int status;
   std::string body;
@@ -50,7 +51,9 @@ class Tls_Stream : public test::Http_Stream {
     SSL_free(ssl_);
     ::close(fd_);
   }
-  long read(char* buffer, size_t size) override { return SSL_read(ssl_, buffer, static_cast<int>(size)); }
+  long read(char* buffer, size_t size) override {
+    return SSL_read(ssl_, buffer, static_cast<int>(size));
+  }
   bool write(const std::string& data) override {
     return SSL_write(ssl_, data.data(), static_cast<int>(data.size())) > 0;
   }
@@ -71,7 +74,8 @@ struct Server {
   void answer(test::Http_Stream& stream) {
     if (reply.mode == Mode::CLOSE) return;
     const size_t extra = reply.mode == Mode::NORMAL ? 0 : 100;  // announced, never sent
-    stream.write(test::Loopback_Http_Server::reply_text(reply.status, reply.body, reply.body.size() + extra));
+    const long length = reply.body.size() + extra;
+    stream.write(test::Loopback_Http_Server::reply_text(reply.status, reply.body, length));
     if (reply.mode == Mode::STALL) http.wait_for_stop(std::chrono::seconds(60));
   }
   const Reply reply;
@@ -82,19 +86,21 @@ struct Server {
 class Recording_Response : public cloud::API_XML_Response {
  public:
   Recording_Response() : cloud::API_XML_Response("DescribeInstances") {}
-  void startElement(const ACEXML_Char*, const ACEXML_Char* name, const ACEXML_Char*, ACEXML_Attributes*) override {
+  void startElement(const ACEXML_Char*, const ACEXML_Char* name, const ACEXML_Char*,
+                    ACEXML_Attributes*) override {
     elements.push_back(name);
   }
   std::vector<std::string> elements;
 };
 
-bool send(uint16_t port, Recording_Response& response, const Client_Config& config = Client_Config(),
-          bool tls = false, const std::string& locale = "", const char* token = nullptr,
-          cloud::aws::AWS_Request request = {"ec2", "2016-11-15", "DescribeInstances"}) {
+std::unique_ptr<cloud::API_Client> client(uint16_t port, const Client_Config& config = {},
+                                          bool tls = false, const std::string& locale = "",
+                                          const char* token = nullptr) {
   return SDK::make_client("127.0.0.1", port, tls, locale,
-                          Credentials(ACCESS_KEY, SECRET_KEY, token, 0), config)
-      ->send(request, response);
+                          Credentials(ACCESS_KEY, SECRET_KEY, token, 0), config);
 }
+
+cloud::aws::AWS_Request describe() { return {"ec2", "2016-11-15", "DescribeInstances"}; }
 
 const char OK_XML[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -108,13 +114,14 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
     SCOPED_TRACE(locale);
     Server server({200, OK_XML});
     const char* token = *locale ? nullptr : "tok/en+1";
-    cloud::aws::AWS_Request request("ec2", "2016-11-15", "DescribeInstances");
+    cloud::aws::AWS_Request request = describe();
     request.set_parameter("Filter.1.Value.1", "i-1 & Action=Terminate");
     request.set_parameter(std::string("Description"), std::string("{\"k\": \"\xE4\xB8\xAD\"}"));
     Recording_Response response;
-    ASSERT_TRUE(send(server.http.port(), response, Client_Config(), false, locale, token, request));
+    ASSERT_TRUE(client(server.http.port(), {}, false, locale, token)->send(request, response));
     EXPECT_EQ(response.outcome(), API_Response_Base::OUTCOME_OK);
-    EXPECT_EQ(response.elements, (std::vector<std::string>{"DescribeInstancesResponse", "requestId", "reservationSet"}));
+    EXPECT_EQ(response.elements, (std::vector<std::string>{"DescribeInstancesResponse",
+                                                           "requestId", "reservationSet"}));
     const test::Http_Request r = server.http.requests().at(0);
     EXPECT_EQ(r.method + " " + r.target + " " + r.body,
               "POST / Action=DescribeInstances&Version=2016-11-15"
@@ -123,10 +130,10 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
     EXPECT_EQ(r.header("content-type"), "application/x-www-form-urlencoded; charset=utf-8");
     EXPECT_EQ(r.header("x-amz-security-token"), token ? token : "");
     // The signature itself is checked by the signer's suite and the simulator.
-    const std::string date = r.header("x-amz-date");
+    const std::string day = r.header("x-amz-date").substr(0, 8);
     const std::string region = *locale ? locale : cloud::aws::DEFAULT_REGION;
-    EXPECT_NE(r.header("authorization").find("Credential=AKIDLOOPBACK/" + date.substr(0, 8) + "/" + region + "/ec2/"),
-              std::string::npos);
+    const std::string scope = "Credential=AKIDLOOPBACK/" + day + "/" + region + "/ec2/";
+    EXPECT_NE(r.header("authorization").find(scope), std::string::npos);
   }
 }
 
@@ -137,33 +144,40 @@ TEST(AwsClient, JudgesEachKindOfAnswer) {
   slow.low_speed_seconds = 1;
   capped.max_response_bytes = 50000;
   using R = API_Response_Base;
+  const R::Outcome FAILED = R::OUTCOME_TRANSPORT_FAILED;
+  const char SENT[] = "Cloud request DescribeInstances";
+  const std::string open = "<DescribeInstancesResponse>";
+  const std::string error = "<Response><Errors><Error><Code>InvalidParameterValue</Code>"
+                            "<Message>Value (i-x) is invalid</Message></Error></Errors></Response>";
   // `said`: the cloud's message for the parser, or what the log says.
-  const struct { const char* name; Reply reply; Client_Config config; R::Outcome outcome; const char* said; } cases[] = {
+  const struct {
+    const char* name;
+    Reply reply;
+    Client_Config config;
+    R::Outcome outcome;
+    const char* said;
+  } cases[] = {
       {"xml", {200, OK_XML}, {}, R::OUTCOME_OK, ""},
-      {"error document",
-       {400, "<Response><Errors><Error><Code>InvalidParameterValue</Code><Message>Value (i-x) is "
-             "invalid</Message></Error></Errors></Response>"},
-       {}, R::OUTCOME_HTTP_ERROR, "Value (i-x) is invalid"},
+      {"error document", {400, error}, {}, R::OUTCOME_HTTP_ERROR, "Value (i-x) is invalid"},
       {"not xml", {200, "hello"}, {}, R::OUTCOME_BAD_DOCUMENT, ""},
-      {"truncated", {200, "<DescribeInstancesResponse><requestId>", Mode::TRUNCATED}, {}, R::OUTCOME_TRANSPORT_FAILED, ""},
-      {"closed without answer", {200, "", Mode::CLOSE}, {}, R::OUTCOME_TRANSPORT_FAILED, ""},
-      {"stalled body", {200, "<DescribeInstancesResponse>", Mode::STALL}, slow, R::OUTCOME_TRANSPORT_FAILED,
-       "Cloud request DescribeInstances"},
-      {"above the cap", {200, "<DescribeInstancesResponse>" + std::string(100000, ' ') + "</DescribeInstancesResponse>"},
-       capped, R::OUTCOME_TRANSPORT_FAILED, "larger than the limit"},
-      {"nobody listening", {0, "", Mode::NOBODY}, {}, R::OUTCOME_TRANSPORT_FAILED, "Cloud request DescribeInstances"}};
+      {"truncated", {200, open + "<requestId>", Mode::TRUNCATED}, {}, FAILED, ""},
+      {"closed without answer", {200, "", Mode::CLOSE}, {}, FAILED, ""},
+      {"stalled body", {200, open, Mode::STALL}, slow, FAILED, SENT},
+      {"above the cap", {200, open + std::string(100000, ' ')}, capped, FAILED, "than the limit"},
+      {"nobody listening", {0, "", Mode::NOBODY}, {}, FAILED, SENT}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Server server(c.reply);
     Recording_Response response;
     test::Log_Capture log;
     const bool nobody = c.reply.mode == Mode::NOBODY;
-    EXPECT_EQ(send(nobody ? test::Loopback_Http_Server::closed_port() : server.http.port(), response, c.config),
-              c.outcome == R::OUTCOME_OK);
+    const uint16_t port = nobody ? test::Loopback_Http_Server::closed_port() : server.http.port();
+    EXPECT_EQ(client(port, c.config)->send(describe(), response), c.outcome == R::OUTCOME_OK);
     EXPECT_EQ(response.outcome(), c.outcome);
     if (c.outcome == R::OUTCOME_HTTP_ERROR) {
-      EXPECT_EQ(response.error_message() + " " + response.error_code(), std::string(c.said) + " InvalidParameterValue");
-    } else if (c.outcome == R::OUTCOME_TRANSPORT_FAILED) {
+      EXPECT_EQ(response.error_message() + " " + response.error_code(),
+                std::string(c.said) + " InvalidParameterValue");
+    } else if (c.outcome == FAILED) {
       EXPECT_TRUE(response.elements.empty());
       EXPECT_TRUE(log.contains(c.said, LM_ERROR)) << log.text();
     }
@@ -176,17 +190,17 @@ TEST(AwsClient, JudgesEachKindOfAnswer) {
 
 TEST(AwsClient, OneClientServesSeveralThreads) {
   Server server({200, OK_XML});
-  auto client = SDK::make_client("127.0.0.1", server.http.port(), false, "",
-                                 Credentials(ACCESS_KEY, SECRET_KEY, nullptr, 0), Client_Config());
+  const auto shared = client(server.http.port());
   std::atomic<int> succeeded{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 5; ++i) {
-        cloud::aws::AWS_Request request("ec2", "2016-11-15", "DescribeInstances");
-        request.set_parameter("InstanceId.1", ("i-" + std::to_string(t) + "-" + std::to_string(i)).c_str());
+        cloud::aws::AWS_Request request = describe();
+        const std::string id = "i-" + std::to_string(t) + "-" + std::to_string(i);
+        request.set_parameter("InstanceId.1", id.c_str());
         Recording_Response response;
-        succeeded += client->send(request, response);
+        succeeded += shared->send(request, response);
       }
     });
   }
@@ -202,33 +216,37 @@ TEST(AwsClient, OneClientServesSeveralThreads) {
 TEST(AwsClient, TlsPeerIsVerified) {
   const char* root = std::getenv("QUILLON3_SOURCE_DIR");
   const std::string here = __FILE__;  // <root>/tests/host/cloud/aws_client_test.cpp
-  const std::string dir = (root != nullptr && *root != '\0' ? std::string(root) + "/tests"
-                                                             : here.substr(0, here.rfind("/host/cloud/"))) +
-                          "/data/loopback-tls/";
-  const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
-  ASSERT_EQ(SSL_CTX_use_certificate_file(ctx.get(), (dir + "cert.pem").c_str(), SSL_FILETYPE_PEM) +
-                SSL_CTX_use_PrivateKey_file(ctx.get(), (dir + "key.pem").c_str(), SSL_FILETYPE_PEM),
-            2);
+  const std::string tests = root && *root ? std::string(root) + "/tests"
+                                          : here.substr(0, here.rfind("/host/"));
+  const std::string dir = tests + "/data/loopback-tls/";
+  const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_server_method()),
+                                                         SSL_CTX_free);
+  const std::string cert = dir + "cert.pem", key = dir + "key.pem";
+  ASSERT_EQ(SSL_CTX_use_certificate_file(ctx.get(), cert.c_str(), SSL_FILETYPE_PEM), 1);
+  ASSERT_EQ(SSL_CTX_use_PrivateKey_file(ctx.get(), key.c_str(), SSL_FILETYPE_PEM), 1);
   Server server({200, OK_XML}, ctx.get());
   Client_Config trusted;
-  trusted.ca_file = dir + "cert.pem";
+  trusted.ca_file = cert;
   Recording_Response refused, accepted;
   test::Log_Capture log;
-  EXPECT_FALSE(send(server.http.port(), refused, Client_Config(), true));
-  EXPECT_TRUE(send(server.http.port(), accepted, trusted, true));
+  EXPECT_FALSE(client(server.http.port(), {}, true)->send(describe(), refused));
+  EXPECT_TRUE(client(server.http.port(), trusted, true)->send(describe(), accepted));
   EXPECT_EQ(log.text().find(SECRET_KEY), std::string::npos);
 }
 
 TEST(AwsSdk, MakeClientRefusesUnusableAccounts) {
-  const std::tuple<std::string, uint16_t, const char*, const char*, bool> cases[] = {
-      {"10.0.0.5", 8773, "AK", "SK", true}, {"cloud.example", 443, "AK", "SK", true}, {"::1", 80, "AK", "SK", true},
-      {"[::1]", 80, "AK", "SK", true}, {"", 8773, "AK", "SK", false}, {"10.0.0.5", 0, "AK", "SK", false},
-      {"a host", 80, "AK", "SK", false}, {"evil/path", 80, "AK", "SK", false}, {"user@host", 80, "AK", "SK", false},
-      {"host?x", 80, "AK", "SK", false}, {"[::1", 80, "AK", "SK", false}, {"10.0.0.5", 8773, "", "SK", false},
-      {"10.0.0.5", 8773, "AK", nullptr, false}};
-  for (const auto& [host, port, access_key, secret_key, ok] : cases)
-    EXPECT_EQ(SDK::make_client(host, port, false, "r", Credentials(access_key, secret_key, nullptr, 0)) != nullptr, ok)
-        << host << ":" << port;
+  const std::tuple<std::string, uint16_t, bool> cases[] = {
+      {"10.0.0.5", 8773, true}, {"cloud.example", 443, true}, {"::1", 80, true},
+      {"[::1]", 80, true}, {"", 8773, false}, {"10.0.0.5", 0, false}, {"a host", 80, false},
+      {"evil/path", 80, false}, {"user@host", 80, false}, {"host?x", 80, false},
+      {"[::1", 80, false}};
+  const Credentials keys("AK", "SK", nullptr, 0);
+  for (const auto& [host, port, ok] : cases)
+    EXPECT_EQ(SDK::make_client(host, port, false, "r", keys) != nullptr, ok) << host << ":" << port;
+  for (const char* access_key : {"", "AK"}) {
+    const Credentials bad(access_key, *access_key ? nullptr : "SK", nullptr, 0);
+    EXPECT_FALSE(SDK::make_client("10.0.0.5", 8773, false, "r", bad)) << access_key;
+  }
 }
 
 }  // namespace

@@ -23,9 +23,11 @@ class Line_Collector : public ACE_Log_Msg_Callback {
 TEST(Execute_Script, ResultFollowsTheExitStatus) {
   const std::pair<const char*, bool> cases[] = {
       {"", true}, {"exit 0", true}, {"exit 3", false}, {"kill -9 $$", false},
-      {"no-such-command-here-1234", false}, {"test \"$(cat)\" = \"\"", true}};  // stdin is empty
+      {"no-such-command-here-1234", false},
+      {"test \"$(cat)\" = \"\"", true}};  // stdin is empty
   test::Log_Capture log;
-  for (const auto& c : cases) EXPECT_EQ(execute_script(c.first, false, nullptr), c.second) << c.first;
+  for (const auto& [script, ok] : cases)
+    EXPECT_EQ(execute_script(script, false, nullptr), ok) << script;
   EXPECT_TRUE(log.contains("Job script exited with status 3.", LM_WARNING));
   EXPECT_TRUE(log.contains("Job script was killed by signal 9.", LM_WARNING));
   EXPECT_FALSE(execute_script("true", true, nullptr));
@@ -38,10 +40,12 @@ TEST(Execute_Script, ResultFollowsTheExitStatus) {
 TEST(Execute_Script, EveryOutputLineReachesTheCallbackInOrder) {
   test::Log_Capture log;
   Line_Collector out;
-  ASSERT_FALSE(execute_script("echo one; echo two >&2; printf 'three\\n\\nfour'; exit 1", false, &out));
+  const char* script = "echo one; echo two >&2; printf 'three\\n\\nfour'; exit 1";
+  ASSERT_FALSE(execute_script(script, false, &out));
   EXPECT_EQ(out.lines, (std::vector<std::string>{"one\n", "two\n", "three\n", "\n", "four\n"}));
   Line_Collector many;
-  ASSERT_TRUE(execute_script("i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done", false, &many));
+  script = "i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done";
+  ASSERT_TRUE(execute_script(script, false, &many));
   ASSERT_EQ(many.lines.size(), 20000u);
   EXPECT_EQ(many.lines.back(), "line19999\n");
   Line_Collector long_line;
@@ -55,8 +59,9 @@ TEST(Execute_Script, AProcessLeftHoldingTheOutputDelaysTheJobOnlyBriefly) {
   test::Log_Capture log;
   Line_Collector out;
   // The left-behind writer would go on for ten seconds; it ends once the pipe is closed.
-  const char* script =
-      "echo before; (i=0; while [ $i -lt 40 ]; do sleep 0.25; echo tick; i=$((i+1)); done) & echo after";
+  const char* script = "echo before; "
+                       "(i=0; while [ $i -lt 40 ]; do sleep 0.25; echo tick; i=$((i+1)); done) & "
+                       "echo after";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(execute_script(script, false, &out));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));

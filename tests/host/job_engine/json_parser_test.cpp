@@ -16,19 +16,22 @@ namespace {
 
 // Documents built through the driver, dumped back: numbers become int64, uint64 or real.
 TEST(JSON_Parser, BuildsDocumentsThroughTheDriver) {
+  // The text dumped back, where it differs from the text read.
   const std::pair<const char*, const char*> cases[] = {
-      {R"({"f":-2.5,"a":1,"b":[true,false,null],"c":{"d":"e"}})", R"({"a":1,"b":[true,false,null],"c":{"d":"e"},"f":-2.5})"},
-      {R"([1,[2,[3,{"x":[]}]],{}])", R"([1,[2,[3,{"x":[]}]],{}])"},
-      {R"("just a string")", R"("just a string")"},
-      {"[-42,9223372036854775807,-9223372036854775808]", "[-42,9223372036854775807,-9223372036854775808]"},
-      {"[9223372036854775808,18446744073709551615]", "[9223372036854775808,18446744073709551615]"},
-      {"[18446744073709551616,-9223372036854775809,1e3]", "[18446744073709551616.0,-9223372036854775808.0,1000.0]"}};
-  for (const auto& c : cases) {
+      {R"({"f":-2.5,"a":1,"b":[true,false,null],"c":{"d":"e"}})",
+       R"({"a":1,"b":[true,false,null],"c":{"d":"e"},"f":-2.5})"},
+      {R"([1,[2,[3,{"x":[]}]],{}])", nullptr},
+      {R"("just a string")", nullptr},
+      {"[-42,9223372036854775807,-9223372036854775808]", nullptr},
+      {"[9223372036854775808,18446744073709551615]", nullptr},
+      {"[18446744073709551616,-9223372036854775809,1e3]",
+       "[18446744073709551616.0,-9223372036854775808.0,1000.0]"}};
+  for (const auto& [text, dumped] : cases) {
     json_spirit::Value out;
     JSON_Parser parser;
     parser.result(&out);
-    EXPECT_TRUE(yajl_parse_document(parser, c.first, std::strlen(c.first))) << c.first;
-    EXPECT_EQ(json_spirit::JSON_Dump(out), c.second);
+    EXPECT_TRUE(yajl_parse_document(parser, text, std::strlen(text))) << text;
+    EXPECT_EQ(json_spirit::JSON_Dump(out), dumped ? dumped : text);
   }
 }
 
@@ -74,9 +77,10 @@ class Refusing_Handler : public YAJL_Handler {
 };
 
 TEST(YAJL_Driver, ReportsBadDocumentsAndRefusals) {
-  const std::tuple<const char*, bool, const char*> cases[] = {  // document, throws, in the error
+  // document, throws, in the error
+  const std::tuple<const char*, bool, const char*> cases[] = {
       {R"({"a":)", false, ""}, {R"({"a" 1})", false, ""}, {"", false, ""},
-      {R"([1] [2])", false, ""}, {R"(["s"])", false, ""}, {R"(["s"])", true, "handler failed: boom"}};
+      {R"([1] [2])", false, ""}, {R"(["s"])", false, ""}, {R"(["s"])", true, "failed: boom"}};
   for (const auto& [doc, throws, part] : cases) {
     Refusing_Handler handler(throws);
     std::string error;
@@ -92,8 +96,9 @@ TEST(YAJL_Handler, NumbersArriveAsTextWhateverTheirForm) {
   // A caller holding a number already passes it on as text.
   EXPECT_TRUE(h.handle_integer_i(-9223372036854775807LL - 1) && h.handle_double_i(0.1));
   EXPECT_FALSE(h.handle_double_i(std::numeric_limits<double>::infinity()));
-  EXPECT_EQ(h.numbers, (std::vector<std::string>{"1", "-7", "2.50", "1e400", "123456789012345678901234567890",
-                                                 "-9223372036854775808", "0.10000000000000001"}));
+  EXPECT_EQ(h.numbers,
+            (std::vector<std::string>{"1", "-7", "2.50", "1e400", "123456789012345678901234567890",
+                                      "-9223372036854775808", "0.10000000000000001"}));
 }
 
 }  // namespace

@@ -12,16 +12,17 @@ namespace js = json_spirit;
 
 namespace {
 
-// Members in key order, no blanks; secrets are written as plain strings.
+// Members in key order, no blanks unless pretty; secrets are written as plain strings.
 TEST(JSON_Dump, CompactFormIsDeterministic) {
-  const js::Value v(js::Object{{"z", js::Value(1)}, {"a", js::Value(secure_string("s3cr\"t"))},
-                               {"m", js::Value(js::Array{js::Value(), js::Value(false), js::Value(0.5)})}});
+  const js::Array m{js::Value(), js::Value(false), js::Value(0.5)};
+  const js::Value v(js::Object{
+      {"z", js::Value(1)}, {"a", js::Value(secure_string("s3cr\"t"))}, {"m", js::Value(m)}});
   EXPECT_EQ(R"({"a":"s3cr\"t","m":[null,false,0.5],"z":1})", js::JSON_Dump(v));
+  EXPECT_EQ("[\n    1\n]", js::JSON_Dump(js::Value(js::Array{js::Value(1)}), true));
 }
 
 TEST(JSON_Dump, RealsReadBackExactlyAndStayReals) {
-  const double cases[] = {0.1, 1.0 / 3, -0.0, 1e300, 5e-324, 123456789.0, 2.0};
-  for (double d : cases) {
+  for (double d : {0.1, 1.0 / 3, -0.0, 1e300, 5e-324, 123456789.0, 2.0}) {
     const std::string text = js::JSON_Dump(js::Value(d));
     const js::Value back = js::JSON_Load(text);
     ASSERT_EQ(js::real_type, back.type()) << text;
@@ -30,11 +31,9 @@ TEST(JSON_Dump, RealsReadBackExactlyAndStayReals) {
 }
 
 TEST(JSON_Dump, UnwritableValuesGiveEmptyText) {
-  const js::Value cases[] = {
-      js::Value(std::numeric_limits<double>::quiet_NaN()),
-      js::Value(js::Array{js::Value(1), js::Value(HUGE_VAL)}),
-      js::Value(std::string("\xff\xfe")),
-  };
+  const js::Value cases[] = {js::Value(std::numeric_limits<double>::quiet_NaN()),
+                             js::Value(js::Array{js::Value(1), js::Value(HUGE_VAL)}),
+                             js::Value(std::string("\xff\xfe"))};
   for (const js::Value& v : cases) EXPECT_EQ("", js::JSON_Dump(v));
 }
 

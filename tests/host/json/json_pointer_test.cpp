@@ -22,14 +22,15 @@ TEST(JSON_Pointer, ResolvesPaths) {
   const js::Value doc = js::JSON_Load(rfc_doc);
   ASSERT_EQ(js::obj_type, doc.type());
   const js::Value none("-"), bad("bad");
+  using V = js::Value;
   const std::pair<const char*, js::Value> cases[] = {
-      {"/foo/0", js::Value("bar")}, {"/foo/1", js::Value("baz")}, {"/", js::Value(0)}, {"/a~1b", js::Value(1)},
-      {"/c%d", js::Value(2)}, {"/e^f", js::Value(3)}, {"/g|h", js::Value(4)}, {"/i\\j", js::Value(5)},
-      {"/k\"l", js::Value(6)}, {"/ ", js::Value(7)}, {"/m~0n", js::Value(8)},
-      {"/n/01", js::Value("key")},  // a member name, not an index
-      {"/n/x", js::Value()}, {"", doc}, {"/nope", none}, {"/foo/2", none}, {"/foo/-", none}, {"/foo/01", none},
-      {"/foo/+1", none}, {"/foo/0/x", none}, {"/a/b", none}, {"/foo/99999999999999999999", none},
-      {"foo", bad}, {"/~2", bad}, {"/a~", bad}, {"/m~n", bad}, {nullptr, bad}};
+      {"/foo/0", V("bar")}, {"/foo/1", V("baz")}, {"/", V(0)}, {"/a~1b", V(1)}, {"/c%d", V(2)},
+      {"/e^f", V(3)}, {"/g|h", V(4)}, {"/i\\j", V(5)}, {"/k\"l", V(6)}, {"/ ", V(7)},
+      {"/m~0n", V(8)}, {"/n/01", V("key")},  // a member name, not an index
+      {"/n/x", V()}, {"", doc}, {"/nope", none}, {"/foo/2", none}, {"/foo/-", none},
+      {"/foo/01", none}, {"/foo/+1", none}, {"/foo/0/x", none}, {"/a/b", none},
+      {"/foo/99999999999999999999", none}, {"foo", bad}, {"/~2", bad}, {"/a~", bad},
+      {"/m~n", bad}, {nullptr, bad}};
   test::Log_Capture log;
   js::JSON_Pointer p;
   for (const auto& [path, expected] : cases) {
@@ -49,10 +50,9 @@ TEST(JSON_Pointer, TypedLookupsLeaveTheTargetOnMismatch) {
   js::Value doc = js::JSON_Load(rfc_doc);
   js::JSON_Pointer p;
   ASSERT_TRUE(p.path("/foo", false));
-  const js::Object* sentinel = &doc.get_obj();
-  const js::Object* obj = sentinel;
+  const js::Object* obj = &doc.get_obj();
   EXPECT_FALSE(p.get(static_cast<const js::Value&>(doc), obj));
-  EXPECT_EQ(sentinel, obj);
+  EXPECT_EQ(&doc.get_obj(), obj);
   js::Array* marr = nullptr;
   ASSERT_TRUE(p.get(doc, marr));
   EXPECT_EQ(&doc.get_obj().at("foo").get_array(), marr);

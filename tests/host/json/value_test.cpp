@@ -15,17 +15,21 @@ namespace {
 
 // What each strict getter gives for `v` ("name=value "), leaving out those that throw.
 std::string strict_reads(const js::Value& v) {
-  auto text = [](auto x) { std::ostringstream o; o << x; return o.str(); };
-  const std::pair<const char*, std::function<std::string()>> getters[] = {
-      {"obj", [&] { return text(v.get_obj().size()); }},   {"array", [&] { return text(v.get_array().size()); }},
-      {"str", [&] { return v.get_str(); }},                {"secure", [&] { return text(v.get_secure_str().c_str()); }},
-      {"bool", [&] { return text(v.get_bool()); }},        {"int", [&] { return text(v.get_int()); }},
-      {"uint", [&] { return text(v.get_uint()); }},        {"int64", [&] { return text(v.get_int64()); }},
-      {"uint64", [&] { return text(v.get_uint64()); }},    {"real", [&] { return text(v.get_real()); }}};
+  using Out = std::ostream;
+  const std::pair<const char*, std::function<void(Out&)>> getters[] = {
+      {"obj", [&](Out& o) { o << v.get_obj().size(); }},
+      {"array", [&](Out& o) { o << v.get_array().size(); }},
+      {"secure", [&](Out& o) { o << v.get_secure_str().c_str(); }},
+      {"bool", [&](Out& o) { o << v.get_bool(); }}, {"int", [&](Out& o) { o << v.get_int(); }},
+      {"uint", [&](Out& o) { o << v.get_uint(); }}, {"int64", [&](Out& o) { o << v.get_int64(); }},
+      {"uint64", [&](Out& o) { o << v.get_uint64(); }},
+      {"str", [&](Out& o) { o << v.get_str(); }}, {"real", [&](Out& o) { o << v.get_real(); }}};
   std::string out;
   for (const auto& [name, get] : getters) {
+    std::ostringstream one;
     try {
-      out += std::string(name) + "=" + get() + " ";
+      get(one);
+      out += std::string(name) + "=" + one.str() + " ";
     } catch (const js::Error&) {
     }
   }
@@ -35,21 +39,23 @@ std::string strict_reads(const js::Value& v) {
 // Which strict getters accept which values, integer getters checking the target range;
 // pointers to characters never become a bool, wide unsigned never a real.
 TEST(Value, StrictGettersAcceptOnlyTheirTypeAndRange) {
+  using V = js::Value;
   const std::pair<js::Value, const char*> cases[] = {
-      {js::Value(js::Object()), "obj=0 "}, {js::Value(js::Array()), "array=0 "}, {js::Value("s"), "str=s "},
-      {js::Value(static_cast<const char*>(nullptr)), "str= "}, {js::Value(secure_string("k")), "secure=k "},
-      {js::Value(false), "bool=0 "}, {js::Value(7.5), "real=7.5 "}, {js::Value(), ""},
-      {js::Value(7), "int=7 uint=7 int64=7 uint64=7 real=7 "},
-      {js::Value(-1), "int=-1 int64=-1 real=-1 "},
-      {js::Value(UINT64_MAX), "uint64=18446744073709551615 real=1.84467e+19 "},
-      {js::Value(int64_t(1) << 40), "int64=1099511627776 uint64=1099511627776 real=1.09951e+12 "},
-      {js::Value(INT_MIN), "int=-2147483648 int64=-2147483648 real=-2.14748e+09 "},
-      {js::Value(UINT_MAX), "uint=4294967295 int64=4294967295 uint64=4294967295 real=4.29497e+09 "}};
-  for (const auto& c : cases) EXPECT_EQ(strict_reads(c.first), c.second) << js::value_type_name(c.first.type());
-  EXPECT_TRUE(js::Value(UINT64_MAX).is_uint64() && !js::Value(static_cast<uint64_t>(INT64_MAX)).is_uint64());
+      {V(js::Object()), "obj=0 "}, {V(js::Array()), "array=0 "}, {V("s"), "str=s "},
+      {V(static_cast<const char*>(nullptr)), "str= "}, {V(secure_string("k")), "secure=k "},
+      {V(false), "bool=0 "}, {V(7.5), "real=7.5 "}, {V(), ""},
+      {V(7), "int=7 uint=7 int64=7 uint64=7 real=7 "},
+      {V(-1), "int=-1 int64=-1 real=-1 "},
+      {V(UINT64_MAX), "uint64=18446744073709551615 real=1.84467e+19 "},
+      {V(int64_t(1) << 40), "int64=1099511627776 uint64=1099511627776 real=1.09951e+12 "},
+      {V(INT_MIN), "int=-2147483648 int64=-2147483648 real=-2.14748e+09 "},
+      {V(UINT_MAX), "uint=4294967295 int64=4294967295 uint64=4294967295 real=4.29497e+09 "}};
+  for (const auto& [value, reads] : cases)
+    EXPECT_EQ(strict_reads(value), reads) << js::value_type_name(value.type());
+  EXPECT_TRUE(V(UINT64_MAX).is_uint64());
+  EXPECT_FALSE(V(static_cast<uint64_t>(INT64_MAX)).is_uint64());
   // The same number is equal whichever constructor made it.
-  EXPECT_TRUE(js::Value(5) == js::Value(5ul) && js::Value(5) != js::Value(5.0) &&
-              js::Value("k") != js::Value(secure_string("k")));
+  EXPECT_TRUE(V(5) == V(5ul) && V(5) != V(5.0) && V("k") != V(secure_string("k")));
 }
 
 TEST(Value, CopiesAreDeepAndAssignmentFromOwnMemberIsSafe) {
@@ -69,19 +75,21 @@ TEST(Value, CopiesAreDeepAndAssignmentFromOwnMemberIsSafe) {
 
 TEST(Value, ThrowingObjectAccessorsNameTheKey) {
   js::Object o{{"s", js::Value("x")}, {"n", js::Value(-3)}, {"big", js::Value(UINT64_MAX)}};
+  // Each message follows "JSON member '".
   const std::pair<std::function<void()>, std::string> cases[] = {
-      {[&] { js::object_get_str_or_throw(o, "missing"); }, "JSON member 'missing' not found"},
-      {[&] { js::object_get_str_or_throw(o, "n"); }, "JSON member 'n' is int, expected string"},
-      {[&] { js::object_get_bool_or_throw(o, "s"); }, "JSON member 's' is string, expected bool"},
-      {[&] { js::object_get_uint64_or_throw(o, "n"); }, "JSON member 'n' is out of range for uint64: -3"},
-      {[&] { js::object_get_int64_or_throw(o, "big"); }, "JSON member 'big' is out of range for int64: 18446744073709551615"},
-      {[&] { js::object_get_array_or_throw(o, "s"); }, "JSON member 's' is string, expected array"}};
-  for (const auto& c : cases) {
+      {[&] { js::object_get_str_or_throw(o, "missing"); }, "missing' not found"},
+      {[&] { js::object_get_str_or_throw(o, "n"); }, "n' is int, expected string"},
+      {[&] { js::object_get_bool_or_throw(o, "s"); }, "s' is string, expected bool"},
+      {[&] { js::object_get_uint64_or_throw(o, "n"); }, "n' is out of range for uint64: -3"},
+      {[&] { js::object_get_int64_or_throw(o, "big"); },
+       "big' is out of range for int64: 18446744073709551615"},
+      {[&] { js::object_get_array_or_throw(o, "s"); }, "s' is string, expected array"}};
+  for (const auto& [get, message] : cases) {
     try {
-      c.first();
-      ADD_FAILURE() << "no throw: " << c.second;
+      get();
+      ADD_FAILURE() << "no throw: " << message;
     } catch (const js::Error& e) {
-      EXPECT_EQ(c.second, e.what());
+      EXPECT_EQ("JSON member '" + message, e.what());
     }
   }
 }
@@ -96,9 +104,10 @@ TEST(Value, LenientObjectAccessorsLeaveTheTargetOnMismatch) {
     os << ok << ":" << target;
     return os.str();
   };
+  const std::string keep = "keep";
   EXPECT_EQ((std::vector<std::string>{"0:keep", "0:keep", "1:x", "0:9", "1:18446744073709551615",
                                       "0:9", "0:9", "1:-3", "1:5", "0:9", "1:-3"}),
-            (std::vector<std::string>{read("n", std::string("keep")), read("missing", std::string("keep")),
+            (std::vector<std::string>{read("n", keep), read("missing", keep),
                                       read("s", std::string()), read("n", 9ul), read("big", 9ul),
                                       read("big", 9l), read("r", 9l), read("n", 9), read("w", 9),
                                       read("n", 9u), read("n", 0.0)}));

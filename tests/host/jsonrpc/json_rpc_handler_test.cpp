@@ -16,14 +16,16 @@ class Echo_Handler : public Base {
   int handle_object_i(JSON_RPC_Channel_ptr channel, JSON_RPC_Object_ptr obj) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ++calls;
-    if (static_cast<JSON_RPC_Request*>(obj.get())->method() == "throw") throw std::runtime_error("handler failed");
+    const std::string& method = static_cast<JSON_RPC_Request*>(obj.get())->method();
+    if (method == "throw") throw std::runtime_error("handler failed");
     return channel->send(obj);
   }
   std::atomic<int> calls{0};
 };
 
 JSON_RPC_Object_ptr request(const char* method) {
-  return JSON_RPC_Object_ptr(new JSON_RPC_Request(method, json_spirit::Value(1), json_spirit::Value(2)));
+  return JSON_RPC_Object_ptr(
+      new JSON_RPC_Request(method, json_spirit::Value(1), json_spirit::Value(2)));
 }
 
 // Every object handed over ends, also when its body throws, and fini() returns only

@@ -27,6 +27,8 @@ namespace {
 
 using json_spirit::Object;
 using json_spirit::Value;
+using Method = JSON_RPC_Registry::Method;
+constexpr json_spirit::Value_type ANY = json_spirit::null_type, OBJECT = json_spirit::obj_type;
 
 class Accounts_Home : public test::Temp_Home_Test {
  protected:
@@ -39,55 +41,58 @@ class Accounts_Home : public test::Temp_Home_Test {
 };
 
 TEST_F(Accounts_Home, QueryAnswersTheStoredAccount) {
-  ASSERT_TRUE(tavrocloud_accounts::store_account("u-1", account("10.0.0.1")) &&
-              tavrocloud_accounts::store_account("u-2", account("10.0.0.2")) &&
-              tavrocloud_accounts::store_account("u-1", account("10.0.0.9")));  // replaced
-  struct stat st {};
-  ASSERT_EQ(::stat(tavrocloud_accounts::accounts_path().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  for (const auto& entry : std::filesystem::directory_iterator(dir())) {  // no temporary file left
+  using tavrocloud_accounts::store_account;
+  ASSERT_TRUE(store_account("u-1", account("10.0.0.1")));
+  ASSERT_TRUE(store_account("u-2", account("10.0.0.2")));
+  ASSERT_TRUE(store_account("u-1", account("10.0.0.9")));  // replaced
+  for (const auto& entry : std::filesystem::directory_iterator(dir())) {  // no temporary file
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name == "accounts.json" || name == "accounts.json.lock") << name;
   }
   Value result;
-  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-1"), -1, &result, json_spirit::null_type, -1));
+  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-1"), -1, &result, ANY, -1));
   EXPECT_EQ(result, Value(account("10.0.0.9")));
-  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-2"), 7, &result, json_spirit::obj_type, 1000));
+  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-2"), 7, &result, OBJECT, 1000));
   EXPECT_EQ(result, Value(account("10.0.0.2")));
-  EXPECT_TRUE(tavrocloud_accounts::remove_account("u-2") && !tavrocloud_accounts::remove_account("u-2"));
+  EXPECT_TRUE(tavrocloud_accounts::remove_account("u-2"));
+  EXPECT_FALSE(tavrocloud_accounts::remove_account("u-2"));
   test::Log_Capture log;
-  EXPECT_FALSE(global_json_rpc("tavrocloud.query", uuid("u-2"), -1, &result, json_spirit::null_type, -1));
+  EXPECT_FALSE(global_json_rpc("tavrocloud.query", uuid("u-2"), -1, &result, ANY, -1));
 }
 
 // A query against each kind of store: the account as stored (the module judges it), or
 // an error code with the result untouched.
 TEST_F(Accounts_Home, QueryOfEachKindOfStore) {
-  const struct { const char* name; const char* store; const char* params; int code; const char* result; } cases[] = {
-      {"as stored", R"({"u-1": {"host": "h", "port": "8773"}})", R"({"uuid": "u-1"})", 0, R"({"host":"h","port":"8773"})"},
-      {"no store", nullptr, R"({"uuid": "u-1"})", JSON_RPC_E_INVALID_PARAMS, ""},
-      {"unknown uuid", R"({"u-2": {}})", R"({"uuid": "u-1"})", JSON_RPC_E_INVALID_PARAMS, ""},
-      {"params not an object", "{}", R"(["u-1"])", JSON_RPC_E_INVALID_PARAMS, ""},
-      {"uuid not a string", "{}", R"({"uuid": 5})", JSON_RPC_E_INVALID_PARAMS, ""},
-      {"store an array", R"([{"uuid": "u-1"}])", R"({"uuid": "u-1"})", JSON_RPC_E_INTERNAL_ERROR, ""},
-      {"member not an object", R"({"u-1": [1]})", R"({"uuid": "u-1"})", JSON_RPC_E_INTERNAL_ERROR, ""},
-      {"store not json", R"({"u-1": )", R"({"uuid": "u-1"})", JSON_RPC_E_INTERNAL_ERROR, ""}};
+  const char* const U1 = R"({"uuid": "u-1"})";
+  const int PARAMS = JSON_RPC_E_INVALID_PARAMS, INTERNAL = JSON_RPC_E_INTERNAL_ERROR;
+  const struct { const char* name; const char* store; const char* params; int code; } cases[] = {
+      {"as stored", R"({"u-1": {"host": "h", "port": "8773"}})", U1, 0},
+      {"no store", nullptr, U1, PARAMS},
+      {"unknown uuid", R"({"u-2": {}})", U1, PARAMS},
+      {"params not an object", "{}", R"(["u-1"])", PARAMS},
+      {"uuid not a string", "{}", R"({"uuid": 5})", PARAMS},
+      {"store an array", R"([{"uuid": "u-1"}])", U1, INTERNAL},
+      {"member not an object", R"({"u-1": [1]})", U1, INTERNAL},
+      {"store not json", R"({"u-1": )", U1, INTERNAL}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ::unlink(tavrocloud_accounts::accounts_path().c_str());
     if (c.store != nullptr) std::ofstream(dir() + "/accounts.json") << c.store;
     Value result = Value("untouched");
     JSON_RPC_Error error;
-    EXPECT_EQ(JSON_RPC_Registry::instance().call("tavrocloud.query", json_spirit::JSON_Load(c.params), result, error),
+    const Value params = json_spirit::JSON_Load(c.params);
+    EXPECT_EQ(JSON_RPC_Registry::instance().call("tavrocloud.query", params, result, error),
               c.code == 0);
     EXPECT_EQ(c.code == 0 ? 0 : error.code, c.code);
-    EXPECT_EQ(json_spirit::JSON_Dump(result), c.code == 0 ? c.result : "\"untouched\"");
+    EXPECT_EQ(json_spirit::JSON_Dump(result),
+              c.code == 0 ? R"({"host":"h","port":"8773"})" : "\"untouched\"");
   }
   // The damaged store (the last row's) is not overwritten by a later registration.
   EXPECT_FALSE(tavrocloud_accounts::store_account("u-3", account("h")));
 }
 
 // A method answering `answer`, or failing with "store offline" when not `ok`.
-JSON_RPC_Registry::Method answering(const Value& answer, bool ok = true) {
+Method answering(const Value& answer, bool ok = true) {
   return [answer, ok](const Value&, Value& r, JSON_RPC_Error& e) {
     r = answer;
     if (!ok) e = JSON_RPC_Error{JSON_RPC_E_INTERNAL_ERROR, "store offline"};
@@ -95,42 +100,52 @@ JSON_RPC_Registry::Method answering(const Value& answer, bool ok = true) {
   };
 }
 
+bool throwing(const Value&, Value&, JSON_RPC_Error&) { throw std::runtime_error("boom"); }
+
 // A scripted method's result reaches the caller when it succeeded and has the type the
 // caller wants; a guard puts the host's own method back.
 TEST(JsonRpcRegistry, ScriptedMethodsAndResultTypes) {
   test::Log_Capture log;
-  const Value object(Object{{"host", Value("h")}}), array(json_spirit::Array{Value(1)}), untouched("untouched");
-  const struct { const char* name; JSON_RPC_Registry::Method method; json_spirit::Value_type wanted; Value expected; } cases[] = {
-      {"object", answering(object), json_spirit::null_type, object},
-      {"array", answering(array), json_spirit::null_type, array},
-      {"array where object wanted", answering(array), json_spirit::obj_type, untouched},
-      {"failure", answering(Value("partial"), false), json_spirit::null_type, untouched},
-      {"throws", [](const Value&, Value&, JSON_RPC_Error&) -> bool { throw std::runtime_error("boom"); },
-       json_spirit::null_type, untouched}};
+  const Value object(Object{{"host", Value("h")}}), array(json_spirit::Array{Value(1)});
+  const Value untouched("untouched");
+  const struct { const char* name; Method method; json_spirit::Value_type wanted; Value expected; }
+      cases[] = {{"object", answering(object), ANY, object},
+                 {"array", answering(array), ANY, array},
+                 {"array where object wanted", answering(array), OBJECT, untouched},
+                 {"failure", answering(Value("partial"), false), ANY, untouched},
+                 {"throws", throwing, ANY, untouched}};
+  JSON_RPC_Registry& registry = JSON_RPC_Registry::instance();
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     JSON_RPC_Method_Guard guard("tavrocloud.query", c.method);
     Value result = untouched;
-    EXPECT_EQ(global_json_rpc("tavrocloud.query", Value(), -1, &result, c.wanted, -1), c.expected != untouched) << c.name;
-    EXPECT_EQ(result, c.expected) << c.name;
+    const bool ok = global_json_rpc("tavrocloud.query", Value(), -1, &result, c.wanted, -1);
+    EXPECT_EQ(ok, c.expected != untouched);
+    EXPECT_EQ(result, c.expected);
     JSON_RPC_Error error;  // a failed call leaves the result as it was
-    const bool ok = JSON_RPC_Registry::instance().call("tavrocloud.query", Value(), result = untouched, error);
-    EXPECT_TRUE(ok || result == untouched) << c.name;
+    result = untouched;
+    EXPECT_TRUE(registry.call("tavrocloud.query", Value(), result, error) || result == untouched);
   }
   EXPECT_TRUE(log.contains("store offline", LM_ERROR));
   EXPECT_TRUE(log.contains("boom", LM_ERROR));
   Value result;
   JSON_RPC_Error error;
-  EXPECT_FALSE(JSON_RPC_Registry::instance().call("tavrocloud.query", Value(), result, error));
+  EXPECT_FALSE(registry.call("tavrocloud.query", Value(), result, error));
   EXPECT_EQ(error.code, JSON_RPC_E_INVALID_PARAMS);  // the host's method is back
   { JSON_RPC_Method_Guard added("test.scripted", answering(object)); }
-  EXPECT_FALSE(JSON_RPC_Registry::instance().has_method("test.scripted"));
-  EXPECT_FALSE(JSON_RPC_Registry::instance().call("no.such.method", Value(), result, error));
+  EXPECT_FALSE(registry.has_method("test.scripted"));
+  EXPECT_FALSE(registry.call("no.such.method", Value(), result, error));
   EXPECT_EQ(error.code, JSON_RPC_E_METHOD_NOT_FOUND);
+}
+
+bool echo(const Value& params, Value& result, JSON_RPC_Error&) {
+  result = params;
+  return true;
 }
 
 TEST(JsonRpcRegistry, ConcurrentCallersAndRegistration) {
   JSON_RPC_Registry registry;
-  registry.register_method("echo", [](const Value& p, Value& r, JSON_RPC_Error&) { return r = p, true; });
+  registry.register_method("echo", echo);
   std::atomic<int> ok{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
@@ -138,12 +153,12 @@ TEST(JsonRpcRegistry, ConcurrentCallersAndRegistration) {
       for (int i = 0; i < 200; ++i) {
         Value result;
         JSON_RPC_Error error;
-        ok += registry.call("echo", Value(t * 1000 + i), result, error) && result == Value(t * 1000 + i);
+        const Value sent(t * 1000 + i);
+        ok += registry.call("echo", sent, result, error) && result == sent;
       }
     });
   threads.emplace_back([&] {
-    for (int i = 0; i < 200; ++i)
-      registry.register_method("other" + std::to_string(i % 3), [](const Value&, Value&, JSON_RPC_Error&) { return true; });
+    for (int i = 0; i < 200; ++i) registry.register_method("other" + std::to_string(i % 3), echo);
   });
   for (auto& t : threads) t.join();
   EXPECT_EQ(ok.load(), 800);

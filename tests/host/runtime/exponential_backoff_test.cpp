@@ -6,14 +6,17 @@
 
 namespace {
 
-std::vector<unsigned int> values(Exponential_Backoff_Iterator it, size_t limit = 100) {
-  std::vector<unsigned int> out;
-  for (; it != Exponential_Backoff_Iterator() && out.size() < limit; ++it) out.push_back(*it);
+using It = Exponential_Backoff_Iterator;
+using Waits = std::vector<unsigned int>;
+
+Waits values(It it, size_t limit = 100) {
+  Waits out;
+  for (; it != It() && out.size() < limit; ++it) out.push_back(*it);
   return out;
 }
 
 TEST(Exponential_Backoff_Iterator, SequencesWithoutJitter) {
-  const struct { const char* name; unsigned int slot, retries, cap; std::vector<unsigned int> expected; } cases[] = {
+  const struct { const char* name; unsigned slot, retries, cap; Waits waits; } cases[] = {
       {"cloud poll", 2, 8, 60, {2, 4, 8, 16, 32, 60, 60, 60}},
       {"cap reached exactly", 1, 5, 8, {1, 2, 4, 8, 8}},
       {"slot above cap", 90, 3, 60, {60, 60, 60}},
@@ -22,26 +25,26 @@ TEST(Exponential_Backoff_Iterator, SequencesWithoutJitter) {
       {"no retries", 2, 0, 60, {}},
       {"near overflow", 0x80000000u, 3, 0xFFFFFFFFu, {0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFFu}}};
   for (const auto& c : cases)
-    EXPECT_EQ(c.expected, values(Exponential_Backoff_Iterator(c.slot, c.retries, c.cap, false))) << c.name;
-  Exponential_Backoff_Iterator a(2, 3, 60, false);
+    EXPECT_EQ(c.waits, values(It(c.slot, c.retries, c.cap, false))) << c.name;
+  It a(2, 3, 60, false);
   EXPECT_TRUE(*++a == 4u && a.cumulation() == 6u);
-  ++a, ++a, ++a;  // stays at the end
-  EXPECT_EQ(Exponential_Backoff_Iterator(), a);
+  for (int i = 0; i < 3; ++i) ++a;  // stays at the end
+  EXPECT_EQ(It(), a);
   a.init(5, 1, 60, false);
   EXPECT_EQ(5u, *a);
 }
 
 TEST(Exponential_Backoff_Iterator, JitterStaysWithinBoundsAndCopiesAgree) {
-  const std::vector<unsigned int> plain = values(Exponential_Backoff_Iterator(2, 12, 60, false));
+  const Waits plain = values(It(2, 12, 60, false));
   for (int run = 0; run < 50; ++run) {
-    Exponential_Backoff_Iterator it(2, 12, 60, true);
-    const std::vector<unsigned int> jittered = values(it);
+    It it(2, 12, 60, true);
+    const Waits jittered = values(it);
     EXPECT_EQ(jittered, values(it));  // multi-pass: a copy sees the same extras
     ASSERT_EQ(plain.size(), jittered.size());
     for (size_t i = 0; i < plain.size(); ++i)
       EXPECT_TRUE(jittered[i] >= plain[i] && jittered[i] <= std::min(2 * plain[i], 60u)) << i;
   }
-  EXPECT_EQ(std::vector<unsigned int>(4, 1u), values(Exponential_Backoff_Iterator(0, 4, 1, true)));
+  EXPECT_EQ(Waits(4, 1u), values(It(0, 4, 1, true)));
 }
 
 }  // namespace

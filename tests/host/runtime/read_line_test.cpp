@@ -18,8 +18,9 @@ TEST(Read_Line, FirstLineOfAFile) {
   test::Temp_Dir dir("read_line_test.");
   const std::string path = dir.path() + "/f";
   const struct { const char* content; bool strip; int rc; const char* line; } cases[] = {
-      {"4f4a3732-aaaa\nsecond\n", true, 1, "4f4a3732-aaaa"}, {"4f4a3732-aaaa\nsecond\n", false, 1, "4f4a3732-aaaa\n"},
-      {"crlf\r\nnext", true, 1, "crlf"}, {"no end", true, 1, "no end"}, {"\n", true, 1, ""}, {"", true, 0, ""}};
+      {"4f4a3732-aaaa\nsecond\n", true, 1, "4f4a3732-aaaa"},
+      {"4f4a3732-aaaa\nsecond\n", false, 1, "4f4a3732-aaaa\n"}, {"crlf\r\nnext", true, 1, "crlf"},
+      {"no end", true, 1, "no end"}, {"\n", true, 1, ""}, {"", true, 0, ""}};
   for (const auto& c : cases) {
     std::ofstream(path) << c.content;
     std::string line = "stale";
@@ -30,24 +31,6 @@ TEST(Read_Line, FirstLineOfAFile) {
   errno = 0;
   EXPECT_EQ(read_line("/nonexistent/product_uuid", line, true), -1);
   EXPECT_TRUE(errno == ENOENT && line.empty());
-
-  // A stream and a descriptor are read line by line; only the first line is consumed.
-  std::ofstream(path) << "one\ntwo\nthree";
-  FILE* fp = std::fopen(path.c_str(), "r");
-  ASSERT_NE(fp, nullptr);
-  EXPECT_EQ(read_line(fp, line, true) + read_line(fp, line, true), 2);
-  EXPECT_EQ(line, "two");
-  std::fclose(fp);
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(read_line(fd, line, true), 1);
-  EXPECT_EQ(line, "one");
-  char rest[16] = {};
-  EXPECT_EQ(::read(fd, rest, sizeof rest - 1), 9);
-  EXPECT_STREQ(rest, "two\nthree");
-  EXPECT_EQ(read_line(fd, line, true), 0);
-  ::close(fd);
-  EXPECT_EQ(read_line(-1, line, true), -1);
 }
 
 }  // namespace

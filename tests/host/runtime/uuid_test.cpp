@@ -27,14 +27,12 @@ TEST(Uuid, RandomUuidsRoundTripThroughText) {
 }
 
 TEST(Uuid, BadTextLeavesTheOutputAlone) {
-  const char* bad[] = {nullptr, "",
-                       "0123abcd-ef01-4567-89ab-cdef0123456",    // short
-                       "0123abcd-ef01-4567-89ab-cdef012345678",  // long
-                       "0123abcdef01456789abcdef0123456701234",  // no hyphens
-                       "0123abcd_ef01-4567-89ab-cdef01234567",   // wrong separator
-                       "0123abcd-ef01-4567-89ab-cdef0123456g",   // not hex
-                       "0123abc-def01-4567-89ab-cdef01234567",   // hyphen misplaced
-                       "{123abcd-ef01-4567-89ab-cdef0123456}"};
+  // Short, long, no hyphens, a wrong separator, not hex, a misplaced hyphen, braces.
+  const char* bad[] = {
+      nullptr, "", "0123abcd-ef01-4567-89ab-cdef0123456", "0123abcd-ef01-4567-89ab-cdef012345678",
+      "0123abcdef01456789abcdef0123456701234", "0123abcd_ef01-4567-89ab-cdef01234567",
+      "0123abcd-ef01-4567-89ab-cdef0123456g", "0123abc-def01-4567-89ab-cdef01234567",
+      "{123abcd-ef01-4567-89ab-cdef0123456}"};
   for (const char* text : bad) {
     unsigned char out[16];
     std::memset(out, 0xA5, sizeof out);
