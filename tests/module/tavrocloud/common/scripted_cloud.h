@@ -122,7 +122,12 @@ class Scripted_Cloud {
  public:
   using Responder = std::function<Answer(const Sent&)>;
 
-  Scripted_Cloud() : state_(std::make_shared<State>()), guard_(make_hook(state_)) {}
+  Scripted_Cloud()
+      : state_(std::make_shared<State>()),
+        guard_([state = state_](const std::string&, uint16_t, bool, const std::string&,
+                                const cloud::Credentials&) {
+          return std::unique_ptr<cloud::API_Client>(new Client(state));
+        }) {}
   // Fails the test when a scripted answer went unused or a request was not the one scripted.
   ~Scripted_Cloud() {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -216,13 +221,6 @@ class Scripted_Cloud {
    private:
     std::shared_ptr<State> state_;
   };
-
-  static cloud::aws::SDK::Make_Client_Hook make_hook(std::shared_ptr<State> state) {
-    return [state](const std::string&, uint16_t, bool, const std::string&,
-                   const cloud::Credentials&) {
-      return std::unique_ptr<cloud::API_Client>(new Client(state));
-    };
-  }
 
   std::shared_ptr<State> state_;
   cloud::aws::SDK::Hook_Guard guard_;

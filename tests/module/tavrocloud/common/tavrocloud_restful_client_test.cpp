@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -102,10 +103,8 @@ TEST(RESTful_Client, SignedRequestsInOrderAndTheKeysNeverLogged) {
   EXPECT_EQ(expected, form(requests[1].body));
   // Signed with the account's keys for its locale (the signing itself is the host's).
   const std::string auth = requests[1].header("authorization");
-  EXPECT_NE(std::string::npos, auth.find("Credential=AKIDEXAMPLE/")) << auth;
-  EXPECT_NE(std::string::npos, auth.find("/region-1/ec2/aws4_request")) << auth;
-  EXPECT_EQ(std::string::npos, log.text().find(SECRET));
-  EXPECT_EQ(std::string::npos, log.text().find("AKIDEXAMPLE"));
+  EXPECT_TRUE(std::regex_search(auth, std::regex("Credential=AKIDEXAMPLE/\\d{8}/region-1/ec2/")));
+  EXPECT_FALSE(log.contains(SECRET) || log.contains("AKIDEXAMPLE")) << log.text();
 }
 
 // The cloud answers but not the version: the login stands; a version read earlier stays.

@@ -45,20 +45,13 @@ std::string keys(const Login& l) {
 
 }  // namespace
 
+// Every status name reads back as its status; the interface and operation words are read
+// back by the parsers' and the restore's tests.
 TEST(Tables, RoundTripsAndWholeWordsOnly) {
   for (int v = 1; v <= 18; ++v) {
     const char* name = tc::status_to_name(static_cast<tc::Status>(v));
     ASSERT_NE(nullptr, name) << v;
     EXPECT_EQ(v, tc::name_to_status(name, std::strlen(name))) << name;
-  }
-  for (auto t : {tc::MAIN, tc::EXTEND}) {
-    const char* word = tc::net_interface_to_str(t);
-    EXPECT_EQ(t, tc::str_to_net_interface(word, std::strlen(word)));
-  }
-  using Op = tc::Net_Operation;
-  for (auto op : {Op::AUTO, Op::RESERVE, Op::SPECIFY}) {
-    const char* word = tc::operation_to_str(op);
-    EXPECT_EQ(op, tc::str_to_operation(word, std::strlen(word)));
   }
   EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
   EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
@@ -68,15 +61,12 @@ TEST(Tables, RoundTripsAndWholeWordsOnly) {
       tc::name_to_status("IN-USE", 6), tc::name_to_status(nullptr, 5)};
   EXPECT_EQ((std::vector<tc::Status>{tc::UNKNOWN, tc::COMPLETED, tc::UNKNOWN, tc::UNKNOWN}), words);
   EXPECT_EQ(tc::UNKNOWN_TYPE, tc::str_to_net_interface("MAIN", 4));
-  EXPECT_EQ(Op::UNKNOWN, tc::str_to_operation("specified", 9));
+  EXPECT_EQ(tc::Net_Operation::UNKNOWN, tc::str_to_operation("specified", 9));
 }
 
 TEST(Support_Tmp_Snapshot, VersionsWithAndWithoutPrefix) {
-  const std::pair<const char*, bool> cases[] = {
-      {"", false},       {"V", false},   {"v9.8.1", true}, {"V10.0", true},
-      {"V9.7.9", false}, {"9.8", true},  {"x9.10", true},  {"V9", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.second, tc::support_tmp_snapshot(c.first)) << c.first;
+  for (auto v : {"v9.8.1", "V10.0", "9.8", "x9.10"}) EXPECT_TRUE(tc::support_tmp_snapshot(v)) << v;
+  for (auto v : {"", "V", "V9.7.9", "V9"}) EXPECT_FALSE(tc::support_tmp_snapshot(v)) << v;
 }
 
 TEST(Build_New_Device, NextNameOrLoggedFailure) {
@@ -130,8 +120,7 @@ TEST(Login, StrictParseKeepsKeysAndNamesNoSecret) {
     const std::string all = "cloud.example " + std::string(c.value) + " AKIDEXAMPLE c2VjcmV0";
     EXPECT_EQ(c.written == 3 ? all : after[c.written], keys(login));
     EXPECT_EQ(c.written != 3, log.contains("Failed to parse Login: ", LM_ERROR)) << log.text();
-    EXPECT_EQ(std::string::npos, log.text().find("AKIDEXAMPLE"));
-    EXPECT_EQ(std::string::npos, log.text().find("c2VjcmV0"));
+    EXPECT_FALSE(log.contains("AKIDEXAMPLE") || log.contains("c2VjcmV0")) << log.text();
   }
 }
 
@@ -159,9 +148,8 @@ TEST(Trans_Array_To_Throw, SkipsNonObjectsAndStopsAtABadOne) {
   ASSERT_EQ(2u, out.size());
   EXPECT_EQ("cloud.example", out[1].host);
   test::Log_Capture log;
-  const js::Value bad =
-      js::JSON_Load(std::string("[") + ACCOUNT + R"(, {"host":"h"}, )" + ACCOUNT + "]");
-  EXPECT_THROW(tc::trans_array_to_throw(out, bad.get_array()), std::domain_error);
+  const std::string bad = std::string("[") + ACCOUNT + R"(, {"host":"h"}, )" + ACCOUNT + "]";
+  EXPECT_THROW(tc::trans_array_to_throw(out, js::JSON_Load(bad).get_array()), std::domain_error);
   EXPECT_EQ(3u, out.size());
 }
 
