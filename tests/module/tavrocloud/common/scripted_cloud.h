@@ -33,19 +33,28 @@ struct Answer {
   long status = 200;
   std::string body;
   bool transport_failure = false;
+  std::string action = "";  // the request it answers, where known
 };
 
 // A success document of `action` holding `inner`.
 inline Answer ok(const std::string& action, const std::string& inner = "") {
-  return {200, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + action + "Response>" + inner + "</" + action +
-                   "Response>"};
+  const std::string root = action + "Response>";
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><";
+  return {200, head + root + inner + "</" + root, false, action};
+}
+// `answer` as the answer to `action`.
+inline Answer as(const std::string& action, Answer answer) {
+  answer.action = action;
+  return answer;
 }
 // The cloud's error document carrying `message`.
 inline std::string error_document(const std::string& message) {
   return "<Response><Errors><Error><Code>InvalidParameterValue</Code><Message>" + message +
          "</Message></Error></Errors><RequestID>r-1</RequestID></Response>";
 }
-inline Answer refused(const std::string& message, long status = 400) { return {status, error_document(message)}; }
+inline Answer refused(const std::string& message, long status = 400) {
+  return {status, error_document(message)};
+}
 inline Answer unreachable() { return {0, "", true}; }
 
 // "<name>text</name>" for each pair, in order.
@@ -56,36 +65,47 @@ inline std::string fields(const std::vector<std::pair<std::string, std::string>>
 }
 inline std::string item(const std::string& inner) { return "<item>" + inner + "</item>"; }
 // The answer of `action` listing `items` (each an item()) in the set `set`.
-inline Answer listing(const std::string& action, const std::string& set, const std::vector<std::string>& items) {
+inline Answer listing(const std::string& action, const std::string& set,
+                      const std::vector<std::string>& items) {
   std::string out;
   for (const auto& i : items) out += i;
   return ok(action, "<" + set + ">" + out + "</" + set + ">");
 }
 // A volume (`att_status` given: with its attachment) and an instance, as listing items.
-inline std::string volume_item(const std::string& id, const std::string& status, const std::string& att_instance = "",
-                               const std::string& device = "", const std::string& att_status = "",
-                               const std::string& node = "") {
-  const std::string attachment = fields({{"volumeId", id}, {"instanceId", att_instance}, {"device", device}, {"status", att_status}});
-  return item(fields({{"volumeId", id}, {"status", status}}) +
-              (att_status.empty() ? "" : "<attachmentSet>" + item(attachment) + "</attachmentSet>") + fields({{"nodeId", node}}));
+inline std::string volume_item(const std::string& id, const std::string& status,
+                               const std::string& att_instance = "", const std::string& device = "",
+                               const std::string& att_status = "", const std::string& node = "") {
+  const std::string attachment = fields(
+      {{"volumeId", id}, {"instanceId", att_instance}, {"device", device}, {"status", att_status}});
+  const std::string attachments =
+      att_status.empty() ? "" : "<attachmentSet>" + item(attachment) + "</attachmentSet>";
+  return item(fields({{"volumeId", id}, {"status", status}}) + attachments +
+              fields({{"nodeId", node}}));
 }
-inline std::string instance_item(const std::string& id, const std::string& status, const std::string& storage = "") {
-  return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status + "</name></instanceState>" +
-              fields({{"storageId", storage}}));
+inline std::string instance_item(const std::string& id, const std::string& status,
+                                 const std::string& storage = "") {
+  return item(fields({{"instanceId", id}}) + "<instanceState><name>" + status +
+              "</name></instanceState>" + fields({{"storageId", storage}}));
 }
-inline Answer volumes(const std::vector<std::string>& items) { return listing("DescribeVolumes", "volumeSet", items); }
+inline Answer volumes(const std::vector<std::string>& items) {
+  return listing("DescribeVolumes", "volumeSet", items);
+}
 template <typename... Args>
 Answer volume(const Args&... args) {
   return volumes({volume_item(args...)});
 }
 inline Answer instances(const std::vector<std::string>& items, const std::string& next_token = "") {
-  std::string out;
+  std::string out = "<reservationSet><item><instancesSet>";
   for (const auto& i : items) out += i;
-  return ok("DescribeInstances", "<reservationSet><item><instancesSet>" + out + "</instancesSet></item></reservationSet>" +
-                                     (next_token.empty() ? "" : fields({{"nextToken", next_token}})));
+  out += "</instancesSet></item></reservationSet>";
+  if (!next_token.empty()) out += fields({{"nextToken", next_token}});
+  return ok("DescribeInstances", out);
 }
-inline Answer instance(const std::string& id, const std::string& status) { return instances({instance_item(id, status)}); }
-inline Answer tmp_snapshot(const std::string& id, const std::string& status, const std::string& volume_id = "vol-1",
+inline Answer instance(const std::string& id, const std::string& status) {
+  return instances({instance_item(id, status)});
+}
+inline Answer tmp_snapshot(const std::string& id, const std::string& status,
+                           const std::string& volume_id = "vol-1",
                            const std::string& attached_to = "") {
   return listing("DescribeTmpSnapshots", "tmpSnapshotSet",
                  {item(fields({{"tmpSnapshotId", id}, {"volumeId", volume_id}, {"status", status},
@@ -95,14 +115,19 @@ inline Answer result(const std::string& action, bool value = true) {
   return ok(action, fields({{"return", value ? "true" : "false"}}));
 }
 
-// Expected actions in order, each with its answer.
-using Script = std::vector<std::pair<std::string, Answer>>;
+// Expected requests in order, each answer naming its action.
+using Script = std::vector<Answer>;
 
 class Scripted_Cloud {
  public:
   using Responder = std::function<Answer(const Sent&)>;
 
-  Scripted_Cloud() : state_(std::make_shared<State>()), guard_(make_hook(state_)) {}
+  Scripted_Cloud()
+      : state_(std::make_shared<State>()),
+        guard_([state = state_](const std::string&, uint16_t, bool, const std::string&,
+                                const cloud::Credentials&) {
+          return std::unique_ptr<cloud::API_Client>(new Client(state));
+        }) {}
   // Fails the test when a scripted answer went unused or a request was not the one scripted.
   ~Scripted_Cloud() {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -119,7 +144,7 @@ class Scripted_Cloud {
     return *this;
   }
   void expect_all(const Script& script) {
-    for (const auto& step : script) expect(step.first, step.second);
+    for (const Answer& step : script) expect(step.action, step);
   }
   // Answers the requests past the script (none answered: an unscripted request fails the test).
   void respond(Responder responder) {
@@ -135,7 +160,9 @@ class Scripted_Cloud {
     std::string out;
     for (const Sent& s : sent()) {
       out += (out.empty() ? "" : " ") + s.action + "(";
-      for (const auto& p : s.params) out += (out.back() == '(' ? "" : " ") + p.first + "=" + p.second;
+      for (const auto& p : s.params) {
+        out += (out.back() == '(' ? "" : " ") + p.first + "=" + p.second;
+      }
       out += ")";
     }
     return out;
@@ -147,8 +174,10 @@ class Scripted_Cloud {
 
   // Logs `client` in (its version query answered "V9.8") and forgets that request.
   void login(tavrocloud::RESTful_Client& client) {
-    expect("GetCloudVersion", ok("GetCloudVersion", "<getCloudVersionResult><version>V9.8</version></getCloudVersionResult>"));
-    ASSERT_TRUE(client.login(tavrocloud::Login("cloud.test", 8773, false, "", secure_string("AK"), secure_string("SK"))));
+    expect("GetCloudVersion", ok("GetCloudVersion", "<getCloudVersionResult><version>V9.8"
+                                                    "</version></getCloudVersionResult>"));
+    ASSERT_TRUE(client.login(tavrocloud::Login("cloud.test", 8773, false, "", secure_string("AK"),
+                                               secure_string("SK"))));
     forget_sent();
   }
 
@@ -174,7 +203,9 @@ class Scripted_Cloud {
         if (!state_->script.empty()) {
           auto next = std::move(state_->script.front());
           state_->script.pop_front();
-          if (next.first != sent.action) state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
+          if (next.first != sent.action) {
+            state_->mismatches.push_back("expected " + next.first + ", got " + sent.action);
+          }
           answer = std::move(next.second);
         } else if (state_->responder) {
           responder = state_->responder;
@@ -190,12 +221,6 @@ class Scripted_Cloud {
    private:
     std::shared_ptr<State> state_;
   };
-
-  static cloud::aws::SDK::Make_Client_Hook make_hook(std::shared_ptr<State> state) {
-    return [state](const std::string&, uint16_t, bool, const std::string&, const cloud::Credentials&) {
-      return std::unique_ptr<cloud::API_Client>(new Client(state));
-    };
-  }
 
   std::shared_ptr<State> state_;
   cloud::aws::SDK::Hook_Guard guard_;

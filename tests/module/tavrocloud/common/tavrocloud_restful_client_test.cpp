@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,10 +25,11 @@ namespace {
 
 const char SECRET[] = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 using Form = tc::RESTful_Client::Params;
-using Reply = std::pair<int, std::string>;
+using test::Answer;
 
 tc::Login account(uint16_t port, const char* host = "127.0.0.1") {
-  return tc::Login(host, port, false, "region-1", secure_string("AKIDEXAMPLE"), secure_string(SECRET));
+  return tc::Login(host, port, false, "region-1", secure_string("AKIDEXAMPLE"),
+                   secure_string(SECRET));
 }
 
 // A request's form parameters, decoded, in order.
@@ -45,36 +47,36 @@ std::string param(const Form& f, const std::string& name) {
   for (const auto& p : f) if (p.first == name) return p.second;
   return "";
 }
-Loopback_Http_Server::Handler serve(std::function<Reply(const Form&)> answer) {
+Loopback_Http_Server::Handler serve(std::function<Answer(const Form&)> answer) {
   return [answer](const test::Http_Request& r, test::Http_Stream& stream) {
-    const Reply reply = answer(form(r.body));
-    stream.write(Loopback_Http_Server::reply_text(reply.first, reply.second));
+    const Answer reply = answer(form(r.body));
+    stream.write(Loopback_Http_Server::reply_text(reply.status, reply.body));
   };
 }
-Loopback_Http_Server::Handler fixed(const Reply& reply) {
+Loopback_Http_Server::Handler fixed(const Answer& reply) {
   return serve([reply](const Form&) { return reply; });
 }
 
 // A cloud that answers the version query with `version` and DescribeInstances with one
 // instance named after the request's filter value (or `name` when there is none).
 Loopback_Http_Server::Handler cloud_named(const std::string& version, const std::string& name) {
-  return serve([version, name](const Form& f) -> Reply {
-    const std::string action = param(f, "Action");
-    const std::string version_result = "<getCloudVersionResult><version>" + version + "</version></getCloudVersionResult>";
-    if (action == "GetCloudVersion") return {200, "<GetCloudVersionResponse>" + version_result + "</GetCloudVersionResponse>"};
-    if (action != "DescribeInstances") return {400, test::error_document("unknown action " + action)};
-    std::string id = param(f, "Filter.1.Value.1").empty() ? name : param(f, "Filter.1.Value.1");
-    for (size_t at = id.find('&'); at != std::string::npos; at = id.find('&', at + 1)) id.replace(at, 1, "&amp;");
-    return {200, "<DescribeInstancesResponse><reservationSet><item><instancesSet><item><instanceId>" + id +
-                     "</instanceId></item></instancesSet></item></reservationSet></DescribeInstancesResponse>"};
+  return serve([version, name](const Form& f) {
+    const std::string action = param(f, "Action"), filter = param(f, "Filter.1.Value.1");
+    const std::string id = "<![CDATA[" + (filter.empty() ? name : filter) + "]]>";
+    if (action == "GetCloudVersion") {
+      return test::ok(action, "<getCloudVersionResult>" + test::fields({{"version", version}}) +
+                                  "</getCloudVersionResult>");
+    }
+    if (action != "DescribeInstances") return test::refused("unknown action " + action);
+    return test::instances({test::item(test::fields({{"instanceId", id}}))});
   });
 }
 
 // The id of the one instance `client` lists; "" when the request fails.
 std::string listed(tc::RESTful_Client& client, const tc::RESTful_Client::Params& params = {}) {
   tc::Get_Instance_Response rsp;
-  if (!client.send_request("DescribeInstances", params, rsp) || rsp.instances().size() != 1) return "";
-  return rsp.instances()[0].id;
+  const bool ok = client.send_request("DescribeInstances", params, rsp);
+  return ok && rsp.instances().size() == 1 ? rsp.instances()[0].id : "";
 }
 
 }  // namespace
@@ -84,7 +86,8 @@ TEST(RESTful_Client, SignedRequestsInOrderAndTheKeysNeverLogged) {
   test::Log_Capture log;
   tc::RESTful_Client client;
   ASSERT_TRUE(client.login(account(cloud.port())) && client.version() == "V9.8.1");
-  const Form filter = {{"Filter.1.Name", "instance-id"}, {"Filter.1.Value.1", "i-7 & ='x'"}, {"Filter.1.Name", "2"}};
+  const Form filter = {
+      {"Filter.1.Name", "instance-id"}, {"Filter.1.Value.1", "i-7 & ='x'"}, {"Filter.1.Name", "2"}};
   EXPECT_EQ("i-7 & ='x'", listed(client, filter));
   // The cloud's refusal is the send's verdict, and its message reaches the parser.
   tc::Get_Volume_Response volumes;
@@ -93,35 +96,34 @@ TEST(RESTful_Client, SignedRequestsInOrderAndTheKeysNeverLogged) {
 
   const std::vector<test::Http_Request> requests = cloud.requests();
   ASSERT_EQ(3u, requests.size());
-  EXPECT_EQ("POST Action=GetCloudVersion&Version=2016-11-15", requests[0].method + " " + requests[0].body);
+  EXPECT_EQ("POST Action=GetCloudVersion&Version=2016-11-15",
+            requests[0].method + " " + requests[0].body);
   Form expected = {{"Action", "DescribeInstances"}, {"Version", "2016-11-15"}};
   expected.insert(expected.end(), filter.begin(), filter.end());
   EXPECT_EQ(expected, form(requests[1].body));
   // Signed with the account's keys for its locale (the signing itself is the host's).
   const std::string auth = requests[1].header("authorization");
-  EXPECT_NE(std::string::npos, auth.find("Credential=AKIDEXAMPLE/")) << auth;
-  EXPECT_NE(std::string::npos, auth.find("/region-1/ec2/aws4_request")) << auth;
-  EXPECT_EQ(std::string::npos, log.text().find(SECRET));
-  EXPECT_EQ(std::string::npos, log.text().find("AKIDEXAMPLE"));
+  EXPECT_TRUE(std::regex_search(auth, std::regex("Credential=AKIDEXAMPLE/\\d{8}/region-1/ec2/")));
+  EXPECT_FALSE(log.contains(SECRET) || log.contains("AKIDEXAMPLE")) << log.text();
 }
 
 // The cloud answers but not the version: the login stands; a version read earlier stays.
 TEST(RESTful_Client, VersionErrorsDoNotFailTheLogin) {
-  const std::pair<Reply, const char*> cases[] = {
-      {{400, test::error_document("no such action")}, "no such action"},
-      {{200, test::error_document("later")}, "later"},
+  const std::pair<Answer, std::string> cases[] = {
+      {test::refused("no such action"), "no such action"},
+      {test::refused("later", 200), "later"},
       {{500, "oops"}, ""},
       {{200, "{\"version\": 1}"}, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.first.second);
+    SCOPED_TRACE(c.first.body);
     Loopback_Http_Server broken(fixed(c.first));
     Loopback_Http_Server good(cloud_named("V10.1", "i-1"));
     test::Log_Capture log;
     tc::RESTful_Client client;
     ASSERT_TRUE(client.login(account(broken.port())));
     EXPECT_EQ("", client.version());
-    EXPECT_EQ(1u, log.count(std::string("Failed to query cloud version, msg: ") + c.second + ".\n"));
+    EXPECT_EQ(1u, log.count("Failed to query cloud version, msg: " + c.second + ".\n"));
     ASSERT_TRUE(client.login(account(good.port())));
     ASSERT_TRUE(client.login(account(broken.port())));
     EXPECT_EQ("V10.1", client.version());
@@ -138,8 +140,8 @@ TEST(RESTful_Client, FailedLoginKeepsTheEarlierOne) {
   EXPECT_FALSE(client.query_cloud_version());
 
   Loopback_Http_Server first(cloud_named("V9.8", "i-first"));
-  Loopback_Http_Server refusing(fixed({401, test::error_document("AuthFailure")}));
-  Loopback_Http_Server forbidding(fixed({403, test::error_document("no match")}));
+  Loopback_Http_Server refusing(fixed(test::refused("AuthFailure", 401)));
+  Loopback_Http_Server forbidding(fixed(test::refused("no match", 403)));
   const std::pair<tc::Login, const char*> cases[] = {
       {account(first.port(), ""), "Failed to make aws client.\n"},
       {account(0), "Failed to make aws client.\n"},
@@ -155,7 +157,8 @@ TEST(RESTful_Client, FailedLoginKeepsTheEarlierOne) {
     EXPECT_EQ(1u, log.count(c.second)) << log.text();
     EXPECT_EQ("V9.8 i-first", client.version() + " " + listed(client));
   }
-  EXPECT_EQ("1 1", std::to_string(refusing.requests().size()) + " " + std::to_string(forbidding.requests().size()));
+  EXPECT_EQ(1u, refusing.requests().size());
+  EXPECT_EQ(1u, forbidding.requests().size());
 
   Loopback_Http_Server second(cloud_named("V9.9", "i-second"));
   ASSERT_TRUE(client.login(account(second.port())));
@@ -174,7 +177,7 @@ TEST(RESTful_Client, ConcurrentRequestsShareOneClient) {
     threads.emplace_back([&client, &good, t] {
       for (int n = 0; n < 5; ++n) {
         const std::string id = "i-" + std::to_string(t) + "-" + std::to_string(n);
-        if (listed(client, {{"Filter.1.Name", "instance-id"}, {"Filter.1.Value.1", id}}) == id) ++good;
+        good += listed(client, {{"Filter.1.Name", "instance-id"}, {"Filter.1.Value.1", id}}) == id;
       }
     });
   }

@@ -14,8 +14,10 @@ TEST(Tavrocloud_Instance_Handler, OneProxyAlwaysEnabled) {
   const std::shared_ptr<Instance> first = instances.at("Tavrocloud_Proxy");
   ASSERT_EQ(0, handler.probe_instances(instances));
   const Instance& proxy = *instances.at("Tavrocloud_Proxy");
-  EXPECT_EQ("2 1 1 tavrocloud/Tavrocloud_Proxy/", std::to_string(instances.size()) + " " + std::to_string(other == instances.at("vm-1")) +
-                                                      " " + std::to_string(first.get() != &proxy) + " " + proxy.type + "/" + proxy.name + "/" + proxy.uuid);
+  EXPECT_EQ(2u, instances.size());
+  EXPECT_EQ(other, instances.at("vm-1"));
+  EXPECT_NE(first.get(), &proxy);
+  EXPECT_EQ("tavrocloud/Tavrocloud_Proxy/", proxy.type + "/" + proxy.name + "/" + proxy.uuid);
   EXPECT_EQ((json_spirit::Object{{"is_proxy", json_spirit::Value(true)}}), proxy.options);
   std::string state = "stale";
   EXPECT_EQ("enabled", handler.get_state("never-probed", state));
