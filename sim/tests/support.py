@@ -32,8 +32,7 @@ class SimTestCase(unittest.TestCase):
         self.sim = Simulator(seed=SEED, loop_mode=self.loop_mode, dev_root=self.dev_root,
                              data_dir=os.path.join(self.tmp, "data"),
                              config=Config(**(self.config or {})),
-                             dmi_path=os.path.join(self.tmp, "no-dmi"),
-                             agent_mac=AGENT_MAC)
+                             dmi_path=os.path.join(self.tmp, "no-dmi"), agent_mac=AGENT_MAC)
         self.sim.start()
         self.q = QueryClient("127.0.0.1", self.sim.port, ACCESS_KEY, SECRET)
         self.ctl = ControlClient("127.0.0.1", self.sim.port)
@@ -65,7 +64,11 @@ class SimTestCase(unittest.TestCase):
                        ("StorageId", "st-ceph-01")], **extra)
         return self.q.call("CreateVolume", params.items()).findtext("volumeId")
 
+    def tmp_snapshot(self, vol):
+        return self.q.call("CreateTmpSnapshots", [("VolumeId.1", vol)]).findtext(".//tmpSnapshotId")
+
     def refused(self, action, params, code, status=None):
         got, body = self.q.raw(action, params)
-        self.assertEqual(status, got, body) if status else self.assertNotEqual(200, got, body)
+        self.assertEqual(status or got, got, body)
+        self.assertNotEqual(200, got, body)
         self.assertIn(("<Code>%s</Code>" % code).encode(), body)

@@ -17,27 +17,6 @@ SCRIPT = os.path.join(support.SIM_DIR, "tavrosim.py")
 
 
 class CommandLine(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="tavrosim-cli-")
-        self.addCleanup(shutil.rmtree, self.tmp, True)
-
-    def start(self, *extra):
-        port_file = os.path.join(self.tmp, "port")
-        proc = subprocess.Popen(
-            [sys.executable, SCRIPT, "--port", "0", "--port-file", port_file,
-             "--seed", SEED, "--accounts", "AKIDCLI:cli-secret", "--loop", "link",
-             "--dev-root", os.path.join(self.tmp, "dev"), "--version", "V9.7",
-             "--dmi-path", os.path.join(self.tmp, "none")] + list(extra),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.addCleanup(self._reap, proc)
-        line = proc.stdout.readline()
-        self.assertIn("tavrosim listening on port", line, proc.stderr.read()
-                      if not line else line)
-        port = int(line.split("port ")[1].split()[0])
-        with open(port_file) as f:
-            self.assertEqual(port, int(f.read()))
-        return proc, port
-
     @staticmethod
     def _reap(proc):
         if proc.poll() is None:
@@ -46,7 +25,20 @@ class CommandLine(unittest.TestCase):
 
     def test_serves_until_shut_down_and_exits_cleanly(self):
         """(SIGTERM ends every simulator the C++ end-to-end tests start.)"""
-        proc, port = self.start()
+        tmp = tempfile.mkdtemp(prefix="tavrosim-cli-")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        port_file = os.path.join(tmp, "port")
+        proc = subprocess.Popen(
+            [sys.executable, SCRIPT, "--port", "0", "--port-file", port_file, "--seed", SEED,
+             "--accounts", "AKIDCLI:cli-secret", "--loop", "link", "--version", "V9.7",
+             "--dev-root", os.path.join(tmp, "dev"), "--dmi-path", os.path.join(tmp, "none")],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(self._reap, proc)
+        line = proc.stdout.readline()
+        self.assertIn("tavrosim listening on port", line, line or proc.stderr.read())
+        port = int(line.split("port ")[1].split()[0])
+        with open(port_file) as f:
+            self.assertEqual(port, int(f.read()))
         q = QueryClient("127.0.0.1", port, "AKIDCLI", "cli-secret")
         self.assertEqual("V9.7", q.call("GetCloudVersion").findtext(".//version"))
         QueryClient("127.0.0.1", port, ACCESS_KEY, SECRET).call("DescribeCloud")
@@ -60,9 +52,9 @@ class Https(unittest.TestCase):
         tmp = tempfile.mkdtemp(prefix="tavrosim-tls-")
         self.addCleanup(shutil.rmtree, tmp, True)
         cert, key = os.path.join(tmp, "cert.pem"), os.path.join(tmp, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-                        "-keyout", key, "-out", cert, "-days", "1", "-subj",
-                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+                        "-addext", "subjectAltName=IP:127.0.0.1"],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         sim = Simulator(seed=SEED, loop_mode="link", dev_root=os.path.join(tmp, "dev"),
                         tls_cert=cert, tls_key=key, dmi_path=os.path.join(tmp, "none"))

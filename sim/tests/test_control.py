@@ -60,14 +60,13 @@ class Control(SimTestCase):
     def test_settings_accounts_and_patches(self):
         self.ctl.post("/config", {"version": "V9.7"})
         self.assertEqual("V9.7", self.q.call("GetCloudVersion").findtext(".//version"))
-        for bad in ({"no_such_setting": 1}, {"transition_polls": "2"},
-                    {"strict_params": 1}, {"version": None}):
+        for bad in ({"no_such_setting": 1}, {"transition_polls": "2"}, {"strict_params": 1},
+                    {"version": None}):
             with self.subTest(bad=bad), self.assertRaises(CallFailed):
                 self.ctl.post("/config", bad)
         self.ctl.post("/config", {"default_page_size": None, "transition_polls": 0})
         self.ctl.post("/accounts", {"AKIDSECOND": "second-secret"})
-        other = QueryClient("127.0.0.1", self.sim.port, "AKIDSECOND", "second-secret")
-        other.call("DescribeCloud")
+        QueryClient("127.0.0.1", self.sim.port, "AKIDSECOND", "second-secret").call("DescribeCloud")
         self.ctl.post("/patch", {"store": "volumes", "id": "vol-spare-01",
                                  "set": {"status": "error"}})
         self.assertEqual("error", self.volume("vol-spare-01"))

@@ -6,18 +6,14 @@ import unittest
 from support import SimTestCase
 from cloudsim.client import CallFailed
 
-NEW_VOLUME = [("AvailabilityZone", "cluster-a"), ("Size", "1"), ("StorageId", "st-ceph-01")]
-
 
 class Faults(SimTestCase):
 
     def test_error_faults_hit_the_nth_call_of_their_action_only(self):
-        cases = [
-            ({"action": "DescribeCloud", "nth": 2}, "DescribeCloud", [200, 500, 200]),
-            ({"action": "DescribeCloud", "nth": 1, "times": 2, "code": "Unavailable",
-              "http_status": 503}, "DescribeCloud", [503, 503, 200]),
-            ({"action": "DescribeNodes", "nth": 1}, "DescribeCloud", [200, 200, 200]),
-        ]
+        cases = [({"action": "DescribeCloud", "nth": 2}, "DescribeCloud", [200, 500, 200]),
+                 ({"action": "DescribeCloud", "nth": 1, "times": 2, "code": "Unavailable",
+                   "http_status": 503}, "DescribeCloud", [503, 503, 200]),
+                 ({"action": "DescribeNodes", "nth": 1}, "DescribeCloud", [200, 200, 200])]
         for fault, action, expected in cases:
             with self.subTest(fault=fault):
                 self.ctl.delete("/faults")
@@ -33,14 +29,14 @@ class Faults(SimTestCase):
                 self.ctl.delete("/faults")
                 self.ctl.post("/faults", dict(fault, action="CreateVolume"))
                 with self.assertRaises(Exception) as cm:
-                    self.q.call("CreateVolume", NEW_VOLUME)
+                    self.new_volume()
                 if "code" in fault:
                     self.assertEqual((503, "ServerBusy", "try later"),
                                      (cm.exception.status, cm.exception.code, cm.exception.message))
                     self.assertEqual([{"action": "CreateVolume", "kind": "error", "call": 1}],
                                      self.ctl.get("/faults")["fired"])
                 self.assertTrue(self.ctl.get("/leftovers")["clean"])
-        self.assertEqual(200, self.q.raw("CreateVolume", NEW_VOLUME)[0])
+        self.assertTrue(self.new_volume())
 
     def test_malformed_faults_are_refused(self):
         for fault in [{"nth": 1}, {"action": "DescribeCloud", "kind": "explode"},

@@ -29,7 +29,8 @@ class Rules(SimTestCase):
             return [("InstanceId", inst), ("Device", dev), ("VolumeId", vol)]
 
         def vol(size="1", storage="st-ceph-01", zone="cluster-a", **extra):
-            return [("AvailabilityZone", zone), ("Size", size), ("StorageId", storage)] + list(extra.items())
+            return [("AvailabilityZone", zone), ("Size", size), ("StorageId", storage),
+                    *extra.items()]
         nif = [("SubnetId", "subnet-prod-a")]
         bad, state, in_use = "InvalidParameterValue", "IncorrectState", "VolumeInUse"
         cases = [  # name, action, parameters, code
@@ -38,27 +39,33 @@ class Rules(SimTestCase):
             ("misnamed parameter", "DeleteVolume", [("VolumeID", free)], "UnknownParameter"),
             ("misnamed filter", "DescribeVolumes", self.filter("volume_id", "x"), bad),
             ("unknown volume", "DeleteVolume", [("VolumeId", "vol-x")], "InvalidVolume.NotFound"),
-            ("local storage without a node", "CreateVolume", vol(storage="st-localfs-b1", zone="cluster-b"),
-             "MissingParameter"),
+            ("local storage without a node", "CreateVolume",
+             vol(storage="st-localfs-b1", zone="cluster-b"), "MissingParameter"),
             ("device taken", "AttachVolume", att("i-db01", "/dev/vdb", free), bad),
             ("device name without a letter", "AttachVolume", att("i-db01", "/dev/vd{", free), bad),
             ("volume in use", "AttachVolume", att("i-db01", "/dev/vdf", "vol-web01-root"), in_use),
-            ("local volume on another node", "AttachVolume", att("i-web01", "/dev/vdb", local), bad),
-            ("root of a running instance", "DetachVolume", att("i-web01", "/dev/vda", "vol-web01-root"), state),
-            ("detach from the wrong instance", "DetachVolume", att("i-web01", "/dev/vdb", "vol-db01-data"), state),
+            ("local volume on another node", "AttachVolume", att("i-web01", "/dev/vdb", local),
+             bad),
+            ("root of a running instance", "DetachVolume",
+             att("i-web01", "/dev/vda", "vol-web01-root"), state),
+            ("detach from the wrong instance", "DetachVolume",
+             att("i-web01", "/dev/vdb", "vol-db01-data"), state),
             ("delete an attached volume", "DeleteVolume", [("VolumeId", "vol-db01-data")], in_use),
-            ("unknown instance", "StartInstances", [("InstanceId.1", "i-nothere")], "InvalidInstanceID.NotFound"),
+            ("unknown instance", "StartInstances", [("InstanceId.1", "i-nothere")],
+             "InvalidInstanceID.NotFound"),
             ("storage full", "CreateVolume", vol(size="3000"), "InsufficientStorageCapacity"),
-            ("unknown node", "CreateVolume", vol(storage="st-localfs-b1", nodeId="node-x"), "InvalidNode.NotFound"),
+            ("unknown node", "CreateVolume", vol(storage="st-localfs-b1", nodeId="node-x"),
+             "InvalidNode.NotFound"),
             ("move to a node of another zone", "ModifyVolumeStorage",
              [("volumeId", local), ("storageId", "st-localvg-a2"), ("nodeId", "node-b1")], bad),
-            ("boot from an unconverted volume", "RunInstances", [("imageId", free), ("instanceType", "ts.small")],
-             state),
+            ("boot from an unconverted volume", "RunInstances",
+             [("imageId", free), ("instanceType", "ts.small")], state),
             ("interface in use", "DeleteNetworkInterface", [("NetworkInterfaceId", "eni-web01-0")],
              "InvalidNetworkInterface.InUse"),
             ("address taken", "CreateNetworkInterface", nif + [("privateIpAddress", "10.10.1.21")],
              "InvalidIPAddress.InUse"),
-            ("address outside the subnet", "CreateNetworkInterface", nif + [("privateIpAddress", "10.10.2.5")], bad),
+            ("address outside the subnet", "CreateNetworkInterface",
+             nif + [("privateIpAddress", "10.10.2.5")], bad),
             ("MAC taken", "CreateNetworkInterface", nif + [("MacAddress", "52:54:00:10:01:21")],
              "InvalidMacAddress.InUse"),
         ]
@@ -77,11 +84,8 @@ class Rules(SimTestCase):
 
     def test_tmp_snapshot_deletion(self):
         """An attached one cannot be deleted; one already gone deletes fine."""
-        made = [self.q.call("CreateTmpSnapshots", [("VolumeId.1", vol)]
-                            ).findtext(".//tmpSnapshotId")
-                for vol in ("vol-web01-root", "vol-db01-root")]
-        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", made[0]),
-                                          ("InstanceId", "i-web01")])
+        made = [self.tmp_snapshot(vol) for vol in ("vol-web01-root", "vol-db01-root")]
+        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", made[0]), ("InstanceId", "i-web01")])
         self.refused("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0])], "IncorrectState")
         self.q.call("DetachTmpSnapshot", [("TmpSnapshotId", made[0])])
         self.q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made[0])])

@@ -23,26 +23,20 @@ class AgentDevices(SimTestCase):
     def link(self, ident):
         return os.path.join(self.dev_root, "disk", "by-id", "virtio-" + ident)
 
-    def attach_spare(self, instance="i-agent001", device="/dev/vdb"):
-        self.q.call("AttachVolume", [("InstanceId", instance), ("Device", device),
-                                     ("VolumeId", "vol-db01-data")])
-
-    def free_db01_data(self):
-        self.q.call("DetachVolume", [("InstanceId", "i-db01"), ("Device", "/dev/vdb"),
-                                     ("VolumeId", "vol-db01-data")])
+    def move_db01_data_to_agent(self):
+        for action, instance in (("DetachVolume", "i-db01"), ("AttachVolume", "i-agent001")):
+            self.q.call(action, [("InstanceId", instance), ("Device", "/dev/vdb"),
+                                 ("VolumeId", "vol-db01-data")])
 
     def tmp_snapshot_on_agent(self, volume):
-        tmp = self.q.call("CreateTmpSnapshots", [("VolumeId.1", volume)]
-                          ).findtext(".//tmpSnapshotId")
-        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", tmp),
-                                          ("InstanceId", "i-agent001")])
+        tmp = self.tmp_snapshot(volume)
+        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", tmp), ("InstanceId", "i-agent001")])
         return tmp
 
     def test_snapshot_keeps_the_bytes_of_its_moment(self):
         tmp = self.tmp_snapshot_on_agent("vol-web01-root")
         before = self.ctl.get("/digest", id="vol-web01-root")["digest"]
-        self.ctl.post("/write", {"id": "vol-web01-root", "offset": 4096,
-                                 "hex": "ab" * 512})
+        self.ctl.post("/write", {"id": "vol-web01-root", "offset": 4096, "hex": "ab" * 512})
         self.assertNotEqual(before, self.ctl.get("/digest", id="vol-web01-root")["digest"])
         self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
         first = backing.pattern_chunks("vol-web01-root", backing.GIB)[0][1]
@@ -52,18 +46,15 @@ class AgentDevices(SimTestCase):
 
 
 @unittest.skipUnless(LOOP_OK, "needs root and a free loop device")
-
-
 class LoopDevices(AgentDevices):
     loop_mode = "losetup"
 
     def test_devices_are_block_devices_and_snapshots_read_only(self):
-        self.free_db01_data()
-        self.attach_spare()
+        self.move_db01_data_to_agent()
         tmp = self.tmp_snapshot_on_agent("vol-web01-root")
         for ident in ("vol-db01-data", tmp):
-            self.assertTrue(stat.S_ISBLK(os.stat(os.path.realpath(self.link(ident)))
-                                         .st_mode), ident)
+            mode = os.stat(os.path.realpath(self.link(ident))).st_mode
+            self.assertTrue(stat.S_ISBLK(mode), ident)
         before = self.ctl.get("/digest", id=tmp)["digest"]
         with self.assertRaises(OSError) as cm:
             fd = os.open(self.link(tmp), os.O_RDWR)
@@ -76,13 +67,13 @@ class LoopDevices(AgentDevices):
         self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
 
     def test_shutdown_detaches_every_loop_device(self):
-        self.free_db01_data()
-        self.attach_spare()
+        self.move_db01_data_to_agent()
         tmp = self.tmp_snapshot_on_agent("vol-web01-root")
         self.assertEqual(2, len(self.ctl.get("/state")["loop_devices"]))
         self.sim.stop()
         # Listed by their backing files, also those already deleted.
-        listing = subprocess.run(["losetup", "--list"], stdout=subprocess.PIPE, check=True, text=True).stdout
+        listing = subprocess.run(["losetup", "--list"], stdout=subprocess.PIPE, check=True,
+                                 text=True).stdout
         self.assertNotIn(self.tmp, listing)
         self.assertFalse(os.path.lexists(self.link(tmp)))
 

@@ -29,10 +29,8 @@ class Paging(SimTestCase):
     def test_page_sizes(self):
         zone = [i for i in ALL_INSTANCES if i != "i-app01"]
         cases = [
-            ("default page size two, then pages of twenty", 2, [], 20, [2, 3],
-             ALL_INSTANCES),
-            ("pages of two throughout", None, [("MaxRecords", "2")], 2, [2, 2, 1],
-             ALL_INSTANCES),
+            ("default page size two, then pages of twenty", 2, [], 20, [2, 3], ALL_INSTANCES),
+            ("pages of two throughout", None, [("MaxRecords", "2")], 2, [2, 2, 1], ALL_INSTANCES),
             ("pages of one over a zone", None,
              [("MaxRecords", "1")] + self.filter("availability-zone", "cluster-a"), 1,
              [1, 1, 1, 1], zone),
@@ -51,8 +49,7 @@ class Paging(SimTestCase):
         other = self.page("DescribeSecurityGroups", [("MaxRecords", "1")])[1]
         for token in ("tok-unknown", other):
             with self.subTest(token=token):
-                self.refused("DescribeInstances", [("MaxRecords", "20"),
-                                                   ("NextToken", token)],
+                self.refused("DescribeInstances", [("MaxRecords", "20"), ("NextToken", token)],
                              "InvalidParameterValue", 400)
         self.assertEqual(400, self.q.raw("DescribeInstances", [("MaxRecords", "0")])[0])
 

@@ -29,10 +29,8 @@ class KnownAnswers(unittest.TestCase):
         for name, secret, date, service, path, query, headers, double, want in cases:
             with self.subTest(name):
                 signed = sorted(n.lower() for n, _ in headers)
-                creq = signing.canonical_request("GET", path, query, headers, signed,
-                                                 EMPTY, double)
-                self.assertEqual(want, signing.signature(secret, date, "us-east-1",
-                                                         service, creq))
+                creq = signing.canonical_request("GET", path, query, headers, signed, EMPTY, double)
+                self.assertEqual(want, signing.signature(secret, date, "us-east-1", service, creq))
 
 
 class VerifierVerdicts(unittest.TestCase):
@@ -42,13 +40,11 @@ class VerifierVerdicts(unittest.TestCase):
     def verifier(self, **kw):
         return signing.Verifier({ACCESS_KEY: SECRET}, clock=lambda: self.NOW, **kw)
 
-    def signed(self, secret=SECRET, key=ACCESS_KEY, region="tavro-1", service="ec2",
-               when=None):
+    def signed(self, secret=SECRET, key=ACCESS_KEY, service="ec2", when=None):
         date = signing.amz_now(lambda: when or self.NOW)
-        return signing.sign_headers("POST", "127.0.0.1:8080", "/", "", self.BODY, key,
-                                    secret, region, service=service, amz_date=date,
-                                    extra_headers=[("Content-Type",
-                                                    "application/x-www-form-urlencoded")])
+        form = [("Content-Type", "application/x-www-form-urlencoded")]
+        return signing.sign_headers("POST", "127.0.0.1:8080", "/", "", self.BODY, key, secret,
+                                    "tavro-1", service=service, amz_date=date, extra_headers=form)
 
     def test_accepts_a_correct_signature(self):
         self.assertEqual(ACCESS_KEY, self.verifier().verify(
@@ -89,7 +85,8 @@ class VerifierVerdicts(unittest.TestCase):
 class OverHttp(SimTestCase):
     def test_server_refuses_unsigned_and_tampered_calls(self):
         for kw, status, code in [({"sign": False}, 401, b"AuthFailure"),
-                                 ({"tamper": lambda b: b + b"&x=1"}, 403, b"SignatureDoesNotMatch")]:
+                                 ({"tamper": lambda b: b + b"&x=1"}, 403,
+                                  b"SignatureDoesNotMatch")]:
             got, body = self.q.raw("DescribeCloud", **kw)
             self.assertEqual(status, got, body)
             self.assertIn(b"<Code>" + code + b"</Code>", body)

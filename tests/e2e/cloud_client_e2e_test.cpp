@@ -31,10 +31,16 @@ class Cloud_E2E : public test::Cloud_Job_Test {
     ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::SetUp());
     slept_secs = 0;
     ASSERT_NO_FATAL_FAILURE(start_sim(test::Sim_Options()));
-    ASSERT_TRUE(client_.login(tc::Login("127.0.0.1", sim_->port(), false, "", secure_string(test::SIM_ACCESS_KEY),
-                                        secure_string(test::SIM_SECRET_KEY))));
+    ASSERT_TRUE(client_.login(login(test::SIM_ACCESS_KEY, test::SIM_SECRET_KEY)));
   }
-  void before_stop() override { EXPECT_TRUE(sim_->clean()) << "left behind in the cloud: " << sim_->get("/leftovers"); }
+  void before_stop() override {
+    EXPECT_TRUE(sim_->clean()) << "left behind in the cloud: " << sim_->get("/leftovers");
+  }
+
+  tc::Login login(const char* access_key, const char* secret_key) const {
+    return tc::Login("127.0.0.1", sim_->port(), false, "", secure_string(access_key),
+                     secure_string(secret_key));
+  }
 
   void fault(const std::string& json) { ASSERT_TRUE(sim_->post("/faults", json)) << json; }
   bool new_volume(const char* name, tc::Volume& volume) {
@@ -57,40 +63,44 @@ TEST_F(Cloud_E2E, Login_Inventory_And_Paging) {
   tc::Vpc vpc;
   tc::Image image;
   ASSERT_TRUE(client_.query_cloud(cloud) && client_.query_clusters(clusters) &&
-              client_.query_cluster_nodes("cluster-a", nodes) && client_.query_storage("st-nfs-01", storage) &&
+              client_.query_cluster_nodes("cluster-a", nodes) &&
+              client_.query_storage("st-nfs-01", storage) &&
               client_.query_subnets("vpc-prod", subnets) && client_.query_security_groups(groups) &&
-              client_.query_instance_detail("i-db01", db) && client_.query_network_interface("eni-db01-0", nif) &&
-              client_.query_instances(all) && client_.query_vpc("vpc-prod", vpc) &&
-              client_.query_image("img-centos7-x64", image));
+              client_.query_instance_detail("i-db01", db) &&
+              client_.query_network_interface("eni-db01-0", nif) && client_.query_instances(all) &&
+              client_.query_vpc("vpc-prod", vpc) && client_.query_image("img-centos7-x64", image));
   ASSERT_EQ(3u, db.volumes.size());
   // The shapes of a real cloud: an interface attached, with a secondary address; two
   // instances in one reservation; tagged images and VPCs with nested lists.
   std::string web_groups;
   for (const tc::Instance& i : all)
     if (i.id == "i-web01" || i.id == "i-app01") web_groups += i.security_group.id + " ";
+  using std::to_string;
   const std::vector<std::string> seen = {
-      client_.version(), cloud.id, std::to_string(clusters.size()), std::to_string(nodes.size()), storage.type,
-      std::to_string(subnets.size()), std::to_string(groups.size()), tc::status_to_name(db.status),
-      std::to_string(db.instance_type.cpu), db.image.id, db.volumes[2].volume_attachment.device,
-      std::to_string(db.network_interfaces.size()), tc::status_to_name(nif.status), nif.private_ip,
-      std::to_string(nif.groups.size()), std::to_string(all.size()), web_groups, vpc.cidr_block,
-      std::to_string(image.size)};
-  EXPECT_EQ(seen, (std::vector<std::string>{"V9.8", "cloud-tavro-demo", "2", "2", "nfs_raw", "2", "4", "running",
-                                            "4", "img-centos7-x64", "/dev/vdc", "2", "in-use", "10.10.1.31", "2",
-                                            "5", "sg-web sg-web ", "10.10.0.0/16", "8589934592"}));
+      client_.version(), cloud.id, to_string(clusters.size()), to_string(nodes.size()),
+      storage.type, to_string(subnets.size()), to_string(groups.size()),
+      tc::status_to_name(db.status), to_string(db.instance_type.cpu), db.image.id,
+      db.volumes[2].volume_attachment.device, to_string(db.network_interfaces.size()),
+      tc::status_to_name(nif.status), nif.private_ip, to_string(nif.groups.size()),
+      to_string(all.size()), web_groups, vpc.cidr_block, to_string(image.size)};
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "V9.8", "cloud-tavro-demo", "2", "2", "nfs_raw", "2", "4", "running", "4",
+                      "img-centos7-x64", "/dev/vdc", "2", "in-use", "10.10.1.31", "2", "5",
+                      "sg-web sg-web ", "10.10.0.0/16", "8589934592"}));
 
   // A login with keys the cloud does not know fails.
   RESTful_Client stranger;
   test::Log_Capture log;
-  EXPECT_FALSE(stranger.login(tc::Login("127.0.0.1", sim_->port(), false, "", secure_string("AKIDUNKNOWN"),
-                                        secure_string("nope"))));
+  EXPECT_FALSE(stranger.login(login("AKIDUNKNOWN", "nope")));
 
   // Listings follow every page; a page that repeats its token ends the listing as failed.
   ASSERT_TRUE(sim_->post("/config", "{\"default_page_size\": 2}"));
   tc::Instances paged, zone, node;
   tc::Security_Groups paged_groups;
-  ASSERT_TRUE(client_.query_instances(paged) && client_.query_cluster_instances("cluster-a", zone) &&
-              client_.query_node_instances("node-a2", node) && client_.query_security_groups(paged_groups));
+  ASSERT_TRUE(client_.query_instances(paged) &&
+              client_.query_cluster_instances("cluster-a", zone) &&
+              client_.query_node_instances("node-a2", node) &&
+              client_.query_security_groups(paged_groups));
   EXPECT_EQ((std::vector<size_t>{5, 4, 2, 4}),
             (std::vector<size_t>{paged.size(), zone.size(), node.size(), paged_groups.size()}));
   fault("{\"action\": \"DescribeInstances\", \"kind\": \"repeat_token\", \"nth\": 2}");

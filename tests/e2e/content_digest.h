@@ -40,7 +40,8 @@ class Digest {
     unsigned int len = 0;
     EVP_DigestFinal_ex(ctx_.get(), md, &len);
     std::string out;
-    for (unsigned int i = 0; i < len; ++i) out += {"0123456789abcdef"[md[i] >> 4], "0123456789abcdef"[md[i] & 15]};
+    const char* const hex = "0123456789abcdef";
+    for (unsigned int i = 0; i < len; ++i) out += {hex[md[i] >> 4], hex[md[i] & 15]};
     return out;
   }
 

@@ -29,10 +29,8 @@ TEST(Exported_Symbols, OnlyTheFactoriesAndTheirDestroyers) {
   while (std::fscanf(nm, "%63s %7s %511s", address, kind, name) == 3) defined.insert(name);
   ASSERT_EQ(0, ::pclose(nm));
   std::set<std::string> expected;
-  for (const char* name : EXPORTED_NAMES) {
-    expected.insert(std::string("_make_") + name);
-    expected.insert(std::string("_gobble_") + name);
-  }
+  for (const char* name : EXPORTED_NAMES)
+    expected.insert({std::string("_make_") + name, std::string("_gobble_") + name});
   EXPECT_EQ(expected, defined);
 }
 

@@ -13,6 +13,7 @@
 #include "job_fixture.h"
 #include "pool/pool_file_system.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,18 +23,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
-#include <tuple>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using K = Job_Event_Record;
+using ::testing::AnyOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 // One upload at a time, so that the pool's faults hit a known image.
 const char BACKUP_OPTIONS[] = R"({"parallel_disks_per_vm": 1})";
 
@@ -65,14 +66,22 @@ class Pool_Fault : public Pool_File_System {
   ~Pool_Fault() override { install(previous_); }
 
   using FS = Pool_File_System;
-  int open(const char* path, int flags, mode_t mode) override { return hit(OPEN) ? -1 : FS::open(path, flags, mode); }
-  int open_unnamed(const char* dir, mode_t mode) override { return hit(OPEN) ? -1 : FS::open_unnamed(dir, mode); }
-  ssize_t writev(int fd, const iovec* iov, int count) override { return hit(WRITE) ? -1 : FS::writev(fd, iov, count); }
+  int open(const char* path, int flags, mode_t mode) override {
+    return hit(OPEN) ? -1 : FS::open(path, flags, mode);
+  }
+  int open_unnamed(const char* dir, mode_t mode) override {
+    return hit(OPEN) ? -1 : FS::open_unnamed(dir, mode);
+  }
+  ssize_t writev(int fd, const iovec* iov, int count) override {
+    return hit(WRITE) ? -1 : FS::writev(fd, iov, count);
+  }
   int fsync(int fd) override { return hit(FSYNC) ? -1 : FS::fsync(fd); }
   int rename(const char* from, const char* to, bool replace) override {
     return hit(RENAME) ? -1 : FS::rename(from, to, replace);
   }
-  int sync_directory(const char* dir) override { return hit(SYNC_DIRECTORY) ? -1 : FS::sync_directory(dir); }
+  int sync_directory(const char* dir) override {
+    return hit(SYNC_DIRECTORY) ? -1 : FS::sync_directory(dir);
+  }
 
  private:
   bool hit(Call call) {
@@ -88,6 +97,7 @@ class Pool_Fault : public Pool_File_System {
   std::atomic<int> seen_{0};
   Pool_File_System* previous_;
 };
+using P = Pool_Fault;
 
 // ---- the faults ----------------------------------------------------------------------
 
@@ -105,21 +115,31 @@ struct Fault {
   std::string stranded{};                    // what the cloud keeps: a change it never ended
 };
 
-// The faults of cloud actions (each "Action#nth"): an error answer and a dropped
-// connection each; with `flag`, a "false" answer; with `change`, a change that ends in an
-// error state and one that never ends.
-std::vector<Fault> action_faults(const std::vector<std::tuple<const char*, int, bool, bool>>& actions) {
+// A fault of the simulator that must fail the job with `alerts`.
+Fault sim_fault(const std::string& name, const std::string& json,
+                std::vector<unsigned long> alerts = {}) {
+  Fault f{name};
+  f.sim = json;
+  f.alerts = std::move(alerts);
+  return f;
+}
+
+// The faults of cloud actions, each "Action#nth" with optional flags after a space: an
+// error answer and a dropped connection each; with flag f, a "false" answer; with flag c,
+// a change that ends in an error state and one that never ends.
+std::vector<Fault> action_faults(const std::vector<std::string>& actions) {
   std::vector<Fault> out;
-  for (const auto& [action, nth, flag, change] : actions) {
+  for (const std::string& a : actions) {
+    const size_t hash = a.find('#'), space = std::min(a.find(' '), a.size());
+    const std::string flags = a.substr(space);
     std::vector<std::string> kinds = {"error", "disconnect"};
-    if (flag) kinds.push_back("return_false");
-    if (change) kinds.insert(kinds.end(), {"end_status", "stuck"});
-    for (const std::string& kind : kinds) {
-      Fault f{std::string(action) + "#" + std::to_string(nth) + " " + kind};
-      f.sim = R"({"action": ")" + std::string(action) + R"(", "kind": ")" + kind + R"(", "status": "error", "nth": )" +
-              std::to_string(nth) + "}";
-      out.push_back(f);
-    }
+    if (flags.find('f') != std::string::npos) kinds.push_back("return_false");
+    if (flags.find('c') != std::string::npos) kinds.insert(kinds.end(), {"end_status", "stuck"});
+    const std::string nth = a.substr(hash + 1, space - hash - 1);
+    const std::string json = R"({"action": ")" + a.substr(0, hash) + R"(", "nth": )" + nth +
+                             R"(, "status": "error", "kind": ")";
+    for (const std::string& kind : kinds)
+      out.push_back(sim_fault(a.substr(0, space) + " " + kind, json + kind + "\"}"));
   }
   return out;
 }
@@ -127,7 +147,8 @@ std::vector<Fault> action_faults(const std::vector<std::tuple<const char*, int, 
 // Sets what the faults whose names start with one of `prefixes` must come to; with
 // `stranded`, what the cloud keeps of them (it refuses to delete what is still changing).
 void expect(std::vector<Fault>& faults, const std::vector<std::string>& prefixes, K::Kind want,
-            std::vector<unsigned long> alerts = {}, bool residue = false, const std::string& stranded = "") {
+            std::vector<unsigned long> alerts = {}, bool residue = false,
+            const std::string& stranded = "") {
   for (const std::string& p : prefixes) {
     size_t found = 0;
     for (Fault& f : faults)
@@ -142,12 +163,14 @@ void expect(std::vector<Fault>& faults, const std::vector<std::string>& prefixes
 }
 
 // The outcome, the alerts and what is left behind: one cell of the table.
-std::string verdict(K::Kind kind, const std::vector<unsigned long>& alerts, const std::string& left) {
+std::string verdict(K::Kind kind, const std::vector<unsigned long>& alerts,
+                    const std::string& left) {
   std::string out = kind == K::SUCCESS    ? "success"
                     : kind == K::CANCELED ? "canceled"
                     : kind == K::FAILURE  ? "failure"
                                           : "unfinished";
-  for (size_t i = 0; i < alerts.size(); ++i) out += (i == 0 ? " alerts " : ",") + std::to_string(alerts[i]);
+  for (size_t i = 0; i < alerts.size(); ++i)
+    out += (i == 0 ? " alerts " : ",") + std::to_string(alerts[i]);
   return out + " | " + (left.empty() ? "nothing left" : left);
 }
 
@@ -168,8 +191,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   // and the running "i-tgt", and the host home for it.
   void start_cloud(const std::string& version) {
     ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::start_cloud(
-        version, {test::seed_instance("i-vm", "vm-vm", "running", "10.10.1.31", "vol-vm-root", "vol-vm-data"),
-                  test::seed_instance("i-tgt", "vm-tgt", "running", "10.10.1.32", "vol-tgt-root", "vol-tgt-data")}));
+        version,
+        {test::seed_instance("vm", "10.10.1.31"), test::seed_instance("tgt", "10.10.1.32")}));
     for (const char* v : {"vol-vm-root", "vol-vm-data"}) source_digests_.push_back(sim_->digest(v));
     target_digest_ = sim_->digest("vol-tgt-data");
   }
@@ -184,7 +207,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   Job_var backup_job(const std::string& options = BACKUP_OPTIONS, size_t retry_count = 0) const {
     test::Job_Spec spec;
     spec.id = "matrix-backup";
-    spec.source = R"({"id": "res-matrix", "entries": [{"id": "i-vm", "name": "vm-vm", "type": "Instance"}]})";
+    spec.source =
+        R"({"id": "res-matrix", "entries": [{"id": "i-vm", "name": "vm-vm", "type": "Instance"}]})";
     spec.options = options;
     spec.retry_count = retry_count;
     return job<test::Backup_Job>(spec);
@@ -196,8 +220,9 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     spec.type = JOB_DEFINITION_RESTORE;
     spec.subtype = onto_target ? JOB_DEFINITION_SUBTYPE_DISK : JOB_DEFINITION_SUBTYPE_VM;
     spec.id = "matrix-restore";
-    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" +
-                  test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored", onto_target ? "i-tgt" : "") + "]}";
+    const std::string entry =
+        test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored", onto_target ? "i-tgt" : "");
+    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" + entry + "]}";
     spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
     return job<test::Restore_Job>(spec);
   }
@@ -223,49 +248,21 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   std::string cloud_leftovers() const {
     EXPECT_TRUE(sim_->post("/settle", "{}"));
     std::string out;
-    for (const auto& item : test::object_of(sim_->get("/leftovers")))
-      if (item.second.type() == json_spirit::array_type && !item.second.get_array().empty())
-        out += (out.empty() ? "" : " ") + item.first + "=" + std::to_string(item.second.get_array().size());
+    for (const auto& [kind, items] : test::object_of(sim_->get("/leftovers"))) {
+      if (items.type() == json_spirit::array_type && !items.get_array().empty())
+        out += (out.empty() ? "" : " ") + kind + "=" + std::to_string(items.get_array().size());
+    }
     return out;
   }
 
-  // The pool must hold exactly the images of the committed sets, each reading back as
-  // its volume's bytes, and nothing unfinished; what it holds beyond that, "" if nothing.
-  std::string pool_leftovers() {
-    std::map<std::string, std::string> pieces;  // path below the job's folder -> volume
-    for (const Catalog_Entry& set : catalog_sets())
-      for (const json_spirit::Value& piece : set.set.at("pieces").get_array())
-        pieces[piece.get_obj().at("path").get_str()] = piece.get_obj().at("object").get_str();
-    std::string out;
-    const std::string root = home_->dir() + "/pool";
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      if (!entry.is_regular_file()) continue;
-      const std::string rel = fs::relative(entry.path(), root), name = entry.path().filename();
-      const auto piece = std::find_if(pieces.begin(), pieces.end(), [&rel](const auto& p) {
-        return rel.size() > p.first.size() && rel.compare(rel.size() - p.first.size(), p.first.size(), p.first) == 0;
-      });
-      if (name.front() == '.') {
-        out += " partial:" + name;
-      } else if (piece == pieces.end()) {
-        out += " unrecorded:" + name;
-      } else {
-        // A published image never changes: each is read back once.
-        const std::string& want = source_digests_[piece->second == "vol-vm-root" ? 0 : 1];
-        if (verified_.insert(rel).second && image_digest(rel) != want) out += " bad-image:" + name;
-        pieces.erase(piece);
-      }
-    }
-    for (const auto& missing : pieces) out += " missing:" + missing.first;
-    return out.empty() ? out : out.substr(1);
-  }
-
   // Records the table line of `fault` and checks it against what it must come to.
-  void record(const Fault& fault, const test::Job_Run& run, const Job& job, const std::string& left) {
+  void record(const Fault& fault, const test::Job_Run& run, const Job& job,
+              const std::string& left) {
     const std::string want = verdict(fault.want, fault.alerts, fault.stranded);
     const std::string got = verdict(run.outcome(), test::alert_ids(job), left);
     wrong_ += got != want;
-    lines_.push_back(fault.name + std::string(fault.name.size() < 64 ? 65 - fault.name.size() : 1, ' ') + got +
-                     (got == want ? "" : "   <-- NOT AS DESIGNED"));
+    const std::string pad(fault.name.size() < 64 ? 65 - fault.name.size() : 1, ' ');
+    lines_.push_back(fault.name + pad + got + (got == want ? "" : "   <-- NOT AS DESIGNED"));
     EXPECT_EQ(want, got) << run.log;
   }
 
@@ -286,8 +283,10 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     return pool.empty() ? left : left + (left.empty() ? "" : " ") + "pool: " + pool;
   }
 
-  // One backup per fault and what it must come to; the cloud goes back to the seed after each.
-  void backup_cases(const std::vector<Fault>& faults, const std::string& options = BACKUP_OPTIONS, size_t retries = 0) {
+  // One backup per fault and what it must come to; the cloud goes back to the seed after
+  // each.
+  void backup_cases(const std::vector<Fault>& faults, const std::string& options = BACKUP_OPTIONS,
+                    size_t retries = 0) {
     for (const Fault& fault : faults) {
       SCOPED_TRACE(fault.name);
       Job_var job = backup_job(options, retries);
@@ -312,17 +311,19 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     for (bool onto_target : kinds) {
       Job_var clean = restore_job(onto_target);
       ASSERT_EQ(run_with(*clean, Fault()).outcome(), K::SUCCESS);
-      EXPECT_EQ(sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-"), source_digests_);
+      EXPECT_EQ(restored_digests(onto_target), source_digests_);
       const json_spirit::Array history = clean->result().at("tavrocloud").get_array();
       const json_spirit::Object& h = history.at(0).get_obj();
-      EXPECT_EQ(std::to_string(history.size()) + " " + h.at("uuid").get_str() + " " + h.at("state").get_str() + " " +
-                    std::to_string(h.at("size").get_uint64()) + " " + std::to_string(clean->activity().size) + " " +
-                    clean->restore_paths().at(0).pool_uuid + " " + std::to_string(clean->restore_paths().size()),
-                "1 i-vm completed 2147483648 2147483648 pool-e2e 1");
-      EXPECT_TRUE(clean->activity().set_size > 0 && clean->activity().set_size == clean->activity().set_storage_size);
+      const Job_Activity& activity = clean->activity();
+      std::ostringstream got;
+      got << history.size() << " " << h.at("uuid").get_str() << " " << h.at("state").get_str()
+          << " " << h.at("size").get_uint64() << " " << activity.size << " "
+          << clean->restore_paths().at(0).pool_uuid << " " << clean->restore_paths().size();
+      EXPECT_EQ(got.str(), "1 i-vm completed 2147483648 2147483648 pool-e2e 1");
+      EXPECT_TRUE(activity.set_size > 0 && activity.set_size == activity.set_storage_size);
       made_[onto_target] = cloud_leftovers();
-      EXPECT_EQ(made_[onto_target].find("snapshots"), std::string::npos) << made_[onto_target];
-      EXPECT_EQ(made_[onto_target].find("loop_devices"), std::string::npos) << made_[onto_target];
+      EXPECT_THAT(made_[onto_target],
+                  Not(AnyOf(HasSubstr("snapshots"), HasSubstr("loop_devices"))));
       ASSERT_NO_FATAL_FAILURE(reseed());
     }
   }
@@ -336,10 +337,11 @@ class Fault_Matrix : public test::Cloud_Job_Test {
       Job_var job = restore_job(onto_target);
       const test::Job_Run run = run_with(*job, fault);
       std::string left = cloud_leftovers();
-      if (sim_->instance_status("i-tgt") != "running" || sim_->digest("vol-tgt-data") != target_digest_)
+      if (sim_->instance_status("i-tgt") != "running" ||
+          sim_->digest("vol-tgt-data") != target_digest_)
         left += " (i-tgt touched)";
       if (run.outcome() == K::SUCCESS) {
-        if (sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-") != source_digests_)
+        if (restored_digests(onto_target) != source_digests_)
           left += " (restored bytes differ)";
         else if (left == made_[onto_target])
           left.clear();
@@ -349,28 +351,33 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     }
   }
 
+  // The digests of the restored volumes, but i-tgt's own.
+  std::vector<std::string> restored_digests(bool onto_target) const {
+    return sim_->instance_digests(onto_target ? "i-tgt" : "restored", "vol-tgt-");
+  }
+
   std::string set_uuid_, timepoint_;
   std::map<bool, std::string> made_;
   std::vector<std::string> source_digests_;  // root, data
   std::string target_digest_;                // of i-tgt's data volume
-  std::set<std::string> verified_;           // images that read back as their volumes' bytes
   std::vector<std::string> lines_;
   size_t wrong_ = 0;
 };
 
 TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  const std::string refused = R"({"action": "GetCloudVersion", "code": "AuthFailure", "http_status": 401, "nth": )";
+  const std::string refused =
+      R"({"action": "GetCloudVersion", "code": "AuthFailure", "http_status": 401, "nth": )";
   std::vector<Fault> faults = {
-      {"GetCloudVersion#1 keys refused (executor)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "1}", 0, {1}},
-      {"GetCloudVersion#2 keys refused (handler)", Pool_Fault::NONE, 0, 1, 0, K::FAILURE, refused + "2}", 0, {1}}};
+      sim_fault("GetCloudVersion#1 keys refused (executor)", refused + "1}", {1}),
+      sim_fault("GetCloudVersion#2 keys refused (handler)", refused + "2}", {1})};
   const std::vector<Fault> actions = action_faults({
-      {"GetCloudVersion", 1, 0, 0}, {"DescribeInstances", 1, 0, 0}, {"DescribeInstances", 2, 0, 0},
-      {"DescribeInstanceTypes", 1, 0, 0}, {"DescribeVolumes", 2, 0, 0}, {"DescribeImages", 1, 0, 0},
-      {"DescribeNodes", 1, 0, 0}, {"DescribeStorages", 1, 0, 0}, {"CreateTmpSnapshots", 1, 0, 1},
-      {"CreateTmpSnapshots", 2, 0, 1}, {"DescribeTmpSnapshots", 1, 0, 0}, {"AttachTmpSnapshot", 1, 1, 1},
-      {"AttachTmpSnapshot", 2, 1, 1}, {"DetachTmpSnapshot", 1, 1, 1}, {"DeleteTmpSnapshots", 2, 1, 1},
-      {"DescribeNetworkInterfaces", 1, 0, 0}, {"DescribeVpcs", 1, 0, 0}, {"DescribeSubnets", 1, 0, 0}});
+      "GetCloudVersion#1", "DescribeInstances#1", "DescribeInstances#2", "DescribeInstanceTypes#1",
+      "DescribeVolumes#2", "DescribeImages#1", "DescribeNodes#1", "DescribeStorages#1",
+      "CreateTmpSnapshots#1 c", "CreateTmpSnapshots#2 c", "DescribeTmpSnapshots#1",
+      "AttachTmpSnapshot#1 fc", "AttachTmpSnapshot#2 fc", "DetachTmpSnapshot#1 fc",
+      "DeleteTmpSnapshots#2 fc", "DescribeNetworkInterfaces#1", "DescribeVpcs#1",
+      "DescribeSubnets#1"});
   faults.insert(faults.end(), actions.begin(), actions.end());
   // Without the version the cloud takes the snapshot-volume path, which works.
   expect(faults, {"GetCloudVersion#1 error"}, K::SUCCESS);
@@ -387,14 +394,14 @@ TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {
 TEST_F(Fault_Matrix, Backup_With_Snapshot_Volumes_And_Power_Cycle) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
   std::vector<Fault> faults = action_faults({
-      {"StopInstances", 1, 0, 1}, {"BackupInstance", 1, 0, 1}, {"DescribeInstanceBackups", 1, 0, 0},
-      {"CreateVolume", 1, 0, 1}, {"CreateVolume", 2, 0, 1}, {"AttachVolume", 1, 0, 1}, {"AttachVolume", 2, 0, 1},
-      {"DetachVolume", 2, 0, 1}, {"DeleteVolume", 1, 1, 0}, {"DeleteInstanceBackup", 1, 0, 0},
-      {"StartInstances", 1, 0, 1}});
+      "StopInstances#1 c", "BackupInstance#1 c", "DescribeInstanceBackups#1", "CreateVolume#1 c",
+      "CreateVolume#2 c", "AttachVolume#1 c", "AttachVolume#2 c", "DetachVolume#2 c",
+      "DeleteVolume#1 f", "DeleteInstanceBackup#1", "StartInstances#1 c"});
   expect(faults, {"StopInstances#1 error", "StopInstances#1 disconnect"}, K::FAILURE, {4});
   // A stop that does not end leaves the instance stopping: it cannot be started either.
   expect(faults, {"StopInstances#1 end_status", "StopInstances#1 stuck"}, K::FAILURE, {4, 5});
-  expect(faults, {"CreateVolume#1 stuck", "CreateVolume#2 stuck"}, K::FAILURE, {}, false, "volumes=1");
+  expect(faults, {"CreateVolume#1 stuck", "CreateVolume#2 stuck"}, K::FAILURE, {}, false,
+         "volumes=1");
   expect(faults, {"DetachVolume#2 "}, K::SUCCESS);
   expect(faults, {"DetachVolume#2 stuck"}, K::SUCCESS, {}, false, "volumes=1");
   expect(faults, {"DeleteVolume#1 ", "DeleteInstanceBackup#1 "}, K::SUCCESS);
@@ -405,28 +412,29 @@ TEST_F(Fault_Matrix, Backup_With_Snapshot_Volumes_And_Power_Cycle) {
 TEST_F(Fault_Matrix, Backup_Pool_Faults_And_Cancellation) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
   std::vector<Fault> faults = {
-      {"pool: create of the first image ENOSPC", Pool_Fault::OPEN, ENOSPC, 1},
-      {"pool: create of the second image EIO", Pool_Fault::OPEN, EIO, 2},
-      {"pool: first write EIO", Pool_Fault::WRITE, EIO, 1},
-      {"pool: 3rd write ENOSPC", Pool_Fault::WRITE, ENOSPC, 3},
-      {"pool: fsync of the first image EIO", Pool_Fault::FSYNC, EIO, 1},
-      {"pool: fsync of the second image ENOSPC", Pool_Fault::FSYNC, ENOSPC, 2},
-      {"pool: rename of the first image EIO", Pool_Fault::RENAME, EIO, 1},
-      {"pool: rename of the second image EIO", Pool_Fault::RENAME, EIO, 2},
-      {"pool: directory sync of the first image EIO", Pool_Fault::SYNC_DIRECTORY, EIO, 1},
-      {"pool: directory sync of the second image ENOSPC", Pool_Fault::SYNC_DIRECTORY, ENOSPC, 2},
-      {"cancel: at the first pool write", Pool_Fault::WRITE, 0, 1, 1, K::CANCELED},
-      {"cancel: at the 3rd pool write", Pool_Fault::WRITE, 0, 3, 1, K::CANCELED},
+      {"pool: create of the first image ENOSPC", P::OPEN, ENOSPC, 1},
+      {"pool: create of the second image EIO", P::OPEN, EIO, 2},
+      {"pool: first write EIO", P::WRITE, EIO, 1},
+      {"pool: 3rd write ENOSPC", P::WRITE, ENOSPC, 3},
+      {"pool: fsync of the first image EIO", P::FSYNC, EIO, 1},
+      {"pool: fsync of the second image ENOSPC", P::FSYNC, ENOSPC, 2},
+      {"pool: rename of the first image EIO", P::RENAME, EIO, 1},
+      {"pool: rename of the second image EIO", P::RENAME, EIO, 2},
+      {"pool: directory sync of the first image EIO", P::SYNC_DIRECTORY, EIO, 1},
+      {"pool: directory sync of the second image ENOSPC", P::SYNC_DIRECTORY, ENOSPC, 2},
+      {"cancel: at the first pool write", P::WRITE, 0, 1, 1, K::CANCELED},
+      {"cancel: at the 3rd pool write", P::WRITE, 0, 3, 1, K::CANCELED},
   };
   // The waits of a run: the two snapshots' creation, their attachments, then the
   // clean-up after the upload, where a cancellation no longer stops a finished backup.
-  for (int at : {1, 2, 3, 4, 5})
-    faults.push_back({"cancel: at wait " + std::to_string(at), Pool_Fault::NONE, 0, 1, 0,
+  for (int at : {1, 2, 3, 4, 5}) {
+    faults.push_back({"cancel: at wait " + std::to_string(at), P::NONE, 0, 1, 0,
                       at < 5 ? K::CANCELED : K::SUCCESS, "", at});
+  }
   backup_cases(faults);
   // A fault that passes: the volume task's re-run succeeds.
-  backup_cases({{"pool: one write EIO, one re-run allowed", Pool_Fault::WRITE, EIO, 2, 1, K::SUCCESS},
-                {"pool: one fsync EIO, one re-run allowed", Pool_Fault::FSYNC, EIO, 2, 1, K::SUCCESS}},
+  backup_cases({{"pool: one write EIO, one re-run allowed", P::WRITE, EIO, 2, 1, K::SUCCESS},
+                {"pool: one fsync EIO, one re-run allowed", P::FSYNC, EIO, 2, 1, K::SUCCESS}},
                BACKUP_OPTIONS, 1);
 }
 
@@ -434,16 +442,16 @@ TEST_F(Fault_Matrix, Restore) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
   ASSERT_NO_FATAL_FAILURE(prepare_restores({false, true}));
   std::vector<Fault> new_instance = action_faults({
-      {"CreateVolume", 1, 0, 1}, {"CreateVolume", 2, 0, 1}, {"AttachVolume", 1, 0, 1}, {"DetachVolume", 1, 0, 1},
-      {"ConvertVolume", 1, 1, 0}, {"CreateNetworkInterface", 2, 0, 0}, {"RunInstances", 1, 0, 1},
-      {"AttachVolume", 3, 0, 1}, {"StartInstances", 1, 0, 1}});
-  expect(new_instance, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#1 stuck"}, K::FAILURE, {},
-         false, "volumes=1");
+      "CreateVolume#1 c", "CreateVolume#2 c", "AttachVolume#1 c", "DetachVolume#1 c",
+      "ConvertVolume#1 f", "CreateNetworkInterface#2", "RunInstances#1 c", "AttachVolume#3 c",
+      "StartInstances#1 c"});
+  expect(new_instance, {"CreateVolume#1 stuck", "CreateVolume#2 stuck", "DetachVolume#1 stuck"},
+         K::FAILURE, {}, false, "volumes=1");
   expect(new_instance, {"RunInstances#1 "}, K::FAILURE, {9});
   // The power state is only logged.
   expect(new_instance, {"StartInstances#1 "}, K::SUCCESS);
   restore_cases(new_instance, false);
-  std::vector<Fault> onto_target = action_faults({{"AttachVolume", 3, 0, 1}});
+  std::vector<Fault> onto_target = action_faults({"AttachVolume#3 c"});
   for (Fault& f : onto_target) f.name += " (onto i-tgt)";
   restore_cases(onto_target, true);
 }
@@ -452,7 +460,7 @@ TEST_F(Fault_Matrix, Restore_With_Snapshots) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7"));
   ASSERT_NO_FATAL_FAILURE(prepare_restores({false}));
   std::vector<Fault> faults = action_faults(
-      {{"CreateSnapshot", 1, 0, 1}, {"RunInstances", 1, 0, 1}, {"DeleteSnapshot", 1, 1, 0}, {"DeleteVolume", 1, 1, 0}});
+      {"CreateSnapshot#1 c", "RunInstances#1 c", "DeleteSnapshot#1 f", "DeleteVolume#1 f"});
   expect(faults, {"RunInstances#1 "}, K::FAILURE, {9});
   expect(faults, {"DeleteSnapshot#1 ", "DeleteVolume#1 "}, K::SUCCESS);
   restore_cases(faults, false);
@@ -463,8 +471,8 @@ TEST_F(Fault_Matrix, Restore_With_Snapshots) {
 TEST_F(Fault_Matrix, Backup_Killed_And_Run_Again) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
   const Fault kills[] = {
-      {"SIGKILL while the first snapshot attaches, then a new run", Pool_Fault::NONE, 0, 1, 0, K::SUCCESS, "", 3},
-      {"SIGKILL in the middle of the first image, then a new run", Pool_Fault::WRITE, 0, 3, 1, K::SUCCESS},
+      {"SIGKILL as the first snapshot attaches, a new run", P::NONE, 0, 1, 0, K::SUCCESS, "", 3},
+      {"SIGKILL in the middle of the first image, a new run", P::WRITE, 0, 3, 1, K::SUCCESS},
   };
   for (const Fault& kill : kills) {
     SCOPED_TRACE(kill.name);

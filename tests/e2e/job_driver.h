@@ -51,9 +51,9 @@ inline std::string prepare_job_home(const std::string& home, uint16_t port,
   pool.name = "e2e pool";
   pool.url = "file://" + home + "/pool";
   ::mkdir((home + "/pool").c_str(), 0750);
-  return tavrocloud_accounts::store_account(cloud_uuid, account, &error) && Pool_Registry().add(pool, &error)
-             ? std::string()
-             : error;
+  const bool stored = tavrocloud_accounts::store_account(cloud_uuid, account, &error) &&
+                      Pool_Registry().add(pool, &error);
+  return stored ? std::string() : error;
 }
 
 // What a job definition of the cloud jobs is made of.
@@ -73,11 +73,7 @@ inline Job_Definition_var make_job_definition(const Job_Spec& spec) {
   auto document = [](const std::string& json) {
     Doc doc(new tavrocloud::Job_Parameters);
     doc->value() = JSON_Load(json);
-    if (doc->value().type() == json_spirit::obj_type) {
-      auto id = doc->value().get_obj().find("id");
-      if (id != doc->value().get_obj().end() && id->second.type() == json_spirit::str_type)
-        doc->set_id(id->second.get_str());
-    }
+    doc->set_id(json_str(json, "id"));
     return doc;
   };
   Job_Definition_var def(new Job_Definition);
@@ -129,18 +125,19 @@ inline std::string restore_entry(const std::string& set_uuid, const std::string&
                                  const std::string& src, const std::string& target_name,
                                  const std::string& onto = "") {
   const std::string x = src.substr(2);
-  const std::string nic =
-      R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a", "subnet_name": "a", "type": )";
+  const std::string nic = R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
+      "subnet_name": "a", "type": )";
   const std::string vol = R"(", "storage_id": "st-ceph-01", "storage_type": "ceph", "size": 1})";
   return R"({"catalog_uuid": ")" + set_uuid + R"(", "backup_start_time": ")" + timepoint +
          R"(", "src_instance_id": ")" + src + R"(", "src_instance_name": "vm-)" + x +
          R"(", "target_instance_name": ")" + target_name +
          R"(", "target_node_id": "node-a1", "target_cluster_id": "cluster-a",)" +
          (onto.empty() ? "" : R"( "target_instance_id": ")" + onto + R"(",)") +
-         R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024}, "nic": [)" + nic +
-         R"("main", "security_groups": [{"security_group_id": "sg-default", "security_group_name": "default"}]}, )" +
-         nic + R"("extend"}], "volumes": [{"id": "vol-)" + x + R"(-root", "name": "root)" + vol + R"(, {"id": "vol-)" +
-         x + R"(-data", "name": "data)" + vol + "]}";
+         R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024},
+         "nic": [)" + nic + R"("main", "security_groups": [{"security_group_id": "sg-default",
+         "security_group_name": "default"}]}, )" + nic + R"("extend"}],
+         "volumes": [{"id": "vol-)" + x + R"(-root", "name": "root)" + vol + R"(,
+         {"id": "vol-)" + x + R"(-data", "name": "data)" + vol + "]}";
 }
 
 // The names of the unfinished files (a leading dot) below `dir`, one a line.

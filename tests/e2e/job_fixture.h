@@ -22,8 +22,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,8 @@ class Cloud_Job_Test : public ::testing::Test {
   static constexpr const char* CLOUD = "cloud-e2e";
   static constexpr const char* POOL = "pool-e2e";
 
-  explicit Cloud_Job_Test(Sleep_Hook sleep, bool loop_devices = true) : sleep_(sleep), loop_devices_(loop_devices) {}
+  explicit Cloud_Job_Test(Sleep_Hook sleep, bool loop_devices = true)
+      : sleep_(sleep), loop_devices_(loop_devices) {}
 
   void SetUp() override {
     const std::string& skip = loop_devices_ ? enter_private_dev_disk() : "";
@@ -85,7 +88,8 @@ class Cloud_Job_Test : public ::testing::Test {
     options.seed = write_seed(seed_path(), instances);
     options.version = version;
     ASSERT_NO_FATAL_FAILURE(start_sim(options));
-    ASSERT_EQ(prepare_job_home(home_->dir(), sim_->port(), CLOUD, SIM_ACCESS_KEY, SIM_SECRET_KEY, POOL), "");
+    ASSERT_EQ("", prepare_job_home(home_->dir(), sim_->port(), CLOUD, SIM_ACCESS_KEY,
+                                   SIM_SECRET_KEY, POOL));
   }
   std::string seed_path() const { return home_->dir() + "/seed.json"; }
 
@@ -113,6 +117,43 @@ class Cloud_Job_Test : public ::testing::Test {
     return sets;
   }
 
+  // The images of the committed sets: path below the job's folder -> volume.
+  static std::map<std::string, std::string> catalog_pieces() {
+    std::map<std::string, std::string> pieces;
+    for (const Catalog_Entry& set : catalog_sets())
+      for (const json_spirit::Value& piece : set.set.at("pieces").get_array())
+        pieces[piece.get_obj().at("path").get_str()] = piece.get_obj().at("object").get_str();
+    return pieces;
+  }
+
+  // The pool must hold exactly the images of the committed sets, each reading back as
+  // its volume's bytes, and nothing unfinished; what it holds beyond that, "" if nothing.
+  std::string pool_leftovers() {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> pieces = catalog_pieces();
+    std::string out;
+    const std::string root = home_->dir() + "/pool";
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      const std::string rel = fs::relative(entry.path(), root);
+      const std::string name = entry.path().filename();
+      auto piece = pieces.begin();
+      while (piece != pieces.end() && !ends_with(rel, piece->first)) ++piece;
+      if (name.front() == '.') {
+        out += " partial:" + name;
+      } else if (piece == pieces.end()) {
+        out += " unrecorded:" + name;
+      } else {
+        // A published image never changes: each is read back once.
+        if (verified_.insert(rel).second && image_digest(rel) != sim_->digest(piece->second))
+          out += " bad-image:" + name;
+        pieces.erase(piece);
+      }
+    }
+    for (const auto& missing : pieces) out += " missing:" + missing.first;
+    return out.empty() ? out : out.substr(1);
+  }
+
   // The content digest of the image at `path` in the pool, as the simulator computes
   // a volume's; "missing" or "damaged" when it cannot be read whole.
   std::string image_digest(const std::string& path) const {
@@ -121,13 +162,11 @@ class Cloud_Job_Test : public ::testing::Test {
         !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
       return "missing";
     Digest digest(GIB);
-    const bool ok = Image_Block_Reader().read_blocks_align(
-        io,
-        [&digest](const char* data, size_t length, int64_t offset) {
-          digest.feed(data, length, static_cast<uint64_t>(offset));
-          return true;
-        },
-        131072);
+    const auto feed = [&digest](const char* data, size_t length, int64_t offset) {
+      digest.feed(data, length, static_cast<uint64_t>(offset));
+      return true;
+    };
+    const bool ok = Image_Block_Reader().read_blocks_align(io, feed, 131072);
     io.close();
     return ok ? digest.hex() : "damaged";
   }
@@ -136,6 +175,11 @@ class Cloud_Job_Test : public ::testing::Test {
   std::unique_ptr<Sim_Process> sim_;
 
  private:
+  static bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail;
+  }
+
+  std::set<std::string> verified_;  // images that read back as their volumes' bytes
   Sleep_Hook sleep_;
   bool loop_devices_;
   Sleep_Hook previous_sleep_ = nullptr;

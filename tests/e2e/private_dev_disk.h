@@ -38,13 +38,11 @@ inline std::string enter() {
   ::close(control);
   if (free_loop < 0) return errno_text("no free loop device");
   if (::unshare(CLONE_NEWNS) != 0) return errno_text("cannot make a private mount namespace");
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return errno_text("cannot make the mounts private");
-  }
   if (::mkdir("/dev/disk", 0755) != 0 && errno != EEXIST) return errno_text("mkdir /dev/disk");
-  if (::mount("tavro-e2e-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=16m") != 0) {
+  if (::mount("tavro-e2e-disk", "/dev/disk", "tmpfs", 0, "mode=0755,size=16m") != 0)
     return errno_text("cannot mount a tmpfs on /dev/disk");
-  }
   if (::mkdir("/dev/disk/by-id", 0755) != 0) return errno_text("mkdir /dev/disk/by-id");
   return std::string();
 }

@@ -32,7 +32,7 @@ class Runner_Jobs : public test::Runner_Test {
   void prepare_home(uint16_t port) {
     ASSERT_NO_FATAL_FAILURE(init());
     ASSERT_NO_FATAL_FAILURE(add_account("c1", port));
-    ASSERT_EQ(0, run({"pool", "add", "--uuid", "p1", "--name", "pool-one", "--dir", tmp_.path() + "/pool"}).code);
+    ASSERT_EQ(0, run("pool add --uuid p1 --name pool-one --dir " + tmp_.path() + "/pool").code);
   }
 
   // The agent and the instances i-a and i-b, each with a root and a data volume of
@@ -41,10 +41,9 @@ class Runner_Jobs : public test::Runner_Test {
     const std::string& skip = test::enter_private_dev_disk();
     if (!skip.empty()) GTEST_SKIP() << "e2e skipped: " << skip;
     test::Sim_Options options;
-    options.seed = test::write_seed(
-        tmp_.path() + "/seed.json",
-        {test::seed_instance("i-a", "vm-a", "running", "10.10.1.31", "vol-a-root", "vol-a-data", gib),
-         test::seed_instance("i-b", "vm-b", "running", "10.10.1.32", "vol-b-root", "vol-b-data", gib)});
+    options.seed = test::write_seed(tmp_.path() + "/seed.json",
+                                    {test::seed_instance("a", "10.10.1.31", "running", gib),
+                                     test::seed_instance("b", "10.10.1.32", "running", gib)});
     options.loop = "losetup";
     sim_ = std::make_unique<test::Sim_Process>(options);
     ASSERT_TRUE(sim_->running()) << sim_->error();
@@ -69,8 +68,8 @@ class Runner_Jobs : public test::Runner_Test {
 
 TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
-  const test::Run_Result backup =
-      run({"backup", "--quiet", write("backup.json", backup_definition(R"({"parallel_disks_per_vm": 2})"))});
+  const std::string definition = backup_definition(R"({"parallel_disks_per_vm": 2})");
+  const test::Run_Result backup = run("backup --quiet " + write("backup.json", definition));
   ASSERT_EQ(0, backup.code) << backup.all();
   EXPECT_EQ("", backup.err);
   const json_spirit::Value history = JSON_Load(backup.out);
@@ -81,10 +80,10 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
 
   // The set of i-a: its uuid from the records, its timepoint from the listing.
   std::string set;
-  const json_spirit::Value records = JSON_Load(run({"catalog", "list", "--json"}).out);
+  const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
   for (const json_spirit::Value& r : records.get_array())
     if (r.get_obj().at("instance_id").get_str() == "i-a") set = r.get_obj().at("uuid").get_str();
-  std::istringstream listing(run({"catalog", "list"}).out);
+  std::istringstream listing(run("catalog list").out);
   std::string timepoint;
   for (std::string line; std::getline(listing, line);)
     if (line.find(" " + set + " ") != std::string::npos) timepoint = line.substr(0, line.find(' '));
@@ -95,7 +94,7 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
       "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
       test::restore_entry(set, timepoint, "i-a", "vm-a-restored") + R"(]},
       "options": {"parallel_disks_per_vm": 2}})");
-  const test::Run_Result restored = run({"restore", "--quiet", restore});
+  const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
   EXPECT_EQ(sim_->instance_digests("vm-a-restored"),
             (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
@@ -107,6 +106,10 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
   const std::string good = backup_definition("{}");
   auto with = [&good](const std::string& member) { return "{" + member + "," + good.substr(1); };
   const std::string head = R"({"type": "backup", "id": "b", "host_id": "c1", "target_pool": "p1")";
+  // `text` with the first `from` replaced by `to`.
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
   const struct {
     std::string command;
     std::string text;  // the file's content; empty: no file
@@ -116,19 +119,20 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
       {"backup", "{\"type\": ", "is not JSON"},
       {"backup", "[]", "must be a JSON object"},
       {"backup", with(R"("scipts": {})"), "unknown key \"scipts\""},
-      {"backup", with(R"("scripts": {"pre": "x"})"), "unknown key \"scripts.pre\""},
-      {"backup", with(R"("retry_count": "3")"), "\"retry_count\" must be a whole number"},
-      {"backup", with(R"("retry_interval": -1)"), "\"retry_interval\" must be a whole number"},
+      {"backup", with(R"("scripts": {"pre": "x"})"), R"(unknown key "scripts.pre")"},
+      {"backup", with(R"("retry_count": "3")"), R"("retry_count" must be a whole number)"},
+      {"backup", with(R"("retry_interval": -1)"), R"("retry_interval" must be a whole number)"},
       {"backup", with(R"("rate_limits": {"dest": [{"start_time": 90000}]})"),
-       "\"rate_limits.dest[0].start_time\" must be a whole number in 0..86400"},
-      {"backup", with(R"("uid": "not-a-uuid")"), "\"uid\" must be a UUID"},
-      {"backup", with(R"("subtype": "incremental")"), "the \"subtype\" of a backup must be \"full\""},
-      {"backup", head + "}", "missing \"source\""},
-      {"backup", R"({"type": "backup", "id": "../b", "host_id": "c1", "target_pool": "p1"})", "\"id\" may hold only"},
-      {"backup", head + R"(, "source": {"entries": []}})", "\"source.entries\" must not be empty"},
-      {"backup", std::string(good).replace(good.rfind("{}"), 2, "[]"), "\"options\" must be an object"},
-      {"backup", std::string(good).replace(good.find("\"p1\""), 4, "\"nopool\""), "no such pool: nopool"},
-      {"backup", std::string(good).replace(good.find("\"c1\""), 4, "\"nobody\""), "no such account: nobody"},
+       R"("rate_limits.dest[0].start_time" must be a whole number in 0..86400)"},
+      {"backup", with(R"("uid": "not-a-uuid")"), R"("uid" must be a UUID)"},
+      {"backup", with(R"("subtype": "incremental")"),
+       R"(the "subtype" of a backup must be "full")"},
+      {"backup", head + "}", R"(missing "source")"},
+      {"backup", replaced(head, "\"b\"", "\"../b\"") + "}", R"("id" may hold only)"},
+      {"backup", head + R"(, "source": {"entries": []}})", R"("source.entries" must not be empty)"},
+      {"backup", replaced(good, "{}}", "[]}"), R"("options" must be an object)"},
+      {"backup", replaced(good, "\"p1\"", "\"nopool\""), "no such pool: nopool"},
+      {"backup", replaced(good, "\"c1\"", "\"nobody\""), "no such account: nobody"},
       {"restore", good, "defines a backup job; run 'quillon3 backup"},
       {"restore", R"({"type": "restore", "id": "r", "host_id": "c1", "target_pool": "p1",
                       "source": {"pool_uuid": "gone", "entries": [{}]}})", "no such pool: gone"},
@@ -138,12 +142,13 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
     const std::string path = tmp_.path() + "/def.json";
     std::filesystem::remove(path);
     if (!c.text.empty()) write("def.json", c.text);
-    const test::Run_Result r = run({c.command, path});
+    const test::Run_Result r = run(c.command + " " + path);
     EXPECT_THAT(r.summary(), ::testing::StartsWith("1 quillon3: "));
     EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
     EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
   }
-  EXPECT_THAT(run({"--module", tmp_.path() + "/none.so", "backup", write("def.json", good)}).summary(),
+  const std::string definition = write("def.json", good);
+  EXPECT_THAT(run("--module " + tmp_.path() + "/none.so backup " + definition).summary(),
               ::testing::MatchesRegex("1 .*cannot load module.*"));
 }
 
@@ -151,7 +156,8 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
 // cancelled, cleans up, and the runner says so and exits 1.
 TEST_F(Runner_Jobs, CtrlCMidBackupLeavesNothingBehind) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(4));
-  test::Runner_Process backup({"backup", write("backup.json", backup_definition(R"({"parallel_vms": 1})"))});
+  const std::string definition = backup_definition(R"({"parallel_vms": 1})");
+  test::Runner_Process backup({"backup", write("backup.json", definition)});
   bool attached = false;
   for (int i = 0; i < 1200 && !attached; ++i) {
     const Object left = test::object_of(sim_->get("/leftovers"));

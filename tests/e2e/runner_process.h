@@ -10,6 +10,8 @@
 #include <sys/mman.h>
 
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -92,7 +94,10 @@ class Runner_Test : public ::testing::Test {
     ASSERT_EQ(0, ::access(runner_path().c_str(), X_OK)) << "no runner at " << runner_path();
   }
 
-  Run_Result run(const std::vector<std::string>& args, const std::string& input = "") const {
+  // Runs quillon3 with the words of `line` (split at spaces) as its arguments.
+  Run_Result run(const std::string& line, const std::string& input = "") const {
+    std::istringstream in(line);
+    const std::vector<std::string> args(std::istream_iterator<std::string>(in), {});
     return Runner_Process(args, input).finish();
   }
 
@@ -104,13 +109,15 @@ class Runner_Test : public ::testing::Test {
   }
 
   void init() {
-    ASSERT_THAT(run({"init", "--bits", "2048", "--name", "e2e-host"}).summary(), ::testing::StartsWith("0 "));
+    ASSERT_THAT(run("init --bits 2048 --name e2e-host").summary(), ::testing::StartsWith("0 "));
   }
 
   // Adds the account `uuid` of a cloud on 127.0.0.1:`port`, the secret given on stdin.
-  void add_account(const std::string& uuid, uint16_t port, const std::string& secret = SIM_SECRET_KEY) {
-    const Run_Result r = run({"account", "add", "--uuid", uuid, "--host", "127.0.0.1", "--port",
-                              std::to_string(port), "--access-key", SIM_ACCESS_KEY, "--secret-key", "-"},
+  void add_account(const std::string& uuid, uint16_t port,
+                   const std::string& secret = SIM_SECRET_KEY) {
+    const std::string keys = std::string(" --access-key ") + SIM_ACCESS_KEY + " --secret-key -";
+    const Run_Result r = run("account add --host 127.0.0.1 --uuid " + uuid + " --port " +
+                                 std::to_string(port) + keys,
                              secret + "\n");
     ASSERT_EQ(0, r.code) << r.all();
   }

@@ -74,7 +74,8 @@ inline std::string source_dir() {
 // Starts `args` (the program looked up in PATH) in this process's environment with
 // `fds` as its stdin, stdout and stderr (-1: this process's own); its pid, or -1 with
 // the reason in `error`.
-inline pid_t spawn(const std::vector<std::string>& args, const std::array<int, 3>& fds, std::string& error) {
+inline pid_t spawn(const std::vector<std::string>& args, const std::array<int, 3>& fds,
+                   std::string& error) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -100,17 +101,16 @@ inline int reap(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// An instance of a seed on node-a1 with a root and a data volume of `gib` GiB.
-inline json_spirit::Value seed_instance(const std::string& id, const std::string& name,
-                                        const std::string& status, const std::string& ip,
-                                        const std::string& root, const std::string& data,
-                                        int gib = 1) {
+// The instance "i-<x>" ("vm-<x>") of a seed on node-a1 at `ip`, with a root and a data
+// volume ("vol-<x>-root", "vol-<x>-data") of `gib` GiB.
+inline json_spirit::Value seed_instance(const std::string& x, const std::string& ip,
+                                        const std::string& status = "running", int gib = 1) {
   const std::string vol = R"(", "size": )" + std::to_string(gib) + R"(, "storage": "st-ceph-01", )";
-  return JSON_Load(R"({"id": ")" + id + R"(", "name": ")" + name + R"(", "status": ")" + status +
+  return JSON_Load(R"({"id": "i-)" + x + R"(", "name": "vm-)" + x + R"(", "status": ")" + status +
                    R"(", "type": "ts.small", "image": "img-centos7-x64", "node": "node-a1",
       "nics": [{"subnet": "subnet-prod-a", "groups": ["sg-default"], "ip": ")" + ip + R"("}],
-      "volumes": [{"id": ")" + root + vol + R"("device": "/dev/vda", "root": true},
-                  {"id": ")" + data + vol + R"("device": "/dev/vdb"}]})");
+      "volumes": [{"id": "vol-)" + x + R"(-root)" + vol + R"("device": "/dev/vda", "root": true},
+                  {"id": "vol-)" + x + R"(-data)" + vol + R"("device": "/dev/vdb"}]})");
 }
 
 // Writes to `path` the seed of sim/seed.json with its agent, `instances` and no other
@@ -149,7 +149,9 @@ class Sim_Process {
     // The first line names the port; a generous guard against a simulator that hangs.
     std::string line;
     pollfd p = {out_fd_, POLLIN, 0};
-    for (char c = 0; pid_ > 0 && ::poll(&p, 1, 120000) > 0 && ::read(out_fd_, &c, 1) == 1 && c != '\n';) line += c;
+    char c = 0;
+    while (pid_ > 0 && ::poll(&p, 1, 120000) > 0 && ::read(out_fd_, &c, 1) == 1 && c != '\n')
+      line += c;
     const size_t at = line.find("port ");
     port_ = at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(line.c_str() + at + 5));
     if (port_ == 0 && error_.empty()) error_ = "the simulator did not report its port: " + line;
@@ -168,8 +170,8 @@ class Sim_Process {
   bool control(const std::string& method, const std::string& path, const std::string& json,
                std::string* body = nullptr) const {
     const std::string request = method + " /_sim" + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                "Content-Type: application/json\r\nContent-Length: " +
-                                std::to_string(json.size()) + "\r\nConnection: close\r\n\r\n" + json;
+        "Content-Type: application/json\r\nContent-Length: " + std::to_string(json.size()) +
+        "\r\nConnection: close\r\n\r\n" + json;
     const int fd = running() ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -180,8 +182,11 @@ class Sim_Process {
     char buf[8192];
     if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard) == 0 &&
         ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
-      for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+      for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+        reply.append(buf, static_cast<size_t>(n));
+    }
     if (fd >= 0) ::close(fd);
     const size_t head_end = reply.find("\r\n\r\n");
     if (body != nullptr) *body = head_end == std::string::npos ? "" : reply.substr(head_end + 4);
@@ -199,7 +204,9 @@ class Sim_Process {
   }
   void clear_faults() const { control("DELETE", "/faults", ""); }
   // The simulator's content digest of a volume or (tmp) snapshot; "" when unknown.
-  std::string digest(const std::string& id) const { return json_str(get("/digest?id=" + id), "digest"); }
+  std::string digest(const std::string& id) const {
+    return json_str(get("/digest?id=" + id), "digest");
+  }
   // True when no temporary resource of the cloud is left.
   bool clean() const { return object_of(get("/leftovers"))["clean"] == json_spirit::Value(true); }
 
@@ -212,7 +219,8 @@ class Sim_Process {
 
   // The digests of the volumes attached to that instance in device order, but those whose
   // id starts with `skip` (its own).
-  std::vector<std::string> instance_digests(const std::string& key, const std::string& skip = "-") const {
+  std::vector<std::string> instance_digests(const std::string& key,
+                                            const std::string& skip = "-") const {
     json_spirit::Object state = object_of(get("/state"));
     const json_spirit::Object i = instance(state, key);
     std::map<std::string, std::string> by_device;
@@ -247,7 +255,8 @@ class Sim_Process {
   static json_spirit::Object instance(json_spirit::Object state, const std::string& key) {
     for (const json_spirit::Value& v : state["instances"].get_array()) {
       const json_spirit::Object& i = v.get_obj();
-      if ((i.at("id").get_str() == key || i.at("name").get_str() == key) && i.at("status").get_str() != "terminated")
+      const bool named = i.at("id").get_str() == key || i.at("name").get_str() == key;
+      if (named && i.at("status").get_str() != "terminated")
         return i;
     }
     return json_spirit::Object();
