@@ -25,18 +25,10 @@ std::string make_image(const Pool_Env& env, Compression_Method codec, std::strin
   return pool_test::read_file(env.root() + "/img");
 }
 
-// The positions tried: every byte of the head of the image (superblock, extents, first
-// records) and of its tail (last record, trailer), a sample of the bytes between.
-std::vector<size_t> positions(size_t size) {
-  std::vector<size_t> out;
-  for (size_t pos = 0; pos < size; pos += (pos < 1500 || pos + 300 > size) ? 1 : 11) out.push_back(pos);
-  return out;
-}
-
 class Damage : public ::testing::TestWithParam<Compression_Method> {};
 
-// The intact image reads back; a flipped bit anywhere, a cut anywhere and data after
-// the trailer are refused.
+// The intact image reads back; a flipped bit anywhere, a cut anywhere (every byte of the
+// head and the tail, a sample between) and data after the trailer are refused.
 TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
   Pool_Env env;
   test::Log_Capture log;
@@ -46,7 +38,7 @@ TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
   EXPECT_TRUE(got == data);
   const std::string path = env.root() + "/img";
   int accepted = 0;
-  for (size_t pos : positions(image.size())) {
+  for (size_t pos = 0; pos < image.size(); pos += (pos < 1500 || pos + 300 > image.size()) ? 1 : 11) {
     std::string bad = image;
     bad[pos] = static_cast<char>(bad[pos] ^ (1 << (pos % 8)));
     pool_test::write_file(path, bad);
@@ -88,8 +80,7 @@ TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
           return next = off + static_cast<int64_t>(n), true;
         },
         BLOCK));
-    EXPECT_TRUE(in_order);
-    EXPECT_LT(static_cast<size_t>(next), data.size());
+    EXPECT_TRUE(in_order && static_cast<size_t>(next) < data.size());
     pool_test::write_file(env.root() + "/img", image.substr(0, pos));
     EXPECT_FALSE(read_image(env, BLOCK, nullptr, 3));
   }
@@ -97,7 +88,8 @@ TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
 
 // Refused before any block: the head of one image (its superblock, or with its extent
 // table) in front of the body of another, a block size not the image's, and a hook that
-// says no; the callback's no stops the read.
+// says no. A callback's no stops the read; one that throws ends it on the caller's
+// thread, the helpers joined.
 TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
   Pool_Env env;
   test::Log_Capture log;
@@ -109,42 +101,31 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
   for (size_t cut : {pool_image::SUPERBLOCK_SIZE,
                      pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(1)}) {
     pool_test::write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));
-    EXPECT_FALSE(read_image(env, BLOCK, &got)) << cut;
-    EXPECT_EQ(got, "") << cut;
+    EXPECT_FALSE(read_image(env, BLOCK, &got) || got != "") << cut;
   }
   pool_test::write_file(env.root() + "/img", b);
-  for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40}) {
-    EXPECT_FALSE(read_image(env, size, &got)) << size;
-    EXPECT_EQ(got, "") << size;
-  }
+  for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40})
+    EXPECT_FALSE(read_image(env, size, &got) || got != "") << size;
   EXPECT_TRUE(log.contains("block size", LM_ERROR));
-  struct Refusing : Image_Block_Reader {
-    explicit Refusing(int at) : refuse_at(at) {}
-    bool handle_superblock(const Image_Superblock&) override { return refuse_at != 0; }
-    bool handle_superblock_extra(const char*, size_t) override { return refuse_at != 1; }
-    bool handle_descriptor_header(const std::vector<Image_Extent>&) override { return refuse_at != 2; }
-    int refuse_at;
-  };
-  for (int at = 0; at < 3; ++at) {
-    EXPECT_FALSE(read_image(env, BLOCK, &got, 0, Refusing(at))) << at;
-    EXPECT_EQ(got, "") << at;
+  for (int at = 0; at < 3; ++at)
+    EXPECT_FALSE(read_image(env, BLOCK, &got, 0, pool_test::Noting_Reader(at)) || got != "") << at;
+  for (const bool throws : {false, true}) {
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
+    int blocks = 0;
+    auto read = [&] {
+      return Image_Block_Reader().read_blocks_align(io, [&](const char*, size_t, int64_t) {
+        if (throws && blocks == 2) throw std::runtime_error("callback");
+        return ++blocks < 2 || throws;
+      }, BLOCK);
+    };
+    if (throws) {
+      EXPECT_THROW(read(), std::runtime_error);
+    } else {
+      EXPECT_FALSE(read());
+    }
+    EXPECT_EQ(blocks, 2);
   }
-  Client_IO_Ex io;
-  ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
-  int blocks = 0;
-  EXPECT_FALSE(Image_Block_Reader().read_blocks_align(
-      io, [&](const char*, size_t, int64_t) { return ++blocks < 2; }, BLOCK));
-  EXPECT_EQ(blocks, 2);
-  // A callback that throws ends the call on the caller's thread, the helpers joined.
-  io.close();
-  ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_READ, 0, 0));
-  EXPECT_THROW(Image_Block_Reader().read_blocks_align(
-                   io, [](const char*, size_t, int64_t off) -> bool {
-                     if (off >= 3 * 4096) throw std::runtime_error("callback");
-                     return true;
-                   },
-                   BLOCK),
-               std::runtime_error);
 }
 
 }  // namespace

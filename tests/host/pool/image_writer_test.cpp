@@ -65,23 +65,12 @@ TEST(Image_Writer, SeveralExtentsAndTheSuperblock) {
   ASSERT_TRUE(image.io.close());
   EXPECT_EQ(asked, "1048576+65536 1114112+65536 1179648+65536 1245184+65536 1310720+37856 "
                    "0+65536 65536+4464 ");
-  struct Seen : Image_Block_Reader {
-    std::string text;
-    bool handle_superblock(const Image_Superblock& s) override {
-      return text += s.set_uuid + s.image_uuid + std::to_string(s.codec), true;
-    }
-    bool handle_superblock_extra(const char* d, size_t n) override {
-      return text.append(d, n), true;
-    }
-    bool handle_descriptor_header(const std::vector<Image_Extent>& e) override {
-      return text += std::to_string(e.size()) + std::to_string(e.at(0).offset), true;
-    }
-  } seen;
+  pool_test::Noting_Reader seen;
   std::string got;
   ASSERT_TRUE(pool_test::read_image(env, 65536, &got, 0, std::move(seen)));
   EXPECT_TRUE(got.substr(0, b.size()) == b && got.substr(1 << 20) == a);
   EXPECT_EQ(seen.text, std::string(16, 'S') + std::string(16, 'I') +
-                           std::to_string(COMPR_ZSTD) + "extra21048576");
+                           std::to_string(COMPR_ZSTD) + "extra2@1048576");
 }
 
 // Every way a write can fail leaves nothing in the pool, neither the final nor a
@@ -125,6 +114,9 @@ TEST(Image_Writer, FailedWriteLeavesNothing) {
   }
 }
 
+// Bad geometry, a short identity, steps out of order, no connection and an empty extent
+// are refused; an image without extents is whole and reads back as no blocks; offsets
+// past 4 GiB are kept whole.
 TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   Pool_Env env;
   test::Log_Capture log;
@@ -134,19 +126,19 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   const size_t bad[][4] = {{0, 4096, 1, 0}, {256, 4096, 1, 0}, {512, 0, 1, 0}, {512, 1000, 1, 0},
                            {512, 4096, 2, 0}, {512, 4096, 1, 1}, {512, 128 << 20, 1, 0},
                            {768, 1536, 1, 0}};
-  for (const auto& g : bad) {
-    Image_Block_Writer writer(&io);
-    EXPECT_FALSE(writer.init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
-  }
+  for (const auto& g : bad) EXPECT_FALSE(Image_Block_Writer(&io).init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
   Image_Block_Writer writer(&io);
   EXPECT_FALSE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
   ASSERT_TRUE(writer.init(512, 4096, 1, 0));
   EXPECT_FALSE(writer.write_superblock("short", std::string(16, 'I'), 0, nullptr, 0));
   EXPECT_FALSE(writer.write_blocks(nullptr, nullptr));  // before the superblock
-  EXPECT_FALSE(Image_Block_Writer(nullptr).init(512, 4096, 1, 0));
+  Image_Block_Writer unconnected(nullptr);
+  EXPECT_FALSE(unconnected.init(512, 4096, 1, 0) || unconnected.write_blocks(nullptr, nullptr) ||
+               unconnected.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+  unconnected.add_block(1ull << 40, 4096);
+  EXPECT_EQ(unconnected.blocks().at(0).offset, 1ull << 40);
   io.abort();
   EXPECT_FALSE(Open_Image(env, COMPR_ZSTD, 4096).write(""));  // a zero-length extent
-  // An image without extents is whole and reads back as no blocks.
   Open_Image none(env, COMPR_ZSTD, 4096);
   ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }));
   ASSERT_TRUE(none.io.close());

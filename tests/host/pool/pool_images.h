@@ -1,5 +1,5 @@
 // Pool images for the image writer and reader tests: one written from a string of
-// volume bytes, and one read back into a string.
+// volume bytes, and one read back into a string, by a reader that may note its hooks.
 #ifndef TESTS_HOST_POOL_POOL_IMAGES_H
 #define TESTS_HOST_POOL_POOL_IMAGES_H
 
@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pool_test {
 
@@ -38,6 +39,21 @@ struct Open_Image {
   }
   Client_IO_Ex io;
   Image_Block_Writer writer{&io};
+};
+
+// A reader that notes what its hooks see and says no at hook `refuse_at` (0: the
+// superblock, 1: its extra data, 2: the extent table).
+struct Noting_Reader : Image_Block_Reader {
+  explicit Noting_Reader(int refuse = -1) : refuse_at(refuse) {}
+  bool handle_superblock(const Image_Superblock& s) override {
+    return text += s.set_uuid + s.image_uuid + std::to_string(s.codec), refuse_at != 0;
+  }
+  bool handle_superblock_extra(const char* d, size_t n) override { return text.append(d, n), refuse_at != 1; }
+  bool handle_descriptor_header(const std::vector<Image_Extent>& e) override {
+    return text += std::to_string(e.size()) + "@" + std::to_string(e.at(0).offset), refuse_at != 2;
+  }
+  int refuse_at;
+  std::string text;
 };
 
 // Reads "img" with `reader` (on `threads` workers, 0: its default) into `out`, each
