@@ -13,12 +13,14 @@ namespace {
 
 using test::parse;
 
+Tavro_Backup_Set sample() { return test::sample_set("set-1", "res-1", "i-1", 1714564800); }
+
 // A piece round trips and needs each member, of its type; a storage needs only its pool.
 TEST(Backup_Piece, RoundTripsAndNeedsEveryMember) {
-  const Backup_Piece p = test::sample_piece("vol-data", 100);
+  const Backup_Piece p = sample().pieces.at(1);
   EXPECT_EQ(p.to_json(), Backup_Piece(parse(p.to_json())).to_json());
   std::string block;
-  EXPECT_TRUE(p.token_value("block_set_size", block) && block == "131072") << block;
+  EXPECT_TRUE(p.token_value("block_set_size", block) && block == "65536") << block;
   for (const char* key : {"path", "size", "extended_attrs", "object"}) {
     js::Object missing = p.to_object(), mistyped = p.to_object();
     missing.erase(key);
@@ -43,12 +45,13 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
   js::Object obj = parse(Backup_Set().to_json());
   js::Array pieces;
   for (const char* path : {"a1", "b1", "7", "a2"}) {
-    Backup_Piece p = test::sample_piece(std::string("vol-") + path[0], 1);
+    Backup_Piece p = sample().pieces[0];
     p.path = path;
+    p.object = std::string("vol-") + path[0];
     pieces.emplace_back(path[0] == '7' ? js::Value(7) : js::Value(p.to_object()));
   }
   obj["pieces"] = pieces;
-  s.add_piece(test::sample_piece("old", 1));
+  s.add_piece(sample().pieces[1]);
   s.add_storage("old-pool", 1, js::Object());
   s.load(obj);
   std::string seen;
@@ -61,7 +64,7 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
 // The listing's rows: the chosen fields of the set, its instance and its pieces; an
 // unknown field prints as "?" and fails the row.
 TEST(Backup_Set, PrintsTheChosenFields) {
-  Tavro_Backup_Set s = test::sample_set("set-1", "res-1", "i-1", 1714564800);
+  Tavro_Backup_Set s = sample();
   s.set_tokens({"uuid", "instance_id", "instance_name", "volumes", "networks", "node_name", "size",
                 "timepoint", "start_time", "pool_uuid", "pieces"});
   EXPECT_EQ(s.header(), "uuid\tinstance_id\tinstance_name\tvolumes\tnetworks\tnode_name\tsize\t"

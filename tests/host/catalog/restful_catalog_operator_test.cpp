@@ -6,7 +6,6 @@
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
-#include <atomic>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -14,11 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,10 +114,9 @@ TEST_F(Catalog, CommittedSetsAreFoundByTheViewAndTheListing) {
   EXPECT_EQ(list("other"), "");
   std::vector<Catalog_Entry> all;
   ASSERT_TRUE(op->list("tavro", all));
-  EXPECT_EQ(all[4].name + " " + all[4].module + " " + all[4].timepoint + " " +
-                js::object_get_str_or_throw(all[4].set, "name"),
-            "renamed tavro 20240501120000 renamed");
-  EXPECT_EQ(all[4].start_time, T1);
+  EXPECT_EQ(all[4].name + " " + all[4].module + " " + all[4].timepoint + " " + std::to_string(all[4].start_time),
+            "renamed tavro 20240501120000 " + std::to_string(T1));
+  EXPECT_EQ(js::Value(renamed.to_object()), js::Value(all[4].set));
 }
 
 TEST_F(Catalog, RefusesSetsItCouldNeverFind) {
@@ -184,11 +182,8 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAllLand) {
   }
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(std::vector<int>(8, 0), failures);
-  std::vector<Catalog_Entry> all;
-  ASSERT_TRUE(make_operator()->list("tavro", all));
-  std::set<std::string> uuids;
-  for (const Catalog_Entry& e : all) uuids.insert(e.uuid);
-  EXPECT_EQ(size_t{8 * 25}, uuids.size());
+  const std::string uuids = list();
+  EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 8 * 25 - 1);
   EXPECT_EQ(view("res-1", "i-3-7", "20240501120007"), "set-3-7");
 }
 
@@ -233,25 +228,20 @@ void poke(const std::string& sql) {
   sqlite3_close(db);
 }
 
-// A damaged entry fails the view rather than answering partly (the listing that names
-// it and keeps the rest is driven end to end by the runner's tests).
-TEST_F(Catalog, DamagedEntryFailsTheView) {
-  ASSERT_TRUE(commit("a", "i-1"));
-  poke("UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'");
-  test::Log_Capture log;
-  EXPECT_EQ(view("res-1", "i-1", "20240501120000"), "failed");
-  EXPECT_TRUE(log.contains("Catalog entry of backup set a is damaged", LM_ERROR));
-}
-
-// A database of a newer schema or without its table is refused as damaged; only an
-// empty one is initialised.
-TEST_F(Catalog, ForeignOrDamagedDatabasesAreRefused) {
-  const std::tuple<const char*, bool, const char*> cases[] = {
-      {"PRAGMA user_version = 9", false, "made by a newer host"},
-      {"DROP TABLE backup_sets", false, "the catalog database is damaged"},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", false,
-       "the catalog database is damaged"},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", true, ""}};  // empty again
+// A damaged entry fails the view and the listing rather than answering partly (the
+// listing that names it and keeps the rest is driven end to end by the runner's tests); a
+// database of a newer schema or without its table is refused as damaged; only an empty
+// one is initialised.
+TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
+  const char* damaged = "the catalog database is damaged";
+  // {change, the view and listing answer, a commit lands, the log says}
+  const std::tuple<const char*, const char*, bool, const char*> cases[] = {
+      {"UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'", "failed", true,
+       "Catalog entry of backup set a is damaged"},
+      {"PRAGMA user_version = 9", "failed", false, "made by a newer host"},
+      {"DROP TABLE backup_sets", "failed", false, damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", "failed", false, damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", "", true, ""}};  // empty again
   for (const auto& c : cases) {
     SCOPED_TRACE(std::get<0>(c));
     for (const char* suffix : {"", "-wal", "-shm"})
@@ -259,9 +249,9 @@ TEST_F(Catalog, ForeignOrDamagedDatabasesAreRefused) {
     ASSERT_TRUE(commit("a", "i-1"));
     poke(std::get<0>(c));
     test::Log_Capture log;
-    EXPECT_EQ(list(), std::get<1>(c) ? "" : "failed");
-    EXPECT_EQ(commit("b", "i-1", T2), std::get<1>(c));
-    EXPECT_TRUE(std::get<1>(c) || log.contains(std::get<2>(c), LM_ERROR)) << log.text();
+    EXPECT_EQ(view("res-1", "i-1", "20240501120000") + "/" + list(), std::get<1>(c) + std::string("/") + std::get<1>(c));
+    EXPECT_EQ(commit("b", "i-1", T2), std::get<2>(c));
+    EXPECT_TRUE(log.contains(std::get<3>(c), LM_ERROR) || !*std::get<3>(c)) << log.text();
   }
 }
 
