@@ -1,6 +1,6 @@
 #include "pool/client_io.h"
 
-#include "failing_file_system.h"
+#include "pool/pool_file_system.h"
 #include "pool_test_env.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,8 +26,45 @@ namespace {
 using pool_test::Pool_Env;
 using pool_test::list_dir;
 using Options = Client_IO_Base::Options;
-using FS = pool_test::Failing_File_System;
 const int R = Client_IO_Base::MODE_READ, W = Client_IO_Base::MODE_WRITE;
+
+// A pool file system that fails one chosen call with a chosen errno (from its `after`-th
+// use on), installed for the lifetime of the object; for tests of the pool's failure paths.
+// Without `unnamed_files` it is one that cannot make files without a name (EOPNOTSUPP);
+// with `short_writes` its writes are short.
+class FS : public Pool_File_System {
+ public:
+  enum Call { NONE, OPEN, OPEN_UNNAMED, LINK_UNNAMED, WRITE, FSYNC, RENAME, SYNC_DIRECTORY };
+  FS(Call call, int err, int after = 0, bool unnamed_files = true)
+      : call_(call), err_(err), after_(after), unnamed_files_(unnamed_files), previous_(install(this)) {}
+  ~FS() override { install(previous_); }
+  int open(const char* p, int flags, mode_t m) override { return fails(OPEN) ? -1 : Pool_File_System::open(p, flags, m); }
+  int open_unnamed(const char* dir, mode_t mode) override {
+    if (!unnamed_files_) return errno = EOPNOTSUPP, -1;
+    return fails(OPEN_UNNAMED) ? -1 : Pool_File_System::open_unnamed(dir, mode);
+  }
+  int link_unnamed(int fd, const char* p) override { return fails(LINK_UNNAMED) ? -1 : Pool_File_System::link_unnamed(fd, p); }
+  ssize_t writev(int fd, const struct iovec* iov, int count) override {
+    if (fails(WRITE)) return -1;
+    if (short_writes == 0 || count == 0) return Pool_File_System::writev(fd, iov, count);
+    const struct iovec first = {iov[0].iov_base, std::min(iov[0].iov_len, short_writes)};
+    return Pool_File_System::writev(fd, &first, 1);  // short, as a signal or a full disk makes it
+  }
+  int fsync(int fd) override { return fails(FSYNC) ? -1 : Pool_File_System::fsync(fd); }
+  int rename(const char* from, const char* to, bool replace) override {
+    return fails(RENAME) ? -1 : Pool_File_System::rename(from, to, replace);
+  }
+  int sync_directory(const char* d) override { return fails(SYNC_DIRECTORY) ? -1 : Pool_File_System::sync_directory(d); }
+  size_t short_writes = 0;  // when not 0, each write stops after at most this many bytes
+
+ private:
+  bool fails(Call call) { return call == call_ && seen_++ >= after_ && (errno = err_, true); }
+  Call call_;
+  int err_, after_;
+  bool unnamed_files_;
+  int seen_ = 0;
+  Pool_File_System* previous_;
+};
 
 bool put(Client_IO_Ex& io, const std::string& path, const std::string& data, size_t piece = 1000) {
   if (!io.open(path, W, 0, 0)) return false;
@@ -113,9 +151,7 @@ TEST(Client_IO, WritesAppearWholeWhenClosedAndReadBack) {
     EXPECT_EQ(list_dir(dir).substr(0, 3), flush ? ".v." : "");
     ASSERT_TRUE(io.close());
     EXPECT_EQ(list_dir(dir), "v");
-    struct stat st;
-    ASSERT_EQ(::stat((dir + "/v").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(std::filesystem::status(dir + "/v").permissions(), std::filesystem::perms(0640));
     for (size_t piece : {size_t(1) << 20, size_t(48), size_t(131072 + 48), size_t(3) << 20})
       EXPECT_TRUE(get(io, "a/b/v", piece) == data.substr(0, at)) << piece;
     EXPECT_EQ(io.storage_size(), at);
@@ -213,7 +249,7 @@ TEST(Client_IO, KilledWriterLeavesNothing) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed";
-  EXPECT_TRUE(pool_test::exists(env.root() + "/run"));
+  EXPECT_TRUE(std::filesystem::exists(env.root() + "/run"));
   EXPECT_EQ(list_dir(env.root() + "/run"), "");
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -54,7 +55,7 @@ TEST(Fixed_Block_File, WriterWritesAtOffsetsAndTruncatesOnlyRegularFiles) {
   const std::string path = env.dir() + "/target";
   Fixed_Block_File_Writer writer;
   EXPECT_FALSE(writer.open(path, O_CLOEXEC, false, 0640, File_Options(4096)));
-  EXPECT_TRUE(writer.last_error() == ENOENT && !pool_test::exists(path));
+  EXPECT_TRUE(writer.last_error() == ENOENT && !std::filesystem::exists(path));
   File_Options synced(4096);
   synced.sync_close = File_Options::SYNC_CLOSE_SYNC;
   synced.sync = 8192;

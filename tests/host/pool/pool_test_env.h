@@ -17,6 +17,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace pool_test {
 
@@ -25,10 +26,7 @@ class Pool_Env {
   Pool_Env() {
     ::mkdir(root().c_str(), 0700);
     Pool_Record rec;
-    rec.uuid = "pool-1";
-    rec.name = "main";
-    rec.host_uuid = "host-1";
-    rec.url = url();
+    std::tie(rec.uuid, rec.name, rec.host_uuid, rec.url) = std::make_tuple("pool-1", "main", "host-1", url());
     rec.device_ids = {"dev-1", "dev-2"};
     std::string error;
     EXPECT_TRUE(home_.made() && Pool_Registry().add(rec, &error)) << error;
@@ -41,11 +39,6 @@ class Pool_Env {
  private:
   test::Temp_Home home_{"pool_test."};
 };
-
-inline bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,0 +1,346 @@
+// The pool's images end to end: written by the image writer, read back and verified by
+// the block reader, on real files of a temporary pool.
+#include "client_io/image_block_writer.h"
+#include "pool/client_io.h"
+#include "pool/image_block_reader.h"
+#include "pool/image_format.h"
+#include "pool/image_writer.h"
+#include "pool_test_env.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pool_test {
+namespace {
+
+// A writer on a fresh connection with "img" open and its superblock written.
+struct Open_Image {
+  Open_Image(const Pool_Env& env, Compression_Method codec, size_t block, char image_id = 'I',
+             const std::string& extra = "") {
+    Client_IO_Base::Options opts;
+    opts.compression_method = codec;
+    opts.compression_level = 3;
+    EXPECT_TRUE(io.connect(env.url(), opts) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+    EXPECT_TRUE(writer.init(512, block, 1, 0));
+    EXPECT_TRUE(writer.write_superblock(std::string(16, 'S'), std::string(16, image_id), 0,
+                                        extra.data(), extra.size()));
+  }
+  // Writes `data` as one extent at offset 0; true when written and published.
+  bool write(const std::string& data, const yolt::Image_Writer::Progress_Handler& progress = nullptr) {
+    writer.add_block(0, data.size());
+    const bool ok = writer.write_blocks(progress, [&](const char*& p, ssize_t n, ACE_OFF_T off) {
+      p = data.data() + off;
+      return n;
+    });
+    return io.close() && ok;
+  }
+  Client_IO_Ex io;
+  Image_Block_Writer writer{&io};
+};
+
+// A reader that notes what its hooks see and says no at hook `refuse_at` (0: the
+// superblock, 1: its extra data, 2: the extent table).
+struct Noting_Reader : Image_Block_Reader {
+  explicit Noting_Reader(int refuse = -1) : refuse_at(refuse) {}
+  bool handle_superblock(const Image_Superblock& s) override {
+    return text += s.set_uuid + s.image_uuid + std::to_string(s.codec), refuse_at != 0;
+  }
+  bool handle_superblock_extra(const char* d, size_t n) override { return text.append(d, n), refuse_at != 1; }
+  bool handle_descriptor_header(const std::vector<Image_Extent>& e) override {
+    return text += std::to_string(e.size()) + "@" + std::to_string(e.at(0).offset), refuse_at != 2;
+  }
+  int refuse_at;
+  std::string text;
+};
+
+// Reads "img" with `reader` (on `threads` workers, 0: its default) into `out`, each
+// block at its offset; true when the reader accepted the image.
+bool read_image(const Pool_Env& env, size_t block, std::string* out = nullptr,
+                       size_t threads = 0, Image_Block_Reader&& reader = Image_Block_Reader()) {
+  if (threads != 0) reader.set_threads(threads);
+  Client_IO_Ex io;
+  if (!io.connect(env.url(), {}) || !io.open("img", Client_IO_Base::MODE_READ, 0, 0)) return false;
+  std::string got;
+  const bool ok = reader.read_blocks_align(
+      io,
+      [&](const char* p, size_t n, int64_t off) {
+        if (got.size() < static_cast<size_t>(off) + n) got.resize(off + n);
+        got.replace(off, n, p, n);
+        return true;
+      },
+      block);
+  if (out != nullptr) *out = got;
+  return ok;
+}
+
+// Every codec and content reads back byte for byte, with runs of blocks longer than a
+// batch of the writer and of the reader, blocks larger than a batch and a short last
+// block; the zero third of MIXED is never stored and the codecs shrink the rest.
+TEST(Image_Writer, RoundTripsEveryCodecAndContent) {
+  const std::tuple<Compression_Method, Content, size_t, size_t, double> cases[] = {
+      {COMPR_NONE, MIXED, 3 << 20, 131072, 0.7},
+      {COMPR_AUTO, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55},
+      {COMPR_ZSTD, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01},
+      {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1},
+      {COMPR_LZOP, TEXT, 1 << 20, 4096, 0.7},
+      {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5},
+      {COMPR_ZSTD, MIXED, 100000, 4096, 0.6},
+      {COMPR_NONE, TEXT, 5000, 512, 1.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(std::get<0>(c)) + " " + std::to_string(std::get<1>(c)) + " " +
+                 std::to_string(std::get<2>(c)));
+    Pool_Env env;
+    const std::string data = make_content(std::get<1>(c), std::get<2>(c), 7);
+    Open_Image image(env, std::get<0>(c), std::get<3>(c));
+    image.writer.set_threads(3);
+    unsigned long reported = 0;
+    ASSERT_TRUE(image.write(data, [&](unsigned long n) { return reported += n, true; }));
+    EXPECT_EQ(reported, data.size());
+    EXPECT_LT(read_file(env.root() + "/img").size(), data.size() * std::get<4>(c));
+    std::string back;
+    ASSERT_TRUE(read_image(env, std::get<3>(c), &back));
+    EXPECT_TRUE(back == data);
+  }
+}
+
+// Extents at their offsets, whole blocks asked of the source, and the superblock's
+// identity, codec and extra data as the reader's hooks see them.
+TEST(Image_Writer, SeveralExtentsAndTheSuperblock) {
+  Pool_Env env;
+  const std::string a = make_content(TEXT, 300000, 3);
+  const std::string b = make_content(RANDOM, 70000, 4);
+  Open_Image image(env, COMPR_ZSTD, 65536, 'I', "extra");
+  image.writer.add_block(1 << 20, a.size());
+  image.writer.add_block(0, b.size());
+  std::string asked;
+  ASSERT_TRUE(image.writer.write_blocks(nullptr, [&](const char*& p, ssize_t size, ACE_OFF_T off) {
+    asked += std::to_string(off) + "+" + std::to_string(size) + " ";
+    p = off >= (1 << 20) ? a.data() + (off - (1 << 20)) : b.data() + off;
+    return size;
+  }));
+  ASSERT_TRUE(image.io.close());
+  EXPECT_EQ(asked, "1048576+65536 1114112+65536 1179648+65536 1245184+65536 1310720+37856 "
+                   "0+65536 65536+4464 ");
+  Noting_Reader seen;
+  std::string got;
+  ASSERT_TRUE(read_image(env, 65536, &got, 0, std::move(seen)));
+  EXPECT_TRUE(got.substr(0, b.size()) == b && got.substr(1 << 20) == a);
+  EXPECT_EQ(seen.text, std::string(16, 'S') + std::string(16, 'I') +
+                           std::to_string(COMPR_ZSTD) + "extra2@1048576");
+}
+
+// Every way a write can fail leaves nothing in the pool, neither the final nor a
+// temporary name; the connection's close then succeeds, except for an image closed
+// before its trailer, whose close reports the failure.
+TEST(Image_Writer, FailedWriteLeavesNothing) {
+  Pool_Env env;
+  test::Log_Capture log;
+  const std::string data = make_content(MIXED, 1 << 20);
+  const struct {
+    const char* name;
+    int fail_at;       // block index whose read fails, -1 none
+    int stop_after;    // block count after which progress answers false, -1 none
+    char how;          // 'f' fail, 's' short read, 't' throw, 'c' close before the blocks
+  } cases[] = {{"source fails", 3, -1, 'f'}, {"source short", 2, -1, 's'},
+               {"progress stops", -1, 4, 'f'}, {"first block fails", 0, -1, 'f'},
+               {"source throws", 8, -1, 't'}, {"closed before the trailer", -1, -1, 'c'}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Open_Image image(env, COMPR_AUTO, 65536);
+    image.writer.add_block(0, data.size());
+    int progressed = 0;
+    auto write = [&] {
+      return image.writer.write_blocks(
+          [&](unsigned long) { return c.stop_after < 0 || ++progressed <= c.stop_after; },
+          [&](const char*& p, ssize_t size, ACE_OFF_T off) -> ssize_t {
+            if (off / 65536 != c.fail_at) return p = data.data() + off, size;
+            if (c.how == 't') throw std::runtime_error("source");
+            return c.how == 's' ? size - 1 : -1;
+          });
+    };
+    if (c.how == 't') {
+      EXPECT_THROW(write(), std::runtime_error);  // helper threads joined, on the caller's thread
+    } else if (c.how != 'c') {
+      EXPECT_FALSE(write());
+    }
+    EXPECT_EQ(image.io.close(), c.how == 'f' || c.how == 's');
+    EXPECT_NE(c.how == 'c' ? std::string(image.io.error()) : "x", "");
+    EXPECT_TRUE(image.io.close() && image.io.remove("img"));
+    EXPECT_EQ(list_dir(env.root()), "");
+  }
+}
+
+// Bad geometry, a short identity, steps out of order, no connection and an empty extent
+// are refused; an image without extents is whole and reads back as no blocks; offsets
+// past 4 GiB are kept whole.
+TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
+  Pool_Env env;
+  test::Log_Capture log;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), {}));
+  ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+  const size_t bad[][4] = {{0, 4096, 1, 0}, {256, 4096, 1, 0}, {512, 0, 1, 0}, {512, 1000, 1, 0},
+                           {512, 4096, 2, 0}, {512, 4096, 1, 1}, {512, 128 << 20, 1, 0},
+                           {768, 1536, 1, 0}};
+  for (const auto& g : bad) EXPECT_FALSE(Image_Block_Writer(&io).init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
+  Image_Block_Writer writer(&io);
+  EXPECT_FALSE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+  ASSERT_TRUE(writer.init(512, 4096, 1, 0));
+  EXPECT_FALSE(writer.write_superblock("short", std::string(16, 'I'), 0, nullptr, 0));
+  EXPECT_FALSE(writer.write_blocks(nullptr, nullptr));  // before the superblock
+  Image_Block_Writer unconnected(nullptr);
+  EXPECT_FALSE(unconnected.init(512, 4096, 1, 0) || unconnected.write_blocks(nullptr, nullptr) ||
+               unconnected.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+  unconnected.add_block(1ull << 40, 4096);
+  EXPECT_EQ(unconnected.blocks().at(0).offset, 1ull << 40);
+  io.abort();
+  EXPECT_FALSE(Open_Image(env, COMPR_ZSTD, 4096).write(""));  // a zero-length extent
+  Open_Image none(env, COMPR_ZSTD, 4096);
+  ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }));
+  ASSERT_TRUE(none.io.close());
+  std::string got = "x";
+  EXPECT_TRUE(read_image(env, 4096, &got));
+  EXPECT_EQ(got, "");
+}
+
+constexpr size_t BLOCK = 4096;
+
+// Writes "img": zero, random and text blocks, a short last block (7 blocks by default);
+// returns the file's bytes.
+std::string make_image(const Pool_Env& env, Compression_Method codec, std::string& data,
+                       size_t size = 6 * BLOCK + 1000, char image_id = 'I') {
+  data = make_content(MIXED, size, 5);
+  EXPECT_TRUE(Open_Image(env, codec, BLOCK, image_id, "xy").write(data));
+  return read_file(env.root() + "/img");
+}
+
+class Damage : public ::testing::TestWithParam<Compression_Method> {};
+
+// The intact image reads back; a flipped bit anywhere, a cut anywhere (every byte of the
+// head and the tail, a sample between) and data after the trailer are refused.
+TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data, got;
+  const std::string image = make_image(env, GetParam(), data);
+  ASSERT_TRUE(read_image(env, BLOCK, &got, 1));
+  EXPECT_TRUE(got == data);
+  const std::string path = env.root() + "/img";
+  int accepted = 0;
+  for (size_t pos = 0; pos < image.size(); pos += (pos < 1500 || pos + 300 > image.size()) ? 1 : 11) {
+    std::string bad = image;
+    bad[pos] = static_cast<char>(bad[pos] ^ (1 << (pos % 8)));
+    write_file(path, bad);
+    if (read_image(env, BLOCK, nullptr, 1) && ++accepted < 5)
+      ADD_FAILURE() << "flipped bit at byte " << pos << " of " << image.size() << " accepted";
+    write_file(path, image.substr(0, pos));
+    if (read_image(env, BLOCK, nullptr, 1) && ++accepted < 5)
+      ADD_FAILURE() << "truncated to " << pos << " of " << image.size() << " accepted";
+  }
+  write_file(path, image + '\0');
+  EXPECT_FALSE(read_image(env, BLOCK, nullptr, 1)) << "data after the trailer accepted";
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, Damage, ::testing::Values(COMPR_NONE, COMPR_LZOP, COMPR_ZSTD));
+
+// Damage far into a long image (read and verified in many batches) is found, and what
+// was handed out before is an in-order run of blocks that lie before it.
+TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data;
+  const std::string image = make_image(env, COMPR_ZSTD, data, 300 * BLOCK);
+  for (double where : {0.3, 0.5, 0.7, 0.95}) {
+    SCOPED_TRACE(where);
+    const size_t pos = static_cast<size_t>(image.size() * where);
+    std::string bad = image;
+    bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
+    write_file(env.root() + "/img", bad);
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
+    Image_Block_Reader reader;
+    reader.set_threads(3);
+    int64_t next = 0;
+    bool in_order = true;
+    EXPECT_FALSE(reader.read_blocks_align(
+        io,
+        [&](const char* p, size_t n, int64_t off) {
+          in_order = in_order && off == next && data.compare(off, n, p, n) == 0;
+          return next = off + static_cast<int64_t>(n), true;
+        },
+        BLOCK));
+    EXPECT_TRUE(in_order && static_cast<size_t>(next) < data.size());
+    write_file(env.root() + "/img", image.substr(0, pos));
+    EXPECT_FALSE(read_image(env, BLOCK, nullptr, 3));
+  }
+}
+
+// Refused before any block: the head of one image (its superblock, or with its extent
+// table) in front of the body of another, a block size not the image's, and a hook that
+// says no. A callback's no stops the read; one that throws ends it on the caller's
+// thread, the helpers joined.
+TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data, got;
+  const std::string a = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'A');
+  std::remove((env.root() + "/img").c_str());
+  const std::string b = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'B');
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t cut : {pool_image::SUPERBLOCK_SIZE,
+                     pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(1)}) {
+    write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));
+    EXPECT_FALSE(read_image(env, BLOCK, &got) || got != "") << cut;
+  }
+  write_file(env.root() + "/img", b);
+  for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40})
+    EXPECT_FALSE(read_image(env, size, &got) || got != "") << size;
+  EXPECT_TRUE(log.contains("block size", LM_ERROR));
+  for (int at = 0; at < 3; ++at)
+    EXPECT_FALSE(read_image(env, BLOCK, &got, 0, Noting_Reader(at)) || got != "") << at;
+  for (const bool throws : {false, true}) {
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
+    int blocks = 0;
+    auto read = [&] {
+      return Image_Block_Reader().read_blocks_align(io, [&](const char*, size_t, int64_t) {
+        if (throws && blocks == 2) throw std::runtime_error("callback");
+        return ++blocks < 2 || throws;
+      }, BLOCK);
+    };
+    if (throws) {
+      EXPECT_THROW(read(), std::runtime_error);
+    } else {
+      EXPECT_FALSE(read());
+    }
+    EXPECT_EQ(blocks, 2);
+  }
+}
+
+// Zero detection decides which blocks are stored as a bare header, so a single non-zero
+// byte anywhere (first bytes, across a cache line, in the tail) must be seen.
+TEST(Image_Format, AllZeroSeesEveryNonZeroByte) {
+  for (size_t len : {size_t(0), size_t(1), size_t(63), size_t(64), size_t(65), size_t(128),
+                     size_t(200), size_t(4096), size_t(4096 + 37)}) {
+    std::string buf(len + 1, '\0');
+    const char* data = buf.data() + 1;  // also off the natural alignment
+    EXPECT_TRUE(pool_image::all_zero(data, len)) << len;
+    for (size_t pos = 0; pos < len; ++pos) {
+      buf[pos + 1] = static_cast<char>(1 << (pos % 8));
+      EXPECT_FALSE(pool_image::all_zero(data, len)) << len << " " << pos;
+      buf[pos + 1] = 0;
+    }
+    buf[0] = 1;  // a byte before the range does not count
+    EXPECT_TRUE(pool_image::all_zero(data, len)) << len;
+  }
+}
+
+}  // namespace
+}  // namespace pool_test
