@@ -58,24 +58,26 @@ struct Noting_Reader : Image_Block_Reader {
   std::string text;
 };
 
-// Reads "img" with `reader` (on `threads` workers, 0: its default) into `out`, each
-// block at its offset; true when the reader accepted the image.
-bool read_image(const Pool_Env& env, size_t block, std::string* out = nullptr,
-                       size_t threads = 0, Image_Block_Reader&& reader = Image_Block_Reader()) {
+using Each_Block = Image_Block_Reader::Block_Callback;
+const Each_Block ANY = [](const char*, size_t, int64_t) { return true; };
+
+// Reads "img" with `reader` (on `threads` workers, 0: its default), handing each block
+// to `each`; true when the reader accepted the image.
+bool read_image(const Pool_Env& env, size_t block, const Each_Block& each = ANY, size_t threads = 0,
+                Image_Block_Reader&& reader = Image_Block_Reader()) {
   if (threads != 0) reader.set_threads(threads);
   Client_IO_Ex io;
-  if (!io.connect(env.url(), {}) || !io.open("img", Client_IO_Base::MODE_READ, 0, 0)) return false;
-  std::string got;
-  const bool ok = reader.read_blocks_align(
-      io,
-      [&](const char* p, size_t n, int64_t off) {
-        if (got.size() < static_cast<size_t>(off) + n) got.resize(off + n);
-        got.replace(off, n, p, n);
-        return true;
-      },
-      block);
-  if (out != nullptr) *out = got;
-  return ok;
+  return io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0) &&
+         reader.read_blocks_align(io, each, block);
+}
+
+// Puts each block at its offset in `out` (emptied first).
+Each_Block into(std::string& out) {
+  out.clear();
+  return [&out](const char* p, size_t n, int64_t off) {
+    if (out.size() < static_cast<size_t>(off) + n) out.resize(off + n);
+    return out.replace(off, n, p, n), true;
+  };
 }
 
 // Every codec and content reads back byte for byte, with runs of blocks longer than a
@@ -83,19 +85,13 @@ bool read_image(const Pool_Env& env, size_t block, std::string* out = nullptr,
 // block; the zero third of MIXED is never stored and the codecs shrink the rest.
 TEST(Image_Writer, RoundTripsEveryCodecAndContent) {
   const std::tuple<Compression_Method, Content, size_t, size_t, double> cases[] = {
-      {COMPR_NONE, MIXED, 3 << 20, 131072, 0.7},
-      {COMPR_AUTO, MIXED, 3 << 20, 131072, 0.45},
-      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55},
-      {COMPR_ZSTD, MIXED, 3 << 20, 131072, 0.45},
-      {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01},
-      {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1},
-      {COMPR_LZOP, TEXT, 1 << 20, 4096, 0.7},
-      {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5},
-      {COMPR_ZSTD, MIXED, 100000, 4096, 0.6},
-      {COMPR_NONE, TEXT, 5000, 512, 1.5}};
+      {COMPR_NONE, MIXED, 3 << 20, 131072, 0.7}, {COMPR_AUTO, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55}, {COMPR_ZSTD, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01}, {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1},
+      {COMPR_LZOP, TEXT, 1 << 20, 4096, 0.7}, {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5},
+      {COMPR_ZSTD, MIXED, 100000, 4096, 0.6}, {COMPR_NONE, TEXT, 5000, 512, 1.5}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(std::get<0>(c)) + " " + std::to_string(std::get<1>(c)) + " " +
-                 std::to_string(std::get<2>(c)));
+    SCOPED_TRACE(testing::Message() << std::get<0>(c) << " " << std::get<1>(c) << " " << std::get<2>(c));
     Pool_Env env;
     const std::string data = make_content(std::get<1>(c), std::get<2>(c), 7);
     Open_Image image(env, std::get<0>(c), std::get<3>(c));
@@ -105,7 +101,7 @@ TEST(Image_Writer, RoundTripsEveryCodecAndContent) {
     EXPECT_EQ(reported, data.size());
     EXPECT_LT(read_file(env.root() + "/img").size(), data.size() * std::get<4>(c));
     std::string back;
-    ASSERT_TRUE(read_image(env, std::get<3>(c), &back));
+    ASSERT_TRUE(read_image(env, std::get<3>(c), into(back)));
     EXPECT_TRUE(back == data);
   }
 }
@@ -130,7 +126,7 @@ TEST(Image_Writer, SeveralExtentsAndTheSuperblock) {
                    "0+65536 65536+4464 ");
   Noting_Reader seen;
   std::string got;
-  ASSERT_TRUE(read_image(env, 65536, &got, 0, std::move(seen)));
+  ASSERT_TRUE(read_image(env, 65536, into(got), 0, std::move(seen)));
   EXPECT_TRUE(got.substr(0, b.size()) == b && got.substr(1 << 20) == a);
   EXPECT_EQ(seen.text, std::string(16, 'S') + std::string(16, 'I') +
                            std::to_string(COMPR_ZSTD) + "extra2@1048576");
@@ -206,8 +202,7 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }));
   ASSERT_TRUE(none.io.close());
   std::string got = "x";
-  EXPECT_TRUE(read_image(env, 4096, &got));
-  EXPECT_EQ(got, "");
+  EXPECT_TRUE(read_image(env, 4096, into(got)) && got.empty());
 }
 
 constexpr size_t BLOCK = 4096;
@@ -230,7 +225,7 @@ TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
   test::Log_Capture log;
   std::string data, got;
   const std::string image = make_image(env, GetParam(), data);
-  ASSERT_TRUE(read_image(env, BLOCK, &got, 1));
+  ASSERT_TRUE(read_image(env, BLOCK, into(got), 1));
   EXPECT_TRUE(got == data);
   const std::string path = env.root() + "/img";
   int accepted = 0;
@@ -238,14 +233,14 @@ TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
     std::string bad = image;
     bad[pos] = static_cast<char>(bad[pos] ^ (1 << (pos % 8)));
     write_file(path, bad);
-    if (read_image(env, BLOCK, nullptr, 1) && ++accepted < 5)
+    if (read_image(env, BLOCK, ANY, 1) && ++accepted < 5)
       ADD_FAILURE() << "flipped bit at byte " << pos << " of " << image.size() << " accepted";
     write_file(path, image.substr(0, pos));
-    if (read_image(env, BLOCK, nullptr, 1) && ++accepted < 5)
+    if (read_image(env, BLOCK, ANY, 1) && ++accepted < 5)
       ADD_FAILURE() << "truncated to " << pos << " of " << image.size() << " accepted";
   }
   write_file(path, image + '\0');
-  EXPECT_FALSE(read_image(env, BLOCK, nullptr, 1)) << "data after the trailer accepted";
+  EXPECT_FALSE(read_image(env, BLOCK, ANY, 1)) << "data after the trailer accepted";
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Damage, ::testing::Values(COMPR_NONE, COMPR_LZOP, COMPR_ZSTD));
@@ -263,22 +258,15 @@ TEST(Image_Block_Reader, DamageInALaterBatchIsRefused) {
     std::string bad = image;
     bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
     write_file(env.root() + "/img", bad);
-    Client_IO_Ex io;
-    ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
-    Image_Block_Reader reader;
-    reader.set_threads(3);
     int64_t next = 0;
     bool in_order = true;
-    EXPECT_FALSE(reader.read_blocks_align(
-        io,
-        [&](const char* p, size_t n, int64_t off) {
-          in_order = in_order && off == next && data.compare(off, n, p, n) == 0;
-          return next = off + static_cast<int64_t>(n), true;
-        },
-        BLOCK));
+    EXPECT_FALSE(read_image(env, BLOCK, [&](const char* p, size_t n, int64_t off) {
+      in_order = in_order && off == next && data.compare(off, n, p, n) == 0;
+      return next = off + static_cast<int64_t>(n), true;
+    }, 3));
     EXPECT_TRUE(in_order && static_cast<size_t>(next) < data.size());
     write_file(env.root() + "/img", image.substr(0, pos));
-    EXPECT_FALSE(read_image(env, BLOCK, nullptr, 3));
+    EXPECT_FALSE(read_image(env, BLOCK, ANY, 3));
   }
 }
 
@@ -297,31 +285,21 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
   for (size_t cut : {pool_image::SUPERBLOCK_SIZE,
                      pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(1)}) {
     write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));
-    EXPECT_FALSE(read_image(env, BLOCK, &got) || got != "") << cut;
+    EXPECT_FALSE(read_image(env, BLOCK, into(got)) || got != "") << cut;
   }
   write_file(env.root() + "/img", b);
   for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40})
-    EXPECT_FALSE(read_image(env, size, &got) || got != "") << size;
+    EXPECT_FALSE(read_image(env, size, into(got)) || got != "") << size;
   EXPECT_TRUE(log.contains("block size", LM_ERROR));
   for (int at = 0; at < 3; ++at)
-    EXPECT_FALSE(read_image(env, BLOCK, &got, 0, Noting_Reader(at)) || got != "") << at;
-  for (const bool throws : {false, true}) {
-    Client_IO_Ex io;
-    ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0));
-    int blocks = 0;
-    auto read = [&] {
-      return Image_Block_Reader().read_blocks_align(io, [&](const char*, size_t, int64_t) {
-        if (throws && blocks == 2) throw std::runtime_error("callback");
-        return ++blocks < 2 || throws;
-      }, BLOCK);
-    };
-    if (throws) {
-      EXPECT_THROW(read(), std::runtime_error);
-    } else {
-      EXPECT_FALSE(read());
-    }
-    EXPECT_EQ(blocks, 2);
-  }
+    EXPECT_FALSE(read_image(env, BLOCK, into(got), 0, Noting_Reader(at)) || got != "") << at;
+  int blocks = 0;
+  EXPECT_FALSE(read_image(env, BLOCK, [&](const char*, size_t, int64_t) { return ++blocks < 2; }));
+  EXPECT_EQ(blocks, 2);
+  EXPECT_THROW(read_image(env, BLOCK, [](const char*, size_t, int64_t off) -> bool {
+    if (off >= 3 * 4096) throw std::runtime_error("callback");
+    return true;
+  }), std::runtime_error);
 }
 
 // Zero detection decides which blocks are stored as a bare header, so a single non-zero
