@@ -179,17 +179,14 @@ TEST(Client_IO, LongWritesArePublishedOrDroppedWhole) {
 TEST(Client_IO, PublicationNeverReplacesWhatItMustNot) {
   Pool_Env env;
   Client_IO_Ex io;
-  ASSERT_TRUE(io.connect(env.url(), Options()));
-  ASSERT_TRUE(put(io, "f", "first"));
-  EXPECT_FALSE(io.open("f", W, 0, 0));
+  ASSERT_TRUE(io.connect(env.url(), Options()) && put(io, "f", "first"));
   for (bool overwrite : {false, true}) {
     SCOPED_TRACE(overwrite);
     Options opts;
     opts.overwrite = overwrite;
     ASSERT_TRUE(io.connect(env.url(), opts));
     ASSERT_EQ(put(io, "f", "second"), overwrite);
-    ASSERT_TRUE(io.open("d/f", W, 0, 0) && io.write("data", 4));
-    ASSERT_EQ(::mkdir((env.root() + "/d/f").c_str(), 0700), 0);
+    ASSERT_TRUE(io.open("d/f", W, 0, 0) && io.write("data", 4) && ::mkdir((env.root() + "/d/f").c_str(), 0700) == 0);
     pool_test::write_file(env.root() + "/d/f/keep", "keep");
     EXPECT_FALSE(io.close());
     EXPECT_NE(std::string(io.error()).find("rename"), std::string::npos) << io.error();
@@ -214,8 +211,7 @@ TEST(Client_IO, FileSystemFailuresNeverLeaveAFileBehind) {
       {false, FS::SYNC_DIRECTORY, 0, "directory"}};
   for (const auto& c : cases) {
     for (int err : {EIO, ENOSPC}) {
-      SCOPED_TRACE(std::string(std::get<3>(c)) + " " + std::to_string(std::get<2>(c)) +
-                   (std::get<0>(c) ? " unnamed " : " named ") + std::strerror(err));
+      SCOPED_TRACE(testing::Message() << std::get<3>(c) << " " << std::get<2>(c) << " " << std::get<0>(c) << " " << err);
       Pool_Env env;
       Client_IO_Ex io;
       ASSERT_TRUE(io.connect(env.url(), Options()));
