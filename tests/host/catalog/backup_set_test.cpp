@@ -15,27 +15,23 @@ using test::parse;
 
 Tavro_Backup_Set sample() { return test::sample_set("set-1", "res-1", "i-1", 1714564800); }
 
-// A piece round trips and needs each member, of its type; a storage needs only its pool.
-TEST(Backup_Piece, RoundTripsAndNeedsEveryMember) {
+// A piece needs each member, of its type (a size of at least 0); a storage needs only its
+// pool. Their round trips are the whole record's.
+TEST(Backup_Piece, NeedsEveryMember) {
   const Backup_Piece p = sample().pieces.at(1);
-  EXPECT_EQ(p.to_json(), Backup_Piece(parse(p.to_json())).to_json());
   std::string block;
   EXPECT_TRUE(p.token_value("block_set_size", block) && block == "65536") << block;
-  for (const char* key : {"path", "size", "extended_attrs", "object"}) {
+  const std::pair<const char*, js::Value> bad[] = {{"path", js::Value(true)}, {"size", js::Value(true)},
+      {"size", js::Value(-1)}, {"extended_attrs", js::Value(true)}, {"object", js::Value(true)}};
+  for (const auto& c : bad) {
     js::Object missing = p.to_object(), mistyped = p.to_object();
-    missing.erase(key);
-    mistyped[key] = js::Value(true);
-    EXPECT_THROW(Backup_Piece{missing}, js::Error) << key;
-    EXPECT_THROW(Backup_Piece{mistyped}, js::Error) << key;
+    missing.erase(c.first);
+    mistyped[c.first] = c.second;
+    EXPECT_THROW(Backup_Piece{missing}, js::Error) << c.first;
+    EXPECT_THROW(Backup_Piece{mistyped}, js::Error) << c.first;
   }
-  js::Object negative = p.to_object();
-  negative["size"] = js::Value(-1);
-  EXPECT_THROW(Backup_Piece{negative}, js::Error);
-  const Backup_Set_Storage s("pool-1", 12345, p.extended_attrs);
-  EXPECT_EQ(s.to_json(), Backup_Set_Storage(parse(s.to_json())).to_json());
   EXPECT_EQ(Backup_Set_Storage(parse("{\"pool_uuid\":\"p\"}")).pool_uuid, "p");
-  EXPECT_THROW(Backup_Set_Storage(parse("{\"size\":1}")), js::Error);
-  EXPECT_THROW(Backup_Set_Storage(parse("{\"pool_uuid\":7}")), js::Error);
+  for (const char* text : {"{\"size\":1}", "{\"pool_uuid\":7}"}) EXPECT_THROW(Backup_Set_Storage(parse(text)), js::Error) << text;
 }
 
 // Loading replaces the contents and skips elements that are not objects; the pieces of

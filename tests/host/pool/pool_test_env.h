@@ -51,8 +51,8 @@ inline void write_file(const std::string& path, const std::string& data) {
 
 // The names in `dir`, sorted, joined by spaces; "" when there is no such directory.
 inline std::string list_dir(const std::string& dir) {
-  std::set<std::string> names;
   std::error_code ec;
+  std::set<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.insert(e.path().filename());
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
