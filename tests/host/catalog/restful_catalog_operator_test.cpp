@@ -66,17 +66,15 @@ class Catalog : public test::Temp_Home_Test {
   Catalog() : Temp_Home_Test("quillon3-catalog-test-") {}
 };
 
+// Stable, distinct (the two parts never run together), uuid-shaped; refused without a part.
 TEST(Compute_Minor_Resource_Id, StableDistinctAndUuidShaped) {
   std::string a, b, c, ab_c, a_bc, out = "old";
-  ASSERT_TRUE(compute_minor_resource_id("res-1", "i-1", a) && compute_minor_resource_id("res-1", "i-1", b));
-  ASSERT_TRUE(compute_minor_resource_id("res-1", "i-2", c));
-  compute_minor_resource_id("ab", "c", ab_c);  // the two parts never run together
-  compute_minor_resource_id("a", "bc", a_bc);
+  ASSERT_TRUE(compute_minor_resource_id("res-1", "i-1", a) && compute_minor_resource_id("res-1", "i-1", b) &&
+              compute_minor_resource_id("res-1", "i-2", c) && compute_minor_resource_id("ab", "c", ab_c) &&
+              compute_minor_resource_id("a", "bc", a_bc));
   EXPECT_TRUE(a == b && a != c && ab_c != a_bc);
-  ASSERT_EQ(36u, a.size());
-  EXPECT_TRUE(a[14] == '8' && std::string("89ab").find(a[19]) != std::string::npos) << a;
-  EXPECT_FALSE(compute_minor_resource_id("", "i-1", out) || compute_minor_resource_id("res-1", "", out));
-  EXPECT_EQ("", out);
+  EXPECT_TRUE(a.size() == 36 && a[14] == '8' && std::string("89ab").find(a[19]) != std::string::npos) << a;
+  EXPECT_FALSE(compute_minor_resource_id("", "i-1", out) || compute_minor_resource_id("res-1", "", out) || out != "");
 }
 
 // The restore view answers the sets of one instance at one second, in any of the three

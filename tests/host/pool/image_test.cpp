@@ -125,14 +125,11 @@ TEST(Image_Writer, FailedWriteLeavesNothing) {
   Pool_Env env;
   test::Log_Capture log;
   const std::string data = make_content(MIXED, 1 << 20);
-  const struct {
-    const char* name;
-    int fail_at;       // block index whose read fails, -1 none
-    int stop_after;    // block count after which progress answers false, -1 none
-    char how;          // 'f' fail, 's' short read, 't' throw, 'c' close before the blocks
-  } cases[] = {{"source fails", 3, -1, 'f'}, {"source short", 2, -1, 's'},
-               {"progress stops", -1, 4, 'f'}, {"first block fails", 0, -1, 'f'},
-               {"source throws", 8, -1, 't'}, {"closed before the trailer", -1, -1, 'c'}};
+  // {what, the block whose read fails (-1 none), the block count after which progress
+  // answers false (-1 none), how: 'f' fail, 's' short read, 't' throw, 'c' close first}
+  const struct { const char* name; int fail_at, stop_after; char how; } cases[] = {
+      {"source fails", 3, -1, 'f'}, {"source short", 2, -1, 's'}, {"progress stops", -1, 4, 'f'},
+      {"first block fails", 0, -1, 'f'}, {"source throws", 8, -1, 't'}, {"closed before the trailer", -1, -1, 'c'}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Open_Image image(env, COMPR_AUTO, 65536);
@@ -166,11 +163,9 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   Pool_Env env;
   test::Log_Capture log;
   Client_IO_Ex io;
-  ASSERT_TRUE(io.connect(env.url(), {}));
-  ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
-  const size_t bad[][4] = {{0, 4096, 1, 0}, {256, 4096, 1, 0}, {512, 0, 1, 0}, {512, 1000, 1, 0},
-                           {512, 4096, 2, 0}, {512, 4096, 1, 1}, {512, 128 << 20, 1, 0},
-                           {768, 1536, 1, 0}};
+  ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+  const size_t bad[][4] = {{0, 4096, 1, 0}, {256, 4096, 1, 0}, {512, 0, 1, 0}, {512, 1000, 1, 0}, {512, 4096, 2, 0},
+                           {512, 4096, 1, 1}, {512, 128 << 20, 1, 0}, {768, 1536, 1, 0}};
   for (const auto& g : bad) EXPECT_FALSE(Image_Block_Writer(&io).init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
   Image_Block_Writer writer(&io);
   EXPECT_FALSE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
@@ -185,8 +180,7 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   io.abort();
   EXPECT_FALSE(Open_Image(env, COMPR_ZSTD, 4096).write(""));  // a zero-length extent
   Open_Image none(env, COMPR_ZSTD, 4096);
-  ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }));
-  ASSERT_TRUE(none.io.close());
+  ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }) && none.io.close());
   std::string got = "x";
   EXPECT_TRUE(read_image(env, 4096, into(got)) && got.empty());
 }

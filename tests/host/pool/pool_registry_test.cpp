@@ -15,9 +15,7 @@ TEST(Pool_Registry, RecordsRoundTripAndBadOnesAreRefused) {
   pool_test::Pool_Env env;
   EXPECT_EQ(Pool_Registry::default_path(), env.dir() + "/pools");
   Pool_Record rec;
-  rec.uuid = "u\t%2";
-  rec.name = "a,b=c\nd";
-  rec.url = "file:///srv/moved/deep,x";
+  std::tie(rec.uuid, rec.name, rec.url) = std::make_tuple("u\t%2", "a,b=c\nd", "file:///srv/moved/deep,x");
   rec.device_ids = {"d,1", "", "d%2"};
   rec.attrs = {{"preferred_source_address", "10.0.0.1"}, {"k=1", "v,2\t"}};
   ASSERT_TRUE(Pool_Registry().add(rec));

@@ -67,18 +67,13 @@ inline std::string make_content(Content kind, size_t size, uint64_t seed = 1) {
   std::string out(size, '\0');
   uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
   auto next = [&x] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
-  static const char* const words[] = {"backup ", "volume ", "instance ", "pool ",
-                                      "snapshot ", "restore ", "block ", "image\n"};
+  static const char* const words[] = {"backup ", "volume ", "instance ", "pool ", "snapshot ", "restore ", "block ", "image\n"};
   for (size_t i = 0; i < size;) {
-    Content k = kind;
-    if (kind == MIXED) k = i < size / 3 ? RANDOM : i < 2 * size / 3 ? ZERO : TEXT;
-    if (k == ZERO) {
-      ++i;
-    } else if (k == RANDOM) {
-      out[i++] = static_cast<char>(next());
-    } else {
+    const Content k = kind != MIXED ? kind : i < size / 3 ? RANDOM : i < 2 * size / 3 ? ZERO : TEXT;
+    if (k == ZERO) ++i;
+    if (k == RANDOM) out[i++] = static_cast<char>(next());
+    if (k == TEXT)
       for (const char* w = words[next() % 8]; *w && i < size; ++w) out[i++] = *w;
-    }
   }
   return out;
 }

@@ -62,10 +62,8 @@ TEST(Client_IO_Util, JobDefinitionSettings) {
   limits.dest_rate_limits = {{0, 3600, 1000}, {3600, 0, 0}};
   limits.src_rate_limits = {{0, 0, 3}};
   def.set_rate_limits(limits);
-  auto text = [](const std::vector<Rate_Control_Entry>& list) {
-    std::string out;
-    for (const auto& e : list)
-      out += std::to_string(e.start_time) + "-" + std::to_string(e.end_time) + ":" + std::to_string(e.max_bytes_per_second) + " ";
+  auto text = [](const std::vector<Rate_Control_Entry>& list, std::string out = "") {
+    for (const auto& e : list) out += std::to_string(e.start_time) + "-" + std::to_string(e.end_time) + ":" + std::to_string(e.max_bytes_per_second) + " ";
     return out;
   };
   const std::pair<size_t, const char*> cases[] = {
