@@ -89,7 +89,6 @@ TEST_F(Catalog, CommittedSetsAreFoundByTheViewAndTheListing) {
   Tavro_Backup_Set renamed = test::sample_set("first", "res-1", "i-1", T1);
   renamed.name = "renamed";
   ASSERT_TRUE(op->commit(renamed, true));
-  EXPECT_TRUE(fs::exists(dir() + "/catalog.db"));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"res-1", "i-1", "20240501120000"}, "second first"}, {{"res-1", "i-1", "2024-05-01T12:00:00Z"}, "second first"},
       {{"res-1", "i-1", "2024-05-01 12:00:00"}, "second first"}, {{"res-1", "i-1", "20240502120000"}, "b"},
@@ -126,8 +125,7 @@ TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
     Tavro_Backup_Set s = test::sample_set("set-1", "res-1", "i-1", T1);
     c.second(s);
     test::Log_Capture log;
-    EXPECT_FALSE(op->commit(s, true)) << c.first;
-    EXPECT_EQ(1u, log.entries().size()) << c.first;
+    EXPECT_TRUE(!op->commit(s, true) && log.entries().size() == 1) << c.first;
   }
   Backup_Set no_module;
   std::tie(no_module.uuid, no_module.resource_uuid, no_module.minor_resource_id) = std::make_tuple("set-2", "res-1", "m");
@@ -146,8 +144,7 @@ TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
   for (const auto& c : views) {
     log.clear();
     js::Value out("untouched");
-    EXPECT_FALSE(op->get_view("tavro", std::get<0>(c), std::get<1>(c), out));
-    EXPECT_EQ(js::Value("untouched"), out);
+    EXPECT_TRUE(!op->get_view("tavro", std::get<0>(c), std::get<1>(c), out) && out == js::Value("untouched"));
     EXPECT_TRUE(log.contains(std::get<2>(c), LM_ERROR)) << log.text();
   }
 }
@@ -180,8 +177,7 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
   }
   for (pid_t pid : children) {
     int status = 0;
-    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   const std::string uuids = list();
   EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 3 * 8 * 20 - 1);

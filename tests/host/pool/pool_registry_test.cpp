@@ -48,11 +48,7 @@ TEST(Pool_Registry, RecordsRoundTripAndBadOnesAreRefused) {
   }
   ASSERT_TRUE(registry.remove("pool-1") && registry.remove("pool-1") && registry.load());
   EXPECT_EQ(registry.pools().size(), 1u);
-}
-
-// A missing file is an empty registry; a malformed line fails the load and names itself.
-TEST(Pool_Registry, MissingFileIsEmptyAndMalformedFileFails) {
-  pool_test::Pool_Env env;
+  // A missing file is an empty registry; a malformed line fails the load and names itself.
   Pool_Registry missing(env.dir() + "/none");
   EXPECT_TRUE(missing.load() && missing.pools().empty());
   for (const char* text : {"only\ttwo\n", "a\tb\tc\td\te\tf\tg\n", "a\tb\tc\td\te\tnoequals\n",
