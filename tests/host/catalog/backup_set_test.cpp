@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace js = json_spirit;
@@ -42,8 +43,7 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
   js::Array pieces;
   for (const char* path : {"a1", "b1", "7", "a2"}) {
     Backup_Piece p = sample().pieces[0];
-    p.path = path;
-    p.object = std::string("vol-") + path[0];
+    std::tie(p.path, p.object) = std::make_tuple(path, std::string("vol-") + path[0]);
     pieces.emplace_back(path[0] == '7' ? js::Value(7) : js::Value(p.to_object()));
   }
   obj["pieces"] = pieces;
@@ -53,8 +53,7 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
   std::string seen;
   for (const Backup_Piece& p : s.get_pieces("vol-a")) seen += p.path + " ";
   EXPECT_EQ(seen, "a1 a2 ");
-  EXPECT_EQ(s.pieces.size(), 3u);
-  EXPECT_TRUE(s.storages.empty() && s.get_pieces("vol-c").empty() && s.get_pieces("").empty());
+  EXPECT_TRUE(s.pieces.size() == 3 && s.storages.empty() && s.get_pieces("vol-c").empty() && s.get_pieces("").empty());
 }
 
 // The listing's rows: the chosen fields of the set, its instance and its pieces (the

@@ -13,6 +13,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 
 namespace test {
 
@@ -59,11 +60,9 @@ inline Tavro_Backup_Set sample_set(const std::string& uuid, const std::string& r
   Tavro_Backup_Set s;
   s.load(parse(SAMPLE_SET));
   s.uuid = s.incarnation = uuid;
-  s.resource_uuid = resource_uuid;
-  s.instance_id = instance_id;
+  std::tie(s.resource_uuid, s.instance_id) = std::tie(resource_uuid, instance_id);
   compute_minor_resource_id(resource_uuid, instance_id, s.minor_resource_id);
-  s.start_time = start;
-  s.end_time = start + 300;
+  std::tie(s.start_time, s.end_time) = std::make_tuple(start, start + 300);
   return s;
 }
 

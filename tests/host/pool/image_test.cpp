@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace pool_test {
@@ -24,12 +25,10 @@ struct Open_Image {
              const std::string& extra = "")
       : block(block) {
     Client_IO_Base::Options opts;
-    opts.compression_method = codec;
-    opts.compression_level = 3;
+    std::tie(opts.compression_method, opts.compression_level) = std::make_tuple(codec, 3);
     EXPECT_TRUE(io.connect(env.url(), opts) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
-    EXPECT_TRUE(writer.init(512, block, 1, 0));
-    EXPECT_TRUE(writer.write_superblock(std::string(16, 'S'), std::string(16, image_id), 0,
-                                        extra.data(), extra.size()));
+    EXPECT_TRUE(writer.init(512, block, 1, 0) &&
+                writer.write_superblock(std::string(16, 'S'), std::string(16, image_id), 0, extra.data(), extra.size()));
   }
   // Writes `data` as two extents, the one from its middle block on first (one extent when
   // it is shorter than two blocks); true when written and published.
@@ -37,10 +36,7 @@ struct Open_Image {
     const size_t half = data.size() / 2 / block * block;
     if (half > 0) writer.add_block(half, data.size() - half);
     writer.add_block(0, half > 0 ? half : data.size());
-    const bool ok = writer.write_blocks(progress, [&](const char*& p, ssize_t n, ACE_OFF_T off) {
-      p = data.data() + off;
-      return n;
-    });
+    const bool ok = writer.write_blocks(progress, [&](const char*& p, ssize_t n, ACE_OFF_T off) { return p = data.data() + off, n; });
     return io.close() && ok;
   }
   size_t block;
