@@ -61,10 +61,7 @@ std::string list(const std::string& module = "") {
   return uuids;
 }
 
-class Catalog : public test::Temp_Home_Test {
- protected:
-  Catalog() : Temp_Home_Test("quillon3-catalog-test-") {}
-};
+using Catalog = test::Temp_Home_Test;  // each test in a fresh host home
 
 // Stable, distinct (the two parts never run together), uuid-shaped; refused without a part.
 TEST(Compute_Minor_Resource_Id, StableDistinctAndUuidShaped) {
@@ -149,39 +146,43 @@ TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
   }
 }
 
-// Several processes, each with threads of their own connections and threads sharing
-// one, commit at once to a catalog none of them has opened yet: every set lands (a
-// descriptor of the database closed by one thread must not drop the file locks another
-// thread's connection holds).
+// Several processes, each with threads of their own connections, commit at once to a
+// catalog none of them has opened yet, then threads sharing one connection: every set
+// lands (a descriptor of the database closed by one thread must not drop the
+// file locks another thread's connection holds).
 TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
+  // `threads` threads commit 20 sets each, through their own connections or all through
+  // `shared`; the failures.
+  auto commit_from_threads = [](const std::string& prefix, int threads, RESTful_Catalog_Operator* shared) {
+    std::atomic<int> failed{0};
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; ++t)
+      ts.emplace_back([&, t] {
+        std::unique_ptr<RESTful_Catalog_Operator> own = shared ? nullptr : make_operator();
+        for (int i = 0; i < 20; ++i) {
+          const std::string id = prefix + std::to_string(t * 100 + i);
+          failed += !(own ? *own : *shared).commit(test::sample_set("p" + id, "res-1", "i-" + id, T1 + i), shared && i % 5 == 0);
+        }
+      });
+    for (auto& th : ts) th.join();
+    return failed.load();
+  };
   std::vector<pid_t> children;
-  for (int c = 0; c < 3; ++c) {
+  for (int c = 1; c <= 3; ++c) {
     const pid_t pid = ::fork();
     ASSERT_NE(-1, pid);
-    if (pid == 0) {
-      std::atomic<int> failed{0};
-      auto shared = make_operator();
-      std::vector<std::thread> ts;
-      for (int t = 0; t < 8; ++t)
-        ts.emplace_back([&, t] {
-          std::unique_ptr<RESTful_Catalog_Operator> own = t % 2 == 0 ? make_operator() : nullptr;
-          for (int i = 0; i < 20; ++i) {
-            const std::string id = std::to_string(c * 1000 + t * 100 + i);
-            failed += !(own ? *own : *shared).commit(test::sample_set("p" + id, "res-1", "i-" + id, T1 + i), i % 5 == 0);
-          }
-        });
-      for (auto& th : ts) th.join();
-      ::_exit(failed == 0 ? 0 : 1);
-    }
+    if (pid == 0) ::_exit(commit_from_threads(std::to_string(c), 8, nullptr) == 0 ? 0 : 1);
     children.push_back(pid);
   }
   for (pid_t pid : children) {
     int status = 0;
     EXPECT_TRUE(::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
+  auto shared = make_operator();
+  EXPECT_EQ(commit_from_threads("0", 4, shared.get()), 0);
   const std::string uuids = list();
-  EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 3 * 8 * 20 - 1);
-  EXPECT_EQ(view("res-1", "i-1307", "20240501120007"), "p1307");
+  EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 3 * 8 * 20 + 4 * 20 - 1);
+  EXPECT_EQ(view("res-1", "i-1307", "20240501120007") + view("res-1", "i-0307", "20240501120007"), "p1307p0307");
 }
 
 // A damaged entry fails the view and the listing rather than answering partly (the

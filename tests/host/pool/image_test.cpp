@@ -253,7 +253,6 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
   const std::string a = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'A');
   std::remove((env.root() + "/img").c_str());
   const std::string b = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'B');
-  ASSERT_EQ(a.size(), b.size());
   for (size_t cut : {pool_image::SUPERBLOCK_SIZE,
                      pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(2)}) {
     write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));

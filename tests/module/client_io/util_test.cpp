@@ -40,8 +40,8 @@ TEST(Client_IO_Util, HeadersWithoutANameAreNotStored) {
   EXPECT_TRUE(opts.extra_options.empty());
   set_http_head_to_options(opts, HTTP_HEAD_USER_AGENT, "agent");
   set_access_key_to_options(opts, "k");
-  EXPECT_EQ(opts.extra_options.size(), 2u);
-  EXPECT_EQ(*opts.extra_option(http_head_string(HTTP_HEAD_USER_AGENT)) + access_header(opts), "agentk");
+  EXPECT_EQ(std::to_string(opts.extra_options.size()) + *opts.extra_option(http_head_string(HTTP_HEAD_USER_AGENT)) +
+                access_header(opts), "2agentk");
 }
 
 // The job's retry time, buffer and dedup are taken; its rate limits replace the options'
