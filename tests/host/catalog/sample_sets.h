@@ -1,6 +1,6 @@
-// A cloud instance backup set with every field filled (two interfaces with groups, two
-// volumes, their pieces and one storage), as the backup writes one; and the reading of a
-// record's JSON text back into an object.
+// A cloud instance backup set with every field filled, each with a value of its own (two
+// interfaces with groups, two volumes, their pieces and one storage), as the backup writes
+// one; and the reading of a record's JSON text back into an object.
 #ifndef TESTS_HOST_CATALOG_SAMPLE_SETS_H
 #define TESTS_HOST_CATALOG_SAMPLE_SETS_H
 
@@ -13,6 +13,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 
 namespace test {
 
@@ -23,112 +24,45 @@ inline json_spirit::Object parse(const std::string& text) {
   return v.type() == json_spirit::obj_type ? v.get_obj() : json_spirit::Object();
 }
 
-inline Tavro_Backup_Set::Network sample_network(const std::string& ip, const std::string& type) {
-  Tavro_Backup_Set::Network n;
-  n.ip = ip;
-  n.mac_address = "52:54:00:12:34:56";
-  n.host_address = "10.0.0.5";
-  n.subnet_id = "subnet-1";
-  n.subnet_name = "front";
-  n.vpc_id = "vpc-1";
-  n.vpc_name = "main-vpc";
-  n.type = type;
-  Tavro_Backup_Set::Security_Group g;
-  g.id = "sg-1";
-  g.name = "web";
-  n.groups.push_back(g);
-  g.id = "sg-2";
-  g.name = "ssh";
-  n.groups.push_back(g);
-  return n;
-}
+// The full record's JSON text.
+constexpr const char* SAMPLE_SET = R"({"uuid": "set-1", "incarnation": "inc-1", "name": "nightly",
+ "type": "full", "uid": "0f0e0d0c-0b0a-0908-0706-050403020100", "uri": "host-1/def-1", "job_id": "job-1",
+ "def_id": "def-1", "host_id": "host-1", "resource_uuid": "res-1", "minor_resource_id": "minor-1",
+ "resource_name": "web tier", "agent": "agent-1", "host_name": "backup-host", "size": 128849018880,
+ "source_size": 130000000000, "start_time": 1714564800, "end_time": 1714565100, "instance_id": "i-1",
+ "instance_name": "web server", "host_address": "10.0.0.5", "node_name": "node-1", "instance_version": "v3",
+ "instance_info": {"backup_id": "ib-1", "backup_name": "ib-name", "type": "m1.large", "display_name": "Large",
+ "availability_zone": "zone-a", "owner_id": "owner-1", "schedule_tag": "tag-a", "storage_schedule_tag": "tag-b",
+ "storage_id": "st-i", "root_volume_id": "vol-root", "platform": "linux", "cpu": 4, "memory": 8192},
+ "image_info": {"id": "img-7", "name": "debian", "location": "images/debian", "architecture": "x86_64",
+ "size": 2147483648, "hypervisor": "kvm", "boot_loader": "mbr", "content_mode": "qemu_raw", "disk_bus": "virtio",
+ "storage_id": "st-img"}, "network": [{"ip": "10.1.0.4", "mac_address": "52:54:00:12:34:56",
+ "host_address": "10.0.1.5", "subnet_id": "subnet-1", "subnet_name": "front", "vpc_id": "vpc-1",
+ "vpc_name": "main-vpc", "type": "main", "security_groups": [{"id": "sg-1", "name": "web"}, {"id": "sg-2",
+ "name": "ssh"}]}, {"ip": "10.2.0.4", "mac_address": "52:54:00:ab:cd:ef", "host_address": "10.0.2.5",
+ "subnet_id": "subnet-2", "subnet_name": "back", "vpc_id": "vpc-2", "vpc_name": "db-vpc", "type": "extend",
+ "security_groups": [{"id": "sg-3", "name": "db"}, {"id": "sg-4", "name": "admin"}]}],
+ "volumes": [{"id": "vol-root", "name": "boot disk", "size": 20, "is_root": true, "image_id": "img-7",
+ "storage_id": "st-1", "storage_name": "fast", "storage_type": "ceph", "availability_zone": "zone-b",
+ "host_name": "node-2", "attach_instance_id": "i-agent", "device_name": "/dev/vda", "snapshot_id": "snap-1"},
+ {"id": "vol-data", "name": "data disk", "size": 100, "is_root": false, "image_id": "", "storage_id": "st-2",
+ "storage_name": "slow", "storage_type": "lvm", "availability_zone": "zone-c", "host_name": "node-3",
+ "attach_instance_id": "i-agent-2", "device_name": "/dev/vdb", "snapshot_id": "snap-2"}],
+ "pieces": [{"path": "host-1/def-1/Quillon3-i-1-vol-root-20240501120000.zst", "object": "vol-root",
+ "size": 21474836480, "extended_attrs": {"Quillon3": {"block_set_size": 131072}}},
+ {"path": "host-1/def-1/Quillon3-i-1-vol-data-20240501120000.zst", "object": "vol-data", "size": 107374182400,
+ "extended_attrs": {"Quillon3": {"block_set_size": 65536}}}], "storages": [{"pool_uuid": "pool-1",
+ "size": 5368709120, "extra": {"code_name": "ashvel"}}]})";
 
-inline Tavro_Backup_Set::Volume sample_volume(const std::string& id, bool root) {
-  Tavro_Backup_Set::Volume v;
-  v.id = id;
-  v.name = "disk " + id;
-  v.size = root ? 20 : 100;
-  v.is_root = root;
-  v.image_id = "img-7";
-  v.storage_id = "st-1";
-  v.storage_name = "fast";
-  v.storage_type = "ceph";
-  v.availability_zone = "zone-a";
-  v.host_name = "node-1";
-  v.attach_instance_id = "i-agent";
-  v.device_name = root ? "/dev/vda" : "/dev/vdb";
-  v.snapshot_id = "snap-" + id;
-  return v;
-}
-
-inline Backup_Piece sample_piece(const std::string& vol, uint64_t gib) {
-  Backup_Piece p;
-  p.path = "host-1/def-1/Quillon3-i-1-" + vol + "-20240501120000.zst";
-  p.object = vol;
-  p.size = gib << 30;
-  json_spirit::Object block;
-  block["block_set_size"] = json_spirit::Value(131072UL);
-  p.extended_attrs["Quillon3"] = json_spirit::Value(block);
-  return p;
-}
-
-// A full record of instance `instance_id` of `resource_uuid` that started at `start`.
+// The full record of instance `instance_id` of `resource_uuid` that started at `start`.
 inline Tavro_Backup_Set sample_set(const std::string& uuid, const std::string& resource_uuid,
                                    const std::string& instance_id, time_t start) {
   Tavro_Backup_Set s;
-  s.uuid = uuid;
-  s.incarnation = uuid;
-  s.name = "nightly";
-  s.type = "full";
-  s.uid = "0f0e0d0c-0b0a-0908-0706-050403020100";
-  s.uri = "host-1/def-1";
-  s.job_id = "job-1";
-  s.def_id = "def-1";
-  s.host_id = "host-1";
-  s.resource_uuid = resource_uuid;
+  s.load(parse(SAMPLE_SET));
+  s.uuid = s.incarnation = uuid;
+  std::tie(s.resource_uuid, s.instance_id) = std::tie(resource_uuid, instance_id);
   compute_minor_resource_id(resource_uuid, instance_id, s.minor_resource_id);
-  s.resource_name = "web server";
-  s.agent = "agent-1";
-  s.host_name = "backup-host";
-  s.size = 120LL << 30;
-  s.source_size = 120LL << 30;
-  s.start_time = start;
-  s.end_time = start + 300;
-  s.instance_id = instance_id;
-  s.instance_name = "web server";
-  s.host_address = "10.0.0.5";
-  s.node_name = "node-1";
-  s.instance_info.backup_id = "ib-1";
-  s.instance_info.type = "m1.large";
-  s.instance_info.display_name = "Large";
-  s.instance_info.availability_zone = "zone-a";
-  s.instance_info.owner_id = "owner-1";
-  s.instance_info.schedule_tag = "tag-a";
-  s.instance_info.storage_schedule_tag = "tag-b";
-  s.instance_info.storage_id = "st-1";
-  s.instance_info.root_volume_id = "vol-root";
-  s.instance_info.platform = "linux";
-  s.instance_info.cpu = 4;
-  s.instance_info.memory = 8192;
-  s.image_info.id = "img-7";
-  s.image_info.name = "debian";
-  s.image_info.location = "images/debian";
-  s.image_info.architecture = "x86_64";
-  s.image_info.size = 2147483648ULL;
-  s.image_info.hypervisor = "kvm";
-  s.image_info.boot_loader = "mbr";
-  s.image_info.content_mode = "qemu_raw";
-  s.image_info.disk_bus = "virtio";
-  s.image_info.storage_id = "st-1";
-  s.networks.push_back(sample_network("10.1.0.4", "main"));
-  s.networks.push_back(sample_network("10.2.0.4", "extend"));
-  s.volumes.push_back(sample_volume("vol-root", true));
-  s.volumes.push_back(sample_volume("vol-data", false));
-  s.add_piece(sample_piece("vol-root", 20));
-  s.add_piece(sample_piece("vol-data", 100));
-  json_spirit::Object extra;
-  extra["code_name"] = json_spirit::Value("ashvel");
-  s.add_storage("pool-1", 5UL << 30, extra);
+  std::tie(s.start_time, s.end_time) = std::make_tuple(start, start + 300);
   return s;
 }
 

@@ -16,21 +16,20 @@ class Row : public database::sql::Query_Result_Token_Printer {
   }
 };
 
+// The tokens in order under their separator; an unknown one prints as "?" and fails the
+// row; one record stays one line.
 TEST(Query_Result_Token_Printer, PrintsTheTokensInOrder) {
   const struct { std::vector<std::string> tokens; std::string sep; bool ok; std::string header, row; } cases[] = {
-      {{}, "\t", true, "", ""},
-      {{"size", "uuid", "empty"}, "\t", true, "size\tuuid\tempty", "42\tset-1\t"},
+      {{}, "\t", true, "", ""}, {{"size", "uuid", "empty"}, "\t", true, "size\tuuid\tempty", "42\tset-1\t"},
       {{"uuid", "missing", "size"}, " | ", false, "uuid | missing | size", "set-1 | ? | 42"},
-      {{"name"}, ",", true, "name", "two lines"},  // one record stays one line
-  };
+      {{"name"}, ",", true, "name", "two lines"}};
   Row r;
   for (const auto& c : cases) {
     r.set_tokens(c.tokens);
     r.set_separator(c.sep);
-    EXPECT_EQ(c.header, r.header());
     std::string out = ">";
     EXPECT_EQ(c.ok, r.print(out));
-    EXPECT_EQ(">" + c.row, out);
+    EXPECT_EQ(c.header + "/>" + c.row, r.header() + "/" + out);
   }
 }
 

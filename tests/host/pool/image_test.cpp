@@ -1,0 +1,294 @@
+// The pool's images end to end: written by the image writer, read back and verified by
+// the block reader, on real files of a temporary pool.
+#include "client_io/image_block_writer.h"
+#include "pool/client_io.h"
+#include "pool/image_block_reader.h"
+#include "pool/image_format.h"
+#include "pool/image_writer.h"
+#include "pool_test_env.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace pool_test {
+namespace {
+
+// A writer on a fresh connection with "img" open and its superblock written.
+struct Open_Image {
+  Open_Image(const Pool_Env& env, Compression_Method codec, size_t block, char image_id = 'I',
+             const std::string& extra = "")
+      : block(block) {
+    Client_IO_Base::Options opts;
+    std::tie(opts.compression_method, opts.compression_level) = std::make_tuple(codec, 3);
+    EXPECT_TRUE(io.connect(env.url(), opts) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+    EXPECT_TRUE(writer.init(512, block, 1, 0) &&
+                writer.write_superblock(std::string(16, 'S'), std::string(16, image_id), 0, extra.data(), extra.size()));
+  }
+  // Writes `data` as two extents, the one from its middle block on first (one extent when
+  // it is shorter than two blocks); true when written and published.
+  bool write(const std::string& data, const yolt::Image_Writer::Progress_Handler& progress = nullptr) {
+    const size_t half = data.size() / 2 / block * block;
+    if (half > 0) writer.add_block(half, data.size() - half);
+    writer.add_block(0, half > 0 ? half : data.size());
+    const bool ok = writer.write_blocks(progress, [&](const char*& p, ssize_t n, ACE_OFF_T off) { return p = data.data() + off, n; });
+    return io.close() && ok;
+  }
+  size_t block;
+  Client_IO_Ex io;
+  Image_Block_Writer writer{&io};
+};
+
+// A reader that notes what its hooks see and says no at hook `refuse_at` (0: the
+// superblock, 1: its extra data, 2: the extent table).
+struct Noting_Reader : Image_Block_Reader {
+  explicit Noting_Reader(int refuse = -1) : refuse_at(refuse) {}
+  bool handle_superblock(const Image_Superblock& s) override {
+    return text += s.set_uuid + s.image_uuid + std::to_string(s.codec), refuse_at != 0;
+  }
+  bool handle_superblock_extra(const char* d, size_t n) override { return text.append(d, n), refuse_at != 1; }
+  bool handle_descriptor_header(const std::vector<Image_Extent>& e) override {
+    return text += std::to_string(e.size()) + "@" + std::to_string(e.at(0).offset), refuse_at != 2;
+  }
+  int refuse_at;
+  std::string text;
+};
+
+using Each_Block = Image_Block_Reader::Block_Callback;
+const Each_Block ANY = [](const char*, size_t, int64_t) { return true; };
+
+// Reads "img" with `reader` (on `threads` workers, 0: its default), handing each block
+// to `each`; true when the reader accepted the image.
+bool read_image(const Pool_Env& env, size_t block, const Each_Block& each = ANY, size_t threads = 0,
+                Image_Block_Reader&& reader = Image_Block_Reader()) {
+  if (threads != 0) reader.set_threads(threads);
+  Client_IO_Ex io;
+  return io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0) &&
+         reader.read_blocks_align(io, each, block);
+}
+
+// Puts each block at its offset in `out` (emptied first).
+Each_Block into(std::string& out) {
+  out.clear();
+  return [&out](const char* p, size_t n, int64_t off) {
+    if (out.size() < static_cast<size_t>(off) + n) out.resize(off + n);
+    return out.replace(off, n, p, n), true;
+  };
+}
+
+// Every codec and content reads back byte for byte, from two extents, with runs of blocks
+// longer than a batch of the writer and of the reader, blocks larger than a batch and a
+// short last block; the zero third of MIXED is never stored and the codecs shrink the
+// rest; the reader's hooks see the superblock's identity, codec and extra data and the
+// extent table.
+TEST(Image_Writer, RoundTripsEveryCodecAndContent) {
+  const std::tuple<Compression_Method, Content, size_t, size_t, double> cases[] = {
+      {COMPR_NONE, MIXED, 3 << 20, 131072, 0.7}, {COMPR_AUTO, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55}, {COMPR_ZSTD, MIXED, 3 << 20, 131072, 0.45},
+      {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01}, {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1},
+      {COMPR_LZOP, TEXT, 1 << 20, 4096, 0.7}, {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5},
+      {COMPR_ZSTD, MIXED, 100000, 4096, 0.6}, {COMPR_NONE, TEXT, 5000, 512, 1.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::get<0>(c) << " " << std::get<1>(c) << " " << std::get<2>(c));
+    Pool_Env env;
+    const std::string data = make_content(std::get<1>(c), std::get<2>(c), 7);
+    Open_Image image(env, std::get<0>(c), std::get<3>(c), 'I', "extra");
+    image.writer.set_threads(3);
+    unsigned long reported = 0;
+    ASSERT_TRUE(image.write(data, [&](unsigned long n) { return reported += n, true; }));
+    EXPECT_EQ(reported, data.size());
+    EXPECT_LT(read_file(env.root() + "/img").size(), data.size() * std::get<4>(c));
+    std::string back;
+    Noting_Reader seen;
+    ASSERT_TRUE(read_image(env, std::get<3>(c), into(back), 0, std::move(seen)));
+    EXPECT_TRUE(back == data);
+    const size_t half = data.size() / 2 / std::get<3>(c) * std::get<3>(c);
+    EXPECT_EQ(seen.text, std::string(16, 'S') + std::string(16, 'I') +
+                             std::to_string(std::get<0>(c) == COMPR_AUTO ? COMPR_ZSTD : std::get<0>(c)) + "extra" +
+                             (half > 0 ? "2@" + std::to_string(half) : "1@0"));
+  }
+}
+
+// Every way a write can fail leaves nothing in the pool, neither the final nor a
+// temporary name; the connection's close then succeeds, except for an image closed
+// before its trailer, whose close reports the failure.
+TEST(Image_Writer, FailedWriteLeavesNothing) {
+  Pool_Env env;
+  test::Log_Capture log;
+  const std::string data = make_content(MIXED, 1 << 20);
+  // {what, the block whose read fails (-1 none), the block count after which progress
+  // answers false (-1 none), how: 'f' fail, 's' short read, 't' throw, 'c' close first}
+  const struct { const char* name; int fail_at, stop_after; char how; } cases[] = {
+      {"source fails", 3, -1, 'f'}, {"source short", 2, -1, 's'}, {"progress stops", -1, 4, 'f'},
+      {"first block fails", 0, -1, 'f'}, {"source throws", 8, -1, 't'}, {"closed before the trailer", -1, -1, 'c'}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Open_Image image(env, COMPR_AUTO, 65536);
+    image.writer.add_block(0, data.size());
+    int progressed = 0;
+    auto write = [&] {
+      return image.writer.write_blocks(
+          [&](unsigned long) { return c.stop_after < 0 || ++progressed <= c.stop_after; },
+          [&](const char*& p, ssize_t size, ACE_OFF_T off) -> ssize_t {
+            if (off / 65536 != c.fail_at) return p = data.data() + off, size;
+            if (c.how == 't') throw std::runtime_error("source");
+            return c.how == 's' ? size - 1 : -1;
+          });
+    };
+    if (c.how == 't') {
+      EXPECT_THROW(write(), std::runtime_error);  // helper threads joined, on the caller's thread
+    } else if (c.how != 'c') {
+      EXPECT_FALSE(write());
+    }
+    EXPECT_EQ(image.io.close(), c.how == 'f' || c.how == 's');
+    EXPECT_NE(c.how == 'c' ? std::string(image.io.error()) : "x", "");
+    EXPECT_TRUE(image.io.close() && image.io.remove("img"));
+    EXPECT_EQ(list_dir(env.root()), "");
+  }
+}
+
+// Bad geometry, a short identity, steps out of order, no connection and an empty extent
+// are refused; an image without extents is whole and reads back as no blocks; offsets
+// past 4 GiB are kept whole.
+TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
+  Pool_Env env;
+  test::Log_Capture log;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+  const size_t bad[][4] = {{0, 4096, 1, 0}, {256, 4096, 1, 0}, {512, 0, 1, 0}, {512, 1000, 1, 0}, {512, 4096, 2, 0},
+                           {512, 4096, 1, 1}, {512, 128 << 20, 1, 0}, {768, 1536, 1, 0}};
+  for (const auto& g : bad) EXPECT_FALSE(Image_Block_Writer(&io).init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
+  Image_Block_Writer writer(&io);
+  EXPECT_FALSE(writer.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+  ASSERT_TRUE(writer.init(512, 4096, 1, 0));
+  EXPECT_FALSE(writer.write_superblock("short", std::string(16, 'I'), 0, nullptr, 0));
+  EXPECT_FALSE(writer.write_blocks(nullptr, nullptr));  // before the superblock
+  Image_Block_Writer unconnected(nullptr);
+  EXPECT_FALSE(unconnected.init(512, 4096, 1, 0) || unconnected.write_blocks(nullptr, nullptr) ||
+               unconnected.write_superblock(std::string(16, 'S'), std::string(16, 'I'), 0, nullptr, 0));
+  unconnected.add_block(1ull << 40, 4096);
+  EXPECT_EQ(unconnected.blocks().at(0).offset, 1ull << 40);
+  io.abort();
+  EXPECT_FALSE(Open_Image(env, COMPR_ZSTD, 4096).write(""));  // a zero-length extent
+  Open_Image none(env, COMPR_ZSTD, 4096);
+  ASSERT_TRUE(none.writer.write_blocks(nullptr, [](const char*&, ssize_t, ACE_OFF_T) { return -1; }) && none.io.close());
+  std::string got = "x";
+  EXPECT_TRUE(read_image(env, 4096, into(got)) && got.empty());
+}
+
+constexpr size_t BLOCK = 4096;
+
+// Writes "img": zero, random and text blocks, a short last block (7 blocks by default);
+// returns the file's bytes.
+std::string make_image(const Pool_Env& env, Compression_Method codec, std::string& data,
+                       size_t size = 6 * BLOCK + 1000, char image_id = 'I') {
+  data = make_content(MIXED, size, 5);
+  EXPECT_TRUE(Open_Image(env, codec, BLOCK, image_id, "xy").write(data));
+  return read_file(env.root() + "/img");
+}
+
+class Damage : public ::testing::TestWithParam<Compression_Method> {};
+
+// The intact image reads back; a flipped bit anywhere, a cut anywhere (every byte of the
+// head and the tail, a sample between) and data after the trailer are refused, with every
+// codec.
+TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data, got;
+  const std::string image = make_image(env, GetParam(), data);
+  ASSERT_TRUE(read_image(env, BLOCK, into(got), 1));
+  EXPECT_TRUE(got == data);
+  const std::string path = env.root() + "/img";
+  int accepted = 0;
+  for (size_t pos = 0; pos < image.size(); pos += (pos < 1500 || pos + 300 > image.size()) ? 1 : 11) {
+    std::string bad = image;
+    bad[pos] = static_cast<char>(bad[pos] ^ (1 << (pos % 8)));
+    write_file(path, bad);
+    if (read_image(env, BLOCK, ANY, 1) && ++accepted < 5)
+      ADD_FAILURE() << "flipped bit at byte " << pos << " of " << image.size() << " accepted";
+    write_file(path, image.substr(0, pos));
+    if (read_image(env, BLOCK, ANY, 1) && ++accepted < 5)
+      ADD_FAILURE() << "truncated to " << pos << " of " << image.size() << " accepted";
+  }
+  write_file(path, image + '\0');
+  EXPECT_FALSE(read_image(env, BLOCK, ANY, 1)) << "data after the trailer accepted";
+  // Damage far into a long image (read and verified in many batches) is found, and what
+  // was handed out before is an in-order run of blocks that lie before it.
+  std::remove(path.c_str());
+  const std::string long_image = make_image(env, GetParam(), data, 300 * BLOCK);
+  for (double where : {0.3, 0.5, 0.7, 0.95}) {
+    SCOPED_TRACE(where);
+    const size_t pos = static_cast<size_t>(long_image.size() * where);
+    std::string bad = long_image;
+    bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
+    write_file(path, bad);
+    int64_t next = data.size() / 2 / BLOCK * BLOCK, end = data.size();  // the second extent comes first
+    bool in_order = true;
+    EXPECT_FALSE(read_image(env, BLOCK, [&](const char* p, size_t n, int64_t off) {
+      in_order = in_order && (off == next || (off == 0 && next == end)) && data.compare(off, n, p, n) == 0;
+      return next = off + static_cast<int64_t>(n), true;
+    }, 3));
+    EXPECT_TRUE(in_order && next < end);
+    write_file(path, long_image.substr(0, pos));
+    EXPECT_FALSE(read_image(env, BLOCK, ANY, 3));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, Damage, ::testing::Values(COMPR_NONE, COMPR_LZOP, COMPR_ZSTD));
+
+// Refused before any block: the head of one image (its superblock, or with its extent
+// table) in front of the body of another, a block size not the image's, and a hook that
+// says no. A callback's no stops the read; one that throws ends it on the caller's
+// thread, the helpers joined.
+TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data, got;
+  const std::string a = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'A');
+  std::remove((env.root() + "/img").c_str());
+  const std::string b = make_image(env, COMPR_ZSTD, data, 6 * BLOCK + 1000, 'B');
+  for (size_t cut : {pool_image::SUPERBLOCK_SIZE,
+                     pool_image::SUPERBLOCK_SIZE + 2 + pool_image::extent_table_size(2)}) {
+    write_file(env.root() + "/img", a.substr(0, cut) + b.substr(cut));
+    EXPECT_FALSE(read_image(env, BLOCK, into(got)) || got != "") << cut;
+  }
+  write_file(env.root() + "/img", b);
+  for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40})
+    EXPECT_FALSE(read_image(env, size, into(got)) || got != "") << size;
+  EXPECT_TRUE(log.contains("block size", LM_ERROR));
+  for (int at = 0; at < 3; ++at)
+    EXPECT_FALSE(read_image(env, BLOCK, into(got), 0, Noting_Reader(at)) || got != "") << at;
+  int blocks = 0;
+  EXPECT_FALSE(read_image(env, BLOCK, [&](const char*, size_t, int64_t) { return ++blocks < 2; }));
+  EXPECT_EQ(blocks, 2);
+  EXPECT_THROW(read_image(env, BLOCK, [](const char*, size_t, int64_t off) -> bool {
+    if (off >= 3 * 4096) throw std::runtime_error("callback");
+    return true;
+  }), std::runtime_error);
+}
+
+// Zero detection decides which blocks are stored as a bare header, so a single non-zero
+// byte anywhere (first bytes, across a cache line, in the tail) must be seen.
+TEST(Image_Format, AllZeroSeesEveryNonZeroByte) {
+  for (size_t len : {0, 1, 63, 64, 65, 128, 200, 4096, 4096 + 37}) {
+    std::string buf(len + 1, '\0');
+    const char* data = buf.data() + 1;  // also off the natural alignment
+    EXPECT_TRUE(pool_image::all_zero(data, len)) << len;
+    for (size_t pos = 0; pos < len; ++pos) {
+      buf[pos + 1] = static_cast<char>(1 << (pos % 8));
+      EXPECT_FALSE(pool_image::all_zero(data, len)) << len << " " << pos;
+      buf[pos + 1] = 0;
+    }
+    buf[0] = 1;  // a byte before the range does not count
+    EXPECT_TRUE(pool_image::all_zero(data, len)) << len;
+  }
+}
+
+}  // namespace
+}  // namespace pool_test
