@@ -19,52 +19,44 @@ using test::Test_Params;
 using Base_Executor = Job_Executor_T<Test_Params, Test_Params, Job_Event_Handler>;
 using Params_Ptr = ACE_Refcounted_Auto_Ptr<Test_Params, ACE_Thread_Mutex>;
 
-// What the probe executor's hooks answer and what they saw.
-struct Hooks {
+// An executor whose hooks answer as set and record what they saw.
+class Probe_Executor : public Base_Executor {
+ public:
+  explicit Probe_Executor(Job& job) : Base_Executor(job) {}
   int password_code = 0, work_calls = 0;
   bool active = true, condition = true, work = true, condition_called = false;
   // The states a command during the pre-action or the work leaves (NONE: none came).
   Job_State state_during_pre_action = JOB_STATE_NONE, state_during_work = JOB_STATE_NONE;
   Job_State state_after_post_action = JOB_STATE_NONE;
-};
-
-class Probe_Executor : public Base_Executor {
- public:
-  Probe_Executor(Job& job, Hooks& hooks) : Base_Executor(job), hooks_(hooks) {}
 
  protected:
   bool execute_i(const Action_Options*) override {
-    ++hooks_.work_calls;
-    if (hooks_.state_during_work != JOB_STATE_NONE) act_.state = hooks_.state_during_work;
-    return hooks_.work;
+    ++work_calls;
+    if (state_during_work != JOB_STATE_NONE) act_.state = state_during_work;
+    return work;
   }
   // A command that arrives while the script runs shows as the state it leaves.
   bool execute_pre_action() override {
-    if (hooks_.state_during_pre_action != JOB_STATE_NONE)
-      act_.state = hooks_.state_during_pre_action;
+    if (state_during_pre_action != JOB_STATE_NONE) act_.state = state_during_pre_action;
     return Base_Executor::execute_pre_action();
   }
   bool execute_post_action() override {
     const bool ok = Base_Executor::execute_post_action();
-    hooks_.state_after_post_action = act_.state;
+    state_after_post_action = act_.state;
     return ok;
   }
   bool check_condition() override {
-    hooks_.condition_called = true;
-    return hooks_.condition;
+    condition_called = true;
+    return condition;
   }
-  bool is_active(const Action_Options*) override { return hooks_.active; }
-  int check_password() override { return hooks_.password_code; }
-
- private:
-  Hooks& hooks_;
+  bool is_active(const Action_Options*) override { return active; }
+  int check_password() override { return password_code; }
 };
 
 // Applies each word of `setup` to the definition or the hooks.
-void arrange(const std::string& setup, Job_Definition& def, Hooks& h) {
+void arrange(const std::string& setup, Job_Definition& def, Probe_Executor& h) {
   std::istringstream words(setup);
   for (std::string w; words >> w;) {
-    if (w == "no-source") def.set_source(Params_Ptr());
     if (w == "password") def.set_backup_protection_password("pw");
     if (w == "refused") h.password_code = 5;
     if (w == "inactive") h.active = false;
@@ -87,7 +79,7 @@ void arrange(const std::string& setup, Job_Definition& def, Hooks& h) {
 
 // What a run did: the final state, the events, the work calls, the scripts' echoes that
 // reached the job log and whether the condition was asked.
-std::string outcome(const Job& job, const Hooks& hooks) {
+std::string outcome(const Job& job, const Probe_Executor& hooks) {
   std::string text = job_state_to_string(job.state());
   text += " " + test::event_text(job) + " " + std::to_string(hooks.work_calls);
   for (const char* echo : {"cond-ran", "pre-ran", "post-ran"})
@@ -131,15 +123,16 @@ TEST(Job_Executor_T, RunsTheSequenceInOrder) {
     def->set_type(JOB_DEFINITION_BACKUP);
     def->set_precondition("echo cond-ran");
     def->set_post_action("echo post-ran");
-    def->set_source(Params_Ptr(new Test_Params));
-    Hooks hooks;
-    arrange(c.first, *def, hooks);
+    const bool unparsed = std::string(c.first) == "no-source";  // read as the executor starts
+    def->set_source(Params_Ptr(unparsed ? nullptr : new Test_Params));
     Job_var job(new Job(def));
+    Probe_Executor hooks(*job);
+    arrange(c.first, *def, hooks);
     Job_Activity& act = job->activity();
     act.state = JOB_STATE_STARTING;  // as a start command leaves it
     act.start_time = act.last_run_time = 0;
     Action_Options opts{{"k", json_spirit::Value(1)}};
-    const bool result = Probe_Executor(*job, hooks).execute(&opts);
+    const bool result = hooks.execute(&opts);
     EXPECT_EQ(outcome(*job, hooks), c.second);
     const Job_State state = job->state();  // true: succeeded or never started
     EXPECT_EQ(result, state == JOB_STATE_COMPLETED || state == JOB_STATE_SKIPPED ||
