@@ -123,8 +123,7 @@ TEST(Job_Executor_T, RunsTheSequenceInOrder) {
     def->set_type(JOB_DEFINITION_BACKUP);
     def->set_precondition("echo cond-ran");
     def->set_post_action("echo post-ran");
-    const bool unparsed = std::string(c.first) == "no-source";  // read as the executor starts
-    def->set_source(Params_Ptr(unparsed ? nullptr : new Test_Params));
+    def->set_source(Params_Ptr(std::string(c.first) == "no-source" ? nullptr : new Test_Params));
     Job_var job(new Job(def));
     Probe_Executor hooks(*job);
     arrange(c.first, *def, hooks);
