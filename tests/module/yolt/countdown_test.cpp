@@ -23,11 +23,8 @@ std::vector<std::string> passes(time_t timeout, time_t start, time_t max_sleep) 
 // The waits add up to the budget with a last pass at the deadline; a budget of 0 is
 // logged and runs as 1 second; a negative one never runs the body.
 TEST(Countdown, WaitsAddUpToTheBudget) {
-  struct Case {
-    time_t timeout, start, max_sleep;
-    std::vector<unsigned> waits;
-    std::vector<std::string> passes;
-  };
+  using Texts = std::vector<std::string>;
+  struct Case { time_t timeout, start, max_sleep; std::vector<unsigned> waits; Texts passes; };
   const Case cases[] = {
       {360, 1, 60, {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57},
        {"0/0/0/360", "1/1/1/360", "2/2/3/360", "3/4/7/360", "4/8/15/360", "5/16/31/360",

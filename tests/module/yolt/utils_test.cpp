@@ -23,10 +23,9 @@ namespace {
 TEST(Natoi, Table) {
   // The value, errno and where the scan stopped.
   const struct { std::string text; long value, error, stop; } cases[] = {
-      {"42", 42, 0, 2},           {"-2147483648", INT_MIN, 0, 11},
-      {"2147483648", INT_MAX, ERANGE, 9}, {"-2147483649", INT_MAX, ERANGE, 10},
-      {"-", 0, EINVAL, 1},        {"", 0, EINVAL, 0},
-      {"12ab", 12, 0, 2},         {" 5", 0, EINVAL, 0}};
+      {"42", 42, 0, 2}, {"-2147483648", INT_MIN, 0, 11}, {"2147483648", INT_MAX, ERANGE, 9},
+      {"-2147483649", INT_MAX, ERANGE, 10}, {"-", 0, EINVAL, 1}, {"", 0, EINVAL, 0},
+      {"12ab", 12, 0, 2}, {" 5", 0, EINVAL, 0}};
   for (const auto& c : cases) {
     const char* stop = nullptr;
     errno = 12345;
