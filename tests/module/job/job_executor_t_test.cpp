@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 TEST_TEMP_HOME();
@@ -18,115 +19,131 @@ using test::Test_Params;
 using Base_Executor = Job_Executor_T<Test_Params, Test_Params, Job_Event_Handler>;
 using Params_Ptr = ACE_Refcounted_Auto_Ptr<Test_Params, ACE_Thread_Mutex>;
 
-// What the probe executor's hooks answer and what they saw.
-struct Hooks {
-  int password_code = 0, work_calls = 0;
-  bool active = true, condition = true, work = true, condition_called = false;
-  // The states a command during the pre-action or the work leaves (NONE: none came), and
-  // the state after the post-action.
-  Job_State state_during_pre_action = JOB_STATE_NONE, state_during_work = JOB_STATE_NONE, state_after_post_action = JOB_STATE_NONE;
-  const Action_Options* seen_opts = nullptr;
-};
-
+// An executor whose hooks answer as set and record what they saw.
 class Probe_Executor : public Base_Executor {
  public:
-  Probe_Executor(Job& job, Hooks& hooks) : Base_Executor(job), hooks_(hooks) {}
+  explicit Probe_Executor(Job& job) : Base_Executor(job) {}
+  int password_code = 0, work_calls = 0;
+  bool active = true, condition = true, work = true, condition_called = false;
+  // The states a command during the pre-action or the work leaves (NONE: none came).
+  Job_State state_during_pre_action = JOB_STATE_NONE, state_during_work = JOB_STATE_NONE;
+  Job_State state_after_post_action = JOB_STATE_NONE;
 
  protected:
-  bool execute_i(const Action_Options* opts) override {
-    ++hooks_.work_calls;
-    hooks_.seen_opts = opts;
-    if (hooks_.state_during_work != JOB_STATE_NONE) act_.state = hooks_.state_during_work;
-    return hooks_.work;
+  bool execute_i(const Action_Options*) override {
+    ++work_calls;
+    if (state_during_work != JOB_STATE_NONE) act_.state = state_during_work;
+    return work;
   }
   // A command that arrives while the script runs shows as the state it leaves.
   bool execute_pre_action() override {
-    if (hooks_.state_during_pre_action != JOB_STATE_NONE) act_.state = hooks_.state_during_pre_action;
+    if (state_during_pre_action != JOB_STATE_NONE) act_.state = state_during_pre_action;
     return Base_Executor::execute_pre_action();
   }
   bool execute_post_action() override {
     const bool ok = Base_Executor::execute_post_action();
-    hooks_.state_after_post_action = act_.state;
+    state_after_post_action = act_.state;
     return ok;
   }
-  bool check_condition() override { return hooks_.condition_called = true, hooks_.condition; }
-  bool is_active(const Action_Options*) override { return hooks_.active; }
-  int check_password() override { return hooks_.password_code; }
-
- private:
-  Hooks& hooks_;
+  bool check_condition() override {
+    condition_called = true;
+    return condition;
+  }
+  bool is_active(const Action_Options*) override { return active; }
+  int check_password() override { return password_code; }
 };
 
-// Which of the scripts' echoes reached the job log.
-std::string script_output(const Job& job) {
-  std::string text;
-  for (const char* echo : {"cond-ran", "pre-ran", "post-ran"})
-    for (const Job_Log_Line& line : job.log_lines())
-      if (line.text.find(echo) != std::string::npos) text += (text.empty() ? "" : " ") + std::string(echo);
-  return text;
+// Applies each word of `setup` to the definition or the hooks.
+void arrange(const std::string& setup, Job_Definition& def, Probe_Executor& h) {
+  std::istringstream words(setup);
+  for (std::string w; words >> w;) {
+    if (w == "password") def.set_backup_protection_password("pw");
+    if (w == "refused") h.password_code = 5;
+    if (w == "inactive") h.active = false;
+    if (w == "precondition-fails") def.set_precondition("exit 1");
+    if (w == "unmet") h.condition = false;
+    if (w == "pre-fails") def.set_pre_action("echo pre-ran; exit 2");
+    if (w == "ignore-pre") def.set_ignore_pre_action_failure(true);
+    if (w == "pre-stop") h.state_during_pre_action = JOB_STATE_CANCELING;
+    if (w == "pre-pause") h.state_during_pre_action = JOB_STATE_PAUSING;
+    if (w == "pre-switch") h.state_during_pre_action = JOB_STATE_SWITCHING;
+    if (w == "work-fails") h.work = false;
+    if (w == "work-stop") h.state_during_work = JOB_STATE_CANCELING;
+    if (w == "work-pause") h.state_during_work = JOB_STATE_PAUSING;
+    if (w == "no-post") def.set_post_action("");
+    if (w == "post-fails") def.set_post_action("echo post-ran; exit 1");
+    if (w == "ignore-post") def.set_ignore_post_action_failure(true);
+    if (w == "post-always") def.set_run_post_action_always(true);
+  }
 }
 
-// One row per path through the run: the definition and hooks it sets (the precondition
-// and post-action echo by default), then the events, final state, result, work calls,
-// the script output in the job log and whether the condition was asked.
-using Arrange = void (*)(Job_Definition&, Hooks&);
-struct Case { const char* name; Arrange arrange; const char* events; Job_State final_state; bool result; int work_calls; const char* output; bool condition_called; };
-const Job_State CANCELING = JOB_STATE_CANCELING, PAUSING = JOB_STATE_PAUSING;
-const char* const FAIL_POST = "echo post-ran; exit 1";
-const Case cases[] = {
-    {"success", [](Job_Definition&, Hooks&) {}, "start,success", JOB_STATE_COMPLETED, true, 1, "post-ran", true},
-    {"source unparsed", [](Job_Definition& d, Hooks&) { d.set_source(Params_Ptr()); }, "failure:-1", JOB_STATE_ERROR, false, 0, "", false},
-    {"password refused", [](Job_Definition& d, Hooks& h) { d.set_backup_protection_password("pw"), h.password_code = 5; }, "failure:5", JOB_STATE_ERROR, false, 0, "", false},
-    {"no password, no check", [](Job_Definition&, Hooks& h) { h.password_code = 5; }, "start,success", JOB_STATE_COMPLETED, true, 1, "post-ran", true},
-    {"inactive", [](Job_Definition&, Hooks& h) { h.active = false; }, "", JOB_STATE_SKIPPED, true, 0, "", false},
-    {"precondition fails", [](Job_Definition& d, Hooks&) { d.set_precondition("exit 1"); }, "", JOB_STATE_IDLE, true, 0, "", false},
-    {"condition unmet", [](Job_Definition&, Hooks& h) { h.condition = false; }, "", JOB_STATE_IDLE, true, 0, "", true},
-    {"pre-action fails", [](Job_Definition& d, Hooks&) { d.set_pre_action("echo pre-ran; exit 2"); }, "start,failure:-1", JOB_STATE_ERROR, false, 0, "pre-ran", true},
-    {"pre-action failure ignored", [](Job_Definition& d, Hooks&) { d.set_pre_action("exit 2"), d.set_ignore_pre_action_failure(true); }, "start,success", JOB_STATE_COMPLETED, true, 1, "post-ran", true},
-    {"stop during pre-action, post always", [](Job_Definition& d, Hooks& h) { d.set_pre_action("true"), d.set_run_post_action_always(true), h.state_during_pre_action = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 0, "post-ran", true},
-    {"stop during an empty pre-action", [](Job_Definition&, Hooks& h) { h.state_during_pre_action = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 0, "", true},
-    {"pause during pre-action", [](Job_Definition&, Hooks& h) { h.state_during_pre_action = PAUSING; }, "start,paused", JOB_STATE_PAUSED, false, 0, "", true},
-    {"switch during pre-action", [](Job_Definition&, Hooks& h) { h.state_during_pre_action = JOB_STATE_SWITCHING; }, "start,failure:-1", JOB_STATE_ERROR, false, 0, "", true},
-    {"work fails", [](Job_Definition&, Hooks& h) { h.work = false; }, "start,failure:-1", JOB_STATE_ERROR, false, 1, "", true},
-    {"work fails, post always", [](Job_Definition& d, Hooks& h) { h.work = false, d.set_run_post_action_always(true); }, "start,failure:-1", JOB_STATE_ERROR, false, 1, "post-ran", true},
-    {"work stopped", [](Job_Definition&, Hooks& h) { h.work = false, h.state_during_work = CANCELING; }, "start,canceled", JOB_STATE_CANCELED, false, 1, "", true},
-    {"work stopped, post always and failing", [](Job_Definition& d, Hooks& h) { h.work = false, h.state_during_work = CANCELING, d.set_run_post_action_always(true), d.set_post_action(FAIL_POST); }, "start,canceled", JOB_STATE_CANCELED, false, 1, "post-ran", true},
-    {"work paused, post always", [](Job_Definition& d, Hooks& h) { h.work = false, h.state_during_work = PAUSING, d.set_run_post_action_always(true); }, "start,paused", JOB_STATE_PAUSED, false, 1, "post-ran", true},
-    {"work succeeds although stopped", [](Job_Definition&, Hooks& h) { h.state_during_work = CANCELING; }, "start,success", JOB_STATE_COMPLETED, true, 1, "post-ran", true},
-    {"post-action fails", [](Job_Definition& d, Hooks&) { d.set_post_action(FAIL_POST); }, "start,failure:-1", JOB_STATE_ERROR, false, 1, "post-ran", true},
-    {"post-action failure ignored", [](Job_Definition& d, Hooks&) { d.set_post_action(FAIL_POST), d.set_ignore_post_action_failure(true); }, "start,success", JOB_STATE_COMPLETED, true, 1, "post-ran", true},
-    {"empty post-action, post always", [](Job_Definition& d, Hooks&) { d.set_post_action(""), d.set_run_post_action_always(true); }, "start,success", JOB_STATE_COMPLETED, true, 1, "", true},
+// What a run did: the final state, the events, the work calls, the scripts' echoes that
+// reached the job log and whether the condition was asked.
+std::string outcome(const Job& job, const Probe_Executor& hooks) {
+  std::string text = job_state_to_string(job.state());
+  text += " " + test::event_text(job) + " " + std::to_string(hooks.work_calls);
+  for (const char* echo : {"cond-ran", "pre-ran", "post-ran"})
+    for (const Job_Log_Line& line : job.log_lines())
+      if (line.text.find(echo) != std::string::npos) text += std::string(" ") + echo;
+  return text + (hooks.condition_called ? " cond" : "");
+}
+
+// One row per path through the run: the setup words (the precondition and post-action
+// echo unless changed) and the outcome.
+const std::pair<const char*, const char*> cases[] = {
+    {"", "completed start,success 1 post-ran cond"},
+    {"no-source", "error failure:-1 0"},
+    {"password refused", "error failure:5 0"},
+    {"refused", "completed start,success 1 post-ran cond"},  // no password: not checked
+    {"inactive", "skipped  0"},
+    {"precondition-fails", "idle  0"},
+    {"unmet", "idle  0 cond"},
+    {"pre-fails", "error start,failure:-1 0 pre-ran cond"},
+    {"pre-fails ignore-pre", "completed start,success 1 pre-ran post-ran cond"},
+    {"pre-fails pre-stop post-always", "canceled start,canceled 0 pre-ran post-ran cond"},
+    {"pre-stop", "canceled start,canceled 0 cond"},
+    {"pre-pause", "paused start,paused 0 cond"},
+    {"pre-switch", "error start,failure:-1 0 cond"},
+    {"work-fails post-always", "error start,failure:-1 1 post-ran cond"},
+    {"work-fails work-stop", "canceled start,canceled 1 cond"},
+    {"work-fails work-stop post-always post-fails", "canceled start,canceled 1 post-ran cond"},
+    {"work-fails work-pause post-always", "paused start,paused 1 post-ran cond"},
+    {"work-stop", "completed start,success 1 post-ran cond"},
+    {"post-fails", "error start,failure:-1 1 post-ran cond"},
+    {"post-fails ignore-post", "completed start,success 1 post-ran cond"},
+    {"no-post post-always", "completed start,success 1 cond"},
 };
 
 TEST(Job_Executor_T, RunsTheSequenceInOrder) {
   test::Log_Capture log;  // keeps the scripts' failure lines out of the output
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
     Job_Definition_var def(new Job_Definition);
-    def->set_id(std::string("exec-") + c.name);
+    def->set_id("exec");
     def->set_type(JOB_DEFINITION_BACKUP);
     def->set_precondition("echo cond-ran");
     def->set_post_action("echo post-ran");
-    def->set_source(Params_Ptr(new Test_Params));
-    Hooks hooks;
-    c.arrange(*def, hooks);
+    def->set_source(Params_Ptr(std::string(c.first) == "no-source" ? nullptr : new Test_Params));
     Job_var job(new Job(def));
+    Probe_Executor hooks(*job);
+    arrange(c.first, *def, hooks);
     Job_Activity& act = job->activity();
     act.state = JOB_STATE_STARTING;  // as a start command leaves it
     act.start_time = act.last_run_time = 0;
     Action_Options opts{{"k", json_spirit::Value(1)}};
-    EXPECT_EQ(Probe_Executor(*job, hooks).execute(&opts), c.result);
-    EXPECT_EQ(test::event_text(*job), c.events);
-    EXPECT_EQ(job->state(), c.final_state);
-    EXPECT_EQ(hooks.work_calls, c.work_calls);
-    EXPECT_TRUE(hooks.work_calls == 0 || hooks.seen_opts == &opts);
-    EXPECT_EQ(script_output(*job), c.output);
-    EXPECT_EQ(hooks.condition_called, c.condition_called);
+    const bool result = hooks.execute(&opts);
+    EXPECT_EQ(outcome(*job, hooks), c.second);
+    const Job_State state = job->state();  // true: succeeded or never started
+    EXPECT_EQ(result, state == JOB_STATE_COMPLETED || state == JOB_STATE_SKIPPED ||
+                          state == JOB_STATE_IDLE);
     // The post-action runs in state completing; an empty one leaves the state alone.
-    EXPECT_TRUE(std::string(c.output).find("post") == std::string::npos || hooks.state_after_post_action == JOB_STATE_COMPLETING);
-    EXPECT_TRUE(*def->post_action().c_str() || hooks.state_after_post_action == JOB_STATE_RUNNING);
-    EXPECT_TRUE(c.final_state != JOB_STATE_SKIPPED || (act.start_time == 0 && act.last_run_time != 0));
-    EXPECT_TRUE(c.final_state != JOB_STATE_IDLE || (act.start_time != 0 && act.start_time == act.last_run_time));
+    const Job_State after_post = hooks.state_after_post_action;
+    const bool post_ran = std::string(c.second).find("post-ran") != std::string::npos;
+    EXPECT_TRUE(!post_ran || after_post == JOB_STATE_COMPLETING);
+    EXPECT_TRUE(!def->post_action().empty() || after_post == JOB_STATE_RUNNING);
+    const bool stamped = act.last_run_time != 0;
+    EXPECT_TRUE(state != JOB_STATE_SKIPPED || (act.start_time == 0 && stamped));
+    EXPECT_TRUE(state != JOB_STATE_IDLE || (stamped && act.start_time == act.last_run_time));
   }
 }
 

@@ -25,13 +25,17 @@ using Creator = Object_Creator_Impl_T<Object_Creator_T<YAJL_Handler>, Made<T>>;
 TEST(Job_Source_Parser, CapturesOnlyTopLevelIdAndNameStrings) {
   const struct { const char* doc; const char* id_and_name; } cases[] = {
       {R"({"id":"s-1","name":"n-1","entries":[{"id":"i-1","name":"x"}]})", "s-1/n-1"},
-      {R"([{"id":"a"},"b"])", "/"}, {R"({"id":7,"name":"n"})", "/n"}, {R"({"x":{"id":"deep"},"id":"top"})", "top/"},
-      {R"({"x":{"name":"deep"},"y":["name"],"z":"name"})", "/"}, {R"({"id":"first","id":"second"})", "second/"}};
+      {R"([{"id":"a"},"b"])", "/"},
+      {R"({"id":7,"name":"n"})", "/n"},
+      {R"({"x":{"id":"deep"},"id":"top"})", "top/"},
+      {R"({"x":{"name":"deep"},"y":["name"],"z":"name"})", "/"},
+      {R"({"id":"first","id":"second"})", "second/"}};
   Creator<Job_Source_Parser> source;
   Creator<Job_JSON_Parser> options;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.doc);
-    const Parser::pointer src = parse_job_document<Parser>(source, c.doc), opts = parse_job_document<Parser>(options, c.doc);
+    const Parser::pointer src = parse_job_document<Parser>(source, c.doc);
+    const Parser::pointer opts = parse_job_document<Parser>(options, c.doc);
     ASSERT_TRUE(src.get() != nullptr && opts.get() != nullptr);
     EXPECT_EQ(src->id() + "/" + src->name(), c.id_and_name);
     EXPECT_EQ(opts->id() + "/" + opts->name(), "/");
@@ -58,8 +62,9 @@ TEST(Object_Creator_Impl_T, MakesIndependentParsersWhoseResultsOutliveThem) {
 
 TEST(Job_JSON_Parser, NumbersPassedAsValuesReachTheDocument) {
   Job_JSON_Parser<Test_Params> parser;
-  ASSERT_TRUE(parser.handle_start_array_i() && parser.handle_integer_i(-3) && parser.handle_double_i(2.5) &&
-              parser.handle_number_i("18446744073709551615", 20) && parser.handle_end_array_i());
+  ASSERT_TRUE(parser.handle_start_array_i() && parser.handle_integer_i(-3));
+  ASSERT_TRUE(parser.handle_double_i(2.5) && parser.handle_number_i("18446744073709551615", 20));
+  ASSERT_TRUE(parser.handle_end_array_i());
   EXPECT_EQ(parser.result()->value(), JSON_Load("[-3,2.5,18446744073709551615]"));
 }
 
@@ -70,9 +75,11 @@ TEST(Parse_Job_Document, Refusals) {
   Creator<Job_Source_Parser, Unmakeable_Params> unmakeable;
   std::string bad_doc, foreign, no_memory;
   EXPECT_EQ(parse_job_document<Parser>(creator, R"({"id":)", &bad_doc).get(), nullptr);
-  EXPECT_EQ(parse_job_document<YAJL_Parser<Unmakeable_Params>>(creator, R"({"id":"x"})", &foreign).get(), nullptr);
+  using Other_Parser = YAJL_Parser<Unmakeable_Params>;
+  const char* const doc = R"({"id":"x"})";
+  EXPECT_EQ(parse_job_document<Other_Parser>(creator, doc, &foreign).get(), nullptr);
   errno = 0;
-  EXPECT_EQ(parse_job_document<YAJL_Parser<Unmakeable_Params>>(unmakeable, R"({"id":"x"})", &no_memory).get(), nullptr);
+  EXPECT_EQ(parse_job_document<Other_Parser>(unmakeable, doc, &no_memory).get(), nullptr);
   EXPECT_EQ(errno, ENOMEM);
   EXPECT_FALSE(bad_doc.empty() || no_memory.empty());
   EXPECT_EQ(foreign, "the creator makes parsers of another kind");

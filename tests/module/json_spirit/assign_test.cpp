@@ -1,8 +1,6 @@
-// The small helpers of the JSON values: insertion chains, argument arrays and type
-// filters over arrays.
+// The small helpers of the JSON values: insertion chains and type filters over arrays.
 #include "json_spirit/assign.h"
 #include "json_spirit/filter.h"
-#include "json_spirit/json_params_helper.h"
 
 #include "json/json_load.h"
 
@@ -26,19 +24,6 @@ TEST(Insert, ChainAddsAndTheLaterValueOfAKeyWins) {
   EXPECT_EQ(js::Value(0), o.at("code"));
   EXPECT_EQ(size, o.at("size").get_uint64());
   EXPECT_EQ(js::secure_str_type, o.at("secret").type());
-}
-
-TEST(Params_To_Array, OneValuePerArgumentInOrder) {
-  js::Value v;
-  params_to_array(v, std::string("i-1"), std::string("web"), std::string("timeout"));
-  EXPECT_EQ(js::Value(js::Array{js::Value("i-1"), js::Value("web"), js::Value("timeout")}), v);
-
-  params_to_array(v, 5ul);  // the old array is discarded
-  EXPECT_EQ(js::Value(js::Array{js::Value(5)}), v);
-  EXPECT_EQ(js::int_type, v.get_array()[0].type());
-
-  params_to_array(v);
-  EXPECT_EQ(js::Value(js::Array()), v);
 }
 
 // The filters visit only the elements of their type, in order; over a non-const array

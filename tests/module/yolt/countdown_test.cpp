@@ -23,14 +23,19 @@ std::vector<std::string> passes(time_t timeout, time_t start, time_t max_sleep) 
 // The waits add up to the budget with a last pass at the deadline; a budget of 0 is
 // logged and runs as 1 second; a negative one never runs the body.
 TEST(Countdown, WaitsAddUpToTheBudget) {
-  const struct { time_t timeout, start, max_sleep; std::vector<unsigned> waits; std::vector<std::string> passes; bool logged; } cases[] = {
-      {360, 1, 60, {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57}, {"0/0/0/360", "1/1/1/360", "2/2/3/360", "3/4/7/360", "4/8/15/360", "5/16/31/360", "6/32/63/360", "7/60/123/360", "8/60/183/360", "9/60/243/360", "10/60/303/360", "11/57/360/360"}, false},
-      {10, 4, 60, {4, 6}, {"0/0/0/10", "1/4/4/10", "2/6/10/10"}, false},
-      {5, 100, 0, {5}, {"0/0/0/5", "1/5/5/5"}, false},
-      {3, 0, 60, {1, 2}, {"0/0/0/3", "1/1/1/3", "2/2/3/3"}, false},
-      {0, 0, 0, {1}, {"0/0/0/1", "1/1/1/1"}, true},
-      {0, 5, 60, {1}, {"0/0/0/1", "1/1/1/1"}, true},
-      {-5, 1, 60, {}, {}, false},
+  using Texts = std::vector<std::string>;
+  struct Case { time_t timeout, start, max_sleep; std::vector<unsigned> waits; Texts passes; };
+  const Case cases[] = {
+      {360, 1, 60, {1, 2, 4, 8, 16, 32, 60, 60, 60, 60, 57},
+       {"0/0/0/360", "1/1/1/360", "2/2/3/360", "3/4/7/360", "4/8/15/360", "5/16/31/360",
+        "6/32/63/360", "7/60/123/360", "8/60/183/360", "9/60/243/360", "10/60/303/360",
+        "11/57/360/360"}},
+      {10, 4, 60, {4, 6}, {"0/0/0/10", "1/4/4/10", "2/6/10/10"}},
+      {5, 100, 0, {5}, {"0/0/0/5", "1/5/5/5"}},
+      {3, 0, 60, {1, 2}, {"0/0/0/3", "1/1/1/3", "2/2/3/3"}},
+      {0, 0, 0, {1}, {"0/0/0/1", "1/1/1/1"}},
+      {0, 5, 60, {1}, {"0/0/0/1", "1/1/1/1"}},
+      {-5, 1, 60, {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.timeout);
@@ -39,19 +44,10 @@ TEST(Countdown, WaitsAddUpToTheBudget) {
     const auto seen = passes(c.timeout, c.start, c.max_sleep);
     EXPECT_EQ(c.waits, recorder.waits());
     EXPECT_EQ(c.passes, seen);
-    EXPECT_EQ(c.logged ? "timeout_secs must be at least 1, or else the for loop never invokes.\n" : "", log.text());
+    const char* const warning =
+        "timeout_secs must be at least 1, or else the for loop never invokes.\n";
+    EXPECT_EQ(c.timeout == 0 ? warning : "", log.text());
   }
-}
-
-TEST(Countdown, IncrementPastTheDeadlineDoesNotSleepAndStaysDone) {
-  test::Sleep_Recorder recorder;
-  Countdown_Iterator it(3, 2, 60, false);
-  ++it, ++it;  // sleeps 2, then the 1 second left: the deadline pass
-  ASSERT_FALSE(it.done());
-  EXPECT_EQ(3, (*it).elapsed_secs);
-  ++it, ++it;
-  EXPECT_TRUE(it.done());
-  EXPECT_EQ((std::vector<unsigned>{2, 1}), recorder.waits());
 }
 
 TEST(Exponential_Backoff_Range, YieldsEachRetryThenEnds) {
@@ -61,11 +57,11 @@ TEST(Exponential_Backoff_Range, YieldsEachRetryThenEnds) {
   EXPECT_EQ((std::vector<unsigned>{2, 4, 8, 16, 32, 60, 60, 60, 60, 60}), waits);
   EXPECT_TRUE(recorder.waits().empty());  // the loop body sleeps, not the range
   EXPECT_TRUE(exponential_backoff(2, 0, 60, false).empty());
-  unsigned n = 0, last = 0;  // an unending poll runs as long as the caller wants
+  unsigned n = 0;  // an unending poll runs as long as the caller wants
   for (const unsigned secs : exponential_backoff(2, 0xFFFFFFFFu, 60, false))
-    if (last = secs, ++n == 1000) break;
+    if (++n == 1000 || secs > 60) break;
   EXPECT_EQ(1000u, n);
-  EXPECT_EQ(60u, last);
+
 }
 
 }  // namespace

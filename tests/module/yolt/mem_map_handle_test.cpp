@@ -28,7 +28,8 @@ using Handle = Mem_Map_Handle<Record, Test_Path_Conf, 4096>;
 class Mem_Map_Handle_Test : public test::Temp_Home_Test {
  protected:
   std::string path(const std::string& id, const std::string& base = "") const {
-    return dir() + "/" + Path_Conf::component() + "/act/yolt_test/" + id + (base.empty() ? "" : "/" + base);
+    const std::string record_dir = dir() + "/" + Path_Conf::component() + "/act/yolt_test/";
+    return record_dir + id + (base.empty() ? "" : "/" + base);
   }
   static std::uintmax_t size(const std::string& p) { return std::filesystem::file_size(p); }
   // The close-on-exec flag of this process's descriptor on `p`; -1 when none is open.
@@ -49,17 +50,20 @@ TEST_F(Mem_Map_Handle_Test, CreatedRecordIsSharedAndKept) {
   for (const bool by_basename : {true, false}) {
     const std::string file = by_basename ? path("def-1", "i-0001") : path("job-5");
     Handle writer, reader;
-    ASSERT_EQ(0, by_basename ? writer.open("def-1", "i-0001", true, true, 0750) : writer.open("job-5", true, false, 0750));
+    ASSERT_EQ(0, by_basename ? writer.open("def-1", "i-0001", true, true, 0750)
+                             : writer.open("job-5", true, false, 0750));
     EXPECT_EQ(4096u, size(file));
     EXPECT_EQ(by_basename ? 1 : 0, cloexec_of(file));
-    ASSERT_EQ(0, by_basename ? reader.open("def-1", "i-0001", false, true, 0750) : reader.open("job-5", false, true, 0750));
+    ASSERT_EQ(0, by_basename ? reader.open("def-1", "i-0001", false, true, 0750)
+                             : reader.open("job-5", false, true, 0750));
     writer->processed_size += 123456789;
     EXPECT_EQ(123456789u, reader->processed_size);
     reader.close();
     EXPECT_EQ(0, writer.close());
     EXPECT_FALSE(static_cast<bool>(writer));
     EXPECT_EQ(-1, cloexec_of(file));
-    ASSERT_EQ(0, by_basename ? writer.open("def-1", "i-0001", true, true, 0750) : writer.open("job-5", true, true, 0750));
+    ASSERT_EQ(0, by_basename ? writer.open("def-1", "i-0001", true, true, 0750)
+                             : writer.open("job-5", true, true, 0750));
     EXPECT_EQ(123456789u, writer->processed_size);
   }
 }
@@ -67,13 +71,16 @@ TEST_F(Mem_Map_Handle_Test, CreatedRecordIsSharedAndKept) {
 // Bad names are refused before any file is touched; a missing file without create fails
 // with ENOENT; a short file is mapped only when create may extend it.
 TEST_F(Mem_Map_Handle_Test, RefusalsAndExistingFiles) {
-  const char* const bad[][3] = {{"", "i-1", "id is NULL or \"\""}, {"def", nullptr, "basename is NULL or \"\""},
+  const char* const bad[][3] = {{"", "i-1", "id is NULL or \"\""},
+                                {"def", nullptr, "basename is NULL or \"\""},
                                 {"../../../../etc", "i-1", "id_is_one_name is false"},
-                                {"def", ".", "basename_is_one_name is false"}, {"def", "sub/i-1", "basename_is_one_name is false"}};
+                                {"def", ".", "basename_is_one_name is false"},
+                                {"def", "sub/i-1", "basename_is_one_name is false"}};
   for (const auto& c : bad) {
     test::Log_Capture log;
     Handle h;
-    EXPECT_TRUE(h.open(c[0], c[1], true, true, 0750) == -1 && h.open(c[0], c[1], false, true, 0750) == -1) << c[2];
+    EXPECT_EQ(-1, h.open(c[0], c[1], true, true, 0750)) << c[2];
+    EXPECT_EQ(-1, h.open(c[0], c[1], false, true, 0750)) << c[2];
     EXPECT_EQ(2u, log.count(c[2])) << log.text();
   }
   test::Log_Capture log;
@@ -82,7 +89,8 @@ TEST_F(Mem_Map_Handle_Test, RefusalsAndExistingFiles) {
   errno = 0;
   EXPECT_EQ(-1, h.open("def-3", "i-none", false, true, 0750));
   EXPECT_EQ(ENOENT, errno);
-  EXPECT_TRUE(log.contains("Failed to memory map " + path("def-3", "i-none") + ", errno=2, ", LM_ERROR));
+  const std::string failed = "Failed to memory map " + path("def-3", "i-none") + ", errno=2, ";
+  EXPECT_TRUE(log.contains(failed, LM_ERROR));
   EXPECT_TRUE(std::filesystem::is_empty(dir()));
 
   std::filesystem::create_directories(path("def-4"));

@@ -28,7 +28,8 @@ thread_local std::size_t watched_count = 0;
 
 void* allocate(std::size_t n) noexcept {
   void* p = std::malloc(n != 0 ? n : 1);
-  if (p != nullptr && watch_counts != nullptr && watched_count < MAX_WATCHED) watched[watched_count++] = {p, n};
+  if (p != nullptr && watch_counts != nullptr && watched_count < MAX_WATCHED)
+    watched[watched_count++] = {p, n};
   return p;
 }
 
@@ -37,7 +38,8 @@ void release(void* p) noexcept {
   for (std::size_t i = 0; watch_counts != nullptr && p != nullptr && i < watched_count; ++i) {
     if (watched[i].first != p) continue;
     const auto* bytes = static_cast<const unsigned char*>(p);
-    ++(std::all_of(bytes, bytes + watched[i].second, [](unsigned char b) { return b == 0; }) ? watch_counts->wiped : watch_counts->dirty);
+    const bool wiped = std::count(bytes, bytes + watched[i].second, 0) == long(watched[i].second);
+    ++(wiped ? watch_counts->wiped : watch_counts->dirty);
     watched[i] = watched[--watched_count];
     break;
   }
@@ -91,7 +93,8 @@ TEST(Secure_String, EveryReleasedBlockIsWiped) {
     b = secure_string(200, 'k');  // b's first block is released here
     a.clear();
     a.shrink_to_fit();  // back to the inline buffer: the heap block goes
-    std::vector<int, std::allocator_traits<secure_allocator<char>>::rebind_alloc<int>> keys(100, 0x5a5a5a5a);
+    using Int_Allocator = std::allocator_traits<secure_allocator<char>>::rebind_alloc<int>;
+    std::vector<int, Int_Allocator> keys(100, 0x5a5a5a5a);
   }
   EXPECT_GE(secure.wiped, 8u);
   EXPECT_EQ(0u, secure.dirty);

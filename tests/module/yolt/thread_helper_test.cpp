@@ -20,7 +20,7 @@ using Gate = test::Latch;
 // Exposes the id of the joinable thread last started and the thread its hook ran on.
 class Probe_Helper : public Thread_Helper {
  public:
-  explicit Probe_Helper(long flags = JOINABLE) : Thread_Helper(flags, ACE_DEFAULT_THREAD_PRIORITY) {}
+  Probe_Helper() : Thread_Helper(JOINABLE, ACE_DEFAULT_THREAD_PRIORITY) {}
   ACE_thread_t tid() const { return _tid; }
   std::thread::id hook_thread;
 

@@ -23,13 +23,15 @@ namespace {
 TEST(Natoi, Table) {
   // The value, errno and where the scan stopped.
   const struct { std::string text; long value, error, stop; } cases[] = {
-      {"42", 42, 0, 2}, {"-2147483648", INT_MIN, 0, 11}, {"2147483648", INT_MAX, ERANGE, 9}, {"-2147483649", INT_MAX, ERANGE, 10},
-      {"-", 0, EINVAL, 1}, {"", 0, EINVAL, 0}, {"12ab", 12, 0, 2}, {" 5", 0, EINVAL, 0}};
+      {"42", 42, 0, 2}, {"-2147483648", INT_MIN, 0, 11}, {"2147483648", INT_MAX, ERANGE, 9},
+      {"-2147483649", INT_MAX, ERANGE, 10}, {"-", 0, EINVAL, 1}, {"", 0, EINVAL, 0},
+      {"12ab", 12, 0, 2}, {" 5", 0, EINVAL, 0}};
   for (const auto& c : cases) {
     const char* stop = nullptr;
     errno = 12345;
     const int value = natoi<int>(c.text.c_str(), c.text.c_str() + c.text.size(), &stop);
-    EXPECT_EQ(std::vector<long>({value, errno, stop - c.text.c_str()}), std::vector<long>({c.value, c.error, c.stop})) << c.text;
+    const std::vector<long> seen{value, errno, stop - c.text.c_str()};
+    EXPECT_EQ(seen, std::vector<long>({c.value, c.error, c.stop})) << c.text;
   }
   EXPECT_EQ(natoi<long>("9223372036854775807", 19), LONG_MAX);
   EXPECT_EQ(natoi<long>("21474836480", 11), 21474836480L);
@@ -45,9 +47,12 @@ const Key2_Value_T<Color> COLORS[] = {
     {nullptr, 0, Color::UNKNOWN}};
 
 TEST(Key_Value, NeedsTheWholeNameAndRoundTrips) {
-  const struct { const char* text; size_t len; const char* found; } cases[] = {  // null: the terminating row
-      {"greenish", 5, "green"}, {"greenish", 8, "greenish"}, {"gree", 4, nullptr}, {"Red", 3, nullptr}, {"", 0, nullptr}, {nullptr, 3, nullptr}};
-  for (const auto& c : cases) EXPECT_STREQ(get_key_value_entry(COLORS, c.text, c.len)->key, c.found);
+  // A null key: the terminating row.
+  const struct { const char* text; size_t len; const char* found; } cases[] = {
+      {"greenish", 5, "green"}, {"greenish", 8, "greenish"}, {"gree", 4, nullptr},
+      {"Red", 3, nullptr},      {"", 0, nullptr},             {nullptr, 3, nullptr}};
+  for (const auto& c : cases)
+    EXPECT_STREQ(get_key_value_entry(COLORS, c.text, c.len)->key, c.found) << c.len;
   EXPECT_EQ(get_key_value_entry(COLORS, "green ")->key, nullptr);
   EXPECT_STREQ(get_key_value_entry(COLORS, Color::GREEN)->key, "green");  // the first row
   EXPECT_EQ(get_key_value_entry(COLORS, Color::UNKNOWN)->key, nullptr);
@@ -115,7 +120,11 @@ TEST(Scoped_Deleter, RunsExactlyOnce) {
   int runs = 0;
   {
     auto outer = make_deleter(std::function<void()>([&runs] { ++runs; }));
-    { auto inner = std::move(outer); outer.reset(); EXPECT_EQ(0, runs); }
+    {
+      auto inner = std::move(outer);
+      outer.reset();
+      EXPECT_EQ(0, runs);
+    }
     EXPECT_EQ(1, runs);
   }
   {
@@ -127,14 +136,14 @@ TEST(Scoped_Deleter, RunsExactlyOnce) {
 
 struct Connection {
   int closes = 0;
-  bool close() { return ++closes, false; }
+  void close() { ++closes; }
 };
 
 TEST(Member_Deleter, CallsTheMemberInsteadOfDeletingAndSkipsNullOrReleased) {
   Connection conn;  // on the stack: a delete of it would be caught by the sanitizers
   { auto closer = make_deleter(&conn, &Connection::close); }
   { auto none = make_deleter(static_cast<Connection*>(nullptr), &Connection::close); }
-  { auto released = make_deleter(&conn, &Connection::close); released.release(); }
+  make_deleter(&conn, &Connection::close).release();
   EXPECT_EQ(1, conn.closes);
 }
 

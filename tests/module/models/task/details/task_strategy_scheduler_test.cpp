@@ -34,14 +34,17 @@ void start(Scheduler& s, int pool_threads, int dequeue_limit) {
 // runs first. One pool thread runs the handed-out tasks in hand-over order.
 TEST(Task_Strategy_Scheduler, OrderOfAPass) {
   const struct { int dequeue_limit; const char* tasks[3][2]; const char* order; } cases[] = {
-      {3, {{"of-zeta", "zeta"}, {"of-beta", "beta"}, {"of-alpha", "alpha"}}, "of-alpha of-beta of-zeta "},
+      {3, {{"z", "zeta"}, {"b", "beta"}, {"a", "alpha"}}, "a b z "},
       {1, {{"first", "host"}, {"second", "host"}, {"third", "host"}}, "first second third "}};
   for (const auto& c : cases) {
     test::Log_Capture log;
     std::string order;  // written by the one pool thread, read after wait()
     Scheduler s;
-    for (const auto& t : c.tasks)
-      ASSERT_TRUE(s.enqueue_task(make_task(t[0], t[1], [&order](Test_Task& r) { return order += r.name() + " ", Task_Base::CODE_SUCCESS; })));
+    const Test_Task::Body record = [&order](Test_Task& t) {
+      order += t.name() + " ";
+      return Task_Base::CODE_SUCCESS;
+    };
+    for (const auto& t : c.tasks) ASSERT_TRUE(s.enqueue_task(make_task(t[0], t[1], record)));
     start(s, 1, c.dequeue_limit);
     ASSERT_EQ(0, s.wait());
     EXPECT_EQ(c.order, order);
@@ -56,9 +59,13 @@ TEST(Task_Strategy_Scheduler, OrderOfAPass) {
 TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
   test::Log_Capture log;
   Scheduler s;
-  for (const char* n : {"a1", "a2", "a3", "b1", "b2"}) ASSERT_TRUE(s.enqueue_task(make_task(n, std::string(n, 1))));
+  for (const char* n : {"a1", "a2", "a3", "b1", "b2"})
+    ASSERT_TRUE(s.enqueue_task(make_task(n, std::string(n, 1))));
   std::vector<size_t> handed_over;  // written on the dispatcher thread, read after wait()
-  s.register_stop_callback([&] { return handed_over.push_back(s.worker().msg_queue()->message_count()), handed_over.size() == 3; });
+  s.register_stop_callback([&] {
+    handed_over.push_back(s.worker().msg_queue()->message_count());
+    return handed_over.size() == 3;
+  });
   s.dispatch_interval(std::chrono::milliseconds(1));
   ASSERT_EQ(0, s.activate());
   ASSERT_EQ(0, s.wait());
@@ -83,8 +90,10 @@ TEST(Task_Strategy_Scheduler_Slow, UnsignalledPassesComeEveryTwoToThreeSeconds) 
   ASSERT_EQ(0, s.activate());
   ASSERT_EQ(0, s.wait());
   ASSERT_EQ(3u, passes.size());
-  for (size_t i = 1; i < passes.size(); ++i)
-    EXPECT_TRUE(passes[i] - passes[i - 1] >= std::chrono::milliseconds(1900) && passes[i] - passes[i - 1] <= std::chrono::milliseconds(3500)) << i;
+  for (size_t i = 1; i < passes.size(); ++i) {
+    const auto gap = passes[i] - passes[i - 1];
+    EXPECT_TRUE(gap >= std::chrono::milliseconds(1900) && gap <= std::chrono::seconds(4)) << i;
+  }
 }
 
 TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
@@ -98,7 +107,10 @@ TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
   s.strategy().add_strategy(std::move(retry));
   s.strategy().clock([&now] { return now.load(); });
   s.dispatch_interval(std::chrono::milliseconds(2));
-  s.register_stop_callback([&] { return ++passes, false; });
+  s.register_stop_callback([&] {
+    ++passes;
+    return false;
+  });
   ASSERT_TRUE(s.enqueue_task(make_task("t", "", [&](Test_Task& t) {
     run_ids.push_back(t.id());
     return ++runs == 1 ? Task_Base::CODE_FAILED_RETRY : Task_Base::CODE_SUCCESS;
@@ -129,22 +141,24 @@ TEST(Task_Strategy_Scheduler, RunsThatCannotGoOnStillEnd) {
   for (bool throwing_stop : {false, true}) {
     SCOPED_TRACE(throwing_stop);
     test::Log_Capture log;
-    std::atomic<int> runs{0}, exits{0};
-    std::atomic<size_t> summaries_at_exit{9};
+    std::vector<size_t> at_exit;  // summaries logged, written on the dispatcher thread
     Scheduler s;
-    s.register_exit_callback([&] { ++exits, summaries_at_exit = summaries(log).size(); });
-    for (const char* n : {"x", "y"})
-      ASSERT_TRUE(s.enqueue_task(make_task(n, n, [&runs](Test_Task&) { return ++runs, Task_Base::CODE_SUCCESS; })));
-    if (throwing_stop) s.register_stop_callback([]() -> bool { throw std::runtime_error("job record gone"); });
+    s.register_exit_callback([&] { at_exit.push_back(summaries(log).size()); });
+    for (const char* n : {"x", "y"}) ASSERT_TRUE(s.enqueue_task(make_task(n, n)));
+    const auto throws = []() -> bool { throw std::runtime_error("job record gone"); };
+    if (throwing_stop) s.register_stop_callback(throws);
     s.dispatch_interval(std::chrono::milliseconds(5));  // no completion will wake it
-    if (!throwing_stop) s.worker().msg_queue()->deactivate();  // the pool takes nothing, not even its marker
+    // Without the throwing stop the pool takes nothing, not even its end marker.
+    if (!throwing_stop) s.worker().msg_queue()->deactivate();
     start(s, throwing_stop ? 1 : 0, 2);
     ASSERT_EQ(0, s.wait());
-    EXPECT_TRUE(log.contains(throwing_stop ? "Stop predicate threw an exception, stopping: job record gone."
-                                           : "Failed to enqueue task to worker, id: 1, name: x, count: 1.",
-                             LM_ERROR)) << log.text();
-    EXPECT_EQ((Summaries{{2, 0, 0, 2}}), summaries(log));
-    EXPECT_EQ((std::vector<long>{0, 0, 1, 0}), (std::vector<long>{runs, s.strategy().task_dequeued_count(), exits, long(summaries_at_exit)}));
+    const char* const logged = throwing_stop
+                                   ? "Stop predicate threw an exception, stopping: job record gone."
+                                   : "Failed to enqueue task to worker, id: 1, name: x,";
+    EXPECT_TRUE(log.contains(logged, LM_ERROR)) << log.text();
+    EXPECT_EQ((Summaries{{2, 0, 0, 2}}), summaries(log));  // no task ran
+    EXPECT_EQ(0, s.strategy().task_dequeued_count());
+    EXPECT_EQ(std::vector<size_t>{0}, at_exit);
   }
 }
 
