@@ -7,6 +7,9 @@
 #include <atomic>
 #include <climits>
 #include <numeric>
+#include <random>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -190,6 +193,74 @@ TEST(Thread_Task_Scheduler, DestroyedWithoutWaitStopsTheRunFirst) {
   release.count_down();
   destroyer.join();
   EXPECT_EQ((Summaries{{5, runs.load(), 0, 5 - runs.load()}}), summaries(log));
+}
+
+// ---- stress (bounded to seconds; the folder runs under tsan) ---------------------------
+
+// Raises `most` to `now` when that is more, for counting how many tasks run at once.
+void raise_to(std::atomic<int>& most, int now) {
+  for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+  }
+}
+
+TEST(Thread_Task_Scheduler_Stress, ManyOwnersLimitsRetriesAndCountsAddUp) {
+  constexpr int kTasks = 2000, kWorkers = 8, kOwners = 50;
+  test::Log_Capture log;
+  // Run r of task i asks for a retry while r < i % 4 (the limit of two retries fails the
+  // tasks with i % 4 == 3), then odd tasks succeed and even ones fail: a quarter succeed.
+  const auto result = [](int i, int r) { return r < i % 4 ? RETRY : i % 2 ? OK : FAILED; };
+  std::vector<std::atomic<int>> runs(kTasks), per_owner(kOwners);
+  std::atomic<int> running{0}, most{0}, most_per_owner{0};
+  Scheduler s(4096);
+  ASSERT_TRUE(s.enable_owner_limit(2) && s.enable_retry(2, 0));
+  for (int i = 0; i < kTasks; ++i)
+    ASSERT_TRUE(enqueue(s, "t", ("owner-" + std::to_string(i % kOwners)).c_str(), i));
+  ASSERT_TRUE(s.activate(kWorkers, [&](const Job_Ptr& j) {
+    raise_to(most, ++running);
+    raise_to(most_per_owner, ++per_owner[j->index % kOwners]);
+    const int run = runs[j->index]++;
+    std::this_thread::sleep_for(std::chrono::microseconds(j->index * 37 % 400));
+    --per_owner[j->index % kOwners];
+    --running;
+    return result(j->index, run);
+  }));
+  ASSERT_TRUE(s.wait());
+  EXPECT_LE(most.load(), kWorkers);
+  EXPECT_LE(most_per_owner.load(), 2);
+  for (int i = 0; i < kTasks; ++i) ASSERT_EQ(std::min(i % 4, 2) + 1, runs[i].load()) << i;
+  EXPECT_EQ((Summaries{{kTasks, kTasks / 4, kTasks - kTasks / 4, 0}}), summaries(log));
+}
+
+// A stop at a random moment: only tasks already handed out start after it, and every task
+// is counted once.
+TEST(Thread_Task_Scheduler_Stress, CancellationAtARandomMoment) {
+  constexpr int kTasks = 400, kWorkers = 8;
+  std::mt19937 rng(77u);
+  for (int round = 0; round < 6; ++round) {
+    const int cancel_at = std::uniform_int_distribution<int>(1, kTasks)(rng);
+    SCOPED_TRACE(cancel_at);
+    test::Log_Capture log;
+    std::atomic<bool> cancel{false};
+    std::atomic<int> runs{0}, started_after_cancel{0};
+    Scheduler s(1024);
+    ASSERT_TRUE(s.register_stop_callback([&cancel] { return cancel.load(); }));
+    ASSERT_TRUE(s.enable_owner_limit(2) && s.enable_retry(2, 0));
+    for (int i = 0; i < kTasks; ++i)
+      ASSERT_TRUE(enqueue(s, "t", ("o" + std::to_string(i % 20)).c_str(), i));
+    ASSERT_TRUE(s.activate(kWorkers, [&](const Job_Ptr& j) {
+      if (cancel) ++started_after_cancel;
+      if (++runs == cancel_at) cancel = true;
+      std::this_thread::yield();
+      return j->index % 5 == 0 ? RETRY : OK;
+    }));
+    ASSERT_TRUE(s.wait());
+    EXPECT_LT(started_after_cancel.load(), kWorkers);
+    const auto sums = summaries(log);
+    ASSERT_EQ(1u, sums.size());
+    EXPECT_EQ(kTasks, sums[0][0]);
+    EXPECT_EQ(sums[0][0], sums[0][1] + sums[0][2] + sums[0][3]);
+    EXPECT_FALSE(enqueue(s, "late"));
+  }
 }
 
 }  // namespace
