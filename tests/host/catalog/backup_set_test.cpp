@@ -22,8 +22,9 @@ TEST(Backup_Piece, NeedsEveryMember) {
   const Backup_Piece p = sample().pieces.at(1);
   std::string block;
   EXPECT_TRUE(p.token_value("block_set_size", block) && block == "65536") << block;
-  const std::pair<const char*, js::Value> bad[] = {{"path", js::Value(true)}, {"size", js::Value(true)},
-      {"size", js::Value(-1)}, {"extended_attrs", js::Value(true)}, {"object", js::Value(true)}};
+  const std::pair<const char*, js::Value> bad[] = {{"path", js::Value(true)},
+      {"size", js::Value(true)}, {"size", js::Value(-1)}, {"extended_attrs", js::Value(true)},
+      {"object", js::Value(true)}};
   for (const auto& c : bad) {
     js::Object missing = p.to_object(), mistyped = p.to_object();
     missing.erase(c.first);
@@ -32,7 +33,8 @@ TEST(Backup_Piece, NeedsEveryMember) {
     EXPECT_THROW(Backup_Piece{mistyped}, js::Error) << c.first;
   }
   EXPECT_EQ(Backup_Set_Storage(parse("{\"pool_uuid\":\"p\"}")).pool_uuid, "p");
-  for (const char* text : {"{\"size\":1}", "{\"pool_uuid\":7}"}) EXPECT_THROW(Backup_Set_Storage(parse(text)), js::Error) << text;
+  for (const char* text : {R"({"size": 1})", R"({"pool_uuid": 7})"})
+    EXPECT_THROW(Backup_Set_Storage(parse(text)), js::Error) << text;
 }
 
 // Loading replaces the contents and skips elements that are not objects; the pieces of
@@ -53,7 +55,8 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
   std::string seen;
   for (const Backup_Piece& p : s.get_pieces("vol-a")) seen += p.path + " ";
   EXPECT_EQ(seen, "a1 a2 ");
-  EXPECT_TRUE(s.pieces.size() == 3 && s.storages.empty() && s.get_pieces("vol-c").empty() && s.get_pieces("").empty());
+  EXPECT_TRUE(s.pieces.size() == 3 && s.storages.empty() && s.get_pieces("vol-c").empty() &&
+              s.get_pieces("").empty());
 }
 
 // The listing's rows: the chosen fields of the set, its instance and its pieces (the
@@ -66,7 +69,7 @@ TEST(Backup_Set, PrintsTheChosenFields) {
                         "timepoint\tstart_time\tpool_uuid\tpieces");
   std::string row;
   EXPECT_TRUE(s.print(row));
-  EXPECT_EQ(row, "set-1\ti-1\tweb server\t2\t2\tnode-1\t128849018880\t20240501120000\t"
+  EXPECT_EQ(row, "set-1\ti-1\tweb server\t1\t2\tnode-1\t128849018880\t20240501120000\t"
                  "2024-05-01 12:00:00\tpool-1\t2");
 }
 

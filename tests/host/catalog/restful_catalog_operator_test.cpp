@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -34,19 +35,23 @@ std::unique_ptr<RESTful_Catalog_Operator> make_operator() {
   return std::make_unique<RESTful_Catalog_Operator>("127.0.0.1", 8443, true, "access-key", -1, 3);
 }
 
-bool commit(const std::string& uuid, const std::string& instance, time_t start = T1, bool sync = true) {
+// Commits the sample set `uuid` of instance `instance` of "res-1", started at `start`.
+bool commit(const std::string& uuid, const std::string& instance, time_t start = T1,
+            bool sync = true) {
   return make_operator()->commit(test::sample_set(uuid, "res-1", instance, start), sync);
 }
 
-Keys restore_keys(const std::string& resource, const std::string& instance, const std::string& timepoint) {
+Keys restore_keys(const std::string& instance, const std::string& timepoint,
+                  const std::string& resource = "res-1") {
   return {{"resource_uuid", resource}, {"instance_id", instance}, {"timepoint", timepoint}};
 }
 
 // The uuids the restore view answers, in its order, space-separated; "failed" when it fails.
-std::string view(const std::string& resource, const std::string& instance, const std::string& timepoint,
-                 const std::string& module = "tavro") {
+std::string view(const std::string& instance, const std::string& timepoint,
+                 const std::string& resource = "res-1", const std::string& module = "tavro") {
   js::Value out;
-  if (!make_operator()->get_view(module, "restore", restore_keys(resource, instance, timepoint), out)) return "failed";
+  const Keys keys = restore_keys(instance, timepoint, resource);
+  if (!make_operator()->get_view(module, "restore", keys, out)) return "failed";
   std::string uuids;
   for (const js::Value& v : out.get_array())
     uuids += (uuids.empty() ? "" : " ") + js::object_get_str_or_throw(v.get_obj(), "uuid");
@@ -65,13 +70,15 @@ using Catalog = test::Temp_Home_Test;  // each test in a fresh host home
 
 // Stable, distinct (the two parts never run together), uuid-shaped; refused without a part.
 TEST(Compute_Minor_Resource_Id, StableDistinctAndUuidShaped) {
-  std::string a, b, c, ab_c, a_bc, out = "old";
-  ASSERT_TRUE(compute_minor_resource_id("res-1", "i-1", a) && compute_minor_resource_id("res-1", "i-1", b) &&
-              compute_minor_resource_id("res-1", "i-2", c) && compute_minor_resource_id("ab", "c", ab_c) &&
-              compute_minor_resource_id("a", "bc", a_bc));
-  EXPECT_TRUE(a == b && a != c && ab_c != a_bc);
-  EXPECT_TRUE(a.size() == 36 && a[14] == '8' && std::string("89ab").find(a[19]) != std::string::npos) << a;
-  EXPECT_FALSE(compute_minor_resource_id("", "i-1", out) || compute_minor_resource_id("res-1", "", out) || out != "");
+  // The id, or "refused:" and what is left of the output.
+  auto id = [](const char* resource, const char* instance) {
+    std::string out = "old";
+    return compute_minor_resource_id(resource, instance, out) ? out : "refused:" + out;
+  };
+  const std::string a = id("res-1", "i-1");
+  EXPECT_TRUE(a == id("res-1", "i-1") && a != id("res-1", "i-2") && id("ab", "c") != id("a", "bc"));
+  EXPECT_TRUE(a.size() == 36 && a[14] == '8' && std::strchr("89ab", a[19])) << a;
+  EXPECT_EQ(id("", "i-1") + id("res-1", ""), "refused:refused:");
 }
 
 // The restore view answers the sets of one instance at one second, in any of the three
@@ -86,46 +93,46 @@ TEST_F(Catalog, CommittedSetsAreFoundByTheViewAndTheListing) {
   Tavro_Backup_Set renamed = test::sample_set("first", "res-1", "i-1", T1);
   renamed.name = "renamed";
   ASSERT_TRUE(op->commit(renamed, true));
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"res-1", "i-1", "20240501120000"}, "second first"}, {{"res-1", "i-1", "2024-05-01T12:00:00Z"}, "second first"},
-      {{"res-1", "i-1", "2024-05-01 12:00:00"}, "second first"}, {{"res-1", "i-1", "20240502120000"}, "b"},
-      {{"res-1", "i-2", "20240501120000"}, "c"}, {{"res-2", "i-1", "20240501120000"}, "d"},
-      {{"res-1", "i-1", "20240501120001"}, ""}, {{"res-1", "i-3", "20240501120000"}, ""},
-      {{"res-3", "i-1", "20240501120000"}, ""}, {{"res-1", "i-1", "20240501120000", "other"}, ""}};
-  for (const auto& c : cases) {
-    const std::vector<std::string>& k = c.first;
-    EXPECT_EQ(view(k[0], k[1], k[2], k.size() > 3 ? k[3] : "tavro"), c.second) << k[1] << " " << k[2];
+  struct Row { const char *instance, *timepoint, *uuids, *resource = "res-1", *module = "tavro"; };
+  const Row rows[] = {
+      {"i-1", "20240501120000", "second first"}, {"i-1", "2024-05-01T12:00:00Z", "second first"},
+      {"i-1", "2024-05-01 12:00:00", "second first"}, {"i-1", "20240502120000", "b"},
+      {"i-2", "20240501120000", "c"}, {"i-1", "20240501120000", "d", "res-2"},
+      {"i-1", "20240501120001", ""}, {"i-3", "20240501120000", ""},
+      {"i-1", "20240501120000", "", "res-3"}, {"i-1", "20240501120000", "", "res-1", "other"}};
+  for (const Row& r : rows) {
+    EXPECT_EQ(view(r.instance, r.timepoint, r.resource, r.module), r.uuids)
+        << r.instance << " " << r.timepoint << " " << r.resource << " " << r.module;
   }
   js::Value out;
-  ASSERT_TRUE(op->get_view("tavro", "restore", restore_keys("res-1", "i-1", renamed.timepoint()), out));
+  ASSERT_TRUE(op->get_view("tavro", "restore", restore_keys("i-1", renamed.timepoint()), out));
   EXPECT_EQ(js::Value(renamed.to_object()), out.get_array().at(1));
   EXPECT_EQ(list() + "/" + list("other"), "b second d c first/");
   std::vector<Catalog_Entry> all;
   ASSERT_TRUE(op->list("tavro", all));
-  EXPECT_EQ(all[4].name + " " + all[4].module + " " + all[4].timepoint + " " + std::to_string(all[4].start_time),
+  const Catalog_Entry& e = all.at(4);
+  EXPECT_EQ(e.name + " " + e.module + " " + e.timepoint + " " + std::to_string(e.start_time),
             "renamed tavro 20240501120000 " + std::to_string(T1));
-  EXPECT_EQ(js::Value(renamed.to_object()), js::Value(all[4].set));
+  EXPECT_EQ(js::Value(renamed.to_object()), js::Value(e.set));
 }
 
 // Sets the catalog could never find again are refused, each with one logged reason; so
 // are bad view requests, which leave the output alone.
 TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
-  using Edit = std::function<void(Tavro_Backup_Set&)>;
-  const std::pair<const char*, Edit> sets[] = {
-      {"no uuid", [](Tavro_Backup_Set& s) { s.uuid.clear(); }},
-      {"no resource", [](Tavro_Backup_Set& s) { s.resource_uuid.clear(); }},
-      {"no minor id", [](Tavro_Backup_Set& s) { s.minor_resource_id.clear(); }},
-      {"start beyond 9999", [](Tavro_Backup_Set& s) { s.start_time = 253402300800; }},
-      {"name not UTF-8", [](Tavro_Backup_Set& s) { s.name = "\xff\xfe"; }}};
+  std::vector<Tavro_Backup_Set> sets(5, test::sample_set("set-1", "res-1", "i-1", T1));
+  sets[0].uuid.clear();
+  sets[1].resource_uuid.clear();
+  sets[2].minor_resource_id.clear();
+  sets[3].start_time = 253402300800;  // past the year 9999
+  sets[4].name = "\xff\xfe";          // not UTF-8
   auto op = make_operator();
-  for (const auto& c : sets) {
-    Tavro_Backup_Set s = test::sample_set("set-1", "res-1", "i-1", T1);
-    c.second(s);
+  for (size_t i = 0; i < sets.size(); ++i) {
     test::Log_Capture log;
-    EXPECT_TRUE(!op->commit(s, true) && log.entries().size() == 1) << c.first;
+    EXPECT_TRUE(!op->commit(sets[i], true) && log.entries().size() == 1) << i;
   }
   Backup_Set no_module;
-  std::tie(no_module.uuid, no_module.resource_uuid, no_module.minor_resource_id) = std::make_tuple("set-2", "res-1", "m");
+  std::tie(no_module.uuid, no_module.resource_uuid, no_module.minor_resource_id) =
+      std::make_tuple("set-2", "res-1", "m");
   test::Log_Capture log;
   EXPECT_FALSE(op->commit(no_module, true));
   EXPECT_TRUE(log.contains("Refused to commit backup set 'set-2'", LM_ERROR));
@@ -133,16 +140,16 @@ TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
   ASSERT_TRUE(commit("a", "i-1"));
   const char* needs = "needs resource_uuid, instance_id and timepoint";
   const std::tuple<const char*, Keys, const char*> views[] = {
-      {"list", restore_keys("res-1", "i-1", "20240501120000"), "Unknown catalog view list"},
+      {"list", restore_keys("i-1", "20240501120000"), "Unknown catalog view list"},
       {"restore", {{"resource_uuid", "res-1"}, {"instance_id", "i-1"}}, needs},
-      {"restore", restore_keys("res-1", "", "20240501120000"), needs},
-      {"restore", restore_keys("res-1", "i-1", "1714564800"), "Invalid catalog time point '1714564800'"},
-      {"restore", restore_keys("res-1", "i-1", "20240230120000"), "Invalid catalog time point"}};
-  for (const auto& c : views) {
+      {"restore", restore_keys("", "20240501120000"), needs},
+      {"restore", restore_keys("i-1", "1714564800"), "Invalid catalog time point '1714564800'"},
+      {"restore", restore_keys("i-1", "20240230120000"), "Invalid catalog time point"}};
+  for (const auto& [name, keys, error] : views) {
     log.clear();
     js::Value out("untouched");
-    EXPECT_TRUE(!op->get_view("tavro", std::get<0>(c), std::get<1>(c), out) && out == js::Value("untouched"));
-    EXPECT_TRUE(log.contains(std::get<2>(c), LM_ERROR)) << log.text();
+    EXPECT_TRUE(!op->get_view("tavro", name, keys, out) && out == js::Value("untouched")) << name;
+    EXPECT_TRUE(log.contains(error, LM_ERROR)) << log.text();
   }
 }
 
@@ -153,7 +160,8 @@ TEST_F(Catalog, RefusesSetsItCouldNeverFindAndBadViewRequests) {
 TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
   // `threads` threads commit 20 sets each, through their own connections or all through
   // `shared`; the failures.
-  auto commit_from_threads = [](const std::string& prefix, int threads, RESTful_Catalog_Operator* shared) {
+  auto commit_from_threads = [](const std::string& prefix, int threads,
+                                RESTful_Catalog_Operator* shared) {
     std::atomic<int> failed{0};
     std::vector<std::thread> ts;
     for (int t = 0; t < threads; ++t)
@@ -161,7 +169,8 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
         std::unique_ptr<RESTful_Catalog_Operator> own = shared ? nullptr : make_operator();
         for (int i = 0; i < 20; ++i) {
           const std::string id = prefix + std::to_string(t * 100 + i);
-          failed += !(own ? *own : *shared).commit(test::sample_set("p" + id, "res-1", "i-" + id, T1 + i), shared && i % 5 == 0);
+          const Tavro_Backup_Set set = test::sample_set("p" + id, "res-1", "i-" + id, T1 + i);
+          failed += !(own ? *own : *shared).commit(set, shared && i % 5 == 0);
         }
       });
     for (auto& th : ts) th.join();
@@ -182,7 +191,7 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
   EXPECT_EQ(commit_from_threads("0", 4, shared.get()), 0);
   const std::string uuids = list();
   EXPECT_EQ(std::count(uuids.begin(), uuids.end(), ' '), 3 * 8 * 20 + 4 * 20 - 1);
-  EXPECT_EQ(view("res-1", "i-1307", "20240501120007") + view("res-1", "i-0307", "20240501120007"), "p1307p0307");
+  EXPECT_EQ(view("i-1307", "20240501120007") + view("i-0307", "20240501120007"), "p1307p0307");
 }
 
 // A damaged entry fails the view and the listing rather than answering partly (the
@@ -191,28 +200,29 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
 // one is initialised.
 TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
   const char* damaged = "the catalog database is damaged";
-  // {change made with a connection of the test's own, the view's and listing's answer,
-  // a commit lands, the log says}
-  const std::tuple<const char*, std::string, bool, const char*> cases[] = {
-      {"UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'", "failed", true,
+  // {change made with a connection of the test's own, a commit lands, the log says ("":
+  // the view and the listing answer, else both fail)}
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      {"UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'", true,
        "Catalog entry of backup set a is damaged"},
-      {"PRAGMA user_version = 9", "failed", false, "made by a newer host"},
-      {"DROP TABLE backup_sets", "failed", false, damaged},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", "failed", false, damaged},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", "", true, ""}};  // empty again
+      {"PRAGMA user_version = 9", false, "made by a newer host"},
+      {"DROP TABLE backup_sets", false, damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", false, damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", true, ""}};  // empty again
   const std::string path = RESTful_Catalog_Operator::database_path();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::get<0>(c));
+  for (const auto& [sql, lands, error] : cases) {
+    SCOPED_TRACE(sql);
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix);
     ASSERT_TRUE(commit("a", "i-1"));
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, std::get<0>(c), nullptr, nullptr, nullptr));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
     sqlite3_close(db);
     test::Log_Capture log;
-    EXPECT_EQ(view("res-1", "i-1", "20240501120000") + "/" + list(), std::get<1>(c) + "/" + std::get<1>(c));
-    EXPECT_EQ(commit("b", "i-1", T2), std::get<2>(c));
-    EXPECT_TRUE(log.contains(std::get<3>(c), LM_ERROR) || !*std::get<3>(c)) << log.text();
+    const std::string answer = *error ? "failed" : "";
+    EXPECT_EQ(view("i-1", "20240501120000") + "/" + list(), answer + "/" + answer);
+    EXPECT_EQ(commit("b", "i-1", T2), lands);
+    EXPECT_TRUE(!*error || log.contains(error, LM_ERROR)) << log.text();
   }
 }
 

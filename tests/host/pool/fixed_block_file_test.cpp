@@ -15,7 +15,8 @@ namespace {
 // refused with their errno.
 TEST(Fixed_Block_File, ReaderHandsOutWholeBlocksAndRefuses) {
   pool_test::Pool_Env env;
-  const std::string path = env.dir() + "/dev", data = pool_test::make_content(pool_test::RANDOM, 3 * 4096 + 100);
+  const std::string path = env.dir() + "/dev";
+  const std::string data = pool_test::make_content(pool_test::RANDOM, 3 * 4096 + 100);
   pool_test::write_file(path, data);
   Fixed_Block_File_Reader reader;
   const char *p = nullptr, *first = nullptr;
@@ -27,7 +28,7 @@ TEST(Fixed_Block_File, ReaderHandsOutWholeBlocksAndRefuses) {
     ASSERT_TRUE(reader.open(path, O_RDONLY | O_CLOEXEC, options, 0640, false));
     for (ACE_OFF_T at : {4096, 0, 3 * 4096, 10 * 4096, 100}) {
       ASSERT_TRUE(reader.seek(at, SEEK_SET) == at && reader.read(p, len));
-      EXPECT_EQ(std::string(p, len), data.substr(std::min<size_t>(at, data.size()), 4096)) << at << " " << ahead;
+      EXPECT_EQ(std::string(p, len), data.substr(std::min<size_t>(at, data.size()), 4096)) << at;
     }
   }
   ASSERT_TRUE(reader.seek(0, SEEK_SET) == 0 && reader.read(first, len) && reader.read(p, len));
@@ -35,11 +36,13 @@ TEST(Fixed_Block_File, ReaderHandsOutWholeBlocksAndRefuses) {
   EXPECT_EQ(reader.seek(0, SEEK_END), static_cast<ACE_OFF_T>(data.size()));
   EXPECT_TRUE(reader.seek(-1, SEEK_SET) == -1 && reader.last_error() == EINVAL);
   EXPECT_TRUE(reader.close() && reader.close());
+  // {file, block size, must be a device, errno}
   const std::tuple<std::string, size_t, bool, int> refused[] = {
-      {path, 0, false, EINVAL}, {env.dir() + "/missing", 4096, false, ENOENT}, {path, 4096, true, ENODEV}};
-  for (const auto& c : refused) {
-    EXPECT_FALSE(reader.open(std::get<0>(c), O_CLOEXEC, File_Options(std::get<1>(c)), 0640, std::get<2>(c)));
-    EXPECT_EQ(reader.last_error(), std::get<3>(c));
+      {path, 0, false, EINVAL}, {env.dir() + "/missing", 4096, false, ENOENT},
+      {path, 4096, true, ENODEV}};
+  for (const auto& [file, block, device, err] : refused) {
+    EXPECT_FALSE(reader.open(file, O_CLOEXEC, File_Options(block), 0640, device));
+    EXPECT_EQ(reader.last_error(), err);
   }
 }
 
@@ -69,12 +72,14 @@ TEST(Fixed_Block_File, WriterWritesAtOffsetsAndTruncatesOnlyRegularFiles) {
   for (ACE_OFF_T mode : {ACE_OFF_T(File_Options::DISCARD_CACHE_ON_CLOSE), ACE_OFF_T(8192),
                          ACE_OFF_T(File_Options::DISCARD_CACHE_DIRECT_IO)}) {
     File_Options opts(4096);
-    std::tie(opts.discard_cache, opts.read_ahead, opts.sync_close) = std::make_tuple(mode, true, +File_Options::SYNC_CLOSE_ASYNC);
+    std::tie(opts.discard_cache, opts.read_ahead, opts.sync_close) =
+        std::make_tuple(mode, true, +File_Options::SYNC_CLOSE_ASYNC);
     if (!writer.open(path, O_CLOEXEC | O_CREAT, true, 0640, opts)) {
       EXPECT_TRUE(mode == File_Options::DISCARD_CACHE_DIRECT_IO && writer.last_error() == EINVAL);
       continue;  // tmpfs offers no direct I/O
     }
-    for (size_t at = 0; at < data.size(); at += 4096) ASSERT_TRUE(writer.write(&data[at], 4096, false));
+    for (size_t at = 0; at < data.size(); at += 4096)
+      ASSERT_TRUE(writer.write(&data[at], 4096, false));
     ASSERT_TRUE(writer.close());
     Fixed_Block_File_Reader reader;
     ASSERT_TRUE(reader.open(path, O_CLOEXEC, opts, 0, false));

@@ -6,6 +6,7 @@
 #include "runtime/sleep.h"
 #include "support/log_capture.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -28,32 +29,35 @@ bool lookup(const char* id, const char* device, Pool_Info& info, bool allow_offl
 TEST(Pool_Info, LookupFillsTheRecordOrRefuses) {
   Pool_Env env;
   test::Log_Capture log;
-  Pool_Record rec;
-  std::tie(rec.uuid, rec.name, rec.host_uuid, rec.device_ids) = std::make_tuple("pool-2", "second", "host-2", std::vector<std::string>{"d"});
-  rec.url = "file://" + env.root() + "/second/";
-  rec.attrs = {{"preferred_source_address", "10.1.1.1"}, {"tenant_access_key", "tk"}, {"dedup_backend_type", "none"}, {"rack", "r7"}};
-  Pool_Record enc;
-  std::tie(enc.uuid, enc.url, enc.attrs) = std::make_tuple("enc", env.url() + "/enc", std::map<std::string, std::string>{{"cipher", "aes-256-cbc"}});
+  const Pool_Record rec{"pool-2", "second", "host-2", "file://" + env.root() + "/second/", {"d"},
+                        {{"preferred_source_address", "10.1.1.1"}, {"tenant_access_key", "tk"},
+                         {"dedup_backend_type", "none"}, {"rack", "r7"}}};
+  const Pool_Record enc{"enc", "", "", env.url() + "/enc", {}, {{"cipher", "aes-256-cbc"}}};
   ASSERT_TRUE(Pool_Registry().add(rec) && Pool_Registry().add(enc));
   ::mkdir((env.root() + "/second").c_str(), 0700);
   Pool_Info info;
   std::vector<std::string> devices;
   std::string error;
   ASSERT_TRUE(get_pool_info("second", "d", info, false, 0, &error, true, "host-2", &devices, true));
-  EXPECT_EQ(info.url + " " + info.preferred_source_address + " " + info.tenant_access_key + " " + std::to_string(info.device_exists) +
-                std::to_string(info.multidevice) + std::to_string(info.server_side_encryption),
+  EXPECT_EQ(info.url + " " + info.preferred_source_address + " " + info.tenant_access_key + " " +
+                std::to_string(info.device_exists) + std::to_string(info.multidevice) +
+                std::to_string(info.server_side_encryption),
             "file://" + env.root() + "/second 10.1.1.1 tk 100");
   EXPECT_EQ(info.ext_attrs, (std::map<std::string, std::string>{{"rack", "r7"}}));
   EXPECT_EQ(devices, std::vector<std::string>{"d"});
   info.name = "untouched";
-  EXPECT_FALSE(get_pool_info("nope", nullptr, info, false, 0, &error, true, nullptr, nullptr, false) ||
-               error.find("not registered") == std::string::npos);
+  EXPECT_FALSE(
+      get_pool_info("nope", nullptr, info, false, 0, &error, true, nullptr, nullptr, false));
+  EXPECT_THAT(error, testing::HasSubstr("not registered"));
   EXPECT_FALSE(lookup("", nullptr, info) || lookup(nullptr, nullptr, info) ||
-               lookup("pool-1", "dev-9", info) || lookup("pool-1", nullptr, info, false, true, "host-2"));
+               lookup("pool-1", "dev-9", info) ||
+               lookup("pool-1", nullptr, info, false, true, "host-2"));
   EXPECT_EQ(info.name, "untouched");
   EXPECT_TRUE(lookup("pool-1", "dev-9", info, false, false) && !info.device_exists);
-  EXPECT_TRUE(lookup("pool-1", "dev-2", info, false, true, "host-1") && info.device_exists && info.multidevice && info.url == env.url());
-  EXPECT_TRUE(lookup("enc", nullptr, info, true) && info.server_side_encryption && info.cipher == ENCRYPT_AES_256_CBC);
+  EXPECT_TRUE(lookup("pool-1", "dev-2", info, false, true, "host-1") && info.device_exists &&
+              info.multidevice && info.url == env.url());
+  EXPECT_TRUE(lookup("enc", nullptr, info, true) && info.server_side_encryption &&
+              info.cipher == ENCRYPT_AES_256_CBC);
 }
 
 int sleeps = 0;
@@ -65,7 +69,8 @@ TEST(Pool_Info, MissingDirectoryIsWaitedForWithinTheRetryTime) {
   test::Log_Capture log;
   ASSERT_EQ(::rmdir(env.root().c_str()), 0);
   Pool_Info info;
-  EXPECT_TRUE(!lookup("pool-1", nullptr, info) && lookup("pool-1", nullptr, info, true));  // no retry, offline
+  // Without retries it is refused, unless the pool may be offline.
+  EXPECT_TRUE(!lookup("pool-1", nullptr, info) && lookup("pool-1", nullptr, info, true));
   const Sleep_Hook old = set_sleep_hook([](unsigned int) {
     if (++sleeps == 2 && !dir_to_create.empty()) ::mkdir(dir_to_create.c_str(), 0700);
   });
@@ -93,18 +98,20 @@ TEST(Pool_Info, OptionsTakeThePoolsSettingsOrRefuse) {
   pool.ext_attrs = {{header, "pool-key"}, {"X-Existing", "pool"}, {"X-New", "new"}};
   ASSERT_TRUE(set_options_by_pool(opts, pool));
   EXPECT_EQ(*opts.extra_option(header) + *opts.extra_option("X-Existing") +
-                *opts.extra_option("X-New") + opts.preferred_source_address + opts.node_addresses.at(1),
+                *opts.extra_option("X-New") + opts.preferred_source_address +
+                opts.node_addresses.at(1),
             "host-keyminenew10.0.0.910.0.0.1");
   const std::tuple<const char*, bool, Encryption_Algorithm, bool, Encryption_Algorithm> cases[] = {
       {"server-side encryption", true, ENCRYPT_NONE, false, ENCRYPT_NONE},
       {"pool cipher", false, ENCRYPT_AES_256_CBC, false, ENCRYPT_NONE},
       {"s3", false, ENCRYPT_NONE, true, ENCRYPT_NONE},
       {"job asks for encryption", false, ENCRYPT_NONE, false, ENCRYPT_AES_128_CBC}};
-  for (const auto& c : cases) {
+  for (const auto& [name, sse, cipher, s3, job_cipher] : cases) {
     Client_IO_Base::Options refused;
-    refused.encryption_algorithm = std::get<4>(c);
-    std::tie(std::ignore, pool.server_side_encryption, pool.cipher, pool.s3_enabled, std::ignore) = c;
-    EXPECT_TRUE(!set_options_by_pool(refused, pool) && refused.preferred_source_address.empty()) << std::get<0>(c);
+    refused.encryption_algorithm = job_cipher;
+    std::tie(pool.server_side_encryption, pool.cipher, pool.s3_enabled) = std::tie(sse, cipher, s3);
+    EXPECT_FALSE(set_options_by_pool(refused, pool)) << name;
+    EXPECT_EQ(refused.preferred_source_address, "") << name;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "pool_test_env.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -14,14 +15,10 @@ namespace {
 TEST(Pool_Registry, RecordsRoundTripAndBadOnesAreRefused) {
   pool_test::Pool_Env env;
   EXPECT_EQ(Pool_Registry::default_path(), env.dir() + "/pools");
-  Pool_Record rec;
-  std::tie(rec.uuid, rec.name, rec.url) = std::make_tuple("u\t%2", "a,b=c\nd", "file:///srv/moved/deep,x");
-  rec.device_ids = {"d,1", "", "d%2"};
-  rec.attrs = {{"preferred_source_address", "10.0.0.1"}, {"k=1", "v,2\t"}};
+  const Pool_Record rec{"u\t%2", "a,b=c\nd", "", "file:///srv/moved/deep,x", {"d,1", "", "d%2"},
+                        {{"preferred_source_address", "10.0.0.1"}, {"k=1", "v,2\t"}}};
   ASSERT_TRUE(Pool_Registry().add(rec));
-  Pool_Record moved = rec;
-  std::tie(moved.uuid, moved.name, moved.url) = std::make_tuple("pool-1", "renamed", "file:///srv/moved");
-  ASSERT_TRUE(Pool_Registry().add(moved));
+  ASSERT_TRUE(Pool_Registry().add({"pool-1", "renamed", "", "file:///srv/moved", {}, {}}));
   Pool_Registry registry;
   ASSERT_TRUE(registry.load());
   ASSERT_EQ(registry.pools().size(), 2u);
@@ -29,22 +26,22 @@ TEST(Pool_Registry, RecordsRoundTripAndBadOnesAreRefused) {
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(std::tie(p->name, p->url, p->device_ids, p->attrs),
             std::tie(rec.name, rec.url, rec.device_ids, rec.attrs));
-  EXPECT_TRUE(registry.find("renamed") == registry.find("pool-1") && registry.find("main") == nullptr);
+  EXPECT_TRUE(registry.find("renamed") == registry.find("pool-1") &&
+              registry.find("main") == nullptr);
   const std::pair<std::string, std::string> roots[] = {
       {"/srv/moved", "pool-1"}, {"/srv/moved/x/y", "pool-1"}, {"/srv/moved/deep,x", "u\t%2"},
-      {"/srv/moved/deep,x/y", "u\t%2"}, {"/srv/moved/deep,xy", "pool-1"}, {"/srv/moved2", ""}, {"/srv", ""}};
-  for (const auto& c : roots) {
-    const Pool_Record* r = registry.find_root_of(c.first);
-    EXPECT_EQ(r ? r->uuid : "", c.second) << c.first;
+      {"/srv/moved/deep,x/y", "u\t%2"}, {"/srv/moved/deep,xy", "pool-1"}, {"/srv/moved2", ""},
+      {"/srv", ""}};
+  for (const auto& [dir, uuid] : roots) {
+    const Pool_Record* r = registry.find_root_of(dir);
+    EXPECT_EQ(r ? r->uuid : "", uuid) << dir;
   }
   const std::tuple<std::string, std::string, std::string> bad[] = {
       {"", "n", "file:///x"}, {"p2", "renamed", "file:///y"} /* name taken */,
       {"p3", "n3", "/srv/x"}, {"p4", "n4", "file://srv/x"}, {"p5", "n5", "file:///srv/../etc"}};
-  for (const auto& c : bad) {
-    Pool_Record r;
-    std::tie(r.uuid, r.name, r.url) = c;
+  for (const auto& [uuid, name, url] : bad) {
     std::string error;
-    EXPECT_FALSE(registry.add(r, &error) || error.empty()) << r.uuid;
+    EXPECT_FALSE(registry.add({uuid, name, "", url, {}, {}}, &error) || error.empty()) << uuid;
   }
   ASSERT_TRUE(registry.remove("pool-1") && registry.remove("pool-1") && registry.load());
   EXPECT_EQ(registry.pools().size(), 1u);
@@ -56,9 +53,8 @@ TEST(Pool_Registry, RecordsRoundTripAndBadOnesAreRefused) {
     pool_test::write_file(env.dir() + "/bad", std::string("# comment\n\n") + text);
     Pool_Registry registry(env.dir() + "/bad");
     std::string error;
-    EXPECT_FALSE(registry.load(&error)) << text;
-    EXPECT_NE(error.find("line 3"), std::string::npos) << error;
-    EXPECT_TRUE(registry.pools().empty());
+    EXPECT_TRUE(!registry.load(&error) && registry.pools().empty()) << text;
+    EXPECT_THAT(error, testing::HasSubstr("line 3"));
   }
 }
 

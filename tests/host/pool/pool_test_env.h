@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
-#include <tuple>
 
 namespace pool_test {
 
@@ -25,9 +25,7 @@ class Pool_Env {
  public:
   Pool_Env() {
     ::mkdir(root().c_str(), 0700);
-    Pool_Record rec;
-    std::tie(rec.uuid, rec.name, rec.host_uuid, rec.url) = std::make_tuple("pool-1", "main", "host-1", url());
-    rec.device_ids = {"dev-1", "dev-2"};
+    const Pool_Record rec{"pool-1", "main", "host-1", url(), {"dev-1", "dev-2"}, {}};
     std::string error;
     EXPECT_TRUE(home_.made() && Pool_Registry().add(rec, &error)) << error;
   }
@@ -53,7 +51,8 @@ inline void write_file(const std::string& path, const std::string& data) {
 inline std::string list_dir(const std::string& dir) {
   std::error_code ec;
   std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.insert(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.insert(e.path().filename());
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
   return out;
@@ -65,9 +64,9 @@ enum Content { ZERO, RANDOM, TEXT, MIXED };
 
 inline std::string make_content(Content kind, size_t size, uint64_t seed = 1) {
   std::string out(size, '\0');
-  uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  auto next = [&x] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
-  static const char* const words[] = {"backup ", "volume ", "instance ", "pool ", "snapshot ", "restore ", "block ", "image\n"};
+  std::mt19937_64 next(seed);
+  static const char* const words[] = {"backup ",   "volume ",  "instance ", "pool ",
+                                      "snapshot ", "restore ", "block ",    "image\n"};
   for (size_t i = 0; i < size;) {
     const Content k = kind != MIXED ? kind : i < size / 3 ? RANDOM : i < 2 * size / 3 ? ZERO : TEXT;
     if (k == ZERO) ++i;

@@ -11,8 +11,8 @@ using std::chrono::milliseconds;
 // The first window holding the time of day applies, also across midnight; none: no limit.
 TEST(Rate_Limiter, WindowsPickTheLimit) {
   Rate_Limiter limiter({{3600, 7200, 100}, {79200, 3600, 200}, {0, 0, 300}});
-  const std::pair<unsigned int, size_t> cases[] = {{3600, 100}, {7199, 100}, {7200, 300}, {79200, 200},
-                                                   {0, 200},    {3599, 200}, {50000, 300}};
+  const std::pair<unsigned int, size_t> cases[] = {{3600, 100}, {7199, 100}, {7200, 300},
+      {79200, 200}, {0, 200}, {3599, 200}, {50000, 300}};
   for (const auto& c : cases) EXPECT_EQ(limiter.limit_at(c.first), c.second) << c.first;
   EXPECT_EQ(Rate_Limiter({{3600, 7200, 100}}).limit_at(10), 0u);
 }
@@ -21,7 +21,9 @@ TEST(Rate_Limiter, BucketHoldsOneSecondAndRefills) {
   Rate_Limiter limiter({{0, 0, 1000}});
   const Rate_Limiter::Clock::time_point t0{};
   const auto zero = Rate_Limiter::Clock::duration::zero();
-  auto ms = [](Rate_Limiter::Clock::duration d) { return std::chrono::duration_cast<milliseconds>(d).count(); };
+  auto ms = [](Rate_Limiter::Clock::duration d) {
+    return std::chrono::duration_cast<milliseconds>(d).count();
+  };
   EXPECT_TRUE(limiter.reserve(600, t0, 0) == zero && limiter.reserve(400, t0, 0) == zero);
   // The bucket is empty: 500 more bytes need half a second; after that half second the
   // debt is paid, the next 250 bytes wait a quarter.
