@@ -24,7 +24,8 @@ class CommandLine(unittest.TestCase):
         proc.communicate(timeout=60)
 
     def test_serves_until_shut_down_and_exits_cleanly(self):
-        """(SIGTERM ends every simulator the C++ end-to-end tests start.)"""
+        """Shut down through the control interface (the C++ end-to-end tests end theirs with
+        SIGTERM)."""
         tmp = tempfile.mkdtemp(prefix="tavrosim-cli-")
         self.addCleanup(shutil.rmtree, tmp, True)
         port_file = os.path.join(tmp, "port")
