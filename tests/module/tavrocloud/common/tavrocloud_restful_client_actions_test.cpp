@@ -133,7 +133,12 @@ bool query_want(C& c, Out& o) {
   o.volume.id = "before";
   return c.query_volume("want", o.volume);
 }
-bool node_instances(C& c, Out& o) { return c.query_node_instances("n-1", o.list); }
+// The caller's list is replaced, not appended to.
+bool node_instances(C& c, Out& o) {
+  o.list.resize(1);
+  o.list[0].id = "before";
+  return c.query_node_instances("n-1", o.list);
+}
 bool storage_instances(C& c, Out& o) {
   o.list = {tc::Instance()};
   o.list[0].id = "already";
