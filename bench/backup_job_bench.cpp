@@ -8,7 +8,8 @@
 // Runs as root in a private mount namespace of its own. Prints
 // "upload_seconds=<s> total_seconds=<s> peak_rss_kib=<n> ok=<0|1>": the upload phase
 // runs from the first pool file opened to the last image published (the pool directory
-// is watched every millisecond), apart from the cloud's waits before and after; the peak
+// and this process's descriptors are watched every millisecond: images are written
+// without a name until published), apart from the cloud's waits before and after; the peak
 // RSS is this process's, which runs the job.
 #include "../tests/e2e/job_driver.h"
 #include "../tests/e2e/private_dev_disk.h"
@@ -55,7 +56,9 @@ bool fill(const std::string& src, const std::string& dst) {
   return ok;
 }
 
-// Watches the pool: when the first file appears and when `images` are published.
+// Watches the pool: when the first file is opened in it (this process runs the job, and
+// an image being written has no name there yet, only a descriptor) and when `images` are
+// published.
 class Pool_Watch {
  public:
   Pool_Watch(std::string root, size_t images)
@@ -81,6 +84,7 @@ class Pool_Watch {
         ++files;
         if (it->path().filename().string().front() != '.') ++published;
       }
+      if (!started) files += open_in_pool();
       const Clock::time_point now = Clock::now();
       if (!started && files > 0) {
         first_ = now;
@@ -92,6 +96,20 @@ class Pool_Watch {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+
+  // Descriptors of this process open on files in the pool, named or not.
+  size_t open_in_pool() const {
+    std::error_code ec;
+    const fs::path root = fs::canonical(root_, ec);
+    if (ec) return 0;  // no pool yet
+    const std::string dir = root.string() + "/";
+    size_t open = 0;
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+      std::error_code gone;  // a descriptor closed while listed
+      open += fs::read_symlink(fd.path(), gone).string().compare(0, dir.size(), dir) == 0;
+    }
+    return open;
   }
 
   std::string root_;
