@@ -69,23 +69,11 @@ bool Backup_Executor::do_full_backup() {
       ACE_DEBUG((LM_INFO, "Tavrocloud instance %s is skipped.\n", info.instance_name.c_str()));
       continue;
     }
-    if (!progress_reporter_->add(info.instance_id, info.instance_name,
-                                 VM_Job_Progress::STATE_PENDING)) {
-      ACE_ERROR((LM_ERROR, "Failed to add tavro instance to reporter, id: %s, name: %s.\n",
-                 info.instance_id.c_str(), info.instance_name.c_str()));
+    if (!queue_pending(*progress_reporter_, scheduler, info, info.host_address,
+                       info.instance_id, info.instance_name, "instance"))
       return false;
-    }
-    if (!scheduler.enqueue_task(std::make_shared<Instance_Backup_Info>(info),
-                                info.host_address.c_str(), 0, info.instance_id.c_str(), nullptr)) {
-      ACE_ERROR((LM_ERROR, "Failed to enqueue tavro instance task, id: %s, name: %s.\n",
-                 info.instance_id.c_str(), info.instance_name.c_str()));
-      return false;
-    }
   }
-  if (!progress_reporter_->activate(def_.id())) {
-    ACE_ERROR((LM_ERROR, "Failed to activate tavro reporter.\n"));
-    return false;
-  }
+  if (!activate_reporter(*progress_reporter_, def_.id())) return false;
 
   Progress_Thread progress(job_, *progress_reporter_, stop_progress_event_);
   if (!run_tasks(scheduler, job_, params_.base.parallel_vms,

@@ -60,10 +60,12 @@ namespace tavrocloud {
 bool is_safe_identifier(const std::string& id);
 
 // Asks `catalog` for the backup sets of the entry's instance at its time point (the view
-// "restore"); true with the catalog's answer in `sets`, false (logged by the catalog)
-// otherwise. The caller checks the answer's shape.
+// "restore"); true with a non-empty array in `val`. False when the catalog fails (logged
+// with `failed`, a format given the resource, the instance and the time point) or answers
+// anything but a non-empty array.
 bool get_restore_view(RESTful_Catalog_Operator& catalog, const Base_Params& base,
-                      const Restore_Source_Entry& entry, json_spirit::Value& sets);
+                      const Restore_Source_Entry& entry, const char* failed,
+                      json_spirit::Value& val);
 
 class Instance_Restore_Handler {
  public:

@@ -36,11 +36,19 @@ size_t recorded_block_size(const Backup_Piece& piece) {
 }  // namespace
 
 bool get_restore_view(RESTful_Catalog_Operator& catalog, const Base_Params& base,
-                      const Restore_Source_Entry& entry, json_spirit::Value& sets) {
+                      const Restore_Source_Entry& entry, const char* failed,
+                      json_spirit::Value& val) {
   const std::map<std::string, std::string> keys = {{"resource_uuid", base.resource_uuid},
                                                    {"instance_id", entry.instance_src_id},
                                                    {"timepoint", entry.backup_start_time}};
-  return catalog.get_view("tavro", "restore", keys, sets);
+  if (!catalog.get_view("tavro", "restore", keys, val)) {
+    ACE_ERROR((LM_ERROR, failed, base.resource_uuid.c_str(), entry.instance_src_id.c_str(),
+               entry.backup_start_time.c_str()));
+    return false;
+  }
+  YOLT_CHECK_JSON_ARRAY(val, false);
+  YOLT_CHECK_JSON_NONEMPTY(val.get_array(), false);
+  return true;
 }
 
 bool Instance_Restore_Handler::load_catalog(std::vector<Tavro_Backup_Set>& sets) {
@@ -49,16 +57,12 @@ bool Instance_Restore_Handler::load_catalog(std::vector<Tavro_Backup_Set>& sets)
   RESTful_Catalog_Operator catalog(base.backupd_host, base.backupd_port, base.backupd_ssl,
                                    base.access_key, -1, base.max_seconds_retry);
   json_spirit::Value val;
-  if (!get_restore_view(catalog, base, entry, val)) {
-    ACE_ERROR((LM_ERROR,
-               "Failed to retrieve backup sets of tavrocloud resource_uuid=%s instance id=%s "
-               "start_time=%s.\n",
-               base.resource_uuid.c_str(), entry.instance_src_id.c_str(),
-               entry.backup_start_time.c_str()));
+  if (!get_restore_view(catalog, base, entry,
+                        "Failed to retrieve backup sets of tavrocloud resource_uuid=%s "
+                        "instance id=%s start_time=%s.\n",
+                        val)) {
     return false;
   }
-  YOLT_CHECK_JSON_ARRAY(val, false);
-  YOLT_CHECK_JSON_NONEMPTY(val.get_array(), false);
   sets.clear();
   for (const json_spirit::Value& cat : val.get_array()) {
     YOLT_CHECK_JSON_OBJECT(cat, false);

@@ -34,6 +34,12 @@ bool log_in(Job& job, const std::string& host_id, Login& login,
   return true;
 }
 
+bool activate_reporter(Progress_Reporter& reporter, const std::string& def_id) {
+  if (reporter.activate(def_id)) return true;
+  ACE_ERROR((LM_ERROR, "Failed to activate tavro reporter.\n"));
+  return false;
+}
+
 Progress_Thread::Progress_Thread(Job& job, Progress_Reporter& reporter, ACE_Event& stop)
     : reporter_(reporter), stop_(stop), thread_(&job, PROGRESS_THREAD_FLAGS, ACE_DEFAULT_THREAD_PRIORITY) {
   thread_.spawn([this] { run(); });

@@ -43,6 +43,30 @@ class Progress_Thread {
   Job_Thread_Helper thread_;
 };
 
+// Adds the instance `id` (`name`) to `reporter` as pending and queues `task` in
+// `scheduler` under `owner`, named `id`; false when either refuses, logged with `kind`
+// ("instance", "entry") naming what was queued.
+template <class P>
+bool queue_pending(Progress_Reporter& reporter, Thread_Task_Scheduler<P>& scheduler,
+                   const P& task, const std::string& owner, const std::string& id,
+                   const std::string& name, const char* kind) {
+  if (!reporter.add(id, name, VM_Job_Progress::STATE_PENDING)) {
+    ACE_ERROR((LM_ERROR, "Failed to add tavro %s to reporter, id: %s, name: %s.\n", kind,
+               id.c_str(), name.c_str()));
+    return false;
+  }
+  if (!scheduler.enqueue_task(std::make_shared<P>(task), owner.c_str(), 0, id.c_str(),
+                              nullptr)) {
+    ACE_ERROR((LM_ERROR, "Failed to enqueue tavro %s task, id: %s, name: %s.\n", kind,
+               id.c_str(), name.c_str()));
+    return false;
+  }
+  return true;
+}
+
+// Activates `reporter` for the job definition `def_id`; false (logged) when it refuses.
+bool activate_reporter(Progress_Reporter& reporter, const std::string& def_id);
+
 // Runs the tasks queued in `scheduler` on `workers` threads, each attaching the job's
 // log before `body`, and waits for them; true when all were run. False when activation
 // or the wait fails, logged with `activate_failed` / `wait_failed` when given.

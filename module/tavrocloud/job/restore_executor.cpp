@@ -180,16 +180,12 @@ bool Restore_Executor::add_restore_path() {
                                    base.access_key, -1, base.max_seconds_retry);
   for (const Restore_Source_Entry& entry : entries_) {
     json_spirit::Value val;
-    if (!get_restore_view(catalog, base, entry, val)) {
-      ACE_ERROR((LM_ERROR,
-                 "Failed to retrieve tavrocloud backup sets, resource_uuid=%s instance id=%s "
-                 "start_time=%s.\n",
-                 base.resource_uuid.c_str(), entry.instance_src_id.c_str(),
-                 entry.backup_start_time.c_str()));
+    if (!get_restore_view(catalog, base, entry,
+                          "Failed to retrieve tavrocloud backup sets, resource_uuid=%s "
+                          "instance id=%s start_time=%s.\n",
+                          val)) {
       return false;
     }
-    YOLT_CHECK_JSON_ARRAY(val, false);
-    YOLT_CHECK_JSON_NONEMPTY(val.get_array(), false);
     Job_Result::Restore_Path_Entry path;
     const json_spirit::Value& set = val.get_array().back();
     const json_spirit::Array* storages = nullptr;

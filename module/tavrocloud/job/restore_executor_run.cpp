@@ -42,24 +42,11 @@ bool Restore_Executor::restore_all_instances() {
 
   progress_reporter_ = std::make_unique<Progress_Reporter>(evt_handler_, act_);
   for (const Restore_Source_Entry& entry : entries_) {
-    if (!progress_reporter_->add(entry.instance_src_id, entry.instance_src_name,
-                                 VM_Job_Progress::STATE_PENDING)) {
-      ACE_ERROR((LM_ERROR, "Failed to add tavro entry to reporter, id: %s, name: %s.\n",
-                 entry.instance_src_id.c_str(), entry.instance_src_name.c_str()));
+    if (!queue_pending(*progress_reporter_, scheduler, entry, entry.target_node_id,
+                       entry.instance_src_id, entry.instance_src_name, "entry"))
       return false;
-    }
-    if (!scheduler.enqueue_task(std::make_shared<Restore_Source_Entry>(entry),
-                                entry.target_node_id.c_str(), 0, entry.instance_src_id.c_str(),
-                                nullptr)) {
-      ACE_ERROR((LM_ERROR, "Failed to enqueue tavro entry task, id: %s, name: %s.\n",
-                 entry.instance_src_id.c_str(), entry.instance_src_name.c_str()));
-      return false;
-    }
   }
-  if (!progress_reporter_->activate(def_.id())) {
-    ACE_ERROR((LM_ERROR, "Failed to activate tavro reporter.\n"));
-    return false;
-  }
+  if (!activate_reporter(*progress_reporter_, def_.id())) return false;
 
   Progress_Thread progress(job_, *progress_reporter_, stop_progress_event_);
   if (!run_tasks(scheduler, job_, params_.base.parallel_vms,
