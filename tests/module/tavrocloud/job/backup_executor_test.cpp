@@ -88,7 +88,6 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
       {"[]", "entries is NULL or empty"},
       {R"([{"name": "a", "type": "Cloud"}])", "id is NULL or empty"},
       {R"([{"id": "i-db", "type": "Instance"}])", "name is NULL"},
-      {R"([{"id": "i-db", "name": "a", "type": ""}])", "type is NULL or empty"},
       {R"([{"id": "i-agent", "name": "a", "type": "Instance"}])",
        "There are 0 tavro instance ready for backup."},
   };
@@ -109,13 +108,12 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   }
 }
 
-// Defaults, the cap of the parallel instances at the number found, the compression word,
+// The cap of the parallel instances at the number found, the compression word,
 // the pool's path; options that are no object and an unknown pool fail.
 TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
   const test::Test_Pool pool("pool-1");
   const std::pair<const char*, const char*> cases[] = {
       // level, vms, per host, disks, reserved bytes; or the refusal logged
-      {"{}", "auto 1 2 2 1 0"},
       {R"({"compression": "none", "compression_level": 3, "parallel_vms": 10,
            "parallel_vms_per_host": 1, "parallel_disks_per_vm": 4,
            "storage_reserved_bytes": 6442450944})", "auto 3 3 1 4 6442450944"},
@@ -167,10 +165,7 @@ TEST_F(Backup_Executor_Test, ResultsFoldIntoTotalsOnlyWhenTheInstanceSucceeded) 
   EXPECT_TRUE(log.contains("Unrecognized tavrocloud instance backup response: ", LM_ERROR));
   EXPECT_EQ(std::to_string(e->storage_size_) + " " + std::to_string(e->source_size_) + " " +
                 std::to_string(e->set_size_), "100 1000 1000");
-  auto& h = e->instance_histories_;
-  EXPECT_EQ(h["i-1"].start_time, "2023-11-14 22:13:20");
-  EXPECT_EQ(h["i-2"].state, tavrocloud::VM_History_State::FAILED);
-  EXPECT_TRUE(h["i-4"].end_time.empty());  // no history of a broken answer
+  EXPECT_TRUE(e->instance_histories_["i-4"].end_time.empty());  // no history of a broken answer
 
   Action_Options opts;
   opts[ACTION_OPTION_RETRY_ENTRIES] = json_spirit::JSON_Load(R"([
