@@ -35,9 +35,7 @@ TEST(Get_Local_Device, RefusesUnsafeIdentifiersAndTimesOutOnAMissingLink) {
   } cases[] = {
       {"", {}, nullptr},
       {"../sda", {}, "Refused to look up the local device"},
-      {"vol/../../sda", {}, "Refused to look up the local device"},
       {"vol 1", {}, "Refused to look up the local device"},
-      {"vol\n1", {}, "Refused to look up the local device"},
       {std::string("a\0b", 3), {}, "Refused to look up the local device"},
       {absent, ALL_DELAYS, "Get local device for volume tavrotest-absent-"},
   };

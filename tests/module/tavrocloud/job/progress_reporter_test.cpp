@@ -1,10 +1,8 @@
-#include "tavrocloud/job/instance_history.h"
 #include "tavrocloud/job/instance_progress_info.h"
 #include "tavrocloud/job/progress_reporter.h"
 
 #include "fixtures.h"
 #include "job_engine/job_event_handler.h"
-#include "json/json_dump.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -92,20 +90,6 @@ TEST(Instance_Progress_Info, ConcurrentAdditionsAreNotLostAndRetriesNeverGoNegat
   EXPECT_EQ(record->processed_volume_num.load(), 4u);
   record->sub_processed(50000);
   EXPECT_EQ(record->processed_size.load(), 0u);
-}
-
-// A history names each instance with its state word, a missing time as "-"; words that
-// name no state read as unknown.
-TEST(Instance_Histories, DumpAndStateNames) {
-  tavrocloud::Instance_Histories histories;
-  histories["i-1"] = {"web", 2, 1ULL << 40, 3, tavrocloud::VM_History_State::COMPLETED,
-                      tavrocloud::history_time(86400), tavrocloud::history_time(0), true};
-  EXPECT_EQ(json_spirit::JSON_Dump(histories.dump()),
-            R"([{"end_time":"-","name":"web","retry":true,"set_size":2,"size":1099511627776,)"
-            R"("start_time":"1970-01-02 00:00:00","state":"completed",)"
-            R"("storaged_size":3,"uuid":"i-1"}])");
-  EXPECT_EQ(tavrocloud::str_to_vm_hist_state("complete"), tavrocloud::VM_History_State::UNKNOWN);
-  EXPECT_EQ(tavrocloud::str_to_vm_hist_state(nullptr), tavrocloud::VM_History_State::UNKNOWN);
 }
 
 }  // namespace
