@@ -296,7 +296,6 @@ TEST(Responses, RecordsRulesAndReuse) {
       // Where the message of an answer is found.
       {message, test::error_document("volume busy"), "volume busy"},
       {message, "<a><b><Error><Message>deep</Message></Error></b></a>", "deep"},
-      {message, in("AttachVolumeResponse", "<Error><Message>in root</Message></Error>"), "in root"},
       {message, "<Response><Message>loose</Message></Response>", ""},
       {message, in("AttachVolumeResponse", "<status>attaching<Message>two</Message></status>"), ""},
       {message, test::error_document("a &lt;b&gt; &amp; &#99;"), "a <b> & c"},
@@ -305,26 +304,6 @@ TEST(Responses, RecordsRulesAndReuse) {
     SCOPED_TRACE("row " + std::to_string(&row - rows));
     EXPECT_EQ(row.expected, row.read(row.xml, row.status));
   }
-}
-
-// Text comes as (buffer, start, length) events: each replaces the last; none outside a
-// text element, none without a buffer.
-TEST(Responses, EachTextEventReplacesTheLast) {
-  tc::Operate_Volume_Response rsp("DetachVolume");
-  std::string seen;
-  const auto text = [&](const char* buffer, int start, int length) {
-    rsp.characters(buffer, start, length);
-    seen += st(rsp.status()) + " ";
-  };
-  rsp.startElement("", "DetachVolumeResponse", "DetachVolumeResponse", nullptr);
-  rsp.startElement("", "status", "status", nullptr);
-  text("detachingXX", 0, 9);
-  text("xxdetached", 2, 8);
-  text(nullptr, 0, 5);
-  text("attached", 0, 0);
-  rsp.endElement("", "status", "status");
-  text("attached", 0, 8);
-  EXPECT_EQ("detaching detached detached detached detached ", seen);
 }
 
 template <typename Rsp, typename Records, typename Id>
