@@ -54,6 +54,7 @@ TEST(Tables, RoundTripsAndWholeWordsOnly) {
     EXPECT_EQ(v, tc::name_to_status(name, std::strlen(name))) << name;
   }
   EXPECT_EQ(nullptr, tc::status_to_name(static_cast<tc::Status>(19)));
+  EXPECT_STREQ("", tc::net_interface_to_str(tc::UNKNOWN_TYPE));
   // A prefix, a longer word, another case or no text is no word.
   const std::vector<tc::Status> words = {
       tc::name_to_status("complete", 7), tc::name_to_status("completedX", 9),
