@@ -22,7 +22,6 @@
 #include "tavrocloud/common/get_security_group_response.h"
 #include "tavrocloud/common/get_storage_response.h"
 #include "tavrocloud/common/get_volume_response.h"
-#include "tavrocloud/common/operate_instance_response.h"
 #include "tavrocloud/common/operate_volume_response.h"
 
 namespace tc = tavrocloud;
@@ -172,10 +171,6 @@ TEST(Responses, RecordsRulesAndReuse) {
   const Reader deleted = reader<tc::Delete_Instance_Response>([](const auto& r) {
     return j({std::to_string(r.shutdown_state_code()), st(r.shutdown_state_name())});
   });
-  const auto stop = std::make_shared<tc::Operate_Instance_Response>("StopInstances");
-  const Reader stopped = reader(stop, [](const auto& r) {
-    return j({std::to_string(r.current_state_code()), st(r.current_state_name())});
-  });
   const auto detach = std::make_shared<tc::Operate_Volume_Response>("DetachVolume");
   const Reader detached = reader(detach, [](const auto& r) { return st(r.status()); });
   const Reader message = [](const std::string& xml, long status) {  // a fresh parser each time
@@ -273,10 +268,6 @@ TEST(Responses, RecordsRulesAndReuse) {
                                  state("currentState", "48", "terminated"))), "48,terminated"},
       {deleted, terminated(state("shutdownState", "32", "shutting-down")), "32,shutting-down"},
       {deleted, terminated(state("shutdownState", "16", "running")), "refused : 16,running"},
-      {stopped,
-       in("StopInstancesResponse",
-          state("currentState", "64", "stopping") + state("previousState", "16", "running")),
-       "64,stopping"},
       // Known elements below another action's root change nothing.
       {detached, in("DetachVolumeResponse", in("status", "detaching")), "detaching"},
       {detached, in("CreateVolumeResponse", in("status", "available")), "detaching"},
