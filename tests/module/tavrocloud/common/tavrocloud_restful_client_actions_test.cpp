@@ -212,13 +212,9 @@ TEST_F(Scripted_Client_Test, Operations) {
        "Failed to query instance new, instances size not 1, size is 0.\n"},
       {"volume never listed", Script{NEW_VOLUME} + repeat(NOT_FOUND, 5), new_volume,
        "failed vol-9 slept 2 4 8 16", "Failed to query volume vol-9, msg: no such volume.\n"},
-      // An attachment to the agent: the device after the instance's last one, the attach
-      // request, then a wait that reads each poll.
+      // An attachment to the agent: the device after the instance's last one, then a wait
+      // that reads each poll.
       {"agent has no volumes", {volumes({})}, attach, "failed untouched"},
-      {"attach refused", {ATTACH[0], refuse("AttachVolume", "quota")}, attach, "failed /dev/vdb",
-       "Failed to attach volume vol-new to instance i-agent, device is /dev/vdb, msg: quota.\n",
-       "DescribeVolumes(Filter.1.Name=attachment.instance-id Filter.1.Value.1=i-agent) "
-       "AttachVolume(InstanceId=i-agent Device=/dev/vdb VolumeId=vol-new)"},
       {"attaching",
        ATTACH + Script{volume("vol-new", "in-use", "i-agent", "/dev/vdb", "attaching"),
                        volume("vol-new", "available", "", "", "attaching"),
