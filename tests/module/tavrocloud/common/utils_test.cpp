@@ -124,14 +124,13 @@ TEST(Login, StrictParseKeepsKeysAndNamesNoSecret) {
   }
 }
 
-// What operator>> writes, operator<< reads back (the keys as secure strings).
+// What operator>> writes (the keys as secure strings, over what was there), operator<<
+// reads back.
 TEST(Login, JsonFormRoundTrips) {
   Login login;
   ASSERT_TRUE(login << account());
-  login.security_key = "plain secret";
-  js::Object out{{"other", js::Value(1)}, {"host", js::Value("replaced")}};
+  js::Object out{{"host", js::Value("replaced")}};
   login >> out;
-  EXPECT_EQ(7u, out.size());
   EXPECT_EQ(js::secure_str_type, out["security_key"].type());
   Login back;
   ASSERT_TRUE(back << out);
