@@ -44,10 +44,12 @@ std::string each(const V& records, F line) {
   return out;
 }
 
-// One parser kept across calls: what `show` makes of it, after "refused <message>: " when
-// the send fails, and with " [<logged texts>]" when the parse logged anything.
-template <typename Rsp, typename Show>
-Reader reader(std::shared_ptr<Rsp> rsp, Show show) {
+// One parser (made from `args`) kept across calls: what `show` makes of it, after
+// "refused <message>: " when the send fails, and with " [<logged texts>]" when the parse
+// logged anything.
+template <typename Rsp, typename Show, typename... Args>
+Reader reader(Show show, Args... args) {
+  const auto rsp = std::make_shared<Rsp>(args...);
   return [rsp, show](const std::string& xml, long status) {
     test::Log_Capture log;
     const bool ok = cloud::deliver_answer(*rsp, status, xml);
@@ -56,10 +58,6 @@ Reader reader(std::shared_ptr<Rsp> rsp, Show show) {
     const std::string logged = std::regex_replace(log.text(), origin, "");
     return logged.empty() ? out : out + " [" + logged + "]";
   };
-}
-template <typename Rsp, typename Show>
-Reader reader(Show show) {
-  return reader(std::make_shared<Rsp>(), show);
 }
 
 // A document as the cloud sends it: declaration, namespaced root, pretty-printed.
@@ -169,8 +167,8 @@ TEST(Responses, RecordsRulesAndReuse) {
   const Reader deleted = reader<tc::Delete_Instance_Response>([](const auto& r) {
     return j({std::to_string(r.shutdown_state_code()), st(r.shutdown_state_name())});
   });
-  const auto detach = std::make_shared<tc::Operate_Volume_Response>("DetachVolume");
-  const Reader detached = reader(detach, [](const auto& r) { return st(r.status()); });
+  const Reader detached = reader<tc::Operate_Volume_Response>(
+      [](const auto& r) { return st(r.status()); }, "DetachVolume");
   const Reader message = [](const std::string& xml, long status) {  // a fresh parser each time
     tc::Operate_Volume_Response rsp("AttachVolume");
     cloud::deliver_answer(rsp, status, xml);
@@ -179,8 +177,8 @@ TEST(Responses, RecordsRulesAndReuse) {
   const Reader nodes = reader<tc::Get_Node_Response>([](const auto& r) {
     return each(r.nodes(), [](const tc::Node& n) { return n.id + st(n.status); });
   });
-  const auto deletion = std::make_shared<tc::Common_Result_Response>("DeleteVolume");
-  const Reader result = reader(deletion, [](const auto& r) { return r.success() ? "yes" : "no"; });
+  const Reader result = reader<tc::Common_Result_Response>(
+      [](const auto& r) { return r.success() ? "yes" : "no"; }, "DeleteVolume");
 
   const auto terminated = [](const std::string& inner) {
     return in("TerminateInstancesResponse", inner);
