@@ -52,10 +52,6 @@ Script operator+(Script a, const Script& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-// `action` answered with the new record's id as `key`.
-Answer made(const std::string& action, const std::string& key, const std::string& id) {
-  return ok(action, fields({{key, id}}));
-}
 Answer refuse(const std::string& action, const std::string& message = "boom") {
   return as(action, refused(message));
 }
@@ -77,12 +73,11 @@ const std::string RESIDUE =
     "Volume vol-1 already has tmp snapshot tmpsnap-old, please delete it first";
 const std::string TRY = "Failed to create tmp snapshot for volume vol-1, try count ";
 const std::string NO_VOLUME = ", volumes size not 1, size is 0.\n";
-const char MAC[] = "52:54:00:00:00:01";
 const Answer TYPE = one("DescribeInstanceTypes", "instanceTypeSet",
                         fields({{"instanceType", "t1"}, {"cpu", "4"}}));
-const Answer NEW_VOLUME = made("CreateVolume", "volumeId", "vol-9");
-const Answer NEW_SNAPSHOT = made("CreateSnapshot", "snapshotId", "snap-9");
-const Answer NEW_INSTANCE = made("RunInstances", "instanceId", "new");
+const Answer NEW_VOLUME = ok("CreateVolume", fields({{"volumeId", "vol-9"}}));
+const Answer NEW_SNAPSHOT = ok("CreateSnapshot", fields({{"snapshotId", "snap-9"}}));
+const Answer NEW_INSTANCE = ok("RunInstances", fields({{"instanceId", "new"}}));
 const Answer NOT_FOUND =
     as("DescribeVolumes", {400, "<Response><Errors><Error><Code>InvalidVolume.NotFound</Code>"
                                 "<Message>no such volume</Message></Error></Errors></Response>"});
@@ -115,8 +110,7 @@ struct Out {
 std::string show(bool ok, const Out& o) {
   const int cpu = o.instance.instance_type.cpu;
   return say({ok ? "ok" : "failed", o.text, o.accepted ? "accepted" : "", o.volume.id,
-              o.volume.status ? tc::status_to_name(o.volume.status) : "", o.instance.id,
-              cpu ? std::to_string(cpu) : "", ids(o.list), o.snapshot.id, o.tmp.id});
+              o.instance.id, cpu ? std::to_string(cpu) : "", ids(o.list), o.snapshot.id, o.tmp.id});
 }
 
 bool new_volume(C& c, Out& o) { return c.create_volume("v", "z", "st-1", 1, "", o.volume); }
@@ -157,13 +151,11 @@ struct Row {
 
 TEST_F(Scripted_Client_Test, Operations) {
   const js::Value root(js::Object{{"disk_bus", js::Value("virtio")}, {"boot", js::Value(1)}});
-  const std::string paged =
-      "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-1 MaxRecords=20 NextToken=";
   const Row rows[] = {
       // What is sent: optional, numbered and JSON parameters.
-      {"interface by MAC", {made("CreateNetworkInterface", "networkInterfaceId", "eni-9")},
-       [](C& c, Out& o) { return c.create_network_interface("s-1", {}, MAC, "", o.text); },
-       "ok eni-9", "", std::string("CreateNetworkInterface(SubnetId=s-1 MacAddress=") + MAC + ")"},
+      {"interface by MAC", {ok("CreateNetworkInterface", fields({{"networkInterfaceId", "e-9"}}))},
+       [](C& c, Out& o) { return c.create_network_interface("s-1", {}, "52:54", "", o.text); },
+       "ok e-9", "", "CreateNetworkInterface(SubnetId=s-1 MacAddress=52:54)"},
       {"root snapshot", {NEW_SNAPSHOT, snapshot("snap-9", "completed")},
        [&root](C& c, Out& o) { return c.create_snapshot("vol-1", "s", root, o.snapshot); },
        "ok snap-9", "",
@@ -177,16 +169,10 @@ TEST_F(Scripted_Client_Test, Operations) {
       {"two volumes", {volumes({volume_item("x", "available"), volume_item("y", "available")})},
        query_want, "failed before",
        "Failed to query volume want, volumes size not 1, size is 2.\n"},
-      {"volume refused", {refuse("DescribeVolumes", "no such thing")}, query_want,
-       "failed before", "Failed to query volume want, msg: no such thing.\n"},
       // No instance of a name is no error.
       {"no instance named", {instances({})},
        [](C& c, Out& o) { return c.query_instances_by_name("web", o.list); }, "failed"},
-      // Listings follow every page with the same filter; a storage's instances are appended.
-      {"pages", PAGES + Script{instances({instance_item("i-3", "running")})}, node_instances,
-       "ok i-1 i-2 i-3", "",
-       "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-1) " + paged + "tok-a) " +
-           paged + "tok-b)"},
+      // A storage's instances are appended.
       {"storage instances",
        repeat(instances({instance_item("i-1", "running", "st-1"),
                          instance_item("i-2", "running", "st-2"),
@@ -220,13 +206,9 @@ TEST_F(Scripted_Client_Test, Operations) {
        "Failed to query instance new, instances size not 1, size is 0.\n"},
       {"volume never listed", Script{NEW_VOLUME} + repeat(NOT_FOUND, 5), new_volume,
        "failed vol-9 slept 2 4 8 16", "Failed to query volume vol-9, msg: no such volume.\n"},
-      // An attachment to the agent: the device after the instance's last one, the attach
-      // request, then a wait that reads each poll.
+      // An attachment to the agent: the device after the instance's last one, then a wait
+      // that reads each poll.
       {"agent has no volumes", {volumes({})}, attach, "failed untouched"},
-      {"attach refused", {ATTACH[0], refuse("AttachVolume", "quota")}, attach, "failed /dev/vdb",
-       "Failed to attach volume vol-new to instance i-agent, device is /dev/vdb, msg: quota.\n",
-       "DescribeVolumes(Filter.1.Name=attachment.instance-id Filter.1.Value.1=i-agent) "
-       "AttachVolume(InstanceId=i-agent Device=/dev/vdb VolumeId=vol-new)"},
       {"attaching",
        ATTACH + Script{volume("vol-new", "in-use", "i-agent", "/dev/vdb", "attaching"),
                        volume("vol-new", "available", "", "", "attaching"),
