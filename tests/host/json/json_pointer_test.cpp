@@ -46,18 +46,6 @@ TEST(JSON_Pointer, ResolvesPaths) {
   EXPECT_TRUE(log.contains("'/~x'", LM_ERROR));
 }
 
-TEST(JSON_Pointer, TypedLookupsLeaveTheTargetOnMismatch) {
-  js::Value doc = js::JSON_Load(rfc_doc);
-  js::JSON_Pointer p;
-  ASSERT_TRUE(p.path("/foo", false));
-  const js::Object* obj = &doc.get_obj();
-  EXPECT_FALSE(p.get(static_cast<const js::Value&>(doc), obj));
-  EXPECT_EQ(&doc.get_obj(), obj);
-  js::Array* marr = nullptr;
-  ASSERT_TRUE(p.get(doc, marr));
-  EXPECT_EQ(&doc.get_obj().at("foo").get_array(), marr);
-}
-
 TEST(JSON_Pointer, AppendTokenEscapesForARoundTrip) {
   std::string path;
   js::JSON_Pointer::append_token(path, "m~n");
