@@ -14,9 +14,7 @@ TEST(PercentEncoding, EncodesEverythingButUnreserved) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""}, {"abcXYZ019-._~", "abcXYZ019-._~"}, {"a b", "a%20b"}, {"a+b", "a%2Bb"},
       {"k=v&x=y", "k%3Dv%26x%3Dy"}, {"100%", "100%25"}, {"/path?q#f", "%2Fpath%3Fq%23f"},
-      {"\xE4\xB8\xAD\xE6\x96\x87", "%E4%B8%AD%E6%96%87"},
-      {"{\"name\": \"vm-1\", \"tags\": [1,2]}",
-       "%7B%22name%22%3A%20%22vm-1%22%2C%20%22tags%22%3A%20%5B1%2C2%5D%7D"},
+      {"{\"k\": [1]}", "%7B%22k%22%3A%20%5B1%5D%7D"}, {"\xE4\xB8\xAD", "%E4%B8%AD"},
       {std::string("a\0b\n\r\t", 6), "a%00b%0A%0D%09"}, {"\xFF\x80", "%FF%80"}};
   for (const auto& c : cases) {
     EXPECT_EQ(cloud::percent_encode(c.first), c.second) << c.first;
