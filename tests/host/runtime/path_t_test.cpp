@@ -16,7 +16,6 @@ TEST(Path_T, JoinsWithExactlyOneSeparator) {
   for (const auto& c : cases) {
     const yolt::Path_T<char> p(c.dir, c.name, c.sep, false);
     SCOPED_TRACE(std::string(c.dir ? c.dir : "null") + " + " + (c.name ? c.name : "null"));
-    EXPECT_EQ(c.expected, p.str());
     EXPECT_STREQ(c.expected, p.c_str());
     EXPECT_FALSE(p.expanded());
   }
