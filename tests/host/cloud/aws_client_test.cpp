@@ -1,7 +1,7 @@
 // The AWS client against a real HTTP server on loopback: what goes on the wire (form
-// body, signature, headers), how each kind of answer is judged, transport failures,
-// concurrent sends through one client, TLS verification, and the factory's refusals
-// (its test hook serves every module test).
+// body, signature, headers), transport failures, TLS verification, and the factory's
+// refusals (its test hook serves every module test). Concurrent sends through one
+// client are driven by the cloud RESTful client's tests.
 #include "cloud/aws_client.h"
 
 #include "cloud/api_xml_response.h"
@@ -15,13 +15,10 @@
 
 #include <openssl/ssl.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -166,29 +163,6 @@ TEST(AwsClient, TransportFailuresFailTheSend) {
     EXPECT_EQ(log.text().find(SECRET_KEY), std::string::npos);
     EXPECT_EQ(log.text().find("AWS4-HMAC"), std::string::npos);
   }
-}
-
-TEST(AwsClient, OneClientServesSeveralThreads) {
-  Server server({200, OK_XML});
-  const auto shared = client(server.http.port());
-  std::atomic<int> succeeded{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 5; ++i) {
-        cloud::aws::AWS_Request request = describe();
-        const std::string id = "i-" + std::to_string(t) + "-" + std::to_string(i);
-        request.set_parameter("InstanceId.1", id.c_str());
-        Recording_Response response;
-        succeeded += shared->send(request, response);
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(succeeded.load(), 40);
-  std::set<std::string> bodies;
-  for (const auto& r : server.http.requests()) bodies.insert(r.body);
-  EXPECT_EQ(bodies.size(), 40u);
 }
 
 // A self-signed certificate for 127.0.0.1 (tests/data/loopback-tls) is refused unless its
