@@ -46,15 +46,4 @@ TEST(JSON_Pointer, ResolvesPaths) {
   EXPECT_TRUE(log.contains("'/~x'", LM_ERROR));
 }
 
-TEST(JSON_Pointer, AppendTokenEscapesForARoundTrip) {
-  std::string path;
-  js::JSON_Pointer::append_token(path, "m~n");
-  js::JSON_Pointer::append_token(path, "a/b");
-  EXPECT_EQ("/m~0n/a~1b", path);
-  js::JSON_Pointer p;
-  ASSERT_TRUE(p.path(path, false));
-  EXPECT_EQ((std::vector<std::string>{"m~n", "a/b"}), p.tokens());
-  EXPECT_EQ(path, p.str());
-}
-
 }  // namespace
