@@ -29,8 +29,6 @@ TEST(Execute_Script, ResultFollowsTheExitStatus) {
     EXPECT_EQ(execute_script(script, false, nullptr), ok) << script;
   EXPECT_TRUE(log.contains("Job script exited with status 3.", LM_WARNING));
   EXPECT_TRUE(log.contains("Job script was killed by signal 9.", LM_WARNING));
-  EXPECT_FALSE(execute_script("true", true, nullptr));
-  EXPECT_TRUE(log.contains("Scripts cannot run in the background.", LM_ERROR));
 }
 
 // Every line, of either stream, reaches the callback in order, also from a failing
