@@ -100,8 +100,7 @@ TEST(JsonRpcRegistry, ScriptedMethodsAndResultTypes) {
   const Value object(Object{{"host", Value("h")}}), array(json_spirit::Array{Value(1)});
   const Value untouched("untouched");
   const struct { const char* name; Method method; json_spirit::Value_type wanted; Value expected; }
-      cases[] = {{"object", answering(object), ANY, object},
-                 {"array", answering(array), ANY, array},
+      cases[] = {{"array", answering(array), ANY, array},
                  {"array where object wanted", answering(array), OBJECT, untouched},
                  {"failure", answering(Value("partial"), false), ANY, untouched},
                  {"throws", throwing, ANY, untouched}};
