@@ -41,8 +41,8 @@ class Host_Home : public test::Temp_Home_Test {
 };
 
 // The private key never reaches the log (that the public key locks what the private key
-// opens is driven by the login tests). A second initialisation keeps the identity and keys, finishing a half-made or
-// too open home (public key gone, files readable by others).
+// opens is driven by the login tests). A second initialisation keeps the identity and
+// keys, finishing a half-made or too open home (public key gone, files readable by others).
 TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   test::Log_Capture log;
   ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
