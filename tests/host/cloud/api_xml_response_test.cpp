@@ -43,7 +43,6 @@ TEST(ApiXmlResponse, FeedsDocuments) {
   const std::string no = "refused";
   const std::pair<std::string, std::string> cases[] = {
       {decl + "<R><a>x</a></R>", "<R <a x >a >R"},
-      {"<R><a>x</a></R>", "<R <a x >a >R"},  // no declaration
       {bom + decl + "<R/>", "<R >R"}, {bom + "<R/>", "<R >R"}, {"\n  " + decl + "<R/>", "<R >R"},
       {decl + "<R xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
               "<p:a xmlns:p=\"urn:p\">v</p:a></R>", "<R <a v >a >R"},
@@ -53,11 +52,10 @@ TEST(ApiXmlResponse, FeedsDocuments) {
       {"<R><a>{\"k\": [1, \"&lt;\"]}</a></R>", "<R <a {\"k\": [1, \"<\"]} >a >R"},
       {"<R><a>\xE4\xB8\xAD</a></R>", "<R <a \xE4\xB8\xAD >a >R"},
       {"<R/><!-- c --><?pi x?>\n", "<R >R"},
-      {decl + "<!DOCTYPE R [<!ENTITY e \"boom\">]><R>&e;</R>", no}, {"<!DOCTYPE R><R/>", no},
-      {decl + "<!-- c --><!DOCTYPE R><R/>", no},
-      {"<!DOCTYPE a SYSTEM \"file:///etc/passwd\"><a/>", no}, {decl + "<R><a>x</a>", no},
-      {"<R><a>x</b></R>", no}, {"", no}, {decl, no}, {"Internal Server Error", no},
-      {"<html><body>oops</b></html>", no}, {"<R>&bogus;</R>", no}, {"<R/><S/>", no},
+      {decl + "<!DOCTYPE R [<!ENTITY e \"boom\">]><R>&e;</R>", no},
+      {decl + "<!-- c --><!DOCTYPE R><R/>", no}, {"<!DOCTYPE a SYSTEM \"file:///etc/x\"><a/>", no},
+      {decl + "<R><a>x</a>", no}, {"<R><a>x</b></R>", no}, {"", no}, {decl, no},
+      {"Internal Server Error", no}, {"<R>&bogus;</R>", no}, {"<R/><S/>", no},
       {std::string("<R>a\0b</R>", 10), no},
       // Hostile answers once crashed, hung or grew memory without bound.
       {decl + "<a><?" "?></a>", no}, {"<a><!--", no}, {"<a><![CDATA[x", no}, {"<a><?pi x", no},

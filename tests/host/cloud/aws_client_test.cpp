@@ -1,7 +1,7 @@
 // The AWS client against a real HTTP server on loopback: what goes on the wire (form
-// body, signature, headers), how each kind of answer is judged, transport failures,
-// concurrent sends through one client, TLS verification, and the factory's refusals
-// (its test hook serves every module test).
+// body, signature, headers), transport failures, TLS verification, and the factory's
+// refusals (its test hook serves every module test). Concurrent sends through one
+// client are driven by the cloud RESTful client's tests.
 #include "cloud/aws_client.h"
 
 #include "cloud/api_xml_response.h"
@@ -15,13 +15,10 @@
 
 #include <openssl/ssl.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -94,10 +91,9 @@ class Recording_Response : public cloud::API_XML_Response {
 };
 
 std::unique_ptr<cloud::API_Client> client(uint16_t port, const Client_Config& config = {},
-                                          bool tls = false, const std::string& locale = "",
-                                          const char* token = nullptr) {
+                                          bool tls = false, const std::string& locale = "") {
   return SDK::make_client("127.0.0.1", port, tls, locale,
-                          Credentials(ACCESS_KEY, SECRET_KEY, token, 0), config);
+                          Credentials(ACCESS_KEY, SECRET_KEY, nullptr, 0), config);
 }
 
 cloud::aws::AWS_Request describe() { return {"ec2", "2016-11-15", "DescribeInstances"}; }
@@ -108,27 +104,21 @@ const char OK_XML[] =
     "<requestId>r-1</requestId><reservationSet/></DescribeInstancesResponse>";
 
 // Parameters go in order as a signed form; hostile texts cannot add fields. The request
-// is signed for its region (or the default one), with the session token when there is one.
+// is signed for its region (or the default one).
 TEST(AwsClient, SendsSignedOrderedFormPost) {
   for (const char* locale : {"region-7", ""}) {
     SCOPED_TRACE(locale);
     Server server({200, OK_XML});
-    const char* token = *locale ? nullptr : "tok/en+1";
     cloud::aws::AWS_Request request = describe();
     request.set_parameter("Filter.1.Value.1", "i-1 & Action=Terminate");
-    request.set_parameter(std::string("Description"), std::string("{\"k\": \"\xE4\xB8\xAD\"}"));
     Recording_Response response;
-    ASSERT_TRUE(client(server.http.port(), {}, false, locale, token)->send(request, response));
-    EXPECT_EQ(response.outcome(), API_Response_Base::OUTCOME_OK);
-    EXPECT_EQ(response.elements, (std::vector<std::string>{"DescribeInstancesResponse",
-                                                           "requestId", "reservationSet"}));
+    ASSERT_TRUE(client(server.http.port(), {}, false, locale)->send(request, response));
+    EXPECT_EQ(response.elements.size(), 3u);
     const test::Http_Request r = server.http.requests().at(0);
     EXPECT_EQ(r.method + " " + r.target + " " + r.body,
               "POST / Action=DescribeInstances&Version=2016-11-15"
-              "&Filter.1.Value.1=i-1%20%26%20Action%3DTerminate"
-              "&Description=%7B%22k%22%3A%20%22%E4%B8%AD%22%7D");
+              "&Filter.1.Value.1=i-1%20%26%20Action%3DTerminate");
     EXPECT_EQ(r.header("content-type"), "application/x-www-form-urlencoded; charset=utf-8");
-    EXPECT_EQ(r.header("x-amz-security-token"), token ? token : "");
     // The signature itself is checked by the signer's suite and the simulator.
     const std::string day = r.header("x-amz-date").substr(0, 8);
     const std::string region = *locale ? locale : cloud::aws::DEFAULT_REGION;
@@ -137,34 +127,23 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
   }
 }
 
-// Each kind of answer and transport failure gets its outcome; nothing secret is logged.
-TEST(AwsClient, JudgesEachKindOfAnswer) {
+// Each transport failure fails the send (the answers themselves are judged by
+// deliver_answer) with nothing half parsed; nothing secret is logged.
+TEST(AwsClient, TransportFailuresFailTheSend) {
   Client_Config slow, capped;
   slow.low_speed_bytes = 1 << 20;  // a stalled body is far below this rate
   slow.low_speed_seconds = 1;
   capped.max_response_bytes = 50000;
-  using R = API_Response_Base;
-  const R::Outcome FAILED = R::OUTCOME_TRANSPORT_FAILED;
   const char SENT[] = "Cloud request DescribeInstances";
   const std::string open = "<DescribeInstancesResponse>";
-  const std::string error = "<Response><Errors><Error><Code>InvalidParameterValue</Code>"
-                            "<Message>Value (i-x) is invalid</Message></Error></Errors></Response>";
-  // `said`: the cloud's message for the parser, or what the log says.
-  const struct {
-    const char* name;
-    Reply reply;
-    Client_Config config;
-    R::Outcome outcome;
-    const char* said;
-  } cases[] = {
-      {"xml", {200, OK_XML}, {}, R::OUTCOME_OK, ""},
-      {"error document", {400, error}, {}, R::OUTCOME_HTTP_ERROR, "Value (i-x) is invalid"},
-      {"not xml", {200, "hello"}, {}, R::OUTCOME_BAD_DOCUMENT, ""},
-      {"truncated", {200, open + "<requestId>", Mode::TRUNCATED}, {}, FAILED, ""},
-      {"closed without answer", {200, "", Mode::CLOSE}, {}, FAILED, ""},
-      {"stalled body", {200, open, Mode::STALL}, slow, FAILED, SENT},
-      {"above the cap", {200, open + std::string(100000, ' ')}, capped, FAILED, "than the limit"},
-      {"nobody listening", {0, "", Mode::NOBODY}, {}, FAILED, SENT}};
+  // `logged`: what the log says.
+  const struct { const char* name; Reply reply; Client_Config config; const char* logged; }
+      cases[] = {
+          {"truncated", {200, open + "<requestId>", Mode::TRUNCATED}, {}, ""},
+          {"closed without answer", {200, "", Mode::CLOSE}, {}, ""},
+          {"stalled body", {200, open, Mode::STALL}, slow, SENT},
+          {"above the cap", {200, open + std::string(100000, ' ')}, capped, "than the limit"},
+          {"nobody listening", {0, "", Mode::NOBODY}, {}, SENT}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Server server(c.reply);
@@ -172,43 +151,15 @@ TEST(AwsClient, JudgesEachKindOfAnswer) {
     test::Log_Capture log;
     const bool nobody = c.reply.mode == Mode::NOBODY;
     const uint16_t port = nobody ? test::Loopback_Http_Server::closed_port() : server.http.port();
-    EXPECT_EQ(client(port, c.config)->send(describe(), response), c.outcome == R::OUTCOME_OK);
-    EXPECT_EQ(response.outcome(), c.outcome);
-    if (c.outcome == R::OUTCOME_HTTP_ERROR) {
-      EXPECT_EQ(response.error_message() + " " + response.error_code(),
-                std::string(c.said) + " InvalidParameterValue");
-    } else if (c.outcome == FAILED) {
-      EXPECT_TRUE(response.elements.empty());
-      EXPECT_TRUE(log.contains(c.said, LM_ERROR)) << log.text();
-    }
+    EXPECT_FALSE(client(port, c.config)->send(describe(), response));
+    EXPECT_EQ(response.outcome(), API_Response_Base::OUTCOME_TRANSPORT_FAILED);
+    EXPECT_TRUE(log.contains(c.logged, LM_ERROR)) << log.text();
+    EXPECT_TRUE(response.elements.empty());
     EXPECT_EQ(server.http.requests().size(), nobody ? 0u : 1u);
     EXPECT_TRUE(!nobody || response.http_status() == 0);
     EXPECT_EQ(log.text().find(SECRET_KEY), std::string::npos);
     EXPECT_EQ(log.text().find("AWS4-HMAC"), std::string::npos);
   }
-}
-
-TEST(AwsClient, OneClientServesSeveralThreads) {
-  Server server({200, OK_XML});
-  const auto shared = client(server.http.port());
-  std::atomic<int> succeeded{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 5; ++i) {
-        cloud::aws::AWS_Request request = describe();
-        const std::string id = "i-" + std::to_string(t) + "-" + std::to_string(i);
-        request.set_parameter("InstanceId.1", id.c_str());
-        Recording_Response response;
-        succeeded += shared->send(request, response);
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(succeeded.load(), 40);
-  std::set<std::string> bodies;
-  for (const auto& r : server.http.requests()) bodies.insert(r.body);
-  EXPECT_EQ(bodies.size(), 40u);
 }
 
 // A self-signed certificate for 127.0.0.1 (tests/data/loopback-tls) is refused unless its
@@ -236,13 +187,12 @@ TEST(AwsClient, TlsPeerIsVerified) {
 
 TEST(AwsSdk, MakeClientRefusesUnusableAccounts) {
   const std::tuple<std::string, uint16_t, bool> cases[] = {
-      {"10.0.0.5", 8773, true}, {"cloud.example", 443, true}, {"::1", 80, true},
-      {"[::1]", 80, true}, {"", 8773, false}, {"10.0.0.5", 0, false}, {"a host", 80, false},
-      {"evil/path", 80, false}, {"user@host", 80, false}, {"host?x", 80, false},
+      {"cloud.example", 443, true}, {"[::1]", 80, true}, {"", 8773, false},
+      {"10.0.0.5", 0, false}, {"evil/path", 80, false}, {"user@host", 80, false},
       {"[::1", 80, false}};
   const Credentials keys("AK", "SK", nullptr, 0);
   for (const auto& [host, port, ok] : cases)
-    EXPECT_EQ(SDK::make_client(host, port, false, "r", keys) != nullptr, ok) << host << ":" << port;
+    EXPECT_EQ(SDK::make_client(host, port, false, "r", keys) != nullptr, ok) << host;
   for (const char* access_key : {"", "AK"}) {
     const Credentials bad(access_key, *access_key ? nullptr : "SK", nullptr, 0);
     EXPECT_FALSE(SDK::make_client("10.0.0.5", 8773, false, "r", bad)) << access_key;

@@ -1,3 +1,4 @@
+// Loading JSON text and dumping values back to text.
 #include "json/json_load.h"
 
 #include "json/json_dump.h"
@@ -5,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 namespace js = json_spirit;
@@ -58,6 +61,22 @@ TEST(JSON_Load, RefusesBadTextAndLeavesTheTarget) {
   EXPECT_FALSE(js::JSON_Load("{\"a\":" + too_deep + "}", v, &error));
   EXPECT_EQ("document nested too deeply", error);
   EXPECT_TRUE(js::JSON_Load(static_cast<const char*>(nullptr)).is_null());
+}
+
+TEST(JSON_Dump, RealsReadBackExactlyAndStayReals) {
+  for (double d : {0.1, 1.0 / 3, -0.0, 1e300, 5e-324, 123456789.0, 2.0}) {
+    const std::string text = js::JSON_Dump(js::Value(d));
+    const js::Value back = js::JSON_Load(text);
+    ASSERT_EQ(js::real_type, back.type()) << text;
+    EXPECT_EQ(d, back.get_real()) << text;
+  }
+}
+
+TEST(JSON_Dump, UnwritableValuesGiveEmptyText) {
+  const js::Value cases[] = {js::Value(std::numeric_limits<double>::quiet_NaN()),
+                             js::Value(js::Array{js::Value(1), js::Value(HUGE_VAL)}),
+                             js::Value(std::string("\xff\xfe"))};
+  for (const js::Value& v : cases) EXPECT_EQ("", js::JSON_Dump(v));
 }
 
 }  // namespace

@@ -43,21 +43,14 @@ class Accounts_Home : public test::Temp_Home_Test {
 TEST_F(Accounts_Home, QueryAnswersTheStoredAccount) {
   using tavrocloud_accounts::store_account;
   ASSERT_TRUE(store_account("u-1", account("10.0.0.1")));
-  ASSERT_TRUE(store_account("u-2", account("10.0.0.2")));
   ASSERT_TRUE(store_account("u-1", account("10.0.0.9")));  // replaced
   for (const auto& entry : std::filesystem::directory_iterator(dir())) {  // no temporary file
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name == "accounts.json" || name == "accounts.json.lock") << name;
   }
   Value result;
-  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-1"), -1, &result, ANY, -1));
+  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-1"), 7, &result, OBJECT, 1000));
   EXPECT_EQ(result, Value(account("10.0.0.9")));
-  ASSERT_TRUE(global_json_rpc("tavrocloud.query", uuid("u-2"), 7, &result, OBJECT, 1000));
-  EXPECT_EQ(result, Value(account("10.0.0.2")));
-  EXPECT_TRUE(tavrocloud_accounts::remove_account("u-2"));
-  EXPECT_FALSE(tavrocloud_accounts::remove_account("u-2"));
-  test::Log_Capture log;
-  EXPECT_FALSE(global_json_rpc("tavrocloud.query", uuid("u-2"), -1, &result, ANY, -1));
 }
 
 // A query against each kind of store: the account as stored (the module judges it), or
@@ -68,8 +61,6 @@ TEST_F(Accounts_Home, QueryOfEachKindOfStore) {
   const struct { const char* name; const char* store; const char* params; int code; } cases[] = {
       {"as stored", R"({"u-1": {"host": "h", "port": "8773"}})", U1, 0},
       {"no store", nullptr, U1, PARAMS},
-      {"unknown uuid", R"({"u-2": {}})", U1, PARAMS},
-      {"params not an object", "{}", R"(["u-1"])", PARAMS},
       {"uuid not a string", "{}", R"({"uuid": 5})", PARAMS},
       {"store an array", R"([{"uuid": "u-1"}])", U1, INTERNAL},
       {"member not an object", R"({"u-1": [1]})", U1, INTERNAL},
@@ -106,11 +97,10 @@ bool throwing(const Value&, Value&, JSON_RPC_Error&) { throw std::runtime_error(
 // caller wants; a guard puts the host's own method back.
 TEST(JsonRpcRegistry, ScriptedMethodsAndResultTypes) {
   test::Log_Capture log;
-  const Value object(Object{{"host", Value("h")}}), array(json_spirit::Array{Value(1)});
+  const Value array(json_spirit::Array{Value(1)});
   const Value untouched("untouched");
   const struct { const char* name; Method method; json_spirit::Value_type wanted; Value expected; }
-      cases[] = {{"object", answering(object), ANY, object},
-                 {"array", answering(array), ANY, array},
+      cases[] = {{"array", answering(array), ANY, array},
                  {"array where object wanted", answering(array), OBJECT, untouched},
                  {"failure", answering(Value("partial"), false), ANY, untouched},
                  {"throws", throwing, ANY, untouched}};
@@ -132,10 +122,6 @@ TEST(JsonRpcRegistry, ScriptedMethodsAndResultTypes) {
   JSON_RPC_Error error;
   EXPECT_FALSE(registry.call("tavrocloud.query", Value(), result, error));
   EXPECT_EQ(error.code, JSON_RPC_E_INVALID_PARAMS);  // the host's method is back
-  { JSON_RPC_Method_Guard added("test.scripted", answering(object)); }
-  EXPECT_FALSE(registry.has_method("test.scripted"));
-  EXPECT_FALSE(registry.call("no.such.method", Value(), result, error));
-  EXPECT_EQ(error.code, JSON_RPC_E_METHOD_NOT_FOUND);
 }
 
 bool echo(const Value& params, Value& result, JSON_RPC_Error&) {

@@ -10,7 +10,6 @@ TEST(Loose_Version, CompareTable) {
   const struct { const char* a; const char* b; int expected; } cases[] = {
       {"9.8", "9.10", -1},  // numeric, not textual
       {"9.8", "9.8.0", 0},  // a missing part counts as 0
-      {"9.8.1", "9.8", 1}, {"8.99", "9.8", -1}, {"9", "9.8", -1}, {"10.0", "9.8", 1},
       {"V9.8", "9.8", 0},  // letters only separate parts
       {"v9.8rc2", "9.8.2", 0}, {"", "0", 0}, {"", "0.1", -1},
       {"99999999999999", "2147483647", 0}};  // too large: the largest int

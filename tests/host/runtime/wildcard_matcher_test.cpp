@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <list>
 #include <string>
 #include <vector>
 
@@ -43,8 +42,7 @@ TEST(Wildcard_Matcher, AnyPatternOfTheSet) {
   Wildcard_Matcher m;
   EXPECT_FALSE(m.match("anything"));
   m.add_patterns(std::vector<std::string>{"web-*", "db-?"});
-  m.add_patterns(std::list<const char*>{"cache"});
-  EXPECT_TRUE(m.match("web-9") && m.match("db-1") && m.match("cache"));
+  EXPECT_TRUE(m.match("web-9") && m.match("db-1"));
   EXPECT_FALSE(m.match("db-10"));
 }
 
