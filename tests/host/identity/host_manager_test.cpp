@@ -2,6 +2,7 @@
 // hand-written identity, and a home with nothing in it.
 #include "identity/host_manager.h"
 
+#include "identity/rsa_codec.h"
 #include "support/log_capture.h"
 #include "support/temp_home.h"
 
@@ -38,11 +39,18 @@ class Host_Home : public test::Temp_Home_Test {
     return out;
   }
   const std::string OWNERS = "448 448 384 384 384 ";  // 0700 0700 0600 0600 0600
+  // True when the stored public key is the one of the stored private key.
+  bool keys_match() {
+    const std::string private_pem = read("keys/rsa_private.pem");
+    std::string derived;
+    return derive_public_pem(secure_string(private_pem.begin(), private_pem.end()), derived) &&
+           derived == read("keys/rsa_public.pem");
+  }
 };
 
-// The private key never reaches the log (that the public key locks what the private key
-// opens is driven by the login tests). A second initialisation keeps the identity and
-// keys, finishing a half-made or too open home (public key gone, files readable by others).
+// What the public key locks, the private key opens; the private key never reaches the
+// log. A second initialisation keeps the identity and keys, finishing a half-made or
+// too open home (public key gone, files readable by others).
 TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   test::Log_Capture log;
   ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
@@ -51,6 +59,7 @@ TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   ASSERT_TRUE(host.reload());
   EXPECT_EQ(host.name(), "backup-host-1");
   EXPECT_NE(host.access_key(), host.node_access_key());
+  EXPECT_TRUE(keys_match());
   EXPECT_EQ(host.rsa_pubkey(), read("keys/rsa_public.pem"));
   EXPECT_EQ(log.text().find("PRIVATE KEY"), std::string::npos);
   const std::string identity = read("identity.json"), public_key = read("keys/rsa_public.pem");
