@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -71,6 +73,26 @@ TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   EXPECT_EQ(host.name(), "backup-host-1");
   EXPECT_TRUE(read("identity.json") == identity && read("keys/rsa_public.pem") == public_key);
   EXPECT_TRUE(host.rsa_prvkey() == key);
+  EXPECT_EQ(modes(), OWNERS);
+}
+
+// Eight processes initialise one fresh home at once: all succeed and leave one identity
+// and one matching key pair, readable by the owner only.
+TEST_F(Host_Home, ConcurrentInitialisationsLeaveOneWholeIdentity) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "h" + std::to_string(i);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(Host_Manager::initialise_home(dir(), name, 2048) ? 0 : 1);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_TRUE(keys_match());
   EXPECT_EQ(modes(), OWNERS);
 }
 
