@@ -1,12 +1,9 @@
-// The composite queue strategy and the owner limit, the sub-strategy it is asked through.
+// The composite queue strategy: how it asks its sub-strategies.
 #include "models/task/details/queue_strategy_impl.h"
-#include "models/task/details/owner_limit_queue_strategy.h"
 
 #include "module/models/task/task_test_util.h"
 
 #include <gtest/gtest.h>
-
-#include <climits>
 
 namespace {
 
@@ -40,25 +37,6 @@ class Recording_Strategy : public Queue_Strategy<Test_Task> {
   bool answer_;
 };
 
-// Only the composite's two limits hold: waiting tasks count against the enqueue limit,
-// handed-out ones against the dequeue limit until they finish.
-TEST(Queue_Strategy_Impl, EnqueueAndDequeueLimits) {
-  Strategy s;
-  s.reset_enqueue_limit(2);
-  s.reset_dequeue_limit(2);
-  auto a = make_task("a"), b = make_task("b"), c = make_task("c");
-  s.notify_enqueued(a);
-  s.notify_enqueued(b);
-  EXPECT_FALSE(s.enqueue_able(c));
-  s.notify_dequeued(a);
-  ASSERT_TRUE(s.enqueue_able(c));
-  s.notify_enqueued(c);
-  s.notify_dequeued(b);
-  EXPECT_FALSE(s.dequeue_able(c));
-  s.notify_finished(a);
-  EXPECT_TRUE(s.dequeue_able(c));
-}
-
 TEST(Queue_Strategy_Impl, AsksSubStrategiesInOrderAndStopsAtTheFirstNo) {
   std::string calls;
   Strategy s;
@@ -84,30 +62,6 @@ TEST(Queue_Strategy_Impl, AsksSubStrategiesInOrderAndStopsAtTheFirstNo) {
   calls.clear();
   EXPECT_FALSE(s.enqueue_able(t));
   EXPECT_EQ("", calls) << "no hook is asked once the limit is reached";
-}
-
-// An owner at its limit holds back only itself; huge limits never block.
-TEST(Owner_Limit_Queue_Strategy, AnOwnerAtItsLimitHoldsBackOnlyItself) {
-  for (unsigned limit : {1u, 2u, 5u, unsigned(INT_MAX), 2147483648u, UINT_MAX}) {
-    SCOPED_TRACE(limit);
-    auto owner_limit = std::make_unique<Owner_Limit_Queue_Strategy<Test_Task>>();
-    owner_limit->reset(limit);
-    Strategy s;
-    s.add_strategy(std::move(owner_limit));
-    std::shared_ptr<Test_Task> last;
-    for (unsigned i = 0; i < std::min(limit, 5u); ++i) {
-      ASSERT_TRUE(s.dequeue_able(make_task("next", "host-a")));
-      last = make_task("t", "host-a");
-      s.notify_enqueued(last);
-      s.notify_dequeued(last);
-    }
-    EXPECT_EQ(limit > 5, s.dequeue_able(make_task("next", "host-a")));
-    // Other owners, and no owner, are not held back; waiting is not limited.
-    EXPECT_TRUE(s.dequeue_able(make_task("next", "host-b")) && s.dequeue_able(make_task("next")));
-    EXPECT_TRUE(s.enqueue_able(make_task("next", "host-a")));
-    s.notify_finished(last);
-    EXPECT_TRUE(s.dequeue_able(make_task("next", "host-a")));
-  }
 }
 
 }  // namespace
