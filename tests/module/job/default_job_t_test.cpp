@@ -185,7 +185,6 @@ TEST_F(Default_Job_T_Test, CommandsAndTheirFailures) {
       {NO, setup, "-1|setup_ondemand||completed", ""},
       {THROWS, setup, "-1|setup_ondemand||completed", "setup_ondemand"},
       {YES, update_to_nothing_on_demand, "0|update:||completed", ""},
-      {YES, [](Job& j) { return j.stop(); }, "0|||canceling", ""},
       {YES, [](Job& j) { return j.pause(); }, "0|||pausing", ""},
       {YES, [](Job& j) { return j.resume(); }, "0|||running", ""},
       {YES, [](Job& j) { return j.switch_job(); }, "0|||switching", ""},
