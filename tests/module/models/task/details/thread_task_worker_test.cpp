@@ -48,8 +48,8 @@ bool deactivated(Pool& pool) {
 }
 
 // Queue order, results stored before the callback, a task throwing what is no exception
-// class failed without ending the thread (the scheduler tests throw std ones); a task enqueued after stop() is dropped, not run. (Many threads: the
-// scheduler's stress tests.)
+// class failed without ending the thread (the scheduler tests throw std ones); a task
+// enqueued after stop() is dropped, not run. Many threads: the scheduler's stress tests.
 TEST(Thread_Task_Worker, RunsEachTaskOnceAndStopsAfterTheLast) {
   test::Log_Capture log;
   Completions c;
