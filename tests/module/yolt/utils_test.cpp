@@ -1,5 +1,5 @@
-// The small helpers of yolt: bounded number parsing, name tables, time stamps, device
-// checks, formatting into strings, scope guards.
+// The small helpers of yolt: bounded number parsing, name tables, time stamps, formatting
+// into strings, scope guards. (Block device checks: the local device look-up tests.)
 #include "yolt/key_value.h"
 #include "yolt/natoi.h"
 #include "yolt/posix_time_format.h"
@@ -68,14 +68,6 @@ TEST(POSIX_Time_Format, UtcLocalAndTooSmallBuffers) {
     EXPECT_STREQ((POSIX_Time_Format<16, true>(t, "%Y%m%d_%H%M%S").c_str()), "20240501_140000");
   }
   ::tzset();
-}
-
-// Devices themselves are met end to end; here the files that are no block device.
-TEST(Utils, IsBlockDeviceRefusesOtherFilesAndKeepsTheId) {
-  dev_t id = 77;
-  for (const char* path : {"/proc/self/exe", "/tmp", "/nonexistent/yolt", (const char*)nullptr})
-    EXPECT_FALSE(is_block_device(path, &id)) << (path ? path : "(null)");
-  EXPECT_EQ(id, 77u);
 }
 
 // Appends across the inline room keep earlier contents; long results stay whole; an
