@@ -36,8 +36,7 @@ TEST(Filter, VisitsOnlyElementsOfTheType) {
   const js::Array& arr = doc.get_array();
   std::string seen;
   for (const js::Object& o : arr | js::get_obj) seen += std::to_string(o.size());
-  for (const std::string& s : arr | js::get_str) seen += s;
-  EXPECT_EQ("12st", seen);
+  EXPECT_EQ("12", seen);
   EXPECT_TRUE((js::Array() | js::get_obj).empty());
 }
 
