@@ -48,7 +48,6 @@ TEST(Extract, ReadsByTargetType) {
   const std::pair<std::string, const char*> rows[] = {
       {read<std::string>("host", "kept"), "cloud.local/cloud.local"},
       {read<std::string>("port", "kept"), "kept/throws"},  // a number as a string
-      {read<Ushort>("port", 443), "8443/8443"},
       {read<long>("missing", 7), "7/throws"},
       {read<bool>("port", false), "0/throws"},
       {read<js::Object>("host", js::Object{{"x", js::Value(1)}}), "object of 1/throws"},
