@@ -35,7 +35,6 @@ TEST(Thread_Helper, RunsOneAtATime) {
   {
     test::Log_Capture log;
     EXPECT_EQ(-1, h.spawn([&runs] { ++runs; }));
-    EXPECT_EQ("", log.text());  // the template refuses silently
     EXPECT_EQ(-1, h.spawn());
     EXPECT_TRUE(log.contains("already_running is true", LM_EMERGENCY));
   }
