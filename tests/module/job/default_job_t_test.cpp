@@ -149,8 +149,6 @@ TEST_F(Default_Job_T_Test, StartRunsTheExecutorOnItsOwnThread) {
     EXPECT_EQ(std::memcmp(job->activity().uid, c.parsed ? bytes : zeros, 16), 0);
     const std::string warning = std::string("uid \"") + c.uid + "\" is not a UUID";
     EXPECT_EQ(log.contains(warning, LM_WARNING), !c.parsed);
-    EXPECT_EQ(event_text(*job), "start,success");
-    EXPECT_EQ(job->completed_runs(), 1u);
     EXPECT_EQ(probe->calls, c.calls);
     EXPECT_FALSE(ACE_OS::thr_equal(probe->execute_thread, ACE_OS::thr_self()));
   }
@@ -185,7 +183,6 @@ TEST_F(Default_Job_T_Test, CommandsAndTheirFailures) {
       {NO, setup, "-1|setup_ondemand||completed", ""},
       {THROWS, setup, "-1|setup_ondemand||completed", "setup_ondemand"},
       {YES, update_to_nothing_on_demand, "0|update:||completed", ""},
-      {YES, [](Job& j) { return j.stop(); }, "0|||canceling", ""},
       {YES, [](Job& j) { return j.pause(); }, "0|||pausing", ""},
       {YES, [](Job& j) { return j.resume(); }, "0|||running", ""},
       {YES, [](Job& j) { return j.switch_job(); }, "0|||switching", ""},

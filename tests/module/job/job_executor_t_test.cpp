@@ -105,7 +105,6 @@ const std::pair<const char*, const char*> cases[] = {
     {"pre-pause", "paused start,paused 0 cond"},
     {"pre-switch", "error start,failure:-1 0 cond"},
     {"work-fails post-always", "error start,failure:-1 1 post-ran cond"},
-    {"work-fails work-stop", "canceled start,canceled 1 cond"},
     {"work-fails work-stop post-always post-fails", "canceled start,canceled 1 post-ran cond"},
     {"work-fails work-pause post-always", "paused start,paused 1 post-ran cond"},
     {"work-stop", "completed start,success 1 post-ran cond"},

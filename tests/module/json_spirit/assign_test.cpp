@@ -19,11 +19,9 @@ TEST(Insert, ChainAddsAndTheLaterValueOfAKeyWins) {
   const unsigned long size = 18446744073709551615ul;
   js::insert(o)("port", static_cast<unsigned short>(65535))("code", CODE_FAILED)("size", size)(
       "secret", secure_string("k"))("code", CODE_SUCCESS);
-  EXPECT_EQ(4u, o.size());
-  EXPECT_EQ(65535, o.at("port").get_int64());
-  EXPECT_EQ(js::Value(0), o.at("code"));
-  EXPECT_EQ(size, o.at("size").get_uint64());
   EXPECT_EQ(js::secure_str_type, o.at("secret").type());
+  o.erase("secret");
+  EXPECT_EQ(js::JSON_Load(R"({"code":0,"port":65535,"size":18446744073709551615})"), js::Value(o));
 }
 
 // The filters visit only the elements of their type, in order; over a non-const array
@@ -36,8 +34,7 @@ TEST(Filter, VisitsOnlyElementsOfTheType) {
   const js::Array& arr = doc.get_array();
   std::string seen;
   for (const js::Object& o : arr | js::get_obj) seen += std::to_string(o.size());
-  for (const std::string& s : arr | js::get_str) seen += s;
-  EXPECT_EQ("12st", seen);
+  EXPECT_EQ("12", seen);
   EXPECT_TRUE((js::Array() | js::get_obj).empty());
 }
 

@@ -1,7 +1,6 @@
 #include "yolt/check.h"
 
 #include "json/value.h"
-#include "jsonrpc/json_rpc.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -9,58 +8,36 @@
 #include <sys/mman.h>
 
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 namespace {
 
 namespace js = json_spirit;
 
-// Stands in for the host's JSON-RPC object: only its type code matters here.
-struct Fake_RPC_Object {
-  JSON_RPC_Type code;
-  JSON_RPC_Type type() const { return code; }
-};
-
 // Operands of the checks below.
 int n_worker_threads = 0;
 long total_size_ = 10, block_size_ = 4;
 void* addr = MAP_FAILED;
 std::vector<int> none;
-std::unique_ptr<int> src_;
-const js::Value val{js::Array()}, one{js::Array{js::Value(1)}};
-const Fake_RPC_Object rpc{TYPE_NOTIFY}, request{TYPE_REQUEST};
+const js::Value one{js::Array{js::Value(1)}};
 
 // A failing check logs one emergency record "Unexpected error in <file>:<line>, <what>"
-// and returns its value; a passing one logs nothing. The JSON checks log no call stack.
+// and returns its value (passing checks run in every other test). The JSON checks log no
+// call stack. (Other forms: the tests of the cloud jobs and the console handlers.)
 TEST(Check, MessagesTable) {
   const struct { int (*run)(); std::string message; } cases[] = {
       {[] { YOLT_CHECK_LT(n_worker_threads, 1, -1); return 0; }, "n_worker_threads(0) < 1:\n"},
-      {[] { YOLT_CHECK_LT(n_worker_threads, 0, -1); return 0; }, ""},
       {[] { YOLT_CHECK_NE(total_size_ % block_size_, 0, -1); return 0; },
        "total_size_ % block_size_(2) != 0:\n"},
       {[] { YOLT_CHECK_EQ(addr, (MAP_FAILED), -1); return 0; },
        "addr(0xffffffffffffffff) == (MAP_FAILED)(0xffffffffffffffff):\n"},
-      {[] { YOLT_CHECK_CSTR("", -1); return 0; }, "\"\" is NULL or \"\":\n"},
-      {[] { YOLT_CHECK_CSTR(" ", -1); return 0; }, ""},
-      {[] { YOLT_CHECK_NULL(src_, -1); return 0; }, "src_ is NULL:\n"},
-      {[] { YOLT_CHECK_NULL_OR_EMPTY(&none, -1); return 0; }, "&none is NULL or empty:\n"},
-      {[] { YOLT_CHECK_TRUE(none.empty(), -1); return 0; }, "none.empty() is true:\n"},
       {[] { YOLT_CHECK_FALSE(one.is_null(), -1); return 0; }, "one.is_null() is false:\n"},
-      {[] { YOLT_CHECK_JSON_OBJECT(val, -1); return 0; }, "val is not object!\n"},
-      {[] { YOLT_CHECK_JSON_ARRAY(one, -1); return 0; }, ""},
       {[] { YOLT_CHECK_JSON_NONEMPTY(none, -1); return 0; }, "none is empty array!\n"},
-      {[] { YOLT_CHECK_JSON_RPC_REQUEST(&rpc, -1); return 0; }, "&rpc is not JSON-RPC request!\n"},
-      {[] { YOLT_CHECK_JSON_RPC_REQUEST(&request, -1); return 0; }, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     test::Log_Capture log;
-    EXPECT_EQ(c.run(), c.message.empty() ? 0 : -1);
-    if (c.message.empty()) {
-      EXPECT_TRUE(log.entries().empty()) << log.text();
-      continue;
-    }
+    EXPECT_EQ(c.run(), -1);
     ASSERT_EQ(log.entries().size(), 1u);
     const auto e = log.entries()[0];
     EXPECT_EQ(e.priority, LM_EMERGENCY);

