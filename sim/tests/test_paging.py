@@ -32,7 +32,8 @@ class Paging(SimTestCase):
             ("default page size two, then pages of twenty", 2, [], 20, [2, 3], ALL_INSTANCES),
             ("pages of two throughout", None, [("MaxRecords", "2")], 2, [2, 2, 1], ALL_INSTANCES),
             ("pages of one over a zone", None,
-             [("MaxRecords", "1")] + self.filter("availability-zone", "cluster-a"), 1,
+             [("MaxRecords", "1"), ("Filter.1.Name", "availability-zone"),
+              ("Filter.1.Value.1", "cluster-a")], 1,
              [1, 1, 1, 1], zone),
         ]
         for name, default, first, size, counts, ids in cases:
