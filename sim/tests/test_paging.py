@@ -29,7 +29,6 @@ class Paging(SimTestCase):
     def test_page_sizes(self):
         zone = [i for i in ALL_INSTANCES if i != "i-app01"]
         cases = [
-            ("default page size two, then pages of twenty", 2, [], 20, [2, 3], ALL_INSTANCES),
             ("pages of two throughout", None, [("MaxRecords", "2")], 2, [2, 2, 1], ALL_INSTANCES),
             ("pages of one over a zone", None,
              [("MaxRecords", "1"), ("Filter.1.Name", "availability-zone"),
