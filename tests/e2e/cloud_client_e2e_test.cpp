@@ -38,42 +38,27 @@ class Cloud_E2E : public test::Cloud_Job_Test {
 };
 
 TEST_F(Cloud_E2E, Login_Inventory_And_Paging) {
-  tc::Cloud cloud;
-  tc::Clusters clusters;
-  tc::Nodes nodes;
-  tc::Storage storage;
-  tc::Subnets subnets;
-  tc::Security_Groups groups;
   tc::Instance db;
   tc::Network_Interface nif;
   tc::Instances all;
-  tc::Vpc vpc;
-  tc::Image image;
-  ASSERT_TRUE(client_.query_cloud(cloud) && client_.query_clusters(clusters) &&
-              client_.query_cluster_nodes("cluster-a", nodes) &&
-              client_.query_storage("st-nfs-01", storage) &&
-              client_.query_subnets("vpc-prod", subnets) && client_.query_security_groups(groups) &&
-              client_.query_instance_detail("i-db01", db) &&
-              client_.query_network_interface("eni-db01-0", nif) && client_.query_instances(all) &&
-              client_.query_vpc("vpc-prod", vpc) && client_.query_image("img-centos7-x64", image));
+  ASSERT_TRUE(client_.query_instance_detail("i-db01", db) &&
+              client_.query_network_interface("eni-db01-0", nif) && client_.query_instances(all));
   ASSERT_EQ(3u, db.volumes.size());
   // The shapes of a real cloud: an interface attached, with a secondary address; two
-  // instances in one reservation; tagged images and VPCs with nested lists.
+  // instances in one reservation. (Clusters, nodes, storages, networks and images are
+  // read by the console's and the jobs' tests.)
   std::string web_groups;
   for (const tc::Instance& i : all)
     if (i.id == "i-web01" || i.id == "i-app01") web_groups += i.security_group.id + " ";
   using std::to_string;
   const std::vector<std::string> seen = {
-      client_.version(), cloud.id, to_string(clusters.size()), to_string(nodes.size()),
-      storage.type, to_string(subnets.size()), to_string(groups.size()),
-      tc::status_to_name(db.status), to_string(db.instance_type.cpu), db.image.id,
-      db.volumes[2].volume_attachment.device, to_string(db.network_interfaces.size()),
-      tc::status_to_name(nif.status), nif.private_ip, to_string(nif.groups.size()),
-      to_string(all.size()), web_groups, vpc.cidr_block, to_string(image.size)};
-  EXPECT_EQ(seen, (std::vector<std::string>{
-                      "V9.8", "cloud-tavro-demo", "2", "2", "nfs_raw", "2", "4", "running", "4",
-                      "img-centos7-x64", "/dev/vdc", "2", "in-use", "10.10.1.31", "2", "5",
-                      "sg-web sg-web ", "10.10.0.0/16", "8589934592"}));
+      client_.version(), tc::status_to_name(db.status), to_string(db.instance_type.cpu),
+      db.image.id, db.volumes[2].volume_attachment.device,
+      to_string(db.network_interfaces.size()), tc::status_to_name(nif.status), nif.private_ip,
+      to_string(nif.groups.size()), to_string(all.size()), web_groups};
+  EXPECT_EQ(seen, (std::vector<std::string>{"V9.8", "running", "4", "img-centos7-x64", "/dev/vdc",
+                                            "2", "in-use", "10.10.1.31", "2", "5",
+                                            "sg-web sg-web "}));
 
   // A login with keys the cloud does not know fails.
   RESTful_Client stranger;
