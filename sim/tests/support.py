@@ -45,12 +45,6 @@ class SimTestCase(unittest.TestCase):
         """The listed items of a describe answer."""
         return self.q.call(action, params).findall("./*/item")
 
-    def volume(self, vol):
-        """The status of the volume `vol`, or None when it is not listed."""
-        recs = self.records("DescribeVolumes",
-                            [("Filter.1.Name", "volume-id"), ("Filter.1.Value.1", vol)])
-        return recs[0].findtext("status") if recs else None
-
     def new_volume(self, **extra):
         params = dict([("AvailabilityZone", "cluster-a"), ("Size", "1"),
                        ("StorageId", "st-ceph-01")], **extra)

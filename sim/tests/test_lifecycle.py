@@ -1,21 +1,10 @@
-"""Lifecycles: a change shows its transitional state for a configurable number of polls
-(the module's waits on each kind are driven end to end), and the state rules the
-module's flows depend on hold."""
+"""The state rules the module's flows depend on (its waits on each kind of change are
+driven end to end)."""
 
 import concurrent.futures
 import unittest
 
 from support import SimTestCase
-
-
-class Transitions(SimTestCase):
-    def test_polls_per_transition_are_configurable(self):
-        for polls in (0, 1, 3):
-            with self.subTest(polls=polls):
-                self.ctl.post("/config", {"transition_polls": polls})
-                vol = self.new_volume()
-                self.assertEqual(["creating"] * polls + ["available"],
-                                 [self.volume(vol) for _ in range(polls + 1)])
 
 
 class Rules(SimTestCase):
