@@ -11,36 +11,30 @@ class Control(SimTestCase):
     config = {"transition_polls": 0}
 
     def test_leftovers_name_every_kind_of_temporary_resource(self):
-        """Each kind shows while one is left and the whole is clean once all are undone."""
-        q, made = self.q, {}
-
-        def make(key, action, params, path):
-            return lambda: made.update({key: q.call(action, params).findtext(path)})
+        """Each kind shows while one is left; the whole is clean once all are undone."""
         vol = self.new_volume()
-        cases = [  # kind, make, undo: later ones use what earlier ones made
-            ("volumes", lambda: None, lambda: q.call("DeleteVolume", [("VolumeId", vol)])),
-            ("attachments", lambda: q.call("AttachVolume", [
-                ("InstanceId", "i-agent001"), ("Device", "/dev/vdb"), ("VolumeId", vol)]),
-             lambda: q.call("DetachVolume", [("VolumeId", vol)])),
-            ("links", lambda: None, lambda: None),
-            ("snapshots", make("snap", "CreateSnapshot", [("VolumeId", vol)], "snapshotId"),
-             lambda: q.call("DeleteSnapshot", [("SnapshotId", made["snap"])])),
-            ("tmp_snapshots", make("tmp", "CreateTmpSnapshots", [("VolumeId.1", vol)],
-                                   ".//tmpSnapshotId"),
-             lambda: q.call("DeleteTmpSnapshots", [("TmpSnapshotId.1", made["tmp"])])),
-            ("instance_backups", make("ib", "BackupInstance", [("InstanceId", "i-web01")],
-                                      "backupId"),
-             lambda: q.call("DeleteInstanceBackup", [("BackupId", made["ib"])])),
-            ("network_interfaces", make("nif", "CreateNetworkInterface",
-                                        [("SubnetId", "subnet-prod-a")], ".//networkInterfaceId"),
-             lambda: q.call("DeleteNetworkInterface", [("NetworkInterfaceId", made["nif"])])),
+        attach = [("InstanceId", "i-agent001"), ("Device", "/dev/vdb"), ("VolumeId", vol)]
+        cases = [  # kind, action, parameters, the new id's path, undo action, its id parameter
+            ("attachments", "AttachVolume", attach, None, "DetachVolume", "VolumeId"),
+            ("snapshots", "CreateSnapshot", [("VolumeId", vol)], "snapshotId",
+             "DeleteSnapshot", "SnapshotId"),
+            ("tmp_snapshots", "CreateTmpSnapshots", [("VolumeId.1", vol)], ".//tmpSnapshotId",
+             "DeleteTmpSnapshots", "TmpSnapshotId.1"),
+            ("instance_backups", "BackupInstance", [("InstanceId", "i-web01")], "backupId",
+             "DeleteInstanceBackup", "BackupId"),
+            ("network_interfaces", "CreateNetworkInterface", [("SubnetId", "subnet-prod-a")],
+             ".//networkInterfaceId", "DeleteNetworkInterface", "NetworkInterfaceId"),
         ]
-        for kind, do, _ in cases:
-            do()
-            self.assertTrue(self.ctl.get("/leftovers")[kind], kind)
-        self.assertFalse(self.ctl.get("/leftovers")["clean"])
-        for kind, _, undo in reversed(cases):
-            undo()
+        undo = [("DeleteVolume", "VolumeId", vol)]
+        for _, action, params, path, undo_action, key in cases:
+            answer = self.q.call(action, params)
+            undo.append((undo_action, key, answer.findtext(path) if path else vol))
+        left = self.ctl.get("/leftovers")
+        for kind in ["volumes", "links"] + [c[0] for c in cases]:
+            self.assertTrue(left[kind], kind)
+        self.assertFalse(left["clean"])
+        for action, key, made in reversed(undo):
+            self.q.call(action, [(key, made)])
         left = self.ctl.get("/leftovers")
         self.assertTrue(left["clean"], left)
 
