@@ -22,11 +22,6 @@ class AgentDevices(SimTestCase):
     def link(self, ident):
         return os.path.join(self.dev_root, "disk", "by-id", "virtio-" + ident)
 
-    def move_db01_data_to_agent(self):
-        for action, instance in (("DetachVolume", "i-db01"), ("AttachVolume", "i-agent001")):
-            self.q.call(action, [("InstanceId", instance), ("Device", "/dev/vdb"),
-                                 ("VolumeId", "vol-db01-data")])
-
     def tmp_snapshot_on_agent(self, volume):
         tmp = self.tmp_snapshot(volume)
         self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", tmp), ("InstanceId", "i-agent001")])
@@ -49,7 +44,9 @@ class LoopDevices(AgentDevices):
     loop_mode = "losetup"
 
     def test_devices_are_block_devices_detached_on_shutdown(self):
-        self.move_db01_data_to_agent()
+        for action, instance in (("DetachVolume", "i-db01"), ("AttachVolume", "i-agent001")):
+            self.q.call(action, [("InstanceId", instance), ("Device", "/dev/vdb"),
+                                 ("VolumeId", "vol-db01-data")])
         tmp = self.tmp_snapshot_on_agent("vol-web01-root")
         for ident in ("vol-db01-data", tmp):
             mode = os.stat(os.path.realpath(self.link(ident))).st_mode

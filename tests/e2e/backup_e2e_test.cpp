@@ -132,10 +132,9 @@ TEST_P(Backup_E2E_Faults, One_Instance_Fails_And_Leaves_Nothing) {
   Job_var job = expect_run(R"({"parallel_vms": 1})", p.alerts, 2);
   ASSERT_FALSE(job->alerts().empty());
   EXPECT_EQ(JSON_Dump(job->alerts().back().args), "[1]");
-  const States states = history(*job);
-  EXPECT_EQ(states.size(), 2u);
-  const auto completed = [](const auto& s) { return s.second == "completed"; };
-  EXPECT_EQ(std::count_if(states.begin(), states.end(), completed), 1);
+  std::string states;  // one instance completed, the other not
+  for (const auto& h : history(*job)) states += h.second == "completed" ? "+" : "-";
+  EXPECT_TRUE(states == "+-" || states == "-+") << states;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -23,12 +23,6 @@ class Cloud_E2E : public test::Cloud_Job_Test {
  protected:
   Cloud_E2E() : Cloud_Job_Test(&no_sleep, false) {}
 
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(Cloud_Job_Test::SetUp());
-    ASSERT_NO_FATAL_FAILURE(start_sim(test::Sim_Options()));
-    ASSERT_TRUE(client_.login(login(test::SIM_ACCESS_KEY, test::SIM_SECRET_KEY)));
-  }
-
   tc::Login login(const char* access_key, const char* secret_key) const {
     return tc::Login("127.0.0.1", sim_->port(), false, "", secure_string(access_key),
                      secure_string(secret_key));
@@ -38,6 +32,8 @@ class Cloud_E2E : public test::Cloud_Job_Test {
 };
 
 TEST_F(Cloud_E2E, Login_Inventory_And_Paging) {
+  ASSERT_NO_FATAL_FAILURE(start_sim(test::Sim_Options()));
+  ASSERT_TRUE(client_.login(login(test::SIM_ACCESS_KEY, test::SIM_SECRET_KEY)));
   tc::Instance db;
   tc::Network_Interface nif;
   tc::Instances all;

@@ -31,7 +31,6 @@ using test::SIM_ACCESS_KEY;
 using test::SIM_SECRET_KEY;
 const auto NO_KEYS = AllOf(Not(HasSubstr(SIM_SECRET_KEY)), Not(HasSubstr(SIM_ACCESS_KEY)));
 
-using std::filesystem::exists;
 
 // One command line and what it must come to: the exit code, a text its stdout holds
 // and one its stderr holds. A failure prints nothing on stdout; one that is not a usage
@@ -99,7 +98,7 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
     rows.push_back({command + " --help", 0, "Usage: quillon3 " + command, ""});
   }
   expect_rows(rows);
-  EXPECT_FALSE(exists(home_)) << "a usage error must not touch the host home";
+  EXPECT_FALSE(std::filesystem::exists(home_)) << "a usage error must not touch the host home";
 }
 
 // Runners started at once on one home: eight inits leave one whole identity, which a
@@ -216,7 +215,7 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
 // it is named, the command fails.
 TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   EXPECT_THAT(run("catalog list").summary(), MatchesRegex("1 .*does not exist.*"));
-  EXPECT_FALSE(exists(home_)) << "listing must not make a home";
+  EXPECT_FALSE(std::filesystem::exists(home_)) << "listing must not make a home";
   init();
   EXPECT_EQ("0 no backup sets\n", run("catalog list").summary());
   EXPECT_EQ("0 []\n", run("catalog list --json --module tavro").summary());
