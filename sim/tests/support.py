@@ -41,23 +41,9 @@ class SimTestCase(unittest.TestCase):
         self.sim.stop()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def filter(self, name, value):
-        return [("Filter.1.Name", name), ("Filter.1.Value.1", value)]
-
     def records(self, action, params=()):
-        """The listed items of a describe answer (instances out of their reservations)."""
-        root = self.q.call(action, params)
-        if action == "DescribeInstances":
-            return root.findall("./reservationSet/item/instancesSet/item")
-        return root.findall("./*/item")
-
-    def field(self, action, params, name):
-        """`name` (a path) of the one record listed, or None when none is listed."""
-        recs = self.records(action, params)
-        return recs[0].findtext(name) if recs else None
-
-    def volume(self, vol, name="status"):
-        return self.field("DescribeVolumes", self.filter("volume-id", vol), name)
+        """The listed items of a describe answer."""
+        return self.q.call(action, params).findall("./*/item")
 
     def new_volume(self, **extra):
         params = dict([("AvailabilityZone", "cluster-a"), ("Size", "1"),
@@ -67,8 +53,8 @@ class SimTestCase(unittest.TestCase):
     def tmp_snapshot(self, vol):
         return self.q.call("CreateTmpSnapshots", [("VolumeId.1", vol)]).findtext(".//tmpSnapshotId")
 
-    def refused(self, action, params, code, status=None):
-        got, body = self.q.raw(action, params)
+    def refused(self, action, params, code, status=None, **kw):
+        got, body = self.q.raw(action, params, **kw)
         self.assertEqual(status or got, got, body)
         self.assertNotEqual(200, got, body)
         self.assertIn(("<Code>%s</Code>" % code).encode(), body)

@@ -1,8 +1,7 @@
-"""The command line (port report, signals, shutdown) and HTTPS."""
+"""The command line (port report, shutdown)."""
 
 import os
 import shutil
-import ssl
 import subprocess
 import sys
 import tempfile
@@ -11,7 +10,6 @@ import unittest
 import support
 from support import ACCESS_KEY, SECRET, SEED
 from cloudsim.client import ControlClient, QueryClient
-from cloudsim.server import Simulator
 
 SCRIPT = os.path.join(support.SIM_DIR, "tavrosim.py")
 
@@ -45,26 +43,6 @@ class CommandLine(unittest.TestCase):
         QueryClient("127.0.0.1", port, ACCESS_KEY, SECRET).call("DescribeCloud")
         ControlClient("127.0.0.1", port).post("/shutdown")
         self.assertEqual(0, proc.wait(timeout=60))
-
-
-@unittest.skipUnless(shutil.which("openssl"), "openssl is not installed")
-class Https(unittest.TestCase):
-    def test_signed_calls_over_tls(self):
-        tmp = tempfile.mkdtemp(prefix="tavrosim-tls-")
-        self.addCleanup(shutil.rmtree, tmp, True)
-        cert, key = os.path.join(tmp, "cert.pem"), os.path.join(tmp, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                        "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
-                        "-addext", "subjectAltName=IP:127.0.0.1"],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        sim = Simulator(seed=SEED, loop_mode="link", dev_root=os.path.join(tmp, "dev"),
-                        tls_cert=cert, tls_key=key, dmi_path=os.path.join(tmp, "none"))
-        sim.start()
-        self.addCleanup(sim.stop)
-        ctx = ssl.create_default_context(cafile=cert)
-        q = QueryClient("127.0.0.1", sim.port, ACCESS_KEY, SECRET, tls=True, context=ctx)
-        self.assertEqual("cloud-tavro-demo", q.call("DescribeCloud").findtext("cloudId"))
-        self.assertTrue(sim.url.startswith("https://"))
 
 
 if __name__ == "__main__":

@@ -27,18 +27,15 @@ class Paging(SimTestCase):
         return pages
 
     def test_page_sizes(self):
-        zone = [i for i in ALL_INSTANCES if i != "i-app01"]
-        cases = [
-            ("default page size two, then pages of twenty", 2, [], 20, [2, 3], ALL_INSTANCES),
-            ("pages of two throughout", None, [("MaxRecords", "2")], 2, [2, 2, 1], ALL_INSTANCES),
-            ("pages of one over a zone", None,
-             [("MaxRecords", "1")] + self.filter("availability-zone", "cluster-a"), 1,
-             [1, 1, 1, 1], zone),
+        zone = [("Filter.1.Name", "availability-zone"), ("Filter.1.Value.1", "cluster-a")]
+        cases = [  # name, page size, more criteria, ids per page
+            ("pages of two throughout", 2, [], [2, 2, 1], ALL_INSTANCES),
+            ("pages of one over a zone", 1, zone, [1, 1, 1, 1],
+             [i for i in ALL_INSTANCES if i != "i-app01"]),
         ]
-        for name, default, first, size, counts, ids in cases:
+        for name, size, criteria, counts, ids in cases:
             with self.subTest(name):
-                self.ctl.post("/config", {"default_page_size": default})
-                pages = self.walk("DescribeInstances", first, size)
+                pages = self.walk("DescribeInstances", [("MaxRecords", str(size))] + criteria, size)
                 self.assertEqual(counts, [len(p[0]) for p in pages])
                 self.assertEqual(ids, [i for p in pages for i in p[0]])
                 tokens = [p[1] for p in pages]

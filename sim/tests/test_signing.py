@@ -46,25 +46,19 @@ class VerifierVerdicts(unittest.TestCase):
         return signing.sign_headers("POST", "127.0.0.1:8080", "/", "", self.BODY, key, secret,
                                     "tavro-1", service=service, amz_date=date, extra_headers=form)
 
-    def test_accepts_a_correct_signature(self):
-        self.assertEqual(ACCESS_KEY, self.verifier().verify(
-            "POST", "/", "", self.signed(), self.BODY))
-
     def test_refusals(self):
-        def replace(headers, name, value):
-            return [(n, value if n == name else v) for n, v in headers]
-
         def drop(headers, name):
             return [(n, v) for n, v in headers if n != name]
 
         good = self.signed()
+        retyped = [(n, "text/plain" if n == "Content-Type" else v) for n, v in good]
         mismatch, auth = "SignatureDoesNotMatch", "AuthFailure"
         payload = "XAmzContentSHA256Mismatch"
         cases = [  # name, headers, code[, body[, verifier settings]]
             ("wrong secret", self.signed(secret="other"), mismatch),
             ("unknown key", self.signed(key="AKIDUNKNOWN"), auth),
             ("body changed", good, mismatch, self.BODY + b"&VolumeId.1=x"),
-            ("signed header changed", replace(good, "Content-Type", "text/plain"), mismatch),
+            ("signed header changed", retyped, mismatch),
             ("no authorization", drop(good, "Authorization"), auth),
             ("other service", self.signed(service="s3"), auth),
             ("too old", self.signed(when=self.NOW - 3600), auth),
@@ -84,12 +78,9 @@ class VerifierVerdicts(unittest.TestCase):
 
 class OverHttp(SimTestCase):
     def test_server_refuses_unsigned_and_tampered_calls(self):
-        for kw, status, code in [({"sign": False}, 401, b"AuthFailure"),
-                                 ({"tamper": lambda b: b + b"&x=1"}, 403,
-                                  b"SignatureDoesNotMatch")]:
-            got, body = self.q.raw("DescribeCloud", **kw)
-            self.assertEqual(status, got, body)
-            self.assertIn(b"<Code>" + code + b"</Code>", body)
+        self.refused("DescribeCloud", (), "AuthFailure", 401, sign=False)
+        self.refused("DescribeCloud", (), "SignatureDoesNotMatch", 403,
+                     tamper=lambda b: b + b"&x=1")
 
 
 if __name__ == "__main__":

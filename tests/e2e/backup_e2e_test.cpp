@@ -1,7 +1,7 @@
 // Backup jobs end to end: the host's job engine runs the module's backup job against the
 // simulator with real loop devices, into a real pool and catalog. Two instances of two
 // volumes each are backed up on both paths (temporary snapshots from cloud 9.8 on,
-// snapshot-made volumes before), then a retry run and a partial failure.
+// snapshot-made volumes before), then partial failures.
 // After every run the images must decode to the volumes' bytes and nothing may be left
 // in the cloud or the pool.
 #include "job_fixture.h"
@@ -59,13 +59,13 @@ class Backup_E2E : public test::Cloud_Job_Test {
     return out;
   }
 
-  // A run of `options` (with `opts`) that succeeds with `alerts` and images of as many
+  // A run of `options` that succeeds with `alerts` and images of as many
   // volumes as it backs up: `images` (their volumes kept in images_), with their sets in
   // the catalog and nothing else in the pool, each image decoding to its volume's bytes.
   Job_var expect_run(const std::string& options, const std::vector<unsigned long>& alerts,
-                     size_t images, const Action_Options* opts = nullptr) {
+                     size_t images) {
     Job_var job = make_job(options);
-    const test::Job_Run run = this->run(*job, opts);
+    const test::Job_Run run = this->run(*job);
     EXPECT_EQ(run.outcome(), Job_Event_Record::SUCCESS) << run.log;
     EXPECT_EQ(test::alert_ids(*job), alerts);
     EXPECT_EQ(pool_leftovers(), "");
@@ -73,7 +73,6 @@ class Backup_E2E : public test::Cloud_Job_Test {
     images_.clear();
     for (const auto& piece : pieces) images_.insert(piece.second);
     EXPECT_EQ(images_.size(), images);
-    EXPECT_EQ(pieces.size(), images);
     EXPECT_EQ(catalog_sets().size(), images / 2);
     EXPECT_EQ(job->activity().size, images * GIB);
     return job;
@@ -110,16 +109,6 @@ TEST_F(Backup_E2E, Snapshot_Volumes_With_Power_Cycle) {
   back_up_both(R"({"parallel_vms": 2, "restart_vm": true})");
 }
 
-TEST_F(Backup_E2E, Retry_Run_Backs_Up_Only_The_Named_Instance) {
-  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
-  Action_Options opts;
-  opts[ACTION_OPTION_RETRY_ENTRIES] = JSON_Load(
-      R"([{"id": "i-b", "type": "VirtualMachine"}, {"id": "vol-a-root", "type": "Volume"}])");
-  Job_var job = expect_run("{}", {}, 2, &opts);
-  EXPECT_EQ(history(*job), (States{{"i-a", "skipped"}, {"i-b", "completed"}}));
-  EXPECT_EQ(images_, (Volumes{"vol-b-root", "vol-b-data"}));
-}
-
 // One instance's handler fails: its login is refused, or a cloud change it makes is
 // accepted but ends in error. The job succeeds with alert 10 naming one failed instance;
 // whatever that handler made in the cloud is removed all the same, also the resource
@@ -143,10 +132,9 @@ TEST_P(Backup_E2E_Faults, One_Instance_Fails_And_Leaves_Nothing) {
   Job_var job = expect_run(R"({"parallel_vms": 1})", p.alerts, 2);
   ASSERT_FALSE(job->alerts().empty());
   EXPECT_EQ(JSON_Dump(job->alerts().back().args), "[1]");
-  const States states = history(*job);
-  EXPECT_EQ(states.size(), 2u);
-  const auto completed = [](const auto& s) { return s.second == "completed"; };
-  EXPECT_EQ(std::count_if(states.begin(), states.end(), completed), 1);
+  std::string states;  // one instance completed, the other not
+  for (const auto& h : history(*job)) states += h.second == "completed" ? "+" : "-";
+  EXPECT_TRUE(states == "+-" || states == "-+") << states;
 }
 
 INSTANTIATE_TEST_SUITE_P(

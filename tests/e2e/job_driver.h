@@ -140,15 +140,6 @@ inline std::string restore_entry(const std::string& set_uuid, const std::string&
          {"id": "vol-)" + x + R"(-data", "name": "data)" + vol + "]}";
 }
 
-// The names of the unfinished files (a leading dot) below `dir`, one a line.
-inline std::string unfinished_files(const std::string& dir) {
-  std::string out;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
-    if (entry.path().filename().string().front() == '.') out += entry.path().string() + "\n";
-  return out;
-}
-
 }  // namespace test
 
 #endif  // TESTS_E2E_JOB_DRIVER_H

@@ -60,7 +60,9 @@ class Runner_Jobs : public test::Runner_Test {
 
   void expect_nothing_left() const {
     EXPECT_TRUE(sim_->clean()) << sim_->get("/leftovers");
-    EXPECT_EQ(test::unfinished_files(tmp_.path() + "/pool"), "");
+    // No unfinished file (a leading dot) in the pool.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+      EXPECT_NE('.', entry.path().filename().string().front()) << entry.path();
   }
 
   std::unique_ptr<test::Sim_Process> sim_;
@@ -121,7 +123,6 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
       {"backup", with(R"("scipts": {})"), "unknown key \"scipts\""},
       {"backup", with(R"("scripts": {"pre": "x"})"), R"(unknown key "scripts.pre")"},
       {"backup", with(R"("retry_count": "3")"), R"("retry_count" must be a whole number)"},
-      {"backup", with(R"("retry_interval": -1)"), R"("retry_interval" must be a whole number)"},
       {"backup", with(R"("rate_limits": {"dest": [{"start_time": 90000}]})"),
        R"("rate_limits.dest[0].start_time" must be a whole number in 0..86400)"},
       {"backup", with(R"("uid": "not-a-uuid")"), R"("uid" must be a UUID)"},

@@ -31,7 +31,6 @@ using test::SIM_ACCESS_KEY;
 using test::SIM_SECRET_KEY;
 const auto NO_KEYS = AllOf(Not(HasSubstr(SIM_SECRET_KEY)), Not(HasSubstr(SIM_ACCESS_KEY)));
 
-using std::filesystem::exists;
 
 // One command line and what it must come to: the exit code, a text its stdout holds
 // and one its stderr holds. A failure prints nothing on stdout; one that is not a usage
@@ -73,9 +72,7 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
       {"--frobnicate", 2, "", "unknown option --frobnicate"},
       {"account", 2, "", "missing subcommand"},
       {"account rename", 2, "", "unknown account subcommand 'rename'"},
-      {"account list --bogus", 2, "", "unknown option --bogus"},
       {"account list extra", 2, "", "unexpected argument 'extra'"},
-      {"account remove", 2, "", "missing --uuid"},
       {"account remove --uuid", 2, "", "--uuid needs a value"},
       {"account remove --uuid a --uuid b", 2, "", "--uuid given twice"},
       {add + "--port 1", 2, "", "missing --secret-key"},
@@ -86,14 +83,12 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
       {add + "--port 1 --ssl=yes --secret-key s", 2, "", "--ssl takes no value"},
       {add + "--port 1 --secret-key=", 2, "", "empty --secret-key"},
       {"init --bits 512", 2, "", "--bits must be a number in 2048..16384"},
-      {"pool add --uuid p --name n", 2, "", "missing --dir"},
       {"rpc tavrocloud.query", 2, "", "missing METHOD PARAMS_JSON"},
       {"rpc tavrocloud.query {\"uuid\":", 2, "", "PARAMS_JSON is not JSON"},
       {"console list", 2, "", "missing PARAMS.json"},
       {"console list uuid=c view", 2, "", "'view' is not key=TEXT or key:=JSON"},
       {"console list uuid=c port:=8x", 2, "", "the value of port is not JSON"},
       {"console login", 2, "", "missing PARAMS or --account"},
-      {"--module", 2, "", "--module needs a value"},
       {"account add --port 0 -h", 0, "Usage: quillon3 account add", ""},
   };
   for (const std::string command :
@@ -103,23 +98,12 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
     rows.push_back({command + " --help", 0, "Usage: quillon3 " + command, ""});
   }
   expect_rows(rows);
-  EXPECT_FALSE(exists(home_)) << "a usage error must not touch the host home";
+  EXPECT_FALSE(std::filesystem::exists(home_)) << "a usage error must not touch the host home";
 }
 
-TEST_F(Quillon3_Runner, InitMakesIdentityAndKeysAndKeepsThem) {
-  init();
-  const std::string private_pem = home_ + "/keys/rsa_private.pem";
-  const std::string key = test::read_file(private_pem);
-  EXPECT_THAT(test::read_file(home_ + "/identity.json"), HasSubstr("\"e2e-host\""));
-  EXPECT_THAT(key, HasSubstr("PRIVATE KEY"));
-  EXPECT_THAT(run("init --name other --bits 2048").summary(),
-              AllOf(MatchesRegex("0 .*already initialised \\(name 'e2e-host'\\).*--name ignored.*"),
-                    Not(HasSubstr("PRIVATE KEY"))));
-  EXPECT_EQ(key, test::read_file(private_pem)) << "a second init must keep the key pair";
-}
-
-// Runners started at once on one home: eight inits leave one whole identity, sixteen
-// account adds of different uuids are all kept; the home and its files are the owner's.
+// Runners started at once on one home: eight inits leave one whole identity, which a
+// later init keeps; sixteen account adds of different uuids are all kept; the home and
+// its files are the owner's.
 TEST_F(Quillon3_Runner, ConcurrentRunnersLoseNothing) {
   auto at_once = [&](size_t n, const std::function<Run_Result(size_t)>& one) {
     std::vector<Run_Result> results(n);
@@ -128,8 +112,14 @@ TEST_F(Quillon3_Runner, ConcurrentRunnersLoseNothing) {
     for (std::thread& t : threads) t.join();
     for (const Run_Result& r : results) EXPECT_EQ(0, r.code) << r.all();
   };
-  at_once(8, [&](size_t) { return run("init --bits 2048"); });
-  EXPECT_THAT(test::read_file(home_ + "/keys/rsa_public.pem"), HasSubstr("PUBLIC KEY"));
+  at_once(8, [&](size_t) { return run("init --bits 2048 --name e2e-host"); });
+  const std::string private_pem = home_ + "/keys/rsa_private.pem";
+  const std::string key = test::read_file(private_pem);
+  EXPECT_THAT(key, HasSubstr("PRIVATE KEY"));
+  EXPECT_THAT(run("init --name other --bits 2048").summary(),
+              AllOf(MatchesRegex("0 .*already initialised \\(name 'e2e-host'\\).*--name ignored.*"),
+                    Not(HasSubstr("PRIVATE KEY"))));
+  EXPECT_EQ(key, test::read_file(private_pem)) << "a later init must keep the key pair";
   at_once(16, [&](size_t i) {
     const std::string uuid = "u" + std::to_string(i);
     return run("account add --host h --port 8773 --access-key a --secret-key - --uuid " + uuid,
@@ -192,9 +182,7 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
   expect_rows({
       {"account check --uuid good", 0,
        "account good: logged in to http://127.0.0.1:" + port + ", cloud version " + version, ""},
-      {"account check --uuid good -v", 0, "account good: logged in", ""},
       {"account check --uuid wrong-secret", 1, "", "refused the keys"},
-      {"account check --uuid wrong-secret -v", 1, "", "refused the keys"},
       {"account check --uuid nobody-home", 1, "", "could not be reached"},
       {"account check --uuid unknown", 1, "", "no such account: unknown"},
       {"probe", 0, "Tavrocloud_Proxy  tavrocloud  enabled  {\"is_proxy\":true}", ""},
@@ -209,8 +197,6 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
       {"console list " + broken, 1, "", "broken.json is not JSON"},
       {"console login --account nobody", 1, "", "cannot load account nobody"},
       {"--module " + tmp_.path() + "/nothing.so probe", 1, "", "cannot load module"},
-      {"--module " + host_library + "probe", 1, "",
-       "has no symbol _make_Tavrocloud_Instance_Handler"},
       {"--module " + host_library + "account check --uuid good", 1, "",
        "has no symbol _make_JSON_RPC_Tavrocloud_Login_Handler"},
       {"rpc no.such.method {}", 1, "", "method not found"},
@@ -229,7 +215,7 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
 // it is named, the command fails.
 TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   EXPECT_THAT(run("catalog list").summary(), MatchesRegex("1 .*does not exist.*"));
-  EXPECT_FALSE(exists(home_)) << "listing must not make a home";
+  EXPECT_FALSE(std::filesystem::exists(home_)) << "listing must not make a home";
   init();
   EXPECT_EQ("0 no backup sets\n", run("catalog list").summary());
   EXPECT_EQ("0 []\n", run("catalog list --json --module tavro").summary());
