@@ -73,6 +73,7 @@ class Backup_E2E : public test::Cloud_Job_Test {
     images_.clear();
     for (const auto& piece : pieces) images_.insert(piece.second);
     EXPECT_EQ(images_.size(), images);
+    EXPECT_EQ(pieces.size(), images);
     EXPECT_EQ(catalog_sets().size(), images / 2);
     EXPECT_EQ(job->activity().size, images * GIB);
     return job;

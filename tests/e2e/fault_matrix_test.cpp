@@ -8,7 +8,8 @@
 // then do), the pool nothing unfinished, and every committed set must read back as its
 // volumes' bytes. The restores start from clean ones of each kind (a new instance on
 // clouds with and without temporary snapshots, and onto an existing instance), whose
-// bytes, history and leftovers are checked too.
+// bytes, history and leftovers are checked too. Each group prints one table line per
+// fault and its total.
 #include "job_fixture.h"
 #include "pool/pool_file_system.h"
 
@@ -102,7 +103,7 @@ using P = Pool_Fault;
 
 // One fault of the matrix and what the run must come to.
 struct Fault {
-  std::string name{};                        // its label
+  std::string name{};                        // its table label
   Pool_Fault::Call pool = Pool_Fault::NONE;  // a fault of the pool's file system
   int err = 0;                               // its errno; 0 stops the job there
   int nth = 1, times = 1000000;              // which uses of the pool call fail
@@ -177,6 +178,15 @@ class Fault_Matrix : public test::Cloud_Job_Test {
  protected:
   Fault_Matrix() : Cloud_Job_Test(&matrix_sleep) {}
 
+  void TearDown() override {
+    if (!lines_.empty()) {
+      std::printf("\n%-64s %s\n", "fault", "outcome | left behind");
+      for (const std::string& line : lines_) std::printf("%s\n", line.c_str());
+      std::printf("total: %zu faults, %zu as designed\n\n", lines_.size(), lines_.size() - wrong_);
+    }
+    Cloud_Job_Test::TearDown();
+  }
+
   // The simulator (cloud `version`) with the agent, "i-vm" (a root and a data volume)
   // and the running "i-tgt", and the host home for it.
   void start_cloud(const std::string& version) {
@@ -220,12 +230,15 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   // Runs `job` with `fault` in place.
   test::Job_Run run_with(Job& job, const Fault& fault) {
     EXPECT_TRUE(fault.sim.empty() || sim_->post("/faults", fault.sim)) << fault.sim;
-    const Pool_Fault pool(fault.pool, fault.err, fault.nth, fault.times);  // NONE: no fault
+    std::unique_ptr<Pool_Fault> pool;
+    if (fault.pool != Pool_Fault::NONE)
+      pool = std::make_unique<Pool_Fault>(fault.pool, fault.err, fault.nth, fault.times);
     cancel_job = &job;
     sleeps_left = fault.cancel_at_sleep;
     const test::Job_Run done = run(job);
     cancel_job = nullptr;
     sleeps_left = 0;
+    pool.reset();
     sim_->clear_faults();
     return done;
   }
@@ -242,12 +255,15 @@ class Fault_Matrix : public test::Cloud_Job_Test {
     return out;
   }
 
-  // Checks the run of `fault` against what it must come to.
-  static void record(const Fault& fault, const test::Job_Run& run, const Job& job,
-                     const std::string& left) {
-    EXPECT_EQ(verdict(fault.want, fault.alerts, fault.stranded),
-              verdict(run.outcome(), test::alert_ids(job), left))
-        << run.log;
+  // Records the table line of `fault` and checks it against what it must come to.
+  void record(const Fault& fault, const test::Job_Run& run, const Job& job,
+              const std::string& left) {
+    const std::string want = verdict(fault.want, fault.alerts, fault.stranded);
+    const std::string got = verdict(run.outcome(), test::alert_ids(job), left);
+    wrong_ += got != want;
+    const std::string pad(fault.name.size() < 64 ? 65 - fault.name.size() : 1, ' ');
+    lines_.push_back(fault.name + pad + got + (got == want ? "" : "   <-- NOT AS DESIGNED"));
+    EXPECT_EQ(want, got) << run.log;
   }
 
   // After a run that may have left a residue: a clean run that must clear it and
@@ -344,6 +360,8 @@ class Fault_Matrix : public test::Cloud_Job_Test {
   std::map<bool, std::string> made_;
   std::vector<std::string> source_digests_;  // root, data
   std::string target_digest_;                // of i-tgt's data volume
+  std::vector<std::string> lines_;
+  size_t wrong_ = 0;
 };
 
 TEST_F(Fault_Matrix, Backup_With_Temporary_Snapshots) {

@@ -123,6 +123,7 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
       {"backup", with(R"("scipts": {})"), "unknown key \"scipts\""},
       {"backup", with(R"("scripts": {"pre": "x"})"), R"(unknown key "scripts.pre")"},
       {"backup", with(R"("retry_count": "3")"), R"("retry_count" must be a whole number)"},
+      {"backup", with(R"("retry_interval": -1)"), R"("retry_interval" must be a whole number)"},
       {"backup", with(R"("rate_limits": {"dest": [{"start_time": 90000}]})"),
        R"("rate_limits.dest[0].start_time" must be a whole number in 0..86400)"},
       {"backup", with(R"("uid": "not-a-uuid")"), R"("uid" must be a UUID)"},

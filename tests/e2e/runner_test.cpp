@@ -197,6 +197,8 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
       {"console list " + broken, 1, "", "broken.json is not JSON"},
       {"console login --account nobody", 1, "", "cannot load account nobody"},
       {"--module " + tmp_.path() + "/nothing.so probe", 1, "", "cannot load module"},
+      {"--module " + host_library + "probe", 1, "",
+       "has no symbol _make_Tavrocloud_Instance_Handler"},
       {"--module " + host_library + "account check --uuid good", 1, "",
        "has no symbol _make_JSON_RPC_Tavrocloud_Login_Handler"},
       {"rpc no.such.method {}", 1, "", "method not found"},
