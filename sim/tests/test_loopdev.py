@@ -3,6 +3,7 @@ files where loop devices cannot be had) under <dev root>/disk/by-id/virtio-<id>,
 go away on detach and on shutdown. Reading and writing through them, and one device per
 attachment, are driven end to end against the module's client."""
 
+import errno
 import os
 import stat
 import subprocess
@@ -43,7 +44,7 @@ class AgentDevices(SimTestCase):
 class LoopDevices(AgentDevices):
     loop_mode = "losetup"
 
-    def test_devices_are_block_devices_detached_on_shutdown(self):
+    def test_devices_are_block_devices_snapshots_read_only_detached_on_shutdown(self):
         for action, instance in (("DetachVolume", "i-db01"), ("AttachVolume", "i-agent001")):
             self.q.call(action, [("InstanceId", instance), ("Device", "/dev/vdb"),
                                  ("VolumeId", "vol-db01-data")])
@@ -51,6 +52,16 @@ class LoopDevices(AgentDevices):
         for ident in ("vol-db01-data", tmp):
             mode = os.stat(os.path.realpath(self.link(ident))).st_mode
             self.assertTrue(stat.S_ISBLK(mode), ident)
+        before = self.ctl.get("/digest", id=tmp)["digest"]
+        with self.assertRaises(OSError) as cm:
+            fd = os.open(self.link(tmp), os.O_RDWR)
+            try:
+                os.pwrite(fd, b"x" * 4096, 0)
+                os.fsync(fd)
+            finally:
+                os.close(fd)
+        self.assertIn(cm.exception.errno, (errno.EROFS, errno.EACCES, errno.EPERM))
+        self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
         self.assertEqual(2, len(self.ctl.get("/state")["loop_devices"]))
         self.sim.stop()
         # Listed by their backing files, also those already deleted.
