@@ -59,18 +59,4 @@ TEST(Backup_Set, ReaderReplacesContentsAndKeepsThePiecesOrder) {
               s.get_pieces("").empty());
 }
 
-// The listing's rows: the chosen fields of the set, its instance and its pieces (the
-// printing of unknown fields and separators is the printer base's).
-TEST(Backup_Set, PrintsTheChosenFields) {
-  Tavro_Backup_Set s = sample();
-  s.set_tokens({"uuid", "instance_id", "instance_name", "volumes", "networks", "node_name", "size",
-                "timepoint", "start_time", "pool_uuid", "pieces"});
-  EXPECT_EQ(s.header(), "uuid\tinstance_id\tinstance_name\tvolumes\tnetworks\tnode_name\tsize\t"
-                        "timepoint\tstart_time\tpool_uuid\tpieces");
-  std::string row;
-  EXPECT_TRUE(s.print(row));
-  EXPECT_EQ(row, "set-1\ti-1\tweb server\t1\t2\tnode-1\t128849018880\t20240501120000\t"
-                 "2024-05-01 12:00:00\tpool-1\t2");
-}
-
 }  // namespace

@@ -47,8 +47,7 @@ TEST(Fixed_Block_File, ReaderHandsOutWholeBlocksAndRefuses) {
 }
 
 // Writes land at their offsets; a missing file is created only when asked, kept without
-// truncation and emptied with it; a device is never truncated. Every cache mode (dropped
-// on close, every 8 KiB, direct I/O where the file system offers it) keeps the data.
+// truncation and emptied with it; a device is never truncated.
 TEST(Fixed_Block_File, WriterWritesAtOffsetsAndTruncatesOnlyRegularFiles) {
   pool_test::Pool_Env env;
   const std::string path = env.dir() + "/target";
@@ -68,26 +67,6 @@ TEST(Fixed_Block_File, WriterWritesAtOffsetsAndTruncatesOnlyRegularFiles) {
   ASSERT_TRUE(writer.open("/dev/null", O_CLOEXEC, true, 0640, File_Options(4096)));
   EXPECT_TRUE(writer.write("x", 1, false) && writer.close());
   EXPECT_TRUE(!writer.write("x", 1, false) && writer.last_error() == EBADF);
-  const std::string data = pool_test::make_content(pool_test::TEXT, 65536);
-  for (ACE_OFF_T mode : {ACE_OFF_T(File_Options::DISCARD_CACHE_ON_CLOSE), ACE_OFF_T(8192),
-                         ACE_OFF_T(File_Options::DISCARD_CACHE_DIRECT_IO)}) {
-    File_Options opts(4096);
-    std::tie(opts.discard_cache, opts.read_ahead, opts.sync_close) =
-        std::make_tuple(mode, true, +File_Options::SYNC_CLOSE_ASYNC);
-    if (!writer.open(path, O_CLOEXEC | O_CREAT, true, 0640, opts)) {
-      EXPECT_TRUE(mode == File_Options::DISCARD_CACHE_DIRECT_IO && writer.last_error() == EINVAL);
-      continue;  // tmpfs offers no direct I/O
-    }
-    for (size_t at = 0; at < data.size(); at += 4096)
-      ASSERT_TRUE(writer.write(&data[at], 4096, false));
-    ASSERT_TRUE(writer.close());
-    Fixed_Block_File_Reader reader;
-    ASSERT_TRUE(reader.open(path, O_CLOEXEC, opts, 0, false));
-    std::string back;
-    const char* p = nullptr;
-    for (size_t len = 0; reader.read(p, len) && len > 0;) back.append(p, len);
-    EXPECT_TRUE(back == data) << mode;
-  }
 }
 
 }  // namespace

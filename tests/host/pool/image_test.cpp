@@ -101,10 +101,9 @@ Each_Block into(std::string& out) {
 TEST(Image_Writer, RoundTripsEveryCodecAndContent) {
   const std::tuple<Compression_Method, Content, size_t, size_t, double> cases[] = {
       {COMPR_NONE, MIXED, 3 << 20, 131072, 0.7}, {COMPR_AUTO, MIXED, 3 << 20, 131072, 0.45},
-      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55}, {COMPR_ZSTD, MIXED, 3 << 20, 131072, 0.45},
-      {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01}, {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1},
-      {COMPR_LZOP, TEXT, 1 << 20, 4096, 0.7}, {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5},
-      {COMPR_ZSTD, MIXED, 100000, 4096, 0.6}, {COMPR_NONE, TEXT, 5000, 512, 1.5}};
+      {COMPR_LZOP, MIXED, 3 << 20, 131072, 0.55}, {COMPR_ZSTD, RANDOM, 1 << 20, 131072, 1.01},
+      {COMPR_ZSTD, ZERO, 1 << 20, 4096, 0.1}, {COMPR_NONE, TEXT, 5000, 512, 1.5},
+      {COMPR_ZSTD, MIXED, (5 << 20) + 777, 1 << 20, 0.5}};
   for (const auto& c : cases) {
     const auto& [codec, content, size, block, ratio] = c;
     SCOPED_TRACE(testing::Message() << codec << " " << content << " " << size);
@@ -138,21 +137,18 @@ TEST(Image_Writer, FailedWriteLeavesNothing) {
   Pool_Env env;
   test::Log_Capture log;
   const std::string data = make_content(MIXED, 1 << 20);
-  // {what, the block whose read fails (-1 none), the block count after which progress
-  // answers false (-1 none), how: 'f' fail, 's' short read, 't' throw, 'c' close first}
-  const struct { const char* name; int fail_at, stop_after; char how; } cases[] = {
-      {"source fails", 3, -1, 'f'}, {"source short", 2, -1, 's'}, {"progress stops", -1, 4, 'f'},
-      {"first block fails", 0, -1, 'f'}, {"source throws", 8, -1, 't'},
-      {"closed before the trailer", -1, -1, 'c'}};
+  // {what, the block whose read fails (-1 none), how: 'f' fail, 's' short read, 't' throw,
+  // 'c' close first}
+  const struct { const char* name; int fail_at; char how; } cases[] = {
+      {"source fails", 3, 'f'}, {"source short", 2, 's'}, {"first block fails", 0, 'f'},
+      {"source throws", 8, 't'}, {"closed before the trailer", -1, 'c'}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Open_Image image(env, COMPR_AUTO, 65536);
     image.writer.add_block(0, data.size());
-    int progressed = 0;
     auto write = [&] {
       return image.writer.write_blocks(
-          [&](unsigned long) { return c.stop_after < 0 || ++progressed <= c.stop_after; },
-          [&](const char*& p, ssize_t size, ACE_OFF_T off) -> ssize_t {
+          nullptr, [&](const char*& p, ssize_t size, ACE_OFF_T off) -> ssize_t {
             p = data.data() + off;
             if (off / 65536 != c.fail_at) return size;
             if (c.how == 't') throw std::runtime_error("source");
