@@ -1,15 +1,21 @@
 // The runner's backup and restore commands, black box: quillon3 loads the module, runs
 // the jobs against the simulator with real loop devices and prints their history. A
 // restored instance must hold the source's bytes; a broken definition gets one line and
-// exit 1; Ctrl-C in the middle of a backup must leave nothing in the cloud or the pool.
+// exit 1; Ctrl-C in the middle of a backup must leave nothing in the cloud or the pool;
+// a backup in which an instance failed exits 1, its bars showing only this run.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -18,6 +24,7 @@
 #include <vector>
 
 #include "e2e/job_driver.h"
+#include "job/job_event.h"
 #include "e2e/private_dev_disk.h"
 #include "e2e/runner_process.h"
 #include "e2e/sim_process.h"
@@ -63,6 +70,36 @@ class Runner_Jobs : public test::Runner_Test {
     // No unfinished file (a leading dot) in the pool.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
       EXPECT_NE('.', entry.path().filename().string().front()) << entry.path();
+  }
+
+  // Runs quillon3 with the words of `line`, its stderr a terminal (so that it draws
+  // bars); the result's err is what the terminal showed.
+  test::Run_Result run_on_terminal(const std::string& line) const {
+    test::Run_Result r;
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int shown = terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0
+                          ? ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                          : -1;
+    if (shown < 0) {
+      ADD_FAILURE() << "no terminal: " << std::strerror(errno);
+      return r;
+    }
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::memfd_create("stdout", MFD_CLOEXEC);
+    std::istringstream words(line);
+    std::vector<std::string> argv(std::istream_iterator<std::string>(words), {});
+    argv.insert(argv.begin(), test::runner_path());
+    const pid_t pid = test::spawn(argv, {in, out, shown}, r.err);
+    ::close(shown);  // the terminal reads its end once the runner closed its side
+    std::thread reader([&r, terminal] {
+      char buf[4096];
+      for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) r.err.append(buf, n);
+    });
+    r.code = pid > 0 ? test::reap(pid) : -1;
+    reader.join();
+    r.out = test::read_file("/proc/self/fd/" + std::to_string(out));
+    for (int fd : {terminal, in, out}) ::close(fd);
+    return r;
   }
 
   std::unique_ptr<test::Sim_Process> sim_;
@@ -172,6 +209,31 @@ TEST_F(Runner_Jobs, CtrlCMidBackupLeavesNothingBehind) {
   EXPECT_EQ(1, r.code) << r.all();
   EXPECT_NE(std::string::npos, r.err.find("interrupted: stopping the job")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("backup cancelled on request")) << r.err;
+  expect_nothing_left();
+}
+
+// A backup on a terminal in which one instance fails: while it runs, the bars show only
+// this run's instances, never a record an earlier run of the definition left (of an
+// instance it no longer names); at the end the runner names the failure and exits 1, so
+// that scripts see it.
+TEST_F(Runner_Jobs, OneFailedInstanceOnATerminalExitsOneAndShowsOnlyThisRun) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const std::string records = home_ + "/jobd/act/tavrocloud/b1";
+  std::filesystem::create_directories(records);
+  const struct { int32_t state, padding; uint64_t total, done; uint32_t volumes, done_volumes; }
+      completed = {VM_Job_Progress::STATE_COMPLETED, 0, 777, 777, 3, 3};  // as the module keeps it
+  std::ofstream(records + "/i-gone").write(reinterpret_cast<const char*>(&completed),
+                                           sizeof completed);
+  const struct timeval hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(0, ::utimes((records + "/i-gone").c_str(), hour_ago));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "nth": 2,
+                                        "kind": "end_status", "status": "error"})"));
+  const std::string definition = backup_definition(R"({"parallel_vms": 1})");
+  const test::Run_Result r = run_on_terminal("backup " + write("backup.json", definition));
+  EXPECT_EQ(1, r.code) << r.all();
+  EXPECT_NE(std::string::npos, r.err.find("backup finished, but 1 instance(s) failed")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("i-a (vm-a) ")) << r.err;  // bars were drawn
+  EXPECT_EQ(std::string::npos, r.err.find("i-gone")) << r.err;
   expect_nothing_left();
 }
 

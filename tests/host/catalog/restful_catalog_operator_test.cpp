@@ -68,6 +68,41 @@ std::string list(const std::string& module = "") {
 
 using Catalog = test::Temp_Home_Test;  // each test in a fresh host home
 
+// Counts the syncs SQLite asks of the write-ahead logs it opens while the object lives,
+// by standing in as the default VFS in front of the real one. Connections opened
+// meanwhile must be closed before it goes.
+class Log_Sync_Counter {
+ public:
+  Log_Sync_Counter() {
+    vfs_ = *real_;
+    vfs_.zName = "log-sync-counter";
+    vfs_.xOpen = [](sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out) {
+      const int rc = real_->xOpen(real_, name, f, flags, out);
+      if (rc != SQLITE_OK || f->pMethods == nullptr || !(flags & SQLITE_OPEN_WAL)) return rc;
+      if (real_methods_ == nullptr) {
+        real_methods_ = f->pMethods;
+        counting_ = *f->pMethods;
+        counting_.xSync = [](sqlite3_file* file, int sync_flags) {
+          ++syncs_;
+          return real_methods_->xSync(file, sync_flags);
+        };
+      }
+      if (f->pMethods == real_methods_) f->pMethods = &counting_;
+      return rc;
+    };
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~Log_Sync_Counter() { sqlite3_vfs_unregister(&vfs_); }
+  int take() { return syncs_.exchange(0); }
+
+ private:
+  static inline sqlite3_vfs* const real_ = sqlite3_vfs_find(nullptr);
+  static inline const sqlite3_io_methods* real_methods_ = nullptr;
+  static inline sqlite3_io_methods counting_{};
+  static inline std::atomic<int> syncs_{0};
+  sqlite3_vfs vfs_;
+};
+
 // Stable, distinct (the two parts never run together), uuid-sized; refused without a part.
 TEST(Compute_Minor_Resource_Id, StableDistinctAndUuidShaped) {
   // The id, or "refused:" and what is left of the output.
@@ -113,6 +148,17 @@ TEST_F(Catalog, CommittedSetsAreFoundByTheViewAndTheListing) {
   EXPECT_EQ(e.name + " " + e.module + " " + e.timepoint + " " + std::to_string(e.start_time),
             "renamed tavro 20240501120000 " + std::to_string(T1));
   EXPECT_EQ(js::Value(renamed.to_object()), js::Value(e.set));
+}
+
+// A durable commit is on disk when it returns, so that a power cut cannot lose the record
+// of a backup whose images are in the pool: it syncs the database's log.
+TEST_F(Catalog, DurableCommitSyncsBeforeItReturns) {
+  Log_Sync_Counter log_syncs;
+  auto op = make_operator();
+  ASSERT_TRUE(op->commit(test::sample_set("a", "res-1", "i-1", T1), false));  // opens it
+  log_syncs.take();
+  ASSERT_TRUE(op->commit(test::sample_set("b", "res-1", "i-1", T1), true));
+  EXPECT_GT(log_syncs.take(), 0);
 }
 
 // Sets the catalog could never find again are refused, each with one logged reason; so

@@ -74,6 +74,12 @@ TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   EXPECT_TRUE(read("identity.json") == identity && read("keys/rsa_public.pem") == public_key);
   EXPECT_TRUE(host.rsa_prvkey() == key);
   EXPECT_EQ(modes(), OWNERS);
+  // A private key that is there but cannot be read (a directory: the tests may run as
+  // root) is never replaced by a new pair, which could not open what the old one locked.
+  const std::string private_path = dir() + "/keys/rsa_private.pem";
+  ASSERT_EQ(::unlink(private_path.c_str()) | ::mkdir(private_path.c_str(), 0700), 0);
+  EXPECT_FALSE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
+  EXPECT_EQ(read("keys/rsa_public.pem"), public_key);
 }
 
 // Eight processes initialise one fresh home at once: all succeed and leave one identity

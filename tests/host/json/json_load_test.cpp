@@ -14,6 +14,13 @@ namespace js = json_spirit;
 
 namespace {
 
+// `depth` objects, each the only member of the one around it.
+std::string nested_objects(size_t depth) {
+  std::string text = "1";
+  for (size_t i = 0; i < depth; ++i) text = "{\"a\":" + text + "}";
+  return text;
+}
+
 // Texts that load, with the compact text they dump back to ("": the text itself; reals
 // keep a fraction).
 TEST(JSON_Load, LoadsAndDumpsBack) {
@@ -29,7 +36,7 @@ TEST(JSON_Load, LoadsAndDumpsBack) {
       {R"("\u00e9")", "\"\xc3\xa9\""}, {R"("\ud83d\ude00")", "\"\xf0\x9f\x98\x80\""},
       {R"("a\"b\\c\n\/\u0000")", R"("a\"b\\c\n/\u0000")"},
       {R"({"k":1,"k":2})", R"({"k":2})"},  // the last duplicate wins
-      {R"({"x":{"y":[1,{"z":[]}]}})", ""}, {deepest, ""}};
+      {R"({"x":{"y":[1,{"z":[]}]}})", ""}, {deepest, ""}, {nested_objects(max), ""}};
   for (const auto& [text, expected] : cases) {
     js::Value v;
     std::string error;
@@ -47,7 +54,8 @@ TEST(JSON_Load, RefusesBadTextAndLeavesTheTarget) {
   const std::string too_deep = std::string(max + 1, '[') + std::string(max + 1, ']');
   const std::string cases[] = {"", "   ", "{", "[1,]", R"({"a" 1})", "1 2", "tru", R"("\x")",
                                "\"\xff\"", "{1:2}", "[1e999]", "'a'", "/*c*/ 1", "[1] x", too_deep,
-                               "{\"a\":" + too_deep + "}", std::string(100000, '[')};
+                               "{\"a\":" + too_deep + "}", nested_objects(max + 1),
+                               std::string(100000, '[')};
   for (const std::string& text : cases) {
     js::Value v("untouched");
     std::string error;

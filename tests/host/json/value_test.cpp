@@ -48,6 +48,7 @@ TEST(Value, StrictGettersAcceptOnlyTheirTypeAndRange) {
       {V(UINT64_MAX), "uint64=18446744073709551615 real=1.84467e+19 "},
       {V(int64_t(1) << 40), "int64=1099511627776 uint64=1099511627776 real=1.09951e+12 "},
       {V(INT_MIN), "int=-2147483648 int64=-2147483648 real=-2.14748e+09 "},
+      {V(int64_t(INT_MIN) - 1), "int64=-2147483649 real=-2.14748e+09 "},
       {V(UINT_MAX), "uint=4294967295 int64=4294967295 uint64=4294967295 real=4.29497e+09 "}};
   for (const auto& [value, reads] : cases)
     EXPECT_EQ(strict_reads(value), reads) << js::value_type_name(value.type());

@@ -99,14 +99,15 @@ std::string get(Client_IO_Ex& io, const std::string& path, size_t piece = 777) {
 // prefix or a symbolic link; nothing outside is read, written or removed.
 TEST(Client_IO, UrlsAndPathsStayInsideThePool) {
   Pool_Env env;
-  ::mkdir((env.dir() + "/other").c_str(), 0700);
+  const std::string other = env.root() + "-old";  // its name starts with the pool's
+  ::mkdir(other.c_str(), 0700);
   ::mkdir((env.root() + "/inner").c_str(), 0700);
-  pool_test::write_file(env.dir() + "/other/secret", "secret");
-  ::symlink((env.dir() + "/other").c_str(), (env.root() + "/escape").c_str());
+  pool_test::write_file(other + "/secret", "secret");
+  ::symlink(other.c_str(), (env.root() + "/escape").c_str());
   const std::pair<std::string, bool> urls[] = {
       {env.url(), true}, {env.url() + "/", true}, {env.url() + "/host/job", true},
-      {env.url() + "/./inner//", true}, {"file://" + env.dir() + "/other", false},
-      {"file://" + env.dir() + "/pool2", false}, {env.url() + "/../other", false},
+      {env.url() + "/./inner//", true}, {"file://" + other, false},
+      {"file://" + env.dir() + "/pool2", false}, {env.url() + "/../pool-old", false},
       {env.url() + "/escape", false}, {"file://relative/dir", false},
       {"http://" + env.root(), false}, {env.root(), false}, {"", false}};
   for (const auto& u : urls) {
@@ -116,13 +117,12 @@ TEST(Client_IO, UrlsAndPathsStayInsideThePool) {
   }
   Client_IO_Ex io;
   ASSERT_TRUE(io.connect(env.url(), Options()));
-  for (const char* p : {"", "/etc/passwd", "../other/secret", "a/../../other/secret", "..", "a/..",
-                        "escape/secret", "escape/new", "escape/sub/new"}) {
+  for (const char* p : {"", "/etc/passwd", "../pool-old/secret", "a/../../pool-old/secret", "..",
+                        "a/..", "escape/secret", "escape/new", "escape/sub/new"}) {
     EXPECT_FALSE(io.open(p, R, 0, 0) || io.open(p, W, 0, 0) || io.remove(p)) << p;
   }
   EXPECT_FALSE(io.open("x", 3, 0, 0));  // no such mode
-  EXPECT_EQ(list_dir(env.dir() + "/other") + pool_test::read_file(env.dir() + "/other/secret"),
-            "secretsecret");
+  EXPECT_EQ(list_dir(other) + pool_test::read_file(other + "/secret"), "secretsecret");
   std::filesystem::remove_all(env.root());
   EXPECT_FALSE(io.connect(env.url(), Options()));  // the pool's directory is gone
 }
@@ -237,6 +237,18 @@ TEST(Client_IO, FileSystemFailuresNeverLeaveAFileBehind) {
       EXPECT_EQ(list_dir(env.root() + "/d") + get(io, "old"), "kept");
     }
   }
+  // A caller that goes on writing after a failed write and then closes: the file would
+  // have a hole, so it is never published.
+  Pool_Env env;
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Options()) && io.open("holed", W, 0, 0));
+  {
+    FS failing(FS::WRITE, EIO);
+    EXPECT_FALSE(io.write(std::string(300000, 'x').data(), 300000));
+  }
+  EXPECT_FALSE(io.write(std::string(300000, 'y').data(), 300000));
+  EXPECT_FALSE(io.close());
+  EXPECT_EQ(list_dir(env.root()), "");
 }
 
 // Files not closed successfully (aborted, open at teardown, reconnect or the connection's

@@ -259,6 +259,25 @@ TEST_P(Damage, EveryBitFlipAndTruncationIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Damage, ::testing::Values(COMPR_NONE, COMPR_LZOP, COMPR_ZSTD));
 
+// A trailer, checksum and all, that counts one record more or less than the image holds.
+TEST(Image_Block_Reader, TrailerCountingOtherRecordsIsRefused) {
+  Pool_Env env;
+  test::Log_Capture log;
+  std::string data, why;
+  const std::string image = make_image(env, COMPR_ZSTD, data);
+  const size_t at = image.size() - pool_image::TRAILER_SIZE;
+  Image_Trailer trailer;
+  ASSERT_TRUE(pool_image::decode_trailer(image.data() + at, trailer, why)) << why;
+  for (uint64_t records : {trailer.records + 1, trailer.records - 1}) {
+    Image_Trailer recounted = trailer;
+    recounted.records = records;
+    std::string bad = image;
+    pool_image::encode_trailer(recounted, &bad[at]);
+    write_file(env.root() + "/img", bad);
+    EXPECT_FALSE(read_image(env, BLOCK)) << records << " records of " << trailer.records;
+  }
+}
+
 // Refused before any block: the head of one image (its superblock, or with its extent
 // table) in front of the body of another, a block size not the image's, and a hook that
 // says no. A callback's no stops the read; one that throws ends it on the caller's
