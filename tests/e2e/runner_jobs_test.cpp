@@ -221,13 +221,20 @@ TEST_F(Runner_Jobs, SameDefinitionTwiceAtOnceRefusesTheSecond) {
   const std::string activity_path = home_ + "/jobd/act/job/b1";
   const std::string activity = test::read_file(activity_path);
   const std::string calls = sim_->get("/calls");
+  const auto pool_files = [this] {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+      files.push_back(e.path());
+    return files;
+  };
+  const std::vector<std::string> pool = pool_files();
   const test::Run_Result second = run("backup --quiet " + definition);
   EXPECT_EQ(second.summary(),
             "1 quillon3: the backup job did not start: Job b1 is already running on this host; "
             "start refused\n");
   EXPECT_EQ(test::read_file(activity_path), activity);
   EXPECT_EQ(sim_->get("/calls"), calls);
-  EXPECT_TRUE(std::filesystem::is_empty(tmp_.path() + "/pool"));
+  EXPECT_EQ(pool_files(), pool);
 
   write("go", "");
   const test::Run_Result& done = first.finish();
@@ -266,8 +273,9 @@ TEST_F(Runner_Jobs, SecondJobOfAnInstanceLeavesItToTheFirst) {
       if (rel.find("/b1/") != std::string::npos && rel.find(vol) != std::string::npos)
         images[vol] = test::pool_image_digest(pool, rel);
   }
-  EXPECT_EQ(images, (std::map<std::string, std::string>{{"vol-a-data", sim_->digest("vol-a-data")},
-                                                        {"vol-a-root", sim_->digest("vol-a-root")}}));
+  const std::map<std::string, std::string> sources = {
+      {"vol-a-data", sim_->digest("vol-a-data")}, {"vol-a-root", sim_->digest("vol-a-root")}};
+  EXPECT_EQ(images, sources);
   expect_nothing_left();
 }
 
