@@ -91,6 +91,7 @@ int Job::start(const Action_Options* opts) {
       ACE_ERROR((LM_ERROR, "Job %s is still running; start refused.\n", def_->id().c_str()));
       return -1;
     }
+    if (!take_run_lock()) return -1;
     live_ = true;
   }
   const Job_State before = act_->state.load();
@@ -101,9 +102,29 @@ int Job::start(const Action_Options* opts) {
     act_->state = before;
     std::lock_guard<std::mutex> lock(mutex_);
     live_ = false;
+    run_lock_.release();
     completed_.notify_all();
   }
   return rc;
+}
+
+// Called under mutex_. Two jobs of one definition would share its activity record and
+// progress records and overwrite each other's state, so the second one never starts.
+bool Job::take_run_lock() {
+  if (act_ == private_activity_.get()) return true;
+  switch (run_lock_.try_lock(Run_Lock::JOB, def_->id())) {
+    case Run_Lock::TAKEN:
+      return true;
+    case Run_Lock::BUSY:
+      ACE_ERROR((LM_ERROR, "Job %s is already running on this host; start refused.\n",
+                 def_->id().c_str()));
+      return false;
+    case Run_Lock::FAILED:
+      break;
+  }
+  ACE_ERROR((LM_ERROR, "Job %s cannot lock its definition; start refused.\n",
+             def_->id().c_str()));
+  return false;
 }
 
 int Job::stop(const Action_Options* opts) { return stop_i(opts); }
@@ -200,6 +221,7 @@ void Job::complete() {
   if (log->msg_callback() == log_.get()) log->msg_callback(nullptr);
   std::lock_guard<std::mutex> lock(mutex_);
   live_ = false;
+  run_lock_.release();
   job_thread_ = ACE_OS::NULL_thread;
   ++completed_runs_;
   completed_.notify_all();

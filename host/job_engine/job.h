@@ -12,6 +12,7 @@
 #include "job_engine/job_definition.h"
 #include "job_engine/job_result.h"
 #include "job_engine/job_types.h"
+#include "job_engine/run_lock.h"
 #include "json/value.h"
 
 #include <ace/Event_Handler.h>
@@ -78,9 +79,12 @@ class Job : public ACE_Event_Handler {
 
   // ---- commands, as the host issues them: 0 (or more) on success, -1 on failure ----
 
-  // Starts a run: sets the state to starting, gives the activity record a fresh run
-  // id and calls start_i. Refused (-1, logged, start_i not called) while an earlier run
-  // of this job has not called complete().
+  // Starts a run: takes the definition's run lock (run_lock.h), sets the state to
+  // starting, gives the activity record a fresh run id and calls start_i. Refused (-1,
+  // logged, the activity record untouched, start_i not called) while an earlier run of
+  // this job has not called complete(), or while another job, in this process or
+  // another one of this home, runs the same definition id. The lock is held until the
+  // run calls complete().
   int start(const Action_Options* opts = nullptr);
   int stop(const Action_Options* opts = nullptr);
   int enable(const Action_Options* opts = nullptr);
@@ -181,6 +185,7 @@ class Job : public ACE_Event_Handler {
   class Log_Sink;
 
   void open_activity();
+  bool take_run_lock();
 
   std::atomic<long> refs_{0};
   mutable std::mutex mutex_;
@@ -191,6 +196,7 @@ class Job : public ACE_Event_Handler {
   std::unique_ptr<Job_Activity> private_activity_;
   Job_Activity* act_ = nullptr;
   bool live_ = false;
+  Run_Lock run_lock_;  // held while live_ (a job with a private record takes none)
   unsigned long completed_runs_ = 0;
   ACE_thread_t job_thread_ = ACE_OS::NULL_thread;
   // The thread-manager group of the last job thread (-1: none, or not the manager's).

@@ -35,6 +35,23 @@ using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
 constexpr uint64_t GIB = 1ull << 30;
 
+// The content digest of the image at `path` in the pool folder `pool`, as the simulator
+// computes a volume's (of 1 GiB); "missing" or "damaged" when it cannot be read whole.
+inline std::string pool_image_digest(const std::string& pool, const std::string& path) {
+  Client_IO_Ex io;
+  if (!io.connect("file://" + pool, Client_IO_Base::Options()) ||
+      !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
+    return "missing";
+  Digest digest(GIB);
+  const auto feed = [&digest](const char* data, size_t length, int64_t offset) {
+    digest.feed(data, length, static_cast<uint64_t>(offset));
+    return true;
+  };
+  const bool ok = Image_Block_Reader().read_blocks_align(io, feed, 131072);
+  io.close();
+  return ok ? digest.hex() : "damaged";
+}
+
 // The base of the end-to-end tests: a host home, `sleep` called for every wait, no
 // product UUID (the agent is found by its address) and the simulator, which makes loop
 // devices in a private /dev/disk (the test skips where it cannot) or, without
@@ -154,21 +171,8 @@ class Cloud_Job_Test : public ::testing::Test {
     return out.empty() ? out : out.substr(1);
   }
 
-  // The content digest of the image at `path` in the pool, as the simulator computes
-  // a volume's; "missing" or "damaged" when it cannot be read whole.
   std::string image_digest(const std::string& path) const {
-    Client_IO_Ex io;
-    if (!io.connect("file://" + home_->dir() + "/pool", Client_IO_Base::Options()) ||
-        !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
-      return "missing";
-    Digest digest(GIB);
-    const auto feed = [&digest](const char* data, size_t length, int64_t offset) {
-      digest.feed(data, length, static_cast<uint64_t>(offset));
-      return true;
-    };
-    const bool ok = Image_Block_Reader().read_blocks_align(io, feed, 131072);
-    io.close();
-    return ok ? digest.hex() : "damaged";
+    return pool_image_digest(home_->dir() + "/pool", path);
   }
 
   std::unique_ptr<Temp_Home> home_;

@@ -24,10 +24,11 @@
 #include <vector>
 
 #include "e2e/job_driver.h"
-#include "job/job_event.h"
+#include "e2e/job_fixture.h"
 #include "e2e/private_dev_disk.h"
 #include "e2e/runner_process.h"
 #include "e2e/sim_process.h"
+#include "job/job_event.h"
 
 namespace {
 
@@ -57,12 +58,38 @@ class Runner_Jobs : public test::Runner_Test {
     prepare_home(sim_->port());
   }
 
-  static std::string backup_definition(const std::string& options) {
-    return R"({"type": "backup", "id": "b1", "host_id": "c1", "target_pool": "p1",
-               "source": {"id": "cloud-1", "name": "cloud",
-                          "entries": [{"id": "i-a", "name": "vm-a", "type": "Instance"},
-                                      {"id": "i-b", "name": "vm-b", "type": "Instance"}]},
-               "options": )" + options + "}";
+  // A backup of the instances i-<x> for each x of `xs` (default i-a and i-b), with
+  // `members` (each followed by a comma) before the source.
+  static std::string backup_definition(const std::string& options, const std::string& id = "b1",
+                                       const std::vector<std::string>& xs = {"a", "b"},
+                                       const std::string& members = "") {
+    std::string entries;
+    for (const std::string& x : xs)
+      entries += std::string(entries.empty() ? "" : ", ") + R"({"id": "i-)" + x +
+                 R"(", "name": "vm-)" + x + R"(", "type": "Instance"})";
+    return R"({"type": "backup", "id": ")" + id + R"(", "host_id": "c1", "target_pool": "p1", )" +
+           members + R"("source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entries +
+           R"(]}, "options": )" + options + "}";
+  }
+
+  // Polls `done` every 50 ms for up to a minute; its last answer.
+  template <class Done>
+  static bool eventually(Done done) {
+    for (int i = 0; i < 1200 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+  }
+
+  // "<uuid>:<state>" of each instance of a printed history, in uuid order.
+  static std::string states(const std::string& history) {
+    const json_spirit::Value h = JSON_Load(history);
+    if (h.type() != json_spirit::array_type) return "not a history: " + history;
+    std::map<std::string, std::string> by_uuid;
+    for (const json_spirit::Value& i : h.get_array())
+      by_uuid[i.get_obj().at("uuid").get_str()] = i.get_obj().at("state").get_str();
+    std::string out;
+    for (const auto& i : by_uuid) out += (out.empty() ? "" : " ") + i.first + ":" + i.second;
+    return out;
   }
 
   void expect_nothing_left() const {
@@ -100,6 +127,13 @@ class Runner_Jobs : public test::Runner_Test {
     r.out = test::read_file("/proc/self/fd/" + std::to_string(out));
     for (int fd : {terminal, in, out}) ::close(fd);
     return r;
+  }
+
+  // The simulator's leftovers of the kind `what` ("links", "tmp_snapshots", ...).
+  json_spirit::Array leftovers(const std::string& what) const {
+    const Object left = test::object_of(sim_->get("/leftovers"));
+    const auto it = left.find(what);
+    return it != left.end() ? it->second.get_array() : json_spirit::Array();
   }
 
   std::unique_ptr<test::Sim_Process> sim_;
@@ -197,13 +231,8 @@ TEST_F(Runner_Jobs, CtrlCMidBackupLeavesNothingBehind) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(4));
   const std::string definition = backup_definition(R"({"parallel_vms": 1})");
   test::Runner_Process backup({"backup", write("backup.json", definition)});
-  bool attached = false;
-  for (int i = 0; i < 1200 && !attached; ++i) {
-    const Object left = test::object_of(sim_->get("/leftovers"));
-    attached = left.count("links") != 0 && !left.at("links").get_array().empty();
-    if (!attached) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ASSERT_TRUE(attached) << "the backup never attached a volume to the agent";
+  ASSERT_TRUE(eventually([this] { return !leftovers("links").empty(); }))
+      << "the backup never attached a volume to the agent";
   backup.signal(SIGINT);
   const test::Run_Result& r = backup.finish();
   EXPECT_EQ(1, r.code) << r.all();
@@ -234,6 +263,81 @@ TEST_F(Runner_Jobs, OneFailedInstanceOnATerminalExitsOneAndShowsOnlyThisRun) {
   EXPECT_NE(std::string::npos, r.err.find("backup finished, but 1 instance(s) failed")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("i-a (vm-a) ")) << r.err;  // bars were drawn
   EXPECT_EQ(std::string::npos, r.err.find("i-gone")) << r.err;
+  expect_nothing_left();
+}
+
+// The same definition started while it runs (the first run held in its pre-action): the
+// second runner is refused at once and changes nothing, not the job's activity record,
+// the cloud or the pool; the first then completes.
+TEST_F(Runner_Jobs, SameDefinitionTwiceAtOnceRefusesTheSecond) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const std::string held = tmp_.path() + "/held", go = tmp_.path() + "/go";
+  const std::string wait_once = "[ -e " + held + " ] || { touch " + held + "; while [ ! -e " +
+                                go + " ]; do sleep 0.05; done; }";
+  const std::string definition = write(
+      "backup.json",
+      backup_definition("{}", "b1", {"a"}, R"("scripts": {"pre_action": ")" + wait_once + "\"}, "));
+  test::Runner_Process first({"backup", "--quiet", definition});
+  ASSERT_TRUE(eventually([&held] { return std::filesystem::exists(held); }));
+
+  const std::string activity_path = home_ + "/jobd/act/job/b1";
+  const std::string activity = test::read_file(activity_path);
+  const std::string calls = sim_->get("/calls");
+  const auto pool_files = [this] {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+      files.push_back(e.path());
+    return files;
+  };
+  const std::vector<std::string> pool = pool_files();
+  const test::Run_Result second = run("backup --quiet " + definition);
+  EXPECT_EQ(second.summary(),
+            "1 quillon3: the backup job did not start: Job b1 is already running on this host; "
+            "start refused\n");
+  EXPECT_EQ(test::read_file(activity_path), activity);
+  EXPECT_EQ(sim_->get("/calls"), calls);
+  EXPECT_EQ(pool_files(), pool);
+
+  write("go", "");
+  const test::Run_Result& done = first.finish();
+  EXPECT_EQ(0, done.code) << done.all();
+  EXPECT_EQ(states(done.out), "i-a:completed");
+  expect_nothing_left();
+}
+
+// Two definitions sharing i-a, the first holding it (its temporary snapshot made and not
+// yet ready): the second fails i-a with a message and backs up i-b, and leaves the first's
+// snapshot alone; the first completes with i-a's bytes and nothing stays in the cloud.
+TEST_F(Runner_Jobs, SecondJobOfAnInstanceLeavesItToTheFirst) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck"})"));
+  test::Runner_Process first(
+      {"backup", "--quiet", write("b1.json", backup_definition("{}", "b1", {"a"}))});
+  ASSERT_TRUE(eventually([this] { return !leftovers("tmp_snapshots").empty(); }));
+
+  const test::Run_Result second =
+      run("-v backup --quiet " + write("b2.json", backup_definition("{}", "b2", {"a", "b"})));
+  EXPECT_EQ(1, second.code);
+  EXPECT_EQ(states(second.out), "i-a:failed i-b:completed");
+  EXPECT_THAT(second.err, ::testing::HasSubstr(
+                              "Skipped tavrocloud instance i-a in this backup: another job on "
+                              "this host is backing it up or restoring it."));
+
+  ASSERT_TRUE(sim_->post("/settle", "{}"));
+  const test::Run_Result& done = first.finish();
+  EXPECT_EQ(0, done.code) << done.all();
+  EXPECT_EQ(states(done.out), "i-a:completed");
+  std::map<std::string, std::string> images;  // volume -> digest of the first job's image
+  const std::string pool = tmp_.path() + "/pool";
+  for (const auto& e : std::filesystem::recursive_directory_iterator(pool)) {
+    const std::string rel = std::filesystem::relative(e.path(), pool);
+    for (const char* vol : {"vol-a-root", "vol-a-data"})
+      if (rel.find("/b1/") != std::string::npos && rel.find(vol) != std::string::npos)
+        images[vol] = test::pool_image_digest(pool, rel);
+  }
+  const std::map<std::string, std::string> sources = {
+      {"vol-a-data", sim_->digest("vol-a-data")}, {"vol-a-root", sim_->digest("vol-a-root")}};
+  EXPECT_EQ(images, sources);
   expect_nothing_left();
 }
 

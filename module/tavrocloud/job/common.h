@@ -7,6 +7,7 @@
 
 #include "client_io/client_io_base.h"
 #include "job_engine/job_types.h"
+#include "job_engine/run_lock.h"
 #include "tavrocloud/common/tavrocloud_login.h"
 #include "tavrocloud/common/utils.h"
 #include "tavrocloud/job/restore_source_entry.h"
@@ -159,6 +160,13 @@ bool get_local_device(const std::string& id, std::string& device);
 // short waits, a few times: clean-up is a run's last chance not to leave what it made
 // in the cloud. True once a run of `step` succeeded.
 bool retry_cleanup(const std::function<bool()>& step);
+
+// Takes `lock` on the instance `instance_id` for this run's `work` ("backup" or
+// "restore"), before the run changes anything of the instance in the cloud. True when
+// taken. False, logged, when another job of this host holds the instance (its temporary
+// snapshots, volumes and power state are that job's to handle, not leftovers), or when
+// the lock cannot be had.
+bool lock_instance(Run_Lock& lock, const std::string& instance_id, const char* work);
 
 }  // namespace tavrocloud
 

@@ -59,6 +59,7 @@ bool Instance_Backup_Handler::backup(json_spirit::Object& result) {
   bool ok = false;
   auto result_guard = make_deleter([&] { finish(ok, result); });
   const std::string& id = params_.backup_instance.instance_id;
+  if (!lock_instance(instance_lock_, id, "backup")) return false;
   if (!init()) {
     ACE_ERROR((LM_ERROR, "Failed to init tavro backup instance %s.\n", id.c_str()));
     return false;

@@ -4,6 +4,7 @@
 // volumes made from an instance backup), uploads every volume into the pool in parallel,
 // removes what it made in the cloud and commits the instance's backup-set record.
 //
+//   lock the instance against other jobs of this host | busy -> result (code 1)
 //   init: records, login, instance, node, volumes, eligibility, power-off
 //     | fail -> result (code 1 before the node was read, 2 after)
 //   check_storage -> is_canceled
@@ -104,6 +105,7 @@ class Instance_Backup_Handler {
 
   Job& job_;
   Backup_Params params_;
+  Run_Lock instance_lock_;  // held for the whole backup; let go after the result guard
   time_t start_time_;
   std::string start_timepoint_;
   unsigned char bset_uuid_[16];

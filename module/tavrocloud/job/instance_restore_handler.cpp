@@ -48,6 +48,9 @@ bool Instance_Restore_Handler::restore(json_spirit::Object& result) {
     result["instance_name"] = entry.instance_src_name;
     result["succeed"] = ok;
   });
+  // A new instance is this run's own; an existing target is the one other jobs work on.
+  if (!params_.restore_vm && !lock_instance(instance_lock_, entry.instance_tgt_id, "restore"))
+    return false;
   if (!init()) {
     ACE_ERROR((LM_ERROR, "Failed to init restore tavro instance %s.\n",
                entry.instance_src_id.c_str()));

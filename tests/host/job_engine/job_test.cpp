@@ -152,6 +152,38 @@ TEST(Job, SecondStartIsRefusedWhileARunIsLive) {
   EXPECT_TRUE(job->can_update(JOB_STATE_RUNNING) == -1 && !job->can_update(JOB_STATE_COMPLETED));
 }
 
+// Another job of the same definition (in this process or another one of the home)
+// shares the activity record: its start is refused and writes nothing there.
+TEST(Job, StartIsRefusedWhileAnotherJobRunsTheDefinition) {
+  test::Log_Capture log;
+  ACE_Intrusive_Auto_Ptr<Manual_Job> first(new Manual_Job(make_def("one-definition")));
+  ACE_Intrusive_Auto_Ptr<Manual_Job> second(new Manual_Job(make_def("one-definition")));
+  ASSERT_EQ(first->start(), 0);
+  first->state(JOB_STATE_RUNNING);
+  unsigned char run_id[16];
+  std::memcpy(run_id, first->activity().id, sizeof run_id);
+  EXPECT_EQ(second->start(), -1);
+  EXPECT_EQ(second->starts, 0);
+  EXPECT_FALSE(second->live());
+  EXPECT_EQ(second->state(), JOB_STATE_RUNNING);
+  EXPECT_EQ(std::memcmp(second->activity().id, run_id, sizeof run_id), 0);
+  EXPECT_TRUE(log.contains("Job one-definition is already running on this host; start refused.",
+                           LM_ERROR));
+  // The lock goes with the run; a start failing in start_i lets it go too.
+  first->complete();
+  second->start_result = -1;
+  EXPECT_EQ(second->start(), -1);
+  EXPECT_EQ(first->start(), 0);
+  first->complete();
+  // Jobs of other definitions, and jobs without a shared record, never wait on each other.
+  ACE_Intrusive_Auto_Ptr<Manual_Job> other(new Manual_Job(make_def("other-definition")));
+  ACE_Intrusive_Auto_Ptr<Manual_Job> private_a(new Manual_Job(make_def("")));
+  ACE_Intrusive_Auto_Ptr<Manual_Job> private_b(new Manual_Job(make_def("")));
+  EXPECT_EQ(first->start() + other->start() + private_a->start() + private_b->start(), 0);
+  for (Manual_Job* job : {first.get(), other.get(), private_a.get(), private_b.get()})
+    job->complete();
+}
+
 // A detached job thread goes on after complete() (its own clean-up, then the thread
 // manager's exit): whoever waited for the run must not overtake it.
 class Detached_Job : public Job {

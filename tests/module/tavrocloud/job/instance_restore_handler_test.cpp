@@ -289,4 +289,26 @@ TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
   }
 }
 
+// A restore onto an instance that another job holds (backing it up or restoring it)
+// sends nothing to the cloud and fails; once it is let go, the restore goes ahead.
+TEST_F(Handler, RestoreOntoAnInstanceAnotherJobHoldsTouchesNothing) {
+  Restore_Params p = params(false);
+  p.entry.instance_tgt_id = "i-target";
+  Run_Lock other_job;
+  ASSERT_EQ(other_job.try_lock(Run_Lock::INSTANCE, "i-target"), Run_Lock::TAKEN);
+  const auto h = handler(p);
+  const std::string before = sent(true);
+  test::Log_Capture log;
+  json_spirit::Object result;
+  EXPECT_FALSE(h->restore(result));
+  EXPECT_EQ(sent(true), before);
+  EXPECT_EQ(result["succeed"], json_spirit::Value(false));
+  EXPECT_TRUE(log.contains("Skipped tavrocloud instance i-target in this restore: another job on "
+                           "this host is backing it up or restoring it.",
+                           LM_ERROR));
+  other_job.release();
+  Run_Lock probe;
+  EXPECT_EQ(probe.try_lock(Run_Lock::INSTANCE, "i-target"), Run_Lock::TAKEN);  // h let it go
+}
+
 }  // namespace
