@@ -145,7 +145,9 @@ class Cloud_Job_Test : public ::testing::Test {
         out += " unrecorded:" + name;
       } else {
         // A published image never changes: each is read back once.
-        if (verified_.insert(rel).second && image_digest(rel) != sim_->digest(piece->second))
+        const std::string folder = rel.substr(0, rel.size() - piece->first.size());
+        if (verified_.insert(rel).second &&
+            image_digest(folder, piece->first) != sim_->digest(piece->second))
           out += " bad-image:" + name;
         pieces.erase(piece);
       }
@@ -154,11 +156,12 @@ class Cloud_Job_Test : public ::testing::Test {
     return out.empty() ? out : out.substr(1);
   }
 
-  // The content digest of the image at `path` in the pool, as the simulator computes
-  // a volume's; "missing" or "damaged" when it cannot be read whole.
-  std::string image_digest(const std::string& path) const {
+  // The content digest of the image at `path` in the job's `folder` of the pool (the
+  // path the image was written under, which it must be read under), as the simulator
+  // computes a volume's; "missing" or "damaged" when it cannot be read whole.
+  std::string image_digest(const std::string& folder, const std::string& path) const {
     Client_IO_Ex io;
-    if (!io.connect("file://" + home_->dir() + "/pool", Client_IO_Base::Options()) ||
+    if (!io.connect("file://" + home_->dir() + "/pool/" + folder, Client_IO_Base::Options()) ||
         !io.open(path, Client_IO_Base::MODE_READ, 0, 0))
       return "missing";
     Digest digest(GIB);
