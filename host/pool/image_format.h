@@ -3,8 +3,8 @@
 //
 //   superblock   512 bytes: magic "Q3IMAGE\0", format version, sector size, block size,
 //                default codec and level, flags, backup-set and image UUIDs, length and
-//                XXH3 of the extra data, the image's name (below), XXH3 of the superblock
-//                itself in its last 8 bytes
+//                XXH3 of the extra data, the image's name (below: its length, XXH3 and
+//                first 400 bytes), XXH3 of the superblock itself in its last 8 bytes
 //   extra        the superblock's extra data (0 bytes or more)
 //   extents      magic "Q3EXTNT\0", count, then (offset, length) per extent, XXH3
 //   records      one per block, in extent order, each a 48-byte header (magic "QBLK",
