@@ -52,6 +52,10 @@ void put_le(std::string& s, size_t at, uint64_t v, int bytes) {
   const size_t extra = std::min<size_t>(get_le(img, 72, 4) % 4096, img.size() - pos);
   put_le(img, 72, extra, 4);
   put_le(img, 80, hash(img.data() + pos, extra), 8);
+  // A named image gets the name of the file the input is read from.
+  const bool named = get_le(img, 88, 4) != 0;
+  put_le(img, 88, named ? 3 : 0, 8);
+  put_le(img, 96, named ? hash("img", 3) : 0, 8);
   uint64_t chain = hash(img.data(), SUPERBLOCK_SIZE - 8);
   put_le(img, SUPERBLOCK_SIZE - 8, chain, 8);
   pos += extra;

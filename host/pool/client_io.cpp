@@ -119,14 +119,16 @@ bool Client_IO::open(const std::string& path, int mode, int /*flags*/, int perms
   if (fd_ >= 0) return set_error("a file is already open on this connection");
   std::string full;
   if (!resolve(path, full)) return false;
+  if (mode != MODE_READ && mode != MODE_WRITE)
+    return set_error("unknown open mode " + std::to_string(mode));
   try {
-    if (mode == MODE_READ) return open_read(full);
-    if (mode == MODE_WRITE) return open_write(full, perms);
+    if (!(mode == MODE_READ ? open_read(full) : open_write(full, perms))) return false;
+    path_ = full.substr(base_dir_.size() + 1);
+    return true;
   } catch (const std::bad_alloc&) {
     abort();
     return set_error("out of memory opening " + full);
   }
-  return set_error("unknown open mode " + std::to_string(mode));
 }
 
 bool Client_IO::open_read(const std::string& full) {
@@ -329,6 +331,7 @@ void Client_IO::reset_file() {
   file_pos_ = flushed_to_ = prefetched_to_ = prefetch_due_ = 0;
   temp_path_.clear();
   final_path_.clear();
+  path_.clear();
   buf_pos_ = buf_len_ = 0;
 }
 

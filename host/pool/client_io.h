@@ -74,6 +74,10 @@ class Client_IO : public Client_IO_Base {
   void release_publication() { held_ = false; }
 
   bool is_open() const { return fd_ >= 0; }
+  // The open file's path below the connection, normalised ("a//./b" is "a/b"); "" when
+  // none is open. A pool image claims the path it was written under and is read only
+  // under that path (pool/image_format.h).
+  const std::string& path() const { return path_; }
   // Text of the last failure ("" when none yet).
   const char* error() const { return error_.c_str(); }
   // Bytes stored for the open (or last) file: its size when read, the bytes written so
@@ -111,6 +115,7 @@ class Client_IO : public Client_IO_Base {
   bool write_failed_ = false;  // a write failed: the file can only be discarded
   std::string temp_path_;
   std::string final_path_;
+  std::string path_;
   std::string error_;
   uint64_t stored_ = 0;
   uint64_t file_pos_ = 0;       // bytes handed to (write) or taken from (read) the file

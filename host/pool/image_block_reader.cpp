@@ -40,6 +40,13 @@ bool fail_with(std::string& why, const std::string& text) {
   return false;
 }
 
+// The name an image claims, as it may be shown in the log: its bytes come from the pool.
+std::string claimed_name(const Image_Superblock& sb) {
+  std::string out;
+  for (const char c : sb.name) out += (c >= 0x20 && c < 0x7F) ? c : '?';
+  return sb.name.size() < sb.name_length ? out + "..." : out;
+}
+
 bool known_codec(uint8_t codec) {
   return codec == COMPR_NONE || codec == COMPR_LZOP || codec == COMPR_ZSTD;
 }
@@ -170,6 +177,9 @@ bool Image_Block_Reader::read_header(Client_IO& io, size_t block_size, Image_Sup
       !pool_image::decode_superblock(buf.data(), sb, why))
     return refuse(why);
   chain_ = sb.checksum;
+  if (!pool_image::is_named(sb, io.path()))
+    return refuse("the image at \"" + io.path() + "\" was written as \"" + claimed_name(sb) +
+                  "\": it is another image, renamed or copied over this one");
   if (sb.block_size != block_size)
     return refuse("the image's block size is " + std::to_string(sb.block_size) + ", not " +
                   std::to_string(block_size));

@@ -35,10 +35,11 @@ class Image_Block_Reader {
   // handle_superblock), the extra data (handle_superblock_extra), the extents
   // (handle_descriptor_header), then every block to `callback`, then the trailer. True
   // when the whole image was read and verified; false (logged) when `block_size` is 0
-  // or not the image's, a hook or the callback answers false, or the image is damaged:
-  // a checksum mismatch, a missing, extra or misplaced block, a truncated file, data
-  // after the trailer. Blocks before a damage may have been handed out already.
-  // Buffers are sized by the image's own (bounded) block size.
+  // or not the image's, the image was written under another path than the one it is
+  // open under (checked before the hooks), a hook or the callback answers false, or the
+  // image is damaged: a checksum mismatch, a missing, extra or misplaced block, a
+  // truncated file, data after the trailer. Blocks before a damage may have been handed
+  // out already. Buffers are sized by the image's own (bounded) block size.
   bool read_blocks_align(Client_IO& io, const Block_Callback& callback, size_t block_size);
   bool read_blocks_align(Client_IO* io, const Block_Callback& callback, size_t block_size);
 

@@ -2,6 +2,7 @@
 
 #include <xxhash.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace pool_image {
@@ -26,8 +27,12 @@ enum : size_t {
   SB_IMAGE_UUID = 56,
   SB_EXTRA_LEN = 72,
   SB_EXTRA_HASH = 80,
+  SB_NAME_LEN = 88,
+  SB_NAME_HASH = 96,
+  SB_NAME_TEXT = 104,
   SB_CHECKSUM = SUPERBLOCK_SIZE - 8
 };
+static_assert(SB_NAME_TEXT + MAX_NAME_TEXT == SB_CHECKSUM, "the name's text fills the rest");
 
 void put32(char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
@@ -99,6 +104,11 @@ uint64_t encode_superblock(const Image_Superblock& sb, char* out) {
               std::min(sb.image_uuid.size(), UUID_SIZE));
   put32(out + SB_EXTRA_LEN, sb.extra_length);
   put64(out + SB_EXTRA_HASH, sb.extra_hash);
+  if (!sb.name.empty()) {
+    put32(out + SB_NAME_LEN, static_cast<uint32_t>(sb.name.size()));
+    put64(out + SB_NAME_HASH, hash(sb.name.data(), sb.name.size()));
+    std::memcpy(out + SB_NAME_TEXT, sb.name.data(), std::min(sb.name.size(), MAX_NAME_TEXT));
+  }
   const uint64_t checksum = hash(out, SB_CHECKSUM);
   put64(out + SB_CHECKSUM, checksum);
   return checksum;
@@ -126,7 +136,17 @@ bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why) {
   sb.extra_length = get32(in + SB_EXTRA_LEN);
   sb.extra_hash = get64(in + SB_EXTRA_HASH);
   if (sb.extra_length > MAX_EXTRA_SIZE) return fail(why, "superblock extra data too long");
+  sb.name_length = get32(in + SB_NAME_LEN);
+  sb.name_hash = get64(in + SB_NAME_HASH);
+  if (get32(in + SB_NAME_LEN + 4) != 0 || (sb.name_length == 0 && sb.name_hash != 0))
+    return fail(why, "bad image name in superblock");
+  sb.name.assign(in + SB_NAME_TEXT, std::min<size_t>(sb.name_length, MAX_NAME_TEXT));
   return true;
+}
+
+bool is_named(const Image_Superblock& sb, const std::string& name) {
+  return sb.name_length == 0 ||
+         (sb.name_length == name.size() && sb.name_hash == hash(name.data(), name.size()));
 }
 
 size_t extent_table_size(uint32_t count) {

@@ -3,7 +3,8 @@
 //
 //   superblock   512 bytes: magic "Q3IMAGE\0", format version, sector size, block size,
 //                default codec and level, flags, backup-set and image UUIDs, length and
-//                XXH3 of the extra data, XXH3 of the superblock itself in its last 8 bytes
+//                XXH3 of the extra data, the image's name (below: its length, XXH3 and
+//                first 400 bytes), XXH3 of the superblock itself in its last 8 bytes
 //   extra        the superblock's extra data (0 bytes or more)
 //   extents      magic "Q3EXTNT\0", count, then (offset, length) per extent, XXH3
 //   records      one per block, in extent order, each a 48-byte header (magic "QBLK",
@@ -17,6 +18,15 @@
 // the extent table's, which seeds the first record header's, each header's seeds the
 // next one's, and the trailer holds the last. A superblock in front of another image's
 // body, a record of another image or a record out of its place fails at once.
+//
+// An image knows which image it is: its name is the path it was written under, below
+// the pool connection (a backup's piece path in the catalog: job/instance/file). The
+// superblock holds the name's length and XXH3 (which identify it) and its first
+// MAX_NAME_TEXT bytes (which tell a person what the image is), and the reader refuses an
+// image opened under another name before it hands out a block. All images of a backup set
+// share their UUIDs, so the name is also what makes their chains differ: the head of one
+// image in front of the body of another of the same set fails too. Images written before
+// images carried their name hold zeros there (length 0); they read without the check.
 //
 // Every integer is little-endian. The blocks of an extent are block-size long except
 // the last one of the extent, which holds the rest.
@@ -44,6 +54,10 @@ constexpr size_t MIN_SECTOR_SIZE = 512;
 constexpr size_t MAX_BLOCK_SIZE = size_t(64) << 20;
 constexpr size_t MAX_EXTRA_SIZE = size_t(1) << 20;
 constexpr uint32_t MAX_EXTENTS = uint32_t(1) << 20;
+// The bytes of an image's name the superblock holds as text: what is left of it after
+// the fields and before the checksum (offsets 104 to 504).
+constexpr size_t MAX_NAME_TEXT = SUPERBLOCK_SIZE - 104 - 8;
+static_assert(MAX_NAME_TEXT == 400, "the superblock's room for the name");
 
 constexpr uint8_t RECORD_ZERO = 1;  // record flag: an all-zero block, nothing stored
 
@@ -62,6 +76,12 @@ struct Image_Superblock {
   std::string image_uuid;  // 16 bytes
   uint32_t extra_length = 0;
   uint64_t extra_hash = 0;
+  // The image's name in the pool: encoded whole (its length and hash identify it),
+  // decoded as its first MAX_NAME_TEXT bytes, with name_length and name_hash set. Empty
+  // (length 0) for an image written before images carried their name.
+  std::string name;
+  uint32_t name_length = 0;
+  uint64_t name_hash = 0;
   uint64_t checksum = 0;  // the superblock's own checksum, the seed of the chain (decoded)
 };
 
@@ -99,6 +119,9 @@ bool all_zero(const char* data, size_t len);
 // Returns the superblock's checksum, the seed of the chain.
 uint64_t encode_superblock(const Image_Superblock& sb, char* out);
 bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why);
+// True when the decoded superblock is that of the image named `name`, or of an image
+// written before images carried their name (which cannot tell).
+bool is_named(const Image_Superblock& sb, const std::string& name);
 
 // `chain` goes in as the superblock's checksum and comes out as the table's.
 std::string encode_extents(const std::vector<Image_Extent>& extents, uint64_t& chain);

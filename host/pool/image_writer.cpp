@@ -131,6 +131,7 @@ bool Image_Writer::write_superblock(const std::string& set_uuid, const std::stri
   sb.image_uuid = image_uuid;
   sb.extra_length = static_cast<uint32_t>(extra_length);
   sb.extra_hash = pool_image::hash(extra_length ? extra : "", extra_length);
+  sb.name = io_->path();
   char buf[pool_image::SUPERBLOCK_SIZE];
   trailer_.headers_hash = pool_image::encode_superblock(sb, buf);
   io_->hold_publication();

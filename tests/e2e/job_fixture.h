@@ -35,8 +35,9 @@ using Backup_Job = Controllable_Job_T<tavrocloud::Backup_Executor>;
 using Restore_Job = Controllable_Job_T<tavrocloud::Restore_Executor>;
 constexpr uint64_t GIB = 1ull << 30;
 
-// The content digest of the image at `path` in the pool folder `pool`, as the simulator
-// computes a volume's (of 1 GiB); "missing" or "damaged" when it cannot be read whole.
+// The content digest of the image at `path` in the pool folder `pool` (the path it was
+// written under, which it must be read under), as the simulator computes a volume's (of
+// 1 GiB); "missing" or "damaged" when it cannot be read whole.
 inline std::string pool_image_digest(const std::string& pool, const std::string& path) {
   Client_IO_Ex io;
   if (!io.connect("file://" + pool, Client_IO_Base::Options()) ||
@@ -162,7 +163,9 @@ class Cloud_Job_Test : public ::testing::Test {
         out += " unrecorded:" + name;
       } else {
         // A published image never changes: each is read back once.
-        if (verified_.insert(rel).second && image_digest(rel) != sim_->digest(piece->second))
+        const std::string folder = rel.substr(0, rel.size() - piece->first.size());
+        if (verified_.insert(rel).second &&
+            image_digest(folder, piece->first) != sim_->digest(piece->second))
           out += " bad-image:" + name;
         pieces.erase(piece);
       }
@@ -171,8 +174,10 @@ class Cloud_Job_Test : public ::testing::Test {
     return out.empty() ? out : out.substr(1);
   }
 
-  std::string image_digest(const std::string& path) const {
-    return pool_image_digest(home_->dir() + "/pool", path);
+  // The content digest of the image at the piece path `path` in the job's `folder` of
+  // the pool.
+  std::string image_digest(const std::string& folder, const std::string& path) const {
+    return pool_image_digest(home_->dir() + "/pool/" + folder, path);
   }
 
   std::unique_ptr<Temp_Home> home_;

@@ -167,6 +167,47 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
       "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
       test::restore_entry(set, timepoint, "i-a", "vm-a-restored") + R"(]},
       "options": {"parallel_disks_per_vm": 2}})");
+  // Images swapped or copied over one another in the pool (an operator's mistake, a file
+  // system's repair) are not the images the catalog names: the restore refuses them
+  // before it writes a block, says which image it found, exits 1 and leaves nothing in
+  // the cloud. Put back, they restore.
+  namespace fs = std::filesystem;
+  std::map<std::string, fs::path> image;  // volume -> its image in the pool
+  for (const auto& entry : fs::recursive_directory_iterator(tmp_.path() + "/pool"))
+    for (const char* volume : {"vol-a-root", "vol-a-data", "vol-b-data"})
+      if (entry.path().filename().string().find(std::string("-") + volume + "-") !=
+          std::string::npos)
+        image[volume] = entry.path();
+  ASSERT_EQ(3u, image.size());
+  const fs::path saved = tmp_.path() + "/saved";
+  fs::create_directory(saved);
+  for (const auto& [volume, path] : image) fs::copy_file(path, saved / volume);
+  const struct {
+    std::string change;
+    std::vector<std::pair<std::string, std::string>> copies;  // volume's image -> onto
+    std::string refusal;  // what the reader says of the image it found (a regex)
+  } cases[] = {
+      {"i-a's root and data images swapped",
+       {{"vol-a-root", "vol-a-data"}, {"vol-a-data", "vol-a-root"}},
+       R"(/i-a/Quillon3-i-a-vol-a-(root|data)-[^"]*" was written as "[^"]*/i-a/Quillon3-i-a-)"},
+      {"i-b's data image copied over i-a's", {{"vol-b-data", "vol-a-data"}},
+       R"(/i-a/Quillon3-i-a-vol-a-data-[^"]*" was written as "[^"]*/i-b/Quillon3-i-b-vol-b-data-)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    for (const auto& [from, onto] : c.copies)
+      fs::copy_file(saved / from, image[onto], fs::copy_options::overwrite_existing);
+    const test::Run_Result r = run("restore --quiet --verbose " + restore);
+    EXPECT_EQ(1, r.code);
+    EXPECT_THAT(r.err, ::testing::ContainsRegex(
+                           R"(Failed to read pool image: the image at "[^"]*)" + c.refusal));
+    EXPECT_THAT(r.err, ::testing::EndsWith("restore failed: Failed to restore instance i-a\n"));
+    EXPECT_EQ("", sim_->instance_status("vm-a-restored"));
+    expect_nothing_left();
+    for (const auto& [volume, path] : image)
+      fs::copy_file(saved / volume, path, fs::copy_options::overwrite_existing);
+  }
+
   const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
   EXPECT_EQ(sim_->instance_digests("vm-a-restored"),
@@ -331,9 +372,11 @@ TEST_F(Runner_Jobs, SecondJobOfAnInstanceLeavesItToTheFirst) {
   const std::string pool = tmp_.path() + "/pool";
   for (const auto& e : std::filesystem::recursive_directory_iterator(pool)) {
     const std::string rel = std::filesystem::relative(e.path(), pool);
+    const size_t job = rel.find("/b1/");  // images are read under their path in b1/
     for (const char* vol : {"vol-a-root", "vol-a-data"})
-      if (rel.find("/b1/") != std::string::npos && rel.find(vol) != std::string::npos)
-        images[vol] = test::pool_image_digest(pool, rel);
+      if (job != std::string::npos && rel.find(vol) != std::string::npos)
+        images[vol] = test::pool_image_digest(pool + "/" + rel.substr(0, job + 3),
+                                              rel.substr(job + 4));
   }
   const std::map<std::string, std::string> sources = {
       {"vol-a-data", sim_->digest("vol-a-data")}, {"vol-a-root", sim_->digest("vol-a-root")}};

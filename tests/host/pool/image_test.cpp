@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -22,14 +26,14 @@ namespace {
 using Progress = yolt::Image_Writer::Progress_Handler;
 const std::string SET_ID(16, 'S'), IMAGE_ID(16, 'I');
 
-// A writer on a fresh connection with "img" open and its superblock written.
+// A writer on a fresh connection with `name` open and its superblock written.
 struct Open_Image {
   Open_Image(const Pool_Env& env, Compression_Method codec, size_t block, char image_id = 'I',
-             const std::string& extra = "")
+             const std::string& extra = "", const std::string& name = "img")
       : block(block) {
     Client_IO_Base::Options opts;
     std::tie(opts.compression_method, opts.compression_level) = std::make_tuple(codec, 3);
-    EXPECT_TRUE(io.connect(env.url(), opts) && io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
+    EXPECT_TRUE(io.connect(env.url(), opts) && io.open(name, Client_IO_Base::MODE_WRITE, 0, 0));
     EXPECT_TRUE(writer.init(512, block, 1, 0) &&
                 writer.write_superblock(SET_ID, std::string(16, image_id), 0,
                                         extra.data(), extra.size()));
@@ -73,13 +77,14 @@ struct Noting_Reader : Image_Block_Reader {
 using Each_Block = Image_Block_Reader::Block_Callback;
 const Each_Block ANY = [](const char*, size_t, int64_t) { return true; };
 
-// Reads "img" with `reader` (on `threads` workers, 0: its default), handing each block
+// Reads `name` with `reader` (on `threads` workers, 0: its default), handing each block
 // to `each`; true when the reader accepted the image.
 bool read_image(const Pool_Env& env, size_t block, const Each_Block& each = ANY, size_t threads = 0,
-                Image_Block_Reader&& reader = Image_Block_Reader()) {
+                Image_Block_Reader&& reader = Image_Block_Reader(),
+                const std::string& name = "img") {
   if (threads != 0) reader.set_threads(threads);
   Client_IO_Ex io;
-  return io.connect(env.url(), {}) && io.open("img", Client_IO_Base::MODE_READ, 0, 0) &&
+  return io.connect(env.url(), {}) && io.open(name, Client_IO_Base::MODE_READ, 0, 0) &&
          reader.read_blocks_align(io, each, block);
 }
 
@@ -197,6 +202,16 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
 
 constexpr size_t BLOCK = 4096;
 
+// An image as images were written before they carried their name: MIXED content of
+// 6 blocks and 1000 bytes, seed 5, zstd, written as "img" by Open_Image.
+std::string unnamed_image_path() {
+  const char* root = std::getenv("QUILLON3_SOURCE_DIR");
+  const std::string here = __FILE__;  // <root>/tests/host/pool/image_test.cpp
+  const std::string tests = root && *root ? std::string(root) + "/tests"
+                                          : here.substr(0, here.rfind("/host/"));
+  return tests + "/data/pool-image/unnamed-zstd.img";
+}
+
 // Writes "img": zero, random and text blocks, a short last block (7 blocks by default);
 // returns the file's bytes.
 std::string make_image(const Pool_Env& env, Compression_Method codec, std::string& data,
@@ -307,6 +322,80 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
     if (off >= 3 * 4096) throw std::runtime_error("callback");
     return true;
   }), std::runtime_error);
+}
+
+// Every image of a backup set carries the set's identity; only its name tells the
+// images apart. An image read under another name than its own (files swapped, copied over
+// one another, or the head of one in front of the body of another) is refused before a
+// single block is handed out, and the untouched images still read. Images written before
+// images carried their name read under any name.
+TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
+  using Files = std::map<std::string, std::string>;  // path in the pool -> bytes
+  const size_t head = pool_image::SUPERBLOCK_SIZE + pool_image::extent_table_size(2);
+  const std::string unnamed = read_file(unnamed_image_path());
+  ASSERT_NE(unnamed, "") << unnamed_image_path();
+  const struct {
+    const char* change;
+    std::function<void(Files&)> apply;
+    std::string reads;  // each file: the content it reads back as, or "refused"
+  } cases[] = {
+      {"none", [](Files&) {}, "i-a/data:B i-a/root:A i-b/data:C"},
+      {"i-a's root and data images swapped",
+       [](Files& f) { std::swap(f["i-a/root"], f["i-a/data"]); },
+       "i-a/data:refused i-a/root:refused i-b/data:C"},
+      {"i-b's data image copied over i-a's",
+       [](Files& f) { f["i-a/data"] = f["i-b/data"]; }, "i-a/data:refused i-a/root:A i-b/data:C"},
+      {"i-a's root image headed onto i-a's data records",
+       [&](Files& f) {
+         f["i-a/data"] = f["i-a/root"].substr(0, head) + f["i-a/data"].substr(head);
+       },
+       "i-a/data:refused i-a/root:A i-b/data:C"},
+      {"read under a path spelt another way",
+       [](Files& f) { f["./i-a//root"] = f["i-a/root"]; },
+       "./i-a//root:A i-a/data:B i-a/root:A i-b/data:C"},
+      {"an image written before images carried their name, under two names",
+       [&](Files& f) { f["i-a/root"] = f["old/x"] = unnamed; },
+       "i-a/data:B i-a/root:A i-b/data:C old/x:A"},
+  };
+  test::Log_Capture log;
+  const std::string a = make_content(MIXED, 6 * BLOCK + 1000, 5),
+                    b = make_content(TEXT, 6 * BLOCK + 1000, 6),
+                    c = make_content(RANDOM, 6 * BLOCK + 1000, 7);
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.change);
+    Pool_Env env;
+    Files files = {{"i-a/root", a}, {"i-a/data", b}, {"i-b/data", c}};
+    for (auto& [name, bytes] : files) {
+      ASSERT_TRUE(Open_Image(env, COMPR_ZSTD, BLOCK, 'I', "", name).write(bytes));
+      bytes = read_file(env.root() + "/" + name);
+    }
+    row.apply(files);
+    std::string reads;
+    for (const auto& [name, bytes] : files) {
+      const std::filesystem::path path = env.root() + "/" + name;
+      std::filesystem::create_directories(path.parent_path());
+      write_file(path, bytes);
+      std::string got = "-";
+      const bool read = read_image(env, BLOCK, into(got), 0, Image_Block_Reader(), name);
+      const char* as = !read && got.empty() ? "refused"
+                       : got == a            ? "A"
+                       : got == b            ? "B"
+                       : got == c            ? "C"
+                                             : "other bytes";
+      reads += (reads.empty() ? "" : " ") + name + ":" + as;
+    }
+    EXPECT_EQ(reads, row.reads);
+  }
+  EXPECT_TRUE(log.contains("the image at \"i-a/data\" was written as \"i-a/root\"", LM_ERROR));
+  // A name longer than the superblock's text is told apart by its whole length and hash.
+  Pool_Env env;
+  const std::string dir = std::string(200, 'd') + "/", own = dir + std::string(230, 'f') + "1",
+                    copy = dir + std::string(230, 'f') + "2";
+  ASSERT_TRUE(Open_Image(env, COMPR_ZSTD, BLOCK, 'I', "", own).write(a));
+  write_file(env.root() + "/" + copy, read_file(env.root() + "/" + own));
+  EXPECT_TRUE(read_image(env, BLOCK, ANY, 0, Image_Block_Reader(), own));
+  EXPECT_FALSE(read_image(env, BLOCK, ANY, 0, Image_Block_Reader(), copy));
+  EXPECT_TRUE(log.contains(own.substr(0, pool_image::MAX_NAME_TEXT) + "...\": it is another"));
 }
 
 // Zero detection decides which blocks are stored as a bare header, so a single non-zero

@@ -151,17 +151,20 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
 // Each volume is written list by list, last set first, every block at its offset; a
 // block in both lists ends with the later list's bytes, and the device's bytes past the
 // images stay. The image's block size wins over the one recorded. A damaged or cut image,
-// a device that cannot be opened or written and a cancellation fail it.
+// another image copied over the one named, a device that cannot be opened or written and
+// a cancellation fail it.
 TEST_F(Handler, TransferDataWritesEveryListInOrder) {
   const size_t block = 4096;
   const std::string cc(block, 'c'), n2(2 * block, 'N');
   const std::string abc = std::string(block, 'a') + std::string(block, 'b') + cc;
   pool_.write_image("old", abc, block);
   pool_.write_image("new", n2, 2 * block);
-  std::string damaged = pool_test::read_file(pool_.path("old"));
+  pool_.write_image("bad", abc, block);
+  std::string damaged = pool_test::read_file(pool_.path("bad"));
   damaged[damaged.size() * 3 / 4] ^= 0x20;
   std::ofstream(pool_.path("bad"), std::ios::binary) << damaged;
   std::ofstream(pool_.path("short"), std::ios::binary) << damaged.substr(0, 100);
+  std::ofstream(pool_.path("copied"), std::ios::binary) << pool_test::read_file(pool_.path("new"));
   const std::string device = pool_.path("device"), gone = pool_.path("gone"), x(block, 'x');
   auto list = [this](const char* path, uint64_t recorded = 4096) {
     Volume_Restore_Info::Piece piece;
@@ -181,6 +184,7 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
       {{list("old", 0)}, "Piece old of volume v-1 has block size 0."},
       {{list("gone")}, "Failed to open storage pool " + pool_.url() + " remote file gone"},
       {{list("bad")}, "block data checksum mismatch"},
+      {{list("copied")}, "the image at \"copied\" was written as \"new\""},
       {{list("short")}, "Failed to read the superblock of image short"},
       {{list("old")}, "Failed to open device " + gone, gone},
       {{list("old")}, "Failed to write 4096 bytes at 0 to /dev/full", "/dev/full"},
