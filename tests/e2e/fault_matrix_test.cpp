@@ -319,7 +319,9 @@ class Fault_Matrix : public test::Cloud_Job_Test {
       got << history.size() << " " << h.at("uuid").get_str() << " " << h.at("state").get_str()
           << " " << h.at("size").get_uint64() << " " << activity.size << " "
           << clean->restore_paths().at(0).pool_uuid << " " << clean->restore_paths().size();
-      EXPECT_EQ(got.str(), "1 i-vm completed 2147483648 2147483648 pool-e2e 1");
+      const VM_Job_Progress& last = clean->progress().back().progresses.at(0);
+      got << ", volumes " << last.processed_virtual_disk_count << " of " << last.virtual_disk_count;
+      EXPECT_EQ(got.str(), "1 i-vm completed 2147483648 2147483648 pool-e2e 1, volumes 2 of 2");
       EXPECT_TRUE(activity.set_size > 0 && activity.set_size == activity.set_storage_size);
       made_[onto_target] = cloud_leftovers();
       EXPECT_THAT(made_[onto_target],
@@ -432,9 +434,15 @@ TEST_F(Fault_Matrix, Backup_Pool_Faults_And_Cancellation) {
                       at < 5 ? K::CANCELED : K::SUCCESS, "", at});
   }
   backup_cases(faults);
-  // A fault that passes: the volume task's re-run succeeds.
+  // Faults that pass: the volume task's or the instance task's re-run succeeds, or a
+  // clean-up step refused three times in a row succeeds at its last try.
+  const std::string refused = R"({"kind": "error", "action": )";
   backup_cases({{"pool: one write EIO, one re-run allowed", P::WRITE, EIO, 2, 1, K::SUCCESS},
-                {"pool: one fsync EIO, one re-run allowed", P::FSYNC, EIO, 2, 1, K::SUCCESS}},
+                {"pool: one fsync EIO, one re-run allowed", P::FSYNC, EIO, 2, 1, K::SUCCESS},
+                {"AttachTmpSnapshot#1 error once, one re-run allowed", P::NONE, 0, 1, 1,
+                 K::SUCCESS, refused + R"("AttachTmpSnapshot"})"},
+                {"DeleteTmpSnapshots#2 error three times in a row", P::NONE, 0, 1, 1, K::SUCCESS,
+                 refused + R"("DeleteTmpSnapshots", "nth": 2, "times": 3})"}},
                BACKUP_OPTIONS, 1);
 }
 
@@ -464,6 +472,62 @@ TEST_F(Fault_Matrix, Restore_With_Snapshots) {
   expect(faults, {"RunInstances#1 "}, K::FAILURE, {9});
   expect(faults, {"DeleteSnapshot#1 ", "DeleteVolume#1 "}, K::SUCCESS);
   restore_cases(faults, false);
+}
+
+// On node-local storage ("localvg") the restore makes each volume on the agent's node
+// (node-a1), where it can be written, and moves it to the target node only when that is
+// another: the instance starts there with its volumes and the source's bytes.
+TEST_F(Fault_Matrix, Restore_Onto_Node_Local_Storage) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud("V9.8"));
+  ASSERT_NO_FATAL_FAILURE(prepare_restores({}));
+  const struct {
+    std::string node;  // the entry's target node
+    std::string want;  // where the restored instance and its volumes are; the moves asked for
+  } cases[] = {
+      {"node-a2", "running on node-a2, volumes on node-a2 node-a2, 2 moves"},
+      {"node-a1", "running on node-a1, volumes on node-a1 node-a1, 0 moves"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.node);
+    std::string entry = test::restore_entry(set_uuid_, timepoint_, "i-vm", "restored");
+    const std::pair<std::string, std::string> changes[] = {
+        {R"("st-ceph-01", "storage_type": "ceph")",
+         R"("st-localvg-a2", "storage_type": "localvg")"},
+        {R"("target_node_id": "node-a1")", R"("target_node_id": ")" + c.node + '"'}};
+    for (const auto& [from, to] : changes)
+      for (size_t at = 0; (at = entry.find(from, at)) != std::string::npos; at += to.size())
+        entry.replace(at, from.size(), to);
+    test::Job_Spec spec;
+    spec.type = JOB_DEFINITION_RESTORE;
+    spec.subtype = JOB_DEFINITION_SUBTYPE_VM;
+    spec.id = "local-restore";
+    spec.source = R"({"id": "res-matrix", "name": "matrix", "entries": [)" + entry + "]}";
+    spec.options = R"({"parallel_disks_per_vm": 1, "start_vm": true})";
+    Job_var restore = job<test::Restore_Job>(spec);
+    const test::Job_Run done = run_with(*restore, Fault());
+    EXPECT_EQ(done.outcome(), K::SUCCESS) << done.log;
+    EXPECT_EQ(restored_digests(false), source_digests_);
+    json_spirit::Object state = test::object_of(sim_->get("/state"));
+    std::string got, id;
+    for (const json_spirit::Value& i : state["instances"].get_array()) {
+      const json_spirit::Object& o = i.get_obj();
+      if (o.at("name").get_str() != "restored") continue;
+      id = o.at("id").get_str();
+      got = o.at("status").get_str() + " on " + o.at("node_id").get_str();
+    }
+    got += ", volumes on";
+    for (const json_spirit::Value& v : state["volumes"].get_array()) {
+      const auto att = v.get_obj().find("attachment");
+      if (att != v.get_obj().end() && att->second.type() == json_spirit::obj_type &&
+          att->second.get_obj().at("instance_id").get_str() == id)
+        got += " " + v.get_obj().at("node_id").get_str();
+    }
+    const json_spirit::Value moves = JSON_Load(sim_->get("/calls?action=ModifyVolumeStorage"));
+    if (moves.type() == json_spirit::array_type)
+      got += ", " + std::to_string(moves.get_array().size()) + " moves";
+    EXPECT_EQ(got, c.want);
+    ASSERT_NO_FATAL_FAILURE(reseed());
+  }
 }
 
 // A job process killed (SIGKILL) where its fault stops it, then a new run, which must

@@ -2,6 +2,7 @@
 
 #include "fixtures.h"
 #include "host/pool/pool_test_env.h"
+#include "json/json_dump.h"
 #include "module/tavrocloud/common/scripted_cloud.h"
 #include "pool/pool_file_system.h"
 #include "support/latch.h"
@@ -12,9 +13,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrocloud {
 
@@ -58,6 +63,16 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
     const bool ok = handler.power_off();
     retry = handler.retry_;
     return ok;
+  }
+  // Checks the reserved space of a handler whose instance has a volume on "st-1", through
+  // `cloud`.
+  bool check_storage(test::Scripted_Cloud& cloud) {
+    Instance_Backup_Handler handler(*job_, params_);
+    handler.client_ = std::make_unique<RESTful_Client>();
+    cloud.login(*handler.client_);
+    handler.instance_.volumes.emplace_back();
+    handler.instance_.volumes.back().storage_id = "st-1";
+    return handler.check_storage();
   }
   std::string images() const { return pool_test::list_dir(env_.root() + "/run/i_1"); }
 
@@ -104,10 +119,27 @@ TEST_F(Instance_Backup_Handler_Test, UploadsInParallelUpToTheBound) {
   EXPECT_EQ(record_->processed_volume_num.load(), 3u);
 }
 
+// The pool's file system failing its first fsync with EIO.
+class Fsync_Fails_Once : public Pool_File_System {
+ public:
+  Fsync_Fails_Once() : previous_(install(this)) {}
+  ~Fsync_Fails_Once() override { install(previous_); }
+  int fsync(int fd) override {
+    if (failed_) return Pool_File_System::fsync(fd);
+    failed_ = true;
+    errno = EIO;
+    return -1;
+  }
+
+ private:
+  bool failed_ = false;
+  Pool_File_System* previous_;
+};
+
 // A volume that fails its runs (all of them: the pool faults of the end-to-end tests
 // show a re-run that succeeds) leaves no image and no progress, the others stay; an
 // image already at the path (another volume's, whose safe name meets this one's) is
-// never removed.
+// never removed. A volume whose re-run succeeds is counted once.
 TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
   const std::string dir = env_.root() + "/run/i_1", img = dir + "/img-0";
   const struct {
@@ -115,12 +147,16 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     uint64_t second;  // the bytes of a second volume's device; 0: one volume
     bool taken;       // another file at the first image's path
     uint64_t processed;
+    bool sync_fails_once = false;  // the pool fails the first image's sync, once
   } cases[] = {
       {"the second device ends half way", GIB / 2, false, GIB},
       {"another image at the path", 0, true, 0},
+      {"the image's sync fails once, its re-run succeeds", 0, false, GIB, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    std::unique_ptr<Fsync_Fails_Once> sync_fault;
+    if (c.sync_fails_once) sync_fault = std::make_unique<Fsync_Fails_Once>();
     const std::string reset = "rm -rf " + dir + " && mkdir -p " + dir;
     ASSERT_EQ(::system((reset + (c.taken ? " && echo other > " + img : "")).c_str()), 0);
     params_.backup_instance.backup_vols.clear();
@@ -130,7 +166,7 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     record_->processed_size = 0;
     Instance_Backup_Handler handler(*job_, params_);
     test::Log_Capture log;
-    EXPECT_FALSE(upload(handler));
+    EXPECT_EQ(upload(handler), c.sync_fails_once);
     EXPECT_EQ(images(), "img-0");
     EXPECT_EQ(record_->processed_size.load(), c.processed);
     // the first run and its re-run
@@ -153,6 +189,38 @@ TEST_F(Instance_Backup_Handler_Test, AStoppingInstanceIsNotWaitedForOnceCancelle
   EXPECT_FALSE(power_off_stopping(cloud, retry));
   EXPECT_FALSE(retry);
   EXPECT_TRUE(log.contains("Job canceled while tavro backing."));
+}
+
+// An instance is refused with alert 6, naming the storage, only when a storage of its
+// volumes lacks the space the user asked to leave free: exactly that much free passes.
+TEST_F(Instance_Backup_Handler_Test, TheReservedSpaceRefusesOnlyAStorageShortOfIt) {
+  const struct {
+    const char* name;
+    int used;  // GiB of the storage's 100
+    std::string outcome;
+  } cases[] = {
+      {"exactly the reserve free", 90, "passes"},
+      {"one GiB short of the reserve", 91, R"(refused, alert 6 ["fast"])"},
+  };
+  params_.storage_reserved_bytes = 10 * GIB;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Scripted_Cloud cloud;
+    cloud.respond([&c](const test::Sent&) {
+      return test::listing("DescribeStorages", "storageSet",
+                           {test::item(test::fields({{"storageId", "st-1"},
+                                                     {"storageName", "fast"},
+                                                     {"spaceMax", "100"},
+                                                     {"spaceUsed", std::to_string(c.used)}}))});
+    });
+    const size_t before = job_->alerts().size();
+    test::Log_Capture log;
+    std::string outcome = check_storage(cloud) ? "passes" : "refused";
+    const std::vector<Job_Alert_Record> alerts = job_->alerts();
+    for (size_t n = before; n < alerts.size(); ++n)
+      outcome += ", alert " + std::to_string(alerts[n].id) + " " + JSON_Dump(alerts[n].args);
+    EXPECT_EQ(outcome, c.outcome);
+  }
 }
 
 }  // namespace tavrocloud
