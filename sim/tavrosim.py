@@ -18,6 +18,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from cloudsim.seed import SeedError  # noqa: E402
 from cloudsim.server import Simulator  # noqa: E402
 from cloudsim.state import Config  # noqa: E402
 
@@ -31,8 +32,9 @@ def parse_accounts(text):
     if os.path.isfile(text):
         with open(text) as f:
             data = json.load(f)
-        if not isinstance(data, dict):
-            raise ValueError("the accounts file holds a JSON object")
+        if not isinstance(data, dict) or not all(isinstance(k, str) and isinstance(v, str)
+                                                  for k, v in data.items()):
+            raise ValueError("the accounts file holds a JSON object of strings")
         return data
     accounts = {}
     for part in text.split(","):
@@ -91,18 +93,35 @@ def config_of(args):
     return cfg
 
 
-def main(argv=None):
-    args = arguments(argv)
-    logging.basicConfig(level=logging.DEBUG if args.verbose else logging.WARNING,
-                        format="tavrosim %(levelname)s %(message)s")
+def simulator_of(args):
     sim = Simulator(host=args.host, port=args.port, accounts=parse_accounts(args.accounts),
                     seed=args.seed or None, dev_root=args.dev_root, loop_mode=args.loop,
                     data_dir=args.data_dir, config=config_of(args),
                     tls_cert=args.tls_cert, tls_key=args.tls_key or args.tls_cert,
                     dmi_path=args.dmi_path, agent_mac=args.agent_mac)
-    # Command-line settings win over the seed's "config" section.
-    sim.state.config.update({k: v for k, v in vars(config_of(args)).items()
-                             if v != getattr(Config(), k)})
+    try:
+        # Command-line settings win over the seed's "config" section.
+        sim.state.config.update({k: v for k, v in vars(config_of(args)).items()
+                                 if v != getattr(Config(), k)})
+    except ValueError:
+        sim.stop()
+        raise
+    return sim
+
+
+def main(argv=None):
+    args = arguments(argv)
+    logging.basicConfig(level=logging.DEBUG if args.verbose else logging.WARNING,
+                        format="tavrosim %(levelname)s %(message)s")
+    try:
+        sim = simulator_of(args)
+    except SeedError as e:
+        # Refused here rather than by the first request that would trip over it.
+        print("tavrosim: seed %s refused: %s" % (args.seed, e), file=sys.stderr)
+        return 2
+    except (OSError, ValueError) as e:
+        print("tavrosim: cannot start: %s" % e, file=sys.stderr)
+        return 2
 
     def stop(signum, frame):
         sim.stop_requested.set()

@@ -10,11 +10,15 @@ import logging
 import os
 import subprocess
 import threading
+import time
 from dataclasses import dataclass
 
 from .backing import flush_device
 
 log = logging.getLogger("tavrosim.loop")
+
+# How long a detach waits for other openers of the device to let it go.
+RELEASE_WAIT = 30.0
 
 
 @dataclass
@@ -75,15 +79,16 @@ class LoopManager:
                     os.unlink(link)
                 os.symlink(device, link)
             except OSError as e:
-                self._teardown(device)
+                self._teardown(device, backing)
                 raise LoopError("cannot link %s: %s" % (link, e)) from e
             rec = LoopRecord(res_id, backing, device, link, read_only)
             self._records[res_id] = rec
             log.info("attached %s as %s", res_id, device)
             return rec
 
-    def detach(self, res_id):
-        """Removes the link and the device of res_id; False when there was none."""
+    def detach(self, res_id, wait=False):
+        """Removes the link and the device of res_id; False when there was none. With
+        wait, returns only once the kernel has let the device go (see wait_released)."""
         with self._lock:
             rec = self._records.pop(res_id, None)
             if rec is None:
@@ -92,7 +97,7 @@ class LoopManager:
                 os.unlink(rec.link)
             except FileNotFoundError:
                 pass
-            self._teardown(rec.device)
+            self._teardown(rec.device, rec.backing, wait)
             log.info("detached %s from %s", res_id, rec.device)
             return True
 
@@ -106,8 +111,10 @@ class LoopManager:
             return list(self._records.values())
 
     def detach_all(self):
+        """Undoes every device, waiting for each to be gone: what runs after a shutdown
+        or a reseed may count on it."""
         for rec in self.records():
-            self.detach(rec.res_id)
+            self.detach(rec.res_id, wait=True)
 
     def _setup(self, backing, read_only):
         if self.mode == "link":
@@ -126,7 +133,7 @@ class LoopManager:
                             .strip())
         return res.stdout.decode().strip()
 
-    def _teardown(self, device):
+    def _teardown(self, device, backing, wait=False):
         if self.mode == "link":
             return
         flush_device(device)
@@ -136,5 +143,38 @@ class LoopManager:
             if res.returncode != 0:
                 log.error("losetup --detach %s: %s", device,
                           res.stderr.decode(errors="replace").strip())
+                return
         except (OSError, subprocess.TimeoutExpired) as e:
             log.error("losetup --detach %s: %s", device, e)
+            return
+        if wait:
+            wait_released(device, backing)
+
+
+def bound_file(device):
+    """The backing file the kernel shows for a loop device, or None when it is free."""
+    name = os.path.basename(device)
+    try:
+        with open("/sys/block/%s/loop/backing_file" % name) as f:
+            return f.read().rstrip("\n")
+    except OSError:
+        return None
+
+
+def wait_released(device, backing, limit=RELEASE_WAIT):
+    """Waits until the loop device no longer serves `backing`. A detach while another
+    process has the device open (a listing or a probe of the machine's block devices)
+    only marks it for release on that process's close, so without this wait the device
+    would outlive its detach and the simulator's stop."""
+    deadline = time.monotonic() + limit
+    pause = 0.005
+    ours = os.path.realpath(backing)
+    while True:
+        if bound_file(device) not in (ours, ours + " (deleted)"):
+            return True
+        if time.monotonic() >= deadline:
+            log.warning("%s still serves %s after %.0f s: another process holds it",
+                        device, backing, limit)
+            return False
+        time.sleep(pause)
+        pause = min(pause * 2, 0.1)

@@ -18,13 +18,40 @@ class SeedError(ValueError):
 
 def load_file(path):
     with open(path, "r") as f:
-        return json.load(f)
+        try:
+            return json.load(f)
+        except ValueError as e:  # also text that is not UTF-8
+            raise SeedError("%s is not JSON: %s" % (path, e)) from None
 
 
 def _req(entry, key, what):
     if key not in entry or entry[key] in ("", None):
         raise SeedError("%s lacks '%s': %s" % (what, key, json.dumps(entry)))
     return entry[key]
+
+
+def _entries(data, name, what="the seed"):
+    entries = data.get(name, [])
+    if not isinstance(entries, list) or not all(isinstance(e, dict) for e in entries):
+        raise SeedError("%s: '%s' must be a list of objects" % (what, name))
+    return entries
+
+
+def _whole(entry, key, default, what, least=0, unit=""):
+    """A count or size of the seed: a whole number of at least `least` (JSON has no
+    integer type, so 1.5, "2" or true would pass as numbers until a request uses them)."""
+    value = entry.get(key, default)
+    if isinstance(value, bool) or not isinstance(value, int) or value < least:
+        raise SeedError("%s: '%s' must be a whole number%s of at least %d, not %s"
+                        % (what, key, unit, least, json.dumps(value)))
+    return value
+
+
+def _text_map(value, what):
+    if not isinstance(value, dict) or not all(isinstance(k, str) and isinstance(v, str)
+                                              for k, v in value.items()):
+        raise SeedError("%s must map names to strings, not %s" % (what, json.dumps(value)))
+    return value
 
 
 def _check_ref(state, store, ident, what):
@@ -41,21 +68,26 @@ class SeedLoader:
 
     def load(self, data):
         """Replaces the whole cloud by the seed's (configuration and accounts too)."""
+        if not isinstance(data, dict):
+            raise SeedError("a seed is a JSON object, not %s" % type(data).__name__)
         st = self.state
         st.clear()
-        st.config.update(data.get("config", {}))
-        st.accounts.update(data.get("accounts", {}))
+        try:
+            st.config.update(data.get("config", {}))
+        except (AttributeError, ValueError) as e:
+            raise SeedError("config: %s" % e) from None
+        st.accounts.update(_text_map(data.get("accounts", {}), "the seed's accounts"))
         cloud = data.get("cloud", {})
         st.cloud.id = cloud.get("id", st.cloud.id)
         st.cloud.name = cloud.get("name", st.cloud.name)
         st.cloud.status = cloud.get("status", st.cloud.status)
         for name in ("clusters", "nodes", "storages", "instance_types", "images", "vpcs",
                      "subnets", "security_groups", "network_interfaces"):
-            for entry in data.get(name, []):
+            for entry in _entries(data, name):
                 getattr(self, "_" + name)(entry)
-        for entry in data.get("instances", []):
+        for entry in _entries(data, "instances"):
             self._instance(entry)
-        for entry in data.get("volumes", []):
+        for entry in _entries(data, "volumes"):
             self._volume(entry, None, None)
 
     def _clusters(self, e):
@@ -70,33 +102,37 @@ class SeedLoader:
             cluster_id=_check_ref(self.state, "clusters", _req(e, "cluster", "node"),
                                   "node " + ident),
             status=e.get("status", "available"), ip=e.get("ip", ""), mac=e.get("mac", ""),
-            cpu_cores=e.get("cpu_cores", 16), cpu_sockets=e.get("cpu_sockets", 2),
-            cpu_max=e.get("cpu_max", 32), cpu_used=e.get("cpu_used", 0),
-            memory_max=e.get("memory_max", 65536), memory_used=e.get("memory_used", 0)))
+            **{key: _whole(e, key, default, "node " + ident) for key, default in (
+                ("cpu_cores", 16), ("cpu_sockets", 2), ("cpu_max", 32), ("cpu_used", 0),
+                ("memory_max", 65536), ("memory_used", 0))}))
 
     def _storages(self, e):
         ident = _req(e, "id", "storage")
+        what = "storage " + ident
+        space = _whole(e, "space_max", 1024, what, unit=" of GiB")
         self.state.add("storages", Storage(
             id=ident, name=e.get("name", ident), type=_req(e, "type", "storage"),
             status=e.get("status", "available"), location=e.get("location", ""),
             file_format=e.get("file_format", "raw"), disabled=e.get("disabled", False),
-            space_max=e.get("space_max", 1024), base_used=e.get("space_used", 0),
-            logic_space_max=e.get("logic_space_max", e.get("space_max", 1024)),
-            logic_space_used=e.get("logic_space_used", 0),
-            parameters=e.get("parameters", {})))
+            space_max=space, base_used=_whole(e, "space_used", 0, what, unit=" of GiB"),
+            logic_space_max=_whole(e, "logic_space_max", space, what, unit=" of GiB"),
+            logic_space_used=_whole(e, "logic_space_used", 0, what, unit=" of GiB"),
+            parameters=_text_map(e.get("parameters", {}), what + " parameters")))
 
     def _instance_types(self, e):
         ident = _req(e, "id", "instance type")
         self.state.add("instance_types", InstanceType(
-            id=ident, display_name=e.get("display_name", ident), cpu=e.get("cpu", 1),
-            ram=e.get("ram", 1024), disk=e.get("disk", 20), max=e.get("max", 100),
-            available=e.get("available", 100), bare_metal=e.get("bare_metal", False)))
+            id=ident, display_name=e.get("display_name", ident),
+            bare_metal=e.get("bare_metal", False),
+            **{key: _whole(e, key, default, "instance type " + ident) for key, default in (
+                ("cpu", 1), ("ram", 1024), ("disk", 20), ("max", 100), ("available", 100))}))
 
     def _images(self, e):
         ident = _req(e, "id", "image")
         img = Image(id=ident, status=e.get("status", "available"),
                     name=e.get("name", ident), location=e.get("location", ""),
-                    size=e.get("size", backing.GIB), tags=dict(e.get("tags", {})))
+                    size=_whole(e, "size", backing.GIB, "image " + ident, unit=" of bytes"),
+                    tags=dict(e.get("tags", {})))
         for key in ("architecture", "hypervisor", "bootloader", "contentmode",
                     "disk_bus", "platform"):
             if key in e:
@@ -180,7 +216,7 @@ class SeedLoader:
                         owner_id=e.get("owner_id", st.config.owner_id),
                         reservation_id=e.get("reservation_id", "r-" + ident[2:]))
         st.add("instances", inst)
-        for v in e.get("volumes", []):
+        for v in _entries(e, "volumes", "instance " + ident):
             self._volume(v, inst, st.nodes[node])
 
     def _volume(self, e, inst, node):
@@ -190,7 +226,8 @@ class SeedLoader:
         if storage is None:
             raise SeedError("volume %s names unknown storage" % ident)
         data = e.get("data", True)
-        vol = Volume(id=ident, name=e.get("name", ident), size=e.get("size", 1),
+        size = _whole(e, "size", 1, "volume " + ident, least=1, unit=" of GiB")
+        vol = Volume(id=ident, name=e.get("name", ident), size=size,
                      storage_id=storage.id, is_root=e.get("root", False),
                      delete_on_termination=e.get("delete_on_termination",
                                                  e.get("root", False)),

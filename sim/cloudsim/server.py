@@ -37,8 +37,12 @@ class Simulator:
         self.faults = FaultInjector()
         self.calls = []
         self.seeder = SeedLoader(self.state, dmi_path, agent_mac)
-        if seed is not None:
-            self.load_seed(seed)
+        try:
+            if seed is not None:
+                self.load_seed(seed)
+        except BaseException:
+            self.state.close()  # the temporary data folder
+            raise
         self.state.accounts.update(accounts or {})
         self.verifier = Verifier(self.state.accounts)
         self.httpd = ThreadingHTTPServer((host, port), Handler)

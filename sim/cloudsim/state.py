@@ -34,15 +34,25 @@ class Config:
     unlisted_describes: int = 0
 
     def update(self, values):
-        """Changes settings; refuses unknown names and values of the wrong type."""
+        """Changes settings; refuses unknown names, values of the wrong type and numbers
+        below their least."""
         types = {f.name: f.type for f in fields(self)}
         for key, value in values.items():
             if key not in types:
                 raise ValueError("unknown setting '%s'" % key)
-            if not _fits(types[key], value):
+            if not _fits(types[key], value) or _below_least(key, value):
                 raise ValueError("setting '%s' cannot be %r" % (key, value))
         for key, value in values.items():
             setattr(self, key, value)
+
+
+# Smallest accepted value of number settings (a page size of 0 would page for ever).
+LEAST = {"transition_polls": 0, "default_page_size": 1, "max_skew": 0,
+         "unlisted_describes": 0}
+
+
+def _below_least(key, value):
+    return isinstance(value, int) and value < LEAST.get(key, value)
 
 
 def _fits(declared, value):

@@ -7,6 +7,8 @@ import errno
 import os
 import stat
 import subprocess
+import threading
+import time
 import unittest
 
 import support  # noqa: F401
@@ -44,6 +46,17 @@ class AgentDevices(SimTestCase):
 class LoopDevices(AgentDevices):
     loop_mode = "losetup"
 
+    @staticmethod
+    def marked_for_release(device):
+        """Waits until a detach has asked the kernel to free the (still open) device."""
+        flag = "/sys/block/%s/loop/autoclear" % os.path.basename(device)
+        for _ in range(6000):
+            with open(flag) as f:
+                if f.read().strip() == "1":
+                    return True
+            time.sleep(0.01)
+        return False
+
     def test_devices_are_block_devices_snapshots_read_only_detached_on_shutdown(self):
         for action, instance in (("DetachVolume", "i-db01"), ("AttachVolume", "i-agent001")):
             self.q.call(action, [("InstanceId", instance), ("Device", "/dev/vdb"),
@@ -62,8 +75,20 @@ class LoopDevices(AgentDevices):
                 os.close(fd)
         self.assertIn(cm.exception.errno, (errno.EROFS, errno.EACCES, errno.EPERM))
         self.assertEqual(before, self.ctl.get("/digest", id=tmp)["digest"])
-        self.assertEqual(2, len(self.ctl.get("/state")["loop_devices"]))
-        self.sim.stop()
+        devices = self.ctl.get("/state")["loop_devices"]
+        self.assertEqual(2, len(devices))
+        # Another process (a listing or a probe of the machine's disks) has one open while
+        # the simulator stops: its detach only takes effect once that process lets go,
+        # and the stop must wait for it.
+        held = next(d["device"] for d in devices if d["res_id"] == tmp)
+        holder = os.open(held, os.O_RDONLY)
+        stopping = threading.Thread(target=self.sim.stop)
+        stopping.start()
+        self.assertTrue(self.marked_for_release(held), held)
+        stopping.join(0.5)  # only a stop that does not wait can end here
+        self.assertTrue(stopping.is_alive(), "the stop left %s to its holder" % held)
+        os.close(holder)
+        stopping.join()
         # Listed by their backing files, also those already deleted.
         listing = subprocess.run(["losetup", "--list"], stdout=subprocess.PIPE, check=True,
                                  text=True).stdout
