@@ -45,8 +45,16 @@ struct Stmt_Deleter {
 };
 using Stmt = std::unique_ptr<sqlite3_stmt, Stmt_Deleter>;
 
+// SQLite's message, with the system's own text of the errno behind it when there is one
+// ("disk I/O error (No space left on device)").
 std::string db_error(sqlite3* db, const char* what) {
-  return std::string(what) + ": " + sqlite3_errmsg(db);
+  std::string text = std::string(what) + ": " + sqlite3_errmsg(db);
+  const int primary = sqlite3_errcode(db) & 0xff;
+  const int system_errno = sqlite3_system_errno(db);
+  if ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_FULL) &&
+      system_errno != 0)
+    text += std::string(" (") + std::strerror(system_errno) + ")";
+  return text;
 }
 
 Stmt prepare(sqlite3* db, const std::string& sql, std::string& error) {
@@ -132,7 +140,8 @@ bool write_schema(const std::string& path, std::string& error) {
                           " PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + "; COMMIT;";
   char* msg = nullptr;
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
-  error = std::string("cannot make a new catalog: ") + (msg != nullptr ? msg : sqlite3_errmsg(db));
+  error = msg != nullptr ? std::string("cannot make a new catalog: ") + msg
+                        : db_error(db, "cannot make a new catalog");
   sqlite3_free(msg);
   return false;
 }

@@ -254,7 +254,9 @@ TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   ::setenv("QUILLON3_ROOT", (dir() + "/plain-file/home").c_str(), 1);
   test::Log_Capture log;
   EXPECT_FALSE(commit("b", "i-1"));
-  EXPECT_TRUE(log.contains("Failed to open catalog", LM_ERROR));
+  EXPECT_TRUE(log.contains("Failed to open catalog", LM_ERROR) &&
+              log.contains("plain-file/home: Not a directory", LM_ERROR))
+      << log.text();
 }
 
 }  // namespace
