@@ -88,8 +88,8 @@ std::string outcome(const Job& job, const Probe_Executor& hooks) {
       if (line.text.find(echo) != std::string::npos) text += std::string(" ") + echo;
   text += hooks.condition_called ? " cond" : "";
   const std::vector<Job_Event_Record> events = job.events();
-  return events.empty() || events.back().message.empty() ? text
-                                                         : text + " [" + events.back().message + "]";
+  const std::string message = events.empty() ? "" : events.back().message;
+  return message.empty() ? text : text + " [" + message + "]";
 }
 
 // One row per path through the run: the setup words (the precondition and post-action
