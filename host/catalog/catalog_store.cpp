@@ -1,5 +1,7 @@
 #include "catalog/catalog_store.h"
 
+#include "yolt/scoped_deleter.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -43,8 +45,16 @@ struct Stmt_Deleter {
 };
 using Stmt = std::unique_ptr<sqlite3_stmt, Stmt_Deleter>;
 
+// SQLite's message, with the system's own text of the errno behind it when there is one
+// ("disk I/O error (No space left on device)").
 std::string db_error(sqlite3* db, const char* what) {
-  return std::string(what) + ": " + sqlite3_errmsg(db);
+  std::string text = std::string(what) + ": " + sqlite3_errmsg(db);
+  const int primary = sqlite3_errcode(db) & 0xff;
+  const int system_errno = sqlite3_system_errno(db);
+  if ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_FULL) &&
+      system_errno != 0)
+    text += std::string(" (") + std::strerror(system_errno) + ")";
+  return text;
 }
 
 Stmt prepare(sqlite3* db, const std::string& sql, std::string& error) {
@@ -117,15 +127,67 @@ bool restrict_database_file(const std::string& path, std::string& error) {
   return false;
 }
 
+// Gives a new database file at `path` (mode 0600, in WAL mode) the schema.
+bool write_schema(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  auto close = make_deleter([&] { sqlite3_close_v2(db); });
+  if (rc != SQLITE_OK) {
+    error = db != nullptr ? db_error(db, "open") : std::string("open: out of memory");
+    return false;
+  }
+  const std::string sql = std::string("PRAGMA journal_mode=WAL; BEGIN; ") + SCHEMA_SQL +
+                          " PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + "; COMMIT;";
+  char* msg = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  error = msg != nullptr ? std::string("cannot make a new catalog: ") + msg
+                        : db_error(db, "cannot make a new catalog");
+  sqlite3_free(msg);
+  return false;
+}
+
+// Only a catalog that does not exist is made, and made whole before it gets its name:
+// the schema goes into a file of its own, which is then linked to `path` unless another
+// process made the catalog meanwhile. So any file found at `path` is taken as the
+// catalog it must be, and one that is not (even an empty one) is reported, never given
+// a new schema that would answer "no backup sets" for the sets it lost.
+bool create_if_missing(const std::string& path, std::string& error) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return true;
+  if (errno != ENOENT) {
+    error = "cannot look at " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string fresh = path + ".new-XXXXXX";
+  const int fd = ::mkstemp(&fresh[0]);  // mode 0600
+  if (fd < 0) {
+    error = "cannot make a new catalog next to " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  auto remove_fresh = make_deleter([&] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((fresh + suffix).c_str());
+  });
+  if (!write_schema(fresh, error)) return false;
+  if (::link(fresh.c_str(), path.c_str()) == 0 || errno == EEXIST) return true;
+  error = "cannot make " + path + ": " + std::strerror(errno);
+  return false;
+}
+
+// Errors of SQLite that mean the file is no database of its own.
+bool is_damage(int rc) {
+  const int primary = rc & 0xff;
+  return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
 }  // namespace
 
 std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int busy_ms,
                                                    std::string& error) {
-  if (!make_parents(path, error)) return nullptr;
+  if (!make_parents(path, error) || !create_if_missing(path, error)) return nullptr;
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   // The store owns the handle from here on, also when opening failed.
   std::unique_ptr<Catalog_Store> store(new Catalog_Store(db, busy_ms));
   if (rc != SQLITE_OK) {
@@ -135,7 +197,9 @@ std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int 
   if (!restrict_database_file(path, error)) return nullptr;
   sqlite3_busy_timeout(db, busy_ms);
   sqlite3_extended_result_codes(db, 1);
-  if (!store->init_schema(error)) return nullptr;
+  if (!store->check_schema(error) || !store->enter_wal(error) ||
+      !store->exec("PRAGMA synchronous=NORMAL", error))
+    return nullptr;
   return store;
 }
 
@@ -149,9 +213,10 @@ bool Catalog_Store::exec(const char* sql, std::string& error) {
   return false;
 }
 
-// WAL lets readers go on while one process writes. Switching a new database to it takes
-// a lock for which SQLite does not call the busy handler, so several processes opening
-// a new catalog at once retry here, within the same busy wait.
+// WAL lets readers go on while one process writes; a new catalog is made in WAL mode, a
+// catalog made before that is switched here. The switch takes a lock for which SQLite
+// does not call the busy handler, so several processes opening such a catalog at once
+// retry here, within the same busy wait.
 bool Catalog_Store::enter_wal(std::string& error) {
   const int step_ms = 10;
   for (int waited = 0;; waited += step_ms) {
@@ -166,37 +231,28 @@ bool Catalog_Store::enter_wal(std::string& error) {
   }
 }
 
-// A database without a schema version and without any table is new (SQLite makes an
-// empty file look so too) and gets the schema; any other database must already hold it.
-// Re-creating a missing table would answer "no backup sets" for a catalog that lost them.
-bool Catalog_Store::init_schema(std::string& error) {
-  if (!enter_wal(error)) return false;
-  if (!exec("PRAGMA synchronous=NORMAL", error)) return false;
-  if (!exec("BEGIN IMMEDIATE", error)) return false;
-  std::string ignored;
-  auto rollback = [&] {
-    exec("ROLLBACK", ignored);
-    return false;
-  };
-  int64_t version = 0, tables = 0, catalog_tables = 0;
+// The database must hold this host's schema (or an older one): a database without the
+// table of backup sets, an empty file included, and a file that is no database are
+// damaged. Only reads: a file that is not a catalog is left as it was found.
+bool Catalog_Store::check_schema(std::string& error) {
+  int64_t version = 0, catalog_tables = 0;
   if (!query_int("PRAGMA user_version", version, error) ||
-      !query_int("SELECT count(*) FROM sqlite_master", tables, error) ||
       !query_int("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                  "name = 'backup_sets'",
-                 catalog_tables, error))
-    return rollback();
+                 catalog_tables, error)) {
+    if (is_damage(sqlite3_extended_errcode(db_)))
+      error = std::string("the catalog database is damaged: ") + sqlite3_errmsg(db_);
+    return false;
+  }
   if (version > SCHEMA_VERSION) {
     error = "the catalog was made by a newer host (schema " + std::to_string(version) + ")";
-    return rollback();
+    return false;
   }
-  if (version == 0 && tables == 0) {
-    const std::string set_version = "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION);
-    if (!exec(SCHEMA_SQL, error) || !exec(set_version.c_str(), error)) return rollback();
-  } else if (version == 0 || catalog_tables == 0) {
+  if (version == 0 || catalog_tables == 0) {
     error = "the catalog database is damaged: its table of backup sets is missing";
-    return rollback();
+    return false;
   }
-  return exec("COMMIT", error) || rollback();
+  return true;
 }
 
 bool Catalog_Store::query_int(const char* sql, int64_t& out, std::string& error) {

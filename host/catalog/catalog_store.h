@@ -30,11 +30,11 @@ struct Stored_Set {
 
 class Catalog_Store {
  public:
-  // Opens the database at `path` in WAL mode, creating the file and its parent
-  // directories (mode 0700) when missing; only a new, empty database is given the
-  // schema. Waits up to `busy_ms` for locks held by others. Null, with the reason in
-  // `error`, when that fails, for a database made by a newer schema than this host
-  // knows, and for one whose table is missing (damaged, or not a catalog).
+  // Opens the database at `path` in WAL mode; when there is no file at `path`, makes a
+  // new catalog there (and its parent directories, mode 0700). Waits up to `busy_ms` for
+  // locks held by others. Null, with the reason in `error`, when that fails, for a
+  // database made by a newer schema than this host knows, and for an existing file that
+  // is not a catalog (damaged, empty, or another database).
   static std::unique_ptr<Catalog_Store> open(const std::string& path, int busy_ms,
                                              std::string& error);
   ~Catalog_Store();
@@ -56,7 +56,7 @@ class Catalog_Store {
  private:
   Catalog_Store(sqlite3* db, int busy_ms) : db_(db), busy_ms_(busy_ms) {}
   bool enter_wal(std::string& error);
-  bool init_schema(std::string& error);
+  bool check_schema(std::string& error);
   bool exec(const char* sql, std::string& error);
   bool query_int(const char* sql, int64_t& out, std::string& error);
 

@@ -7,7 +7,10 @@
 #include <ace/OS_NS_sys_time.h>
 #include <ace/OS_NS_unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -116,27 +119,44 @@ int follow_script(pid_t pid, int fd, ACE_Log_Msg_Callback* callback) {
 
 }  // namespace
 
-bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback) {
-  if (script.empty()) return true;
-  if (background) {
-    ACE_ERROR((LM_ERROR, "Scripts cannot run in the background.\n"));
-    return false;
-  }
+std::string script_for_message(const std::string& script) {
+  constexpr size_t MAX_SHOWN = 80;
+  const size_t end = std::min(script.find('\n'), MAX_SHOWN);
+  return end < script.size() ? script.substr(0, end) + "..." : script;
+}
+
+namespace {
+
+// What the wait status `status` (or -1: the wait failed, errno set) says of a script.
+std::string describe_status(int status) {
+  if (status >= 0 && WIFEXITED(status))
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (status >= 0 && WIFSIGNALED(status))
+    return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+           ::strsignal(WTERMSIG(status)) + ")";
+  return std::string("could not be waited for: ") + std::strerror(errno);
+}
+
+// Runs the script; true on exit status 0, else the reason in `failure`.
+bool run_script(const std::string& script, ACE_Log_Msg_Callback* callback, std::string& failure) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
-    ACE_ERROR((LM_ERROR, "Failed to make a pipe for a job script, %m\n"));
+    failure = std::string("could not be run: no pipe for its output: ") + std::strerror(errno);
     return false;
   }
   auto close_read = make_deleter([&] { ::close(fds[0]); });
   auto close_write = make_deleter([&] { ::close(fds[1]); });
   // Only our end: the script's output stays blocking.
   if (::fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) {
-    ACE_ERROR((LM_ERROR, "Failed to set up the pipe for a job script, %m\n"));
+    failure = std::string("could not be run: ") + std::strerror(errno);
     return false;
   }
 
   posix_spawn_file_actions_t actions;
-  if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (::posix_spawn_file_actions_init(&actions) != 0) {
+    failure = "could not be run: out of memory";
+    return false;
+  }
   auto destroy_actions = make_deleter([&] { ::posix_spawn_file_actions_destroy(&actions); });
   ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
@@ -150,17 +170,30 @@ bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Call
   const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
   close_write.reset();
   if (rc != 0) {
-    errno = rc;
-    ACE_ERROR((LM_ERROR, "Failed to run a job script, %m\n"));
+    failure = std::string("could not be run: ") + std::strerror(rc);
     return false;
   }
   const int status = follow_script(pid, fds[0], callback);
   if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  if (status >= 0 && WIFEXITED(status))
-    ACE_ERROR((LM_WARNING, "Job script exited with status %d.\n", WEXITSTATUS(status)));
-  else if (status >= 0 && WIFSIGNALED(status))
-    ACE_ERROR((LM_WARNING, "Job script was killed by signal %d.\n", WTERMSIG(status)));
+  failure = describe_status(status);
+  return false;
+}
+
+}  // namespace
+
+bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback,
+                    std::string* failure) {
+  if (script.empty()) return true;
+  if (background) {
+    ACE_ERROR((LM_ERROR, "Scripts cannot run in the background.\n"));
+    return false;
+  }
+  std::string why;
+  if (run_script(script, callback, why)) return true;
+  if (failure != nullptr)
+    *failure = why;
   else
-    ACE_ERROR((LM_ERROR, "Failed to wait for a job script, %m\n"));
+    ACE_ERROR((LM_WARNING, "Job script '%s' %s.\n", script_for_message(script).c_str(),
+               why.c_str()));
   return false;
 }

@@ -13,7 +13,14 @@
 // keeps its output open, the output is read for a few seconds after the script's exit,
 // then cut (logged). True when the script exited with status 0, or when
 // `script` is empty (nothing to run). `background` must be false: scripts are always
-// waited for (true is refused: false, logged).
-bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback);
+// waited for (true is refused: false, logged). On failure, what became of the script
+// ("exited with status 3", "was killed by signal 9 (Killed)", "could not be run: ...")
+// goes to `failure` when given; without it, it is logged as a warning that names the
+// script.
+bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback,
+                    std::string* failure = nullptr);
+
+// The script as a message shows it: its first line, cut short when long.
+std::string script_for_message(const std::string& script);
 
 #endif  // HOST_JOB_ENGINE_EXECUTE_SCRIPT_H

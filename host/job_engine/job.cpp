@@ -72,7 +72,7 @@ Job::~Job() = default;
 
 void Job::open_activity() {
   const std::string& id = def_->id();
-  if (!id.empty() && activity_handle_.open(id.c_str(), true, true, 0750) == 0) {
+  if (!id.empty() && activity_handle_.open(id.c_str(), true, true, 0700) == 0) {
     act_ = activity_handle_.get();
     return;
   }

@@ -38,6 +38,12 @@ namespace {
 
 }  // namespace
 
+void throw_integer_range(const Value& v, bool is_signed, int bits) {
+  const std::string target = (is_signed ? "int" : "uint") + std::to_string(bits);
+  throw_range(v.is_uint64() ? std::to_string(v.get_uint64()) : std::to_string(v.get_int64()),
+              target.c_str());
+}
+
 // ---- construction ----------------------------------------------------------------------
 
 Value::Value() : int_(0) {}
@@ -214,15 +220,14 @@ bool Value::operator==(const Value& other) const {
 
 // ---- object accessors ------------------------------------------------------------------
 
-namespace {
-
-// "JSON value is int, expected string" becomes "JSON member 'port' is int, ...".
 Error member_error(const std::string& key, const Error& e) {
   static const std::string prefix = "JSON value ";
   std::string what = e.what();
   if (what.compare(0, prefix.size(), prefix) == 0) what.erase(0, prefix.size());
   return Error("JSON member '" + key + "' " + what);
 }
+
+namespace {
 
 // The member `key` of `obj` (an Object or a const Object) when it holds `type`, else null.
 template <typename Obj>
@@ -255,19 +260,12 @@ bool copy_member(const Object& obj, const std::string& key, Value_type type, T& 
   return true;
 }
 
-// Lenient integer read: the member exists and is an integer of T's signedness that
-// fits 64 bits; narrower targets keep its low bits.
+// Lenient integer read: the member exists and is an integer T holds.
 template <typename T>
 bool integer_member(const Object& obj, const std::string& key, T& out) {
   const Value* v = member_of_type(obj, key, int_type);
-  if (v == nullptr) return false;
-  if (std::numeric_limits<T>::is_signed) {
-    if (v->is_uint64()) return false;
-    out = static_cast<T>(v->get_int64());
-  } else {
-    if (!v->is_uint64() && v->get_int64() < 0) return false;
-    out = static_cast<T>(v->get_uint64());
-  }
+  if (v == nullptr || !integer_fits<T>(*v)) return false;
+  out = get_integer<T>(*v);
   return true;
 }
 

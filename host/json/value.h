@@ -8,9 +8,11 @@
 #include "yolt/secure_string.h"
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace json_spirit {
@@ -113,6 +115,36 @@ class Value {
   };
 };
 
+// ---- integers of any width -------------------------------------------------------------
+// Whether `v` is an integer that T holds: a number beyond T's range is no T, so no read
+// keeps only some of its bits.
+template <typename T>
+bool integer_fits(const Value& v) {
+  static_assert(std::is_integral<T>::value && !std::is_same<T, bool>::value, "integers only");
+  if (v.type() != int_type) return false;
+  if (v.is_uint64()) return !std::is_signed<T>::value && sizeof(T) >= sizeof(uint64_t);
+  const int64_t n = v.get_int64();
+  if (n < 0)
+    return std::is_signed<T>::value && n >= static_cast<int64_t>(std::numeric_limits<T>::min());
+  return static_cast<uint64_t>(n) <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+}
+
+// Error "JSON value is out of range for uint16: 70000" (`v` must be an integer).
+[[noreturn]] void throw_integer_range(const Value& v, bool is_signed, int bits);
+
+// `v` as T; Error when it is not an integer or T does not hold it.
+template <typename T>
+T get_integer(const Value& v) {
+  if (integer_fits<T>(v)) return v.is_uint64() ? static_cast<T>(v.get_uint64())
+                                               : static_cast<T>(v.get_int64());
+  if (v.type() != int_type) v.get_int64();  // throws the type error
+  throw_integer_range(v, std::is_signed<T>::value, std::numeric_limits<T>::digits +
+                                                      std::is_signed<T>::value);
+}
+
+// "JSON value is int, expected string" as "JSON member 'port' is int, expected string".
+Error member_error(const std::string& key, const Error& e);
+
 // ---- object accessors ------------------------------------------------------------------
 // Throwing forms: Error when the member is missing or of another type.
 const Value& object_get_or_throw(const Object& obj, const std::string& key);
@@ -122,15 +154,24 @@ bool object_get_bool_or_throw(const Object& obj, const std::string& key);
 int64_t object_get_int64_or_throw(const Object& obj, const std::string& key);
 uint64_t object_get_uint64_or_throw(const Object& obj, const std::string& key);
 double object_get_real_or_throw(const Object& obj, const std::string& key);
+// The member as integer type T: Error, naming the key, also when T does not hold it.
+template <typename T>
+T object_get_integer_or_throw(const Object& obj, const std::string& key) {
+  const Value& v = object_get_or_throw(obj, key);
+  try {
+    return get_integer<T>(v);
+  } catch (const Error& e) {
+    throw member_error(key, e);
+  }
+}
 const Object& object_get_object_or_throw(const Object& obj, const std::string& key);
 Object& object_get_object_or_throw(Object& obj, const std::string& key);
 const Array& object_get_array_or_throw(const Object& obj, const std::string& key);
 Array& object_get_array_or_throw(Object& obj, const std::string& key);
 
 // Lenient forms: true and the target set when the member exists with that type; false
-// and the target untouched otherwise. Integer targets take int_type members that fit a
-// signed (int, long) or unsigned (unsigned int, unsigned long) 64-bit integer, like the
-// int64 and uint64 getters; int and unsigned int keep the low 32 bits of a wider number.
+// and the target untouched otherwise. Integer targets take only int_type members within
+// their own range: a number the target cannot hold is refused like a mistyped one.
 bool object_get(const Object& obj, const std::string& key, std::string& out);
 bool object_get(const Object& obj, const std::string& key, secure_string& out);
 bool object_get(const Object& obj, const std::string& key, bool& out);

@@ -42,8 +42,8 @@ constexpr int MAX_IOV = 512;
 // Written data is handed to the disk in steps of this size while the file is still
 // being written, so the sync at close finds little left to do.
 constexpr uint64_t WRITE_BEHIND_STEP = uint64_t(16) << 20;
-constexpr mode_t DIR_MODE = 0750;
-constexpr mode_t FILE_MODE = 0640;
+constexpr mode_t DIR_MODE = 0700;
+constexpr mode_t FILE_MODE = 0600;
 
 Pool_File_System& fs() { return Pool_File_System::current(); }
 

@@ -39,7 +39,7 @@ class Client_IO : public Client_IO_Base {
   // Opens `path` (relative to the connection, no "..") with MODE_READ or MODE_WRITE.
   // Writing creates missing parent directories and fails when the file exists unless
   // the options say overwrite. `flags` is reserved (0); `perms` is the mode of a new
-  // file (0 for 0640). True when open; false with error() set (also when not connected
+  // file (0 for 0600). True when open; false with error() set (also when not connected
   // or a file is already open).
   bool open(const std::string& path, int mode, int flags, int perms);
 

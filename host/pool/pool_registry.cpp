@@ -250,7 +250,7 @@ bool Pool_Registry::add(const Pool_Record& pool, std::string* error) {
   if (pool.uuid.empty()) return fail(error, "a pool needs a uuid");
   if (!pool_url_to_path(pool.url, root))
     return fail(error, "pool url must be file:// with an absolute path: " + pool.url);
-  if (!make_directories(dir_of(path_), 0750))
+  if (!make_directories(dir_of(path_), 0700))
     return fail(error, "cannot create " + dir_of(path_) + ": " + std::strerror(errno));
   Registry_Lock lock(path_);
   if (!lock.locked()) return fail(error, "cannot lock pool registry " + path_);
@@ -284,7 +284,7 @@ bool Pool_Registry::save(std::string* error) {
       "# Quillon3 pool registry: uuid, name, host uuid, url, device ids, attributes\n";
   for (const Pool_Record& p : pools_) text += format_line(p) + '\n';
   const std::string tmp = path_ + ".new";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return fail(error, "cannot write " + tmp + ": " + std::strerror(errno));
   const bool ok = write_all_fd(fd, text) && ::fsync(fd) == 0;
   const int saved = errno;

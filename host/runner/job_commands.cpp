@@ -12,7 +12,9 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "json/json_dump.h"
 #include "runner/commands.h"
@@ -130,24 +132,41 @@ size_t failed_instances(const json_spirit::Value& history) {
   return failed;
 }
 
-// The run's exit code, with one line on stderr when it did not succeed.
+// Shows the errors the failed job logged (without -v, which showed them already): the
+// last line alone seldom names the cause. Then the last error is not repeated.
+void show_job_errors(Context& ctx, const std::vector<std::string>& errors, size_t more,
+                     const std::string& message) {
+  if (ctx.log().verbose()) return;
+  for (const std::string& error : errors)
+    if (error != message) ctx.err() << "quillon3: error: " << error << "\n";
+  if (more != 0)
+    ctx.err() << "quillon3: error: ... and " << more << " more (quillon3 -v shows the log)\n";
+  ctx.log().forget_errors();
+}
+
+// The run's exit code. When it did not succeed, one line on stderr, after the errors the
+// job logged when it failed.
 int outcome(Context& ctx, const Job& job, const char* verb, bool stop_requested,
             const json_spirit::Value& history) {
+  size_t more = 0;
+  const std::vector<std::string> errors = ctx.log().take_errors(more);
   const std::vector<Job_Event_Record> events = job.events();
   if (events.empty())
     return ctx.fail(std::string(verb) + " did not run: its precondition held it back");
-  const Job_Event_Record::Kind kind = events.empty() ? Job_Event_Record::START : events.back().kind;
-  const std::string message = events.empty() ? std::string() : events.back().message;
+  const Job_Event_Record::Kind kind = events.back().kind;
+  const std::string message = events.back().message;
   switch (kind) {
     case Job_Event_Record::SUCCESS: {
       const size_t failed = failed_instances(history);
       if (failed == 0) return EXIT_OK;
+      show_job_errors(ctx, errors, more, message);
       return ctx.fail(std::string(verb) + " finished, but " + std::to_string(failed) +
                       " instance(s) failed");
     }
     case Job_Event_Record::CANCELED:
       return ctx.fail(std::string(verb) + " cancelled" + (stop_requested ? " on request" : ""));
     default:
+      show_job_errors(ctx, errors, more, message);
       return ctx.fail(std::string(verb) + " failed" + (message.empty() ? "" : ": " + message));
   }
 }
@@ -181,6 +200,7 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   if (stopper.requested()) return ctx.fail(std::string(verb) + " stopped before it started");
 
   Job_Progress_View view(ctx.err(), progress_mode(args), verb, file.def->id());
+  ctx.log().keep_errors();
   if (job->start(nullptr) != 0) return ctx.fail(std::string("the ") + verb + " job did not start");
   stopper.watch(job);
   while (!job->wait_complete(ACE_Time_Value(0, 250 * 1000))) view.update(*job);

@@ -62,7 +62,7 @@ int pool_add(Context& ctx, Command_Line& line, size_t first) {
   if (!is_plain_text(pool.name)) return ctx.usage_error(ADD_SYNTAX.path, "invalid --name");
   if (!is_plain_text(dir, 4096)) return ctx.usage_error(ADD_SYNTAX.path, "invalid --dir");
 
-  if (!make_directories(dir, 0750))
+  if (!make_directories(dir, 0700))
     return ctx.fail("cannot create the pool directory " + dir + ": " + std::strerror(errno));
   const std::string root = real_path(dir);
   if (root.empty()) return ctx.fail("cannot resolve " + dir + ": " + std::strerror(errno));

@@ -56,6 +56,26 @@ void Runner_Log::set_verbose(bool verbose) {
   verbose_ = verbose;
 }
 
+bool Runner_Log::verbose() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return verbose_;
+}
+
+void Runner_Log::keep_errors() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keeping_ = true;
+  kept_.clear();
+  not_kept_ = 0;
+}
+
+std::vector<std::string> Runner_Log::take_errors(size_t& more) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keeping_ = false;
+  more = not_kept_;
+  not_kept_ = 0;
+  return std::move(kept_);
+}
+
 std::string Runner_Log::last_error() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return last_error_;
@@ -69,7 +89,15 @@ void Runner_Log::forget_errors() {
 ssize_t Runner_Log::log(ACE_Log_Record& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string text = trimmed(record.msg_data());
-  if (is_error_priority(record.type()) && !text.empty()) last_error_ = text;
+  if (is_error_priority(record.type()) && !text.empty()) {
+    last_error_ = text;
+    if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
+      if (kept_.size() < MAX_KEPT_ERRORS)
+        kept_.push_back(text);
+      else
+        ++not_kept_;
+    }
+  }
   if (verbose_) {
     const std::string raw = record.msg_data();
     std::string level = ACE_Log_Record::priority_name(static_cast<ACE_Log_Priority>(record.type()));

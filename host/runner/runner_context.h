@@ -1,6 +1,7 @@
 // What every command of quillon3 shares: the exit codes, the log sink (the host's and the
 // module's ACE log goes to stderr only with -v, but the last error logged is kept so a
-// failure can say why without it), argument parsing with --help and usage errors, the
+// failure can say why without it, and a job's error lines so a failed job can show
+// them), argument parsing with --help and usage errors, the
 // checks of the host home, and plain-text tables for the listings.
 #ifndef RUNNER_RUNNER_CONTEXT_H
 #define RUNNER_RUNNER_CONTEXT_H
@@ -20,7 +21,8 @@ namespace runner {
 enum Exit_Code { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 // The process-wide ACE log backend while it lives: records go to stderr when verbose,
-// and the text of the last record of error priority or worse is kept either way.
+// and the text of the last record of error priority or worse is kept either way; while
+// asked to, the distinct texts of such records are kept too (a bounded number).
 class Runner_Log : public ACE_Log_Msg_Backend {
  public:
   Runner_Log();
@@ -29,9 +31,18 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   Runner_Log& operator=(const Runner_Log&) = delete;
 
   void set_verbose(bool verbose);
+  bool verbose() const;
   // The last error logged since the last forget_errors(), trimmed; empty when none.
   std::string last_error() const;
   void forget_errors();
+  // From now on keeps the distinct errors logged, trimmed, in order: the first
+  // MAX_KEPT_ERRORS; later ones are only counted.
+  void keep_errors();
+  // The errors kept since keep_errors(), and in `more` how many were only counted; stops
+  // keeping them.
+  std::vector<std::string> take_errors(size_t& more);
+
+  static constexpr size_t MAX_KEPT_ERRORS = 20;
 
   int open(const ACE_TCHAR*) override { return 0; }
   int reset() override { return 0; }
@@ -42,6 +53,9 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   mutable std::mutex mutex_;
   bool verbose_ = false;
   std::string last_error_;
+  bool keeping_ = false;
+  std::vector<std::string> kept_;
+  size_t not_kept_ = 0;
 };
 
 class Context {

@@ -101,8 +101,9 @@ class Job_Executor_T {
   // is to be ignored) and the job is still running afterwards: a job stopped, paused or
   // switched meanwhile does not go on to its work.
   virtual bool execute_pre_action() {
-    const bool ok = execute_script(def_.pre_action(), false, job_.log_msg_callback());
-    return (ok || def_.ignore_pre_action_failure()) && act_.state == JOB_STATE_RUNNING;
+    const bool ok =
+        run_job_script("pre-action", def_.pre_action(), def_.ignore_pre_action_failure());
+    return ok && act_.state == JOB_STATE_RUNNING;
   }
 
   // Runs the post-action script into the job log, in state completing. True when there
@@ -110,8 +111,7 @@ class Job_Executor_T {
   virtual bool execute_post_action() {
     if (def_.post_action().empty()) return true;
     if (act_.state != JOB_STATE_COMPLETING) job_.state(JOB_STATE_COMPLETING);
-    if (execute_script(def_.post_action(), false, job_.log_msg_callback())) return true;
-    return def_.ignore_post_action_failure();
+    return run_job_script("post-action", def_.post_action(), def_.ignore_post_action_failure());
   }
 
   virtual bool check_condition() { return true; }
@@ -143,14 +143,36 @@ class Job_Executor_T {
     return now;
   }
 
+  // Runs one of the definition's scripts into the job log. True when it succeeded, there
+  // is none, or its failure is to be ignored (then logged as a warning). Otherwise the
+  // failure, naming the script and what became of it, is logged as an error and becomes
+  // the job's failure message unless an earlier script failed already.
+  bool run_job_script(const char* role, const std::string& script, bool ignore_failure) {
+    std::string failure;
+    if (execute_script(script, false, job_.log_msg_callback(), &failure)) return true;
+    const std::string text = std::string("The ") + role + " script '" +
+                             script_for_message(script) + "' " + failure;
+    if (ignore_failure) {
+      ACE_ERROR((LM_WARNING, "%s; the job goes on as the definition asks.\n", text.c_str()));
+      return true;
+    }
+    ACE_ERROR((LM_ERROR, "%s.\n", text.c_str()));
+    if (script_failure_.empty()) script_failure_ = text;
+    return false;
+  }
+
   void send_unsuccessful(Job_State state) {
     if (state == JOB_STATE_PAUSING)
       evt_handler_.handle_paused();
     else if (state == JOB_STATE_CANCELING)
       evt_handler_.handle_canceled();
+    else if (!script_failure_.empty())
+      evt_handler_.handle_failure(-1, "%s", script_failure_.c_str());
     else
       evt_handler_.handle_failure(-1, nullptr);
   }
+
+  std::string script_failure_;  // why a script failed the run; "" when none did
 };
 
 #endif  // JOB_JOB_EXECUTOR_T_H

@@ -27,24 +27,17 @@ enum Flag : unsigned int {
 };
 using Flags = unsigned int;
 
-// The throwing read of an arithmetic member: the int64 getter for signed targets, the
-// uint64 getter for unsigned ones, narrowed to the target without a range check.
-template <typename T, bool Signed = std::is_signed<T>::value>
+// The throwing read of an arithmetic member: an integer target takes only a number it
+// holds (json_spirit::Error otherwise, as for a mistyped member).
+template <typename T>
 struct Integral_Getter {
   static T object_get_or_throw(const Object& obj, const std::string& key) {
-    return static_cast<T>(object_get_int64_or_throw(obj, key));
-  }
-};
-
-template <typename T>
-struct Integral_Getter<T, false> {
-  static T object_get_or_throw(const Object& obj, const std::string& key) {
-    return static_cast<T>(object_get_uint64_or_throw(obj, key));
+    return object_get_integer_or_throw<T>(obj, key);
   }
 };
 
 template <>
-struct Integral_Getter<bool, false> {
+struct Integral_Getter<bool> {
   static bool object_get_or_throw(const Object& obj, const std::string& key) {
     return object_get_bool_or_throw(obj, key);
   }
@@ -54,13 +47,13 @@ struct Integral_Getter<bool, false> {
 template <typename T>
 bool object_get(const Object& obj, const std::string& key, T& out);
 
-// A port and the like: reads a long and, when found, stores its low 16 bits.
+// A port and the like: taken only when it fits 16 bits.
 template <>
 inline bool object_get<unsigned short>(const Object& obj, const std::string& key,
                                        unsigned short& out) {
-  long v = 0;
-  if (!object_get(obj, key, v)) return false;
-  out = static_cast<unsigned short>(v);
+  const Value* v = object_get_value(obj, key);
+  if (v == nullptr || !integer_fits<unsigned short>(*v)) return false;
+  out = get_integer<unsigned short>(*v);
   return true;
 }
 

@@ -59,7 +59,7 @@ class Mem_Map_Handle {
   int open_i(const char* path, int flags) {
     close();
     const size_t length = (flags & O_CREAT) != 0 ? Size : static_cast<size_t>(-1);
-    if (map_.map(path, length, flags, 0640, protection(flags), MAP_SHARED, nullptr, 0) == -1) {
+    if (map_.map(path, length, flags, 0600, protection(flags), MAP_SHARED, nullptr, 0) == -1) {
       const int error = ACE_OS::last_error();
       ACE_ERROR((LM_ERROR, "Failed to memory map %s, errno=%d, %m\n", path, error));
       map_.close();

@@ -150,6 +150,17 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   for (const json_spirit::Value& h : history.get_array())
     EXPECT_EQ("completed", h.get_obj().at("state").get_str()) << backup.out;
   expect_nothing_left();
+  // Images hold whole disks: the home's and the pool's folders and files are the owner's.
+  size_t files = 0;
+  for (const std::string& root : {home_, tmp_.path() + "/pool"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      const bool dir = entry.is_directory();
+      files += !dir;
+      const auto mode = static_cast<unsigned>(entry.status().permissions());
+      EXPECT_EQ(dir ? 0700u : 0600u, mode) << entry.path();
+    }
+  }
+  EXPECT_GT(files, 8u);  // the identity, keys, registries, catalog, activity, images
 
   // The set of i-a: its uuid from the records, its timepoint from the listing.
   std::string set;

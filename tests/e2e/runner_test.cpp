@@ -237,6 +237,43 @@ TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   }
 }
 
+// A failed job shows, without -v, the errors it logged (the cause is seldom its last
+// line), never its debug or info lines, then one line that says how it ended; a failing
+// script is named with its exit status or the signal that killed it. The cloud is down:
+// the pre-action fails before the job would reach it.
+TEST_F(Quillon3_Runner, AFailedJobShowsItsErrorsAndNamesAFailingScript) {
+  init();
+  add_account("down", test::Loopback_Http_Server::closed_port());
+  ASSERT_EQ(0, run("pool add --uuid p --name p --dir " + tmp_.path() + "/pool").code);
+  const struct {
+    std::string scripts;
+    std::vector<std::string> err;  // in this order
+  } rows[] = {
+      {R"({"pre_action": "echo about to fail; exit 3"})",
+       {"quillon3: backup failed: The pre-action script 'echo about to fail; exit 3' exited "
+        "with status 3\n"}},
+      {R"({"post_action": "kill -9 $$", "run_post_action_always": true})",
+       {"quillon3: error: Failed to log in to cloud 127.0.0.1:", "it could not be reached\n",
+        "quillon3: backup failed: The post-action script 'kill -9 $$' was killed by signal 9 "
+        "(Killed)\n"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.scripts);
+    const std::string definition = write("def.json", R"({"type": "backup", "id": "b",
+        "host_id": "down", "target_pool": "p", "scripts": )" + row.scripts + R"(,
+        "source": {"id": "c", "entries": [{"id": "i-a", "name": "a", "type": "Instance"}]}})");
+    const Run_Result r = run("backup --quiet " + definition);
+    EXPECT_EQ(1, r.code) << r.all();
+    size_t at = 0;
+    for (const std::string& text : row.err) {
+      at = r.err.find(text, at);
+      EXPECT_NE(std::string::npos, at) << text << "\nin:\n" << r.err;
+    }
+    EXPECT_EQ(r.err.size(), at + row.err.back().size()) << "the outcome is the last line";
+    EXPECT_THAT(r.err, AllOf(Not(HasSubstr("[INFO]")), Not(HasSubstr("Job Definition"))));
+  }
+}
+
 TEST_F(Quillon3_Runner, PoolsAreRegisteredListedAndRemoved) {
   const std::string dir = tmp_.path() + "/pools/../pool-a";
   ASSERT_EQ(0, run("pool add --uuid p-1 --name main --dir " + dir).code);

@@ -37,7 +37,7 @@ std::string progress_record_name(const std::string& instance_id) {
 int open_progress_record(Instance_Mem_Map_Handle& handle, const std::string& def_id,
                          const std::string& instance_id, bool create) {
   return handle.open(def_id.c_str(), progress_record_name(instance_id).c_str(), create, true,
-                     0750);
+                     0700);
 }
 
 }  // namespace tavrocloud

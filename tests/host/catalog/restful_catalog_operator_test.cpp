@@ -241,33 +241,47 @@ TEST_F(Catalog, ConcurrentCommitsFromThreadsAndProcessesAllLand) {
 
 // A damaged entry fails the view and the listing rather than answering partly (the
 // listing that names it and keeps the rest is driven end to end by the runner's tests); a
-// database of a newer schema or without its table is refused as damaged; only an empty
-// one is initialised.
+// database of a newer schema, without its table, or an existing file that is no catalog
+// (an empty one included) is refused as damaged and left as it was: only a missing
+// catalog is made.
 TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
   const char* damaged = "the catalog database is damaged";
-  // {change made with a connection of the test's own, a commit lands, the log says ("":
-  // the view and the listing answer, else both fail)}
-  const std::tuple<const char*, bool, const char*> cases[] = {
-      {"UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'", true,
+  // The change made to the catalog holding set a: a statement run with a connection of
+  // the test's own, or the whole file replaced by a text.
+  struct Row {
+    const char* sql;
+    const char* file_text;
+    bool lands;         // a later commit lands
+    const char* error;  // the log says; "": the view and the listing answer, else both fail
+  };
+  const Row rows[] = {
+      {"UPDATE backup_sets SET body = '{\"uuid\": ' WHERE uuid = 'a'", nullptr, true,
        "Catalog entry of backup set a is damaged"},
-      {"PRAGMA user_version = 9", false, "made by a newer host"},
-      {"DROP TABLE backup_sets", false, damaged},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", false, damaged},
-      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", true, ""}};  // empty again
+      {"PRAGMA user_version = 9", nullptr, false, "made by a newer host"},
+      {"DROP TABLE backup_sets", nullptr, false, damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; CREATE TABLE other (x)", nullptr, false,
+       damaged},
+      {"DROP TABLE backup_sets; PRAGMA user_version = 0; VACUUM", nullptr, false, damaged},
+      {nullptr, "", false, damaged},
+      {nullptr, "not a database, but the notes of somebody's backups", false, damaged},
+  };
   const std::string path = RESTful_Catalog_Operator::database_path();
-  for (const auto& [sql, lands, error] : cases) {
-    SCOPED_TRACE(sql);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sql != nullptr ? row.sql : std::string("file: \"") + row.file_text + "\"");
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix);
     ASSERT_TRUE(commit("a", "i-1"));
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, row.sql, nullptr, nullptr, nullptr));
     sqlite3_close(db);
+    if (row.file_text != nullptr) std::ofstream(path, std::ios::trunc) << row.file_text;
+    const auto size = fs::file_size(path);
     test::Log_Capture log;
-    const std::string answer = *error ? "failed" : "";
+    const std::string answer = *row.error ? "failed" : "";
     EXPECT_EQ(view("i-1", "20240501120000") + "/" + list(), answer + "/" + answer);
-    EXPECT_EQ(commit("b", "i-1", T2), lands);
-    EXPECT_TRUE(!*error || log.contains(error, LM_ERROR)) << log.text();
+    EXPECT_EQ(commit("b", "i-1", T2), row.lands);
+    EXPECT_TRUE(!*row.error || log.contains(row.error, LM_ERROR)) << log.text();
+    EXPECT_TRUE(row.lands || fs::file_size(path) == size) << "a refused file was changed";
   }
 }
 
@@ -286,7 +300,9 @@ TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   ::setenv("QUILLON3_ROOT", (dir() + "/plain-file/home").c_str(), 1);
   test::Log_Capture log;
   EXPECT_FALSE(commit("b", "i-1"));
-  EXPECT_TRUE(log.contains("Failed to open catalog", LM_ERROR));
+  EXPECT_TRUE(log.contains("Failed to open catalog", LM_ERROR) &&
+              log.contains("plain-file/home: Not a directory", LM_ERROR))
+      << log.text();
 }
 
 }  // namespace

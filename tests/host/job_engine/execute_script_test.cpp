@@ -20,15 +20,30 @@ class Line_Collector : public ACE_Log_Msg_Callback {
   std::vector<std::string> lines;
 };
 
+// The result follows the exit status; a failure says what became of the script, to the
+// caller that asks, else in a warning that names the script.
 TEST(Execute_Script, ResultFollowsTheExitStatus) {
-  const std::pair<const char*, bool> cases[] = {
-      {"", true}, {"exit 3", false}, {"kill -9 $$", false}, {"no-such-command-here-1234", false},
-      {"test \"$(cat)\" = \"\"", true}};  // stdin is empty
-  test::Log_Capture log;
-  for (const auto& [script, ok] : cases)
-    EXPECT_EQ(execute_script(script, false, nullptr), ok) << script;
-  EXPECT_TRUE(log.contains("Job script exited with status 3.", LM_WARNING));
-  EXPECT_TRUE(log.contains("Job script was killed by signal 9.", LM_WARNING));
+  const struct {
+    const char* script;
+    bool ok;
+    const char* failure;
+  } cases[] = {
+      {"", true, ""},
+      {"exit 3", false, "exited with status 3"},
+      {"kill -9 $$", false, "was killed by signal 9 (Killed)"},
+      {"no-such-command-here-1234", false, "exited with status 127"},
+      {"test \"$(cat)\" = \"\"", true, ""}};  // stdin is empty
+  for (const auto& c : cases) {
+    test::Log_Capture log;
+    std::string failure;
+    EXPECT_EQ(execute_script(c.script, false, nullptr, &failure), c.ok) << c.script;
+    EXPECT_EQ(failure, c.failure);
+    EXPECT_EQ(execute_script(c.script, false, nullptr), c.ok) << c.script;
+    const std::string warning = std::string("Job script '") + c.script + "' " + c.failure + ".";
+    EXPECT_TRUE(c.ok || log.contains(warning, LM_WARNING)) << log.text();
+  }
+  EXPECT_EQ(script_for_message("cp a b\nexit 1"), "cp a b...");
+  EXPECT_EQ(script_for_message(std::string(100, 'x')), std::string(80, 'x') + "...");
 }
 
 // Every line, of either stream, reaches the callback in order, also from a failing

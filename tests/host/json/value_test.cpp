@@ -80,6 +80,11 @@ TEST(Value, ThrowingObjectAccessorsNameTheKey) {
       {[&] { js::object_get_uint64_or_throw(o, "n"); }, "n' is out of range for uint64: -3"},
       {[&] { js::object_get_int64_or_throw(o, "big"); },
        "big' is out of range for int64: 18446744073709551615"},
+      {[&] { js::object_get_integer_or_throw<uint16_t>(o, "n"); },
+       "n' is out of range for uint16: -3"},
+      {[&] { js::object_get_integer_or_throw<int>(o, "big"); },
+       "big' is out of range for int32: 18446744073709551615"},
+      {[&] { js::object_get_integer_or_throw<int>(o, "s"); }, "s' is string, expected int"},
       {[&] { js::object_get_array_or_throw(o, "s"); }, "s' is string, expected array"}};
   for (const auto& [get, message] : cases) {
     try {
@@ -95,10 +100,17 @@ TEST(Value, ThrowingObjectAccessorsNameTheKey) {
 // common reads are driven through extract(); these are the edges it does not reach.
 TEST(Value, LenientObjectAccessorsLeaveTheTargetOnMismatch) {
   const js::Object o{{"s", js::Value("x")}, {"n", js::Value(-3)},
-                     {"big", js::Value(UINT64_MAX)}, {"r", js::Value(2.5)}};
+                     {"big", js::Value(UINT64_MAX)}, {"r", js::Value(2.5)},
+                     {"port", js::Value(4294967739ll)}};  // 2^32 + 443
   long l = 9;
   double d = 0;
+  int i = 0;
+  unsigned int u = 0;
   EXPECT_FALSE(js::object_get(o, "big", l) || js::object_get(o, "r", l));
+  // A number the target cannot hold is no number of its type, whatever its low bits.
+  EXPECT_FALSE(js::object_get(o, "port", i) || js::object_get(o, "port", u) ||
+               js::object_get(o, "n", u));
+  EXPECT_EQ(i + u, 0u);
   EXPECT_TRUE(js::object_get(o, "n", d));
   EXPECT_EQ(l + d, 6);
   secure_string sec("keep");

@@ -165,7 +165,7 @@ TEST(Client_IO, WritesAppearWholeWhenClosedAndReadBack) {
     EXPECT_EQ(list_dir(dir).substr(0, 3), flush ? ".v." : "");
     ASSERT_TRUE(io.close());
     EXPECT_EQ(list_dir(dir), "v");
-    EXPECT_EQ(std::filesystem::status(dir + "/v").permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::filesystem::status(dir + "/v").permissions(), std::filesystem::perms(0600));
     for (size_t piece : {size_t(1) << 20, size_t(48), size_t(131072 + 48), size_t(3) << 20})
       EXPECT_TRUE(get(io, "a/b/v", piece) == data.substr(0, at)) << piece;
     EXPECT_EQ(io.storage_size(), at);

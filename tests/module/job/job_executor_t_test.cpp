@@ -72,20 +72,24 @@ void arrange(const std::string& setup, Job_Definition& def, Probe_Executor& h) {
     if (w == "work-pause") h.state_during_work = JOB_STATE_PAUSING;
     if (w == "no-post") def.set_post_action("");
     if (w == "post-fails") def.set_post_action("echo post-ran; exit 1");
+    if (w == "post-killed") def.set_post_action("echo post-ran; kill -9 $$");
     if (w == "ignore-post") def.set_ignore_post_action_failure(true);
     if (w == "post-always") def.set_run_post_action_always(true);
   }
 }
 
 // What a run did: the final state, the events, the work calls, the scripts' echoes that
-// reached the job log and whether the condition was asked.
+// reached the job log, whether the condition was asked and the failure message.
 std::string outcome(const Job& job, const Probe_Executor& hooks) {
   std::string text = job_state_to_string(job.state());
   text += " " + test::event_text(job) + " " + std::to_string(hooks.work_calls);
   for (const char* echo : {"cond-ran", "pre-ran", "post-ran"})
     for (const Job_Log_Line& line : job.log_lines())
       if (line.text.find(echo) != std::string::npos) text += std::string(" ") + echo;
-  return text + (hooks.condition_called ? " cond" : "");
+  text += hooks.condition_called ? " cond" : "";
+  const std::vector<Job_Event_Record> events = job.events();
+  const std::string message = events.empty() ? "" : events.back().message;
+  return message.empty() ? text : text + " [" + message + "]";
 }
 
 // One row per path through the run: the setup words (the precondition and post-action
@@ -98,7 +102,9 @@ const std::pair<const char*, const char*> cases[] = {
     {"inactive", "skipped  0"},
     {"precondition-fails", "idle  0"},
     {"unmet", "idle  0 cond"},
-    {"pre-fails", "error start,failure:-1 0 pre-ran cond"},
+    {"pre-fails",
+     "error start,failure:-1 0 pre-ran cond "
+     "[The pre-action script 'echo pre-ran; exit 2' exited with status 2]"},
     {"pre-fails ignore-pre", "completed start,success 1 pre-ran post-ran cond"},
     {"pre-fails pre-stop post-always", "canceled start,canceled 0 pre-ran post-ran cond"},
     {"pre-stop", "canceled start,canceled 0 cond"},
@@ -108,7 +114,12 @@ const std::pair<const char*, const char*> cases[] = {
     {"work-fails work-stop post-always post-fails", "canceled start,canceled 1 post-ran cond"},
     {"work-fails work-pause post-always", "paused start,paused 1 post-ran cond"},
     {"work-stop", "completed start,success 1 post-ran cond"},
-    {"post-fails", "error start,failure:-1 1 post-ran cond"},
+    {"post-fails",
+     "error start,failure:-1 1 post-ran cond "
+     "[The post-action script 'echo post-ran; exit 1' exited with status 1]"},
+    {"work-fails post-always post-killed",
+     "error start,failure:-1 1 post-ran cond "
+     "[The post-action script 'echo post-ran; kill -9 $$' was killed by signal 9 (Killed)]"},
     {"post-fails ignore-post", "completed start,success 1 post-ran cond"},
     {"no-post post-always", "completed start,success 1 cond"},
 };
