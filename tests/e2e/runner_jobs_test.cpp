@@ -80,26 +80,42 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
     EXPECT_EQ("completed", h.get_obj().at("state").get_str()) << backup.out;
   expect_nothing_left();
 
-  // The set of i-a: its uuid from the records, its timepoint from the listing.
-  std::string set;
+  // Each instance's set: its uuid from the records, its timepoint from the listing.
+  std::map<std::string, std::string> sets;
   const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
   for (const json_spirit::Value& r : records.get_array())
-    if (r.get_obj().at("instance_id").get_str() == "i-a") set = r.get_obj().at("uuid").get_str();
-  std::istringstream listing(run("catalog list").out);
-  std::string timepoint;
-  for (std::string line; std::getline(listing, line);)
-    if (line.find(" " + set + " ") != std::string::npos) timepoint = line.substr(0, line.find(' '));
-  ASSERT_FALSE(timepoint.empty()) << set;
+    sets[r.get_obj().at("instance_id").get_str()] = r.get_obj().at("uuid").get_str();
+  const std::string listing = run("catalog list").out;
+  auto timepoint = [&listing](const std::string& set) {
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(" " + set + " ") != std::string::npos) return line.substr(0, line.find(' '));
+    return std::string();
+  };
 
+  // Both as new instances: i-a on a node the entry names, i-b where the cloud puts it.
+  const struct {
+    std::string src, target, node;
+  } restores[] = {{"i-a", "vm-a-restored", "node-a1"}, {"i-b", "vm-b-restored", ""}};
+  std::string entries;
+  for (const auto& r : restores) {
+    ASSERT_FALSE(timepoint(sets[r.src]).empty()) << r.src;
+    entries += (entries.empty() ? "" : ",") +
+               test::restore_entry(sets[r.src], timepoint(sets[r.src]), r.src, r.target, "", r.node);
+  }
   const std::string restore = write("restore.json", R"({"type": "restore", "subtype": "vm",
       "id": "r1", "host_id": "c1", "target_pool": "p1",
-      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
-      test::restore_entry(set, timepoint, "i-a", "vm-a-restored") + R"(]},
+      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entries + R"(]},
       "options": {"parallel_disks_per_vm": 2}})");
   const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
-  EXPECT_EQ(sim_->instance_digests("vm-a-restored"),
-            (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
+  for (const auto& r : restores) {
+    const std::string x = r.src.substr(2);
+    EXPECT_EQ(sim_->instance_digests(r.target), (std::vector<std::string>{
+                                                    sim_->digest("vol-" + x + "-root"),
+                                                    sim_->digest("vol-" + x + "-data")}))
+        << r.target;
+  }
 }
 
 // Every fault of a definition file is one line on stderr and exit 1, before any job runs.
