@@ -118,8 +118,12 @@ class Instance_Backup_Handler {
   std::atomic<uint64_t> succeeded_volumes_{0};
   std::atomic<uint64_t> total_storage_size_{0};
   // Images published by this run, removed again when the run ends without a record.
+  struct Uploaded_Image {
+    std::string path;
+    uint64_t storage_size;  // its share of total_storage_size_
+  };
   std::mutex uploaded_mutex_;
-  std::vector<std::string> uploaded_images_;
+  std::vector<Uploaded_Image> uploaded_images_;
 };
 
 }  // namespace tavrocloud

@@ -98,7 +98,7 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
     total_storage_size_ += writer.storage_size();
     {
       std::lock_guard<std::mutex> guard(uploaded_mutex_);
-      uploaded_images_.push_back(remote);
+      uploaded_images_.push_back({remote, writer.storage_size()});
     }
     ++succeeded_volumes_;
     progress_->add_processed_volume();
@@ -117,10 +117,14 @@ void Instance_Backup_Handler::remove_uploaded_images() {
   if (uploaded_images_.empty()) return;
   Client_IO_Ex io;
   const bool connected = io.connect(params_.pool_url, params_.base.io_opts);
-  for (const std::string& path : uploaded_images_) {
-    if (connected && io.remove(path)) continue;
+  for (const Uploaded_Image& image : uploaded_images_) {
+    // The result reports what the pool still holds of this run.
+    if (connected && io.remove(image.path)) {
+      total_storage_size_ -= image.storage_size;
+      continue;
+    }
     ACE_ERROR((LM_WARNING, "Failed to remove image %s of a failed tavro backup: %s.\n",
-               path.c_str(), io.error()));
+               image.path.c_str(), io.error()));
   }
   uploaded_images_.clear();
 }
