@@ -60,9 +60,11 @@ class Runner_Jobs : public test::Runner_Test {
 
   void expect_nothing_left() const {
     EXPECT_TRUE(sim_->clean()) << sim_->get("/leftovers");
-    // No unfinished file (a leading dot) in the pool.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+    // No unfinished file (a leading dot) and no empty folder in the pool.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool")) {
       EXPECT_NE('.', entry.path().filename().string().front()) << entry.path();
+      EXPECT_FALSE(entry.is_directory() && std::filesystem::is_empty(entry.path())) << entry.path();
+    }
   }
 
   std::unique_ptr<test::Sim_Process> sim_;
@@ -99,9 +101,10 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   } restores[] = {{"i-a", "vm-a-restored", "node-a1"}, {"i-b", "vm-b-restored", ""}};
   std::string entries;
   for (const auto& r : restores) {
-    ASSERT_FALSE(timepoint(sets[r.src]).empty()) << r.src;
+    const std::string& set = sets[r.src];
+    ASSERT_FALSE(timepoint(set).empty()) << r.src;
     entries += (entries.empty() ? "" : ",") +
-               test::restore_entry(sets[r.src], timepoint(sets[r.src]), r.src, r.target, "", r.node);
+               test::restore_entry(set, timepoint(set), r.src, r.target, "", r.node);
   }
   const std::string restore = write("restore.json", R"({"type": "restore", "subtype": "vm",
       "id": "r1", "host_id": "c1", "target_pool": "p1",

@@ -15,7 +15,8 @@
 //                                               backup_volumes
 //                                               guard: detach + delete the volumes,
 //                                                      then the instance backup
-//   save_catalog            | fail -> the images uploaded by this run are removed
+//   save_catalog            | fail -> the images uploaded by this run are removed, then
+//                                     the pool folders made for them when left empty
 //   result guard: progress state, result object, power-on when the rule holds
 #ifndef TAVROCLOUD_JOB_INSTANCE_BACKUP_HANDLER_H
 #define TAVROCLOUD_JOB_INSTANCE_BACKUP_HANDLER_H
@@ -94,6 +95,8 @@ class Instance_Backup_Handler {
   bool backup_volumes();
   Task_Base::Error backup_volume(const Volume_Backup_Info_var& volume_var);
   void remove_uploaded_images();
+  void note_made_folders(const std::vector<std::string>& folders);
+  void settle_made_folders(bool kept);
   friend class Instance_Backup_Handler_Test;  // drives the upload against a real pool
 
   // Backup-set record (instance_backup_handler_catalog.cpp).
@@ -124,6 +127,8 @@ class Instance_Backup_Handler {
   };
   std::mutex uploaded_mutex_;
   std::vector<Uploaded_Image> uploaded_images_;
+  // Pool folders the uploads of this run made (absolute), removed when they stay empty.
+  std::vector<std::string> made_folders_;
 };
 
 }  // namespace tavrocloud
