@@ -156,12 +156,14 @@ bool Client_IO::open_read(const std::string& full) {
 }
 
 bool Client_IO::open_write(const std::string& full, int perms) {
+  made_dirs_.clear();
   const std::string dir = dir_of(full);
   // Checked before anything is created, so that a link inside the pool cannot make
   // directories appear elsewhere, and again after.
   if (!path_within(real_existing_ancestor(dir), pool_root_))
     return set_error(full + " lies outside the pool");
-  if (!make_directories(dir, DIR_MODE)) return set_errno_error("cannot create " + dir, errno);
+  if (!make_directories(dir, DIR_MODE, &made_dirs_))
+    return set_errno_error("cannot create " + dir, errno);
   if (!path_within(real_path(dir), pool_root_)) return set_error(full + " lies outside the pool");
   struct stat st;
   if (!options_.overwrite && ::lstat(full.c_str(), &st) == 0)
@@ -419,6 +421,22 @@ bool Client_IO_Ex::remove(const std::string& path) {
   if (fs().remove(full.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
     return set_errno_error("cannot remove " + full, errno);
   return true;
+}
+
+bool Client_IO_Ex::remove_directory(const std::string& dir) {
+  if (!connected_) return set_error("not connected to a storage pool");
+  const std::string real = real_path(dir);
+  if (real.empty() && errno == ENOENT) return true;
+  if (real.empty()) return set_errno_error("cannot remove " + dir, errno);
+  if (real == pool_root_ || !path_within(real, pool_root_)) {
+    errno = EPERM;
+    return set_error(dir + " is not a folder below the pool's root");
+  }
+  if (::rmdir(dir.c_str()) == 0 || errno == ENOENT) return true;
+  const int err = errno;
+  set_errno_error("cannot remove " + dir, err);
+  errno = err;
+  return false;
 }
 
 void Client_IO_Ex::teardown() {

@@ -73,6 +73,10 @@ class Client_IO : public Client_IO_Base {
   void hold_publication() { held_ = true; }
   void release_publication() { held_ = false; }
 
+  // The folders that the last open for writing created, as absolute paths, parents
+  // first; they stay when the file is discarded (see Client_IO_Ex::remove_directory).
+  const std::vector<std::string>& made_directories() const { return made_dirs_; }
+
   bool is_open() const { return fd_ >= 0; }
   // The open file's path below the connection, normalised ("a//./b" is "a/b"); "" when
   // none is open. A pool image claims the path it was written under and is read only
@@ -116,6 +120,7 @@ class Client_IO : public Client_IO_Base {
   std::string temp_path_;
   std::string final_path_;
   std::string path_;
+  std::vector<std::string> made_dirs_;
   std::string error_;
   uint64_t stored_ = 0;
   uint64_t file_pos_ = 0;       // bytes handed to (write) or taken from (read) the file
@@ -148,6 +153,12 @@ class Client_IO_Ex : public Client_IO {
   // error. False with error() set when not connected, the path is refused or the
   // removal failed.
   bool remove(const std::string& path);
+
+  // Removes the empty folder `dir`, an absolute path as made_directories() gives it,
+  // which must lie below the pool's root; a missing folder is not an error. False with
+  // error() and errno set when it holds anything (ENOTEMPTY), is refused or cannot be
+  // removed.
+  bool remove_directory(const std::string& dir);
 
   // Ends the connection: an open read file is closed, an unclosed written file
   // discarded. Safe to call at any time, also twice.

@@ -19,18 +19,24 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool make_directories(const std::string& dir, mode_t mode) {
-  struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
-    errno = ENOTDIR;
-    return false;
-  }
-  if (errno != ENOENT) return false;
-  const std::string parent = dir_of(dir);
-  if (parent != dir && !make_directories(parent, mode)) return false;
-  if (::mkdir(dir.c_str(), mode) == 0 || errno == EEXIST) {
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool make_directories(const std::string& dir, mode_t mode, std::vector<std::string>* made) {
+  // Bounded: each further round needs another removal of a parent by someone else.
+  for (int round = 0; round < 8; ++round) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return true;
+      errno = ENOTDIR;
+      return false;
+    }
+    if (errno != ENOENT) return false;
+    const std::string parent = dir_of(dir);
+    if (parent != dir && !make_directories(parent, mode, made)) return false;
+    if (::mkdir(dir.c_str(), mode) == 0) {
+      if (made != nullptr) made->push_back(dir);
+      return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    if (errno == EEXIST) return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (errno != ENOENT) return false;
   }
   return false;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // The directory part of `path` ("." when it has none, "/" for a top-level entry).
 std::string dir_of(const std::string& path);
@@ -13,8 +14,11 @@ std::string dir_of(const std::string& path);
 std::string base_of(const std::string& path);
 
 // Creates `dir` and every missing parent with `mode`; true when it exists afterwards as
-// a directory (errno set otherwise).
-bool make_directories(const std::string& dir, mode_t mode);
+// a directory (errno set otherwise). Each directory it created is appended to `made`
+// (when given), parents first. A parent that someone else removes meanwhile (an empty
+// folder being cleaned up) is made again.
+bool make_directories(const std::string& dir, mode_t mode,
+                      std::vector<std::string>* made = nullptr);
 
 // The canonical path of the deepest existing ancestor of `path` (`path` itself when it
 // exists); empty when none can be resolved.

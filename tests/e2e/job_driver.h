@@ -119,11 +119,12 @@ inline std::vector<unsigned long> alert_ids(const Job& job) {
 
 // The restore entry of the set `set_uuid` (taken at `timepoint`) of the instance `src`
 // ("i-X", named "vm-X", volumes "vol-X-root" and "vol-X-data" of 1 GiB) as a new instance
-// `target_name`, or onto the instance `onto`; with a main interface in sg-default and an
-// extension without groups.
+// `target_name`, or onto the instance `onto`, on the node `node` (none: the cloud chooses);
+// with a main interface in sg-default and an extension without groups.
 inline std::string restore_entry(const std::string& set_uuid, const std::string& timepoint,
                                  const std::string& src, const std::string& target_name,
-                                 const std::string& onto = "") {
+                                 const std::string& onto = "",
+                                 const std::string& node = "node-a1") {
   const std::string x = src.substr(2);
   const std::string nic = R"({"vpc_id": "vpc-prod", "vpc_name": "p", "subnet_id": "subnet-prod-a",
       "subnet_name": "a", "type": )";
@@ -131,7 +132,8 @@ inline std::string restore_entry(const std::string& set_uuid, const std::string&
   return R"({"catalog_uuid": ")" + set_uuid + R"(", "backup_start_time": ")" + timepoint +
          R"(", "src_instance_id": ")" + src + R"(", "src_instance_name": "vm-)" + x +
          R"(", "target_instance_name": ")" + target_name +
-         R"(", "target_node_id": "node-a1", "target_cluster_id": "cluster-a",)" +
+         (node.empty() ? R"(",)" : R"(", "target_node_id": ")" + node + R"(",)") +
+         R"( "target_cluster_id": "cluster-a",)" +
          (onto.empty() ? "" : R"( "target_instance_id": ")" + onto + R"(",)") +
          R"( "flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024},
          "nic": [)" + nic + R"("main", "security_groups": [{"security_group_id": "sg-default",

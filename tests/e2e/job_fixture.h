@@ -145,15 +145,18 @@ class Cloud_Job_Test : public ::testing::Test {
   }
 
   // The pool must hold exactly the images of the committed sets, each reading back as
-  // its volume's bytes, and nothing unfinished; what it holds beyond that, "" if nothing.
-  std::string pool_leftovers() {
+  // its volume's bytes, nothing unfinished and no empty folder (a folder holding no image
+  // holds no set), unless `killed` (a killed run cannot remove the folders it made); what
+  // it holds beyond that, "" if nothing.
+  std::string pool_leftovers(bool killed = false) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> pieces = catalog_pieces();
     std::string out;
     const std::string root = home_->dir() + "/pool";
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      if (!entry.is_regular_file()) continue;
       const std::string rel = fs::relative(entry.path(), root);
+      if (entry.is_directory() && fs::is_empty(entry.path()) && !killed) out += " empty:" + rel;
+      if (!entry.is_regular_file()) continue;
       const std::string name = entry.path().filename();
       auto piece = pieces.begin();
       while (piece != pieces.end() && !ends_with(rel, piece->first)) ++piece;

@@ -94,9 +94,11 @@ class Runner_Jobs : public test::Runner_Test {
 
   void expect_nothing_left() const {
     EXPECT_TRUE(sim_->clean()) << sim_->get("/leftovers");
-    // No unfinished file (a leading dot) in the pool.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+    // No unfinished file (a leading dot) and no empty folder in the pool.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool")) {
       EXPECT_NE('.', entry.path().filename().string().front()) << entry.path();
+      EXPECT_FALSE(entry.is_directory() && std::filesystem::is_empty(entry.path())) << entry.path();
+    }
   }
 
   // Runs quillon3 with the words of `line`, its stderr a terminal (so that it draws
@@ -162,21 +164,33 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   }
   EXPECT_GT(files, 8u);  // the identity, keys, registries, catalog, activity, images
 
-  // The set of i-a: its uuid from the records, its timepoint from the listing.
-  std::string set;
+  // Each instance's set: its uuid from the records, its timepoint from the listing.
+  std::map<std::string, std::string> sets;
   const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
   for (const json_spirit::Value& r : records.get_array())
-    if (r.get_obj().at("instance_id").get_str() == "i-a") set = r.get_obj().at("uuid").get_str();
-  std::istringstream listing(run("catalog list").out);
-  std::string timepoint;
-  for (std::string line; std::getline(listing, line);)
-    if (line.find(" " + set + " ") != std::string::npos) timepoint = line.substr(0, line.find(' '));
-  ASSERT_FALSE(timepoint.empty()) << set;
+    sets[r.get_obj().at("instance_id").get_str()] = r.get_obj().at("uuid").get_str();
+  const std::string listing = run("catalog list").out;
+  auto timepoint = [&listing](const std::string& set) {
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(" " + set + " ") != std::string::npos) return line.substr(0, line.find(' '));
+    return std::string();
+  };
 
+  // Both as new instances: i-a on a node the entry names, i-b where the cloud puts it.
+  const struct {
+    std::string src, target, node;
+  } restores[] = {{"i-a", "vm-a-restored", "node-a1"}, {"i-b", "vm-b-restored", ""}};
+  std::string entries;
+  for (const auto& r : restores) {
+    const std::string& set = sets[r.src];
+    ASSERT_FALSE(timepoint(set).empty()) << r.src;
+    entries += (entries.empty() ? "" : ",") +
+               test::restore_entry(set, timepoint(set), r.src, r.target, "", r.node);
+  }
   const std::string restore = write("restore.json", R"({"type": "restore", "subtype": "vm",
       "id": "r1", "host_id": "c1", "target_pool": "p1",
-      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
-      test::restore_entry(set, timepoint, "i-a", "vm-a-restored") + R"(]},
+      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entries + R"(]},
       "options": {"parallel_disks_per_vm": 2}})");
   // Images swapped or copied over one another in the pool (an operator's mistake, a file
   // system's repair) are not the images the catalog names: the restore refuses them
@@ -221,8 +235,13 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
 
   const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
-  EXPECT_EQ(sim_->instance_digests("vm-a-restored"),
-            (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
+  for (const auto& r : restores) {
+    const std::string x = r.src.substr(2);
+    EXPECT_EQ(sim_->instance_digests(r.target), (std::vector<std::string>{
+                                                    sim_->digest("vol-" + x + "-root"),
+                                                    sim_->digest("vol-" + x + "-data")}))
+        << r.target;
+  }
 }
 
 // Every fault of a definition file is one line on stderr and exit 1, before any job runs.

@@ -16,7 +16,8 @@
 //                                               backup_volumes
 //                                               guard: detach + delete the volumes,
 //                                                      then the instance backup
-//   save_catalog            | fail -> the images uploaded by this run are removed
+//   save_catalog            | fail -> the images uploaded by this run are removed, then
+//                                     the pool folders made for them when left empty
 //   result guard: progress state, result object, power-on when the rule holds
 #ifndef TAVROCLOUD_JOB_INSTANCE_BACKUP_HANDLER_H
 #define TAVROCLOUD_JOB_INSTANCE_BACKUP_HANDLER_H
@@ -95,6 +96,8 @@ class Instance_Backup_Handler {
   bool backup_volumes();
   Task_Base::Error backup_volume(const Volume_Backup_Info_var& volume_var);
   void remove_uploaded_images();
+  void note_made_folders(const std::vector<std::string>& folders);
+  void settle_made_folders(bool kept);
   friend class Instance_Backup_Handler_Test;  // drives the upload against a real pool
 
   // Backup-set record (instance_backup_handler_catalog.cpp).
@@ -120,8 +123,14 @@ class Instance_Backup_Handler {
   std::atomic<uint64_t> succeeded_volumes_{0};
   std::atomic<uint64_t> total_storage_size_{0};
   // Images published by this run, removed again when the run ends without a record.
+  struct Uploaded_Image {
+    std::string path;
+    uint64_t storage_size;  // its share of total_storage_size_
+  };
   std::mutex uploaded_mutex_;
-  std::vector<std::string> uploaded_images_;
+  std::vector<Uploaded_Image> uploaded_images_;
+  // Pool folders the uploads of this run made (absolute), removed when they stay empty.
+  std::vector<std::string> made_folders_;
 };
 
 }  // namespace tavrocloud

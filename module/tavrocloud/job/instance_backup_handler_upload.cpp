@@ -5,6 +5,7 @@
 
 #include "models/task/thread_task_scheduler.h"
 #include "pool/client_io.h"
+#include "pool/fs_util.h"
 #include "runtime/uuid.h"
 #include "tavrocloud/job/volume_writer.h"
 #include "yolt/check.h"
@@ -13,12 +14,30 @@
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <set>
 
 namespace tavrocloud {
 
 namespace {
 
 enum { VOLUME_QUEUE_CAPACITY = 1024 };
+
+// The pool folders that uploads of this process made and that no committed set is known
+// to hold. A failed instance removes those above its images while they are empty, also
+// when a sibling instance of the same run made them (the sibling may have ended first,
+// its folder still there); a committed set keeps them. Folders that were there before
+// are never in it.
+struct Made_Folders {
+  std::mutex lock;
+  std::set<std::string> paths;
+};
+
+Made_Folders& made_folders() {
+  static Made_Folders folders;
+  return folders;
+}
 
 }  // namespace
 
@@ -94,11 +113,12 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
   const std::string set_uuid = uuid_binary_to_string(bset_uuid_);
   const bool written = writer.write_all(set_uuid, set_uuid, progress);
   opened = writer.opened_remote();
+  note_made_folders(io.made_directories());
   if (written) {
     total_storage_size_ += writer.storage_size();
     {
       std::lock_guard<std::mutex> guard(uploaded_mutex_);
-      uploaded_images_.push_back(remote);
+      uploaded_images_.push_back({remote, writer.storage_size()});
     }
     ++succeeded_volumes_;
     progress_->add_processed_volume();
@@ -117,12 +137,54 @@ void Instance_Backup_Handler::remove_uploaded_images() {
   if (uploaded_images_.empty()) return;
   Client_IO_Ex io;
   const bool connected = io.connect(params_.pool_url, params_.base.io_opts);
-  for (const std::string& path : uploaded_images_) {
-    if (connected && io.remove(path)) continue;
+  for (const Uploaded_Image& image : uploaded_images_) {
+    // The result reports what the pool still holds of this run.
+    if (connected && io.remove(image.path)) {
+      total_storage_size_ -= image.storage_size;
+      continue;
+    }
     ACE_ERROR((LM_WARNING, "Failed to remove image %s of a failed tavro backup: %s.\n",
-               path.c_str(), io.error()));
+               image.path.c_str(), io.error()));
   }
   uploaded_images_.clear();
+}
+
+void Instance_Backup_Handler::note_made_folders(const std::vector<std::string>& folders) {
+  if (folders.empty()) return;
+  {
+    std::lock_guard<std::mutex> guard(uploaded_mutex_);
+    made_folders_.insert(made_folders_.end(), folders.begin(), folders.end());
+  }
+  Made_Folders& made = made_folders();
+  std::lock_guard<std::mutex> guard(made.lock);
+  made.paths.insert(folders.begin(), folders.end());
+}
+
+void Instance_Backup_Handler::settle_made_folders(bool kept) {
+  std::string folder;  // the deepest folder made: the one that held this run's images
+  {
+    std::lock_guard<std::mutex> guard(uploaded_mutex_);
+    for (const std::string& f : made_folders_)
+      if (f.size() > folder.size()) folder = f;
+    made_folders_.clear();
+  }
+  if (folder.empty()) return;
+  Client_IO_Ex io;
+  const bool connected = kept || io.connect(params_.pool_url, params_.base.io_opts);
+  Made_Folders& made = made_folders();
+  // Held across each removal, so that a folder made again meanwhile is noted after it.
+  std::lock_guard<std::mutex> guard(made.lock);
+  for (; made.paths.count(folder) != 0; folder = dir_of(folder)) {
+    if (!kept && !(connected && io.remove_directory(folder))) {
+      // Not empty: another instance's images or folders are in it, and it stays theirs.
+      const bool held = connected && (errno == ENOTEMPTY || errno == EEXIST);
+      if (!held)
+        ACE_ERROR((LM_WARNING, "Failed to remove pool folder %s of a failed tavro backup: %s.\n",
+                   folder.c_str(), io.error()));
+      return;
+    }
+    made.paths.erase(folder);
+  }
 }
 
 }  // namespace tavrocloud

@@ -112,8 +112,9 @@ bool Instance_Restore_Handler::build_instance_params(const std::string& image_id
                   {"BlockDeviceMapping.1.Ebs.VolumeSize", std::to_string(size)},
                   {"BlockDeviceMapping.1.Ebs.DeleteOnTermination", "true"},
                   {"BlockDeviceMapping.1.DeviceName", device},
-                  {"BlockDeviceMapping.1.Ebs.StorageId", storage_id},
-                  {"AllowNodes.1", entry.target_node_id}};
+                  {"BlockDeviceMapping.1.Ebs.StorageId", storage_id}};
+  // Without a node the cloud places the instance itself; an empty node would be refused.
+  if (!entry.target_node_id.empty()) pairs.emplace_back("AllowNodes.1", entry.target_node_id);
   if (!create_network_interfaces(pairs)) return false;
   if (!entry.storage_schedule_tag.empty())
     pairs.emplace_back("StorageScheduleTags", entry.storage_schedule_tag);

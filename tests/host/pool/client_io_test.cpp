@@ -121,6 +121,16 @@ TEST(Client_IO, UrlsAndPathsStayInsideThePool) {
                         "a/..", "escape/secret", "escape/new", "escape/sub/new"}) {
     EXPECT_FALSE(io.open(p, R, 0, 0) || io.open(p, W, 0, 0) || io.remove(p)) << p;
   }
+  // Only folders below the root are removed, and only empty ones.
+  ::mkdir((env.dir() + "/outside").c_str(), 0700);
+  ::symlink((env.dir() + "/outside").c_str(), (env.root() + "/out").c_str());
+  for (const std::string& d : {env.root(), env.root() + "/inner/..", env.dir() + "/outside",
+                               env.root() + "/out", env.root() + "/../outside"})
+    EXPECT_FALSE(io.remove_directory(d)) << d;
+  EXPECT_TRUE(std::filesystem::is_directory(env.dir() + "/outside"));
+  ::mkdir((env.root() + "/inner/empty").c_str(), 0700);
+  EXPECT_TRUE(io.remove_directory(env.root() + "/inner/empty"));
+  EXPECT_TRUE(io.remove_directory(env.root() + "/inner/empty"));  // gone already
   EXPECT_FALSE(io.open("x", 3, 0, 0));  // no such mode
   EXPECT_EQ(list_dir(other) + pool_test::read_file(other + "/secret"), "secretsecret");
   std::filesystem::remove_all(env.root());

@@ -14,10 +14,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   }
 
   bool upload(Instance_Backup_Handler& h) { return h.open_records() && h.backup_volumes(); }
+  // Ends a handler's run after its upload as backup() does: its set kept or not.
+  void end_run(Instance_Backup_Handler& h, bool kept) {
+    if (!kept) h.remove_uploaded_images();
+    h.settle_made_folders(kept);
+  }
   // Powers off a handler's instance "i/1", found "stopping", through `cloud`; whether it
   // asks for a retry then.
   bool power_off_stopping(test::Scripted_Cloud& cloud, bool& retry) {
@@ -172,6 +178,45 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     // the first run and its re-run
     EXPECT_EQ(log.count("bytes readable"), c.second != 0 ? 2u : 0u);
     EXPECT_EQ(pool_test::read_file(img) == "other\n", c.taken);
+  }
+}
+
+// Two instances of one run upload into the pool, "a" then "b", and end in that order. A
+// failed one removes the folders made for its images while they are empty, also those the
+// other made, but never a folder that holds a kept set or was there before.
+TEST_F(Instance_Backup_Handler_Test, FailedInstancesRemoveOnlyTheEmptyFoldersOfTheRun) {
+  const struct {
+    const char* name;
+    const char* before;  // a folder there before the run
+    bool a_kept, b_kept;
+    const char* left;  // the pool's folders afterwards
+  } cases[] = {
+      {"both fail", "", false, false, ""},
+      {"a fails, b is kept", "", false, true, "c c/d c/d/run c/d/run/b"},
+      {"a is kept, b fails", "", true, false, "c c/d c/d/run c/d/run/a"},
+      {"both fail below a folder there before", "c/d", false, false, "c c/d"},
+  };
+  add_volume(0);
+  params_.pool_url = env_.url() + "/c/d";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(::system(("rm -rf " + env_.root() + "/*").c_str()), 0);
+    if (*c.before != '\0') std::filesystem::create_directories(env_.root() + "/" + c.before);
+    std::vector<std::unique_ptr<Instance_Backup_Handler>> handlers;
+    for (const char* instance : {"run/a", "run/b"}) {
+      Backup_Params params = params_;
+      params.backup_instance.backup_vols.front().storage_file_path = instance;
+      handlers.push_back(std::make_unique<Instance_Backup_Handler>(*job_, params));
+      ASSERT_TRUE(upload(*handlers.back()));
+    }
+    end_run(*handlers[0], c.a_kept);
+    end_run(*handlers[1], c.b_kept);
+    std::set<std::string> folders;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(env_.root()))
+      if (e.is_directory()) folders.insert(std::filesystem::relative(e.path(), env_.root()));
+    std::string left;
+    for (const std::string& f : folders) left += (left.empty() ? "" : " ") + f;
+    EXPECT_EQ(left, c.left);
   }
 }
 
