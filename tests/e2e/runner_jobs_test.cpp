@@ -390,12 +390,12 @@ TEST_F(Runner_Jobs, SecondJobOfAnInstanceLeavesItToTheFirst) {
   ASSERT_TRUE(eventually([this] { return !leftovers("tmp_snapshots").empty(); }));
 
   const test::Run_Result second =
-      run("-v backup --quiet " + write("b2.json", backup_definition("{}", "b2", {"a", "b"})));
+      run("backup --quiet " + write("b2.json", backup_definition("{}", "b2", {"a", "b"})));
   EXPECT_EQ(1, second.code);
   EXPECT_EQ(states(second.out), "i-a:failed i-b:completed");
   EXPECT_THAT(second.err, ::testing::HasSubstr(
-                              "Skipped tavrocloud instance i-a in this backup: another job on "
-                              "this host is backing it up or restoring it."));
+                              "quillon3: error: Skipped tavrocloud instance i-a in this backup: "
+                              "another job on this host is backing it up or restoring it\n"));
 
   ASSERT_TRUE(sim_->post("/settle", "{}"));
   const test::Run_Result& done = first.finish();
