@@ -3,6 +3,8 @@
 // documents and broken bodies are judged.
 #include "cloud/api_xml_response.h"
 
+#include "support/log_capture.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -11,14 +13,24 @@
 
 namespace {
 
-// Records the events as " <name", " text", " >name".
+// Records the events as " <name", " text", " >name"; attributes as " @qname=value", the
+// last one also looked up by its names.
 class Recorder : public cloud::API_XML_Response {
  public:
   Recorder() : cloud::API_XML_Response("DescribeThings") {}
   void startElement(const ACEXML_Char*, const ACEXML_Char* name, const ACEXML_Char*,
-                    ACEXML_Attributes*) override {
+                    ACEXML_Attributes* atts) override {
     events += std::string(" <") + name;
     if (throw_on == name) throw std::runtime_error("parser gave up");
+    const size_t n = atts->getLength();
+    for (size_t i = 0; i < n; ++i)
+      events += std::string(" @") + atts->getQName(i) + "=" + atts->getValue(i);
+    if (n > 0 && (atts->getIndex(atts->getQName(n - 1)) != int(n - 1) ||
+                  atts->getValue(atts->getURI(n - 1), atts->getLocalName(n - 1)) !=
+                      std::string(atts->getValue(n - 1))))
+      events += "(not found by name)";
+    if (atts->getValue("absent") != nullptr || atts->getValue(n) != nullptr)
+      events += "(phantom attribute)";
   }
   void characters(const ACEXML_Char* ch, size_t start, size_t length) override {
     events += " " + std::string(ch + start, length);
@@ -51,6 +63,8 @@ TEST(ApiXmlResponse, FeedsDocuments) {
       {"<R><a>one<!-- c -->two</a></R>", "<R <a onetwo >a >R"},
       {"<R><a>{\"k\": [1, \"&lt;\"]}</a></R>", "<R <a {\"k\": [1, \"<\"]} >a >R"},
       {"<R><a>\xE4\xB8\xAD</a></R>", "<R <a \xE4\xB8\xAD >a >R"},
+      {"<R a=\"1\" p:b=\"&lt;2\" xmlns:p=\"urn:p\"><a c=''/></R>",
+       "<R @a=1 @p:b=<2 <a @c= >a >R"},
       {"<R/><!-- c --><?pi x?>\n", "<R >R"},
       {decl + "<!DOCTYPE R [<!ENTITY e \"boom\">]><R>&e;</R>", no},
       {decl + "<!-- c --><!DOCTYPE R><R/>", no}, {"<!DOCTYPE a SYSTEM \"file:///etc/x\"><a/>", no},
@@ -61,6 +75,38 @@ TEST(ApiXmlResponse, FeedsDocuments) {
       {decl + "<a><?" "?></a>", no}, {"<a><!--", no}, {"<a><![CDATA[x", no}, {"<a><?pi x", no},
       {"<a/><!--", no}};
   for (const auto& c : cases) EXPECT_EQ(feed(c.first), c.second) << c.first;
+}
+
+// Answers beyond the bounds of nesting and attributes are refused, saying which bound,
+// before they cost time or memory; up to the bounds they are read.
+TEST(ApiXmlResponse, BoundsOfAnAnswer) {
+  const auto nested = [](size_t depth) {
+    std::string x;
+    for (size_t i = 0; i < depth; ++i) x += "<a>";
+    for (size_t i = 0; i < depth; ++i) x += "</a>";
+    return x;
+  };
+  const auto attributes = [](size_t count) {
+    std::string x = "<R xmlns:p='urn:p'";
+    for (size_t i = 0; i < count; ++i) x += (i % 2 ? " p:a" : " a") + std::to_string(i) + "='v'";
+    return x + "/>";
+  };
+  const size_t depth = cloud::MAX_ELEMENT_DEPTH, most = cloud::MAX_ATTRIBUTES;
+  const struct { const char* name; std::string body; const char* refusal; } cases[] = {
+      {"deepest", nested(depth), ""},
+      {"one deeper", nested(depth + 1), "elements nested deeper than 1024"},
+      {"a million unclosed", nested(1u << 20).substr(0, 3u << 20), "elements nested deeper than 1024"},
+      {"most attributes", attributes(most), ""},
+      {"one attribute more", attributes(most + 1), "an element with more than 16384 attributes"},
+      {"a hundred thousand attributes", attributes(100000), "an element with more than 16384 attributes"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Log_Capture log;
+    Recorder r;
+    EXPECT_EQ(r.handle_body(c.body), *c.refusal == '\0');
+    EXPECT_EQ(log.text(), *c.refusal ? "The answer to DescribeThings is not acceptable XML: " +
+                                           std::string(c.refusal) + ".\n" : "");
+  }
 }
 
 // An error document names its code (not a nested one) and message; an Error element
