@@ -383,7 +383,7 @@ bool API_XML_Response::handle_body(const char* data, size_t length) {
     ACE_DEBUG((LM_ERROR, "The answer to %C is not acceptable XML: %C.\n", action_.c_str(),
                why.c_str()));
   if (parsed && feeder.error_seen()) set_error_document(feeder.code(), feeder.message());
-  set_body_accepted(parsed);
+  set_body_accepted(parsed, why);
   return parsed;
 }
 

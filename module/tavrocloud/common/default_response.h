@@ -29,8 +29,9 @@ class Default_Response : public cloud::API_XML_Response {
   Default_Response(const Default_Response&) = delete;
   Default_Response& operator=(const Default_Response&) = delete;
 
-  // The text of the "Message" element of an error answer; empty when none was seen.
-  const std::string& message() const { return message_; }
+  // The text of the "Message" element of an error answer; when there is none and the
+  // send failed, why it failed (the host's words). Empty only after a success.
+  const std::string& message() const { return message_.empty() ? failure() : message_; }
   // Forgets the message of an earlier answer, so that a request that gets no answer at
   // all does not report the text of the one before.
   void clear_message() { message_.clear(); }
@@ -129,6 +130,18 @@ template <typename Bits>
 Bits single_text_element(Bits open, typename key_value_identity<Bits>::type text_mask) {
   const Bits masked = open & text_mask;
   return (masked & (masked - 1)) == 0 ? masked : Bits(0);
+}
+
+// The value an element's text event (`length` bytes of `ch` from `start`) holds: the
+// text without the white space around it, which pretty-printed answers put there.
+// Shortens `length` to the value's; null when no value is left.
+inline const char* value_text(const ACEXML_Char* ch, size_t start, size_t& length) {
+  if (ch == nullptr) return nullptr;
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  const char* text = ch + start;
+  while (length > 0 && space(text[0])) ++text, --length;
+  while (length > 0 && space(text[length - 1])) --length;
+  return length > 0 ? text : nullptr;
 }
 
 // Conversions of element text (not NUL-terminated).

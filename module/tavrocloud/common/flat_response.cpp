@@ -21,8 +21,8 @@ void Flat_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_na
 }
 
 void Flat_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit = single_text_element(element_, elements_.text);
   if (bit == elements_.message) {
     message_.assign(text, length);

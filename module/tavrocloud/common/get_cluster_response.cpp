@@ -48,8 +48,8 @@ void Get_Cluster_Response::startElement(const ACEXML_Char*, const ACEXML_Char* l
 }
 
 void Get_Cluster_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);

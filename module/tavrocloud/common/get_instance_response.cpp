@@ -122,8 +122,8 @@ void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* 
 }
 
 void Get_Instance_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const uint64_t bit = single_text_element(elements_, STR_ELEMENTS_MASK);
   switch (bit) {
     case ELEMENT_NONE: break;

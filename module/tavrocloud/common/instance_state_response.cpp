@@ -28,8 +28,8 @@ void Instance_State_Response::startElement(const ACEXML_Char*, const ACEXML_Char
 }
 
 void Instance_State_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit =
       single_text_element(element_, elements_.code | elements_.name | elements_.message);
   if (bit == elements_.message) {

@@ -95,10 +95,12 @@ TEST(ApiXmlResponse, BoundsOfAnAnswer) {
   const struct { const char* name; std::string body; const char* refusal; } cases[] = {
       {"deepest", nested(depth), ""},
       {"one deeper", nested(depth + 1), "elements nested deeper than 1024"},
-      {"a million unclosed", nested(1u << 20).substr(0, 3u << 20), "elements nested deeper than 1024"},
+      {"a million unclosed", nested(1u << 20).substr(0, 3u << 20),
+       "elements nested deeper than 1024"},
       {"most attributes", attributes(most), ""},
       {"one attribute more", attributes(most + 1), "an element with more than 16384 attributes"},
-      {"a hundred thousand attributes", attributes(100000), "an element with more than 16384 attributes"}};
+      {"a hundred thousand attributes", attributes(100000),
+       "an element with more than 16384 attributes"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::Log_Capture log;
@@ -137,29 +139,52 @@ TEST(ApiXmlResponse, RecognisesErrorDocuments) {
 }
 
 // The verdict of a send once an answer arrived: every stage must hold, and a parser's
-// own no fails even a clean 200.
+// own no fails even a clean 200. A failed send always says why.
 TEST(DeliverAnswer, Verdicts) {
   using R = cloud::API_Response_Base;
   const std::string error = "<Response><Errors><Error><Code>C</Code></Error></Errors></Response>";
-  // status, body, outcome, fed to the parser
-  const std::tuple<long, std::string, R::Outcome, bool> cases[] = {
-      {200, "<R/>", R::OUTCOME_OK, true},          {204, "<R/>", R::OUTCOME_OK, true},
-      {200, "<R>", R::OUTCOME_BAD_DOCUMENT, true}, {200, "", R::OUTCOME_BAD_DOCUMENT, false},
-      {200, error, R::OUTCOME_ERROR_DOCUMENT, true}, {400, error, R::OUTCOME_HTTP_ERROR, true},
-      {500, "<R/>", R::OUTCOME_HTTP_ERROR, true},  {301, "<R/>", R::OUTCOME_HTTP_ERROR, true}};
-  for (const auto& [status, body, outcome, fed] : cases) {
-    SCOPED_TRACE(std::to_string(status) + body);
+  const std::string error_message = "<Error><Code>C</Code><Message>m</Message></Error>";
+  const struct {
+    long status;
+    std::string body;
+    R::Outcome outcome;
+    bool fed;  // to the parser
+    std::string failure;
+  } cases[] = {
+      {200, "<R/>", R::OUTCOME_OK, true, ""},
+      {204, "<R/>", R::OUTCOME_OK, true, ""},
+      {200, "<R>", R::OUTCOME_BAD_DOCUMENT, true,
+       "the cloud's answer is not acceptable XML: no element found at line 1, column 3"},
+      {200, "", R::OUTCOME_BAD_DOCUMENT, false,
+       "the cloud's answer is not acceptable XML: an empty document"},
+      {200, error, R::OUTCOME_ERROR_DOCUMENT, true, "the cloud refused the request: C"},
+      {200, error_message, R::OUTCOME_ERROR_DOCUMENT, true, "the cloud refused the request: C: m"},
+      {400, error, R::OUTCOME_HTTP_ERROR, true, "the cloud answered HTTP 400 (C)"},
+      {500, "<R/>", R::OUTCOME_HTTP_ERROR, true, "the cloud answered HTTP 500"},
+      {503, "Service Unavailable", R::OUTCOME_HTTP_ERROR, false, "the cloud answered HTTP 503"},
+      {301, "<R/>", R::OUTCOME_HTTP_ERROR, true, "the cloud answered HTTP 301"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + c.body);
     Recorder r;
-    EXPECT_EQ(cloud::deliver_answer(r, status, body), outcome == R::OUTCOME_OK);
-    EXPECT_EQ(r.outcome(), outcome);
-    EXPECT_EQ(r.http_status(), status);
-    EXPECT_EQ(!r.events.empty(), fed);
+    EXPECT_EQ(cloud::deliver_answer(r, c.status, c.body), c.outcome == R::OUTCOME_OK);
+    EXPECT_EQ(r.outcome(), c.outcome);
+    EXPECT_EQ(r.http_status(), c.status);
+    EXPECT_EQ(!r.events.empty(), c.fed);
+    EXPECT_EQ(r.failure(), c.failure);
   }
   struct Never : Recorder {
     bool success() const override { return false; }
   } never;
   EXPECT_FALSE(cloud::deliver_answer(never, 200, "<R/>"));
   EXPECT_EQ(never.outcome(), R::OUTCOME_REJECTED);
+  EXPECT_EQ(never.failure(), "the cloud's answer does not report success");
+  Recorder giving_up;
+  giving_up.throw_on = "R";
+  EXPECT_FALSE(cloud::deliver_answer(giving_up, 200, "<R/>"));
+  EXPECT_EQ(giving_up.failure(),
+            "the cloud's answer is not acceptable XML: refused by the response parser");
+  EXPECT_FALSE(cloud::deliver_transport_failure(never));
+  EXPECT_EQ(never.failure(), "the cloud could not be reached");
 }
 
 }  // namespace
