@@ -30,8 +30,12 @@ class Default_Response : public cloud::API_XML_Response {
   Default_Response& operator=(const Default_Response&) = delete;
 
   // The text of the "Message" element of an error answer; when there is none and the
-  // send failed, why it failed (the host's words). Empty only after a success.
-  const std::string& message() const { return message_.empty() ? failure() : message_; }
+  // send failed, why it failed (an answer of another kind, or the host's words). Empty
+  // only after a success.
+  const std::string& message() const {
+    if (!message_.empty()) return message_;
+    return other_kind_.empty() ? failure() : other_kind_;
+  }
   // Forgets the message of an earlier answer, so that a request that gets no answer at
   // all does not report the text of the one before.
   void clear_message() { message_.clear(); }
@@ -40,6 +44,11 @@ class Default_Response : public cloud::API_XML_Response {
   // forgotten first, so one parser can read a series of answers (pages, retries).
   bool handle_body(const char* data, size_t length) override;
   using cloud::API_XML_Response::handle_body;
+
+  // An answer is only a success when one of the parser's roots (or "Error") opened: a
+  // document of another shape answers some other request, and read as this one it would
+  // pass for an empty result.
+  bool success() const override;
 
   void characters(const ACEXML_Char* ch, size_t start, size_t length) override = 0;
   void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
@@ -52,8 +61,19 @@ class Default_Response : public cloud::API_XML_Response {
   // parse state or their own open-element set extend it.
   virtual void reset_open_elements();
 
+  // element_to_open() below, noting whether a root opened; parsers call it for every
+  // start tag.
+  template <typename Bits>
+  Bits open_element(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name, Bits open,
+                    typename key_value_identity<Bits>::type roots);
+
   uint32_t element_;
   std::string message_;
+
+ private:
+  bool root_opened_ = false;
+  std::string first_element_;  // the local name of the document's root
+  std::string other_kind_;     // why the last answer is of another kind; empty when it is not
 };
 
 // Where a listing parser stands in the answer's tree. A cloud nests lists in its records
@@ -121,6 +141,15 @@ Bits element_to_open(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_n
                      typename key_value_identity<Bits>::type roots) {
   const Bits bit = element_bit(table, local_name);
   if (open == 0 && (bit & roots) == 0) return 0;
+  return bit;
+}
+
+template <typename Bits>
+Bits Default_Response::open_element(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name,
+                                    Bits open, typename key_value_identity<Bits>::type roots) {
+  if (first_element_.empty() && local_name != nullptr) first_element_ = local_name;
+  const Bits bit = element_to_open(table, local_name, open, roots);
+  if (open == 0 && bit != 0) root_opened_ = true;
   return bit;
 }
 

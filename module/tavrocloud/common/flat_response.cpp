@@ -8,7 +8,7 @@ Flat_Response::Flat_Response(const char* action, const Flat_Response_Elements& e
 void Flat_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                  const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
-  const unsigned int bit = element_to_open(elements_.table, local_name, element_,
+  const unsigned int bit = open_element(elements_.table, local_name, element_,
                                            elements_.roots | elements_.error_root);
   if ((bit & elements_.roots) != 0) {
     reset_results();

@@ -33,7 +33,7 @@ void Get_Cluster_Response::startElement(const ACEXML_Char*, const ACEXML_Char* l
                                         const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: clusters_.clear(); break;
     case ELEMENT_CLUSTER_SET: state_ = PARSE_CLUSTER; break;

@@ -52,7 +52,7 @@ void Get_Instance_Backup_Response::startElement(const ACEXML_Char*, const ACEXML
                                                 const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: instance_backups_.clear(); break;
     case ELEMENT_ITEM:

@@ -102,7 +102,7 @@ void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* 
                                          const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const uint64_t bit =
-      element_to_open(ELEMENT_TABLE, local_name, elements_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, elements_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: clear(); break;
     case ELEMENT_ITEM: start_item(); break;

@@ -44,7 +44,7 @@ void Get_Security_Group_Response::startElement(const ACEXML_Char*, const ACEXML_
                                                const ACEXML_Char*, ACEXML_Attributes*) {
   ++depth_;
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT:
       security_groups_.clear();

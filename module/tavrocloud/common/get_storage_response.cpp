@@ -56,7 +56,7 @@ void Get_Storage_Response::startElement(const ACEXML_Char*, const ACEXML_Char* l
                                         const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: storages_.clear(); break;
     case ELEMENT_STORAGE_SET: state_ = PARSE_STORAGE; break;

@@ -41,7 +41,7 @@ void Get_Volume_Response::startElement(const ACEXML_Char*, const ACEXML_Char* lo
                                        const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: volumes_.clear(); break;
     case ELEMENT_VOLUME_SET: state_ = PARSE_VOLUME; break;

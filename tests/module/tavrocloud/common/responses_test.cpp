@@ -114,6 +114,12 @@ std::string backup(const std::string& mappings) {
                  "</blockDeviceMapping></item></instanceBackupSet>");
 }
 
+// Why an answer to `action` under the root `root` is refused.
+std::string other_kind(const std::string& action, const std::string& root) {
+  return "the cloud's answer to " + action + " is of another kind (its root element is " + root +
+         ")";
+}
+
 // "<name>inner</name>", and a state element of that form.
 std::string in(const std::string& name, const std::string& inner) {
   return "<" + name + ">" + inner + "</" + name + ">";
@@ -278,9 +284,10 @@ TEST(Responses, RecordsRulesAndReuse) {
                                  state("currentState", "48", "terminated"))), "48,terminated"},
       {deleted, terminated(state("shutdownState", "32", "shutting-down")), "32,shutting-down"},
       {deleted, terminated(state("shutdownState", "16", "running")), NO + "16,running"},
-      // Known elements below another action's root change nothing.
+      // An answer under another action's root is refused and changes nothing.
       {detached, in("DetachVolumeResponse", in("status", "detaching")), "detaching"},
-      {detached, in("CreateVolumeResponse", in("status", "available")), "detaching"},
+      {detached, in("CreateVolumeResponse", in("status", "available")),
+       "refused " + other_kind("DetachVolume", "CreateVolumeResponse") + ": detaching"},
       {detached, "<AttachVolumeResponse/>", "?"},
       // The return flag is the verdict; each root resets it; a body that broke off leaves
       // nothing open for the next answer.
@@ -288,7 +295,8 @@ TEST(Responses, RecordsRulesAndReuse) {
       {result, in("DeleteVolumeResponse", ""), NO + "no"},
       {result, in("DetachTmpSnapshotResponse", "<return>true</return>"), "yes"},
       {result, in("DeleteVolumeResponse", "<return>True</return>"), NO + "no"},
-      {result, "<Reply><return>true</return></Reply>", NO + "no"},
+      {result, "<Reply><return>true</return></Reply>",
+       "refused " + other_kind("DeleteVolume", "Reply") + ": no"},
       {result, doc("DeleteTmpSnapshotsResponse", "<return>false</return>"), NO + "no"},
       {result, "<DeleteVolumeResponse><Error><Message>cut",
        "refused the cloud's answer is not acceptable XML: " + CUT + ": no [The answer to "
@@ -307,7 +315,8 @@ TEST(Responses, RecordsRulesAndReuse) {
       // Where the message of an answer is found.
       {message, test::error_document("volume busy"), "volume busy"},
       {message, "<a><b><Error><Message>deep</Message></Error></b></a>", "deep"},
-      {message, "<Response><Message>loose</Message></Response>", ""},
+      {message, "<Response><Message>loose</Message></Response>",
+       other_kind("AttachVolume", "Response")},
       {message, in("AttachVolumeResponse", "<status>attaching<Message>two</Message></status>"), ""},
       {message, test::error_document("a &lt;b&gt; &amp; &#99;"), "a <b> & c"},
   };
