@@ -107,9 +107,10 @@ struct Progress_Watch {
   }
 };
 
-// Why a transfer failed, for the log and the response.
-std::string transport_failure(CURL* h, CURLcode rc, const char* error, const Body_Sink& sink,
-                              const Progress_Watch& watch, const Client_Config& config) {
+// Why a transfer that got `status` (0: none) failed, for the log and the response.
+std::string transport_failure(CURL* h, CURLcode rc, long status, const char* error,
+                              const Body_Sink& sink, const Progress_Watch& watch,
+                              const Client_Config& config) {
   if (sink.overflow)
     return "the cloud's answer was larger than the limit of " +
            std::to_string(config.max_response_bytes) + " bytes";
@@ -120,11 +121,10 @@ std::string transport_failure(CURL* h, CURLcode rc, const char* error, const Bod
   std::string why = error[0] != '\0' ? error : curl_easy_strerror(rc);
   long os_errno = 0;
   if (curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &os_errno) == CURLE_OK && os_errno != 0) {
-    const std::string system_text = std::strerror(static_cast<int>(os_errno));
+    char buffer[256];  // sends run on several threads: strerror's own buffer is shared
+    const std::string system_text = strerror_r(static_cast<int>(os_errno), buffer, sizeof buffer);
     if (why.find(system_text) == std::string::npos) why += " (" + system_text + ")";
   }
-  long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   return (status == 0 ? "the cloud could not be reached: " : "the cloud's answer broke off: ") +
          why;
 }
@@ -221,7 +221,7 @@ bool AWS_Client::send(const API_Request_Base& request, API_Response_Base& respon
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   if (rc != CURLE_OK) {
-    const std::string why = transport_failure(h, rc, error, sink, watch, config_);
+    const std::string why = transport_failure(h, rc, status, error, sink, watch, config_);
     ACE_ERROR((LM_ERROR, "Cloud request %C to %C failed: %C.\n", request.action().c_str(),
                target.c_str(), why.c_str()));
     return deliver_transport_failure(response, status, why);
