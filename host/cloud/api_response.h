@@ -46,9 +46,16 @@ class API_Response_Base {
   const std::string& error_message() const { return error_message_; }
   // True when the last body handed to `handle_body` was accepted.
   bool body_accepted() const { return body_accepted_; }
+  // Why the last body was not accepted, in words; empty when it was.
+  const std::string& body_refusal() const { return body_refusal_; }
+  // Why the last send failed, in words for a log line or a user ("the cloud could not
+  // be reached: ...", "the cloud answered HTTP 503", ...); never empty after a failed
+  // send, empty after a successful one.
+  const std::string& failure() const { return failure_; }
 
-  // Records how a send ended; called by clients only (`deliver_answer` does it for them).
-  void set_outcome(Outcome outcome, long http_status);
+  // Records how a send ended and why it failed (`failure` is empty for OUTCOME_OK);
+  // called by clients only (`deliver_answer` does it for them).
+  void set_outcome(Outcome outcome, long http_status, const std::string& failure);
 
  protected:
   API_Response_Base() = default;
@@ -57,13 +64,16 @@ class API_Response_Base {
 
   // Called by `handle_body` implementations before and after each body.
   void reset_document();
-  void set_body_accepted(bool accepted) { body_accepted_ = accepted; }
+  // `refusal` says why a body was not accepted (empty: a general text is taken).
+  void set_body_accepted(bool accepted, const std::string& refusal = "");
   void set_error_document(const std::string& code, const std::string& message);
 
  private:
   Outcome outcome_ = OUTCOME_NOT_SENT;
   long http_status_ = 0;
   bool body_accepted_ = false;
+  std::string body_refusal_;
+  std::string failure_;
   bool error_document_ = false;
   std::string error_code_;
   std::string error_message_;
@@ -79,9 +89,10 @@ inline bool deliver_answer(API_Response_Base& response, long http_status, const 
 }
 
 // What every client does when no complete answer arrived: records
-// OUTCOME_TRANSPORT_FAILED (with the status, if one was seen) and returns false. The
-// receiver is fed nothing.
-bool deliver_transport_failure(API_Response_Base& response, long http_status = 0);
+// OUTCOME_TRANSPORT_FAILED (with the status, if one was seen, and `why`, by default that
+// the cloud could not be reached) and returns false. The receiver is fed nothing.
+bool deliver_transport_failure(API_Response_Base& response, long http_status = 0,
+                               const std::string& why = "");
 
 }  // namespace cloud
 

@@ -1,15 +1,16 @@
 #include "cloud/api_xml_response.h"
 
-#include <ACEXML/common/AttributesImpl.h>
+#include <ACEXML/common/Attributes.h>
 #include <ace/Log_Msg.h>
 #include <expat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <exception>
-#include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace cloud {
 
@@ -126,16 +127,124 @@ class Feeder : public ACEXML_DefaultHandler {
   std::string message_;
 };
 
+// Names arrive from expat as "uri SEP local SEP prefix" (namespace processing with
+// triplets); SEP is never a legal character in XML 1.0.
+constexpr XML_Char SEPARATOR = '\x01';
+
+// The parts of a name as the handler sees them, valid until the next split into the
+// same buffers.
+struct Name {
+  const char* ns;
+  const char* local;
+  const char* q;
+};
+// Room for the parts that are not already a NUL-terminated tail of expat's name.
+struct Name_Buffers {
+  std::string ns, local, q;
+};
+// Splits "uri SEP local SEP prefix" (or "uri SEP local", or "local"). The common
+// shapes cost no allocation: the local name is expat's own tail and the buffers keep
+// their room from one element to the next.
+Name split(const XML_Char* full, Name_Buffers& b) {
+  const char* const a = std::strchr(full, SEPARATOR);
+  if (a == nullptr) return {"", full, full};
+  b.ns.assign(full, static_cast<size_t>(a - full));
+  const char* const local = a + 1;
+  const char* const p = std::strchr(local, SEPARATOR);
+  if (p == nullptr) return {b.ns.c_str(), local, local};
+  b.local.assign(local, static_cast<size_t>(p - local));
+  b.q.assign(p + 1);
+  b.q += ':';
+  b.q += b.local;
+  return {b.ns.c_str(), b.local.c_str(), b.q.c_str()};
+}
+
+// The attributes of one element as the handler sees them: views of expat's own texts
+// (valid while its start-element callback runs), names split once. Filling it and
+// reading one attribute by index cost no more than the attributes' length, whatever
+// their number; lookups by name scan the list.
+class Attribute_List final : public ACEXML_Attributes {
+ public:
+  // Takes expat's NULL-terminated name/value pairs. False, with nothing taken, for more
+  // than MAX_ATTRIBUTES of them.
+  bool assign(const XML_Char** atts) {
+    entries_.clear();
+    names_.clear();
+    size_t count = 0;
+    while (atts[2 * count] != nullptr && atts[2 * count + 1] != nullptr)
+      if (++count > MAX_ATTRIBUTES) return false;
+    entries_.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      const XML_Char* const full = atts[2 * i];
+      // Unqualified names, the common case, need no room of their own.
+      const Name n = std::strchr(full, SEPARATOR) == nullptr
+                         ? Name{"", full, full}
+                         : split(full, names_.emplace_back());
+      entries_.push_back({n, atts[2 * i + 1]});
+    }
+    return true;
+  }
+
+  size_t getLength() override { return entries_.size(); }
+  int getIndex(const ACEXML_Char* q_name) override {
+    return find([&](const Entry& e) { return same(e.name.q, q_name); });
+  }
+  int getIndex(const ACEXML_Char* uri, const ACEXML_Char* local) override {
+    return find([&](const Entry& e) { return same(e.name.ns, uri) && same(e.name.local, local); });
+  }
+  const ACEXML_Char* getLocalName(size_t i) override { return at(i, &Name::local); }
+  const ACEXML_Char* getQName(size_t i) override { return at(i, &Name::q); }
+  const ACEXML_Char* getURI(size_t i) override { return at(i, &Name::ns); }
+  const ACEXML_Char* getType(size_t i) override { return i < entries_.size() ? CDATA : nullptr; }
+  const ACEXML_Char* getType(const ACEXML_Char* q_name) override {
+    return getType(index(getIndex(q_name)));
+  }
+  const ACEXML_Char* getType(const ACEXML_Char* uri, const ACEXML_Char* local) override {
+    return getType(index(getIndex(uri, local)));
+  }
+  const ACEXML_Char* getValue(size_t i) override {
+    return i < entries_.size() ? entries_[i].value : nullptr;
+  }
+  const ACEXML_Char* getValue(const ACEXML_Char* q_name) override {
+    return getValue(index(getIndex(q_name)));
+  }
+  const ACEXML_Char* getValue(const ACEXML_Char* uri, const ACEXML_Char* local) override {
+    return getValue(index(getIndex(uri, local)));
+  }
+
+ private:
+  struct Entry {
+    Name name;
+    const XML_Char* value;
+  };
+  static constexpr const ACEXML_Char* CDATA = "CDATA";
+
+  static bool same(const char* a, const char* b) {
+    return b != nullptr && std::strcmp(a, b) == 0;
+  }
+  // An index that no entry has for -1.
+  size_t index(int i) const { return i < 0 ? entries_.size() : static_cast<size_t>(i); }
+  template <typename Match>
+  int find(Match match) const {
+    for (size_t i = 0; i < entries_.size(); ++i)
+      if (match(entries_[i])) return static_cast<int>(i);
+    return -1;
+  }
+  const ACEXML_Char* at(size_t i, const char* Name::*part) const {
+    return i < entries_.size() ? entries_[i].name.*part : nullptr;
+  }
+
+  std::vector<Entry> entries_;
+  std::deque<Name_Buffers> names_;  // room of the qualified names; never moved once made
+};
+
 // Drives the feeder from expat, a parser that checks the whole document (also what
-// follows the root element) in linear time and bounded memory for a given input. Names
-// arrive as "uri SEP local SEP prefix" (namespace processing with triplets), so the
-// handler sees the namespace, the local name and the name as written, as ACEXML's own
-// parser would hand them over. No event is delivered from expat's callbacks once the
-// parse was stopped.
+// follows the root element) in linear time. The handler sees the namespace, the local
+// name and the name as written, as ACEXML's own parser would hand them over. The bounds
+// of depth and attributes keep what expat holds for open elements small. No event is
+// delivered from expat's callbacks once the parse was stopped.
 class Expat_Driver {
  public:
-  static constexpr XML_Char SEPARATOR = '\x01';  // never a legal character in XML 1.0
-
   explicit Expat_Driver(Feeder& feeder) : feeder_(feeder) {}
   ~Expat_Driver() {
     if (parser_ != nullptr) XML_ParserFree(parser_);
@@ -176,39 +285,12 @@ class Expat_Driver {
 
   std::string describe_error() const {
     if (doctype_) return "a DOCTYPE is not accepted";
+    if (!beyond_bounds_.empty()) return beyond_bounds_;
     if (out_of_memory_) return "out of memory";
     if (feeder_.refused()) return "refused by the response parser";
     return std::string(XML_ErrorString(XML_GetErrorCode(parser_))) + " at line " +
            std::to_string(XML_GetCurrentLineNumber(parser_)) + ", column " +
            std::to_string(XML_GetCurrentColumnNumber(parser_));
-  }
-
-  // The parts of a name as the handler sees them, valid until the next split into the
-  // same buffers.
-  struct Name {
-    const char* ns;
-    const char* local;
-    const char* q;
-  };
-  // Room for the parts that are not already a NUL-terminated tail of expat's name.
-  struct Name_Buffers {
-    std::string ns, local, q;
-  };
-  // Splits "uri SEP local SEP prefix" (or "uri SEP local", or "local"). The common
-  // shapes cost no allocation: the local name is expat's own tail and the buffers keep
-  // their room from one element to the next.
-  static Name split(const XML_Char* full, Name_Buffers& b) {
-    const char* const a = std::strchr(full, SEPARATOR);
-    if (a == nullptr) return {"", full, full};
-    b.ns.assign(full, static_cast<size_t>(a - full));
-    const char* const local = a + 1;
-    const char* const p = std::strchr(local, SEPARATOR);
-    if (p == nullptr) return {b.ns.c_str(), local, local};
-    b.local.assign(local, static_cast<size_t>(p - local));
-    b.q.assign(p + 1);
-    b.q += ':';
-    b.q += b.local;
-    return {b.ns.c_str(), b.local.c_str(), b.q.c_str()};
   }
 
   // No exception may cross expat's C frames: a failing callback stops the parse.
@@ -225,23 +307,19 @@ class Expat_Driver {
 
   static void on_start(void* self, const XML_Char* name, const XML_Char** atts) {
     guarded(self, [&](Expat_Driver& d) {
+      if (++d.depth_ > MAX_ELEMENT_DEPTH) return d.stop("elements nested deeper than " +
+                                                        std::to_string(MAX_ELEMENT_DEPTH));
+      if (!d.attributes_.assign(atts)) return d.stop("an element with more than " +
+                                                     std::to_string(MAX_ATTRIBUTES) +
+                                                     " attributes");
       const Name n = split(name, d.element_name_);
-      if (atts[0] == nullptr) {
-        d.feeder_.startElement(n.ns, n.local, n.q, d.no_attributes());
-        return;
-      }
-      ACEXML_AttributesImpl attributes;
-      Name_Buffers buffers;
-      for (size_t i = 0; atts[i] != nullptr && atts[i + 1] != nullptr; i += 2) {
-        const Name a = split(atts[i], buffers);
-        attributes.addAttribute(a.ns, a.local, a.q, "CDATA", atts[i + 1]);
-      }
-      d.feeder_.startElement(n.ns, n.local, n.q, &attributes);
+      d.feeder_.startElement(n.ns, n.local, n.q, &d.attributes_);
     });
   }
 
   static void on_end(void* self, const XML_Char* name) {
     guarded(self, [&](Expat_Driver& d) {
+      --d.depth_;
       const Name n = split(name, d.element_name_);
       d.feeder_.endElement(n.ns, n.local, n.q);
     });
@@ -260,18 +338,18 @@ class Expat_Driver {
     XML_StopParser(driver->parser_, XML_FALSE);
   }
 
-  // The empty attribute list of the elements without attributes (most of them), made
-  // once; made again should a handler have added to it.
-  ACEXML_Attributes* no_attributes() {
-    if (!no_attributes_ || no_attributes_->getLength() != 0)
-      no_attributes_.reset(new ACEXML_AttributesImpl);
-    return no_attributes_.get();
+  // An answer beyond the bounds stops the parse.
+  void stop(const std::string& why) {
+    beyond_bounds_ = why;
+    XML_StopParser(parser_, XML_FALSE);
   }
 
   Feeder& feeder_;
   XML_Parser parser_ = nullptr;
   Name_Buffers element_name_;
-  std::unique_ptr<ACEXML_AttributesImpl> no_attributes_;
+  Attribute_List attributes_;
+  size_t depth_ = 0;  // open elements
+  std::string beyond_bounds_;  // why the answer went beyond a bound; empty when it did not
   bool doctype_ = false;
   bool out_of_memory_ = false;
 };
@@ -305,7 +383,7 @@ bool API_XML_Response::handle_body(const char* data, size_t length) {
     ACE_DEBUG((LM_ERROR, "The answer to %C is not acceptable XML: %C.\n", action_.c_str(),
                why.c_str()));
   if (parsed && feeder.error_seen()) set_error_document(feeder.code(), feeder.message());
-  set_body_accepted(parsed);
+  set_body_accepted(parsed, why);
   return parsed;
 }
 

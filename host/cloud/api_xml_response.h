@@ -11,7 +11,11 @@
 //   - the whole body must be one well-formed document (nothing but comments, processing
 //     instructions and white space after the root element); a syntax error stops the
 //     events, is logged with its place and the body is not accepted;
-//   - any input is handled in time linear in its length and bounded memory.
+//   - an element nested deeper than MAX_ELEMENT_DEPTH or carrying more than
+//     MAX_ATTRIBUTES attributes stops the events and the body is not accepted (real
+//     answers stay far below both);
+//   - any input is handled in time linear in its length and memory within a small
+//     multiple of it.
 #ifndef HOST_CLOUD_API_XML_RESPONSE_H
 #define HOST_CLOUD_API_XML_RESPONSE_H
 
@@ -19,9 +23,15 @@
 
 #include <ACEXML/common/DefaultHandler.h>
 
+#include <cstddef>
 #include <string>
 
 namespace cloud {
+
+// Bounds of an acceptable answer, far above what any cloud sends.
+constexpr size_t MAX_ELEMENT_DEPTH = size_t(1) << 10;
+constexpr size_t MAX_ATTRIBUTES = size_t(1) << 14;
+static_assert(MAX_ELEMENT_DEPTH == 1024 && MAX_ATTRIBUTES == 16384);
 
 class API_XML_Response : public API_Response_Base, public ACEXML_DefaultHandler {
  public:

@@ -6,10 +6,12 @@
 #include <ace/Log_Msg.h>
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace cloud {
@@ -81,6 +83,52 @@ struct Body_Sink {
   }
 };
 
+// Watches a transfer's progress in windows of `seconds`: fewer than `bytes` moved (up
+// or down) within one window stops it.
+struct Progress_Watch {
+  using Clock = std::chrono::steady_clock;
+  curl_off_t bytes = 0;
+  std::chrono::seconds window{0};
+  Clock::time_point window_start = Clock::now();
+  curl_off_t moved_at_start = 0;
+  bool stalled = false;
+
+  static int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    Progress_Watch& watch = *static_cast<Progress_Watch*>(self);
+    const Clock::time_point now = Clock::now();
+    if (watch.window.count() <= 0 || now - watch.window_start < watch.window) return 0;
+    if (down + up - watch.moved_at_start < watch.bytes) {
+      watch.stalled = true;
+      return 1;
+    }
+    watch.window_start = now;
+    watch.moved_at_start = down + up;
+    return 0;
+  }
+};
+
+// Why a transfer that got `status` (0: none) failed, for the log and the response.
+std::string transport_failure(CURL* h, CURLcode rc, long status, const char* error,
+                              const Body_Sink& sink, const Progress_Watch& watch,
+                              const Client_Config& config) {
+  if (sink.overflow)
+    return "the cloud's answer was larger than the limit of " +
+           std::to_string(config.max_response_bytes) + " bytes";
+  if (watch.stalled)
+    return "the cloud's answer made no real progress (less than " +
+           std::to_string(config.low_speed_bytes) + " bytes in " +
+           std::to_string(config.low_speed_seconds) + " s)";
+  std::string why = error[0] != '\0' ? error : curl_easy_strerror(rc);
+  long os_errno = 0;
+  if (curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &os_errno) == CURLE_OK && os_errno != 0) {
+    char buffer[256];  // sends run on several threads: strerror's own buffer is shared
+    const std::string system_text = strerror_r(static_cast<int>(os_errno), buffer, sizeof buffer);
+    if (why.find(system_text) == std::string::npos) why += " (" + system_text + ")";
+  }
+  return (status == 0 ? "the cloud could not be reached: " : "the cloud's answer broke off: ") +
+         why;
+}
+
 bool append_header(Curl_List& list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
   if (grown == nullptr) return false;
@@ -139,7 +187,7 @@ bool AWS_Client::send(const API_Request_Base& request, API_Response_Base& respon
   Curl_Easy easy(curl_easy_init());
   if (!listed || easy == nullptr) {
     ACE_ERROR((LM_ERROR, "Cloud request %C: out of memory.\n", request.action().c_str()));
-    return deliver_transport_failure(response);
+    return deliver_transport_failure(response, 0, "out of memory");
   }
 
   Body_Sink sink;
@@ -156,8 +204,12 @@ bool AWS_Client::send(const API_Request_Base& request, API_Response_Base& respon
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Body_Sink::write);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, config_.connect_timeout_seconds);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, config_.low_speed_bytes);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, config_.low_speed_seconds);
+  Progress_Watch watch;
+  watch.bytes = config_.low_speed_bytes;
+  watch.window = std::chrono::seconds(config_.low_speed_seconds);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Progress_Watch::on_progress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, config_.total_timeout_seconds);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, config_.verify_peer ? 1L : 0L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, config_.verify_peer ? 2L : 0L);
@@ -169,11 +221,10 @@ bool AWS_Client::send(const API_Request_Base& request, API_Response_Base& respon
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   if (rc != CURLE_OK) {
-    const char* why = sink.overflow ? "answer larger than the limit"
-                                    : (error[0] != '\0' ? error : curl_easy_strerror(rc));
+    const std::string why = transport_failure(h, rc, status, error, sink, watch, config_);
     ACE_ERROR((LM_ERROR, "Cloud request %C to %C failed: %C.\n", request.action().c_str(),
-               target.c_str(), why));
-    return deliver_transport_failure(response, status);
+               target.c_str(), why.c_str()));
+    return deliver_transport_failure(response, status, why);
   }
   if (status < 200 || status > 299)
     ACE_DEBUG((LM_DEBUG, "Cloud request %C to %C answered HTTP %d.\n", request.action().c_str(),

@@ -42,8 +42,10 @@ struct Endpoint {
 // Transport limits; the defaults are the production values.
 struct Client_Config {
   long connect_timeout_seconds = 15;
-  // A transfer slower than `low_speed_bytes` per second for `low_speed_seconds` fails.
-  long low_speed_bytes = 1;
+  // A transfer that moves fewer than `low_speed_bytes` in some window of
+  // `low_speed_seconds` fails: a cloud that trickles its answer does not hold a command
+  // for the whole total time-out.
+  long low_speed_bytes = 1024;
   long low_speed_seconds = 60;
   // Upper bound of one whole transfer; 0 for none.
   long total_timeout_seconds = 600;
@@ -61,7 +63,10 @@ class AWS_Client : public API_Client {
   ~AWS_Client() override;
 
   // See API_Client::send. Each call uses its own transfer handle, so concurrent calls
-  // share nothing but the immutable endpoint, keys and limits.
+  // share nothing but the immutable endpoint, keys and limits. A transport failure says
+  // why in `response.failure()`: the cloud could not be reached (with the system's own
+  // text of an error number), the answer broke off, was larger than the limit or made
+  // no real progress.
   bool send(const API_Request_Base& request, API_Response_Base& response) override;
 
   const Endpoint& endpoint() const { return endpoint_; }

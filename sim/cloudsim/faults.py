@@ -9,13 +9,16 @@ Kinds:
   return_false a call answered with a "return" flag answers 200 with "false" (and does
                nothing)
   disconnect   the connection is closed without an answer (and the call does nothing)
+  body         the call is answered 200 with the text `body` as it is (and does nothing):
+               answers of hostile or broken shapes
 `times` consecutive calls are affected (default 1)."""
 
 import threading
 
 from .errors import ApiError
 
-KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false", "disconnect")
+KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false", "disconnect",
+         "body")
 
 
 class FaultError(ValueError):
@@ -46,6 +49,8 @@ def _validate(entry):
         fault.setdefault("http_status", 500 if fault["code"] == "InternalError" else 400)
     if fault["kind"] == "end_status" and not fault.get("status"):
         raise FaultError("an end_status fault names the status")
+    if fault["kind"] == "body" and not isinstance(fault.get("body"), str):
+        raise FaultError("a body fault gives the body as a text")
     fault["seen"] = 0
     return fault
 

@@ -156,6 +156,9 @@ class Simulator:
             error, modifiers = self.faults.on_call(action)
             if error is not None:
                 raise error
+            replaced = [m["body"] for m in modifiers if m["kind"] == "body"]
+            if replaced:
+                return replaced[0].encode("utf-8")
             call = Call(state, params, modifiers, action_name=action)
             if call.wants("return_false"):
                 children = [("return", False)]

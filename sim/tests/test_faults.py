@@ -20,10 +20,16 @@ class Faults(SimTestCase):
                 self.ctl.post("/faults", fault)
                 self.assertEqual(expected, [self.q.raw(action)[0] for _ in range(3)])
 
+    def test_body_faults_answer_their_text_as_it_is(self):
+        self.ctl.post("/faults", {"action": "DescribeCloud", "kind": "body", "body": "<a>\u00e9"})
+        self.assertEqual((200, "<a>\u00e9".encode("utf-8")), self.q.raw("DescribeCloud")[:2])
+        self.assertEqual(200, self.q.raw("DescribeCloud")[0])
+
     def test_malformed_faults_are_refused(self):
         for fault in [{"nth": 1}, {"action": "DescribeCloud", "kind": "explode"},
                       {"action": "DescribeCloud", "nth": 0},
                       {"action": "CreateVolume", "kind": "end_status"},
+                      {"action": "DescribeCloud", "kind": "body"},
                       {"action": "DescribeClouds"}]:
             with self.subTest(fault=fault):
                 with self.assertRaises(CallFailed) as cm:

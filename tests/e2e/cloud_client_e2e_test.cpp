@@ -6,8 +6,11 @@
 // console's.)
 #include "job_fixture.h"
 
+#include "cloud/aws_client.h"
+
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,71 @@ TEST_F(Cloud_E2E, Login_Inventory_And_Paging) {
   tc::Instances looping;
   EXPECT_FALSE(client_.query_instances(looping));
   EXPECT_TRUE(log.contains("the cloud gave this token before", LM_ERROR)) << log.text();
+}
+
+// A JSON text holding `text`.
+std::string json_text(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : std::string(1, c);
+  return out + "\"";
+}
+
+// Answers of hostile or broken shapes, each given by the simulator in place of the real
+// one, through the whole client: read when they are sound, refused in time and memory
+// with a message saying why otherwise. (A trickled answer is cut by the request library's
+// own tests against a loopback server.)
+TEST_F(Cloud_E2E, Hostile_And_Broken_Answers) {
+  ASSERT_NO_FATAL_FAILURE(start_sim(test::Sim_Options()));
+  cloud::aws::SDK::Hook_Guard capped([](const std::string& host, uint16_t port, bool ssl,
+                                        const std::string& locale, const cloud::Credentials& keys) {
+    cloud::aws::Client_Config config;
+    config.max_response_bytes = 1u << 20;
+    return cloud::aws::SDK::make_client(host, port, ssl, locale, keys, config);
+  });
+  ASSERT_TRUE(client_.login(login(test::SIM_ACCESS_KEY, test::SIM_SECRET_KEY)));
+  std::string attributes = "<DescribeInstancesResponse", nested = "<DescribeInstancesResponse>";
+  for (int i = 0; i < 20000; ++i) attributes += " a" + std::to_string(i) + "='x'";
+  for (int i = 0; i < 300000; ++i) nested += "<a>";
+  const std::string decl = "<?xml version='1.0' encoding='UTF-8'?>\n";
+  tc::Instances instances;
+  const std::function<bool()> list = [&] { return client_.query_instances(instances); };
+  const std::function<bool()> delete_volume = [&] { return client_.delete_volume("vol-x"); };
+  const struct {
+    const char* name;
+    const char* action;
+    std::string body;
+    const std::function<bool()>& call;
+    const char* logged;  // "" when the call succeeds
+  } cases[] = {
+      {"pretty-printed true", "DeleteVolume",
+       decl + "<DeleteVolumeResponse>\n  <requestId>r-1</requestId>\n  <return>\n    true\n  "
+              "</return>\n</DeleteVolumeResponse>\n", delete_volume, ""},
+      {"another action's answer", "DescribeInstances",
+       decl + "<DescribeVolumesResponse><volumeSet/></DescribeVolumesResponse>", list,
+       "Failed to query instances, msg: the cloud's answer to DescribeInstances is of another "
+       "kind (its root element is DescribeVolumesResponse)."},
+      {"not XML", "DescribeInstances", "Internal Server Error", list,
+       "Failed to query instances, msg: the cloud's answer is not acceptable XML: "},
+      {"20,000 attributes", "DescribeInstances", attributes + "/>", list,
+       "msg: the cloud's answer is not acceptable XML: an element with more than 16384 "
+       "attributes."},
+      {"unclosed nesting", "DescribeInstances", nested, list,
+       "msg: the cloud's answer is not acceptable XML: elements nested deeper than 1024."},
+      {"above the limit", "DescribeInstances",
+       "<DescribeInstancesResponse>" + std::string(2u << 20, ' ') + "</DescribeInstancesResponse>",
+       list, "msg: the cloud's answer was larger than the limit of 1048576 bytes."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(sim_->post("/faults", std::string("{\"action\": \"") + c.action +
+                                          "\", \"kind\": \"body\", \"body\": " +
+                                          json_text(c.body) + "}"));
+    test::Log_Capture log;
+    EXPECT_EQ(c.call(), *c.logged == '\0');
+    EXPECT_TRUE(log.contains(c.logged, LM_ERROR) || !*c.logged) << log.text().substr(0, 2000);
+  }
+  // The cloud is read as before.
+  EXPECT_TRUE(list() && instances.size() == 5) << instances.size();
 }
 
 }  // namespace

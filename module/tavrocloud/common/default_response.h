@@ -29,8 +29,13 @@ class Default_Response : public cloud::API_XML_Response {
   Default_Response(const Default_Response&) = delete;
   Default_Response& operator=(const Default_Response&) = delete;
 
-  // The text of the "Message" element of an error answer; empty when none was seen.
-  const std::string& message() const { return message_; }
+  // The text of the "Message" element of an error answer; when there is none and the
+  // send failed, why it failed (an answer of another kind, or the host's words). Empty
+  // only after a success.
+  const std::string& message() const {
+    if (!message_.empty()) return message_;
+    return other_kind_.empty() ? failure() : other_kind_;
+  }
   // Forgets the message of an earlier answer, so that a request that gets no answer at
   // all does not report the text of the one before.
   void clear_message() { message_.clear(); }
@@ -39,6 +44,11 @@ class Default_Response : public cloud::API_XML_Response {
   // forgotten first, so one parser can read a series of answers (pages, retries).
   bool handle_body(const char* data, size_t length) override;
   using cloud::API_XML_Response::handle_body;
+
+  // An answer is only a success when one of the parser's roots (or "Error") opened: a
+  // document of another shape answers some other request, and read as this one it would
+  // pass for an empty result.
+  bool success() const override;
 
   void characters(const ACEXML_Char* ch, size_t start, size_t length) override = 0;
   void endElement(const ACEXML_Char* namespace_uri, const ACEXML_Char* local_name,
@@ -51,8 +61,19 @@ class Default_Response : public cloud::API_XML_Response {
   // parse state or their own open-element set extend it.
   virtual void reset_open_elements();
 
+  // element_to_open() below, noting whether a root opened; parsers call it for every
+  // start tag.
+  template <typename Bits>
+  Bits open_element(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name, Bits open,
+                    typename key_value_identity<Bits>::type roots);
+
   uint32_t element_;
   std::string message_;
+
+ private:
+  bool root_opened_ = false;
+  std::string first_element_;  // the local name of the document's root
+  std::string other_kind_;     // why the last answer is of another kind; empty when it is not
 };
 
 // Where a listing parser stands in the answer's tree. A cloud nests lists in its records
@@ -123,12 +144,33 @@ Bits element_to_open(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_n
   return bit;
 }
 
+template <typename Bits>
+Bits Default_Response::open_element(const Key2_Value_T<Bits>* table, const ACEXML_Char* local_name,
+                                    Bits open, typename key_value_identity<Bits>::type roots) {
+  if (first_element_.empty() && local_name != nullptr) first_element_ = local_name;
+  const Bits bit = element_to_open(table, local_name, open, roots);
+  if (open == 0 && bit != 0) root_opened_ = true;
+  return bit;
+}
+
 // The one text element that is open, or 0 when none or several are (text is then
 // dropped). Text bits are single bits, so "exactly one" is "a power of two".
 template <typename Bits>
 Bits single_text_element(Bits open, typename key_value_identity<Bits>::type text_mask) {
   const Bits masked = open & text_mask;
   return (masked & (masked - 1)) == 0 ? masked : Bits(0);
+}
+
+// The value an element's text event (`length` bytes of `ch` from `start`) holds: the
+// text without the white space around it, which pretty-printed answers put there.
+// Shortens `length` to the value's; null when no value is left.
+inline const char* value_text(const ACEXML_Char* ch, size_t start, size_t& length) {
+  if (ch == nullptr) return nullptr;
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  const char* text = ch + start;
+  while (length > 0 && space(text[0])) ++text, --length;
+  while (length > 0 && space(text[length - 1])) --length;
+  return length > 0 ? text : nullptr;
 }
 
 // Conversions of element text (not NUL-terminated).

@@ -8,7 +8,7 @@ Flat_Response::Flat_Response(const char* action, const Flat_Response_Elements& e
 void Flat_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                  const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
-  const unsigned int bit = element_to_open(elements_.table, local_name, element_,
+  const unsigned int bit = open_element(elements_.table, local_name, element_,
                                            elements_.roots | elements_.error_root);
   if ((bit & elements_.roots) != 0) {
     reset_results();
@@ -21,8 +21,8 @@ void Flat_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_na
 }
 
 void Flat_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit = single_text_element(element_, elements_.text);
   if (bit == elements_.message) {
     message_.assign(text, length);

@@ -52,7 +52,7 @@ void Get_Instance_Backup_Response::startElement(const ACEXML_Char*, const ACEXML
                                                 const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: instance_backups_.clear(); break;
     case ELEMENT_ITEM:
@@ -65,8 +65,8 @@ void Get_Instance_Backup_Response::startElement(const ACEXML_Char*, const ACEXML
 }
 
 void Get_Instance_Backup_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);

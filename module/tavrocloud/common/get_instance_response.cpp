@@ -102,7 +102,7 @@ void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* 
                                          const ACEXML_Char*, ACEXML_Attributes*) {
   nesting_.enter();
   const uint64_t bit =
-      element_to_open(ELEMENT_TABLE, local_name, elements_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, elements_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT: clear(); break;
     case ELEMENT_ITEM: start_item(); break;
@@ -122,8 +122,8 @@ void Get_Instance_Response::startElement(const ACEXML_Char*, const ACEXML_Char* 
 }
 
 void Get_Instance_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const uint64_t bit = single_text_element(elements_, STR_ELEMENTS_MASK);
   switch (bit) {
     case ELEMENT_NONE: break;

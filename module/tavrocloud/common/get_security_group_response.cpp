@@ -44,7 +44,7 @@ void Get_Security_Group_Response::startElement(const ACEXML_Char*, const ACEXML_
                                                const ACEXML_Char*, ACEXML_Attributes*) {
   ++depth_;
   const unsigned int bit =
-      element_to_open(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
+      open_element(ELEMENT_TABLE, local_name, element_, ELEMENT_ROOT | ELEMENT_ERROR_ROOT);
   switch (bit) {
     case ELEMENT_ROOT:
       security_groups_.clear();
@@ -73,8 +73,8 @@ void Get_Security_Group_Response::startElement(const ACEXML_Char*, const ACEXML_
 }
 
 void Get_Security_Group_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit = single_text_element(element_, STR_ELEMENTS_MASK);
   if (bit == ELEMENT_MESSAGE) {
     message_.assign(text, length);

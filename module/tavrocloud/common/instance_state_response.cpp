@@ -13,7 +13,7 @@ void Instance_State_Response::reset_open_elements() {
 
 void Instance_State_Response::startElement(const ACEXML_Char*, const ACEXML_Char* local_name,
                                            const ACEXML_Char*, ACEXML_Attributes*) {
-  const unsigned int bit = element_to_open(elements_.table, local_name, element_,
+  const unsigned int bit = open_element(elements_.table, local_name, element_,
                                            elements_.roots | elements_.error_root);
   if ((bit & elements_.roots) != 0) {
     reset_result();
@@ -28,8 +28,8 @@ void Instance_State_Response::startElement(const ACEXML_Char*, const ACEXML_Char
 }
 
 void Instance_State_Response::characters(const ACEXML_Char* ch, size_t start, size_t length) {
-  if (ch == nullptr || length == 0) return;
-  const char* const text = ch + start;
+  const char* const text = value_text(ch, start, length);
+  if (text == nullptr) return;
   const unsigned int bit =
       single_text_element(element_, elements_.code | elements_.name | elements_.message);
   if (bit == elements_.message) {

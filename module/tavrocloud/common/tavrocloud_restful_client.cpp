@@ -24,8 +24,8 @@ void log_version_failure(const Default_Response& rsp) {
 bool refuses_login(const Default_Response& rsp, const Login& login_info) {
   const unsigned port = login_info.port;
   if (rsp.outcome() == cloud::API_Response_Base::OUTCOME_TRANSPORT_FAILED) {
-    ACE_ERROR((LM_ERROR, "Failed to log in to cloud %s:%u, it could not be reached.\n",
-               login_info.host.c_str(), port));
+    ACE_ERROR((LM_ERROR, "Failed to log in to cloud %s:%u, %s.\n", login_info.host.c_str(), port,
+               rsp.failure().c_str()));
     return true;
   }
   const long status = rsp.http_status();

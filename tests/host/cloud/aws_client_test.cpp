@@ -19,10 +19,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
+using namespace std::literals;
 using cloud::API_Response_Base;
 using cloud::Credentials;
 using cloud::aws::Client_Config;
@@ -31,12 +33,15 @@ using cloud::aws::SDK;
 const char ACCESS_KEY[] = "AKIDLOOPBACK";
 const char SECRET_KEY[] = "s3cr3t/K7MDENG+bPxRfiCYLOOPBACK";
 
-// NOBODY: the request goes to a closed port.
-enum class Mode { NORMAL, TRUNCATED, STALL, CLOSE, NOBODY };
+// NOBODY: the request goes to a closed port. DRIP: the body goes `piece` bytes at a
+// time, one piece every `interval`.
+enum class Mode { NORMAL, TRUNCATED, STALL, CLOSE, NOBODY, DRIP };
 struct Reply {
   int status;
   std::string body;
   Mode mode = Mode::NORMAL;
+  size_t piece = 0;
+  std::chrono::milliseconds interval{0};
 };
 
 // TLS on top of an accepted socket.
@@ -70,10 +75,20 @@ struct Server {
              }) {}
   void answer(test::Http_Stream& stream) {
     if (reply.mode == Mode::CLOSE) return;
+    if (reply.mode == Mode::DRIP) return drip(stream);
     const size_t extra = reply.mode == Mode::NORMAL ? 0 : 100;  // announced, never sent
     const long length = reply.body.size() + extra;
     stream.write(test::Loopback_Http_Server::reply_text(reply.status, reply.body, length));
     if (reply.mode == Mode::STALL) http.wait_for_stop(std::chrono::seconds(60));
+  }
+  // Ends when the client hangs up.
+  void drip(test::Http_Stream& stream) {
+    bool open = stream.write(test::Loopback_Http_Server::reply_text(reply.status, ""s,
+                                                                   long(reply.body.size())));
+    for (size_t done = 0; open && done < reply.body.size(); done += reply.piece) {
+      std::this_thread::sleep_for(reply.interval);
+      open = stream.write(reply.body.substr(done, reply.piece));
+    }
   }
   const Reply reply;
   test::Loopback_Http_Server http;  // last: its threads end before the reply goes
@@ -128,22 +143,28 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
 }
 
 // Each transport failure fails the send (the answers themselves are judged by
-// deliver_answer) with nothing half parsed; nothing secret is logged.
+// deliver_answer) with nothing half parsed, saying why; nothing secret is logged.
 TEST(AwsClient, TransportFailuresFailTheSend) {
   Client_Config slow, capped;
-  slow.low_speed_bytes = 1 << 20;  // a stalled body is far below this rate
-  slow.low_speed_seconds = 1;
+  slow.low_speed_seconds = 1;  // production: 60 s
   capped.max_response_bytes = 50000;
-  const char SENT[] = "Cloud request DescribeInstances";
   const std::string open = "<DescribeInstancesResponse>";
-  // `logged`: what the log says.
-  const struct { const char* name; Reply reply; Client_Config config; const char* logged; }
+  const std::string large = open + std::string(100000, ' ') + "</DescribeInstancesResponse>";
+  // 20 bytes a second; were it not cut, it would be read after about 5 s.
+  const Reply trickle = {200, open + std::string(40, ' ') + "</DescribeInstancesResponse>",
+                         Mode::DRIP, 1, 50ms};
+  // `failure`: how the failure() and the log start.
+  const struct { const char* name; Reply reply; Client_Config config; const char* failure; }
       cases[] = {
-          {"truncated", {200, open + "<requestId>", Mode::TRUNCATED}, {}, ""},
-          {"closed without answer", {200, "", Mode::CLOSE}, {}, ""},
-          {"stalled body", {200, open, Mode::STALL}, slow, SENT},
-          {"above the cap", {200, open + std::string(100000, ' ')}, capped, "than the limit"},
-          {"nobody listening", {0, "", Mode::NOBODY}, {}, SENT}};
+          {"truncated", {200, open + "<requestId>", Mode::TRUNCATED}, {},
+           "the cloud's answer broke off: "},
+          {"closed without answer", {200, "", Mode::CLOSE}, {}, "the cloud could not be reached"},
+          {"stalled body", {200, open, Mode::STALL}, slow,
+           "the cloud's answer made no real progress (less than 1024 bytes in 1 s)"},
+          {"trickled body", trickle, slow, "the cloud's answer made no real progress"},
+          {"above the cap", {200, large}, capped,
+           "the cloud's answer was larger than the limit of 50000 bytes"},
+          {"nobody listening", {0, "", Mode::NOBODY}, {}, "the cloud could not be reached: "}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Server server(c.reply);
@@ -153,13 +174,34 @@ TEST(AwsClient, TransportFailuresFailTheSend) {
     const uint16_t port = nobody ? test::Loopback_Http_Server::closed_port() : server.http.port();
     EXPECT_FALSE(client(port, c.config)->send(describe(), response));
     EXPECT_EQ(response.outcome(), API_Response_Base::OUTCOME_TRANSPORT_FAILED);
-    EXPECT_TRUE(log.contains(c.logged, LM_ERROR)) << log.text();
+    EXPECT_EQ(response.failure().rfind(c.failure, 0), 0u) << response.failure();
+    EXPECT_TRUE(log.contains("Cloud request DescribeInstances to http://127.0.0.1:" +
+                                 std::to_string(port) + "/ failed: " + response.failure() + ".\n",
+                             LM_ERROR)) << log.text();
+    // The system's own text of the error number.
+    EXPECT_TRUE(!nobody || log.contains("(Connection refused)")) << log.text();
     EXPECT_TRUE(response.elements.empty());
     EXPECT_EQ(server.http.requests().size(), nobody ? 0u : 1u);
     EXPECT_TRUE(!nobody || response.http_status() == 0);
     EXPECT_EQ(log.text().find(SECRET_KEY), std::string::npos);
     EXPECT_EQ(log.text().find("AWS4-HMAC"), std::string::npos);
   }
+}
+
+// An answer that comes slowly but steadily (2 KiB every quarter second against a window
+// of a second) is read to its end.
+TEST(AwsClient, SlowButSteadyAnswerIsRead) {
+  Client_Config slow;
+  slow.low_speed_seconds = 1;
+  std::string items;
+  for (int i = 0; i < 500; ++i) items += "<item>i-" + std::to_string(i) + "</item>";
+  const std::string body = "<DescribeInstancesResponse>" + items + "</DescribeInstancesResponse>";
+  Server server({200, body, Mode::DRIP, 2048, 250ms});
+  Recording_Response response;
+  ASSERT_GT(body.size(), 4u * 2048);  // longer than the window
+  EXPECT_TRUE(client(server.http.port(), slow)->send(describe(), response)) << response.failure();
+  EXPECT_EQ(response.elements.size(), 501u);
+  EXPECT_EQ(response.failure(), "");
 }
 
 // A self-signed certificate for 127.0.0.1 (tests/data/loopback-tls) is refused unless its

@@ -114,6 +114,12 @@ std::string backup(const std::string& mappings) {
                  "</blockDeviceMapping></item></instanceBackupSet>");
 }
 
+// Why an answer to `action` under the root `root` is refused.
+std::string other_kind(const std::string& action, const std::string& root) {
+  return "the cloud's answer to " + action + " is of another kind (its root element is " + root +
+         ")";
+}
+
 // "<name>inner</name>", and a state element of that form.
 std::string in(const std::string& name, const std::string& inner) {
   return "<" + name + ">" + inner + "</" + name + ">";
@@ -186,6 +192,8 @@ TEST(Responses, RecordsRulesAndReuse) {
   const std::string two_volumes =
       "vol-1,in-use,20,root,n-1,vol-1-att,i-9,/dev/vdb,attached; vol-2,available,0,,,vol-2,,,?";
   const std::string bad_mapping = "ib-1,complete,42  [Failed to extract block mapping. ";
+  const std::string NO = "refused the cloud's answer does not report success: ";
+  const std::string CUT = "no element found at line 1, column 41";
   const struct Row {
     const Reader& read;
     std::string xml;
@@ -253,7 +261,7 @@ TEST(Responses, RecordsRulesAndReuse) {
            "<disabled>true</disabled><spaceMax>-5</spaceMax><parameterSet><item><key>pool</key>"
            "</item></parameterSet></item><item><disabled>TRUE</disabled><spaceMax>12abc"
            "</spaceMax></item><item><spaceMax> 7</spaceMax></item><item><spaceMax>99999999999"
-           "</spaceMax></item></storageSet>"), "st-1,ceph,disabled,-5; ,,,12; ,,,0; ,,,2147483647"},
+           "</spaceMax></item></storageSet>"), "st-1,ceph,disabled,-5; ,,,12; ,,,7; ,,,2147483647"},
       // The flat lists (nodes here; images and types share the handling): a field outside
       // any item is dropped, and so is text where two text elements are open.
       {nodes,
@@ -275,27 +283,40 @@ TEST(Responses, RecordsRulesAndReuse) {
        terminated(in("item", state("previousState", "80", "stopped") + in("code", "99") +
                                  state("currentState", "48", "terminated"))), "48,terminated"},
       {deleted, terminated(state("shutdownState", "32", "shutting-down")), "32,shutting-down"},
-      {deleted, terminated(state("shutdownState", "16", "running")), "refused : 16,running"},
-      // Known elements below another action's root change nothing.
+      {deleted, terminated(state("shutdownState", "16", "running")), NO + "16,running"},
+      // An answer under another action's root is refused and changes nothing.
       {detached, in("DetachVolumeResponse", in("status", "detaching")), "detaching"},
-      {detached, in("CreateVolumeResponse", in("status", "available")), "detaching"},
+      {detached, in("CreateVolumeResponse", in("status", "available")),
+       "refused " + other_kind("DetachVolume", "CreateVolumeResponse") + ": detaching"},
       {detached, "<AttachVolumeResponse/>", "?"},
       // The return flag is the verdict; each root resets it; a body that broke off leaves
       // nothing open for the next answer.
       {result, in("DeleteVolumeResponse", "<return>true</return>"), "yes"},
-      {result, in("DeleteVolumeResponse", ""), "refused : no"},
+      {result, in("DeleteVolumeResponse", ""), NO + "no"},
       {result, in("DetachTmpSnapshotResponse", "<return>true</return>"), "yes"},
-      {result, in("DeleteVolumeResponse", "<return>True</return>"), "refused : no"},
-      {result, "<Reply><return>true</return></Reply>", "refused : no"},
-      {result, doc("DeleteTmpSnapshotsResponse", "<return>false</return>"), "refused : no"},
+      {result, in("DeleteVolumeResponse", "<return>True</return>"), NO + "no"},
+      {result, "<Reply><return>true</return></Reply>",
+       "refused " + other_kind("DeleteVolume", "Reply") + ": no"},
+      {result, doc("DeleteTmpSnapshotsResponse", "<return>false</return>"), NO + "no"},
       {result, "<DeleteVolumeResponse><Error><Message>cut",
-       "refused : no [The answer to DeleteVolume is not acceptable XML: no element found at "
-       "line 1, column 41.\n]"},
+       "refused the cloud's answer is not acceptable XML: " + CUT + ": no [The answer to "
+       "DeleteVolume is not acceptable XML: " + CUT + ".\n]"},
       {result, in("DeleteVolumeResponse", "<return>true</return>"), "yes"},
+      // White space around a value, as a pretty-printed answer has it, is no part of it.
+      {result, doc("DeleteVolumeResponse", "<return>\n    true\n  </return>"), "yes"},
+      {result, doc("DeleteVolumeResponse", "<return> false\t</return>"), NO + "no"},
+      {result, doc("DeleteVolumeResponse", "<return>\n  </return>"), NO + "no"},
+      {detached, in("DetachVolumeResponse", in("status", "\r\n  available  ")), "available"},
+      {volumes,
+       doc("DescribeVolumesResponse",
+           "<volumeSet>\n  <item>\n    <volumeId>\n      vol-7\n    </volumeId>\n    <size> 3 "
+           "</size>\n  </item>\n</volumeSet>"), "vol-7,?,3,,,vol-7,,,?"},
+      {message, test::error_document("\n      volume busy\n    "), "volume busy"},
       // Where the message of an answer is found.
       {message, test::error_document("volume busy"), "volume busy"},
       {message, "<a><b><Error><Message>deep</Message></Error></b></a>", "deep"},
-      {message, "<Response><Message>loose</Message></Response>", ""},
+      {message, "<Response><Message>loose</Message></Response>",
+       other_kind("AttachVolume", "Response")},
       {message, in("AttachVolumeResponse", "<status>attaching<Message>two</Message></status>"), ""},
       {message, test::error_document("a &lt;b&gt; &amp; &#99;"), "a <b> & c"},
   };

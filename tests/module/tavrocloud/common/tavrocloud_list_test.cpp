@@ -139,6 +139,43 @@ TEST(Lister, InstanceSizeDoesNotWrap) {
   EXPECT_EQ(2147483647.0, result[0].get_obj().at("size").get_real());
 }
 
+// An answer of another kind (another action's root) fails the step, saying so, instead
+// of showing as an empty inventory.
+TEST(Lister, AnswersOfAnotherKindFailTheStep) {
+  test::Scripted_Cloud cloud;
+  tc::RESTful_Client client;
+  cloud.login(client);
+  cloud.respond([](const test::Sent&) { return test::ok("DescribeNothing", "<item/>"); });
+  const struct {
+    bool search;
+    const char* view;  // or the search type
+    const char* type;
+    const char* moid;
+    const char* action;  // the one asked
+  } cases[] = {
+      {false, "instances", "Cloud", "", "DescribeInstances"},
+      {false, "nodes", "Cloud", "", "DescribeClusters"},
+      {false, "storages", "Cloud", "", "DescribeStorages"},
+      {false, "volume", "Instance", "i-1", "DescribeVolumes"},
+      {false, "recovery", "Flavor", "", "DescribeInstanceTypes"},
+      {false, "recovery", "Network", "", "DescribeVpcs"},
+      {true, "Node", "", "", "DescribeNodes"},
+      {true, "Security_Group", "", "", "DescribeSecurityGroups"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.view) + " " + c.type);
+    test::Log_Capture log;
+    tc::Lister lister(c.search ? "" : c.type, c.search ? "" : c.view, c.moid,
+                      c.search ? c.view : "", "", client);
+    js::Array result{js::Value(UNTOUCHED)};
+    EXPECT_FALSE(c.search ? lister.search(result) : lister.list(result));
+    EXPECT_EQ(js::Array{js::Value(UNTOUCHED)}, result);
+    EXPECT_TRUE(log.contains("msg: the cloud's answer to "s + c.action + " is of another kind "
+                             "(its root element is DescribeNothingResponse).\n", LM_ERROR))
+        << log.text();
+  }
+}
+
 // A node search needs every kept node's cluster: one failed query fails it all.
 TEST_F(Lister_Test, NodeSearchFailsWhenOneClusterCannotBeRead) {
   ASSERT_TRUE(test::Console_Sim::sim()->post(

@@ -239,7 +239,7 @@ TEST_F(Scripted_Client_Test, Operations) {
        new_tmp_snapshot, "ok tmpsnap-new slept 2 1", TRY + "1, msg: " + RESIDUE + ".\n"},
       // A later attempt without an answer must not act on the earlier refusal's text.
       {"unanswered retry", REFUSAL + CLEARED + Script{as("CreateTmpSnapshots", unreachable())},
-       new_tmp_snapshot, "failed slept 1", TRY + "2, msg: .\n"},
+       new_tmp_snapshot, "failed slept 1", TRY + "2, msg: the cloud could not be reached.\n"},
       {"three refusals", REFUSAL + CLEARED + REFUSAL + CLEARED + REFUSAL + CLEARED,
        new_tmp_snapshot, "failed slept 1x3", TRY + "3, msg: " + RESIDUE + ".\n"},
       {"busy", {refuse("CreateTmpSnapshots", "Volume vol-1 is busy")}, new_tmp_snapshot, "failed",

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cloud/aws_client.h"
 #include "cloud/percent_encoding.h"
 #include "scripted_cloud.h"
 #include "support/log_capture.h"
@@ -106,7 +107,10 @@ TEST(RESTful_Client, VersionErrorsDoNotFailTheLogin) {
   const std::pair<Answer, std::string> cases[] = {
       {test::refused("no such action"), "no such action"},
       {test::refused("later", 200), "later"},
-      {{200, "{\"version\": 1}"}, ""},
+      {{200, "{\"version\": 1}"},
+       "the cloud's answer is not acceptable XML: not well-formed (invalid token) at line 1, "
+       "column 0"},
+      {{502, "Bad Gateway"}, "the cloud answered HTTP 502"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first.body);
@@ -123,9 +127,17 @@ TEST(RESTful_Client, VersionErrorsDoNotFailTheLogin) {
   }
 }
 
-// No client, an unreachable cloud or refused keys fail the login, and the login before
-// stays in force; a good login switches clouds.
+// No client, an unreachable cloud, an answer above the limit or refused keys fail the
+// login, saying which, and the login before stays in force; a good login switches clouds.
 TEST(RESTful_Client, FailedLoginKeepsTheEarlierOne) {
+  Loopback_Http_Server huge(fixed(test::ok("GetCloudVersion", std::string(2000, ' '))));
+  cloud::aws::SDK::Hook_Guard cap_for_huge([&huge](const std::string& host, uint16_t port,
+                                                   bool ssl, const std::string& locale,
+                                                   const cloud::Credentials& keys) {
+    cloud::aws::Client_Config config;
+    if (port == huge.port()) config.max_response_bytes = 1000;
+    return cloud::aws::SDK::make_client(host, port, ssl, locale, keys, config);
+  });
   test::Log_Capture log;
   tc::RESTful_Client client;
   EXPECT_EQ("", listed(client));
@@ -138,7 +150,8 @@ TEST(RESTful_Client, FailedLoginKeepsTheEarlierOne) {
   const std::pair<tc::Login, const char*> cases[] = {
       {account(first.port(), ""), "Failed to make aws client.\n"},
       {account(0), "Failed to make aws client.\n"},
-      {account(Loopback_Http_Server::closed_port()), "it could not be reached"},
+      {account(Loopback_Http_Server::closed_port()), ", the cloud could not be reached: "},
+      {account(huge.port()), ", the cloud's answer was larger than the limit of 1000 bytes.\n"},
       {account(refusing.port()), "it refused the keys (HTTP 401), msg: AuthFailure"},
       {account(forbidding.port()), "(HTTP 403), msg: no match"},
   };

@@ -83,6 +83,15 @@ TEST(Console_Handlers, Answers) {
   test::Loopback_Http_Server no_version([](const test::Http_Request&, test::Http_Stream& out) {
     out.write(test::Loopback_Http_Server::reply_text(500, ""));
   });
+  // Knows its version; answers anything else with a document of another kind.
+  test::Loopback_Http_Server other_kind([](const test::Http_Request& r, test::Http_Stream& out) {
+    const bool version = r.body.find("Action=GetCloudVersion&") == 0;
+    out.write(test::Loopback_Http_Server::reply_text(
+        200, version ? "<GetCloudVersionResponse><getCloudVersionResult><version>V9.8</version>"
+                       "</getCloudVersionResult></GetCloudVersionResponse>"
+                     : "<DescribeNothingResponse><item/></DescribeNothingResponse>"));
+  });
+  ASSERT_TRUE(tavrocloud_accounts::store_account("other-kind", account(sk, other_kind.port())));
   const struct {
     const char* name;
     bool login;
@@ -108,6 +117,8 @@ TEST(Console_Handlers, Answers) {
        "-32603 Failed to list items"},
       {"no such search", false, bad_search, "-32603 Failed to search items"},
       {"empty listing", false, list("good", "inventory", "recovery", "Subnet", "vpc-free"), "[]"},
+      {"answers of another kind", false, list("other-kind", "inventory", "instances", "Cloud"),
+       "-32603 Failed to list items"},
   };
   tavrocloud::JSON_RPC_Tavrocloud_Login_Handler login;
   tavrocloud::JSON_RPC_Tavrocloud_List_Handler lister;
