@@ -253,7 +253,8 @@ TEST_F(Quillon3_Runner, AFailedJobShowsItsErrorsAndNamesAFailingScript) {
        {"quillon3: backup failed: The pre-action script 'echo about to fail; exit 3' exited "
         "with status 3\n"}},
       {R"({"post_action": "kill -9 $$", "run_post_action_always": true})",
-       {"quillon3: error: Failed to log in to cloud 127.0.0.1:", "it could not be reached\n",
+       {"quillon3: error: Failed to log in to cloud 127.0.0.1:",
+        "the cloud could not be reached: ", " (Connection refused)\n",
         "quillon3: backup failed: The post-action script 'kill -9 $$' was killed by signal 9 "
         "(Killed)\n"}},
   };
