@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>

@@ -1,8 +1,8 @@
 // What every command of quillon3 shares: the exit codes, the log sink (the host's and the
 // module's ACE log goes to stderr only with -v, but the last error logged is kept so a
 // failure can say why without it, and a job's error lines so a failed job can show
-// them), argument parsing with --help and usage errors, the
-// checks of the host home, and plain-text tables for the listings.
+// them), argument parsing with --help and usage errors, the checks of the host home, and
+// plain-text tables for the listings.
 #ifndef RUNNER_RUNNER_CONTEXT_H
 #define RUNNER_RUNNER_CONTEXT_H
 
