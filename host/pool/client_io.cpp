@@ -47,6 +47,13 @@ constexpr mode_t FILE_MODE = 0600;
 
 Pool_File_System& fs() { return Pool_File_System::current(); }
 
+// The canonical `real`, which lies at or below the canonical pool folder `root`, as a
+// path below that folder ("" for the folder itself).
+std::string below_pool(const std::string& real, const std::string& root) {
+  if (real.size() <= root.size()) return std::string();
+  return real.substr(root == "/" ? 1 : root.size() + 1);
+}
+
 // Tries fresh hidden names "<dir>/.<name>.<random>.part" with `use` (which fails with
 // EEXIST when a name is taken) until one is free; `use`'s result, with the name in `path`
 // only on success.
@@ -122,9 +129,7 @@ bool Client_IO::open(const std::string& path, int mode, int /*flags*/, int perms
   if (mode != MODE_READ && mode != MODE_WRITE)
     return set_error("unknown open mode " + std::to_string(mode));
   try {
-    if (!(mode == MODE_READ ? open_read(full) : open_write(full, perms))) return false;
-    path_ = full.substr(base_dir_.size() + 1);
-    return true;
+    return mode == MODE_READ ? open_read(full) : open_write(full, perms);
   } catch (const std::bad_alloc&) {
     abort();
     return set_error("out of memory opening " + full);
@@ -146,6 +151,7 @@ bool Client_IO::open_read(const std::string& full) {
   fd_ = fd;
   mode_ = MODE_READ;
   final_path_ = full;
+  path_ = below_pool(real, pool_root_);  // the file itself is no link (O_NOFOLLOW)
   stored_ = static_cast<uint64_t>(st.st_size);
   buf_pos_ = buf_len_ = 0;
   file_pos_ = prefetched_to_ = prefetch_due_ = 0;
@@ -164,7 +170,9 @@ bool Client_IO::open_write(const std::string& full, int perms) {
     return set_error(full + " lies outside the pool");
   if (!make_directories(dir, DIR_MODE, &made_dirs_))
     return set_errno_error("cannot create " + dir, errno);
-  if (!path_within(real_path(dir), pool_root_)) return set_error(full + " lies outside the pool");
+  const std::string real_dir = real_path(dir);
+  if (!path_within(real_dir, pool_root_)) return set_error(full + " lies outside the pool");
+  const std::string in_pool = below_pool(real_dir, pool_root_);
   struct stat st;
   if (!options_.overwrite && ::lstat(full.c_str(), &st) == 0)
     return set_errno_error("cannot write " + full, EEXIST);
@@ -183,6 +191,7 @@ bool Client_IO::open_write(const std::string& full, int perms) {
   mode_ = MODE_WRITE;
   temp_path_ = tmpl;
   final_path_ = full;
+  path_ = (in_pool.empty() ? "" : in_pool + "/") + base_of(full);
   stored_ = 0;
   buf_pos_ = buf_len_ = 0;
   buffer_.resize(IO_BUFFER_SIZE);

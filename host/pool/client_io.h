@@ -78,9 +78,10 @@ class Client_IO : public Client_IO_Base {
   const std::vector<std::string>& made_directories() const { return made_dirs_; }
 
   bool is_open() const { return fd_ >= 0; }
-  // The open file's path below the connection, normalised ("a//./b" is "a/b"); "" when
-  // none is open. A pool image claims the path it was written under and is read only
-  // under that path (pool/image_format.h).
+  // The open file's path below the folder of its registered pool, whatever folder the
+  // connection is at, with links among its folders resolved ("" when none is open). A
+  // pool image claims this path as its name when written and is read only under it
+  // (pool/image_format.h), so it reads through a connection at any depth.
   const std::string& path() const { return path_; }
   // Text of the last failure ("" when none yet).
   const char* error() const { return error_.c_str(); }

@@ -35,8 +35,8 @@ class Image_Block_Reader {
   // handle_superblock), the extra data (handle_superblock_extra), the extents
   // (handle_descriptor_header), then every block to `callback`, then the trailer. True
   // when the whole image was read and verified; false (logged) when `block_size` is 0
-  // or not the image's, the image was written under another path than the one it is
-  // open under (checked before the hooks), a hook or the callback answers false, or the
+  // or not the image's, the image was written under another path in the pool than the
+  // one it is open under (pool_image::is_named, checked before the hooks), a hook or the callback answers false, or the
   // image is damaged: a checksum mismatch, a missing, extra or misplaced block, a
   // truncated file, data after the trailer. Blocks before a damage may have been handed
   // out already. Buffers are sized by the image's own (bounded) block size.

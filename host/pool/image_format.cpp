@@ -144,9 +144,12 @@ bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why) {
   return true;
 }
 
-bool is_named(const Image_Superblock& sb, const std::string& name) {
-  return sb.name_length == 0 ||
-         (sb.name_length == name.size() && sb.name_hash == hash(name.data(), name.size()));
+bool is_named(const Image_Superblock& sb, const std::string& path) {
+  if (sb.name_length == 0) return true;
+  if (sb.name_length > path.size()) return false;
+  // The only tail of `path` as long as the name; it must start a folder's name.
+  const size_t at = path.size() - sb.name_length;
+  return (at == 0 || path[at - 1] == '/') && sb.name_hash == hash(path.data() + at, sb.name_length);
 }
 
 size_t extent_table_size(uint32_t count) {

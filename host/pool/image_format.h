@@ -20,13 +20,20 @@
 // body, a record of another image or a record out of its place fails at once.
 //
 // An image knows which image it is: its name is the path it was written under, below
-// the pool connection (a backup's piece path in the catalog: job/instance/file). The
-// superblock holds the name's length and XXH3 (which identify it) and its first
-// MAX_NAME_TEXT bytes (which tell a person what the image is), and the reader refuses an
-// image opened under another name before it hands out a block. All images of a backup set
-// share their UUIDs, so the name is also what makes their chains differ: the head of one
-// image in front of the body of another of the same set fails too. Images written before
-// images carried their name hold zeros there (length 0); they read without the check.
+// the folder of its registered pool (host/definition/job/instance/file for a backup's
+// volume), whatever folder the connection was at. The superblock holds the name's length
+// and XXH3 (which identify it) and its first MAX_NAME_TEXT bytes (which tell a person
+// what the image is), and the reader refuses an image opened under another name before
+// it hands out a block. All images of a backup set share their UUIDs, so the name is also
+// what makes their chains differ: the head of one image in front of the body of another
+// of the same set fails too. A name is as long as its path (the file system bounds it)
+// and is identified whole; only a person sees it cut, after MAX_NAME_TEXT bytes.
+//
+// Older images are named differently and still read: images named below the connection
+// they were written through (job/instance/file, below the backup's folder) are read
+// where that name is the tail of their path, starting at a folder (a renamed folder
+// above it goes unnoticed there); images written before images carried their name hold
+// zeros there (length 0) and read without the check.
 //
 // Every integer is little-endian. The blocks of an extent are block-size long except
 // the last one of the extent, which holds the rest.
@@ -119,9 +126,10 @@ bool all_zero(const char* data, size_t len);
 // Returns the superblock's checksum, the seed of the chain.
 uint64_t encode_superblock(const Image_Superblock& sb, char* out);
 bool decode_superblock(const char* in, Image_Superblock& sb, std::string& why);
-// True when the decoded superblock is that of the image named `name`, or of an image
-// written before images carried their name (which cannot tell).
-bool is_named(const Image_Superblock& sb, const std::string& name);
+// True when the decoded superblock is that of the image at `path` (below its pool's
+// folder): its name is `path`, or a tail of it that starts at a folder (an image named
+// below the connection it was written through), or it has none (which cannot tell).
+bool is_named(const Image_Superblock& sb, const std::string& path);
 
 // `chain` goes in as the superblock's checksum and comes out as the table's.
 std::string encode_extents(const std::vector<Image_Extent>& extents, uint64_t& chain);

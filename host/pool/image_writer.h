@@ -52,8 +52,8 @@ class Image_Writer {
   bool init(size_t sector_size, size_t block_size, unsigned int version, unsigned int flags);
 
   // Writes the superblock with the 16-byte backup-set and image UUIDs, `image_flags`,
-  // `extra_length` bytes of extra data (null when 0) and the path the file is open under
-  // as the image's name, once, after init. True when written; false (logged; the file is
+  // `extra_length` bytes of extra data (null when 0) and the file's path below its pool's
+  // folder (Client_IO::path) as the image's name, once, after init. True when written; false (logged; the file is
   // dropped) otherwise.
   bool write_superblock(const std::string& set_uuid, const std::string& image_uuid,
                         uint32_t image_flags, const void* extra, size_t extra_length);

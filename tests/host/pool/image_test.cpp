@@ -26,14 +26,22 @@ namespace {
 using Progress = yolt::Image_Writer::Progress_Handler;
 const std::string SET_ID(16, 'S'), IMAGE_ID(16, 'I');
 
-// A writer on a fresh connection with `name` open and its superblock written.
+// The url of `folder` below the pool ("": the pool's own folder).
+std::string url_of(const Pool_Env& env, const std::string& folder) {
+  return env.url() + (folder.empty() ? "" : "/" + folder);
+}
+
+// A writer on a fresh connection (to `through`, a folder below the pool) with `name` open
+// and its superblock written.
 struct Open_Image {
   Open_Image(const Pool_Env& env, Compression_Method codec, size_t block, char image_id = 'I',
-             const std::string& extra = "", const std::string& name = "img")
+             const std::string& extra = "", const std::string& name = "img",
+             const std::string& through = "")
       : block(block) {
     Client_IO_Base::Options opts;
     std::tie(opts.compression_method, opts.compression_level) = std::make_tuple(codec, 3);
-    EXPECT_TRUE(io.connect(env.url(), opts) && io.open(name, Client_IO_Base::MODE_WRITE, 0, 0));
+    EXPECT_TRUE(io.connect(url_of(env, through), opts) &&
+                io.open(name, Client_IO_Base::MODE_WRITE, 0, 0));
     EXPECT_TRUE(writer.init(512, block, 1, 0) &&
                 writer.write_superblock(SET_ID, std::string(16, image_id), 0,
                                         extra.data(), extra.size()));
@@ -77,14 +85,14 @@ struct Noting_Reader : Image_Block_Reader {
 using Each_Block = Image_Block_Reader::Block_Callback;
 const Each_Block ANY = [](const char*, size_t, int64_t) { return true; };
 
-// Reads `name` with `reader` (on `threads` workers, 0: its default), handing each block
-// to `each`; true when the reader accepted the image.
+// Reads `name` with `reader` (on `threads` workers, 0: its default) through a connection
+// to `through`, handing each block to `each`; true when the reader accepted the image.
 bool read_image(const Pool_Env& env, size_t block, const Each_Block& each = ANY, size_t threads = 0,
                 Image_Block_Reader&& reader = Image_Block_Reader(),
-                const std::string& name = "img") {
+                const std::string& name = "img", const std::string& through = "") {
   if (threads != 0) reader.set_threads(threads);
   Client_IO_Ex io;
-  return io.connect(env.url(), {}) && io.open(name, Client_IO_Base::MODE_READ, 0, 0) &&
+  return io.connect(url_of(env, through), {}) && io.open(name, Client_IO_Base::MODE_READ, 0, 0) &&
          reader.read_blocks_align(io, each, block);
 }
 
@@ -327,10 +335,24 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
 // Every image of a backup set carries the set's identity; only its name tells the
 // images apart. An image read under another name than its own (files swapped, copied over
 // one another, or the head of one in front of the body of another) is refused before a
-// single block is handed out, and the untouched images still read. Images written before
-// images carried their name read under any name.
+// single block is handed out, and the untouched images still read, through a connection
+// to any folder of the pool. An image named below the folder it was written through
+// reads where its name ends its path at a folder. Images written before images carried
+// their name read under any name.
 TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
   using Files = std::map<std::string, std::string>;  // path in the pool -> bytes
+  // Every file moved from below `from` to below `to`.
+  const auto moved = [](const std::string& from, const std::string& to) {
+    return [=](Files& f) {
+      Files out;
+      for (auto& [path, bytes] : f) out[to + path.substr(from.size())] = bytes;
+      f = out;
+    };
+  };
+  // `path` below `folder`, both below the pool.
+  const auto below = [](const std::string& path, const std::string& folder) {
+    return folder.empty() ? path : path.substr(folder.size() + 1);
+  };
   const size_t head = pool_image::SUPERBLOCK_SIZE + pool_image::extent_table_size(2);
   const std::string unnamed = read_file(unnamed_image_path());
   ASSERT_NE(unnamed, "") << unnamed_image_path();
@@ -338,6 +360,9 @@ TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
     const char* change;
     std::function<void(Files&)> apply;
     std::string reads;  // each file: the content it reads back as, or "refused"
+    std::string folder = "";           // below the pool: where i-a/root ... are written
+    std::string written_through = "";  // below the pool: the writer's connection
+    std::string read_through = "";     // below the pool: the reader's connection
   } cases[] = {
       {"none", [](Files&) {}, "i-a/data:B i-a/root:A i-b/data:C"},
       {"i-a's root and data images swapped",
@@ -356,6 +381,28 @@ TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
       {"an image written before images carried their name, under two names",
        [&](Files& f) { f["i-a/root"] = f["old/x"] = unnamed; },
        "i-a/data:B i-a/root:A i-b/data:C old/x:A"},
+      {"written through the backup's folder, read through the pool's",
+       [](Files&) {}, "host/def/job/i-a/data:B host/def/job/i-a/root:A host/def/job/i-b/data:C",
+       "host/def/job", "host/def", ""},
+      {"written and read through the backup's folder",
+       [](Files&) {}, "host/def/job/i-a/data:B host/def/job/i-a/root:A host/def/job/i-b/data:C",
+       "host/def/job", "host/def", "host/def"},
+      {"written through the backup's folder, read through a deeper one",
+       [](Files&) {}, "host/def/job/i-a/data:B host/def/job/i-a/root:A host/def/job/i-b/data:C",
+       "host/def/job", "host/def", "host/def/job"},
+      {"the backup's folder renamed", moved("host/def/", "host/other/"),
+       "host/other/job/i-a/data:refused host/other/job/i-a/root:refused "
+       "host/other/job/i-b/data:refused",
+       "host/def/job", "host/def", "host/other"},
+      {"named below the backup's folder, as images once were; a copy where the name ends "
+       "inside a folder's name",
+       [&](Files& f) {
+         moved("", "host/def/")(f);
+         f["host/def/xjob/i-b/data"] = f["host/def/job/i-b/data"];
+       },
+       "host/def/job/i-a/data:B host/def/job/i-a/root:A host/def/job/i-b/data:C "
+       "host/def/xjob/i-b/data:refused",
+       "job", "", ""},
   };
   test::Log_Capture log;
   const std::string a = make_content(MIXED, 6 * BLOCK + 1000, 5),
@@ -364,9 +411,11 @@ TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
   for (const auto& row : cases) {
     SCOPED_TRACE(row.change);
     Pool_Env env;
-    Files files = {{"i-a/root", a}, {"i-a/data", b}, {"i-b/data", c}};
+    const std::string in = row.folder.empty() ? "" : row.folder + "/";
+    Files files = {{in + "i-a/root", a}, {in + "i-a/data", b}, {in + "i-b/data", c}};
     for (auto& [name, bytes] : files) {
-      ASSERT_TRUE(Open_Image(env, COMPR_ZSTD, BLOCK, 'I', "", name).write(bytes));
+      ASSERT_TRUE(Open_Image(env, COMPR_ZSTD, BLOCK, 'I', "", below(name, row.written_through),
+                             row.written_through).write(bytes));
       bytes = read_file(env.root() + "/" + name);
     }
     row.apply(files);
@@ -376,7 +425,8 @@ TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
       std::filesystem::create_directories(path.parent_path());
       write_file(path, bytes);
       std::string got = "-";
-      const bool read = read_image(env, BLOCK, into(got), 0, Image_Block_Reader(), name);
+      const bool read = read_image(env, BLOCK, into(got), 0, Image_Block_Reader(),
+                                   below(name, row.read_through), row.read_through);
       const char* as = !read && got.empty() ? "refused"
                        : got == a            ? "A"
                        : got == b            ? "B"
@@ -387,6 +437,8 @@ TEST(Image_Block_Reader, ReadsAnImageOnlyUnderItsOwnName) {
     EXPECT_EQ(reads, row.reads);
   }
   EXPECT_TRUE(log.contains("the image at \"i-a/data\" was written as \"i-a/root\"", LM_ERROR));
+  EXPECT_TRUE(log.contains("the image at \"host/other/job/i-a/root\" was written as "
+                           "\"host/def/job/i-a/root\"", LM_ERROR));
   // A name longer than the superblock's text is told apart by its whole length and hash.
   Pool_Env env;
   const std::string dir = std::string(200, 'd') + "/", own = dir + std::string(230, 'f') + "1",
