@@ -146,7 +146,8 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
 // deliver_answer) with nothing half parsed, saying why; nothing secret is logged.
 TEST(AwsClient, TransportFailuresFailTheSend) {
   Client_Config slow, capped;
-  slow.low_speed_seconds = 1;  // production: 60 s
+  slow.low_speed_seconds = 1;       // production: 60 s
+  slow.total_timeout_seconds = 10;  // an answer the watch lets through fails in 10 s, not 60
   capped.max_response_bytes = 50000;
   const std::string open = "<DescribeInstancesResponse>";
   const std::string large = open + std::string(100000, ' ') + "</DescribeInstancesResponse>";
@@ -162,6 +163,8 @@ TEST(AwsClient, TransportFailuresFailTheSend) {
           {"stalled body", {200, open, Mode::STALL}, slow,
            "the cloud's answer made no real progress (less than 1024 bytes in 1 s)"},
           {"trickled body", trickle, slow, "the cloud's answer made no real progress"},
+          {"body that starts well, then stalls", {200, open + std::string(4096, ' '), Mode::STALL},
+           slow, "the cloud's answer made no real progress (less than 1024 bytes in 1 s)"},
           {"above the cap", {200, large}, capped,
            "the cloud's answer was larger than the limit of 50000 bytes"},
           {"nobody listening", {0, "", Mode::NOBODY}, {}, "the cloud could not be reached: "}};
