@@ -8,6 +8,7 @@
 #include "cloud/aws_signer.h"
 #include "support/log_capture.h"
 #include "support/loopback_http.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -210,11 +210,7 @@ TEST(AwsClient, SlowButSteadyAnswerIsRead) {
 // A self-signed certificate for 127.0.0.1 (tests/data/loopback-tls) is refused unless its
 // CA file is given.
 TEST(AwsClient, TlsPeerIsVerified) {
-  const char* root = std::getenv("QUILLON3_SOURCE_DIR");
-  const std::string here = __FILE__;  // <root>/tests/host/cloud/aws_client_test.cpp
-  const std::string tests = root && *root ? std::string(root) + "/tests"
-                                          : here.substr(0, here.rfind("/host/"));
-  const std::string dir = tests + "/data/loopback-tls/";
+  const std::string dir = test::data_dir() + "/loopback-tls/";
   const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_server_method()),
                                                          SSL_CTX_free);
   const std::string cert = dir + "cert.pem", key = dir + "key.pem";
