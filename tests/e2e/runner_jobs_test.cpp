@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -102,8 +103,11 @@ class Runner_Jobs : public test::Runner_Test {
   }
 
   // Runs quillon3 with the words of `line`, its stderr a terminal (so that it draws
-  // bars); the result's err is what the terminal showed.
-  test::Run_Result run_on_terminal(const std::string& line) const {
+  // bars); the result's err is what the terminal showed. `watch`, when given, is shown
+  // all the terminal showed so far after each read, on the reading thread.
+  test::Run_Result run_on_terminal(
+      const std::string& line,
+      const std::function<void(const std::string&)>& watch = nullptr) const {
     test::Run_Result r;
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     const int shown = terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0
@@ -120,9 +124,12 @@ class Runner_Jobs : public test::Runner_Test {
     argv.insert(argv.begin(), test::runner_path());
     const pid_t pid = test::spawn(argv, {in, out, shown}, r.err);
     ::close(shown);  // the terminal reads its end once the runner closed its side
-    std::thread reader([&r, terminal] {
+    std::thread reader([&r, &watch, terminal] {
       char buf[4096];
-      for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) r.err.append(buf, n);
+      for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) {
+        r.err.append(buf, n);
+        if (watch) watch(r.err);
+      }
     });
     r.code = pid > 0 ? test::reap(pid) : -1;
     reader.join();
@@ -317,8 +324,8 @@ TEST_F(Runner_Jobs, CtrlCMidBackupLeavesNothingBehind) {
 
 // A backup on a terminal in which one instance fails: while it runs, the bars show only
 // this run's instances, never a record an earlier run of the definition left (of an
-// instance it no longer names); at the end the runner names the failure and exits 1, so
-// that scripts see it.
+// instance it no longer names), and count the volumes done (none before the first is
+// attached); at the end the runner names the failure and exits 1, so that scripts see it.
 TEST_F(Runner_Jobs, OneFailedInstanceOnATerminalExitsOneAndShowsOnlyThisRun) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
   const std::string records = home_ + "/jobd/act/tavrocloud/b1";
@@ -332,11 +339,21 @@ TEST_F(Runner_Jobs, OneFailedInstanceOnATerminalExitsOneAndShowsOnlyThisRun) {
   ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "nth": 2,
                                         "kind": "end_status", "status": "error"})"));
   const std::string definition = backup_definition(R"({"parallel_vms": 1})");
-  const test::Run_Result r = run_on_terminal("backup " + write("backup.json", definition));
+  // The first attachment is held until a bar counts two volumes.
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "AttachTmpSnapshot", "kind": "stuck"})"));
+  bool released = false;
+  const test::Run_Result r =
+      run_on_terminal("backup " + write("backup.json", definition), [&](const std::string& shown) {
+        if (!released && shown.find("/2 volumes") != std::string::npos)
+          released = sim_->post("/settle", "{}");
+      });
   EXPECT_EQ(1, r.code) << r.all();
   EXPECT_NE(std::string::npos, r.err.find("backup finished, but 1 instance(s) failed")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("i-a (vm-a) ")) << r.err;  // bars were drawn
   EXPECT_EQ(std::string::npos, r.err.find("i-gone")) << r.err;
+  const size_t counted = r.err.find("/2 volumes");
+  EXPECT_EQ(counted == std::string::npos ? "" : r.err.substr(counted - 1, 20),
+            "0/2 volumes  running") << r.err;
   expect_nothing_left();
 }
 

@@ -286,7 +286,7 @@ TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
 }
 
 // The database is its owner's alone (also one made before that rule); a missing home
-// is made, an unusable one reported.
+// is made, holding the new catalog and nothing beside it; an unusable one reported.
 TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   ASSERT_TRUE(commit("a", "i-1"));
   const std::string path = RESTful_Catalog_Operator::database_path();
@@ -295,7 +295,11 @@ TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
   const std::string nested = dir() + "/a/b/home";
   ::setenv("QUILLON3_ROOT", nested.c_str(), 1);
-  EXPECT_TRUE(commit("a", "i-1") && fs::exists(nested + "/catalog.db"));
+  ASSERT_TRUE(commit("a", "i-1"));
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(nested))
+    names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"catalog.db"});
   std::ofstream(dir() + "/plain-file") << "x";
   ::setenv("QUILLON3_ROOT", (dir() + "/plain-file/home").c_str(), 1);
   test::Log_Capture log;

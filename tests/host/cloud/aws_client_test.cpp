@@ -8,6 +8,7 @@
 #include "cloud/aws_signer.h"
 #include "support/log_capture.h"
 #include "support/loopback_http.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -146,7 +146,8 @@ TEST(AwsClient, SendsSignedOrderedFormPost) {
 // deliver_answer) with nothing half parsed, saying why; nothing secret is logged.
 TEST(AwsClient, TransportFailuresFailTheSend) {
   Client_Config slow, capped;
-  slow.low_speed_seconds = 1;  // production: 60 s
+  slow.low_speed_seconds = 1;       // production: 60 s
+  slow.total_timeout_seconds = 10;  // an answer the watch lets through fails in 10 s, not 60
   capped.max_response_bytes = 50000;
   const std::string open = "<DescribeInstancesResponse>";
   const std::string large = open + std::string(100000, ' ') + "</DescribeInstancesResponse>";
@@ -162,6 +163,8 @@ TEST(AwsClient, TransportFailuresFailTheSend) {
           {"stalled body", {200, open, Mode::STALL}, slow,
            "the cloud's answer made no real progress (less than 1024 bytes in 1 s)"},
           {"trickled body", trickle, slow, "the cloud's answer made no real progress"},
+          {"body that starts well, then stalls", {200, open + std::string(4096, ' '), Mode::STALL},
+           slow, "the cloud's answer made no real progress (less than 1024 bytes in 1 s)"},
           {"above the cap", {200, large}, capped,
            "the cloud's answer was larger than the limit of 50000 bytes"},
           {"nobody listening", {0, "", Mode::NOBODY}, {}, "the cloud could not be reached: "}};
@@ -207,11 +210,7 @@ TEST(AwsClient, SlowButSteadyAnswerIsRead) {
 // A self-signed certificate for 127.0.0.1 (tests/data/loopback-tls) is refused unless its
 // CA file is given.
 TEST(AwsClient, TlsPeerIsVerified) {
-  const char* root = std::getenv("QUILLON3_SOURCE_DIR");
-  const std::string here = __FILE__;  // <root>/tests/host/cloud/aws_client_test.cpp
-  const std::string tests = root && *root ? std::string(root) + "/tests"
-                                          : here.substr(0, here.rfind("/host/"));
-  const std::string dir = tests + "/data/loopback-tls/";
+  const std::string dir = test::data_dir() + "/loopback-tls/";
   const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_server_method()),
                                                          SSL_CTX_free);
   const std::string cert = dir + "cert.pem", key = dir + "key.pem";

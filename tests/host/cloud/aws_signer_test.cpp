@@ -5,10 +5,10 @@
 #include "cloud/aws_signer.h"
 #include "cloud/percent_encoding.h"
 #include "json/json_load.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,11 +52,7 @@ Signable_Request parse_request(std::istringstream& in) {
 }
 
 TEST(AwsSigner, MatchesEveryPublishedSignature) {
-  const char* root = std::getenv("QUILLON3_SOURCE_DIR");
-  const std::string here = __FILE__;  // <root>/tests/host/cloud/aws_signer_test.cpp
-  const std::string tests = root && *root ? std::string(root) + "/tests"
-                                          : here.substr(0, here.rfind("/host/"));
-  const std::filesystem::path suite = tests + "/data/aws-sigv4-suite";
+  const std::filesystem::path suite = test::data_dir() + "/aws-sigv4-suite";
   const std::string amz = "20150830T123600Z";
   size_t cases = 0;
   for (const auto& entry : std::filesystem::directory_iterator(suite)) {

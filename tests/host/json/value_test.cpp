@@ -101,7 +101,8 @@ TEST(Value, ThrowingObjectAccessorsNameTheKey) {
 TEST(Value, LenientObjectAccessorsLeaveTheTargetOnMismatch) {
   const js::Object o{{"s", js::Value("x")}, {"n", js::Value(-3)},
                      {"big", js::Value(UINT64_MAX)}, {"r", js::Value(2.5)},
-                     {"port", js::Value(4294967739ll)}};  // 2^32 + 443
+                     {"port", js::Value(4294967739ll)},  // 2^32 + 443
+                     {"wide_port", js::Value(9223372036854776251ull)}};  // 2^63 + 443
   long l = 9;
   double d = 0;
   int i = 0;
@@ -109,7 +110,7 @@ TEST(Value, LenientObjectAccessorsLeaveTheTargetOnMismatch) {
   EXPECT_FALSE(js::object_get(o, "big", l) || js::object_get(o, "r", l));
   // A number the target cannot hold is no number of its type, whatever its low bits.
   EXPECT_FALSE(js::object_get(o, "port", i) || js::object_get(o, "port", u) ||
-               js::object_get(o, "n", u));
+               js::object_get(o, "wide_port", u) || js::object_get(o, "n", u));
   EXPECT_EQ(i + u, 0u);
   EXPECT_TRUE(js::object_get(o, "n", d));
   EXPECT_EQ(l + d, 6);

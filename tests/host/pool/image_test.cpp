@@ -7,6 +7,7 @@
 #include "pool/image_writer.h"
 #include "pool_test_env.h"
 #include "support/log_capture.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -213,11 +214,7 @@ constexpr size_t BLOCK = 4096;
 // An image as images were written before they carried their name: MIXED content of
 // 6 blocks and 1000 bytes, seed 5, zstd, written as "img" by Open_Image.
 std::string unnamed_image_path() {
-  const char* root = std::getenv("QUILLON3_SOURCE_DIR");
-  const std::string here = __FILE__;  // <root>/tests/host/pool/image_test.cpp
-  const std::string tests = root && *root ? std::string(root) + "/tests"
-                                          : here.substr(0, here.rfind("/host/"));
-  return tests + "/data/pool-image/unnamed-zstd.img";
+  return test::data_dir() + "/pool-image/unnamed-zstd.img";
 }
 
 // Writes "img": zero, random and text blocks, a short last block (7 blocks by default);

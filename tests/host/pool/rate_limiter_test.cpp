@@ -32,6 +32,10 @@ TEST(Rate_Limiter, BucketHoldsOneSecondAndRefills) {
   // A long pause refills no more than one second's worth.
   const auto t2 = t0 + std::chrono::seconds(61);
   EXPECT_TRUE(limiter.reserve(1000, t2, 0) == zero && limiter.reserve(1, t2, 0) > zero);
+  // A window directly following another starts with a full bucket of its own rate.
+  Rate_Limiter windows({{0, 3600, 100}, {3600, 7200, 1000}});
+  EXPECT_EQ(windows.reserve(100, t0, 3599), zero);
+  EXPECT_EQ(ms(windows.reserve(1500, t0 + std::chrono::seconds(1), 3600)), 500);
   // Outside every window there is no limit.
   EXPECT_EQ(Rate_Limiter({{0, 3600, 10}}).reserve(1 << 30, t0, 7200), zero);
 }

@@ -145,7 +145,8 @@ class Fsync_Fails_Once : public Pool_File_System {
 // A volume that fails its runs (all of them: the pool faults of the end-to-end tests
 // show a re-run that succeeds) leaves no image and no progress, the others stay; an
 // image already at the path (another volume's, whose safe name meets this one's) is
-// never removed. A volume whose re-run succeeds is counted once.
+// never removed. A volume whose re-run succeeds is counted once; a failed one is re-run
+// as often as the job's retry count says.
 TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
   const std::string dir = env_.root() + "/run/i_1", img = dir + "/img-0";
   const struct {
@@ -153,11 +154,14 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     uint64_t second;  // the bytes of a second volume's device; 0: one volume
     bool taken;       // another file at the first image's path
     uint64_t processed;
-    bool sync_fails_once = false;  // the pool fails the first image's sync, once
+    size_t second_runs;                          // how often the second volume was read
+    size_t retry_count = 1, retry_interval = 1;  // the job's re-runs of a failed volume
+    bool sync_fails_once = false;                // the pool fails the first image's sync, once
   } cases[] = {
-      {"the second device ends half way", GIB / 2, false, GIB},
-      {"another image at the path", 0, true, 0},
-      {"the image's sync fails once, its re-run succeeds", 0, false, GIB, true},
+      {"the second device ends half way", GIB / 2, false, GIB, 2},
+      {"the same, three re-runs without a pause", GIB / 2, false, GIB, 4, 3, 0},
+      {"another image at the path", 0, true, 0, 0, 0},
+      {"the image's sync fails once, its re-run succeeds", 0, false, GIB, 0, 1, 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,15 +172,15 @@ TEST_F(Instance_Backup_Handler_Test, FailedUploadsLeaveOnlyWhatSucceeded) {
     params_.backup_instance.backup_vols.clear();
     add_volume(0);
     if (c.second != 0) add_volume(1, c.second);
-    params_.base.retry_count = c.taken ? 0 : 1;
+    params_.base.retry_count = c.retry_count;
+    params_.base.retry_internal = c.retry_interval;
     record_->processed_size = 0;
     Instance_Backup_Handler handler(*job_, params_);
     test::Log_Capture log;
     EXPECT_EQ(upload(handler), c.sync_fails_once);
     EXPECT_EQ(images(), "img-0");
     EXPECT_EQ(record_->processed_size.load(), c.processed);
-    // the first run and its re-run
-    EXPECT_EQ(log.count("bytes readable"), c.second != 0 ? 2u : 0u);
+    EXPECT_EQ(log.count("bytes readable"), c.second_runs);
     EXPECT_EQ(pool_test::read_file(img) == "other\n", c.taken);
   }
 }

@@ -99,6 +99,17 @@ long long unwritten_pages(const std::string& path) {
   return done == 0 ? static_cast<long long>(stat.dirty + stat.writeback) : -1;
 }
 
+// Why unwritten_pages() cannot tell whether a file beside `probe` reached its disk; empty
+// when it can, having seen the page a plain write of `probe` left unwritten.
+std::string unwritten_pages_unseen(const std::string& probe) {
+  std::ofstream(probe, std::ios::binary) << std::string(4096, 'p') << std::flush;
+  const long long pages = unwritten_pages(probe);
+  ::unlink(probe.c_str());
+  if (pages < 0) return "the kernel cannot count a file's unwritten pages (cachestat)";
+  if (pages == 0) return "a file just written at " + probe + " shows no unwritten page (tmpfs?)";
+  return "";
+}
+
 class Handler : public ::testing::Test {
  protected:
   // A handler on `p` whose steps talk to `cloud_`.
@@ -169,7 +180,8 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
 
 // Each volume is written list by list, last set first, every block at its offset; a
 // block in both lists ends with the later list's bytes, and the device's bytes past the
-// images stay, and all of them are on its disk when the restore reports success. The
+// images stay, and all of them are on its disk when the restore reports success (the
+// test is reported skipped where the page cache cannot tell, after its other checks). The
 // image's block size wins over the one recorded. A damaged or cut image, another image
 // copied over the one named, a device that cannot be opened or written and a cancellation
 // fail it.
@@ -186,6 +198,7 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
   std::ofstream(pool_.path("short"), std::ios::binary) << damaged.substr(0, 100);
   std::ofstream(pool_.path("copied"), std::ios::binary) << pool_test::read_file(pool_.path("new"));
   const std::string device = pool_.path("device"), gone = pool_.path("gone"), x(block, 'x');
+  const std::string unseen = unwritten_pages_unseen(pool_.path("probe"));
   auto list = [this](const char* path, uint64_t recorded = 4096) {
     Volume_Restore_Info::Piece piece;
     piece.pool.url = pool_.url();
@@ -220,7 +233,8 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
     const bool written = Instance_Restore_Handler(*job_, params(false)).transfer_data(vol);
     const bool as_wanted = written ? pool_test::read_file(device) == c.want : log.contains(c.want);
     EXPECT_TRUE(as_wanted) << log.text();
-    EXPECT_LE(written ? unwritten_pages(device) : 0, 0) << "left in the device's cache";
+    EXPECT_EQ(written && unseen.empty() ? unwritten_pages(device) : 0, 0)
+        << "left in the device's cache";
     EXPECT_EQ(written, c.want.size() == 4 * block);
   }
   EXPECT_NE(::access(gone.c_str(), F_OK), 0);
@@ -229,6 +243,7 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
   ASSERT_TRUE(io.connect(pool_.url(), {}) && io.open("old", Client_IO_Base::MODE_READ, 0, 0));
   const auto refuse = [](const char*, size_t, int64_t) { return 0; };
   EXPECT_FALSE(tavrocloud::Volume_Reader(device, block).read_all(io, refuse));
+  if (!unseen.empty()) GTEST_SKIP() << "the device's flush was not checked: " << unseen;
 }
 
 // The main interface is made first; an address is sent only where it is reserved or
