@@ -36,7 +36,7 @@ const Command_Syntax BACKUP_SYNTAX = {
     "backup",
     "Backs up the cloud instances that DEFINITION.json names into its target pool, then\n"
     "prints the job's history (JSON). The definition file is described in\n"
-    "docs/definitions.md. Ctrl-C stops the job cleanly.\n",
+    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -45,8 +45,8 @@ const Command_Syntax BACKUP_SYNTAX = {
 const Command_Syntax RESTORE_SYNTAX = {
     "restore",
     "Restores the backed-up instances that DEFINITION.json names, then prints the job's\n"
-    "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C\n"
-    "stops the job cleanly.\n",
+    "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C,\n"
+    "SIGTERM or a hang-up stops the job cleanly.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -187,18 +187,24 @@ std::string kept_by(const Definition_File& file, const json_spirit::Value& entri
 // What the job's completed instances left, for a user who asked it to stop.
 std::string kept_work(const Definition_File& file, const json_spirit::Value& history) {
   const json_spirit::Value source = JSON_Load(file.source);
-  const json_spirit::Value entries = source.type() == json_spirit::obj_type &&
-                                             source.get_obj().count("entries") != 0
-                                         ? source.get_obj().at("entries")
-                                         : json_spirit::Value();
+  const json_spirit::Value entries =
+      source.type() == json_spirit::obj_type && source.get_obj().count("entries") != 0
+          ? source.get_obj().at("entries")
+          : json_spirit::Value();
   std::string kept;
   for (const std::string& id : instances_in(history, "completed"))
     kept += (kept.empty() ? "" : ", ") + kept_by(file, entries, id);
   return kept;
 }
 
-bool ends_with(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+// True when `error` is the job's last message or the log line of an alert in `shown`.
+bool repeats(const std::string& error, const std::string& message,
+             const std::vector<std::string>& shown) {
+  const auto ends_with = [&error](const std::string& tail) {
+    return error.size() >= tail.size() &&
+           error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return error == message || std::any_of(shown.begin(), shown.end(), ends_with);
 }
 
 // Shows the errors the failed job logged (without -v, which showed them already): the
@@ -207,11 +213,8 @@ bool ends_with(const std::string& text, const std::string& tail) {
 void show_job_errors(Context& ctx, const std::vector<std::string>& errors, size_t more,
                      const std::string& message, const std::vector<std::string>& shown) {
   if (ctx.log().verbose()) return;
-  for (const std::string& error : errors) {
-    const bool repeated = error == message || std::any_of(shown.begin(), shown.end(),
-        [&error](const std::string& alert) { return ends_with(error, alert); });
-    if (!repeated) ctx.err() << "quillon3: error: " << error << "\n";
-  }
+  for (const std::string& error : errors)
+    if (!repeats(error, message, shown)) ctx.err() << "quillon3: error: " << error << "\n";
   if (more != 0)
     ctx.err() << "quillon3: error: ... and " << more << " more (quillon3 -v shows the log)\n";
   ctx.log().forget_errors();
