@@ -334,6 +334,9 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   view.finish(*job);
   wait_for_job_threads();
 
+  // A progress line that could not be shown left the stream failed; the outcome is still
+  // worth a try.
+  ctx.err().clear();
   Run_Summary run;
   run.verb = verb;
   run.missing_entries = show_alerts(ctx, *job);
