@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
     std::cerr << "quillon3: unexpected failure: " << e.what() << "\n";
     return runner::EXIT_FAILED;
   }
+  // A command that failed said why already (a job also when its history was lost).
   std::cout.flush();
   if (!std::cout && code == runner::EXIT_OK) {
     std::cerr << "quillon3: cannot write the output\n";
