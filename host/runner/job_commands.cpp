@@ -2,21 +2,27 @@
 // plays the product's job service. It checks the definition file, loads the module,
 // parses the definition's documents with the module's parsers, gets the job from the
 // module's job creator and runs it through the host's job engine with a progress view,
-// then prints the job's per-instance history. SIGINT and SIGTERM abort the job the way
-// the product's stop command does, and the runner waits until the job cleaned up.
+// then prints the job's per-instance history. SIGINT, SIGTERM and SIGHUP abort the job
+// the way the product's stop command does, and the runner waits until the job cleaned
+// up. The exit status is 0 only when every instance completed and every source entry
+// was found.
 #include <signal.h>
 #include <unistd.h>
 
 #include <ace/Thread_Manager.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "json/json_dump.h"
+#include "json/json_load.h"
 #include "runner/commands.h"
 #include "runner/job_definition_file.h"
 #include "runner/job_progress.h"
@@ -30,7 +36,7 @@ const Command_Syntax BACKUP_SYNTAX = {
     "backup",
     "Backs up the cloud instances that DEFINITION.json names into its target pool, then\n"
     "prints the job's history (JSON). The definition file is described in\n"
-    "docs/definitions.md. Ctrl-C stops the job cleanly.\n",
+    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -39,8 +45,8 @@ const Command_Syntax BACKUP_SYNTAX = {
 const Command_Syntax RESTORE_SYNTAX = {
     "restore",
     "Restores the backed-up instances that DEFINITION.json names, then prints the job's\n"
-    "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C\n"
-    "stops the job cleanly.\n",
+    "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C,\n"
+    "SIGTERM or a hang-up stops the job cleanly.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -49,17 +55,31 @@ const Command_Syntax RESTORE_SYNTAX = {
 // How long a job thread may take, after the run completed, to leave module code.
 const int THREAD_EXIT_SECONDS = 10;
 
-// Blocks SIGINT and SIGTERM in the calling thread, and so in every thread made after it,
-// and takes them on a thread of its own: each one asks the watched job to abort (which
-// the job turns into a cancellation with clean-up); one that comes before a job is
-// watched is remembered. The signals stay blocked when the watcher goes, so a late
-// Ctrl-C cannot cut the output short.
+// The module's alert for a source entry whose instances could not be listed (a deleted
+// or misspelt instance, say): the entry is skipped and the job goes on without it.
+const unsigned long ALERT_ENTRY_NOT_LISTED = 7;
+
+// What the runner says it got: Ctrl-C, a kill, a closed terminal or dropped session.
+const char* stop_word(int sig) {
+  switch (sig) {
+    case SIGINT: return "interrupted";
+    case SIGHUP: return "hung up";
+    default: return "terminated";
+  }
+}
+
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread made
+// after it, and takes them on a thread of its own: each one asks the watched job to
+// abort (which the job turns into a cancellation with clean-up); one that comes before a
+// job is watched is remembered. The signals stay blocked when the watcher goes, so a
+// late Ctrl-C cannot cut the output short.
 class Signal_Stopper {
  public:
   explicit Signal_Stopper(std::ostream& err) : err_(err) {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGHUP);
     ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     thread_ = std::thread([this] { run(); });
   }
@@ -86,7 +106,7 @@ class Signal_Stopper {
       if (sig <= 0) continue;
       requested_ = true;
       std::lock_guard<std::mutex> lock(mutex_);
-      err_ << "\nquillon3: " << (sig == SIGINT ? "interrupted" : "terminated")
+      err_ << "\nquillon3: " << stop_word(sig)
            << (aborted_ ? ": still cleaning up\n" : ": stopping the job, cleaning up\n")
            << std::flush;
       abort_locked();
@@ -120,55 +140,162 @@ json_spirit::Value history_of(const Job& job) {
   return it != result.end() ? it->second : json_spirit::Value(json_spirit::Array());
 }
 
-size_t failed_instances(const json_spirit::Value& history) {
-  size_t failed = 0;
-  if (history.type() != json_spirit::array_type) return 0;
+// The uuids of the instances of `history` whose state is `state`.
+std::vector<std::string> instances_in(const json_spirit::Value& history, const char* state) {
+  std::vector<std::string> ids;
+  if (history.type() != json_spirit::array_type) return ids;
+  const json_spirit::Value wanted(state);
   for (const json_spirit::Value& h : history.get_array()) {
-    const json_spirit::Object* obj = h.type() == json_spirit::obj_type ? &h.get_obj() : nullptr;
-    const auto state = obj != nullptr ? obj->find("state") : json_spirit::Object::const_iterator();
-    if (obj != nullptr && state != obj->end() && state->second == json_spirit::Value("failed"))
-      ++failed;
+    if (h.type() != json_spirit::obj_type) continue;
+    const json_spirit::Object& obj = h.get_obj();
+    const auto found = obj.find("state");
+    if (found == obj.end() || !(found->second == wanted)) continue;
+    const auto uuid = obj.find("uuid");
+    const bool named = uuid != obj.end() && uuid->second.type() == json_spirit::str_type;
+    ids.push_back(named ? uuid->second.get_str() : "?");
   }
-  return failed;
+  return ids;
+}
+
+// The string member `key` of `object`; empty when there is none.
+std::string string_member(const json_spirit::Value& object, const char* key) {
+  if (object.type() != json_spirit::obj_type) return std::string();
+  const auto it = object.get_obj().find(key);
+  const bool text = it != object.get_obj().end() && it->second.type() == json_spirit::str_type;
+  return text ? it->second.get_str() : std::string();
+}
+
+// What the completed instance `id` left for good: its backup set, or what its restore
+// made, as the definition's entry for it names it (the new instance's id is the cloud's).
+std::string kept_by(const Definition_File& file, const json_spirit::Value& entries,
+                    const std::string& id) {
+  if (file.kind == Job_Kind::BACKUP) return "the backup set of " + id;
+  if (entries.type() == json_spirit::array_type) {
+    for (const json_spirit::Value& entry : entries.get_array()) {
+      if (string_member(entry, "src_instance_id") != id) continue;
+      if (file.def->subtype() == JOB_DEFINITION_SUBTYPE_DISK)
+        return "the volumes restored onto " + string_member(entry, "target_instance_id") +
+               " (from " + id + ")";
+      const std::string name = string_member(entry, "target_instance_name");
+      return (name.empty() ? std::string("an unnamed new instance") : "the new instance " + name) +
+             " (restored from " + id + ")";
+    }
+  }
+  return "the restore of " + id;
+}
+
+// What the job's completed instances left, for a user who asked it to stop.
+std::string kept_work(const Definition_File& file, const json_spirit::Value& history) {
+  const json_spirit::Value source = JSON_Load(file.source);
+  const json_spirit::Value entries =
+      source.type() == json_spirit::obj_type && source.get_obj().count("entries") != 0
+          ? source.get_obj().at("entries")
+          : json_spirit::Value();
+  std::string kept;
+  for (const std::string& id : instances_in(history, "completed"))
+    kept += (kept.empty() ? "" : ", ") + kept_by(file, entries, id);
+  return kept;
+}
+
+// True when `error` is the job's last message or the log line of an alert in `shown`.
+bool repeats(const std::string& error, const std::string& message,
+             const std::vector<std::string>& shown) {
+  const auto ends_with = [&error](const std::string& tail) {
+    return error.size() >= tail.size() &&
+           error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return error == message || std::any_of(shown.begin(), shown.end(), ends_with);
 }
 
 // Shows the errors the failed job logged (without -v, which showed them already): the
-// last line alone seldom names the cause. Then the last error is not repeated.
+// last line alone seldom names the cause. Then the last error is not repeated, nor the
+// log lines of alerts already `shown` as errors.
 void show_job_errors(Context& ctx, const std::vector<std::string>& errors, size_t more,
-                     const std::string& message) {
+                     const std::string& message, const std::vector<std::string>& shown) {
   if (ctx.log().verbose()) return;
   for (const std::string& error : errors)
-    if (error != message) ctx.err() << "quillon3: error: " << error << "\n";
+    if (!repeats(error, message, shown)) ctx.err() << "quillon3: error: " << error << "\n";
   if (more != 0)
     ctx.err() << "quillon3: error: ... and " << more << " more (quillon3 -v shows the log)\n";
   ctx.log().forget_errors();
 }
 
+// What the runner knows of a finished run besides the job's events.
+struct Run_Summary {
+  std::string verb;
+  bool stop_requested = false;
+  json_spirit::Value history;
+  std::vector<std::string> missing_entries;  // the alerts of entries that could not be listed
+  std::string kept;                          // what the completed instances left
+};
+
+// What a job that succeeded still left undone: empty when nothing.
+std::string shortfall(const Run_Summary& run) {
+  const size_t failed = instances_in(run.history, "failed").size();
+  std::string text = failed != 0 ? std::to_string(failed) + " instance(s) failed" : "";
+  if (!run.missing_entries.empty())
+    text += (text.empty() ? "" : " and ") + std::to_string(run.missing_entries.size()) +
+            " source entry(ies) were not found";
+  return text;
+}
+
 // The run's exit code. When it did not succeed, one line on stderr, after the errors the
-// job logged when it failed.
-int outcome(Context& ctx, const Job& job, const char* verb, bool stop_requested,
-            const json_spirit::Value& history) {
+// job logged when it failed. A stop that came once the job could no longer stop is told
+// with what the job kept.
+int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
   size_t more = 0;
   const std::vector<std::string> errors = ctx.log().take_errors(more);
   const std::vector<Job_Event_Record> events = job.events();
-  if (events.empty())
-    return ctx.fail(std::string(verb) + " did not run: its precondition held it back");
+  if (events.empty()) return ctx.fail(run.verb + " did not run: its precondition held it back");
   const Job_Event_Record::Kind kind = events.back().kind;
   const std::string message = events.back().message;
   switch (kind) {
     case Job_Event_Record::SUCCESS: {
-      const size_t failed = failed_instances(history);
-      if (failed == 0) return EXIT_OK;
-      show_job_errors(ctx, errors, more, message);
-      return ctx.fail(std::string(verb) + " finished, but " + std::to_string(failed) +
-                      " instance(s) failed");
+      if (run.stop_requested)
+        ctx.err() << "quillon3: the stop came after the " << run.verb
+                  << " had passed the point where it could stop; it completed"
+                  << (run.kept.empty() ? "" : " and kept " + run.kept) << "\n";
+      const std::string undone = shortfall(run);
+      if (undone.empty()) return EXIT_OK;
+      show_job_errors(ctx, errors, more, message, run.missing_entries);
+      return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
-      return ctx.fail(std::string(verb) + " cancelled" + (stop_requested ? " on request" : ""));
+      return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : ""));
     default:
-      show_job_errors(ctx, errors, more, message);
-      return ctx.fail(std::string(verb) + " failed" + (message.empty() ? "" : ": " + message));
+      show_job_errors(ctx, errors, more, message, run.missing_entries);
+      return ctx.fail(run.verb + " failed" + (message.empty() ? "" : ": " + message));
   }
+}
+
+// Prints the job's alerts: an entry that could not be listed is an error (the job went
+// on without it), the others warnings. The texts of those errors.
+std::vector<std::string> show_alerts(Context& ctx, const Job& job) {
+  std::vector<std::string> missing;
+  for (const Job_Alert_Record& alert : job.alerts()) {
+    if (alert.id != ALERT_ENTRY_NOT_LISTED) {
+      ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
+      continue;
+    }
+    std::string text = alert.text;
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    ctx.err() << "quillon3: error: " << text << "; the entry was skipped\n";
+    missing.push_back(text);
+  }
+  return missing;
+}
+
+// Prints the history on stdout; false when it could not be written (a closed pipe, a
+// full disk), said on stderr: the job's work stands all the same.
+bool print_history(Context& ctx, const std::string& verb, const json_spirit::Value& history) {
+  errno = 0;
+  ctx.out() << JSON_Dump(history, true) << "\n" << std::flush;
+  if (ctx.out()) return true;
+  const int error = errno;
+  ctx.err() << "quillon3: cannot write the " << verb << "'s history to stdout"
+            << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+            << "; what the job completed is kept\n";
+  return false;
 }
 
 // The job thread is detached: after its run completed it may still be returning through
@@ -207,11 +334,18 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   view.finish(*job);
   wait_for_job_threads();
 
-  for (const Job_Alert_Record& alert : job->alerts())
-    ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
-  const json_spirit::Value history = history_of(*job);
-  ctx.out() << JSON_Dump(history, true) << "\n";
-  return outcome(ctx, *job, verb, stopper.requested(), history);
+  // A progress line that could not be shown left the stream failed; the outcome is still
+  // worth a try.
+  ctx.err().clear();
+  Run_Summary run;
+  run.verb = verb;
+  run.missing_entries = show_alerts(ctx, *job);
+  run.history = history_of(*job);
+  const bool printed = print_history(ctx, verb, run.history);
+  run.stop_requested = stopper.requested();
+  if (run.stop_requested) run.kept = kept_work(file, run.history);
+  code = outcome(ctx, *job, run);
+  return printed ? code : EXIT_FAILED;
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ std::string Job_Progress_View::text_line(const std::string& key, const Row& row)
 }
 
 void Job_Progress_View::update(const Job& job) {
-  if (mode_ == Mode::QUIET) return;
+  if (mode_ == Mode::QUIET || !out_) return;
   const time_t now = ::time(nullptr);
   if (mode_ == Mode::LINES && now - last_lines_ < LINE_INTERVAL_SECONDS) return;
   Rows rows;
@@ -177,7 +177,7 @@ void Job_Progress_View::update(const Job& job) {
 }
 
 void Job_Progress_View::finish(const Job& job) {
-  if (mode_ == Mode::QUIET) return;
+  if (mode_ == Mode::QUIET || !out_) return;
   Rows rows;
   read_reports(job, rows);  // the final report is the last word on every instance
   if (mode_ == Mode::LINES) {

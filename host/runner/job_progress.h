@@ -1,7 +1,9 @@
 // What `quillon3 backup` and `quillon3 restore` show while their job runs: a bar per
 // instance on a terminal, a line per instance every 10 seconds otherwise, nothing when
 // quiet. The figures come from the job's progress reports and, between reports, from the
-// per-instance progress records the module's handlers keep up to date.
+// per-instance progress records the module's handlers keep up to date. Once a write to
+// the stream failed (a closed pipe or terminal) the view shows nothing more: progress
+// that cannot be shown is dropped, never kept.
 #ifndef RUNNER_JOB_PROGRESS_H
 #define RUNNER_JOB_PROGRESS_H
 

@@ -1,6 +1,8 @@
 // quillon3: the command-line program that plays the backup product on this host. It
 // reads the global options, picks the command group and maps every outcome to an exit
 // code (0 done, 1 failed, 2 usage error).
+#include <signal.h>
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -85,6 +87,18 @@ int run(Context& ctx, Command_Line& line) {
   return group->run(ctx, line, i + 1);
 }
 
+// A write to a closed pipe fails with EPIPE instead of ending the process: a job whose
+// progress or history nobody reads any more still runs to its end or cleans up, and a
+// lost output is reported. A handler that does nothing rather than SIG_IGN, so that the
+// scripts a job runs start with the default action again.
+void survive_closed_pipes() {
+  struct sigaction action = {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGPIPE, &action, nullptr);
+}
+
 }  // namespace
 
 int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
@@ -113,6 +127,7 @@ int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
 }  // namespace runner
 
 int main(int argc, char** argv) {
+  runner::survive_closed_pipes();
   runner::Runner_Log log;
   runner::Context ctx(log, std::cout, std::cerr);
   int code = runner::EXIT_FAILED;
@@ -123,8 +138,9 @@ int main(int argc, char** argv) {
     std::cerr << "quillon3: unexpected failure: " << e.what() << "\n";
     return runner::EXIT_FAILED;
   }
+  // A command that failed said why already (a job also when its history was lost).
   std::cout.flush();
-  if (!std::cout) {
+  if (!std::cout && code == runner::EXIT_OK) {
     std::cerr << "quillon3: cannot write the output\n";
     return runner::EXIT_FAILED;
   }

@@ -1,8 +1,10 @@
 // The runner's backup and restore commands, black box: quillon3 loads the module, runs
 // the jobs against the simulator with real loop devices and prints their history. A
 // restored instance must hold the source's bytes; a broken definition gets one line and
-// exit 1; Ctrl-C in the middle of a backup must leave nothing in the cloud or the pool;
-// a backup in which an instance failed exits 1, its bars showing only this run.
+// exit 1; Ctrl-C, a kill or a hang-up in the middle of a backup, or output nobody reads
+// any more, must leave nothing half-done in the cloud or the pool; a backup in which an
+// instance failed or an entry was not found exits 1, its bars showing only this run; a
+// stop that comes too late is told with what the job kept.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalog/restful_catalog_operator.h"
 #include "e2e/job_driver.h"
 #include "e2e/job_fixture.h"
 #include "e2e/private_dev_disk.h"
@@ -136,6 +140,51 @@ class Runner_Jobs : public test::Runner_Test {
     r.out = test::read_file("/proc/self/fd/" + std::to_string(out));
     for (int fd : {terminal, in, out}) ::close(fd);
     return r;
+  }
+
+  // Runs quillon3 with the words of `line`, its output `fd` (stdout or stderr) a pipe whose
+  // reader goes away as soon as `gone` says so; the result holds the other outputs.
+  template <class Gone>
+  test::Run_Result run_into_closed_pipe(const std::string& line, int fd, Gone gone) const {
+    test::Run_Result r;
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "no pipe: " << std::strerror(errno);
+      return r;
+    }
+    ::fcntl(pipe_fds[0], F_SETPIPE_SZ, 1 << 20);  // what is written before `gone` fits
+    const std::array<int, 3> kept = {::open("/dev/null", O_RDONLY | O_CLOEXEC),
+                                     ::memfd_create("stdout", MFD_CLOEXEC),
+                                     ::memfd_create("stderr", MFD_CLOEXEC)};
+    std::array<int, 3> fds = kept;
+    fds[fd] = pipe_fds[1];
+    std::istringstream words(line);
+    std::vector<std::string> argv(std::istream_iterator<std::string>(words), {});
+    argv.insert(argv.begin(), test::runner_path());
+    const pid_t pid = test::spawn(argv, fds, r.err);
+    ::close(pipe_fds[1]);
+    EXPECT_TRUE(eventually(gone)) << "the reader never went";
+    ::close(pipe_fds[0]);
+    r.code = pid > 0 ? test::reap(pid) : -1;
+    r.out = test::read_file("/proc/self/fd/" + std::to_string(kept[STDOUT_FILENO]));
+    r.err += test::read_file("/proc/self/fd/" + std::to_string(kept[STDERR_FILENO]));
+    for (int f : kept) ::close(f);
+    return r;
+  }
+
+  // The instances of the sets in the catalog, in order, each once per set.
+  std::vector<std::string> catalogued() const {
+    RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
+    std::vector<Catalog_Entry> entries;
+    EXPECT_TRUE(catalog.list("", entries));
+    std::vector<std::string> instances;
+    for (const Catalog_Entry& e : entries) {
+      const auto id = e.set.find("instance_id");
+      const bool named = id != e.set.end() && id->second.type() == json_spirit::str_type;
+      instances.push_back(named ? id->second.get_str() : "?");
+    }
+    std::sort(instances.begin(), instances.end());
+    return instances;
   }
 
   // The simulator's leftovers of the kind `what` ("links", "tmp_snapshots", ...).
@@ -306,20 +355,122 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
               ::testing::MatchesRegex("1 .*cannot load module.*"));
 }
 
-// SIGINT while the first instance's volumes are attached to the agent: the job is
-// cancelled, cleans up, and the runner says so and exits 1.
-TEST_F(Runner_Jobs, CtrlCMidBackupLeavesNothingBehind) {
+// A stop while the first instance's volumes are attached to the agent, by Ctrl-C, a kill
+// or a hang-up (a closed terminal, a dropped session): the job is cancelled, cleans up,
+// and the runner says so and exits 1.
+TEST_F(Runner_Jobs, StopSignalsMidBackupLeaveNothingBehind) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(4));
-  const std::string definition = backup_definition(R"({"parallel_vms": 1})");
-  test::Runner_Process backup({"backup", write("backup.json", definition)});
-  ASSERT_TRUE(eventually([this] { return !leftovers("links").empty(); }))
-      << "the backup never attached a volume to the agent";
-  backup.signal(SIGINT);
-  const test::Run_Result& r = backup.finish();
+  const std::string definition = write("backup.json", backup_definition(R"({"parallel_vms": 1})"));
+  const struct {
+    int signal;
+    std::string said;
+  } stops[] = {{SIGINT, "interrupted"}, {SIGTERM, "terminated"}, {SIGHUP, "hung up"}};
+  for (const auto& stop : stops) {
+    SCOPED_TRACE(stop.said);
+    test::Runner_Process backup({"backup", definition});
+    ASSERT_TRUE(eventually([this] { return !leftovers("links").empty(); }))
+        << "the backup never attached a volume to the agent";
+    backup.signal(stop.signal);
+    const test::Run_Result& r = backup.finish();
+    EXPECT_EQ(1, r.code) << r.all();
+    EXPECT_THAT(r.err, ::testing::HasSubstr(stop.said + ": stopping the job"));
+    EXPECT_THAT(r.err, ::testing::HasSubstr("backup cancelled on request"));
+    expect_nothing_left();
+  }
+}
+
+// Output nobody reads any more never ends a job. Its reader goes away mid-backup, once
+// the cloud made the temporary snapshot (held until then). With stderr gone (the log of
+// -v and the progress lines are dropped) the backup completes; with stdout gone it
+// completes too, says on stderr that its history was lost and exits 1, its set
+// catalogued. Nothing is left half-done in the cloud or the pool, and no image the
+// catalog does not name.
+TEST_F(Runner_Jobs, OutputNobodyReadsNeverEndsABackup) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const std::string definition = write("backup.json", backup_definition("{}", "b1", {"a"}));
+  const struct {
+    std::string line;
+    int closed;  // the output whose reader goes
+    int code;
+    std::string history, err;
+  } cases[] = {
+      {"-v backup", STDERR_FILENO, 0, "i-a:completed", ""},
+      {"backup --quiet", STDOUT_FILENO, 1, "not a history: ",
+       "quillon3: cannot write the backup's history to stdout: Broken pipe; what the job "
+       "completed is kept\n"},
+  };
+  std::vector<std::string> sets;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck"})"));
+    const test::Run_Result r = run_into_closed_pipe(c.line + " " + definition, c.closed, [this] {
+      return !leftovers("tmp_snapshots").empty() && sim_->post("/settle", "{}");
+    });
+    EXPECT_EQ(c.code, r.code) << r.all();
+    EXPECT_EQ(c.history, states(r.out));
+    EXPECT_EQ(c.err, r.err);
+    sets.push_back("i-a");
+    EXPECT_EQ(sets, catalogued());
+    expect_nothing_left();
+    size_t images = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(tmp_.path() + "/pool"))
+      images += e.is_regular_file();
+    EXPECT_EQ(2 * sets.size(), images);  // a root and a data volume each
+  }
+}
+
+// A backup whose source names an instance the cloud does not have (deleted, misspelt):
+// the other entry is backed up, the missing one named as an error without -v, and the
+// run exits 1 so that scripts see it.
+TEST_F(Runner_Jobs, ABackupMissingANamedInstanceExitsOne) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const test::Run_Result r =
+      run("backup --quiet " + write("backup.json", backup_definition("{}", "b1", {"a", "gone"})));
   EXPECT_EQ(1, r.code) << r.all();
-  EXPECT_NE(std::string::npos, r.err.find("interrupted: stopping the job")) << r.err;
-  EXPECT_NE(std::string::npos, r.err.find("backup cancelled on request")) << r.err;
+  EXPECT_EQ("i-a:completed", states(r.out));
+  EXPECT_THAT(r.err, ::testing::HasSubstr(
+                         "quillon3: error: Failed to list the instances of source entry vm-gone "
+                         "(type Instance, id i-gone); the entry was skipped\n"));
+  EXPECT_THAT(r.err, ::testing::EndsWith(
+                         "quillon3: backup finished, but 1 source entry(ies) were not found\n"));
+  EXPECT_EQ(std::vector<std::string>{"i-a"}, catalogued());
   expect_nothing_left();
+}
+
+// A stop that comes once the restore's new instance exists (its start held by the cloud
+// until the runner took the stop): the restore has passed the point where it could stop
+// and completes; the runner says so, names the instance it kept, and exits 0.
+TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
+  RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
+  std::vector<Catalog_Entry> sets;
+  ASSERT_TRUE(catalog.list("", sets));
+  ASSERT_EQ(1u, sets.size());
+  const std::string restore = write(
+      "r.json", R"({"type": "restore", "subtype": "vm", "id": "r1", "host_id": "c1",
+      "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
+                    test::restore_entry(sets[0].uuid, sets[0].timepoint, "i-a", "vm-a-restored") +
+                    R"(]}, "options": {"parallel_disks_per_vm": 2}})");
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "RunInstances", "kind": "stuck"})"));
+
+  test::Runner_Process run({"restore", "--quiet", restore});
+  ASSERT_TRUE(eventually([this] {
+    return !sim_->instance_status("vm-a-restored").empty() && leftovers("links").empty();
+  })) << "the restore never made its instance";
+  run.signal(SIGINT);
+  ASSERT_TRUE(eventually([&run] {
+    return run.err_so_far().find("interrupted: stopping the job") != std::string::npos;
+  }));
+  ASSERT_TRUE(sim_->post("/settle", "{}"));
+  const test::Run_Result& r = run.finish();
+  EXPECT_EQ(0, r.code) << r.all();
+  EXPECT_EQ("i-a:completed", states(r.out));
+  EXPECT_THAT(r.err, ::testing::EndsWith(
+                         "quillon3: the stop came after the restore had passed the point where it "
+                         "could stop; it completed and kept the new instance vm-a-restored "
+                         "(restored from i-a)\n"));
+  EXPECT_EQ("running", sim_->instance_status("vm-a-restored"));
 }
 
 // A backup on a terminal in which one instance fails: while it runs, the bars show only

@@ -64,21 +64,29 @@ class Runner_Process {
     if (pid_ > 0) ::kill(pid_, sig);
   }
 
+  // What the process wrote on stderr so far.
+  std::string err_so_far() const { return read_all(err_); }
+
   // Waits for the process to end; its exit code (128 + the signal when a signal ended
   // it) and both outputs.
   const Run_Result& finish() {
     if (pid_ <= 0) return result_;
     result_.code = reap(pid_);
     pid_ = -1;
-    for (auto sink : {std::make_pair(out_, &result_.out), std::make_pair(err_, &result_.err)}) {
-      char buf[4096];
-      for (ssize_t n, at = 0; (n = ::pread(sink.first, buf, sizeof buf, at)) > 0; at += n)
-        sink.second->append(buf, static_cast<size_t>(n));
-    }
+    result_.out += read_all(out_);
+    result_.err += read_all(err_);
     return result_;
   }
 
  private:
+  static std::string read_all(int fd) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n, at = 0; (n = ::pread(fd, buf, sizeof buf, at)) > 0; at += n)
+      text.append(buf, static_cast<size_t>(n));
+    return text;
+  }
+
   pid_t pid_ = -1;
   const int out_ = ::memfd_create("stdout", MFD_CLOEXEC);
   const int err_ = ::memfd_create("stderr", MFD_CLOEXEC);
