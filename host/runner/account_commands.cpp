@@ -94,7 +94,8 @@ int account_add(Context& ctx, Command_Line& line, size_t first) {
   const std::string access_key = args.value("access-key");
   uint16_t port = 0;
   if (!is_identifier(uuid))
-    return ctx.usage_error(ADD_SYNTAX.path, "invalid --uuid '" + uuid + "'");
+    return ctx.usage_error(ADD_SYNTAX.path,
+                           "invalid --uuid '" + uuid + "': a uuid " + IDENTIFIER_RULE);
   if (!is_host_name(host)) return ctx.usage_error(ADD_SYNTAX.path, "invalid --host '" + host + "'");
   if (!parse_port(args.value("port"), port))
     return ctx.usage_error(ADD_SYNTAX.path, "--port must be a number in 1..65535");

@@ -79,6 +79,8 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
       {add + "--port 0 --secret-key s", 2, "", "--port must be a number in 1..65535"},
       {add + "--port 8x --secret-key s", 2, "", "--port must be a number in 1..65535"},
       {"account add --uuid ../etc --host h" + keys, 2, "", "invalid --uuid"},
+      {"account add --uuid .. --host h" + keys, 2, "", "invalid --uuid '..': a uuid may hold"},
+      {"account add --uuid . --host h" + keys, 2, "", "must not be '.' or '..'"},
       {"account add --uuid c --host h/x" + keys, 2, "", "invalid --host"},
       {add + "--port 1 --ssl=yes --secret-key s", 2, "", "--ssl takes no value"},
       {add + "--port 1 --secret-key=", 2, "", "empty --secret-key"},
