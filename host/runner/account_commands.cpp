@@ -194,9 +194,11 @@ int account_check(Context& ctx, Command_Line& line, size_t first) {
   ctx.log().forget_errors();
   Account_Check result;
   if (!module->check_account(uuid, result, error)) return ctx.fail(error);
-  ctx.out() << "account " << uuid << ": logged in to " << result.endpoint;
-  if (!result.locale.empty()) ctx.out() << " (locale " << result.locale << ")";
-  ctx.out() << ", cloud version " << result.version << "\n";
+  // The version is the cloud's own text.
+  ctx.out() << printable("account " + uuid + ": logged in to " + result.endpoint +
+                         (result.locale.empty() ? "" : " (locale " + result.locale + ")") +
+                         ", cloud version " + result.version)
+            << "\n";
   return EXIT_OK;
 }
 
