@@ -236,8 +236,11 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
 }
 
 // A new home lists no sets; a damaged record does not hide the others: they are listed,
-// it is named, the command fails.
+// it is named, the command fails. A row names its instance, the JSON carries the time
+// point as a restore entry takes it, and the help says it is UTC.
 TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
+  EXPECT_THAT(run("catalog list --help").out, HasSubstr("TIMEPOINT is the second the\nset's "
+                                                        "backup started, in UTC"));
   EXPECT_THAT(run("catalog list").summary(), MatchesRegex("1 .*does not exist.*"));
   EXPECT_FALSE(std::filesystem::exists(home_)) << "listing must not make a home";
   init();
@@ -251,10 +254,17 @@ TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   const char* const damage = "UPDATE backup_sets SET body = '{' WHERE uuid = 'set-bad'";
   EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, damage, nullptr, nullptr, nullptr));
   sqlite3_close(db);
-  for (const char* json : {"", " --json"}) {
-    const Run_Result list = run(std::string("catalog list") + json);
+  const struct {
+    std::string json;
+    std::string set_good;  // what the output shows of set-good
+  } listings[] = {
+      {"", "20240501120000  tavro   full  nightly  i-1       web server     set-good  res-1"},
+      {" --json", R"("backup_start_time": "20240501120000")"},
+  };
+  for (const auto& l : listings) {
+    const Run_Result list = run("catalog list" + l.json);
     EXPECT_EQ(1, list.code) << list.all();
-    EXPECT_THAT(list.out, AllOf(HasSubstr("set-good"), Not(HasSubstr("set-bad"))));
+    EXPECT_THAT(list.out, AllOf(HasSubstr(l.set_good), Not(HasSubstr("set-bad"))));
     EXPECT_THAT(list.err, HasSubstr("set-bad is damaged"));
   }
 }
