@@ -2,7 +2,6 @@
 // committed), read through the same catalog client the jobs use.
 #include "catalog/restful_catalog_operator.h"
 #include "identity/host_manager.h"
-#include "json/json_dump.h"
 #include "runner/commands.h"
 #include "runtime/host_home.h"
 
@@ -65,7 +64,7 @@ int catalog_list(Context& ctx, Command_Line& line, size_t first) {
       set["backup_start_time"] = e.timepoint;
       sets.push_back(hide_secrets(json_spirit::Value(std::move(set))));
     }
-    ctx.out() << (sets.empty() ? std::string("[]") : JSON_Dump(sets, true)) << "\n";
+    ctx.out() << (sets.empty() ? std::string("[]") : printable_json(sets)) << "\n";
     return finish_list(ctx, damaged);
   }
   if (entries.empty()) {

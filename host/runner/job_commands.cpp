@@ -210,7 +210,7 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   for (const Job_Alert_Record& alert : job->alerts())
     ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
   const json_spirit::Value history = history_of(*job);
-  ctx.out() << JSON_Dump(history, true) << "\n";
+  ctx.out() << printable_json(history) << "\n";
   return outcome(ctx, *job, verb, stopper.requested(), history);
 }
 

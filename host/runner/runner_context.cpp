@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "identity/host_manager.h"
+#include "json/json_dump.h"
 #include "runner/module_link.h"
 #include "runtime/host_home.h"
 
@@ -231,6 +232,25 @@ std::string printable(const std::string& text) {
       out.append(text, i, n);
     }
     i += n == 0 ? 1 : n;
+  }
+  return out;
+}
+
+std::string printable_json(const json_spirit::Value& value) {
+  const std::string text = JSON_Dump(value, true);  // C0 controls escaped, UTF-8 checked
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0x7f) {
+      append_hex(out, "\\u00", c);
+    } else if (c == 0xc2 && next >= 0x80 && next < 0xa0) {
+      append_hex(out, "\\u00", next);
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
   return out;
 }

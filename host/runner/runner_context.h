@@ -110,6 +110,11 @@ bool identity_ready(bool need_private_key, std::string& error);
 // that a text already printable comes back unchanged.
 std::string printable(const std::string& text);
 
+// The JSON text of `value`, indented as JSON_Dump writes it, with DEL and the C1
+// controls, which JSON lets a string hold raw, written as \u escapes: the same value,
+// and no control reaches a terminal. "" when the value cannot be written as JSON.
+std::string printable_json(const json_spirit::Value& value);
+
 // A copy of `value` in which every secret string and every object member whose name
 // speaks of a key, secret, password or token holds "<hidden>" instead: what the runner
 // prints of JSON it did not make itself.

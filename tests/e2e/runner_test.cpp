@@ -228,6 +228,10 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
                              Not(HasSubstr("\xc2\x9b")), Not(HasSubstr("\x7f"))));
   }
   sim.clear_faults();
+  // In JSON too: an instance's name from the cloud with DEL and CSI in it.
+  ASSERT_TRUE(sim.post("/patch", R"({"store": "instances", "id": "i-web01",
+                                     "set": {"name": "web\u009b01\u007f"}})"));
+  expect_rows({{"console list " + search, 0, R"("name": "web\u009b01\u007f")", ""}});
 
   // A new key pair cannot decrypt what the old one protected: the check says so.
   ASSERT_EQ(0, ::remove((home_ + "/keys/rsa_private.pem").c_str()));
