@@ -213,14 +213,16 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
   // prints it: a newline forges no line, DEL and a C1 control (CSI) never reach the
   // terminal; other UTF-8 stays as it is.
   ASSERT_TRUE(sim.post("/faults", R"({"action": "GetCloudVersion", "times": 100, "kind": "error",
-      "code": "AuthFailure", "http_status": 401, "message": "Keys refused\nquillon3: all done\u009b31m\u007f café"})"));
+      "code": "AuthFailure", "http_status": 401,
+      "message": "Keys refused\nquillon3: all done\u009b31m\u007f café"})"));
   const std::string escaped = "Keys refused\\nquillon3: all done\\u009b31m\\x7f café";
   expect_rows({{"account check --uuid good", 1, "", escaped}});
   ASSERT_EQ(0, run("pool add --uuid p --name p --dir " + tmp_.path() + "/pool").code);
   const std::string backup = write("backup.json", R"({"type": "backup", "id": "b",
       "host_id": "good", "target_pool": "p",
       "source": {"id": "c", "entries": [{"id": "i-web01", "name": "w", "type": "Instance"}]}})");
-  for (const std::string& line : {std::string("-v account check --uuid good"), "backup --quiet " + backup}) {
+  for (const std::string& line :
+       {std::string("-v account check --uuid good"), "backup --quiet " + backup}) {
     SCOPED_TRACE(line);
     const Run_Result r = run(line);
     EXPECT_EQ(1, r.code);
