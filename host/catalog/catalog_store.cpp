@@ -118,13 +118,35 @@ bool make_parents(const std::string& path, std::string& error) {
 }
 
 // The database holds the records of every backup: readable by its owner only. SQLite
-// gives its journal files the mode of the database file, so this runs before the switch
-// to WAL. By path, never through a descriptor of our own: closing any descriptor of the
-// database file drops every POSIX lock this process holds on it, SQLite's included.
-bool restrict_database_file(const std::string& path, std::string& error) {
-  if (::chmod(path.c_str(), 0600) == 0) return true;
+// gives a journal file it makes the mode of the database file, so this runs before the
+// switch to WAL, and also restricts the log and index files a first read may have made.
+// Only a regular file is changed, never through a symbolic link: the file is held by an
+// O_PATH descriptor opened without following links and its mode set through that very
+// descriptor. Closing an O_PATH descriptor, unlike any other of the database file, drops
+// no POSIX lock this process holds on it, SQLite's included.
+bool restrict_file(const std::string& path, bool must_exist, std::string& error) {
+  const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && !must_exist && errno == ENOENT) return true;
+  if (fd < 0) {
+    error = "cannot restrict " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  auto close_fd = make_deleter([fd] { ::close(fd); });
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "cannot restrict " + path + ": not a regular file";
+    return false;
+  }
+  if ((st.st_mode & 07777) == 0600) return true;
+  const std::string held = "/proc/self/fd/" + std::to_string(fd);
+  if (::chmod(held.c_str(), 0600) == 0) return true;
   error = "cannot restrict " + path + ": " + std::strerror(errno);
   return false;
+}
+
+bool restrict_database_files(const std::string& path, std::string& error) {
+  return restrict_file(path, true, error) && restrict_file(path + "-wal", false, error) &&
+         restrict_file(path + "-shm", false, error);
 }
 
 // Gives a new database file at `path` (mode 0600, in WAL mode) the schema.
@@ -153,7 +175,11 @@ bool write_schema(const std::string& path, std::string& error) {
 // a new schema that would answer "no backup sets" for the sets it lost.
 bool create_if_missing(const std::string& path, std::string& error) {
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return true;
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode)) return true;
+    error = path + " is not a regular file" + (S_ISLNK(st.st_mode) ? " but a symbolic link" : "");
+    return false;
+  }
   if (errno != ENOENT) {
     error = "cannot look at " + path + ": " + std::strerror(errno);
     return false;
@@ -186,19 +212,20 @@ std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int 
                                                    std::string& error) {
   if (!make_parents(path, error) || !create_if_missing(path, error)) return nullptr;
   sqlite3* db = nullptr;
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                                 nullptr);
   // The store owns the handle from here on, also when opening failed.
   std::unique_ptr<Catalog_Store> store(new Catalog_Store(db, busy_ms));
   if (rc != SQLITE_OK) {
     error = db != nullptr ? db_error(db, "open") : std::string("open: out of memory");
     return nullptr;
   }
-  if (!restrict_database_file(path, error)) return nullptr;
   sqlite3_busy_timeout(db, busy_ms);
   sqlite3_extended_result_codes(db, 1);
-  if (!store->check_schema(error) || !store->enter_wal(error) ||
-      !store->exec("PRAGMA synchronous=NORMAL", error))
+  // A file that is no catalog of ours is refused before anything changes it.
+  if (!store->check_schema(error) || !restrict_database_files(path, error) ||
+      !store->enter_wal(error) || !store->exec("PRAGMA synchronous=NORMAL", error))
     return nullptr;
   return store;
 }

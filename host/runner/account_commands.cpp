@@ -94,7 +94,8 @@ int account_add(Context& ctx, Command_Line& line, size_t first) {
   const std::string access_key = args.value("access-key");
   uint16_t port = 0;
   if (!is_identifier(uuid))
-    return ctx.usage_error(ADD_SYNTAX.path, "invalid --uuid '" + uuid + "'");
+    return ctx.usage_error(ADD_SYNTAX.path,
+                           "invalid --uuid '" + uuid + "': a uuid " + IDENTIFIER_RULE);
   if (!is_host_name(host)) return ctx.usage_error(ADD_SYNTAX.path, "invalid --host '" + host + "'");
   if (!parse_port(args.value("port"), port))
     return ctx.usage_error(ADD_SYNTAX.path, "--port must be a number in 1..65535");
@@ -193,9 +194,11 @@ int account_check(Context& ctx, Command_Line& line, size_t first) {
   ctx.log().forget_errors();
   Account_Check result;
   if (!module->check_account(uuid, result, error)) return ctx.fail(error);
-  ctx.out() << "account " << uuid << ": logged in to " << result.endpoint;
-  if (!result.locale.empty()) ctx.out() << " (locale " << result.locale << ")";
-  ctx.out() << ", cloud version " << result.version << "\n";
+  // The version is the cloud's own text.
+  ctx.out() << printable("account " + uuid + ": logged in to " + result.endpoint +
+                         (result.locale.empty() ? "" : " (locale " + result.locale + ")") +
+                         ", cloud version " + result.version)
+            << "\n";
   return EXIT_OK;
 }
 

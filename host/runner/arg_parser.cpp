@@ -201,8 +201,11 @@ bool parse_number(const std::string& text, long lo, long hi, long& out) {
   return true;
 }
 
+const char IDENTIFIER_RULE[] =
+    "may hold only letters, digits, '.', '_', ':' and '-' (1..128) and must not be '.' or '..'";
+
 bool is_identifier(const std::string& text) {
-  if (text.empty() || text.size() > 128) return false;
+  if (text.empty() || text.size() > 128 || text == "." || text == "..") return false;
   for (unsigned char c : text)
     if (c == 0 || (!std::isalnum(c) && std::strchr("._:-", c) == nullptr)) return false;
   return true;

@@ -92,9 +92,12 @@ std::string format_usage(const Command_Syntax& syntax);
 bool parse_port(const std::string& text, uint16_t& port);
 // True and `out` set when `text` is a decimal number (digits only) in lo..hi.
 bool parse_number(const std::string& text, long lo, long hi, long& out);
-// 1..128 characters of letters, digits, '.', '_', ':' and '-': the uuids and ids the
-// runner stores and that later appear in file names and messages.
+// 1..128 characters of letters, digits, '.', '_', ':' and '-', but not "." or "..",
+// which name a folder itself or its parent: the uuids and ids the runner stores and that
+// later name files and folders and appear in messages.
 bool is_identifier(const std::string& text);
+// What is_identifier asks, in words that follow a name in a message.
+extern const char IDENTIFIER_RULE[];
 // A host name or address: 1..253 characters of letters, digits, '.', '-', '_', ':', '['
 // and ']' (IPv6 in brackets or not).
 bool is_host_name(const std::string& text);

@@ -2,7 +2,6 @@
 // committed), read through the same catalog client the jobs use.
 #include "catalog/restful_catalog_operator.h"
 #include "identity/host_manager.h"
-#include "json/json_dump.h"
 #include "runner/commands.h"
 #include "runtime/host_home.h"
 
@@ -12,12 +11,24 @@ namespace {
 
 const Command_Syntax LIST_SYNTAX = {
     "catalog list",
-    "Lists the backup sets in the catalog, newest first.",
+    "Lists the backup sets in the catalog, newest first. TIMEPOINT is the second the\n"
+    "set's backup started, in UTC, written YYYYMMDDhhmmss; INSTANCE and INSTANCE_NAME\n"
+    "name the instance it holds. A restore entry takes them as its backup_start_time,\n"
+    "src_instance_id and src_instance_name.",
     "",
     {{"module", "MODULE", false, "only the sets of this module (e.g. tavro)"},
-     {"json", nullptr, false, "print the sets' records as one JSON array"}},
+     {"json", nullptr, false,
+      "print the sets' records as one JSON array, each with its\n"
+      "                          TIMEPOINT as \"backup_start_time\""}},
     0,
     0};
+
+// The record's member `key` when it is a string, else "-".
+std::string member_text(const json_spirit::Object& set, const char* key) {
+  std::string text;
+  json_spirit::object_get(set, key, text);
+  return text.empty() ? "-" : text;
+}
 
 // Names the sets whose records do not read; the command's exit code.
 int finish_list(Context& ctx, const std::vector<std::string>& damaged) {
@@ -48,8 +59,12 @@ int catalog_list(Context& ctx, Command_Line& line, size_t first) {
 
   if (args.has("json")) {
     json_spirit::Array sets;
-    for (const Catalog_Entry& e : entries) sets.push_back(hide_secrets(e.set));
-    ctx.out() << (sets.empty() ? std::string("[]") : JSON_Dump(sets, true)) << "\n";
+    for (const Catalog_Entry& e : entries) {
+      json_spirit::Object set = e.set;
+      set["backup_start_time"] = e.timepoint;
+      sets.push_back(hide_secrets(json_spirit::Value(std::move(set))));
+    }
+    ctx.out() << (sets.empty() ? std::string("[]") : printable_json(sets)) << "\n";
     return finish_list(ctx, damaged);
   }
   if (entries.empty()) {
@@ -58,9 +73,13 @@ int catalog_list(Context& ctx, Command_Line& line, size_t first) {
   }
   std::vector<std::vector<std::string>> rows;
   for (const Catalog_Entry& e : entries)
-    rows.push_back(
-        {e.timepoint, e.module, e.type, e.name, e.uuid, e.resource_uuid, e.minor_resource_id});
-  print_table(ctx.out(), {"TIMEPOINT", "MODULE", "TYPE", "JOB", "SET", "RESOURCE", "ITEM"}, rows);
+    rows.push_back({e.timepoint, e.module, e.type, e.name, member_text(e.set, "instance_id"),
+                    member_text(e.set, "instance_name"), e.uuid, e.resource_uuid,
+                    e.minor_resource_id});
+  print_table(ctx.out(),
+              {"TIMEPOINT", "MODULE", "TYPE", "JOB", "INSTANCE", "INSTANCE_NAME", "SET", "RESOURCE",
+               "ITEM"},
+              rows);
   return finish_list(ctx, damaged);
 }
 

@@ -128,7 +128,7 @@ int call_console(Context& ctx, Console_Method method, const char* name,
                     std::to_string(code) + " \"" + message + "\"");
   }
   const json_spirit::Value* result = json_spirit::object_get_value(reply, "result");
-  ctx.out() << JSON_Dump(hide_secrets(result != nullptr ? *result : json_spirit::Value()), true)
+  ctx.out() << printable_json(hide_secrets(result != nullptr ? *result : json_spirit::Value()))
             << "\n";
   return EXIT_OK;
 }

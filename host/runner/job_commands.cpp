@@ -197,14 +197,15 @@ std::string kept_work(const Definition_File& file, const json_spirit::Value& his
   return kept;
 }
 
-// True when `error` is the job's last message or the log line of an alert in `shown`.
+// True when `error` (as kept: printable) is the job's last message or the log line of an
+// alert in `shown`.
 bool repeats(const std::string& error, const std::string& message,
              const std::vector<std::string>& shown) {
   const auto ends_with = [&error](const std::string& tail) {
     return error.size() >= tail.size() &&
            error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
   };
-  return error == message || std::any_of(shown.begin(), shown.end(), ends_with);
+  return error == printable(message) || std::any_of(shown.begin(), shown.end(), ends_with);
 }
 
 // Shows the errors the failed job logged (without -v, which showed them already): the
@@ -254,7 +255,7 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
       if (run.stop_requested)
         ctx.err() << "quillon3: the stop came after the " << run.verb
                   << " had passed the point where it could stop; it completed"
-                  << (run.kept.empty() ? "" : " and kept " + run.kept) << "\n";
+                  << (run.kept.empty() ? "" : " and kept " + printable(run.kept)) << "\n";
       const std::string undone = shortfall(run);
       if (undone.empty()) return EXIT_OK;
       show_job_errors(ctx, errors, more, message, run.missing_entries);
@@ -279,6 +280,7 @@ std::vector<std::string> show_alerts(Context& ctx, const Job& job) {
     }
     std::string text = alert.text;
     if (!text.empty() && text.back() == '.') text.pop_back();
+    text = printable(text);
     ctx.err() << "quillon3: error: " << text << "; the entry was skipped\n";
     missing.push_back(text);
   }
@@ -289,7 +291,7 @@ std::vector<std::string> show_alerts(Context& ctx, const Job& job) {
 // full disk), said on stderr: the job's work stands all the same.
 bool print_history(Context& ctx, const std::string& verb, const json_spirit::Value& history) {
   errno = 0;
-  ctx.out() << JSON_Dump(history, true) << "\n" << std::flush;
+  ctx.out() << printable_json(history) << "\n" << std::flush;
   if (ctx.out()) return true;
   const int error = errno;
   ctx.err() << "quillon3: cannot write the " << verb << "'s history to stdout"

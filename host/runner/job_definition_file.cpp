@@ -225,8 +225,7 @@ bool read_kind(Members& top, Job_Kind kind, const std::string& path, Job_Definit
 bool read_identity(Members& top, Job_Definition& def) {
   std::string id, uid, name;
   if (!top.text("id", true, id)) return false;
-  if (!is_identifier(id))
-    return top.fail("\"id\" may hold only letters, digits, '.', '_', ':' and '-' (1..128)");
+  if (!is_identifier(id)) return top.fail(std::string("\"id\" ") + IDENTIFIER_RULE);
   unsigned char bytes[16] = {};
   if (!top.text("uid", false, uid)) return false;
   if (!uid.empty() && !uuid_string_to_binary(uid.c_str(), bytes))
@@ -249,6 +248,8 @@ bool read_account_and_pool(Members& top, Job_Definition& def, const Pool_Registr
                            std::string& error) {
   std::string host_id, pool;
   if (!top.text("host_id", true, host_id) || !top.text("target_pool", true, pool)) return false;
+  // The account's uuid names the folder of the job's images in the pool.
+  if (!is_identifier(host_id)) return top.fail(std::string("\"host_id\" ") + IDENTIFIER_RULE);
   json_spirit::Object accounts;
   std::string why;
   if (!tavrocloud_accounts::load_accounts(accounts, &why)) {

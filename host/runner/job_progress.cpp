@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "job/job_event.h"
+#include "runner/runner_context.h"
 #include "runtime/filenamify.h"
 #include "runtime/path_conf.h"
 #include "tavrocloud/job/instance_progress_info.h"
@@ -98,7 +99,7 @@ void Job_Progress_View::read_reports(const Job& job, Rows& rows) const {
   for (const VM_Job_Progress& p : reports.back().progresses) {
     std::string key;
     Row& row = rows[filenamify(p.uuid, key, '_')];
-    row.name = p.name;
+    row.name = printable(p.name);  // the cloud's name of the instance
     row.state = p.state;
     row.total = p.total_bytes;
     row.processed = p.processed_bytes;

@@ -1,6 +1,5 @@
 // `quillon3 rpc METHOD PARAMS_JSON`: calls a method of the host's JSON-RPC service the
 // way the module does (global_json_rpc) and prints the result as JSON.
-#include "json/json_dump.h"
 #include "json/json_load.h"
 #include "jsonrpc/json_rpc.h"
 #include "runner/commands.h"
@@ -37,7 +36,7 @@ int run_rpc(Context& ctx, Command_Line& line, size_t first) {
   json_spirit::Value result;
   if (!global_json_rpc(method.c_str(), params, -1, &result, json_spirit::null_type, -1))
     return ctx.fail("rpc " + method + " failed");
-  const std::string text = JSON_Dump(hide_secrets(result), true);
+  const std::string text = printable_json(hide_secrets(result));
   if (text.empty()) return ctx.fail("the result of " + method + " cannot be written as JSON");
   ctx.out() << text << "\n";
   return EXIT_OK;

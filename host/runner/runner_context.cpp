@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "identity/host_manager.h"
+#include "json/json_dump.h"
 #include "runner/module_link.h"
 #include "runtime/host_home.h"
 
@@ -26,6 +27,37 @@ std::string trimmed(std::string text) {
          (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
     text.pop_back();
   return text;
+}
+
+// Strips the newlines that only lay a record out on its own lines.
+std::string without_outer_newlines(const std::string& text) {
+  const size_t first = text.find_first_not_of('\n');
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of('\n') - first + 1);
+}
+
+// The length (2..4) of the well-formed UTF-8 sequence at text[i], a byte of 0x80 or
+// more; 0 when there is none. The second byte's range leaves out overlong forms,
+// surrogates and code points past U+10FFFF.
+size_t utf8_length(const std::string& text, size_t i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  const size_t n = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                   : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+  if (n == 0 || text.size() - i < n) return 0;
+  const unsigned char second = static_cast<unsigned char>(text[i + 1]);
+  const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+  if (second < low || second > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return 0;
+  return n;
+}
+
+void append_hex(std::string& out, const char* prefix, unsigned char byte) {
+  static const char DIGITS[] = "0123456789abcdef";
+  out += prefix;
+  out += DIGITS[byte >> 4];
+  out += DIGITS[byte & 0xf];
 }
 
 bool names_secret(std::string name) {
@@ -88,7 +120,7 @@ void Runner_Log::forget_errors() {
 
 ssize_t Runner_Log::log(ACE_Log_Record& record) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::string text = trimmed(record.msg_data());
+  const std::string text = printable(trimmed(record.msg_data()));
   if (is_error_priority(record.type()) && !text.empty()) {
     last_error_ = text;
     if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
@@ -99,11 +131,10 @@ ssize_t Runner_Log::log(ACE_Log_Record& record) {
     }
   }
   if (verbose_) {
-    const std::string raw = record.msg_data();
     std::string level = ACE_Log_Record::priority_name(static_cast<ACE_Log_Priority>(record.type()));
     if (level.compare(0, 3, "LM_") == 0) level.erase(0, 3);
-    std::cerr << "quillon3 [" << level << "] " << raw
-              << (raw.empty() || raw.back() != '\n' ? "\n" : "");
+    std::cerr << "quillon3 [" << level << "] "
+              << printable(without_outer_newlines(record.msg_data())) << "\n";
   }
   return 0;
 }
@@ -132,20 +163,23 @@ bool Context::parse(const Command_Syntax& syntax, const Command_Line& line, size
 }
 
 int Context::usage_error(const std::string& command, const std::string& what) {
-  err_ << "quillon3: " << what << "\n";
+  err_ << "quillon3: " << printable(what) << "\n";
   err_ << "Try 'quillon3 " << command << (command.empty() ? "" : " ") << "--help'.\n";
   return EXIT_USAGE;
 }
 
 int Context::fail(const std::string& what) {
-  const std::string reason = log_.last_error();
-  err_ << "quillon3: " << what;
-  if (!reason.empty() && what.find(reason) == std::string::npos) err_ << ": " << reason;
+  const std::string reason = log_.last_error();  // printable already
+  const std::string shown = printable(what);
+  err_ << "quillon3: " << shown;
+  if (!reason.empty() && shown.find(reason) == std::string::npos) err_ << ": " << reason;
   err_ << "\n";
   return EXIT_FAILED;
 }
 
-void Context::warn(const std::string& what) { err_ << "quillon3: warning: " << what << "\n"; }
+void Context::warn(const std::string& what) {
+  err_ << "quillon3: warning: " << printable(what) << "\n";
+}
 
 bool home_exists() {
   struct stat st;
@@ -182,8 +216,53 @@ json_spirit::Value hide_secrets(const json_spirit::Value& value) {
   }
 }
 
+std::string printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : utf8_length(text, i);
+    if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else if (n == 0 || (n == 1 && (c < 0x20 || c == 0x7f))) {
+      append_hex(out, "\\x", c);
+    } else if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
+      append_hex(out, "\\u00", static_cast<unsigned char>(text[i + 1]));
+    } else {
+      out.append(text, i, n);
+    }
+    i += n == 0 ? 1 : n;
+  }
+  return out;
+}
+
+std::string printable_json(const json_spirit::Value& value) {
+  const std::string text = JSON_Dump(value, true);  // C0 controls escaped, UTF-8 checked
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0x7f) {
+      append_hex(out, "\\u00", c);
+    } else if (c == 0xc2 && next >= 0x80 && next < 0xa0) {
+      append_hex(out, "\\u00", next);
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 void print_table(std::ostream& out, const std::vector<std::string>& header,
-                 const std::vector<std::vector<std::string>>& rows) {
+                 const std::vector<std::vector<std::string>>& table) {
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(table.size());
+  for (const auto& row : table) {
+    rows.emplace_back();
+    for (const std::string& cell : row) rows.back().push_back(printable(cell));
+  }
   std::vector<size_t> widths(header.size(), 0);
   auto measure = [&widths](const std::vector<std::string>& row) {
     for (size_t i = 0; i < row.size() && i < widths.size(); ++i)

@@ -22,7 +22,8 @@ enum Exit_Code { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 // The process-wide ACE log backend while it lives: records go to stderr when verbose,
 // and the text of the last record of error priority or worse is kept either way; while
-// asked to, the distinct texts of such records are kept too (a bounded number).
+// asked to, the distinct texts of such records are kept too (a bounded number). A record
+// may quote the cloud: what is printed or kept of it is printable(), one line a record.
 class Runner_Log : public ACE_Log_Msg_Backend {
  public:
   Runner_Log();
@@ -77,6 +78,7 @@ class Context {
   bool parse(const Command_Syntax& syntax, const Command_Line& line, size_t first,
              Parsed_Args& args, int& exit_code);
 
+  // Each of these prints one line on stderr, its text made printable().
   // Reports "quillon3: <what>" and a hint to the command's --help; returns EXIT_USAGE.
   int usage_error(const std::string& command, const std::string& what);
   // Reports "quillon3: <what>", followed by the last error the host or module logged since
@@ -100,12 +102,25 @@ bool home_exists();
 bool identity_ready(bool need_private_key, std::string& error);
 
 // ---- output ------------------------------------------------------------------------
+// `text` as the runner may print it inside a line of its own: text from the cloud or a
+// file may hold a newline that would forge a line, or a control that drives a terminal.
+// Newline, carriage return and tab become "\n", "\r" and "\t"; the other C0 controls,
+// DEL and any byte that starts no valid UTF-8 sequence "\xNN"; the C1 controls
+// (U+0080..U+009F) "\u00NN". Everything else, valid UTF-8 included, stays as it is, so
+// that a text already printable comes back unchanged.
+std::string printable(const std::string& text);
+
+// The JSON text of `value`, indented as JSON_Dump writes it, with DEL and the C1
+// controls, which JSON lets a string hold raw, written as \u escapes: the same value,
+// and no control reaches a terminal. "" when the value cannot be written as JSON.
+std::string printable_json(const json_spirit::Value& value);
+
 // A copy of `value` in which every secret string and every object member whose name
 // speaks of a key, secret, password or token holds "<hidden>" instead: what the runner
 // prints of JSON it did not make itself.
 json_spirit::Value hide_secrets(const json_spirit::Value& value);
 
-// Writes `rows` under `header` in columns separated by two spaces.
+// Writes `rows` under `header` in columns separated by two spaces, each cell printable().
 void print_table(std::ostream& out, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows);
 

@@ -220,11 +220,15 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   }
   EXPECT_GT(files, 8u);  // the identity, keys, registries, catalog, activity, images
 
-  // Each instance's set: its uuid from the records, its timepoint from the listing.
-  std::map<std::string, std::string> sets;
+  // Each instance's set: its uuid from the records, its timepoint from the listing, where
+  // the records spell it the same.
+  std::map<std::string, std::string> sets, starts;
   const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
-  for (const json_spirit::Value& r : records.get_array())
-    sets[r.get_obj().at("instance_id").get_str()] = r.get_obj().at("uuid").get_str();
+  for (const json_spirit::Value& r : records.get_array()) {
+    const std::string& set = r.get_obj().at("uuid").get_str();
+    sets[r.get_obj().at("instance_id").get_str()] = set;
+    json_spirit::object_get(r.get_obj(), "backup_start_time", starts[set]);
+  }
   const std::string listing = run("catalog list").out;
   auto timepoint = [&listing](const std::string& set) {
     std::istringstream lines(listing);
@@ -241,6 +245,7 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   for (const auto& r : restores) {
     const std::string& set = sets[r.src];
     ASSERT_FALSE(timepoint(set).empty()) << r.src;
+    EXPECT_EQ(starts[set], timepoint(set)) << r.src;
     entries.push_back(test::restore_entry(set, timepoint(set), r.src, r.target, "", r.node));
   }
   auto restore_of = [this](const std::string& name, const std::string& entries) {
@@ -332,6 +337,9 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
        R"(the "subtype" of a backup must be "full")"},
       {"backup", head + "}", R"(missing "source")"},
       {"backup", replaced(head, "\"b\"", "\"../b\"") + "}", R"("id" may hold only)"},
+      {"backup", replaced(good, "\"b1\"", "\"..\""), R"("id" may hold only)"},
+      {"backup", replaced(good, "\"b1\"", "\".\""), R"(must not be '.' or '..')"},
+      {"backup", replaced(good, "\"c1\"", "\"..\""), R"("host_id" may hold only)"},
       {"backup", head + R"(, "source": {"entries": []}})", R"("source.entries" must not be empty)"},
       {"backup", replaced(good, "{}}", "[]}"), R"("options" must be an object)"},
       {"backup", replaced(good, "\"p1\"", "\"nopool\""), "no such pool: nopool"},

@@ -79,6 +79,8 @@ TEST_F(Quillon3_Runner, UsageErrorsAndHelp) {
       {add + "--port 0 --secret-key s", 2, "", "--port must be a number in 1..65535"},
       {add + "--port 8x --secret-key s", 2, "", "--port must be a number in 1..65535"},
       {"account add --uuid ../etc --host h" + keys, 2, "", "invalid --uuid"},
+      {"account add --uuid .. --host h" + keys, 2, "", "invalid --uuid '..': a uuid may hold"},
+      {"account add --uuid . --host h" + keys, 2, "", "must not be '.' or '..'"},
       {"account add --uuid c --host h/x" + keys, 2, "", "invalid --host"},
       {add + "--port 1 --ssl=yes --secret-key s", 2, "", "--ssl takes no value"},
       {add + "--port 1 --secret-key=", 2, "", "empty --secret-key"},
@@ -207,6 +209,32 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
       {"-v rpc tavrocloud.query {\"uuid\":\"missing\"}", 1, "", "[ERROR]"},
   });
 
+  // The cloud's text is printed with its controls escaped, in every place the runner
+  // prints it: a newline forges no line, DEL and a C1 control (CSI) never reach the
+  // terminal; other UTF-8 stays as it is.
+  ASSERT_TRUE(sim.post("/faults", R"({"action": "GetCloudVersion", "times": 100, "kind": "error",
+      "code": "AuthFailure", "http_status": 401,
+      "message": "Keys refused\nquillon3: all done\u009b31m\u007f café"})"));
+  const std::string escaped = "Keys refused\\nquillon3: all done\\u009b31m\\x7f café";
+  expect_rows({{"account check --uuid good", 1, "", escaped}});
+  ASSERT_EQ(0, run("pool add --uuid p --name p --dir " + tmp_.path() + "/pool").code);
+  const std::string backup = write("backup.json", R"({"type": "backup", "id": "b",
+      "host_id": "good", "target_pool": "p",
+      "source": {"id": "c", "entries": [{"id": "i-web01", "name": "w", "type": "Instance"}]}})");
+  for (const std::string& line :
+       {std::string("-v account check --uuid good"), "backup --quiet " + backup}) {
+    SCOPED_TRACE(line);
+    const Run_Result r = run(line);
+    EXPECT_EQ(1, r.code);
+    EXPECT_THAT(r.err, AllOf(HasSubstr(escaped), Not(HasSubstr("\nquillon3: all done")),
+                             Not(HasSubstr("\xc2\x9b")), Not(HasSubstr("\x7f"))));
+  }
+  sim.clear_faults();
+  // In JSON too: an instance's name from the cloud with DEL and CSI in it.
+  ASSERT_TRUE(sim.post("/patch", R"({"store": "instances", "id": "i-web01",
+                                     "set": {"name": "web\u009b01\u007f"}})"));
+  expect_rows({{"console list " + search, 0, R"("name": "web\u009b01\u007f")", ""}});
+
   // A new key pair cannot decrypt what the old one protected: the check says so.
   ASSERT_EQ(0, ::remove((home_ + "/keys/rsa_private.pem").c_str()));
   EXPECT_THAT(run("init --bits 2048").summary(), MatchesRegex("0 .*add them again.*"));
@@ -214,8 +242,11 @@ TEST_F(Quillon3_Runner, AccountCheckConsoleProbeAndRpcTalkToTheModule) {
 }
 
 // A new home lists no sets; a damaged record does not hide the others: they are listed,
-// it is named, the command fails.
+// it is named, the command fails. A row names its instance, the JSON carries the time
+// point as a restore entry takes it, and the help says it is UTC.
 TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
+  EXPECT_THAT(run("catalog list --help").out, HasSubstr("TIMEPOINT is the second the\nset's "
+                                                        "backup started, in UTC"));
   EXPECT_THAT(run("catalog list").summary(), MatchesRegex("1 .*does not exist.*"));
   EXPECT_FALSE(std::filesystem::exists(home_)) << "listing must not make a home";
   init();
@@ -229,10 +260,17 @@ TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   const char* const damage = "UPDATE backup_sets SET body = '{' WHERE uuid = 'set-bad'";
   EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, damage, nullptr, nullptr, nullptr));
   sqlite3_close(db);
-  for (const char* json : {"", " --json"}) {
-    const Run_Result list = run(std::string("catalog list") + json);
+  const struct {
+    std::string json;
+    std::string set_good;  // what the output shows of set-good
+  } listings[] = {
+      {"", "20240501120000  tavro   full  nightly  i-1       web server     set-good  res-1"},
+      {" --json", R"("backup_start_time": "20240501120000")"},
+  };
+  for (const auto& l : listings) {
+    const Run_Result list = run("catalog list" + l.json);
     EXPECT_EQ(1, list.code) << list.all();
-    EXPECT_THAT(list.out, AllOf(HasSubstr("set-good"), Not(HasSubstr("set-bad"))));
+    EXPECT_THAT(list.out, AllOf(HasSubstr(l.set_good), Not(HasSubstr("set-bad"))));
     EXPECT_THAT(list.err, HasSubstr("set-bad is damaged"));
   }
 }

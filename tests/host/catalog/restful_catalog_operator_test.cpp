@@ -275,6 +275,7 @@ TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
     EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, row.sql, nullptr, nullptr, nullptr));
     sqlite3_close(db);
     if (row.file_text != nullptr) std::ofstream(path, std::ios::trunc) << row.file_text;
+    fs::permissions(path, fs::perms(0644));
     const auto size = fs::file_size(path);
     test::Log_Capture log;
     const std::string answer = *row.error ? "failed" : "";
@@ -282,17 +283,38 @@ TEST_F(Catalog, DamagedEntriesAndForeignDatabasesAreRefused) {
     EXPECT_EQ(commit("b", "i-1", T2), row.lands);
     EXPECT_TRUE(!*row.error || log.contains(row.error, LM_ERROR)) << log.text();
     EXPECT_TRUE(row.lands || fs::file_size(path) == size) << "a refused file was changed";
+    EXPECT_TRUE(row.lands || fs::status(path).permissions() == fs::perms(0644))
+        << "a refused file's mode was changed";
   }
 }
 
-// The database is its owner's alone (also one made before that rule); a missing home
-// is made, holding the new catalog and nothing beside it; an unusable one reported.
+// The database and its log are their owner's alone (also a database made before that
+// rule); a symbolic link in the database's place is refused, its target left as it was;
+// a missing home is made, holding the new catalog and nothing beside it; an unusable one
+// reported.
 TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   ASSERT_TRUE(commit("a", "i-1"));
   const std::string path = RESTful_Catalog_Operator::database_path();
   fs::permissions(path, fs::perms(0644));
-  ASSERT_TRUE(commit("b", "i-1"));
-  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
+  {
+    const std::unique_ptr<RESTful_Catalog_Operator> open = make_operator();
+    ASSERT_TRUE(open->commit(test::sample_set("b", "res-1", "i-1", T1), true));
+    for (const char* suffix : {"", "-wal", "-shm"})
+      EXPECT_EQ(fs::status(path + suffix).permissions(), fs::perms(0600)) << suffix;
+  }
+  const std::string elsewhere = dir() + "/elsewhere.db";
+  fs::rename(path, elsewhere);
+  fs::permissions(elsewhere, fs::perms(0644));
+  fs::create_symlink(elsewhere, path);
+  {
+    test::Log_Capture log;
+    EXPECT_FALSE(commit("c", "i-1"));
+    EXPECT_TRUE(log.contains("is not a regular file but a symbolic link", LM_ERROR)) << log.text();
+  }
+  EXPECT_EQ(fs::status(elsewhere).permissions(), fs::perms(0644));
+  fs::remove(path);
+  fs::rename(elsewhere, path);
+  EXPECT_EQ(list(), "b a");
   const std::string nested = dir() + "/a/b/home";
   ::setenv("QUILLON3_ROOT", nested.c_str(), 1);
   ASSERT_TRUE(commit("a", "i-1"));
