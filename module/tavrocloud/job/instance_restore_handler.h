@@ -157,7 +157,7 @@ class Instance_Restore_Handler {
 
   Job& job_;
   Restore_Params params_;
-  Run_Lock instance_lock_;  // the target's, held for the whole restore
+  Instance_Lock instance_lock_;  // the target's, held for the whole restore
   time_t start_time_;
   std::string start_timepoint_;
   JSON_RESTful_Client rest_client_;
