@@ -8,8 +8,8 @@
 // Flow of restore() (each failure jumps to the step named after the arrow; the first
 // error is kept and the clean-up always runs once volumes may exist):
 //
-//   lock the target instance against other jobs of this host (a restore onto an
-//    │   existing instance) ──busy──> result
+//   a restore onto an existing instance: refuse the agent's own ──> result;
+//    │   lock the target against other jobs of this host ──busy or failed──> result
 //   init ──fail──> result
 //    │
 //   load_catalog ──> parse_source_instance ──fail──> result (nothing made in the cloud)

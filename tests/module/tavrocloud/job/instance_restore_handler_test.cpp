@@ -317,7 +317,7 @@ TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
 
 // A restore onto an instance it must not touch, or cannot lock, sends nothing to the
 // cloud and fails with a message: one another job holds (backing it up or restoring it),
-// one whose lock cannot be made (a file where the lock folder goes).
+// one whose lock cannot be made (a file where the lock folder goes), the agent's own.
 TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
   namespace fs = std::filesystem;
   const struct {
@@ -330,6 +330,9 @@ TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
        "backing it up or restoring it."},
       {"no lock can be made", "i-target", false, true,
        "Failed to lock tavrocloud instance i-target for its restore."},
+      {"the agent's instance", "i-agent", false, false,
+       "Refused to restore onto tavrocloud instance i-agent: it is the backup agent's own "
+       "instance."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
