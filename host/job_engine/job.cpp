@@ -112,7 +112,7 @@ int Job::start(const Action_Options* opts) {
 // progress records and overwrite each other's state, so the second one never starts.
 bool Job::take_run_lock() {
   if (act_ == private_activity_.get()) return true;
-  switch (run_lock_.try_lock(Run_Lock::JOB, def_->id())) {
+  switch (run_lock_.try_lock(def_->id())) {
     case Run_Lock::TAKEN:
       return true;
     case Run_Lock::BUSY:

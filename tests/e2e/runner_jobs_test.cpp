@@ -187,6 +187,27 @@ class Runner_Jobs : public test::Runner_Test {
     return instances;
   }
 
+  // The set each instance's latest backup made: its uuid and its time point, as the
+  // catalog lists them, and the time point as its JSON records spell it.
+  struct Set {
+    std::string uuid, timepoint, start;
+  };
+  std::map<std::string, Set> backup_sets() const {
+    std::map<std::string, Set> sets;
+    const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
+    for (const json_spirit::Value& r : records.get_array()) {
+      Set& set = sets[r.get_obj().at("instance_id").get_str()];
+      set.uuid = r.get_obj().at("uuid").get_str();
+      json_spirit::object_get(r.get_obj(), "backup_start_time", set.start);
+    }
+    std::istringstream lines(run("catalog list").out);
+    for (std::string line; std::getline(lines, line);)
+      for (auto& [instance, set] : sets)
+        if (line.find(" " + set.uuid + " ") != std::string::npos)
+          set.timepoint = line.substr(0, line.find(' '));
+    return sets;
+  }
+
   // The simulator's leftovers of the kind `what` ("links", "tmp_snapshots", ...).
   json_spirit::Array leftovers(const std::string& what) const {
     const Object left = test::object_of(sim_->get("/leftovers"));
@@ -220,22 +241,7 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   }
   EXPECT_GT(files, 8u);  // the identity, keys, registries, catalog, activity, images
 
-  // Each instance's set: its uuid from the records, its timepoint from the listing, where
-  // the records spell it the same.
-  std::map<std::string, std::string> sets, starts;
-  const json_spirit::Value records = JSON_Load(run("catalog list --json").out);
-  for (const json_spirit::Value& r : records.get_array()) {
-    const std::string& set = r.get_obj().at("uuid").get_str();
-    sets[r.get_obj().at("instance_id").get_str()] = set;
-    json_spirit::object_get(r.get_obj(), "backup_start_time", starts[set]);
-  }
-  const std::string listing = run("catalog list").out;
-  auto timepoint = [&listing](const std::string& set) {
-    std::istringstream lines(listing);
-    for (std::string line; std::getline(lines, line);)
-      if (line.find(" " + set + " ") != std::string::npos) return line.substr(0, line.find(' '));
-    return std::string();
-  };
+  std::map<std::string, Set> sets = backup_sets();
 
   // Both as new instances: i-a on a node the entry names, i-b where the cloud puts it.
   const struct {
@@ -243,10 +249,10 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   } restores[] = {{"i-a", "vm-a-restored", "node-a1"}, {"i-b", "vm-b-restored", ""}};
   std::vector<std::string> entries;
   for (const auto& r : restores) {
-    const std::string& set = sets[r.src];
-    ASSERT_FALSE(timepoint(set).empty()) << r.src;
-    EXPECT_EQ(starts[set], timepoint(set)) << r.src;
-    entries.push_back(test::restore_entry(set, timepoint(set), r.src, r.target, "", r.node));
+    const Set& set = sets[r.src];
+    ASSERT_FALSE(set.timepoint.empty()) << r.src;
+    EXPECT_EQ(set.start, set.timepoint) << r.src;
+    entries.push_back(test::restore_entry(set.uuid, set.timepoint, r.src, r.target, "", r.node));
   }
   auto restore_of = [this](const std::string& name, const std::string& entries) {
     return write(name, R"({"type": "restore", "subtype": "vm",
@@ -591,6 +597,46 @@ TEST_F(Runner_Jobs, SecondJobOfAnInstanceLeavesItToTheFirst) {
       {"vol-a-data", sim_->digest("vol-a-data")}, {"vol-a-root", sim_->digest("vol-a-root")}};
   EXPECT_EQ(images, sources);
   expect_nothing_left();
+}
+
+// A disk restore onto the agent's own instance, the machine the job runs on, is refused
+// before anything is made: the agent keeps running with only its own volumes; the job's
+// other entry is restored, and the runner names the refusal and exits 1.
+TEST_F(Runner_Jobs, RestoreOntoTheAgentsOwnInstanceIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const test::Run_Result backup = run("backup --quiet " + write("b1.json", backup_definition("{}")));
+  ASSERT_EQ(0, backup.code) << backup.all();
+  const std::map<std::string, Set> sets = backup_sets();
+  ASSERT_EQ(2u, sets.size());
+  std::string entries;
+  for (const auto& [src, onto] : {std::pair<std::string, std::string>{"i-a", "i-agent001"},
+                                  {"i-b", "i-b"}}) {
+    const Set& set = sets.at(src);
+    entries += (entries.empty() ? "" : ",") +
+               test::restore_entry(set.uuid, set.timepoint, src, "", onto);
+  }
+  const std::string restore = write("r1.json", R"({"type": "restore", "subtype": "disk",
+      "id": "r1", "host_id": "c1", "target_pool": "p1",
+      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entries + R"(]},
+      "options": {"start_vm": false}})");
+  const std::vector<std::string> agent_volumes = sim_->instance_digests("i-agent001");
+
+  const test::Run_Result r = run("restore --quiet " + restore);
+  EXPECT_EQ(1, r.code) << r.all();
+  EXPECT_EQ(states(r.out), "i-a:failed i-b:completed");
+  EXPECT_THAT(r.err, ::testing::HasSubstr("quillon3: error: Refused to restore onto tavrocloud "
+                                          "instance i-agent001: it is the backup agent's own "
+                                          "instance\n"));
+  EXPECT_EQ("running", sim_->instance_status("i-agent001"));
+  EXPECT_EQ(sim_->instance_digests("i-agent001"), agent_volumes);
+  // Beyond the seed the cloud holds i-b's two restored volumes, attached to i-b, only.
+  for (const auto& [kind, items] : test::object_of(sim_->get("/leftovers"))) {
+    if (items.type() != json_spirit::array_type) continue;
+    const bool restored = kind == "volumes" || kind == "attachments";
+    EXPECT_EQ(restored ? 2u : 0u, items.get_array().size()) << kind;
+  }
+  for (const json_spirit::Value& a : leftovers("attachments"))
+    EXPECT_EQ("i-b", a.get_obj().at("instance_id").get_str());
 }
 
 }  // namespace

@@ -67,17 +67,17 @@ bool retry_cleanup(const std::function<bool()>& step) {
   return step();
 }
 
-bool lock_instance(Run_Lock& lock, const std::string& instance_id, const char* work) {
-  switch (lock.try_lock(Run_Lock::INSTANCE, instance_id)) {
-    case Run_Lock::TAKEN:
+bool lock_instance(Instance_Lock& lock, const std::string& instance_id, const char* work) {
+  switch (lock.try_lock(instance_id)) {
+    case Instance_Lock::TAKEN:
       return true;
-    case Run_Lock::BUSY:
+    case Instance_Lock::BUSY:
       ACE_ERROR((LM_ERROR,
                  "Skipped tavrocloud instance %s in this %s: another job on this host is "
                  "backing it up or restoring it.\n",
                  instance_id.c_str(), work));
       return false;
-    case Run_Lock::FAILED:
+    case Instance_Lock::FAILED:
       break;
   }
   ACE_ERROR((LM_ERROR, "Failed to lock tavrocloud instance %s for its %s.\n",

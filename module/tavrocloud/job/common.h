@@ -7,10 +7,10 @@
 
 #include "client_io/client_io_base.h"
 #include "job_engine/job_types.h"
-#include "job_engine/run_lock.h"
 #include "tavrocloud/common/tavrocloud_login.h"
 #include "tavrocloud/common/utils.h"
 #include "tavrocloud/job/restore_source_entry.h"
+#include "yolt/lock_file.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -161,12 +161,21 @@ bool get_local_device(const std::string& id, std::string& device);
 // in the cloud. True once a run of `step` succeeded.
 bool retry_cleanup(const std::function<bool()>& step);
 
+// The lock of one cloud instance, "<home>/lock/instance/<name of its id>": an instance
+// handler holds it while it changes anything of its instance in the cloud, so that what
+// it finds of the instance there (a temporary snapshot, say) is a leftover of a killed
+// run and never the live work of another job of this host.
+class Instance_Lock : public yolt::Lock_File {
+ public:
+  Instance_Lock() : Lock_File("instance") {}
+};
+
 // Takes `lock` on the instance `instance_id` for this run's `work` ("backup" or
 // "restore"), before the run changes anything of the instance in the cloud. True when
 // taken. False, logged, when another job of this host holds the instance (its temporary
 // snapshots, volumes and power state are that job's to handle, not leftovers), or when
-// the lock cannot be had.
-bool lock_instance(Run_Lock& lock, const std::string& instance_id, const char* work);
+// the lock cannot be had: a run never goes on unlocked.
+bool lock_instance(Instance_Lock& lock, const std::string& instance_id, const char* work);
 
 }  // namespace tavrocloud
 

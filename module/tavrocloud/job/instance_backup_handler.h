@@ -108,7 +108,7 @@ class Instance_Backup_Handler {
 
   Job& job_;
   Backup_Params params_;
-  Run_Lock instance_lock_;  // held for the whole backup; let go after the result guard
+  Instance_Lock instance_lock_;  // held for the whole backup; let go after the result guard
   time_t start_time_;
   std::string start_timepoint_;
   unsigned char bset_uuid_[16];

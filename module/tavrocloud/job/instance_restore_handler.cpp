@@ -48,6 +48,14 @@ bool Instance_Restore_Handler::restore(json_spirit::Object& result) {
     result["instance_name"] = entry.instance_src_name;
     result["succeed"] = ok;
   });
+  // The agent's instance is the machine this job runs on: the restored volumes would be
+  // attached to it beside the job's own devices, and a restore without start would stop it.
+  if (!params_.restore_vm && entry.instance_tgt_id == params_.base.agent_instance_id) {
+    ACE_ERROR((LM_ERROR, "Refused to restore onto tavrocloud instance %s: it is the backup "
+                         "agent's own instance.\n",
+               entry.instance_tgt_id.c_str()));
+    return false;
+  }
   // A new instance is this run's own; an existing target is the one other jobs work on.
   if (!params_.restore_vm && !lock_instance(instance_lock_, entry.instance_tgt_id, "restore"))
     return false;

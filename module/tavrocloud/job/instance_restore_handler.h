@@ -8,8 +8,8 @@
 // Flow of restore() (each failure jumps to the step named after the arrow; the first
 // error is kept and the clean-up always runs once volumes may exist):
 //
-//   lock the target instance against other jobs of this host (a restore onto an
-//    │   existing instance) ──busy──> result
+//   a restore onto an existing instance: refuse the agent's own ──> result;
+//    │   lock the target against other jobs of this host ──busy or failed──> result
 //   init ──fail──> result
 //    │
 //   load_catalog ──> parse_source_instance ──fail──> result (nothing made in the cloud)
@@ -157,7 +157,7 @@ class Instance_Restore_Handler {
 
   Job& job_;
   Restore_Params params_;
-  Run_Lock instance_lock_;  // the target's, held for the whole restore
+  Instance_Lock instance_lock_;  // the target's, held for the whole restore
   time_t start_time_;
   std::string start_timepoint_;
   JSON_RESTful_Client rest_client_;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -329,26 +330,54 @@ TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
   }
 }
 
-// A restore onto an instance that another job holds (backing it up or restoring it)
-// sends nothing to the cloud and fails; once it is let go, the restore goes ahead.
-TEST_F(Handler, RestoreOntoAnInstanceAnotherJobHoldsTouchesNothing) {
-  Restore_Params p = params(false);
-  p.entry.instance_tgt_id = "i-target";
-  Run_Lock other_job;
-  ASSERT_EQ(other_job.try_lock(Run_Lock::INSTANCE, "i-target"), Run_Lock::TAKEN);
-  const auto h = handler(p);
-  const std::string before = sent(true);
-  test::Log_Capture log;
-  json_spirit::Object result;
-  EXPECT_FALSE(h->restore(result));
-  EXPECT_EQ(sent(true), before);
-  EXPECT_EQ(result["succeed"], json_spirit::Value(false));
-  EXPECT_TRUE(log.contains("Skipped tavrocloud instance i-target in this restore: another job on "
-                           "this host is backing it up or restoring it.",
-                           LM_ERROR));
-  other_job.release();
-  Run_Lock probe;
-  EXPECT_EQ(probe.try_lock(Run_Lock::INSTANCE, "i-target"), Run_Lock::TAKEN);  // h let it go
+// A restore onto an instance it must not touch, or cannot lock, sends nothing to the
+// cloud and fails with a message: one another job holds (backing it up or restoring it),
+// one whose lock cannot be made (a file where the lock folder goes), the agent's own.
+TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
+  namespace fs = std::filesystem;
+  const struct {
+    std::string why, target;
+    bool held_by_another_job, file_as_lock_folder;
+    std::string message;
+  } cases[] = {
+      {"another job holds it", "i-target", true, false,
+       "Skipped tavrocloud instance i-target in this restore: another job on this host is "
+       "backing it up or restoring it."},
+      {"no lock can be made", "i-target", false, true,
+       "Failed to lock tavrocloud instance i-target for its restore."},
+      {"the agent's instance", "i-agent", false, false,
+       "Refused to restore onto tavrocloud instance i-agent: it is the backup agent's own "
+       "instance."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Restore_Params p = params(false);
+    p.entry.instance_tgt_id = c.target;
+    tavrocloud::Instance_Lock other_job;
+    if (c.held_by_another_job) {
+      ASSERT_EQ(other_job.try_lock(c.target), other_job.TAKEN);
+    }
+    const std::string folder = test::Temp_Home_Environment::dir() + "/lock/instance";
+    if (c.file_as_lock_folder) {
+      fs::create_directories(folder);
+      fs::rename(folder, folder + ".kept");
+      std::ofstream{folder};
+    }
+    const auto h = handler(p);
+    const std::string before = sent(true);
+    test::Log_Capture log;
+    json_spirit::Object result;
+    EXPECT_FALSE(h->restore(result));
+    EXPECT_EQ(sent(true), before);
+    EXPECT_EQ(result["succeed"], json_spirit::Value(false));
+    EXPECT_TRUE(log.contains(c.message, LM_ERROR)) << log.text();
+    if (c.file_as_lock_folder) {
+      fs::remove(folder);
+      fs::rename(folder + ".kept", folder);
+    }
+  }
+  tavrocloud::Instance_Lock probe;
+  EXPECT_EQ(probe.try_lock("i-target"), probe.TAKEN);  // went with the other job
 }
 
 }  // namespace
