@@ -254,9 +254,10 @@ bool Client_IO::open_write(const std::string& full, int perms) {
   for (int round = 1; fd < 0; ++round) {
     std::vector<std::string> made;
     const bool ready = make_directories(dir, DIR_MODE, &made);
+    const int made_errno = errno;
     folders.note(made);
     made_dirs_.insert(made_dirs_.end(), made.begin(), made.end());
-    if (!ready) return set_errno_error("cannot create " + dir, errno);
+    if (!ready) return set_errno_error("cannot create " + dir, made_errno);
     if (!path_within(real_path(dir), pool_root_))
       return set_error(full + " lies outside the pool");
     struct stat st;
