@@ -98,7 +98,7 @@ class Job_Executor_T {
   // here says which script it was.
   bool execute_precondition() {
     if (execute_script(def_.precondition(), false, nullptr)) return true;
-    ACE_ERROR((LM_WARNING, "The precondition script failed: the job does not run.\n"));
+    ACE_ERROR((LM_ERROR, "The precondition script failed: the job does not run.\n"));
     return false;
   }
 

@@ -105,7 +105,9 @@ const std::pair<const char*, const char*> cases[] = {
     {"password refused", "error failure:5 0"},
     {"refused", "completed start,success 1 post-ran cond"},  // no password: not checked
     {"inactive", "skipped  0"},
-    {"precondition-fails", "idle  0 errors: The job's script exited with status 1.\n"},
+    {"precondition-fails",
+     "idle  0 errors: The job's script exited with status 1.\n | "
+     "The precondition script failed: the job does not run.\n"},
     {"unmet", "idle  0 cond"},
     {"pre-fails",
      "error start,failure:-1 0 pre-ran cond [The pre-action script failed] errors: "
