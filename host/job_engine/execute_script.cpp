@@ -7,7 +7,6 @@
 #include <ace/OS_NS_sys_time.h>
 #include <ace/OS_NS_unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -117,16 +116,6 @@ int follow_script(pid_t pid, int fd, ACE_Log_Msg_Callback* callback) {
   return status == NOT_EXITED ? wait_for(pid, 0) : status;
 }
 
-}  // namespace
-
-std::string script_for_message(const std::string& script) {
-  constexpr size_t MAX_SHOWN = 80;
-  const size_t end = std::min(script.find('\n'), MAX_SHOWN);
-  return end < script.size() ? script.substr(0, end) + "..." : script;
-}
-
-namespace {
-
 // What the wait status `status` (or -1: the wait failed, errno set) says of a script.
 std::string describe_status(int status) {
   if (status >= 0 && WIFEXITED(status))
@@ -181,8 +170,7 @@ bool run_script(const std::string& script, ACE_Log_Msg_Callback* callback, std::
 
 }  // namespace
 
-bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback,
-                    std::string* failure) {
+bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Callback* callback) {
   if (script.empty()) return true;
   if (background) {
     ACE_ERROR((LM_ERROR, "Scripts cannot run in the background.\n"));
@@ -190,10 +178,6 @@ bool execute_script(const std::string& script, bool background, ACE_Log_Msg_Call
   }
   std::string why;
   if (run_script(script, callback, why)) return true;
-  if (failure != nullptr)
-    *failure = why;
-  else
-    ACE_ERROR((LM_WARNING, "Job script '%s' %s.\n", script_for_message(script).c_str(),
-               why.c_str()));
+  ACE_ERROR((LM_ERROR, "The job's script %s.\n", why.c_str()));
   return false;
 }

@@ -4,6 +4,9 @@
 #include "pool/pool_file_system.h"
 #include "pool/pool_registry.h"
 #include "pool/file_hints.h"
+#include "yolt/scoped_deleter.h"
+
+#include <ace/Log_Msg.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <random>
 #include <string>
@@ -53,6 +58,81 @@ std::string below_pool(const std::string& real, const std::string& root) {
   if (real.size() <= root.size()) return std::string();
   return real.substr(root == "/" ? 1 : root.size() + 1);
 }
+
+// How often an open for writing makes its folders again when one of them is removed
+// before its file is created in it.
+constexpr int CREATE_ROUNDS = 4;
+
+// The folders that opens for writing of this process made, and those where a file is
+// being written now. After a failed upload, the removal of its file and the teardown of
+// the connection that made the folders remove those of them that are left empty, from the
+// file's folder up: a folder that someone else made, one that holds anything and one where
+// a file is being written (a file without a name shows in no listing) stay. Folders of
+// sibling uploads (other connections, same job folder) are known here too, so the last
+// failed upload of a run leaves no empty folder. One lock orders the removals and the
+// writers' notes.
+class Made_Folders {
+ public:
+  static Made_Folders& instance() {
+    static Made_Folders folders;
+    return folders;
+  }
+
+  // Notes the folders `made` (absolute, as make_directories gives them) as this process's.
+  void note(const std::vector<std::string>& made) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const std::string& dir : made) {
+      struct stat st;
+      if (::lstat(dir.c_str(), &st) == 0) made_[dir] = {st.st_dev, st.st_ino};
+    }
+  }
+
+  // A file is written in `dir` from begin_write until end_write: it is never removed then.
+  void begin_write(const std::string& dir) {
+    std::lock_guard<std::mutex> guard(lock_);
+    ++writing_[dir];
+  }
+  void end_write(const std::string& dir) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto it = writing_.find(dir);
+    if (it != writing_.end() && --it->second <= 0) writing_.erase(it);
+  }
+
+  // Removes `dir` and then each parent while it is a folder noted here, still the one
+  // made (not replaced), empty and not written in.
+  void prune(std::string dir) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto it = made_.find(dir); it != made_.end() && writing_.count(dir) == 0;
+         it = made_.find(dir)) {
+      const Outcome outcome = remove_empty(dir, it->second);
+      if (outcome != Outcome::KEPT) made_.erase(it);
+      if (outcome != Outcome::REMOVED) return;
+      dir = dir_of(dir);
+    }
+  }
+
+ private:
+  using Identity = std::pair<dev_t, ino_t>;
+  enum class Outcome { REMOVED, KEPT, REPLACED };
+
+  // Removes `dir` when it is the folder noted as `noted` and empty. REMOVED also when it
+  // is gone; KEPT when it holds anything (or cannot be removed: logged); REPLACED when a
+  // link or another folder took its place.
+  static Outcome remove_empty(const std::string& dir, const Identity& noted) {
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) != 0) return errno == ENOENT ? Outcome::REMOVED : Outcome::KEPT;
+    if (!S_ISDIR(st.st_mode) || st.st_dev != noted.first || st.st_ino != noted.second)
+      return Outcome::REPLACED;
+    if (::rmdir(dir.c_str()) == 0 || errno == ENOENT) return Outcome::REMOVED;
+    if (errno != ENOTEMPTY && errno != EEXIST)
+      ACE_ERROR((LM_WARNING, "Cannot remove the empty pool folder %s: %m.\n", dir.c_str()));
+    return Outcome::KEPT;
+  }
+
+  std::mutex lock_;
+  std::map<std::string, Identity> made_;
+  std::map<std::string, int> writing_;
+};
 
 // Tries fresh hidden names "<dir>/.<name>.<random>.part" with `use` (which fails with
 // EEXIST when a name is taken) until one is free; `use`'s result, with the name in `path`
@@ -162,24 +242,39 @@ bool Client_IO::open_read(const std::string& full) {
 }
 
 bool Client_IO::open_write(const std::string& full, int perms) {
-  made_dirs_.clear();
   const std::string dir = dir_of(full);
   // Checked before anything is created, so that a link inside the pool cannot make
   // directories appear elsewhere, and again after.
   if (!path_within(real_existing_ancestor(dir), pool_root_))
     return set_error(full + " lies outside the pool");
-  if (!make_directories(dir, DIR_MODE, &made_dirs_))
-    return set_errno_error("cannot create " + dir, errno);
-  const std::string real_dir = real_path(dir);
-  if (!path_within(real_dir, pool_root_)) return set_error(full + " lies outside the pool");
-  const std::string in_pool = below_pool(real_dir, pool_root_);
-  struct stat st;
-  if (!options_.overwrite && ::lstat(full.c_str(), &st) == 0)
-    return set_errno_error("cannot write " + full, EEXIST);
+  Made_Folders& folders = Made_Folders::instance();
+  folders.begin_write(dir);
+  auto unmark = make_deleter([&] {
+    if (fd_ < 0) folders.end_write(dir);
+  });
   const mode_t mode = perms > 0 ? static_cast<mode_t>(perms) : FILE_MODE;
   std::string tmpl;
-  const int fd = create_file(dir, base_of(full), mode, tmpl);
-  if (fd < 0) return set_errno_error("cannot create a file in " + dir, errno);
+  int fd = -1;
+  std::string in_pool;
+  // An empty folder on the way may be removed meanwhile by the clean-up of a failed
+  // upload (another connection or process): it is made again.
+  for (int round = 1; fd < 0; ++round) {
+    std::vector<std::string> made;
+    const bool ready = make_directories(dir, DIR_MODE, &made);
+    const int made_errno = errno;
+    folders.note(made);
+    made_dirs_.insert(made_dirs_.end(), made.begin(), made.end());
+    if (!ready) return set_errno_error("cannot create " + dir, made_errno);
+    const std::string real_dir = real_path(dir);
+    if (!path_within(real_dir, pool_root_)) return set_error(full + " lies outside the pool");
+    in_pool = below_pool(real_dir, pool_root_);
+    struct stat st;
+    if (!options_.overwrite && ::lstat(full.c_str(), &st) == 0)
+      return set_errno_error("cannot write " + full, EEXIST);
+    fd = create_file(dir, base_of(full), mode, tmpl);
+    if (fd < 0 && (errno != ENOENT || round == CREATE_ROUNDS))
+      return set_errno_error("cannot create a file in " + dir, errno);
+  }
   // The mode is set exactly, whatever the process's umask.
   if (::fchmod(fd, mode) != 0) {
     const int e = errno;
@@ -189,6 +284,7 @@ bool Client_IO::open_write(const std::string& full, int perms) {
   }
   fd_ = fd;
   mode_ = MODE_WRITE;
+  writing_dir_ = dir;
   temp_path_ = tmpl;
   final_path_ = full;
   path_ = (in_pool.empty() ? "" : in_pool + "/") + base_of(full);
@@ -335,6 +431,8 @@ bool Client_IO::flush_buffer() {
 }
 
 void Client_IO::reset_file() {
+  if (!writing_dir_.empty()) Made_Folders::instance().end_write(writing_dir_);
+  writing_dir_.clear();
   fd_ = -1;
   mode_ = 0;
   held_ = false;
@@ -396,6 +494,13 @@ bool Client_IO::close() {
   return true;
 }
 
+void Client_IO::prune_made_directories() {
+  // Deepest first: each removal may leave its parent empty.
+  for (auto it = made_dirs_.rbegin(); it != made_dirs_.rend(); ++it)
+    Made_Folders::instance().prune(*it);
+  made_dirs_.clear();
+}
+
 Client_IO_Ex::Client_IO_Ex() = default;
 
 Client_IO_Ex::~Client_IO_Ex() { teardown(); }
@@ -429,23 +534,8 @@ bool Client_IO_Ex::remove(const std::string& path) {
     return set_error(full + " lies outside the pool");
   if (fs().remove(full.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
     return set_errno_error("cannot remove " + full, errno);
+  Made_Folders::instance().prune(dir_of(full));
   return true;
-}
-
-bool Client_IO_Ex::remove_directory(const std::string& dir) {
-  if (!connected_) return set_error("not connected to a storage pool");
-  const std::string real = real_path(dir);
-  if (real.empty() && errno == ENOENT) return true;
-  if (real.empty()) return set_errno_error("cannot remove " + dir, errno);
-  if (real == pool_root_ || !path_within(real, pool_root_)) {
-    errno = EPERM;
-    return set_error(dir + " is not a folder below the pool's root");
-  }
-  if (::rmdir(dir.c_str()) == 0 || errno == ENOENT) return true;
-  const int err = errno;
-  set_errno_error("cannot remove " + dir, err);
-  errno = err;
-  return false;
 }
 
 void Client_IO_Ex::teardown() {
@@ -453,6 +543,7 @@ void Client_IO_Ex::teardown() {
     // A written file that nobody closed is not complete: never publish it here.
     abort();
   }
+  prune_made_directories();
   connected_ = false;
   pool_root_.clear();
   base_dir_.clear();

@@ -37,8 +37,9 @@ class Client_IO : public Client_IO_Base {
   Client_IO& operator=(const Client_IO&) = delete;
 
   // Opens `path` (relative to the connection, no "..") with MODE_READ or MODE_WRITE.
-  // Writing creates missing parent directories and fails when the file exists unless
-  // the options say overwrite. `flags` is reserved (0); `perms` is the mode of a new
+  // Writing creates missing parent directories (again, when one is removed meanwhile as
+  // empty by another connection's clean-up) and fails when the file exists unless the
+  // options say overwrite. `flags` is reserved (0); `perms` is the mode of a new
   // file (0 for 0600). True when open; false with error() set (also when not connected
   // or a file is already open).
   bool open(const std::string& path, int mode, int flags, int perms);
@@ -73,10 +74,6 @@ class Client_IO : public Client_IO_Base {
   void hold_publication() { held_ = true; }
   void release_publication() { held_ = false; }
 
-  // The folders that the last open for writing created, as absolute paths, parents
-  // first; they stay when the file is discarded (see Client_IO_Ex::remove_directory).
-  const std::vector<std::string>& made_directories() const { return made_dirs_; }
-
   bool is_open() const { return fd_ >= 0; }
   // The open file's path below the folder of its registered pool, whatever folder the
   // connection is at, with links among its folders resolved ("" when none is open). A
@@ -98,6 +95,9 @@ class Client_IO : public Client_IO_Base {
   // The absolute path of `path` below the connection; false (error set) when not
   // connected or the path is refused.
   bool resolve(const std::string& path, std::string& full);
+  // Removes the folders that this connection's opens for writing made, where empty (as
+  // Client_IO_Ex::remove does), and forgets them.
+  void prune_made_directories();
 
   // Connection state, set by Client_IO_Ex.
   std::string pool_root_;  // canonical root of the pool
@@ -121,7 +121,8 @@ class Client_IO : public Client_IO_Base {
   std::string temp_path_;
   std::string final_path_;
   std::string path_;
-  std::vector<std::string> made_dirs_;
+  std::string writing_dir_;             // write: the folder of the open file
+  std::vector<std::string> made_dirs_;  // folders the opens for writing made, parents first
   std::string error_;
   uint64_t stored_ = 0;
   uint64_t file_pos_ = 0;       // bytes handed to (write) or taken from (read) the file
@@ -151,18 +152,16 @@ class Client_IO_Ex : public Client_IO {
   bool is_connected() const { return connected_; }
 
   // Removes the file `path` (relative to the connection); a missing file is not an
-  // error. False with error() set when not connected, the path is refused or the
-  // removal failed.
+  // error. Then its folder and each parent above it that opens for writing of this
+  // process made are removed while empty, up to the first that holds anything, was made
+  // by someone else or has a file being written in it: a failed upload leaves no empty
+  // folder. False with error() set when not connected, the path is refused or the
+  // removal of the file failed.
   bool remove(const std::string& path);
 
-  // Removes the empty folder `dir`, an absolute path as made_directories() gives it,
-  // which must lie below the pool's root; a missing folder is not an error. False with
-  // error() and errno set when it holds anything (ENOTEMPTY), is refused or cannot be
-  // removed.
-  bool remove_directory(const std::string& dir);
-
   // Ends the connection: an open read file is closed, an unclosed written file
-  // discarded. Safe to call at any time, also twice.
+  // discarded, and the folders that this connection made and that are left empty are
+  // removed as remove() removes them. Safe to call at any time, also twice.
   void teardown();
 };
 

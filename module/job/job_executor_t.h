@@ -14,6 +14,7 @@
 #include "job_engine/job_types.h"
 #include "yolt/check.h"
 
+#include <ace/Log_Msg.h>
 #include <ace/OS_NS_time.h>
 
 // Source: the class of the definition's source object; Options: that of its options
@@ -72,6 +73,9 @@ class Job_Executor_T {
     evt_handler_.handle_start_job();
     const bool pre_action = execute_pre_action();
     const bool work = pre_action && execute_i(opts);
+    // What failed first is the job's failure: a post-action that fails after it is
+    // logged, its failure not made the job's message.
+    failed_before_post_action_ = !work;
     bool post_action = true;
     Job_State closing = JOB_STATE_NONE;
     if (work || def_.run_post_action_always()) {
@@ -90,8 +94,13 @@ class Job_Executor_T {
   }
 
   // Runs the definition's precondition script (its output is not logged); true when it
-  // succeeded or there is none.
-  bool execute_precondition() { return execute_script(def_.precondition(), false, nullptr); }
+  // succeeded or there is none. The host logs what became of a failed script; the line
+  // here says which script it was.
+  bool execute_precondition() {
+    if (execute_script(def_.precondition(), false, nullptr)) return true;
+    ACE_ERROR((LM_ERROR, "The precondition script failed: the job does not run.\n"));
+    return false;
+  }
 
  protected:
   // The executor's own work; true on success.
@@ -145,19 +154,18 @@ class Job_Executor_T {
 
   // Runs one of the definition's scripts into the job log. True when it succeeded, there
   // is none, or its failure is to be ignored (then logged as a warning). Otherwise the
-  // failure, naming the script and what became of it, is logged as an error and becomes
-  // the job's failure message unless an earlier script failed already.
+  // failure, naming the script by its role, is logged as an error and becomes the job's
+  // failure message unless something failed before. The host logs what became of the
+  // script; neither line shows its text, which may hold a password.
   bool run_job_script(const char* role, const std::string& script, bool ignore_failure) {
-    std::string failure;
-    if (execute_script(script, false, job_.log_msg_callback(), &failure)) return true;
-    const std::string text = std::string("The ") + role + " script '" +
-                             script_for_message(script) + "' " + failure;
+    if (execute_script(script, false, job_.log_msg_callback())) return true;
+    const std::string text = std::string("The ") + role + " script failed";
     if (ignore_failure) {
       ACE_ERROR((LM_WARNING, "%s; the job goes on as the definition asks.\n", text.c_str()));
       return true;
     }
     ACE_ERROR((LM_ERROR, "%s.\n", text.c_str()));
-    if (script_failure_.empty()) script_failure_ = text;
+    if (script_failure_.empty() && !failed_before_post_action_) script_failure_ = text;
     return false;
   }
 
@@ -173,6 +181,7 @@ class Job_Executor_T {
   }
 
   std::string script_failure_;  // why a script failed the run; "" when none did
+  bool failed_before_post_action_ = false;  // the pre-action or the work failed
 };
 
 #endif  // JOB_JOB_EXECUTOR_T_H

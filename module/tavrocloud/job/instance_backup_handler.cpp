@@ -80,7 +80,6 @@ bool Instance_Backup_Handler::backup(json_spirit::Object& result) {
       params_.base.support_tmp_snapshot ? backup_with_tmp_snapshot() : backup_legacy();
   ok = uploaded && save_catalog();
   if (!ok) remove_uploaded_images();
-  settle_made_folders(ok);
   return ok;
 }
 

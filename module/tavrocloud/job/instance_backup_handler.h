@@ -96,8 +96,6 @@ class Instance_Backup_Handler {
   bool backup_volumes();
   Task_Base::Error backup_volume(const Volume_Backup_Info_var& volume_var);
   void remove_uploaded_images();
-  void note_made_folders(const std::vector<std::string>& folders);
-  void settle_made_folders(bool kept);
   friend class Instance_Backup_Handler_Test;  // drives the upload against a real pool
 
   // Backup-set record (instance_backup_handler_catalog.cpp).
@@ -129,8 +127,6 @@ class Instance_Backup_Handler {
   };
   std::mutex uploaded_mutex_;
   std::vector<Uploaded_Image> uploaded_images_;
-  // Pool folders the uploads of this run made (absolute), removed when they stay empty.
-  std::vector<std::string> made_folders_;
 };
 
 }  // namespace tavrocloud

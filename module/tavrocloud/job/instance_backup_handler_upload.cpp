@@ -1,11 +1,11 @@
 // The upload of an instance's volumes: one scheduler task per volume, each writing its
 // attached device into the pool as one image, re-run on a failure worth retrying and
-// leaving nothing behind in the pool when it fails.
+// leaving nothing behind in the pool when it fails (the pool's removal of a file also
+// removes the folders the upload made for it, once empty).
 #include "tavrocloud/job/instance_backup_handler.h"
 
 #include "models/task/thread_task_scheduler.h"
 #include "pool/client_io.h"
-#include "pool/fs_util.h"
 #include "runtime/uuid.h"
 #include "tavrocloud/job/volume_writer.h"
 #include "yolt/check.h"
@@ -14,30 +14,13 @@
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <mutex>
-#include <set>
 
 namespace tavrocloud {
 
 namespace {
 
 enum { VOLUME_QUEUE_CAPACITY = 1024 };
-
-// The pool folders that uploads of this process made and that no committed set is known
-// to hold. A failed instance removes those above its images while they are empty, also
-// when a sibling instance of the same run made them (the sibling may have ended first,
-// its folder still there); a committed set keeps them. Folders that were there before
-// are never in it.
-struct Made_Folders {
-  std::mutex lock;
-  std::set<std::string> paths;
-};
-
-Made_Folders& made_folders() {
-  static Made_Folders folders;
-  return folders;
-}
 
 }  // namespace
 
@@ -113,7 +96,6 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
   const std::string set_uuid = uuid_binary_to_string(bset_uuid_);
   const bool written = writer.write_all(set_uuid, set_uuid, progress);
   opened = writer.opened_remote();
-  note_made_folders(io.made_directories());
   if (written) {
     total_storage_size_ += writer.storage_size();
     {
@@ -147,44 +129,6 @@ void Instance_Backup_Handler::remove_uploaded_images() {
                image.path.c_str(), io.error()));
   }
   uploaded_images_.clear();
-}
-
-void Instance_Backup_Handler::note_made_folders(const std::vector<std::string>& folders) {
-  if (folders.empty()) return;
-  {
-    std::lock_guard<std::mutex> guard(uploaded_mutex_);
-    made_folders_.insert(made_folders_.end(), folders.begin(), folders.end());
-  }
-  Made_Folders& made = made_folders();
-  std::lock_guard<std::mutex> guard(made.lock);
-  made.paths.insert(folders.begin(), folders.end());
-}
-
-void Instance_Backup_Handler::settle_made_folders(bool kept) {
-  std::string folder;  // the deepest folder made: the one that held this run's images
-  {
-    std::lock_guard<std::mutex> guard(uploaded_mutex_);
-    for (const std::string& f : made_folders_)
-      if (f.size() > folder.size()) folder = f;
-    made_folders_.clear();
-  }
-  if (folder.empty()) return;
-  Client_IO_Ex io;
-  const bool connected = kept || io.connect(params_.pool_url, params_.base.io_opts);
-  Made_Folders& made = made_folders();
-  // Held across each removal, so that a folder made again meanwhile is noted after it.
-  std::lock_guard<std::mutex> guard(made.lock);
-  for (; made.paths.count(folder) != 0; folder = dir_of(folder)) {
-    if (!kept && !(connected && io.remove_directory(folder))) {
-      // Not empty: another instance's images or folders are in it, and it stays theirs.
-      const bool held = connected && (errno == ENOTEMPTY || errno == EEXIST);
-      if (!held)
-        ACE_ERROR((LM_WARNING, "Failed to remove pool folder %s of a failed tavro backup: %s.\n",
-                   folder.c_str(), io.error()));
-      return;
-    }
-    made.paths.erase(folder);
-  }
 }
 
 }  // namespace tavrocloud

@@ -54,7 +54,6 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
   // Ends a handler's run after its upload as backup() does: its set kept or not.
   void end_run(Instance_Backup_Handler& h, bool kept) {
     if (!kept) h.remove_uploaded_images();
-    h.settle_made_folders(kept);
   }
   // Powers off a handler's instance "i/1", found "stopping", through `cloud`; whether it
   // asks for a retry then.
@@ -201,11 +200,14 @@ TEST_F(Instance_Backup_Handler_Test, FailedInstancesRemoveOnlyTheEmptyFoldersOfT
       {"both fail below a folder there before", "c/d", false, false, "c c/d"},
   };
   add_volume(0);
-  params_.pool_url = env_.url() + "/c/d";
+  int round = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(::system(("rm -rf " + env_.root() + "/*").c_str()), 0);
-    if (*c.before != '\0') std::filesystem::create_directories(env_.root() + "/" + c.before);
+    // Each round in a pool folder of its own, there before: the pool remembers the
+    // folders it made in earlier rounds.
+    const std::string top = env_.root() + "/" + std::to_string(++round);
+    params_.pool_url = env_.url() + "/" + std::to_string(round) + "/c/d";
+    std::filesystem::create_directories(top + "/" + c.before);
     std::vector<std::unique_ptr<Instance_Backup_Handler>> handlers;
     for (const char* instance : {"run/a", "run/b"}) {
       Backup_Params params = params_;
@@ -216,8 +218,8 @@ TEST_F(Instance_Backup_Handler_Test, FailedInstancesRemoveOnlyTheEmptyFoldersOfT
     end_run(*handlers[0], c.a_kept);
     end_run(*handlers[1], c.b_kept);
     std::set<std::string> folders;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(env_.root()))
-      if (e.is_directory()) folders.insert(std::filesystem::relative(e.path(), env_.root()));
+    for (const auto& e : std::filesystem::recursive_directory_iterator(top))
+      if (e.is_directory()) folders.insert(std::filesystem::relative(e.path(), top));
     std::string left;
     for (const std::string& f : folders) left += (left.empty() ? "" : " ") + f;
     EXPECT_EQ(left, c.left);
