@@ -13,6 +13,7 @@
 #include <string>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,12 +152,29 @@ bool run_script(const std::string& script, ACE_Log_Msg_Callback* callback, std::
   ::posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   ::posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
 
+  // The script starts with every signal unblocked and the stop signals at their default,
+  // whatever the job's threads block or ignore (a runner takes its stop signals on a
+  // thread of its own), so that it can be stopped and a closed pipe ends it as usual.
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) {
+    failure = "could not be run: out of memory";
+    return false;
+  }
+  auto destroy_attributes = make_deleter([&] { ::posix_spawnattr_destroy(&attributes); });
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) sigaddset(&defaults, sig);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
   char sh[] = "sh";
   char dash_c[] = "-c";
   std::string text = script;
   char* argv[] = {sh, dash_c, &text[0], nullptr};
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+  const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
   close_write.reset();
   if (rc != 0) {
     failure = std::string("could not be run: ") + std::strerror(rc);

@@ -5,6 +5,8 @@
 #include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -21,8 +23,17 @@ class Line_Collector : public ACE_Log_Msg_Callback {
 };
 
 // The result follows the exit status; a failure is logged as an error that says what
-// became of the script, never its text (a command line may hold a password).
+// became of the script, never its text (a command line may hold a password). The script
+// can be stopped although the calling thread blocks the stop signals and ignores SIGPIPE,
+// as a runner's job threads do.
 TEST(Execute_Script, ResultFollowsTheExitStatus) {
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  for (const int sig : {SIGHUP, SIGINT, SIGTERM}) sigaddset(&stops, sig);
+  ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+  struct sigaction ignore = {}, pipe_before = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &pipe_before);
   const struct {
     const char* script;
     bool ok;
@@ -32,6 +43,8 @@ TEST(Execute_Script, ResultFollowsTheExitStatus) {
       {"exit 3", false, "The job's script exited with status 3.\n"},
       {"kill -9 $$", false, "The job's script was killed by signal 9 (Killed).\n"},
       {"no-such-command-here-1234", false, "The job's script exited with status 127.\n"},
+      {"kill -TERM $$; exit 0", false, "The job's script was killed by signal 15 (Terminated).\n"},
+      {"kill -PIPE $$; exit 0", false, "The job's script was killed by signal 13 (Broken pipe).\n"},
       {"test \"$(cat)\" = \"\"", true, ""}};  // stdin is empty
   for (const auto& c : cases) {
     test::Log_Capture log;
@@ -42,6 +55,8 @@ TEST(Execute_Script, ResultFollowsTheExitStatus) {
     EXPECT_EQ(errors, c.logged) << c.script;
     EXPECT_TRUE(*c.script == '\0' || !log.contains(c.script)) << log.text();
   }
+  ::sigaction(SIGPIPE, &pipe_before, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 // Every line, of either stream, reaches the callback in order, also from a failing
