@@ -24,14 +24,13 @@ int main(int argc, char** argv) {
   ::setenv("QUILLON3_ROOT", (pool_dir + "/.bench-home").c_str(), 1);
   const auto start = std::chrono::steady_clock::now();
   Client_IO_Ex io;
-  size_t block_size = 0;
   if (!io.connect("file://" + pool_dir, Client_IO_Base::Options()) ||
-      !io.open(name, Client_IO_Base::MODE_READ, 0, 0) ||
-      !tavrocloud::read_image_block_size(io, name, block_size)) {
+      !io.open(name, Client_IO_Base::MODE_READ, 0, 0)) {
     std::fprintf(stderr, "pool: %s\n", io.error());
     return 1;
   }
-  tavrocloud::Volume_Reader reader(device, block_size);
+  // No catalog here: the image's own block size is the one read (0 recorded).
+  tavrocloud::Volume_Reader reader(device, 0, name);
   uint64_t bytes = 0;
   const bool ok = reader.read_all(io, [&bytes](const char*, size_t n, int64_t) {
     bytes += n;

@@ -69,8 +69,9 @@ class Client_IO : public Client_IO_Base {
   void abort();
 
   // While held, close() discards the written file instead of publishing it and
-  // reports the failure: the image writer holds the file from its first byte until its
-  // trailer is written, so an interrupted image never appears under its final name.
+  // reports the failure: the image writer holds the file from its init until its
+  // trailer is written, so an interrupted image never appears under its final name. A
+  // hold lasts until released or the file is closed or dropped; opening a file keeps it.
   void hold_publication() { held_ = true; }
   void release_publication() { held_ = false; }
 

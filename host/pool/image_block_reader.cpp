@@ -157,7 +157,6 @@ bool Image_Block_Reader::read_blocks_align(Client_IO* io, const Block_Callback& 
 
 bool Image_Block_Reader::read_blocks_align(Client_IO& io, const Block_Callback& callback,
                                            size_t block_size) {
-  if (block_size == 0) return refuse("block size 0");
   if (!callback) return refuse("no block callback");
   try {
     Image_Superblock sb;
@@ -180,7 +179,7 @@ bool Image_Block_Reader::read_header(Client_IO& io, size_t block_size, Image_Sup
   if (!pool_image::is_named(sb, io.path()))
     return refuse("the image at \"" + io.path() + "\" was written as \"" + claimed_name(sb) +
                   "\": it is another image, renamed or copied over this one");
-  if (sb.block_size != block_size)
+  if (block_size != 0 && sb.block_size != block_size)
     return refuse("the image's block size is " + std::to_string(sb.block_size) + ", not " +
                   std::to_string(block_size));
   if (!handle_superblock(sb)) return refuse("superblock not accepted");

@@ -33,13 +33,16 @@ class Image_Block_Reader {
 
   // Reads the image from the file open for reading on `io`: the superblock (then
   // handle_superblock), the extra data (handle_superblock_extra), the extents
-  // (handle_descriptor_header), then every block to `callback`, then the trailer. True
-  // when the whole image was read and verified; false (logged) when `block_size` is 0
-  // or not the image's, the image was written under another path in the pool than the
-  // one it is open under (pool_image::is_named, checked before the hooks), a hook or the callback answers false, or the
-  // image is damaged: a checksum mismatch, a missing, extra or misplaced block, a
-  // truncated file, data after the trailer. Blocks before a damage may have been handed
-  // out already. Buffers are sized by the image's own (bounded) block size.
+  // (handle_descriptor_header), then every block to `callback`, then the trailer. The
+  // blocks are the image's own: `block_size` 0 takes the image's block size as it is
+  // (handle_superblock sees it), any other value must be the image's. True when the
+  // whole image was read and verified; false (logged) when `block_size` is not 0 and not
+  // the image's, the image was written under another path in the pool than the one it
+  // is open under (pool_image::is_named, checked before the hooks), a hook or the
+  // callback answers false, or the image is damaged: a checksum mismatch, a missing,
+  // extra or misplaced block, a truncated file, data after the trailer. Blocks before a
+  // damage may have been handed out already. Buffers are sized by the image's own block
+  // size, which the superblock bounds (pool_image::MAX_BLOCK_SIZE).
   bool read_blocks_align(Client_IO& io, const Block_Callback& callback, size_t block_size);
   bool read_blocks_align(Client_IO* io, const Block_Callback& callback, size_t block_size);
 

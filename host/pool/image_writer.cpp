@@ -70,6 +70,9 @@ bool Image_Writer::init(size_t sector_size, size_t block_size, unsigned int vers
     ACE_DEBUG((LM_ERROR, "Image writer without a pool connection.\n"));
     return false;
   }
+  // From here the file is this image's: closed before its trailer, it is discarded,
+  // also when the geometry is refused or no block was written.
+  io_->hold_publication();
   if (!power_of_two(sector_size) || sector_size < pool_image::MIN_SECTOR_SIZE ||
       block_size == 0 || block_size % sector_size != 0 ||
       block_size > pool_image::MAX_BLOCK_SIZE || version != pool_image::FORMAT_VERSION ||

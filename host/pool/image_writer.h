@@ -7,9 +7,9 @@
 // source and the progress handler are always called on the calling thread. The volume
 // upload drives it through Image_Block_Writer (client_io/image_block_writer.h).
 //
-// The connection holds the file back from publication from the superblock on and
-// releases it only after the trailer; on any failure the partial file is dropped, so an
-// image under its final name is always complete.
+// The connection holds the file back from publication from init on and releases it only
+// after the trailer: on any failure the partial file is dropped, and a file closed before
+// its trailer is discarded, so an image under its final name is always complete.
 #ifndef POOL_IMAGE_WRITER_H
 #define POOL_IMAGE_WRITER_H
 
@@ -39,7 +39,8 @@ class Image_Writer {
   using Progress_Handler = std::function<bool(unsigned long bytes)>;
 
   // Writes to `io`, which must have a file open for writing when the superblock is
-  // written; the writer does not own it.
+  // written; the writer does not own it. From init on, that file is published by the
+  // connection's close() only once the trailer is written.
   explicit Image_Writer(Client_IO* io);
   virtual ~Image_Writer();
   Image_Writer(const Image_Writer&) = delete;

@@ -75,7 +75,8 @@ Task_Base::Error Instance_Backup_Handler::backup_volume(const Volume_Backup_Info
     if (result == Task_Base::CODE_SUCCESS) return;
     // A re-run starts this volume over, so its bytes must not be counted twice.
     progress_->sub_processed(counted);
-    io.abort();
+    // A file still open here has no trailer: its close discards it.
+    io.close();
     // A path this attempt never opened may hold another image (names are made safe for
     // the file system and can meet): it is not this attempt's to remove.
     if (opened && !io.remove(remote)) {

@@ -137,20 +137,15 @@ bool Instance_Restore_Handler::transfer_piece(Client_IO_Ex& io, const Volume_Res
   }
   total_storage_size_ += io.storage_size();
   auto file = make_deleter(&io, &Client_IO_Ex::close);
-  // The image knows its own block size; the catalog's is only checked against it, so a
-  // piece recorded without one (or with its device size) is still read in blocks.
   if (piece.block_size == 0) {
     ACE_ERROR((LM_ERROR, "Piece %s of volume %s has block size 0.\n", piece.remote_path.c_str(),
                vol.src_vol_id.c_str()));
     return false;
   }
-  size_t block_size = 0;
-  if (!read_image_block_size(io, piece.remote_path, block_size)) return false;
-  if (block_size != piece.block_size)
-    ACE_DEBUG((LM_DEBUG, "Piece %s was recorded with block size %B, its image has %B.\n",
-               piece.remote_path.c_str(), piece.block_size, block_size));
   ACE_DEBUG((LM_DEBUG, "Begin write tavro volume %s.\n", vol.created_vol_id.c_str()));
-  Volume_Reader reader(vol.attached_dev_name, block_size);
+  // The image is read in its own block size: a piece recorded with another one (its
+  // device size, where the piece had no attributes) still restores.
+  Volume_Reader reader(vol.attached_dev_name, piece.block_size, piece.remote_path);
   auto on_block = [this](const char*, size_t length, int64_t) {
     if (progress() != nullptr) progress()->add_processed(length);
     return !is_canceled();

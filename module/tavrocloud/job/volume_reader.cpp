@@ -1,8 +1,5 @@
 #include "tavrocloud/job/volume_reader.h"
 
-#include "pool/client_io.h"
-#include "pool/image_format.h"
-
 #include <ace/Log_Msg.h>
 
 #include <fcntl.h>
@@ -13,14 +10,22 @@
 
 namespace tavrocloud {
 
-Volume_Reader::Volume_Reader(const std::string& dest_path, size_t block_size)
-    : dest_path_(dest_path), block_size_(block_size) {}
+Volume_Reader::Volume_Reader(const std::string& dest_path, size_t recorded_block_size,
+                             const std::string& piece)
+    : dest_path_(dest_path), recorded_block_size_(recorded_block_size), piece_(piece) {}
 
 Volume_Reader::~Volume_Reader() = default;
 
-bool Volume_Reader::handle_superblock(const Image_Superblock&) {
+bool Volume_Reader::handle_superblock(const Image_Superblock& superblock) {
+  // The image knows its own block size (bounded by the reader); the catalog's may be
+  // another, so the device is written in the image's.
+  const size_t block_size = superblock.block_size;
+  if (block_size != recorded_block_size_)
+    ACE_DEBUG((LM_DEBUG, "Piece %s was recorded with block size %B, its image has %B.\n",
+               piece_.c_str(), static_cast<ACE_UINT64>(recorded_block_size_),
+               static_cast<ACE_UINT64>(block_size)));
   // No O_CREAT: a device link that vanished must not turn into a file.
-  if (writer_.open(dest_path_, O_CLOEXEC, false, 0640, File_Options(block_size_))) return true;
+  if (writer_.open(dest_path_, O_CLOEXEC, false, 0640, File_Options(block_size))) return true;
   const int error = writer_.last_error();
   errno = error;
   ACE_ERROR((LM_ERROR, "Failed to open device %s, errno=%d, %m.\n", dest_path_.c_str(), error));
@@ -39,7 +44,8 @@ bool Volume_Reader::read_all(Client_IO& io, const Block_Callback& callback) {
     }
     return callback(data, length, offset);
   };
-  const bool read = read_blocks_align(io, write_block, block_size_);
+  // 0: the blocks are the image's own, whatever the catalog recorded.
+  const bool read = read_blocks_align(io, write_block, 0);
   if (!read) {
     writer_.close();
     return false;
@@ -63,26 +69,6 @@ bool Volume_Reader::flush() {
   errno = error;
   ACE_ERROR((LM_ERROR, "Failed to flush device %s, errno=%d, %m.\n", dest_path_.c_str(), error));
   return false;
-}
-
-bool read_image_block_size(Client_IO& io, const std::string& path, size_t& block_size) {
-  char head[pool_image::SUPERBLOCK_SIZE];
-  const ssize_t n = io.read(head, sizeof head);
-  std::string why = n < 0 ? std::string(io.error()) : std::string("truncated image");
-  Image_Superblock superblock;
-  if (n != static_cast<ssize_t>(sizeof head) ||
-      !pool_image::decode_superblock(head, superblock, why)) {
-    ACE_ERROR((LM_ERROR, "Failed to read the superblock of image %s: %s.\n", path.c_str(),
-               why.c_str()));
-    return false;
-  }
-  // The pool reads forward only: the reader starts again from the first byte.
-  if (!io.close() || !io.open(path, Client_IO_Base::MODE_READ, 0, 0)) {
-    ACE_ERROR((LM_ERROR, "Failed to open image %s again, err %s.\n", path.c_str(), io.error()));
-    return false;
-  }
-  block_size = superblock.block_size;
-  return true;
 }
 
 }  // namespace tavrocloud

@@ -17,9 +17,12 @@ namespace tavrocloud {
 
 class Volume_Reader : public Image_Block_Reader {
  public:
-  // Writes onto `dest_path` (an existing device or file, never created) images whose
-  // block size is `block_size`.
-  Volume_Reader(const std::string& dest_path, size_t block_size);
+  // Writes onto `dest_path` (an existing device or file, never created) the image of
+  // the piece `piece` (its path, for the log) in the image's own block size; the block
+  // size the catalog recorded for the piece, `recorded_block_size`, may be another (a
+  // piece recorded with its device size) and is only compared with it in the log.
+  Volume_Reader(const std::string& dest_path, size_t recorded_block_size,
+                const std::string& piece);
   ~Volume_Reader() override;
 
   // Reads the image open for reading on `io`, writes each block at its offset, then
@@ -29,7 +32,8 @@ class Volume_Reader : public Image_Block_Reader {
   bool read_all(Client_IO& io, const Block_Callback& callback);
 
  protected:
-  // Opens the device for writing; false (logged with the errno) when it cannot be opened.
+  // Opens the device for writing in the image's block size; false (logged with the
+  // errno) when it cannot be opened.
   bool handle_superblock(const Image_Superblock& superblock) override;
 
  private:
@@ -37,15 +41,10 @@ class Volume_Reader : public Image_Block_Reader {
   bool flush();
 
   std::string dest_path_;
-  size_t block_size_;
+  size_t recorded_block_size_;
+  std::string piece_;
   Fixed_Block_File_Writer writer_;
 };
-
-// The block size of the image open for reading on `io` as `path`, from its superblock;
-// the image is then opened again at its start. True with `block_size` set; false
-// (logged) when the superblock cannot be read or is damaged, or the image does not open
-// again.
-bool read_image_block_size(Client_IO& io, const std::string& path, size_t& block_size);
 
 }  // namespace tavrocloud
 

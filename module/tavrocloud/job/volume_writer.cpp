@@ -85,10 +85,11 @@ bool Volume_Writer::write_all(const std::string& image_uuid, const std::string& 
     return false;
   }
   opened_remote_ = true;
-  // On a failure the file is dropped, never published.
+  // On a failure the file is closed before its trailer: the pool discards it, never
+  // publishes it, and that close's failure is the expected one, not worth a line.
   bool written = false;
   auto drop = make_deleter([&] {
-    if (!written) io_.abort();
+    if (!written) io_.close();
   });
   if (!write_image(image_uuid, backup_set_uuid, progress_handler)) return false;
   written = true;

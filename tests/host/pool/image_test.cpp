@@ -181,9 +181,9 @@ TEST(Image_Writer, FailedWriteLeavesNothing) {
   }
 }
 
-// Bad geometry, a short identity, steps out of order and an empty extent are refused; an
-// image without extents is whole and reads back as no blocks; offsets past 4 GiB are kept
-// whole.
+// Bad geometry, a short identity, steps out of order and an empty extent are refused, and
+// the file closed after them is not published; an image without extents is whole and
+// reads back as no blocks; offsets past 4 GiB are kept whole.
 TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   Pool_Env env;
   test::Log_Capture log;
@@ -193,6 +193,10 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
       {512, 4096, 2, 0}, {512, 4096, 1, 1}, {512, 128 << 20, 1, 0}, {768, 1536, 1, 0}};
   for (const auto& g : bad)
     EXPECT_FALSE(Image_Block_Writer(&io).init(g[0], g[1], g[2], g[3])) << g[0] << " " << g[1];
+  // A file handed to an image writer is published only with its trailer.
+  EXPECT_FALSE(io.close());
+  EXPECT_EQ(list_dir(env.root()), "");
+  ASSERT_TRUE(io.open("img", Client_IO_Base::MODE_WRITE, 0, 0));
   Image_Block_Writer writer(&io);
   EXPECT_FALSE(writer.write_superblock(SET_ID, IMAGE_ID, 0, nullptr, 0));
   ASSERT_TRUE(writer.init(512, 4096, 1, 0));
@@ -200,7 +204,8 @@ TEST(Image_Writer, RefusesBadGeometryOrderAndEmptyExtents) {
   EXPECT_FALSE(writer.write_blocks(nullptr, nullptr));  // before the superblock
   writer.add_block(1ull << 40, 4096);
   EXPECT_EQ(writer.blocks().at(0).offset, 1ull << 40);
-  io.abort();
+  EXPECT_FALSE(io.close());
+  EXPECT_EQ(list_dir(env.root()), "");
   EXPECT_FALSE(Open_Image(env, COMPR_ZSTD, 4096).write(""));  // a zero-length extent
   Open_Image none(env, COMPR_ZSTD, 4096);
   auto no_source = [](const char*&, ssize_t, ACE_OFF_T) { return -1; };
@@ -299,8 +304,8 @@ TEST(Image_Block_Reader, TrailerCountingOtherRecordsIsRefused) {
 }
 
 // Refused before any block: the head of one image (its superblock, or with its extent
-// table) in front of the body of another, a block size not the image's, and a hook that
-// says no. A callback's no stops the read; one that throws ends it on the caller's
+// table) in front of the body of another, a block size not the image's (0 asks for the
+// image's own, and reads it), and a hook that says no. A callback's no stops the read; one that throws ends it on the caller's
 // thread, the helpers joined.
 TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
   Pool_Env env;
@@ -315,8 +320,12 @@ TEST(Image_Block_Reader, RefusedBeforeAnyBlock) {
     EXPECT_FALSE(read_image(env, BLOCK, into(got)) || got != "") << cut;
   }
   write_file(env.root() + "/img", b);
-  for (size_t size : {size_t(0), BLOCK / 2, BLOCK * 2, size_t(1) << 40})
-    EXPECT_FALSE(read_image(env, size, into(got)) || got != "") << size;
+  const std::pair<size_t, bool> sizes[] = {
+      {0, true}, {BLOCK / 2, false}, {BLOCK * 2, false}, {size_t(1) << 40, false}};
+  for (const auto& [size, reads] : sizes) {
+    EXPECT_EQ(read_image(env, size, into(got)), reads) << size;
+    EXPECT_TRUE(got == (reads ? data : "")) << size;
+  }
   EXPECT_TRUE(log.contains("block size", LM_ERROR));
   for (int at = 0; at < 3; ++at)
     EXPECT_FALSE(read_image(env, BLOCK, into(got), 0, Noting_Reader(at)) || got != "") << at;

@@ -219,7 +219,7 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
       {{list("gone")}, "Failed to open storage pool " + pool_.url() + " remote file gone"},
       {{list("bad")}, "block data checksum mismatch"},
       {{list("copied")}, "the image at \"copied\" was written as \"new\""},
-      {{list("short")}, "Failed to read the superblock of image short"},
+      {{list("short")}, "truncated image (in the superblock)"},
       {{list("old")}, "Failed to open device " + gone, gone},
       {{list("old")}, "Failed to write 4096 bytes at 0 to /dev/full", "/dev/full"},
   };
@@ -243,7 +243,7 @@ TEST_F(Handler, TransferDataWritesEveryListInOrder) {
   Client_IO_Ex io;
   ASSERT_TRUE(io.connect(pool_.url(), {}) && io.open("old", Client_IO_Base::MODE_READ, 0, 0));
   const auto refuse = [](const char*, size_t, int64_t) { return 0; };
-  EXPECT_FALSE(tavrocloud::Volume_Reader(device, block).read_all(io, refuse));
+  EXPECT_FALSE(tavrocloud::Volume_Reader(device, block, "old").read_all(io, refuse));
   if (!unseen.empty()) GTEST_SKIP() << "the device's flush was not checked: " << unseen;
 }
 

@@ -15,8 +15,8 @@ namespace {
 const char SET_UUID[] = "00112233-4455-6677-8899-aabbccddeeff";
 const uint64_t BLOCK = 131072;
 
-// Bad arguments are refused; a device that is missing, too small or shrinks leaves
-// nothing in the pool. Good uploads, cancellations and the pool's failures (also at the
+// Bad arguments are refused; a device that is missing, too small or shrinks and an image
+// the pool's writer refuses leave nothing in the pool. Good uploads, cancellations and the pool's failures (also at the
 // close) are driven end to end in tests/e2e/fault_matrix_test.cpp.
 TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
   pool_test::Pool_Env env;
@@ -43,6 +43,8 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
       {"total_size_ % block_size_", [](Run& r) { r.total -= 512; }},
       {"Failed to open block reader for path", [&](Run& r) { r.local = env.dir() + "/missing"; }},
       {"bytes readable", [](Run& r) { r.total += BLOCK; }},  // a device smaller than the volume
+      // a block size the pool's image refuses, once the file is open on the pool
+      {"Failed to init image block writer.", [](Run& r) { r.block = r.total = 1000; }},
       {"Failed to read data, offset", shrinking},
       {"Failed to write data, the io not connected.", [](Run& r) { r.connected = false; }},
   };
