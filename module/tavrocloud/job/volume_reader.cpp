@@ -12,7 +12,7 @@ namespace tavrocloud {
 
 Volume_Reader::Volume_Reader(const std::string& dest_path, size_t recorded_block_size,
                              const std::string& piece)
-    : dest_path_(dest_path), recorded_block_size_(recorded_block_size), piece_(piece) {}
+    : dest_path_(dest_path), block_size_(recorded_block_size), piece_(piece) {}
 
 Volume_Reader::~Volume_Reader() = default;
 
@@ -20,9 +20,9 @@ bool Volume_Reader::handle_superblock(const Image_Superblock& superblock) {
   // The image knows its own block size (bounded by the reader); the catalog's may be
   // another, so the device is written in the image's.
   const size_t block_size = superblock.block_size;
-  if (block_size != recorded_block_size_)
+  if (block_size != block_size_)
     ACE_DEBUG((LM_DEBUG, "Piece %s was recorded with block size %B, its image has %B.\n",
-               piece_.c_str(), static_cast<ACE_UINT64>(recorded_block_size_),
+               piece_.c_str(), static_cast<ACE_UINT64>(block_size_),
                static_cast<ACE_UINT64>(block_size)));
   // No O_CREAT: a device link that vanished must not turn into a file.
   if (writer_.open(dest_path_, O_CLOEXEC, false, 0640, File_Options(block_size))) return true;

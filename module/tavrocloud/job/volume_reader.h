@@ -41,7 +41,7 @@ class Volume_Reader : public Image_Block_Reader {
   bool flush();
 
   std::string dest_path_;
-  size_t recorded_block_size_;
+  size_t block_size_;  // as the catalog recorded it; the image's own may differ
   std::string piece_;
   Fixed_Block_File_Writer writer_;
 };
