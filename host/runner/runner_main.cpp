@@ -89,15 +89,8 @@ int run(Context& ctx, Command_Line& line) {
 
 // A write to a closed pipe fails with EPIPE instead of ending the process: a job whose
 // progress or history nobody reads any more still runs to its end or cleans up, and a
-// lost output is reported. A handler that does nothing rather than SIG_IGN, so that the
-// scripts a job runs start with the default action again.
-void survive_closed_pipes() {
-  struct sigaction action = {};
-  action.sa_handler = [](int) {};
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGPIPE, &action, nullptr);
-}
+// lost output is reported. The scripts a job runs start with the default action again.
+void survive_closed_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace
 
