@@ -166,12 +166,11 @@ set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/t
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})
-target_link_libraries(test_support PUBLIC GTest::gtest GTest::gmock host_runtime host_json
+target_link_libraries(test_support PUBLIC GTest::gtest GTest::gmock host_runtime host_json mod_yolt
                                           ${THIRD_BASE})
 target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 # Tests find their data files from the build (tests/support/test_data.h).
-target_compile_definitions(test_support PUBLIC
-                           QUILLON3_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
+target_compile_definitions(test_support PUBLIC QUILLON3_TESTS_DIR="${CMAKE_SOURCE_DIR}/tests")
 
 file(GLOB_RECURSE test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
 set(test_dirs "")
