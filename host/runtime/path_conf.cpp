@@ -7,8 +7,9 @@
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_sys_stat.h>
 
-#include <cstring>
 #include <unistd.h>
+
+#include <cstring>
 #include <mutex>
 
 namespace {
