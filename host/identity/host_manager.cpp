@@ -4,8 +4,8 @@
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "runtime/host_home.h"
-#include "runtime/secure_memset.h"
 #include "runtime/shared_file.h"
+#include "yolt/home_file.h"
 
 #include <ace/Log_Msg.h>
 #include <openssl/rand.h>
@@ -27,45 +27,43 @@ const char PUBLIC_KEY_FILE[] = "keys/rsa_public.pem";
 constexpr mode_t HOME_MODE = 0700;
 constexpr mode_t FILE_MODE = 0600;
 
-// Reads a whole file straight into `out` (a wiping string for keys, so no copy of the
-// key is left in other buffers).
-template <typename String>
-bool read_file(const std::string& path, String& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Makes the home with `mode`, or brings an existing one to `mode`. The home itself may be
+// reached through a link; nothing below it is.
+bool make_private_home(const std::string& home, mode_t mode) {
+  if (::mkdir(home.c_str(), mode) != 0 && errno != EEXIST) return false;
+  return ::chmod(home.c_str(), mode) == 0;
+}
+
+// Makes the folder `name` of `home` with `mode`, or brings an existing one to `mode`;
+// false (nothing changed) when a link or anything but a folder is in its place.
+bool make_private_folder(const std::string& home, const char* name, mode_t mode) {
+  const int fd = yolt::open_folder_below(home, name, true, mode);
   if (fd < 0) return false;
-  out.clear();
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  secure_memset(buf, 0, sizeof buf);
-  ::close(fd);
-  return n == 0;
+  const bool ok = ::fchmod(fd, mode) == 0;
+  yolt::close_keeping_errno(fd);
+  return ok;
 }
 
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+// Brings the regular file `name` of `home` to `mode` (files of older homes were readable
+// by others); true when it is missing too, false (nothing changed) for a link or anything
+// but a regular file.
+bool restrict_file(const std::string& home, const char* name, mode_t mode) {
+  const int fd = yolt::open_regular(home, home + "/" + name, O_RDONLY, 0);
+  if (fd < 0) return errno == ENOENT;
+  const bool ok = ::fchmod(fd, mode) == 0;
+  yolt::close_keeping_errno(fd);
+  return ok;
 }
 
-bool is_empty_file(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-}
-
-// Makes the directory `path` with `mode`, or brings an existing one to `mode`.
-bool make_private_dir(const std::string& path, mode_t mode) {
-  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
-  return ::chmod(path.c_str(), mode) == 0;
-}
-
-// Brings an existing file to `mode` (files of older homes were readable by others); true
-// when it is missing too.
-bool restrict_file(const std::string& path, mode_t mode) {
-  return ::chmod(path.c_str(), mode) == 0 || errno == ENOENT;
+// Writes the public half `public_pem` unless the stored one is exactly it: a missing half
+// (an interrupted run) or one of another key (a copied or half-restored home, which would
+// have secrets encrypted for a key this host cannot decrypt with) is replaced.
+bool keep_public_half(const std::string& path, const std::string& public_pem) {
+  std::string stored;
+  const int rc = read_home_file(path, stored);
+  if (rc < 0) return false;
+  return (rc == 1 && stored == public_pem) ||
+         replace_file(path, public_pem.data(), public_pem.size(), FILE_MODE);
 }
 
 std::string random_hex(size_t bytes) {
@@ -103,7 +101,7 @@ bool Host_Manager::reload() {
   bool identity_read = false;
   std::string text;
   json_spirit::Value identity;
-  if (read_file(home + "/" + IDENTITY_FILE, text) && JSON_Load(text, identity) &&
+  if (read_home_file(home + "/" + IDENTITY_FILE, text) == 1 && JSON_Load(text, identity) &&
       identity.type() == json_spirit::obj_type) {
     const json_spirit::Object& obj = identity.get_obj();
     json_spirit::object_get(obj, "name", name_);
@@ -126,25 +124,28 @@ bool Host_Manager::reload() {
     ACE_ERROR((LM_WARNING, "Host identity %C/%C is missing or not a JSON object.\n", home.c_str(),
                IDENTITY_FILE));
   }
-  const bool key_read = read_file(home + "/" + PRIVATE_KEY_FILE, rsa_prvkey_);
+  const bool key_read = read_home_file(home + "/" + PRIVATE_KEY_FILE, rsa_prvkey_) == 1;
   if (!key_read) {
     rsa_prvkey_.clear();
     ACE_ERROR(
         (LM_WARNING, "Host private key %C/%C cannot be read.\n", home.c_str(), PRIVATE_KEY_FILE));
   }
-  if (!read_file(home + "/" + PUBLIC_KEY_FILE, rsa_pubkey_)) rsa_pubkey_.clear();
+  if (read_home_file(home + "/" + PUBLIC_KEY_FILE, rsa_pubkey_) != 1) rsa_pubkey_.clear();
   return identity_read && key_read;
 }
 
 bool Host_Manager::initialise_home(const std::string& home, const std::string& name, int bits) {
-  if (!make_private_dir(home, HOME_MODE) || !make_private_dir(home + "/keys", HOME_MODE))
+  if (!make_private_home(home, HOME_MODE) || !make_private_folder(home, "keys", HOME_MODE))
     return false;
   // One initialisation at a time, across processes: each step below checks what exists
   // and makes only what is missing, so a later run finishes what an earlier one left.
   File_Lock lock(home + "/keys/init.lock");
   if (!lock.locked()) return false;
   const std::string identity_path = home + "/" + IDENTITY_FILE;
-  if (!file_exists(identity_path)) {
+  std::string identity_text;
+  const int identity_rc = read_home_file(identity_path, identity_text);
+  if (identity_rc < 0) return false;  // a link or no regular file: kept as it is
+  if (identity_rc == 0) {
     json_spirit::Object identity;
     identity["name"] = name;
     identity["access_key"] = random_hex(20);
@@ -157,26 +158,23 @@ bool Host_Manager::initialise_home(const std::string& home, const std::string& n
   const std::string public_path = home + "/" + PUBLIC_KEY_FILE;
   secure_string private_pem;
   std::string public_pem;
-  const bool have_private = read_file(private_path, private_pem) && !private_pem.empty();
-  if (have_private) {
-    // A private key without its public half (an interrupted run): derive the half.
-    std::string stored;
-    if (!derive_public_pem(private_pem, public_pem)) return false;
-    if (!read_file(public_path, stored) || stored != public_pem) {
-      if (!replace_file(public_path, public_pem.data(), public_pem.size(), FILE_MODE))
-        return false;
-    }
+  // There but unreadable (or a link): kept for its owner to look at; an empty one holds
+  // nothing.
+  const int private_rc = read_home_file(private_path, private_pem);
+  if (private_rc < 0) return false;
+  if (private_rc == 1 && !private_pem.empty()) {
+    if (!derive_public_pem(private_pem, public_pem) || !keep_public_half(public_path, public_pem))
+      return false;
   } else {
-    // There but unreadable: kept for its owner to look at (an empty one holds nothing).
-    if (file_exists(private_path) && !is_empty_file(private_path)) return false;
     if (!generate_rsa_key_pair(bits, private_pem, public_pem)) return false;
     // The public half first: a private key alone is repaired above, never the reverse.
     if (!replace_file(public_path, public_pem.data(), public_pem.size(), FILE_MODE) ||
         !replace_file(private_path, private_pem.data(), private_pem.size(), FILE_MODE))
       return false;
   }
-  return restrict_file(identity_path, FILE_MODE) && restrict_file(private_path, FILE_MODE) &&
-         restrict_file(public_path, FILE_MODE);
+  return restrict_file(home, IDENTITY_FILE, FILE_MODE) &&
+         restrict_file(home, PRIVATE_KEY_FILE, FILE_MODE) &&
+         restrict_file(home, PUBLIC_KEY_FILE, FILE_MODE);
 }
 
 const WebSocket_Options& WebSocket_Options::instance() {

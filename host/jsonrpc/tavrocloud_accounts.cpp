@@ -29,22 +29,6 @@ void set_error(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// 1: read, 0: no such file, -1: error.
-int read_whole_file(const std::string& path, std::string& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : -1;
-  out.clear();
-  char buf[8192];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return n == 0 ? 1 : -1;
-}
-
 // Replaces the store whole (see shared_file.h); called with the store locked.
 bool write_store(const json_spirit::Object& accounts, std::string* error) {
   const std::string text = JSON_Dump(accounts, true) + "\n";
@@ -54,7 +38,7 @@ bool write_store(const json_spirit::Object& accounts, std::string* error) {
 bool load_locked(json_spirit::Object& accounts, std::string* error) {
   const std::string path = accounts_path();
   std::string text;
-  const int rc = read_whole_file(path, text);
+  const int rc = read_home_file(path, text);
   if (rc == 0) {
     accounts.clear();
     return true;

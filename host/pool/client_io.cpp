@@ -18,11 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -69,8 +72,14 @@ constexpr int CREATE_ROUNDS = 4;
 // file's folder up: a folder that someone else made, one that holds anything and one where
 // a file is being written (a file without a name shows in no listing) stay. Folders of
 // sibling uploads (other connections, same job folder) are known here too, so the last
-// failed upload of a run leaves no empty folder. One lock orders the removals and the
-// writers' notes.
+// failed upload of a run leaves no empty folder.
+//
+// The host lives as long as the product that loads it, so only the most recent
+// MAX_NOTED folders are kept: a clean-up comes soon after the uploads of its run, and a
+// folder forgotten meanwhile merely stays (empty) instead of being removed. The lock
+// guards the notes only; a folder is looked at and removed outside it, marked as being
+// removed, so that writers elsewhere never wait for a removal and a writer into that very
+// folder waits only for its one rmdir.
 class Made_Folders {
  public:
   static Made_Folders& instance() {
@@ -80,16 +89,23 @@ class Made_Folders {
 
   // Notes the folders `made` (absolute, as make_directories gives them) as this process's.
   void note(const std::vector<std::string>& made) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<std::pair<std::string, Identity>> found;
     for (const std::string& dir : made) {
       struct stat st;
-      if (::lstat(dir.c_str(), &st) == 0) made_[dir] = {st.st_dev, st.st_ino};
+      if (::lstat(dir.c_str(), &st) == 0) found.push_back({dir, {st.st_dev, st.st_ino}});
     }
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& f : found) {
+      made_[f.first] = {f.second, ++serial_};
+      order_.push_back({f.first, serial_});
+    }
+    forget_oldest();
   }
 
   // A file is written in `dir` from begin_write until end_write: it is never removed then.
   void begin_write(const std::string& dir) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
+    removed_.wait(guard, [&] { return removing_.count(dir) == 0; });
     ++writing_[dir];
   }
   void end_write(const std::string& dir) {
@@ -101,11 +117,23 @@ class Made_Folders {
   // Removes `dir` and then each parent while it is a folder noted here, still the one
   // made (not replaced), empty and not written in.
   void prune(std::string dir) {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (auto it = made_.find(dir); it != made_.end() && writing_.count(dir) == 0;
-         it = made_.find(dir)) {
-      const Outcome outcome = remove_empty(dir, it->second);
-      if (outcome != Outcome::KEPT) made_.erase(it);
+    for (;;) {
+      Identity noted;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        const auto it = made_.find(dir);
+        if (it == made_.end() || writing_.count(dir) != 0 || !removing_.insert(dir).second) return;
+        noted = it->second.identity;
+      }
+      const Outcome outcome = remove_empty(dir, noted);
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        removing_.erase(dir);
+        const auto it = made_.find(dir);
+        if (outcome != Outcome::KEPT && it != made_.end() && it->second.identity == noted)
+          made_.erase(it);
+      }
+      removed_.notify_all();
       if (outcome != Outcome::REMOVED) return;
       dir = dir_of(dir);
     }
@@ -114,6 +142,11 @@ class Made_Folders {
  private:
   using Identity = std::pair<dev_t, ino_t>;
   enum class Outcome { REMOVED, KEPT, REPLACED };
+  struct Note {
+    Identity identity;
+    uint64_t serial;  // tells this note from an earlier one of the same path in order_
+  };
+  static constexpr size_t MAX_NOTED = 4096;
 
   // Removes `dir` when it is the folder noted as `noted` and empty. REMOVED also when it
   // is gone; KEPT when it holds anything (or cannot be removed: logged); REPLACED when a
@@ -129,9 +162,28 @@ class Made_Folders {
     return Outcome::KEPT;
   }
 
+  // Called under lock_: drops the oldest notes beyond MAX_NOTED (and stale places in
+  // order_ of notes already gone).
+  void forget_oldest() {
+    while (order_.size() > MAX_NOTED ||
+           (!order_.empty() && !is_current(order_.front().first, order_.front().second))) {
+      const auto& oldest = order_.front();
+      if (is_current(oldest.first, oldest.second)) made_.erase(oldest.first);
+      order_.pop_front();
+    }
+  }
+  bool is_current(const std::string& dir, uint64_t serial) const {
+    const auto it = made_.find(dir);
+    return it != made_.end() && it->second.serial == serial;
+  }
+
   std::mutex lock_;
-  std::map<std::string, Identity> made_;
+  std::condition_variable removed_;
+  std::map<std::string, Note> made_;
+  std::deque<std::pair<std::string, uint64_t>> order_;  // notes, oldest first
+  uint64_t serial_ = 0;
   std::map<std::string, int> writing_;
+  std::set<std::string> removing_;
 };
 
 // Tries fresh hidden names "<dir>/.<name>.<random>.part" with `use` (which fails with

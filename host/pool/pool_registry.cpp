@@ -1,17 +1,11 @@
 #include "pool/pool_registry.h"
 
 #include "pool/fs_util.h"
-#include "pool/pool_file_system.h"
 #include "runtime/host_home.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "runtime/shared_file.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -126,39 +120,6 @@ std::string format_line(const Pool_Record& rec) {
   return line;
 }
 
-// Holds an exclusive flock on the registry's lock file while it lives.
-class Registry_Lock {
- public:
-  explicit Registry_Lock(const std::string& registry_path) {
-    fd_ = ::open((registry_path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Registry_Lock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Registry_Lock(const Registry_Lock&) = delete;
-  Registry_Lock& operator=(const Registry_Lock&) = delete;
-  bool locked() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-bool write_all_fd(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-
 }  // namespace
 
 bool normalise_relative_path(const std::string& rel, std::string& out) {
@@ -199,11 +160,11 @@ Pool_Registry::Pool_Registry(std::string path) : path_(std::move(path)) {}
 
 bool Pool_Registry::load(std::string* error) {
   pools_.clear();
-  std::ifstream in(path_);
-  if (!in) {
-    if (errno == ENOENT) return true;
-    return fail(error, "cannot read pool registry " + path_ + ": " + std::strerror(errno));
-  }
+  std::string text;
+  const int rc = read_home_file(path_, text);
+  if (rc == 0) return true;
+  if (rc < 0) return fail(error, "cannot read pool registry " + path_ + ": " + std::strerror(errno));
+  std::istringstream in(text);
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
@@ -252,7 +213,7 @@ bool Pool_Registry::add(const Pool_Record& pool, std::string* error) {
     return fail(error, "pool url must be file:// with an absolute path: " + pool.url);
   if (!make_directories(dir_of(path_), 0700))
     return fail(error, "cannot create " + dir_of(path_) + ": " + std::strerror(errno));
-  Registry_Lock lock(path_);
+  File_Lock lock(path_ + ".lock");
   if (!lock.locked()) return fail(error, "cannot lock pool registry " + path_);
   if (!load(error)) return false;
   for (auto it = pools_.begin(); it != pools_.end();) {
@@ -269,7 +230,7 @@ bool Pool_Registry::add(const Pool_Record& pool, std::string* error) {
 }
 
 bool Pool_Registry::remove(const std::string& uuid, std::string* error) {
-  Registry_Lock lock(path_);
+  File_Lock lock(path_ + ".lock");
   if (!lock.locked()) return fail(error, "cannot lock pool registry " + path_);
   if (!load(error)) return false;
   const size_t before = pools_.size();
@@ -283,16 +244,5 @@ bool Pool_Registry::save(std::string* error) {
   std::string text =
       "# Quillon3 pool registry: uuid, name, host uuid, url, device ids, attributes\n";
   for (const Pool_Record& p : pools_) text += format_line(p) + '\n';
-  const std::string tmp = path_ + ".new";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return fail(error, "cannot write " + tmp + ": " + std::strerror(errno));
-  const bool ok = write_all_fd(fd, text) && ::fsync(fd) == 0;
-  const int saved = errno;
-  if (::close(fd) != 0 || !ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-    const int e = ok ? errno : saved;
-    ::unlink(tmp.c_str());
-    return fail(error, "cannot write " + path_ + ": " + std::strerror(e));
-  }
-  Pool_File_System::current().sync_directory(dir_of(path_).c_str());
-  return true;
+  return replace_file(path_, text.data(), text.size(), 0600, error);
 }

@@ -1,10 +1,13 @@
 #include "runtime/path_conf.h"
 
 #include "runtime/host_home.h"
+#include "yolt/home_file.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_sys_stat.h>
+
+#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
@@ -49,6 +52,20 @@ int make_dirs(const std::string& dir, mode_t mode) {
   }
 }
 
+// Makes `dir` as make_dirs does, except that below the host home each folder is made and
+// entered from the one above, never through a link: a link planted in the home fails the
+// call instead of receiving the folders. 0 or -1 (errno set).
+int make_record_dirs(const std::string& dir, mode_t mode) {
+  const std::string home = host_home();
+  std::string rel;
+  if (!yolt::below_home(home, dir, rel)) return make_dirs(dir, mode);
+  if (make_dirs(home, mode) == -1) return -1;
+  const int fd = yolt::open_folder_below(home, rel, true, mode);
+  if (fd < 0) return -1;
+  ::close(fd);
+  return 0;
+}
+
 }  // namespace
 
 Path_Conf::Path_Conf(const char* prefix, const char* id, bool create, const char* basename,
@@ -61,7 +78,7 @@ Path_Conf::Path_Conf(const char* prefix, const char* id, bool create, const char
     const size_t slash = dir.rfind('/');
     dir = slash == std::string::npos || slash == 0 ? std::string() : dir.substr(0, slash);
   }
-  if (create && !dir.empty() && make_dirs(dir, mode) == -1)
+  if (create && !dir.empty() && make_record_dirs(dir, mode) == -1)
     ACE_ERROR((LM_ERROR, "Failed to create directory %s, errno=%d, %m\n", dir.c_str(),
                ACE_OS::last_error()));
 }

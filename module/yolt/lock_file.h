@@ -12,6 +12,7 @@
 #define YOLT_LOCK_FILE_H
 
 #include "runtime/path_conf.h"
+#include "yolt/home_file.h"
 
 #include <ace/Log_Msg.h>
 
@@ -115,40 +116,13 @@ class Lock_File {
   static constexpr mode_t FILE_MODE = S_IRUSR | S_IWUSR;
   static_assert(FOLDER_MODE == 0700 && FILE_MODE == 0600, "owner-only lock files");
 
-  // The folder `name` of the folder `at` (made when missing), never reached through a
-  // link; `at` is closed. A descriptor, or -1 with errno set.
-  static int enter_folder(int at, const char* name) {
-    if (at < 0) return -1;
-    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(at, name, flags);
-    if (fd < 0 && errno == ENOENT && (::mkdirat(at, name, FOLDER_MODE) == 0 || errno == EEXIST))
-      fd = ::openat(at, name, flags);
-    const int error = errno;
-    ::close(at);
-    errno = error;
-    return fd;
-  }
-
   // Opens (making it when missing) "<home>/lock/<kind_>/<name>": a regular file, no link
   // followed below the home. The descriptor, or -1 with errno set.
   int open_file(const std::string& home, const std::string& name) const {
-    int fd = ::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    fd = enter_folder(enter_folder(fd, "lock"), kind_);
-    if (fd < 0) return -1;
-    const int dir = fd;
-    while ((fd = ::openat(dir, name.c_str(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, FILE_MODE)) < 0 &&
-           errno == EINTR) {
-    }
-    int error = errno;
-    ::close(dir);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-      ::close(fd);
-      fd = -1;
-      error = EINVAL;
-    }
-    errno = error;
+    const int dir = open_folder_below(home, std::string("lock/") + kind_, true, FOLDER_MODE);
+    if (dir < 0) return -1;
+    const int fd = open_regular_at(dir, name, O_RDWR | O_CREAT, FILE_MODE);
+    close_keeping_errno(dir);
     return fd;
   }
 

@@ -7,6 +7,7 @@
 
 #include "runtime/path_conf.h"
 #include "yolt/check.h"
+#include "yolt/home_file.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/Mem_Map.h>
@@ -14,8 +15,10 @@
 #include <ace/os_include/os_fcntl.h>
 
 #include <cstring>
+#include <string>
 #include <sys/mman.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 // PathConf: a type with a static text member `prefix`. Size: the length mapped when the
 // file is created (the record lies at its start).
@@ -55,21 +58,25 @@ class Mem_Map_Handle {
   }
 
   // Maps `path` with the open `flags`: Size bytes when O_CREAT is among them (a shorter
-  // file is extended), else the whole file, which must hold a record. 0 or -1 (logged).
+  // file is extended), else the whole file, which must hold a record. Below the host home
+  // no link is followed and only a regular file is mapped. 0 or -1 (logged).
   int open_i(const char* path, int flags) {
     close();
     const size_t length = (flags & O_CREAT) != 0 ? Size : static_cast<size_t>(-1);
-    if (map_.map(path, length, flags, 0600, protection(flags), MAP_SHARED, nullptr, 0) == -1) {
+    const std::string home = Path_Conf("/var/opt/telquin/quillon3", nullptr, false, nullptr, 0).str();
+    const int fd = yolt::open_regular(home, path, flags, 0600);
+    if (fd < 0 || map_.map(fd, length, protection(flags), MAP_SHARED, nullptr, 0) == -1) {
       const int error = ACE_OS::last_error();
       ACE_ERROR((LM_ERROR, "Failed to memory map %s, errno=%d, %m\n", path, error));
       map_.close();
+      if (fd >= 0) ::close(fd);
       errno = error;
       return -1;
     }
     if (map_.addr() == MAP_FAILED || map_.size() < sizeof(T)) {
       ACE_ERROR((LM_ERROR, "Failed to memory map %s: %u bytes cannot hold a record of %u\n",
                  path, static_cast<unsigned>(map_.size()), static_cast<unsigned>(sizeof(T))));
-      map_.close();
+      close();
       errno = EINVAL;
       return -1;
     }
@@ -77,7 +84,13 @@ class Mem_Map_Handle {
   }
 
   // Unmaps and closes the file; ACE_Mem_Map::close()'s result.
-  int close() { return map_.close(); }
+  int close() {
+    // The mapping was made from a descriptor opened here, which ACE_Mem_Map leaves open.
+    const ACE_HANDLE fd = map_.addr() != MAP_FAILED ? map_.handle() : ACE_INVALID_HANDLE;
+    const int rc = map_.close();
+    if (fd != ACE_INVALID_HANDLE) ::close(fd);
+    return rc;
+  }
 
   // The mapped record, unchecked (MAP_FAILED when nothing is mapped).
   T* operator->() const { return static_cast<T*>(map_.addr()); }

@@ -338,4 +338,60 @@ TEST_F(Quillon3_Runner, PoolsAreRegisteredListedAndRemoved) {
   EXPECT_EQ("0 no pools\n", run("pool list").summary());
 }
 
+// A link anywhere in the home (to a file, dangling, to a folder) is never opened, created,
+// replaced or made private through: the command that meets it fails or does without
+// that file, and what the link points at keeps its bytes and mode, stays missing or
+// stays empty.
+TEST_F(Quillon3_Runner, LinksInTheHomeAreNeverFollowed) {
+  namespace fs = std::filesystem;
+  enum Target { TO_FILE, DANGLING, TO_FOLDER };
+  const std::string pool_add = "pool add --uuid p --name p --dir " + tmp_.path() + "/pool";
+  const std::string account_add = "account add --uuid u --host 127.0.0.1 --port 1 "
+                                  "--access-key a --secret-key -";
+  const std::string backup = "backup --quiet " + write("def.json", R"({"type": "backup",
+      "id": "b", "host_id": "u", "target_pool": "p",
+      "source": {"id": "c", "entries": [{"id": "i-a", "name": "a", "type": "Instance"}]}})");
+  const std::vector<std::string> ready = {"init --bits 2048", account_add, pool_add};
+  const struct {
+    std::string place;  // below the home
+    std::vector<std::string> before;  // commands run before the link is planted
+    std::string command;
+  } places[] = {
+      {"identity.json", {}, "init --bits 2048"},
+      {"keys", {}, "init --bits 2048"},
+      {"keys/init.lock", {}, "init --bits 2048"},
+      {"accounts.json.lock", {"init --bits 2048"}, account_add},
+      {"pools.lock", {}, pool_add},
+      {"jobd", ready, backup},
+      {"jobd/act/job/b", ready, backup},
+  };
+  int n = 0;
+  for (const auto& place : places) {
+    for (const Target target : {TO_FILE, DANGLING, TO_FOLDER}) {
+      SCOPED_TRACE(place.place + " linked to a " +
+                   (target == TO_FILE ? "file" : target == DANGLING ? "missing file" : "folder"));
+      const std::string home = tmp_.path() + "/home" + std::to_string(++n);
+      const std::string aim = tmp_.path() + "/aim" + std::to_string(n);
+      test::Scoped_Env root("QUILLON3_ROOT", home.c_str());
+      ASSERT_TRUE(fs::create_directories(home));
+      for (const std::string& command : place.before) ASSERT_EQ(0, run(command, "secret\n").code);
+      if (target == TO_FILE) write("aim" + std::to_string(n), "9 bytes!\n");
+      if (target == TO_FOLDER) fs::create_directory(aim);
+      if (target != DANGLING) fs::permissions(aim, fs::perms(0755));
+      const fs::path link = home + "/" + place.place;
+      fs::create_directories(link.parent_path());
+      fs::create_symlink(aim, link);
+      const Run_Result r = run(place.command, "secret\n");
+      EXPECT_EQ(1, r.code) << r.all();
+      std::error_code no_link;
+      EXPECT_EQ(fs::read_symlink(link, no_link), aim);
+      EXPECT_EQ(target == DANGLING, !fs::exists(fs::symlink_status(aim)));
+      if (target == DANGLING) continue;
+      EXPECT_EQ(static_cast<int>(fs::status(aim).permissions()), 0755);
+      EXPECT_EQ(target == TO_FILE ? "9 bytes!\n" : "",
+                target == TO_FILE ? test::read_file(aim) : fs::is_empty(aim) ? "" : "filled");
+    }
+  }
+}
+
 }  // namespace

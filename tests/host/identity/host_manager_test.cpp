@@ -52,7 +52,7 @@ class Host_Home : public test::Temp_Home_Test {
 
 // What the public key locks, the private key opens; the private key never reaches the
 // log. A second initialisation keeps the identity and keys, finishing a half-made or
-// too open home (public key gone, files readable by others).
+// too open home (public key gone or another key's, files readable by others).
 TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   test::Log_Capture log;
   ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
@@ -74,6 +74,14 @@ TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   EXPECT_TRUE(read("identity.json") == identity && read("keys/rsa_public.pem") == public_key);
   EXPECT_TRUE(host.rsa_prvkey() == key);
   EXPECT_EQ(modes(), OWNERS);
+  // A public key of another pair (a copied or half-restored home) would have account
+  // secrets encrypted for a key this host cannot decrypt with: it is replaced too.
+  secure_string other_private;
+  std::string other_public;
+  ASSERT_TRUE(generate_rsa_key_pair(2048, other_private, other_public));
+  write("keys/rsa_public.pem", other_public);
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
+  EXPECT_EQ(read("keys/rsa_public.pem"), public_key);
   // A private key that is there but cannot be read (a directory: the tests may run as
   // root) is never replaced by a new pair, which could not open what the old one locked.
   const std::string private_path = dir() + "/keys/rsa_private.pem";

@@ -282,7 +282,8 @@ std::string folders_below(const std::string& dir) {
 // this process made for it once they are empty, from the file's folder up, across
 // connections; never a folder that holds anything, one that was there before, or one in
 // which another connection is writing a file (a file without a name leaves its folder
-// looking empty). The teardown does the same for the folders of a write that failed.
+// looking empty), nor one that took the place of a folder made here. The teardown does the
+// same for the folders of a write that failed.
 TEST(Client_IO, ARemovalLeavesNoEmptyFolderItMade) {
   const struct {
     const char* name;
@@ -329,6 +330,13 @@ TEST(Client_IO, ARemovalLeavesNoEmptyFolderItMade) {
   Folder_Removed_Before_Create removing;
   EXPECT_TRUE(put(io, "job/d/img", "image")) << io.error();
   EXPECT_EQ(get(io, "job/d/img"), "image");
+  // A folder that someone else put in place of one made here, on the same file system,
+  // is theirs: it stays.
+  ASSERT_TRUE(put(io, "job/e/img", "image"));
+  const std::string made = env.root() + "/job/e";
+  ASSERT_EQ(::rename(made.c_str(), (made + "-moved").c_str()) | ::mkdir(made.c_str(), 0700), 0);
+  EXPECT_TRUE(io.remove("job/e/img"));
+  EXPECT_EQ(list_dir(env.root() + "/job"), "d e e-moved");
 }
 
 // Files not closed successfully (aborted, open at teardown, reconnect or the connection's

@@ -93,8 +93,9 @@ TEST(Lock_File, OneHolderAtATimeAcrossObjectsAndProcesses) {
 }
 
 // The files are the owner's alone, inside the home's lock folder; a link or a file
-// planted on the way (another user's, an operator's mistake) is never followed or used:
-// the lock fails, says so, and nothing is made where the link points.
+// planted on the way (another user's, an operator's mistake), or a FIFO in the lock
+// file's place, is never followed or used: the lock fails, says so, and nothing is made
+// where the link points.
 TEST(Lock_File, FilesStayInTheOwnersLockFolder) {
   namespace fs = std::filesystem;
   using L = yolt::Lock_File;
@@ -112,29 +113,30 @@ TEST(Lock_File, FilesStayInTheOwnersLockFolder) {
     EXPECT_EQ(lock.try_lock(""), L::FAILED);
     EXPECT_FALSE(lock.held());  // the earlier lock went with the new attempt
   }
+  enum Planted { LINK, EMPTY_FILE, FIFO };  // a link to the folder "elsewhere"
   const struct {
     std::string planted;  // below the home
-    bool link;            // a link to the folder "elsewhere"; else an empty regular file
+    Planted what;
     const char* kind;
   } cases[] = {
-      {"lock", true, "job"},
-      {"lock/job", true, "job"},
-      {"lock/instance", true, "instance"},
-      {"lock/instance/i-x", true, "instance"},
-      {"lock", false, "instance"},
-      {"lock/instance", false, "instance"},
+      {"lock", LINK, "job"},
+      {"lock/job", LINK, "job"},
+      {"lock/instance", LINK, "instance"},
+      {"lock/instance/i-x", LINK, "instance"},
+      {"lock", EMPTY_FILE, "instance"},
+      {"lock/instance", EMPTY_FILE, "instance"},
+      {"lock/instance/i-x", FIFO, "instance"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.planted + (c.link ? " a link" : " a file"));
+    SCOPED_TRACE(c.planted + (c.what == LINK ? " a link" : c.what == FIFO ? " a FIFO" : " a file"));
     test::Temp_Home home("lock-file-");
     ASSERT_TRUE(home.made());
     const std::string elsewhere = home.dir() + "/elsewhere", planted = home.dir() + "/" + c.planted;
     fs::create_directories(elsewhere);
     fs::create_directories(fs::path(planted).parent_path());
-    if (c.link)
-      fs::create_directory_symlink(elsewhere, planted);
-    else
-      std::ofstream{planted};
+    if (c.what == LINK) fs::create_directory_symlink(elsewhere, planted);
+    if (c.what == EMPTY_FILE) std::ofstream{planted};
+    ASSERT_TRUE(c.what != FIFO || ::mkfifo(planted.c_str(), 0600) == 0);
     test::Log_Capture log;
     L lock(c.kind);
     EXPECT_EQ(lock.try_lock("i-x"), L::FAILED);
