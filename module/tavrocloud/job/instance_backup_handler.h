@@ -69,6 +69,8 @@ class Instance_Backup_Handler {
   bool check_storage();
   bool is_canceled() const;
   bool restart_instance(const Instance& instance);
+  // Why `instance` is powered off for its backup and on again afterwards; empty when not.
+  std::string power_cycle_reason(const Instance& instance);
   bool storage_type(const std::string& storage_id, std::string& type);
   void finish(bool succeeded, json_spirit::Object& result);
   void power_on();
