@@ -9,6 +9,8 @@
 //     | fail -> result (code 1 before the node was read, 2 after)
 //   check_storage -> is_canceled
 //   backup_with_tmp_snapshot                  backup_legacy
+//                                               a selection of some volumes -> fail
+//                                                 (code 1), nothing made
 //     create snapshots (guard armed first)      create instance backup (guard armed
 //     attach + local device, per volume         as soon as its id is known)
 //     backup_volumes                            create volumes from its snapshots

@@ -83,6 +83,19 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
     handler.instance_.volumes.back().storage_id = "st-1";
     return handler.power_off();
   }
+  // Backs up, without temporary snapshots, a handler's instance of two volumes of which
+  // the source selects one, through `cloud`; whether it asks for a retry then.
+  bool back_up_selection_without_tmp_snapshots(test::Scripted_Cloud& cloud, bool& retry) {
+    Instance_Backup_Handler handler(*job_, params_);
+    handler.client_ = std::make_unique<RESTful_Client>();
+    cloud.login(*handler.client_);
+    handler.instance_.volumes.resize(2);
+    handler.params_.backup_instance.backup_vols.resize(1);
+    handler.retry_ = true;
+    const bool ok = handler.backup_legacy();
+    retry = handler.retry_;
+    return ok;
+  }
   // Checks the reserved space of a handler whose instance has a volume on "st-1", through
   // `cloud`.
   bool check_storage(test::Scripted_Cloud& cloud) {
@@ -296,6 +309,20 @@ TEST_F(Instance_Backup_Handler_Test, PoweringOffIsToldWithItsReason) {
       outcome += ", alert " + std::to_string(alerts[n].id) + " " + JSON_Dump(alerts[n].args);
     EXPECT_EQ(outcome, c.outcome);
   }
+}
+
+// An instance backup takes all volumes of an instance: a selection of some fails the
+// instance before anything is made in the cloud, once, saying why.
+TEST_F(Instance_Backup_Handler_Test, ASelectionOfVolumesNeedsTemporarySnapshots) {
+  test::Scripted_Cloud cloud;  // any request fails the test
+  test::Log_Capture log;
+  bool retry = true;
+  EXPECT_FALSE(back_up_selection_without_tmp_snapshots(cloud, retry));
+  EXPECT_FALSE(retry);
+  EXPECT_EQ(cloud.sent_text(), "");
+  EXPECT_TRUE(log.contains("Cannot back up 1 of the 2 volumes of tavro instance i/1: the "
+                           "source's \"volumes\" select only some, which needs temporary "
+                           "snapshots", LM_ERROR)) << log.text();
 }
 
 // An instance is refused with alert 6, naming the storage, only when a storage of its
