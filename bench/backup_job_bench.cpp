@@ -18,6 +18,7 @@
 #include "json/json_dump.h"
 #include "runtime/sleep.h"
 #include "tavrocloud/job/backup_executor.h"
+#include "yolt/sleep.h"
 
 #include <ace/Log_Msg.h>
 
@@ -155,6 +156,7 @@ int run(const std::string& work, const std::string& src, int volumes, int parall
   const std::string source_dir = dir != nullptr ? dir : ".";
   std::ofstream(work + "/seed.json") << seed(source_dir, volumes);
   set_sleep_hook(&no_sleep);
+  set_runtime_sleep_hook(&no_sleep);
   tavrocloud::RESTful_Client::set_product_uuid_path(work + "/no-dmi");
 
   test::Sim_Options options;

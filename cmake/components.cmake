@@ -148,6 +148,13 @@ if(runner_srcs)
   add_dependencies(quillon3 tavrocloud)
 endif()
 
+# What the runner prints (escaping, JSON, tables, the -v log), on its own for the runner's
+# unit tests (tests/host/runner); the rest of the runner is tried end to end.
+add_library(quillon3_runner_output STATIC host/runner/runner_output.cpp)
+target_link_libraries(quillon3_runner_output PUBLIC host_json ${THIRD_BASE})
+target_compile_options(quillon3_runner_output PRIVATE ${QUILLON3_WARNINGS})
+set_property(GLOBAL PROPERTY QUILLON3_DIR_host/runner quillon3_runner_output)
+
 # ---- tests -------------------------------------------------------------------------
 # tests/<folder>/*_test.cpp becomes one binary that links the component of <folder>
 # plus tests/support.
@@ -159,12 +166,11 @@ set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/t
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})
-target_link_libraries(test_support PUBLIC GTest::gtest GTest::gmock host_runtime host_json
+target_link_libraries(test_support PUBLIC GTest::gtest GTest::gmock host_runtime host_json mod_yolt
                                           ${THIRD_BASE})
 target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 # Tests find their data files from the build (tests/support/test_data.h).
-target_compile_definitions(test_support PUBLIC
-                           QUILLON3_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
+target_compile_definitions(test_support PUBLIC QUILLON3_TESTS_DIR="${CMAKE_SOURCE_DIR}/tests")
 
 file(GLOB_RECURSE test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
 set(test_dirs "")

@@ -69,7 +69,7 @@ bool wait_for_directory(const std::string& dir, size_t budget) {
   while (!directory_exists(dir)) {
     if (budget == 0) return false;
     const unsigned int wait = static_cast<unsigned int>(std::min<size_t>(step, budget));
-    yolt_sleep(wait);
+    runtime_sleep(wait);
     budget -= wait;
     step = std::min(step * 2, 30u);
   }

@@ -23,11 +23,11 @@ const Command_Syntax LIST_SYNTAX = {
     0,
     0};
 
-// The record's member `key` when it is a string, else "-".
+// The record's member `key` when it is a string, else "" (which the table shows as "-").
 std::string member_text(const json_spirit::Object& set, const char* key) {
   std::string text;
   json_spirit::object_get(set, key, text);
-  return text.empty() ? "-" : text;
+  return text;
 }
 
 // Names the sets whose records do not read; the command's exit code.
@@ -64,7 +64,9 @@ int catalog_list(Context& ctx, Command_Line& line, size_t first) {
       set["backup_start_time"] = e.timepoint;
       sets.push_back(hide_secrets(json_spirit::Value(std::move(set))));
     }
-    ctx.out() << (sets.empty() ? std::string("[]") : printable_json(sets)) << "\n";
+    const std::string text = sets.empty() ? std::string("[]") : printable_json(sets);
+    if (text.empty()) return ctx.fail("the catalog's records cannot be written as JSON");
+    ctx.out() << text << "\n";
     return finish_list(ctx, damaged);
   }
   if (entries.empty()) {

@@ -48,8 +48,13 @@ const Command_Syntax LIST_SYNTAX = {
     64};
 
 const Command_Syntax PROBE_SYNTAX = {
-    "probe", "Lists the instances the module's instance handler shows the host's agent.", "",
-    {}, 0, 0};
+    "probe",
+    "Prints what the module's instance handler shows the host's agent: a row for each\n"
+    "entry it names (the module's proxy), with its type, its state and its options.",
+    "",
+    {},
+    0,
+    0};
 
 // Reads a whole params file ("-": stdin) of at most MAX_PARAMS_BYTES.
 bool read_params_file(const std::string& path, std::string& text, std::string& error) {
@@ -128,8 +133,11 @@ int call_console(Context& ctx, Console_Method method, const char* name,
                     std::to_string(code) + " \"" + message + "\"");
   }
   const json_spirit::Value* result = json_spirit::object_get_value(reply, "result");
-  ctx.out() << printable_json(hide_secrets(result != nullptr ? *result : json_spirit::Value()))
-            << "\n";
+  const std::string text =
+      printable_json(hide_secrets(result != nullptr ? *result : json_spirit::Value()));
+  if (text.empty())
+    return ctx.fail(std::string("console ") + name + ": the answer cannot be written as JSON");
+  ctx.out() << text << "\n";
   return EXIT_OK;
 }
 

@@ -72,6 +72,16 @@ class Members {
     return true;
   }
 
+  // A string that is_identifier() takes; absent (and not required) leaves `out` alone.
+  bool identifier(const std::string& key, bool required, std::string& out) {
+    const json_spirit::Value* v = get(key, required);
+    if (v == nullptr) return !required;
+    if (v->type() != json_spirit::str_type) return fail(quoted(key) + " must be a string");
+    if (!is_identifier(v->get_str())) return fail(quoted(key) + " " + IDENTIFIER_RULE);
+    out = v->get_str();
+    return true;
+  }
+
   // A whole number in 0..max; absent leaves `out` alone.
   bool number(const std::string& key, uint64_t max, uint64_t& out) {
     const json_spirit::Value* v = get(key, false);
@@ -224,8 +234,7 @@ bool read_kind(Members& top, Job_Kind kind, const std::string& path, Job_Definit
 
 bool read_identity(Members& top, Job_Definition& def) {
   std::string id, uid, name;
-  if (!top.text("id", true, id)) return false;
-  if (!is_identifier(id)) return top.fail(std::string("\"id\" ") + IDENTIFIER_RULE);
+  if (!top.identifier("id", true, id)) return false;
   unsigned char bytes[16] = {};
   if (!top.text("uid", false, uid)) return false;
   if (!uid.empty() && !uuid_string_to_binary(uid.c_str(), bytes))
@@ -247,9 +256,9 @@ bool read_identity(Members& top, Job_Definition& def) {
 bool read_account_and_pool(Members& top, Job_Definition& def, const Pool_Registry& pools,
                            std::string& error) {
   std::string host_id, pool;
-  if (!top.text("host_id", true, host_id) || !top.text("target_pool", true, pool)) return false;
   // The account's uuid names the folder of the job's images in the pool.
-  if (!is_identifier(host_id)) return top.fail(std::string("\"host_id\" ") + IDENTIFIER_RULE);
+  if (!top.identifier("host_id", true, host_id) || !top.text("target_pool", true, pool))
+    return false;
   json_spirit::Object accounts;
   std::string why;
   if (!tavrocloud_accounts::load_accounts(accounts, &why)) {

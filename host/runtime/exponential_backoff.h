@@ -1,6 +1,6 @@
 // The waits of an exponential backoff, as a forward iterator over whole seconds. Retry
 // loops (the cloud client's status and attachment waits, the block-device lookup, the
-// countdown timer) walk it and sleep each value through yolt_sleep.
+// countdown timer) walk it and sleep each value through their seam (runtime/sleep.h).
 #ifndef HOST_RUNTIME_EXPONENTIAL_BACKOFF_H
 #define HOST_RUNTIME_EXPONENTIAL_BACKOFF_H
 

@@ -1,6 +1,6 @@
 #include "yolt/countdown.h"
 
-#include "runtime/sleep.h"
+#include "yolt/sleep.h"
 
 #include <ace/Log_Msg.h>
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "e2e/runner_process.h"
-#include "e2e/sim_process.h"
+#include "support/test_data.h"
 
 namespace {
 
@@ -87,8 +87,9 @@ TEST(Exported_Symbols, OnlyTheFactoriesAndTheirDestroyers) {
 // What the module takes from the host (the host's symbols among the module's undefined
 // ones; the C library, ACE, yajl and the like are not the host's) is on the list.
 TEST(Exported_Symbols, TheModuleTakesOnlyTheListedHostInterfaces) {
-  std::ifstream file(test::source_dir() + "/tests/e2e/module_host_symbols.txt");
-  ASSERT_TRUE(file.good()) << "no module_host_symbols.txt below " << test::source_dir();
+  const std::string list = test::tests_dir() + "/e2e/module_host_symbols.txt";
+  std::ifstream file(list);
+  ASSERT_TRUE(file.good()) << "no list at " << list;
   std::vector<std::string> entries;
   for (std::string line; std::getline(file, line);)
     if (!line.empty() && line[0] != '#') entries.push_back(line);

@@ -15,6 +15,7 @@
 #include "runtime/sleep.h"
 #include "sim_process.h"
 #include "support/log_capture.h"
+#include "support/sleep_recorder.h"
 #include "support/temp_home.h"
 #include "tavrocloud/common/tavrocloud_restful_client.h"
 #include "tavrocloud/job/backup_executor.h"
@@ -70,7 +71,7 @@ class Cloud_Job_Test : public ::testing::Test {
     if (!skip.empty()) GTEST_SKIP() << "e2e skipped: " << skip;
     home_ = std::make_unique<Temp_Home>("job-e2e-");
     ASSERT_TRUE(home_->made());
-    previous_sleep_ = set_sleep_hook(sleep_);
+    sleep_override_ = std::make_unique<Sleep_Override>(sleep_);
     missing_dmi_ = home_->dir() + "/no-product-uuid";
     previous_dmi_ = tavrocloud::RESTful_Client::set_product_uuid_path(missing_dmi_);
   }
@@ -83,7 +84,7 @@ class Cloud_Job_Test : public ::testing::Test {
     }
     sim_.reset();
     tavrocloud::RESTful_Client::set_product_uuid_path(previous_dmi_);
-    set_sleep_hook(previous_sleep_);
+    sleep_override_.reset();
     home_.reset();
   }
 
@@ -194,7 +195,7 @@ class Cloud_Job_Test : public ::testing::Test {
   std::set<std::string> verified_;  // images that read back as their volumes' bytes
   Sleep_Hook sleep_;
   bool loop_devices_;
-  Sleep_Hook previous_sleep_ = nullptr;
+  std::unique_ptr<Sleep_Override> sleep_override_;
   std::string missing_dmi_;
   std::string previous_dmi_;
 };

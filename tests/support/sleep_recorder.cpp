@@ -1,5 +1,7 @@
 #include "support/sleep_recorder.h"
 
+#include "yolt/sleep.h"
+
 #include <mutex>
 #include <utility>
 
@@ -24,19 +26,29 @@ void record(unsigned int secs) {
   if (action) action(count);
 }
 
-}  // namespace
-
-Sleep_Recorder::Sleep_Recorder(std::function<void(size_t)> on_sleep) {
-  {
-    std::lock_guard<std::mutex> lock(recorder_mutex);
-    recorded_waits.clear();
-    recorder_action = std::move(on_sleep);
-  }
-  previous_ = set_sleep_hook(&record);
+// Forgets what was recorded, takes `on_sleep` as the action and returns the recording
+// hook.
+Sleep_Hook start_recording(std::function<void(size_t)> on_sleep) {
+  std::lock_guard<std::mutex> lock(recorder_mutex);
+  recorded_waits.clear();
+  recorder_action = std::move(on_sleep);
+  return &record;
 }
 
+}  // namespace
+
+Sleep_Override::Sleep_Override(Sleep_Hook hook)
+    : module_previous_(set_sleep_hook(hook)), host_previous_(set_runtime_sleep_hook(hook)) {}
+
+Sleep_Override::~Sleep_Override() {
+  set_runtime_sleep_hook(host_previous_);
+  set_sleep_hook(module_previous_);
+}
+
+Sleep_Recorder::Sleep_Recorder(std::function<void(size_t)> on_sleep)
+    : override_(start_recording(std::move(on_sleep))) {}
+
 Sleep_Recorder::~Sleep_Recorder() {
-  set_sleep_hook(previous_);
   std::lock_guard<std::mutex> lock(recorder_mutex);
   recorder_action = nullptr;
 }

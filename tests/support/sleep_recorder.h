@@ -12,6 +12,20 @@
 
 namespace test {
 
+// Sends every wait of the module and of the host through `hook` while it lives; puts the
+// previous sleeps back when it goes.
+class Sleep_Override {
+ public:
+  explicit Sleep_Override(Sleep_Hook hook);
+  ~Sleep_Override();
+  Sleep_Override(const Sleep_Override&) = delete;
+  Sleep_Override& operator=(const Sleep_Override&) = delete;
+
+ private:
+  Sleep_Hook module_previous_;
+  Sleep_Hook host_previous_;
+};
+
 class Sleep_Recorder {
  public:
   // Starts with no waits recorded. `on_sleep` (when given) runs at each wait on the
@@ -27,7 +41,7 @@ class Sleep_Recorder {
   std::vector<unsigned int> waits() const;
 
  private:
-  Sleep_Hook previous_;
+  Sleep_Override override_;
 };
 
 }  // namespace test

@@ -1,6 +1,6 @@
 #include "tavrocloud/common/tavrocloud_restful_client_waits.h"
 
-#include "runtime/sleep.h"
+#include "yolt/sleep.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,7 +1,7 @@
 #include "tavrocloud/job/common.h"
 
-#include "runtime/sleep.h"
 #include "yolt/countdown.h"
+#include "yolt/sleep.h"
 #include "yolt/string_sprintf.h"
 #include "yolt/utils.h"
 

@@ -145,8 +145,10 @@ TEST_F(Catalog, CommittedSetsAreFoundByTheViewAndTheListing) {
   std::vector<Catalog_Entry> all;
   ASSERT_TRUE(op->list("tavro", all));
   const Catalog_Entry& e = all.at(4);
-  EXPECT_EQ(e.name + " " + e.module + " " + e.timepoint + " " + std::to_string(e.start_time),
-            "renamed tavro 20240501120000 " + std::to_string(T1));
+  EXPECT_EQ(e.name + " " + e.module + " " + e.timepoint + " " + std::to_string(e.start_time) +
+                ".." + std::to_string(e.end_time),
+            "renamed tavro 20240501120000 " + std::to_string(T1) + ".." +
+                std::to_string(T1 + 300));
   EXPECT_EQ(js::Value(renamed.to_object()), js::Value(e.set));
 }
 

@@ -153,6 +153,8 @@ TEST(DeliverAnswer, Verdicts) {
   } cases[] = {
       {200, "<R/>", R::OUTCOME_OK, true, ""},
       {204, "<R/>", R::OUTCOME_OK, true, ""},
+      {299, "<R/>", R::OUTCOME_OK, true, ""},
+      {300, "<R/>", R::OUTCOME_HTTP_ERROR, true, "the cloud answered HTTP 300"},
       {200, "<R>", R::OUTCOME_BAD_DOCUMENT, true,
        "the cloud's answer is not acceptable XML: no element found at line 1, column 3"},
       {200, "", R::OUTCOME_BAD_DOCUMENT, false,

@@ -15,9 +15,9 @@ using tavrocloud::Backup_Set_Facts;
 
 const char SET_UUID[] = "00112233-4455-6677-8899-aabbccddeeff";
 const char PARSE[] = "Failed to parse Tavrocloud backup set:";
-// The fields of a written set that no reader has a use for.
+// The fields of a written set that the restore's reader has no use for.
 const char* const UNREAD[] = {"def_id", "host_id", "minor_resource_id", "resource_name",
-                              "resource_uuid"};
+                              "resource_uuid", "start_time", "end_time"};
 
 // The set a backup of instance "web" with a data volume and a root volume writes.
 json_spirit::Object written_set() {
@@ -45,6 +45,8 @@ json_spirit::Object written_set() {
   instance.image.id = "img-1";
   Backup_Set_Facts facts;
   facts.set_uuid = SET_UUID;
+  facts.start_time = 1714564800;
+  facts.end_time = 1714565100;
   facts.source_size = 6ULL << 30;
   facts.storage_size = 12345;
   Tavro_Backup_Set set;
@@ -60,9 +62,10 @@ json_spirit::Object written_set() {
 // What the backup writes reads back whole but for the fields a restore has no use for;
 // the fields below carry a rule of the writer.
 TEST(Backup_Set_Record, WrittenSetReadsBack) {
+  const json_spirit::Object written = written_set();
   Tavro_Backup_Set set;
-  ASSERT_TRUE(tavrocloud::load_backup_set(written_set(), set));
-  json_spirit::Object want = written_set(), got = set.to_object();
+  ASSERT_TRUE(tavrocloud::load_backup_set(written, set));
+  json_spirit::Object want = written, got = set.to_object();
   for (const char* unread : UNREAD) {
     want.erase(unread);
     got.erase(unread);
@@ -72,9 +75,11 @@ TEST(Backup_Set_Record, WrittenSetReadsBack) {
   EXPECT_EQ(set.incarnation + " " + set.uri + " " + set.type + " " + std::to_string(set.size) +
                 " " + set.instance_info.root_volume_id + " " + piece.path + " " +
                 std::to_string(piece.size) + " " + set.networks.at(0).type + "|" +
-                JSON_Dump(piece.extended_attrs) + std::to_string(set.storages.at(0).size),
+                JSON_Dump(piece.extended_attrs) + std::to_string(set.storages.at(0).size) + " " +
+                JSON_Dump(written.at("start_time")) + ".." + JSON_Dump(written.at("end_time")),
             std::string(SET_UUID) + " cloud-1/def-1 full 6442450944 v-1 run/i-1/img-0 3221225472 |"
-                                    R"({"Quillon3":{"block_set_size":131072}}12345)");
+                                    R"({"Quillon3":{"block_set_size":131072}}12345)"
+                                    " 1714564800..1714565100");
 }
 
 // Lenient where a reader can do without (one network object, no backup name, a stray

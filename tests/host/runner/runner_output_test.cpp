@@ -1,0 +1,111 @@
+// What the runner prints of text it did not write: escaped on one line, as JSON, in a
+// table cell, and in the -v log, where a record laid out on several lines keeps them.
+#include <gtest/gtest.h>
+
+#include <ace/Log_Msg.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "json/value.h"
+#include "runner/runner_output.h"
+
+namespace {
+
+TEST(Runner_Output, ControlsAndBrokenUtf8AreEscapedValidTextIsKept) {
+  const struct {
+    const char* what;
+    std::string text;
+    std::string shown;  // printable()
+    std::string json;   // printable_json() of the text as a JSON string; "" when not JSON
+  } rows[] = {
+      {"plain", "web01", "web01", R"("web01")"},
+      {"newline forges no line", "a\nquillon3: done", R"(a\nquillon3: done)",
+       R"("a\nquillon3: done")"},
+      {"carriage return", "a\rb", R"(a\rb)", R"("a\rb")"},
+      {"tab", "a\tb", R"(a\tb)", R"("a\tb")"},
+      {"NUL and ESC", std::string("\0\x1b[2J", 5), R"(\x00\x1b[2J)", R"("\u0000\u001B[2J")"},
+      {"DEL", "a\x7f", R"(a\x7f)", R"("a\u007f")"},
+      {"first C1", "\xc2\x80", R"(\u0080)", R"("\u0080")"},
+      {"CSI", "\xc2\x9b" "31m", R"(\u009b31m)", R"("\u009b31m")"},
+      {"last C1", "\xc2\x9f", R"(\u009f)", R"("\u009f")"},
+      {"after C1", "\xc2\xa0", "\xc2\xa0", "\"\xc2\xa0\""},
+      {"overlong ESC", "\xc0\x9b", R"(\xc0\x9b)", ""},
+      {"overlong DEL", "\xc1\xbf", R"(\xc1\xbf)", ""},
+      {"truncated", "caf\xc3", R"(caf\xc3)", ""},
+      {"truncated three bytes", "\xe2\x80", R"(\xe2\x80)", ""},
+      {"lone continuation", "\x9b", R"(\x9b)", ""},
+      {"surrogate", "\xed\xa0\x80", R"(\xed\xa0\x80)", ""},
+      {"valid UTF-8", "caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e",
+       "caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e", "\"caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e\""},
+      {"marks", "\xe2\x80\x8e\xe2\x80\x8f", R"(\u200e\u200f)", R"("\u200e\u200f")"},
+      {"embeddings and overrides", "\xe2\x80\xaa\xe2\x80\xae", R"(\u202a\u202e)",
+       R"("\u202a\u202e")"},
+      {"isolates", "\xe2\x81\xa6\xe2\x81\xa9", R"(\u2066\u2069)", R"("\u2066\u2069")"},
+      {"their neighbours", "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xaa",
+       "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xaa", "\"\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xaa\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(row.shown, runner::printable(row.text));
+    EXPECT_EQ(row.shown, runner::printable(row.shown)) << "printable text comes back unchanged";
+    EXPECT_EQ(row.json, runner::printable_json(json_spirit::Value(row.text)));
+  }
+}
+
+TEST(Runner_Output, TableCellsAreEscapedAndNeverBlank) {
+  std::ostringstream out;
+  runner::print_table(out, {"NAME", "STATE", "ID"},
+                      {{"web\nquillon3: forged", "", "i-1"}, {"\xe2\x80\xae" "db", "on", ""}});
+  EXPECT_EQ("NAME                   STATE  ID\n"
+            "web\\nquillon3: forged  -      i-1\n"
+            "\\u202edb               on     -\n",
+            out.str());
+}
+
+// Swaps std::cerr for a string while it lives.
+class Stderr_Capture {
+ public:
+  Stderr_Capture() : old_(std::cerr.rdbuf(text_.rdbuf())) {}
+  ~Stderr_Capture() { std::cerr.rdbuf(old_); }
+  std::string text() const { return text_.str(); }
+
+ private:
+  std::ostringstream text_;
+  std::streambuf* const old_;
+};
+
+TEST(Runner_Output, VerboseLogKeepsARecordsLinesAndLetsNoneForgeOne) {
+  const struct {
+    const char* what;
+    bool verbose;
+    ACE_Log_Priority priority;
+    std::string message;
+    std::string shown;       // on stderr
+    std::string last_error;  // kept for the failure's line
+  } rows[] = {
+      {"one line", true, LM_INFO, "backup started", "quillon3 [INFO] backup started\n", ""},
+      {"outer newlines", true, LM_INFO, "\nbackup started\n\n", "quillon3 [INFO] backup started\n",
+       ""},
+      {"module's record on lines", true, LM_INFO, "\nJob Definition:\n\tid b\n\n\ttype backup\n",
+       "quillon3 [INFO] Job Definition:\n    id b\n    type backup\n", ""},
+      {"cloud's newline", true, LM_ERROR, "Keys refused\nquillon3: all done\r\x1b[2J.\n",
+       "quillon3 [ERROR] Keys refused\n    quillon3: all done\\r\\x1b[2J.\n",
+       R"(Keys refused\nquillon3: all done\r\x1b[2J)"},
+      {"override in a further line", true, LM_WARNING, "a\n \xe2\x80\xae" "b",
+       "quillon3 [WARNING] a\n    \\u202eb\n", ""},
+      {"quiet", false, LM_ERROR, "failed\n\tbecause", "", R"(failed\n\tbecause)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    runner::Runner_Log log;
+    log.set_verbose(row.verbose);
+    Stderr_Capture err;
+    ACE_LOG_MSG->log(row.priority, "%s", row.message.c_str());
+    EXPECT_EQ(row.shown, err.text());
+    EXPECT_EQ(row.last_error, log.last_error());
+  }
+}
+
+}  // namespace
