@@ -19,6 +19,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "json/json_dump.h"
@@ -55,9 +56,15 @@ const Command_Syntax RESTORE_SYNTAX = {
 // How long a job thread may take, after the run completed, to leave module code.
 const int THREAD_EXIT_SECONDS = 10;
 
-// The module's alert for a source entry whose instances could not be listed (a deleted
-// or misspelt instance, say): the entry is skipped and the job goes on without it.
+// The module's alerts of work a backup leaves undone against its source's word, each
+// an error that fails the run's exit status; every other alert is a warning.
+// A source entry whose instances could not be had: the entry is skipped and the job goes
+// on without it. Three arguments: the cloud has no such object (a deleted or misspelt
+// one); a fourth is the reason it could not be listed.
 const unsigned long ALERT_ENTRY_NOT_LISTED = 7;
+const size_t ENTRY_NOT_FOUND_ARGS = 3;
+// An instance the source names that the module never backs up (terminated, say).
+const unsigned long ALERT_INSTANCE_SKIPPED = 20;
 
 // What the runner says it got: Ctrl-C, a kill, a closed terminal or dropped session.
 const char* stop_word(int sig) {
@@ -221,22 +228,37 @@ void show_job_errors(Context& ctx, const std::vector<std::string>& errors, size_
   ctx.log().forget_errors();
 }
 
+// What the job's alerts said, as the runner showed them.
+struct Alert_Report {
+  std::vector<std::string> shown;  // the text of every alert shown, as printed
+  size_t entries_not_found = 0;
+  size_t entries_not_listed = 0;
+  size_t instances_skipped = 0;
+};
+
 // What the runner knows of a finished run besides the job's events.
 struct Run_Summary {
   std::string verb;
   bool stop_requested = false;
   json_spirit::Value history;
-  std::vector<std::string> missing_entries;  // the alerts of entries that could not be listed
-  std::string kept;                          // what the completed instances left
+  Alert_Report alerts;
+  std::string kept;  // what the completed instances left
 };
 
 // What a job that succeeded still left undone: empty when nothing.
 std::string shortfall(const Run_Summary& run) {
-  const size_t failed = instances_in(run.history, "failed").size();
-  std::string text = failed != 0 ? std::to_string(failed) + " instance(s) failed" : "";
-  if (!run.missing_entries.empty())
-    text += (text.empty() ? "" : " and ") + std::to_string(run.missing_entries.size()) +
-            " source entry(ies) were not found";
+  const std::pair<size_t, const char*> parts[] = {
+      {instances_in(run.history, "failed").size(), "instance(s) failed"},
+      {run.alerts.instances_skipped, "instance(s) named in the source were skipped"},
+      {run.alerts.entries_not_found, "source entry(ies) were not found"},
+      {run.alerts.entries_not_listed, "source entry(ies) could not be listed"},
+  };
+  std::vector<std::string> said;
+  for (const auto& [count, what] : parts)
+    if (count != 0) said.push_back(std::to_string(count) + " " + what);
+  std::string text;
+  for (size_t i = 0; i < said.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == said.size() ? " and " : ", ") + said[i];
   return text;
 }
 
@@ -247,7 +269,13 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
   size_t more = 0;
   const std::vector<std::string> errors = ctx.log().take_errors(more);
   const std::vector<Job_Event_Record> events = job.events();
-  if (events.empty()) return ctx.fail(run.verb + " did not run: its precondition held it back");
+  if (events.empty()) {
+    // What became of the script comes first, then the line that says it held the job.
+    const std::string held = ctx.log().last_error();
+    show_job_errors(ctx, errors, more, held, {});
+    return ctx.fail(run.verb + " did not run: its precondition held it back" +
+                    (held.empty() ? "" : ": " + held));
+  }
   const Job_Event_Record::Kind kind = events.back().kind;
   const std::string message = events.back().message;
   switch (kind) {
@@ -258,33 +286,39 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
                   << (run.kept.empty() ? "" : " and kept " + printable(run.kept)) << "\n";
       const std::string undone = shortfall(run);
       if (undone.empty()) return EXIT_OK;
-      show_job_errors(ctx, errors, more, message, run.missing_entries);
+      show_job_errors(ctx, errors, more, message, run.alerts.shown);
       return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
       return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : ""));
     default:
-      show_job_errors(ctx, errors, more, message, run.missing_entries);
+      show_job_errors(ctx, errors, more, message, run.alerts.shown);
       return ctx.fail(run.verb + " failed" + (message.empty() ? "" : ": " + message));
   }
 }
 
-// Prints the job's alerts: an entry that could not be listed is an error (the job went
-// on without it), the others warnings. The texts of those errors.
-std::vector<std::string> show_alerts(Context& ctx, const Job& job) {
-  std::vector<std::string> missing;
+// Prints the job's alerts: the work they say the job left undone is an error (an entry
+// it went on without, an instance of the source it skipped), the others warnings.
+Alert_Report show_alerts(Context& ctx, const Job& job) {
+  Alert_Report report;
   for (const Job_Alert_Record& alert : job.alerts()) {
-    if (alert.id != ALERT_ENTRY_NOT_LISTED) {
-      ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
-      continue;
-    }
     std::string text = alert.text;
     if (!text.empty() && text.back() == '.') text.pop_back();
     text = printable(text);
-    ctx.err() << "quillon3: error: " << text << "; the entry was skipped\n";
-    missing.push_back(text);
+    report.shown.push_back(text);
+    if (alert.id == ALERT_ENTRY_NOT_LISTED) {
+      const bool not_found = alert.args.type() == json_spirit::array_type &&
+                             alert.args.get_array().size() <= ENTRY_NOT_FOUND_ARGS;
+      ++(not_found ? report.entries_not_found : report.entries_not_listed);
+      ctx.err() << "quillon3: error: " << text << "; the entry was skipped\n";
+    } else if (alert.id == ALERT_INSTANCE_SKIPPED) {
+      ++report.instances_skipped;
+      ctx.err() << "quillon3: error: " << text << "\n";
+    } else {
+      ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
+    }
   }
-  return missing;
+  return report;
 }
 
 // Prints the history on stdout; false when it could not be written (a closed pipe, a
@@ -341,7 +375,7 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   ctx.err().clear();
   Run_Summary run;
   run.verb = verb;
-  run.missing_entries = show_alerts(ctx, *job);
+  run.alerts = show_alerts(ctx, *job);
   run.history = history_of(*job);
   const bool printed = print_history(ctx, verb, run.history);
   run.stop_requested = stopper.requested();

@@ -17,6 +17,8 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_time.h>
 
+#include <string>
+
 // Source: the class of the definition's source object; Options: that of its options
 // object; Event_Handler: the host's job event handler, built from the job.
 template <typename Source, typename Options, typename Event_Handler>
@@ -123,6 +125,13 @@ class Job_Executor_T {
     return run_job_script("post-action", def_.post_action(), def_.ignore_post_action_failure());
   }
 
+  // Gives the run's failure event `text` as its message, unless something that failed
+  // earlier gave one: the executor's own work says why it failed where no line it
+  // logged alone would.
+  void set_failure_message(const std::string& text) {
+    if (failure_.empty()) failure_ = text;
+  }
+
   virtual bool check_condition() { return true; }
   virtual bool is_active(const Action_Options*) { return true; }
   // 0 when the backup-protection password is accepted, else the failure code.
@@ -165,7 +174,7 @@ class Job_Executor_T {
       return true;
     }
     ACE_ERROR((LM_ERROR, "%s.\n", text.c_str()));
-    if (script_failure_.empty() && !failed_before_post_action_) script_failure_ = text;
+    if (!failed_before_post_action_) set_failure_message(text);
     return false;
   }
 
@@ -174,13 +183,13 @@ class Job_Executor_T {
       evt_handler_.handle_paused();
     else if (state == JOB_STATE_CANCELING)
       evt_handler_.handle_canceled();
-    else if (!script_failure_.empty())
-      evt_handler_.handle_failure(-1, "%s", script_failure_.c_str());
+    else if (!failure_.empty())
+      evt_handler_.handle_failure(-1, "%s", failure_.c_str());
     else
       evt_handler_.handle_failure(-1, nullptr);
   }
 
-  std::string script_failure_;  // why a script failed the run; "" when none did
+  std::string failure_;  // why a script or the work failed the run; "" when none said
   bool failed_before_post_action_ = false;  // the pre-action or the work failed
 };
 

@@ -79,9 +79,9 @@ class Backup_E2E : public test::Cloud_Job_Test {
     return job;
   }
 
-  // A whole successful backup of both instances, checked from every side.
-  void back_up_both(const std::string& options) {
-    Job_var job = expect_run(options, {}, 4);
+  // A whole successful backup of both instances with `alerts`, checked from every side.
+  void back_up_both(const std::string& options, const std::vector<unsigned long>& alerts = {}) {
+    Job_var job = expect_run(options, alerts, 4);
     EXPECT_EQ(history(*job), (States{{"i-a", "completed"}, {"i-b", "completed"}}));
     EXPECT_EQ(images_, (Volumes{"vol-a-root", "vol-a-data", "vol-b-root", "vol-b-data"}));
     EXPECT_EQ(job->activity().set_size, 4 * GIB);
@@ -104,10 +104,11 @@ TEST_F(Backup_E2E, Temporary_Snapshots_Of_Two_Instances) {
 }
 
 // Without temporary snapshots, and with "restart_vm": each instance is stopped for its
-// backup and started afterwards, also the one that was stopped before.
+// backup, said in a warning alert where it was running, and started afterwards, also
+// the one that was stopped before.
 TEST_F(Backup_E2E, Snapshot_Volumes_With_Power_Cycle) {
   ASSERT_NO_FATAL_FAILURE(start_cloud("V9.7", "stopped"));
-  back_up_both(R"({"parallel_vms": 2, "restart_vm": true})");
+  back_up_both(R"({"parallel_vms": 2, "restart_vm": true})", {23});
 }
 
 // One instance's handler fails: its login is refused, a cloud change it makes is

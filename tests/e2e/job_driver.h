@@ -111,9 +111,10 @@ inline Job_Run run_job(Job& job, const Action_Options* opts, int timeout_seconds
   return run;
 }
 
-inline std::vector<unsigned long> alert_ids(const Job& job) {
+inline std::vector<unsigned long> alert_ids(const Job& job, int lowest_level = 0) {
   std::vector<unsigned long> ids;
-  for (const auto& a : job.alerts()) ids.push_back(a.id);
+  for (const auto& a : job.alerts())
+    if (a.level >= lowest_level) ids.push_back(a.id);
   return ids;
 }
 

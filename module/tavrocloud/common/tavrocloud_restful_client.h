@@ -121,15 +121,19 @@ class RESTful_Client {
   bool query_node(const std::string& node_id, Node& node);
   bool query_cluster_nodes(const std::string& cluster_id, Nodes& nodes);
 
+  // The listings of instances below take `reason`, when given, to receive on failure the
+  // cloud's words (empty when it gave none).
   // All instances, following every page.
-  bool query_instances(Instances& instances);
+  bool query_instances(Instances& instances, std::string* reason = nullptr);
   // One instance with its full type, volumes and image. The image is optional: when it
   // cannot be queried (deleted), this is logged and the instance still returned.
   bool query_instance_detail(const std::string& instance_id, Instance& instance);
   bool query_instance(const std::string& instance_id, Instance& instance);
   // The instances of a cluster (availability zone) or of a node, following every page.
-  bool query_cluster_instances(const std::string& cluster_id, Instances& instances);
-  bool query_node_instances(const std::string& node_id, Instances& instances);
+  bool query_cluster_instances(const std::string& cluster_id, Instances& instances,
+                               std::string* reason = nullptr);
+  bool query_node_instances(const std::string& node_id, Instances& instances,
+                            std::string* reason = nullptr);
   // The instances bearing a name; false (logged at information priority, vector
   // untouched) also when there is none.
   bool query_instances_by_name(const std::string& inst_name, Instances& insts);
@@ -225,7 +229,8 @@ class RESTful_Client {
   bool attach_volume(const std::string& instance_id, const std::string& device,
                      const std::string& volume_id);
   // Appends the instances held by a storage (all pages searched) to `instances`.
-  bool query_storage_instances(const std::string& storage_id, Instances& instances);
+  bool query_storage_instances(const std::string& storage_id, Instances& instances,
+                               std::string* reason = nullptr);
   bool query_network_interface(const std::string& net_interface_id,
                                Network_Interface& net_interface);
   bool delete_network_interface(const std::string& net_interface_id);

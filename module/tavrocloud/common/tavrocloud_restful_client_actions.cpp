@@ -61,6 +61,12 @@ bool take_single(const std::vector<Record>& found, Record& out, const char* size
 
 const char* msg(const Default_Response& rsp) { return rsp.message().c_str(); }
 
+// A failed listing: the cloud's words go to `reason` when the caller asked for them.
+bool listing_failed(const Default_Response& rsp, std::string* reason) {
+  if (reason != nullptr) *reason = rsp.message();
+  return false;
+}
+
 // A failed query of a resource that a wait after a create tolerates not seeing yet: the
 // cloud answered that it does not know the id. Marked in `grace`, not logged.
 bool tolerated_not_found(Listing_Grace* grace, const Default_Response& rsp) {
@@ -148,15 +154,16 @@ bool RESTful_Client::query_cluster_nodes(const std::string& cluster_id, Nodes& n
 
 // ---- instances and instance types -------------------------------------------------------
 
-bool RESTful_Client::query_instances(Instances& instances) {
+bool RESTful_Client::query_instances(Instances& instances, std::string* reason) {
   Get_Instance_Response rsp;
   if (!send_request("DescribeInstances", Params(), rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query instances, msg: %s.\n", msg(rsp)));
-    return false;
+    return listing_failed(rsp, reason);
   }
   instances = rsp.instances();
   return query_later_pages("DescribeInstances", Params(), rsp, &Get_Instance_Response::instances,
-                           instances);
+                           instances) ||
+         listing_failed(rsp, reason);
 }
 
 bool RESTful_Client::query_instance_detail(const std::string& instance_id, Instance& instance) {
@@ -192,30 +199,34 @@ bool RESTful_Client::query_instance(const std::string& instance_id, Instance& in
 
 // An instance on a later page must not silently go unprotected: both filtered listings
 // follow every page, asking each page with the same filter.
-bool RESTful_Client::query_cluster_instances(const std::string& cluster_id, Instances& instances) {
+bool RESTful_Client::query_cluster_instances(const std::string& cluster_id, Instances& instances,
+                                             std::string* reason) {
   Get_Instance_Response rsp;
   const Params params = filter("availability-zone", cluster_id);
   if (!send_request("DescribeInstances", params, rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query cluster %s instances, msg: %s.\n", cluster_id.c_str(),
                msg(rsp)));
-    return false;
+    return listing_failed(rsp, reason);
   }
   instances = rsp.instances();
   return query_later_pages("DescribeInstances", params, rsp, &Get_Instance_Response::instances,
-                           instances);
+                           instances) ||
+         listing_failed(rsp, reason);
 }
 
-bool RESTful_Client::query_node_instances(const std::string& node_id, Instances& instances) {
+bool RESTful_Client::query_node_instances(const std::string& node_id, Instances& instances,
+                                          std::string* reason) {
   Get_Instance_Response rsp;
   const Params params = filter("node-id", node_id);
   if (!send_request("DescribeInstances", params, rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query node %s instances, msg: %s.\n", node_id.c_str(),
                msg(rsp)));
-    return false;
+    return listing_failed(rsp, reason);
   }
   instances = rsp.instances();
   return query_later_pages("DescribeInstances", params, rsp, &Get_Instance_Response::instances,
-                           instances);
+                           instances) ||
+         listing_failed(rsp, reason);
 }
 
 // The restore asks this to learn whether a name is taken, so "none" is no error.
@@ -710,9 +721,10 @@ bool RESTful_Client::query_storage(const std::string& storage_id, Storage& stora
   return false;
 }
 
-bool RESTful_Client::query_storage_instances(const std::string& storage_id, Instances& instances) {
+bool RESTful_Client::query_storage_instances(const std::string& storage_id, Instances& instances,
+                                             std::string* reason) {
   Instances all;
-  if (!query_instances(all)) return false;
+  if (!query_instances(all, reason)) return false;
   for (Instance& instance : all) {
     if (instance.storage_id == storage_id) instances.push_back(std::move(instance));
   }

@@ -3,9 +3,7 @@
 #include "client_io/util.h"
 #include "identity/host_manager.h"
 #include "job_engine/job_alert.h"
-#include "json/json_dump.h"
 #include "json_spirit/extract.h"
-#include "json_spirit/json_pointer.h"
 #include "pool/compression.h"
 #include "pool/pool_info.h"
 #include "tavrocloud/common/utils.h"
@@ -15,12 +13,10 @@
 
 #include <ace/Log_Msg.h>
 
+#include <boost/algorithm/string/predicate.hpp>
+
 #include <algorithm>
 #include <climits>
-#include <initializer_list>
-#include <iterator>
-#include <set>
-#include <utility>
 
 namespace tavrocloud {
 
@@ -28,20 +24,15 @@ namespace {
 
 const char VIRTUAL_MACHINE[] = "VirtualMachine";
 
-json_spirit::Value string_args(std::initializer_list<std::string> args) {
-  json_spirit::Array a;
-  for (const std::string& s : args) a.emplace_back(s);
-  return json_spirit::Value(std::move(a));
-}
-
 }  // namespace
 
 Backup_Executor::Backup_Executor(Job& job) : Job_Executor_T(job), stop_progress_event_(0, 0) {}
 
 Backup_Executor::~Backup_Executor() = default;
 
-void Backup_Executor::alert(unsigned long id, const json_spirit::Value& args) {
-  write_job_alert(job_, Error_ID::LEVEL_ERROR, id, 0, args, 1);
+void Backup_Executor::alert(unsigned long id, const json_spirit::Value& args,
+                            Error_ID::Level level) {
+  write_job_alert(job_, level, id, 0, args, 1);
 }
 
 bool Backup_Executor::execute_i(const Action_Options* opts) {
@@ -73,116 +64,6 @@ bool Backup_Executor::init() {
   return true;
 }
 
-bool Backup_Executor::resolve_entries() {
-  const json_spirit::Array* entries = nullptr;
-  json_spirit::pextract(src_->value())("/entries", entries);
-  YOLT_CHECK_NULL_OR_EMPTY(entries, false);
-
-  const json_spirit::Array* exclusion = nullptr;
-  if (opts_->value().type() == json_spirit::obj_type)
-    json_spirit::extract(opts_->value().get_obj())("exclusion", exclusion);
-  if (exclusion != nullptr && !exclusion->empty()) {
-    for (const json_spirit::Value& v : *exclusion)
-      if (v.type() == json_spirit::str_type) excluded_vm_.add_pattern(v.get_str());
-    ACE_DEBUG((LM_INFO, "Tavrocloud VM exclusion list: %s\n",
-               JSON_Dump(json_spirit::Value(*exclusion)).c_str()));
-  }
-
-  Instances found;
-  for (const json_spirit::Value& entry : *entries) {
-    if (entry.type() != json_spirit::obj_type) continue;
-    if (!resolve_entry(entry.get_obj(), found)) return false;
-  }
-  select_instances(found);
-  total_instances_ = backup_instances_.size();
-  ACE_DEBUG((LM_DEBUG, "There are %d tavro instance ready for backup.\n",
-             static_cast<int>(total_instances_)));
-  return total_instances_ > 0;
-}
-
-bool Backup_Executor::resolve_entry(const json_spirit::Object& entry, Instances& found) {
-  const std::string* id = nullptr;
-  const std::string* name = nullptr;
-  const std::string* type = nullptr;
-  const json_spirit::Array* volumes = nullptr;
-  json_spirit::extract(entry)("id", id)("name", name)("type", type)("volumes", volumes);
-  YOLT_CHECK_NULL_OR_EMPTY(id, false);
-  YOLT_CHECK_NULL(name, false);
-  YOLT_CHECK_NULL_OR_EMPTY(type, false);
-
-  if (volumes != nullptr) {
-    for (const json_spirit::Value& v : *volumes) {
-      const std::string* vol_id = nullptr;
-      if (v.type() == json_spirit::obj_type) json_spirit::extract(v.get_obj())("vol_id", vol_id);
-      if (vol_id != nullptr) volume_selections_[*id].push_back(*vol_id);
-    }
-  }
-
-  Instances listed;
-  bool ok = false;
-  if (*type == "Cloud") {
-    ok = client_->query_instances(listed);
-  } else if (*type == "Cluster") {
-    ok = client_->query_cluster_instances(*id, listed);
-  } else if (*type == "Node") {
-    ok = client_->query_node_instances(*id, listed);
-  } else if (*type == "Storage") {
-    ok = client_->query_storage_instances(*id, listed);
-  } else if (*type == "Instance") {
-    Instance one;
-    ok = client_->query_instance(*id, one);
-    if (ok) listed.push_back(std::move(one));
-  } else {
-    ACE_ERROR((LM_ERROR,
-               "Unknown tavro entry type '%s' in backup source, entry id: %s, job_uuid: %s, "
-               "name: %s.\n",
-               type->c_str(), id->c_str(), def_.id().c_str(), def_.name().c_str()));
-    return true;
-  }
-  if (!ok) {
-    alert(7, string_args({*id, *name, *type}));
-    ACE_ERROR((LM_ERROR, "Failed to query tavro instance by entry id %s.\n", id->c_str()));
-    return true;
-  }
-  std::move(listed.begin(), listed.end(), std::back_inserter(found));
-  return true;
-}
-
-void Backup_Executor::select_instances(const Instances& found) {
-  std::set<std::string> selected;
-  for (const Instance& inst : found) {
-    if (inst.id == agent_instance_id_ || inst.status == TERMINATED || inst.name.empty()) {
-      ACE_DEBUG((LM_DEBUG, "Skip backup tavro instance %s, name %s, status %d.\n",
-                 inst.id.c_str(), inst.name.c_str(), static_cast<int>(inst.status)));
-      if (inst.name.empty()) alert(11, string_args({inst.id}));
-      continue;
-    }
-    if (excluded_vm_.match(inst.name)) {
-      ACE_DEBUG((LM_WARNING, "Instance (id=%s, name=%s) is excluded from backup.\n",
-                 inst.id.c_str(), inst.name.c_str()));
-      continue;
-    }
-    // Two entries may reach one instance (its node and its storage, say): backing it up
-    // twice in one run would race two handlers over the same volumes.
-    if (!selected.insert(inst.id).second) {
-      ACE_DEBUG((LM_DEBUG, "Tavrocloud instance %s is named by several source entries, "
-                           "backed up once.\n", inst.id.c_str()));
-      continue;
-    }
-    Instance_Backup_Info info;
-    info.instance_id = inst.id;
-    info.instance_name = inst.name;
-    info.storage_id = inst.storage_id;
-    info.host_address = inst.host_address;
-    info.status = inst.status;
-    info.availability_zone = inst.availability_zone;
-    auto selection = volume_selections_.find(inst.id);
-    if (selection != volume_selections_.end() && !selection->second.empty())
-      info.backup_vol_ids = std::move(selection->second);
-    backup_instances_.push_back(std::move(info));
-  }
-}
-
 bool Backup_Executor::resolve_params() {
   YOLT_CHECK_JSON_OBJECT(opts_->value(), false);
   const json_spirit::Object& opts = opts_->value().get_obj();
@@ -199,9 +80,15 @@ bool Backup_Executor::resolve_params() {
       "restart_vm", params_.restart_vm)("reserve_snapshot", params_.reserve_snapshot);
 
   io_opts.max_seconds_retry = def_.max_seconds_retry();
-  io_opts.compression_method =
+  const Compression_Method named =
       compression != nullptr ? compression_name_to_value(*compression, -1) : COMPR_AUTO;
-  if (io_opts.compression_method == COMPR_NONE) io_opts.compression_method = COMPR_AUTO;
+  io_opts.compression_method = named == COMPR_NONE ? COMPR_AUTO : named;
+  // Only "auto" names auto: any other word that gives it is one the pool does not know.
+  if (compression != nullptr && named == COMPR_AUTO &&
+      !boost::algorithm::iequals(*compression, "auto"))
+    alert(ALERT_COMPRESSION_UNKNOWN,
+          json_spirit::Value(json_spirit::Array{json_spirit::Value(*compression)}),
+          Error_ID::LEVEL_WARNING);
 
   if (!get_pool_info(tgt_.id().c_str(), tgt_.device_id().c_str(), pool_info_, false,
                      def_.max_seconds_retry(), nullptr, true, nullptr, nullptr, false)) {

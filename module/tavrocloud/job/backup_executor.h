@@ -5,13 +5,15 @@
 // reports progress every 10 seconds and folds each instance's result into the job's
 // totals, its history and its alerts.
 //
-// Layout: the set-up half (log-in, source entries, options) is in backup_executor.cpp,
-// the run half (scheduling, results, progress) in backup_executor_run.cpp.
+// Layout: the set-up half is in backup_executor.cpp (log-in, options) and
+// backup_executor_entries.cpp (source entries), the run half (scheduling, results,
+// progress) in backup_executor_run.cpp.
 #ifndef TAVROCLOUD_JOB_BACKUP_EXECUTOR_H
 #define TAVROCLOUD_JOB_BACKUP_EXECUTOR_H
 
 #include "client_io/client_io_base.h"
 #include "job/job_executor_t.h"
+#include "job_engine/job_alert.h"
 #include "job_engine/job_event_handler.h"
 #include "json/value.h"
 #include "models/task/task_base.h"
@@ -30,6 +32,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace tavrocloud {
@@ -48,7 +51,8 @@ class Backup_Executor
   // ---- set-up (backup_executor.cpp), each true on success and logged on failure ----
   // Loads the account, logs in, finds the agent's instance and the snapshot kind.
   bool init();
-  // Expands the source entries into backup_instances_; false when none is ready.
+  // Expands the source entries into backup_instances_; false when none is ready (the
+  // run's failure message then says why).
   bool resolve_entries();
   // Reads the options into params_ and finds the target pool.
   bool resolve_params();
@@ -65,13 +69,27 @@ class Backup_Executor
   Task_Base::Error handle_instance_result(bool succeeded, const json_spirit::Object& result);
   bool is_canceled() const;
 
+  // ---- source entries (backup_executor_entries.cpp) ----
   // Resolves one source entry into `found`; false only for an entry without id, name or
-  // type (the run fails), true also when the entry is skipped.
+  // type (the run fails), true also when the entry is skipped (alerted).
   bool resolve_entry(const json_spirit::Object& entry, Instances& found);
+  // The instances the entry `type` `id` lists; false, the cloud's words in `reason`
+  // where it gave any, when the listing failed.
+  bool list_entry(const std::string& type, const std::string& id, Instances& listed,
+                  std::string& reason);
+  // Skips an entry whose instances could not be had: `reason` empty when the cloud has
+  // no such object, else why it could not be listed.
+  void entry_not_listed(const std::string& id, const std::string& name, const std::string& type,
+                        const std::string& reason);
   // Appends the instances of `found` that are to be backed up.
   void select_instances(const Instances& found);
+  // Skips `inst`, never backed up for the reason `why`.
+  void pass_over(const Instance& inst, const char* why);
+  // Says why a source that selects no instance leaves the run nothing to do.
+  void report_nothing_to_back_up();
   // The alert `id` with `args` (null for none), as the job's alerts are raised.
-  void alert(unsigned long id, const json_spirit::Value& args);
+  void alert(unsigned long id, const json_spirit::Value& args,
+             Error_ID::Level level = Error_ID::LEVEL_ERROR);
 
   std::string agent_instance_id_;
   Pool_Info pool_info_;
@@ -93,6 +111,11 @@ class Backup_Executor
   json_spirit::Object retry_entries_;
   // The "volumes" selections of the entries, by entry id, moved out when used.
   std::map<std::string, std::list<std::string>> volume_selections_;
+  // The instances "Instance" entries name and no skip was reported for yet.
+  std::set<std::string> named_instances_;
+  uint64_t excluded_instances_ = 0;     // left out by the exclusion patterns
+  uint64_t passed_over_instances_ = 0;  // never backed up (agent, terminated, nameless)
+  uint64_t unlisted_entries_ = 0;       // entries whose instances could not be had
 };
 
 }  // namespace tavrocloud

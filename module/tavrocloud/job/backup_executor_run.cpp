@@ -88,8 +88,9 @@ bool Backup_Executor::do_full_backup() {
   if (succeeded == 0 || succeeded >= total_instances_)
     return succeed_instances_.load() == total_instances_;
   if (!is_canceled()) {
-    alert(10, json_spirit::Value(json_spirit::Array{
-                  json_spirit::Value(static_cast<unsigned long long>(total_instances_ - succeeded))}));
+    const auto failed = static_cast<unsigned long long>(total_instances_ - succeeded);
+    alert(ALERT_INSTANCES_NOT_BACKED_UP,
+          json_spirit::Value(json_spirit::Array{json_spirit::Value(failed)}));
     return true;
   }
   ACE_ERROR((LM_ERROR, "Job canceled while tavro backing.\n"));

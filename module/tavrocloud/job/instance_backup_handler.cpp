@@ -175,9 +175,15 @@ bool Instance_Backup_Handler::build_volumes() {
     if (!fill_volume(volume, safe_instance_id)) return false;
   }
   for (const std::string& missing : selection) {
-    ACE_ERROR((LM_ERROR, "Failed to backup tavro volume %s, volume not found\n", missing.c_str()));
+    ACE_ERROR((LM_ERROR,
+               "Failed to back up volume %s of tavro instance %s: the instance has no such "
+               "volume.\n",
+               missing.c_str(), info.instance_id.c_str()));
   }
-  if (!selection.empty()) return false;
+  if (!selection.empty()) {
+    cancel_retry();  // the source names it: another run finds it missing all the same
+    return false;
+  }
   source_size_ = 0;
   for (const Volume_Backup_Info& v : info.backup_vols) source_size_ += v.size << 30;
   return true;
@@ -243,7 +249,14 @@ bool Instance_Backup_Handler::power_off() {
     ACE_ERROR((LM_ERROR, "Tavro instance %s did not stop.\n", id.c_str()));
     return false;
   }
-  if (instance_.status == STOPPED || !restart_instance(instance_)) return true;
+  if (instance_.status == STOPPED) return true;
+  const std::string why = power_cycle_reason(instance_);
+  if (why.empty()) return true;
+  // Users must learn that a backup stops their instance, and why.
+  const std::vector<json_spirit::Value> args = {json_spirit::Value(id),
+                                                json_spirit::Value(instance_.name),
+                                                json_spirit::Value(why)};
+  add_agent_alert(Error_ID::LEVEL_WARNING, ALERT_POWERED_OFF, args, 0);
   if (!client_->stop_instance(id)) {
     alert_instance(4);
     ACE_ERROR((LM_ERROR, "Failed to power off tavro instance:%s.\n", id.c_str()));
@@ -260,14 +273,26 @@ bool Instance_Backup_Handler::storage_type(const std::string& storage_id, std::s
 }
 
 bool Instance_Backup_Handler::restart_instance(const Instance& instance) {
-  if (params_.restart_vm) return true;
-  if (params_.base.support_tmp_snapshot) return false;
+  return !power_cycle_reason(instance).empty();
+}
+
+std::string Instance_Backup_Handler::power_cycle_reason(const Instance& instance) {
+  if (params_.restart_vm) return "the job's option restart_vm asks for it";
+  if (params_.base.support_tmp_snapshot) return std::string();
+  // Without temporary snapshots these storages are read consistently only at rest.
+  const auto at_rest = [](const std::string& what, const std::string& storage,
+                          const std::string& type) {
+    return what + " lies on " + type + " storage " + storage +
+           ", which is read without temporary snapshots only while the instance is off";
+  };
   std::string type;
-  if (storage_type(instance.storage_id, type) && is_one_of(type, POWER_CYCLE_STORAGES)) return true;
+  if (storage_type(instance.storage_id, type) && is_one_of(type, POWER_CYCLE_STORAGES))
+    return at_rest("it", instance.storage_id, type);
   for (const Volume& v : instance_.volumes) {
-    if (storage_type(v.storage_id, type) && is_one_of(type, POWER_CYCLE_STORAGES)) return true;
+    if (storage_type(v.storage_id, type) && is_one_of(type, POWER_CYCLE_STORAGES))
+      return at_rest("its volume " + v.id, v.storage_id, type);
   }
-  return false;
+  return std::string();
 }
 
 bool Instance_Backup_Handler::check_storage() {

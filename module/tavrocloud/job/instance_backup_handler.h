@@ -9,6 +9,8 @@
 //     | fail -> result (code 1 before the node was read, 2 after)
 //   check_storage -> is_canceled
 //   backup_with_tmp_snapshot                  backup_legacy
+//                                               a selection of some volumes -> fail
+//                                                 (code 1), nothing made
 //     create snapshots (guard armed first)      create instance backup (guard armed
 //     attach + local device, per volume         as soon as its id is known)
 //     backup_volumes                            create volumes from its snapshots
@@ -69,6 +71,8 @@ class Instance_Backup_Handler {
   bool check_storage();
   bool is_canceled() const;
   bool restart_instance(const Instance& instance);
+  // Why `instance` is powered off for its backup and on again afterwards; empty when not.
+  std::string power_cycle_reason(const Instance& instance);
   bool storage_type(const std::string& storage_id, std::string& type);
   void finish(bool succeeded, json_spirit::Object& result);
   void power_on();

@@ -110,6 +110,19 @@ bool Instance_Backup_Handler::delete_tmp_snapshots(const Instance_Backup_Info& i
 
 bool Instance_Backup_Handler::backup_legacy() {
   Instance_Backup_Info& info = params_.backup_instance;
+  // An instance backup takes every volume of the instance: a selection of some cannot be
+  // honoured this way, and another run would fail the same. Nothing is made for it.
+  if (info.backup_vols.size() < instance_.volumes.size()) {
+    cancel_retry();
+    ACE_ERROR((LM_ERROR,
+               "Cannot back up %d of the %d volumes of tavro instance %s: the source's "
+               "\"volumes\" select only some, which needs temporary snapshots (a cloud from 9.8 "
+               "on, and storages that allow them); without them all volumes of an instance are "
+               "backed up together, so leave out its \"volumes\".\n",
+               static_cast<int>(info.backup_vols.size()),
+               static_cast<int>(instance_.volumes.size()), info.instance_id.c_str()));
+    return false;
+  }
   // The volumes made from the backup's snapshots go first: the backup cannot be
   // deleted while volumes made from it exist.
   auto cleanup = make_deleter([&] {

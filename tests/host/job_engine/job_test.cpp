@@ -104,11 +104,15 @@ TEST(Job, AlertsAreRecordedAndLogged) {
   EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 7, 0, args, 1), 0);
   EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, Value(), 1), -1);
   EXPECT_EQ(job->alerts().at(0).text,
-            "Failed to list the instances of source entry east (type Cluster, id c-1).");
-  const char logged[] = R"(Job alerts raised alert 7 (level 7): ["c-1","east","Cluster"]: Failed)";
+            "The cloud does not know source entry east (type Cluster, id c-1).");
+  const char logged[] = R"(Job alerts raised alert 7 (level 7): ["c-1","east","Cluster"]: The)";
   EXPECT_TRUE(log.contains(logged, LM_ERROR));
-  EXPECT_EQ(job_alert_text(3, Value()) + "|" + job_alert_text(99, Value(Array{Value(1)})),
-            "Failed to record the backup of instance ? in the catalog.|Alert 99 [1]");
+  const Value with_reason(Array{Value("c-1"), Value("east"), Value("Cluster"), Value("busy")});
+  EXPECT_EQ(job_alert_text(3, Value()) + "|" + job_alert_text(99, Value(Array{Value(1)})) + "|" +
+                job_alert_text(7, with_reason),
+            "Failed to record the backup of instance ? in the catalog.|Alert 99 [1]|"
+            "The instances of source entry east (type Cluster, id c-1) could not be listed: "
+            "busy.");
 }
 
 // A job whose start neither spawns nor completes: the test plays the job thread.

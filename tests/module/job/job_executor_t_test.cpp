@@ -25,6 +25,7 @@ class Probe_Executor : public Base_Executor {
   explicit Probe_Executor(Job& job) : Base_Executor(job) {}
   int password_code = 0, work_calls = 0;
   bool active = true, condition = true, work = true, condition_called = false;
+  std::string work_says;  // why the work failed, given as the failure message
   // The states a command during the pre-action or the work leaves (NONE: none came).
   Job_State state_during_pre_action = JOB_STATE_NONE, state_during_work = JOB_STATE_NONE;
   Job_State state_after_post_action = JOB_STATE_NONE;
@@ -32,6 +33,7 @@ class Probe_Executor : public Base_Executor {
  protected:
   bool execute_i(const Action_Options*) override {
     ++work_calls;
+    if (!work_says.empty()) set_failure_message(work_says);
     if (state_during_work != JOB_STATE_NONE) act_.state = state_during_work;
     return work;
   }
@@ -68,6 +70,7 @@ void arrange(const std::string& setup, Job_Definition& def, Probe_Executor& h) {
     if (w == "pre-pause") h.state_during_pre_action = JOB_STATE_PAUSING;
     if (w == "pre-switch") h.state_during_pre_action = JOB_STATE_SWITCHING;
     if (w == "work-fails") h.work = false;
+    if (w == "work-says") h.work = false, h.work_says = "nothing to back up";
     if (w == "work-stop") h.state_during_work = JOB_STATE_CANCELING;
     if (w == "work-pause") h.state_during_work = JOB_STATE_PAUSING;
     if (w == "no-post") def.set_post_action("");
@@ -122,6 +125,9 @@ const std::pair<const char*, const char*> cases[] = {
     {"pre-pause", "paused start,paused 0 cond"},
     {"pre-switch", "error start,failure:-1 0 cond"},
     {"work-fails post-always", "error start,failure:-1 1 post-ran cond"},
+    {"work-says post-always post-fails",
+     "error start,failure:-1 1 post-ran cond [nothing to back up] errors: "
+     "The job's script exited with status 1.\n | The post-action script failed.\n"},
     {"work-fails work-stop post-always post-fails",
      "canceled start,canceled 1 post-ran cond errors: "
      "The job's script exited with status 1.\n | The post-action script failed.\n"},

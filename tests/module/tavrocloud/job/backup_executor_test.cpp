@@ -34,19 +34,43 @@ std::string inst(const std::string& id, const std::string& name, const char* sta
                     test::fields({{"hostAddress", "node-1"}}));
 }
 
-// Answers each DescribeInstances by its filter value (none: the whole cloud); the keys
-// are refused at the version query when `refuse_login`.
+// Answers each DescribeInstances by its filter (none: the whole cloud), and the cloud's
+// clusters, nodes and storages; the keys are refused at the version query when
+// `refuse_login`.
 test::Answer cloud_answer(const test::Sent& s, bool refuse_login = false) {
   if (refuse_login && s.action == "GetCloudVersion") return test::refused("bad keys", 401);
-  std::string filter;
-  for (const auto& p : s.params)
-    if (p.first == "Filter.1.Value.1") filter = p.second;
-  if (filter.empty())
-    return test::instances({inst("i-agent", "agent"), inst("i-gone", "old", "terminated"),
-                            inst("i-anon", ""), inst("i-web", "web-1"), inst("i-db", "db-1")});
+  std::string filter, by;
+  for (const auto& p : s.params) {
+    if (p.first == "Filter.1.Name") by = p.second;
+    if (p.first == "Filter.1.Value.1" || p.first == "clusterId" || p.first == "NodeId")
+      filter = p.second;
+  }
+  const auto one = [&filter](const char* action, const char* set, const char* id_tag) {
+    const bool known = filter == "c-1" || filter == "c-9" || filter == "n-1" || filter == "n-2";
+    return test::listing(action, set, {known ? test::item(test::fields({{id_tag, filter}})) : ""});
+  };
+  if (s.action == "DescribeClusters")
+    return filter == "c-1" ? test::refused("cluster service down", 503)
+                           : one("DescribeClusters", "clusterSet", "clusterId");
+  if (s.action == "DescribeNodes") return one("DescribeNodes", "nodeSet", "nodeId");
+  if (s.action == "DescribeStorages")
+    return test::listing("DescribeStorages", "storageSet",
+                         {test::item(test::fields({{"storageId", "st-1"}}))});
+  const std::vector<std::pair<std::string, std::string>> all = {
+      {"i-agent", inst("i-agent", "agent")}, {"i-gone", inst("i-gone", "old", "terminated")},
+      {"i-anon", inst("i-anon", "")},        {"i-web", inst("i-web", "web-1")},
+      {"i-db", inst("i-db", "db-1")}};
+  if (filter.empty()) {
+    std::vector<std::string> items;
+    for (const auto& i : all) items.push_back(i.second);
+    return test::instances(items);
+  }
   if (filter == "c-1") return test::refused("no such cluster");
+  if (filter == "c-9") return test::refused("listing overloaded", 503);
   if (filter == "n-1") return test::instances({inst("i-db", "db-1"), inst("i-app", "app-1")});
-  return filter == "i-db" ? test::instances({inst("i-db", "db-1")}) : test::instances({});
+  for (const auto& i : all)
+    if (by == "instance-id" && i.first == filter) return test::instances({i.second});
+  return test::instances({});
 }
 
 class Backup_Executor_Test : public ::testing::Test {
@@ -72,8 +96,10 @@ class Backup_Executor_Test : public ::testing::Test {
 };
 
 // Clusters, nodes and the cloud expand into instances, each taken once, less the agent,
-// the terminated, the excluded and the nameless; a cluster the cloud refuses and a
-// nameless instance raise their alerts. Entries that leave nothing or lack a field fail.
+// the terminated, the excluded and the nameless. An entry the cloud does not know, one
+// it cannot list (with its reason) and one of no known type raise alert 7; an instance
+// the source names that is skipped, an excluded one and an entry that selects nothing
+// raise theirs. Entries that leave nothing (saying why) or lack a field fail.
 TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   const struct {
     const char* entries;
@@ -84,12 +110,30 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
            {"id": "x-1", "name": "odd", "type": "Bogus"},
            {"id": "n-1", "name": "node", "type": "Node"},
            {"id": "i-db", "name": "db-1", "type": "Instance", "volumes": [{"vol_id": "v-1"}, 7]}])",
-       R"(i-db@node-1["v-1"] i-app@node-1[] | 7["c-1","east","Cluster"] 11["i-anon"] )"},
+       R"(i-db@node-1["v-1"] i-app@node-1[] | 7["c-1","east","Cluster","no such cluster"] )"
+       R"(7["x-1","odd","Bogus","its type is none of Cloud, Cluster, Node, Storage and )"
+       R"(Instance"] 11["i-anon"] 21["i-web","web-1"] )"},
+      {R"([{"id": "n-zz", "name": "typo", "type": "Node"},
+           {"id": "n-2", "name": "spare", "type": "Node"},
+           {"id": "st-zz", "name": "old", "type": "Storage"},
+           {"id": "c-zz", "name": "west", "type": "Cluster"},
+           {"id": "c-9", "name": "busy", "type": "Cluster"},
+           {"id": "i-gone", "name": "old", "type": "Instance"},
+           {"id": "i-db", "name": "db-1", "type": "Instance"}])",
+       R"(i-db@node-1[] | 7["n-zz","typo","Node"] 22["n-2","spare","Node"] )"
+       R"(7["st-zz","old","Storage"] 7["c-zz","west","Cluster"] )"
+       R"(7["c-9","busy","Cluster","listing overloaded"] )"
+       R"(20["i-gone","old","it is terminated"] )"},
       {"[]", "entries is NULL or empty"},
       {R"([{"name": "a", "type": "Cloud"}])", "id is NULL or empty"},
       {R"([{"id": "i-db", "type": "Instance"}])", "name is NULL"},
       {R"([{"id": "i-agent", "name": "a", "type": "Instance"}])",
-       "There are 0 tavro instance ready for backup."},
+       "No tavrocloud instance to back up: 1 skipped (terminated, without a name or the "
+       "backup agent's own)."},
+      {R"([{"id": "i-web", "name": "web-1", "type": "Instance"},
+           {"id": "i-none", "name": "x", "type": "Instance"}])",
+       "No tavrocloud instance to back up: 1 excluded by the job's exclusion patterns, "
+       "1 source entry(ies) not found or not listed."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entries);
@@ -108,8 +152,9 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   }
 }
 
-// The cap of the parallel instances at the number found, the compression word,
-// the pool's path; options that are no object and an unknown pool fail.
+// The cap of the parallel instances at the number found, the compression word (one the
+// pool does not know is said in a warning), the pool's path; options that are no object
+// and an unknown pool fail.
 TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
   const test::Test_Pool pool("pool-1");
   const std::pair<const char*, const char*> cases[] = {
@@ -118,6 +163,8 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
            "parallel_vms_per_host": 1, "parallel_disks_per_vm": 4,
            "storage_reserved_bytes": 6442450944})", "auto 3 3 1 4 6442450944"},
       {R"({"compression": "zstd"})", "zstd 1 2 2 1 0"},
+      {R"({"compression": "AUTO"})", "auto 1 2 2 1 0"},
+      {R"({"compression": "brotli"})", R"(auto 1 2 2 1 0 24["brotli"])"},
       {"[]", "opts_->value() is not object!"},
       {"pool-x", "Failed to get tavro information of storage pool ID=pool-x"},
   };
@@ -130,6 +177,7 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
                       elsewhere ? "{}" : options);
     if (elsewhere) job_->definition()->set_target(Job_Target("pool-x", "Nowhere", ""));
     ASSERT_TRUE(e->resolve_entries());
+    const size_t entry_alerts = alerts().size();
     if (!e->resolve_params()) {
       EXPECT_TRUE(log.contains(want)) << log.text();
       continue;
@@ -140,7 +188,10 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
     got << (m == COMPR_ZSTD ? "zstd " : m == COMPR_AUTO ? "auto " : "? ")
         << p.base.io_opts.compression_level << " " << p.base.parallel_vms << " "
         << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm << " "
-        << p.storage_reserved_bytes << " " << p.pool_url << " " << p.base.resource_uuid;
+        << p.storage_reserved_bytes;
+    const std::string warned = alerts().substr(entry_alerts);
+    if (!warned.empty()) got << " " << warned.substr(0, warned.size() - 1);
+    got << " " << p.pool_url << " " << p.base.resource_uuid;
     EXPECT_EQ(got.str(), std::string(want) + " " + pool.url() + "/cloud-1/bk-exec res-1");
   }
 }

@@ -69,6 +69,33 @@ class Instance_Backup_Handler_Test : public ::testing::Test {
     retry = handler.retry_;
     return ok;
   }
+  // Powers off a handler's running instance "i/1" ("web", its volume "v-1" on "st-1"),
+  // through `cloud`.
+  bool power_off_running(test::Scripted_Cloud& cloud) {
+    Instance_Backup_Handler handler(*job_, params_);
+    handler.client_ = std::make_unique<RESTful_Client>();
+    cloud.login(*handler.client_);
+    handler.instance_.id = "i/1";
+    handler.instance_.name = "web";
+    handler.instance_.status = RUNNING;
+    handler.instance_.volumes.emplace_back();
+    handler.instance_.volumes.back().id = "v-1";
+    handler.instance_.volumes.back().storage_id = "st-1";
+    return handler.power_off();
+  }
+  // Backs up, without temporary snapshots, a handler's instance of two volumes of which
+  // the source selects one, through `cloud`; whether it asks for a retry then.
+  bool back_up_selection_without_tmp_snapshots(test::Scripted_Cloud& cloud, bool& retry) {
+    Instance_Backup_Handler handler(*job_, params_);
+    handler.client_ = std::make_unique<RESTful_Client>();
+    cloud.login(*handler.client_);
+    handler.instance_.volumes.resize(2);
+    handler.params_.backup_instance.backup_vols.resize(1);
+    handler.retry_ = true;
+    const bool ok = handler.backup_legacy();
+    retry = handler.retry_;
+    return ok;
+  }
   // Checks the reserved space of a handler whose instance has a volume on "st-1", through
   // `cloud`.
   bool check_storage(test::Scripted_Cloud& cloud) {
@@ -240,6 +267,62 @@ TEST_F(Instance_Backup_Handler_Test, AStoppingInstanceIsNotWaitedForOnceCancelle
   EXPECT_FALSE(power_off_stopping(cloud, retry));
   EXPECT_FALSE(retry);
   EXPECT_TRUE(log.contains("Job canceled while tavro backing."));
+}
+
+// An instance is powered off for its backup when the job asks for it, or when a volume
+// lies on nfs_raw or localfs storage and no temporary snapshot is taken: a warning alert
+// says so, with the reason, before it is stopped.
+TEST_F(Instance_Backup_Handler_Test, PoweringOffIsToldWithItsReason) {
+  const struct {
+    const char* name;
+    bool restart_vm, tmp_snapshots;
+    const char* storage_type;
+    std::string outcome;  // the stop request and the alerts; empty: left running
+  } cases[] = {
+      {"asked by the job", true, true, "ceph",
+       R"(stopped, alert 23 ["i/1","web","the job's option restart_vm asks for it"])"},
+      {"nfs_raw without temporary snapshots", false, false, "nfs_raw",
+       R"(stopped, alert 23 ["i/1","web","its volume v-1 lies on nfs_raw storage st-1, )"
+       R"(which is read without temporary snapshots only while the instance is off"])"},
+      {"nfs_raw with temporary snapshots", false, true, "nfs_raw", ""},
+      {"ceph without temporary snapshots", false, false, "ceph", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    params_.restart_vm = c.restart_vm;
+    params_.base.support_tmp_snapshot = c.tmp_snapshots;
+    test::Scripted_Cloud cloud;
+    cloud.respond([&c](const test::Sent& s) {
+      if (s.action == "DescribeStorages")
+        return test::listing("DescribeStorages", "storageSet",
+                             {test::item(test::fields({{"storageId", "st-1"},
+                                                       {"storageType", c.storage_type}}))});
+      return s.action == "StopInstances" ? test::ok("StopInstances")
+                                         : test::instance("i/1", "stopped");
+    });
+    const size_t before = job_->alerts().size();
+    EXPECT_TRUE(power_off_running(cloud));
+    std::string outcome = cloud.sent_text().find("StopInstances") != std::string::npos
+                              ? "stopped" : "";
+    const std::vector<Job_Alert_Record> alerts = job_->alerts();
+    for (size_t n = before; n < alerts.size(); ++n)
+      outcome += ", alert " + std::to_string(alerts[n].id) + " " + JSON_Dump(alerts[n].args);
+    EXPECT_EQ(outcome, c.outcome);
+  }
+}
+
+// An instance backup takes all volumes of an instance: a selection of some fails the
+// instance before anything is made in the cloud, once, saying why.
+TEST_F(Instance_Backup_Handler_Test, ASelectionOfVolumesNeedsTemporarySnapshots) {
+  test::Scripted_Cloud cloud;  // any request fails the test
+  test::Log_Capture log;
+  bool retry = true;
+  EXPECT_FALSE(back_up_selection_without_tmp_snapshots(cloud, retry));
+  EXPECT_FALSE(retry);
+  EXPECT_EQ(cloud.sent_text(), "");
+  EXPECT_TRUE(log.contains("Cannot back up 1 of the 2 volumes of tavro instance i/1: the "
+                           "source's \"volumes\" select only some, which needs temporary "
+                           "snapshots", LM_ERROR)) << log.text();
 }
 
 // An instance is refused with alert 6, naming the storage, only when a storage of its

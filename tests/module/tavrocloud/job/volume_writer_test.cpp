@@ -1,11 +1,14 @@
 #include "tavrocloud/job/volume_writer.h"
 
 #include "host/pool/pool_test_env.h"
+#include "pool/pool_file_system.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <functional>
 #include <string>
@@ -63,6 +66,30 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
     EXPECT_TRUE(log.contains(c.first)) << log.text();
     EXPECT_EQ(pool_test::list_dir(env.root() + "/run"), "");
   }
+}
+
+// A full pool: the pool's writer names the cause, and the upload's own line claims no
+// errno, which by then is whatever some other call left behind.
+TEST(Volume_Writer, AFullPoolIsToldByItsOwnCause) {
+  pool_test::Pool_Env env;
+  struct Full_Pool : Pool_File_System {
+    ssize_t writev(int, const struct iovec*, int) override {
+      errno = ENOSPC;
+      return -1;
+    }
+  } full;
+  Pool_File_System* const previous = Pool_File_System::install(&full);
+  const std::string device = env.dir() + "/device";
+  pool_test::write_file(device, pool_test::make_content(pool_test::RANDOM, 32 * BLOCK));
+  Client_IO_Ex io;
+  ASSERT_TRUE(io.connect(env.url(), Client_IO_Base::Options()));
+  test::Log_Capture log;
+  tavrocloud::Volume_Writer writer(io, device, "run/img", 0, 32 * BLOCK, BLOCK);
+  EXPECT_FALSE(writer.write_all(SET_UUID, SET_UUID, [](unsigned long) { return true; }));
+  Pool_File_System::install(previous);
+  EXPECT_TRUE(log.contains("No space left on device", LM_ERROR)) << log.text();
+  EXPECT_TRUE(log.contains("Failed to write data to image run/img.\n", LM_ERROR)) << log.text();
+  EXPECT_EQ(pool_test::list_dir(env.root() + "/run"), "");
 }
 
 }  // namespace
