@@ -300,7 +300,9 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
     SCOPED_TRACE(c.change);
     for (const auto& [from, onto] : c.copies)
       fs::copy_file(saved / from, image[onto], fs::copy_options::overwrite_existing);
-    if (!c.fault.empty()) ASSERT_TRUE(sim_->post("/faults", c.fault));
+    if (!c.fault.empty()) {
+      ASSERT_TRUE(sim_->post("/faults", c.fault));
+    }
     const size_t detached_before = detaches();
     const test::Run_Result r = run("restore --quiet " + restore_of("a.json", entries[0]));
     EXPECT_EQ(1, r.code);
