@@ -202,10 +202,12 @@ void show_restored(Context& ctx, const Definition_File& file, const Job& job) {
     } else {
       line += " onto instance " + target + ":";
       const auto volumes = facts.get_obj().find("volumes");
+      const char* separator = " volume ";
       if (volumes != facts.get_obj().end() && volumes->second.type() == json_spirit::array_type)
-        for (const json_spirit::Value& v : volumes->second.get_array())
-          line += (line.back() == ':' ? " volume " : ", volume ") + string_member(v, "id") +
-                  " as " + string_member(v, "device");
+        for (const json_spirit::Value& v : volumes->second.get_array()) {
+          line += separator + string_member(v, "id") + " as " + string_member(v, "device");
+          separator = ", volume ";
+        }
     }
     ctx.err() << "quillon3: " << printable(line) << "\n";
   }
