@@ -191,6 +191,35 @@ std::string kept_by(const Definition_File& file, const json_spirit::Value& entri
   return "the restore of " + id;
 }
 
+// One line per instance a restore completed, on stderr: the new instance's id and name
+// or, onto an existing instance, each volume made and the device it was attached as. The
+// module records these facts in the job's result under "tavrocloud_restored".
+void show_restored(Context& ctx, const Definition_File& file, const Job& job) {
+  const json_spirit::Object result = job.result();
+  const auto made = result.find("tavrocloud_restored");
+  if (made == result.end() || made->second.type() != json_spirit::array_type) return;
+  const bool onto = file.def->subtype() == JOB_DEFINITION_SUBTYPE_DISK;
+  for (const json_spirit::Value& facts : made->second.get_array()) {
+    if (facts.type() != json_spirit::obj_type) continue;
+    const std::string target = string_member(facts, "instance_id");
+    std::string line = "restored " + string_member(facts, "uuid");
+    if (!onto) {
+      const std::string name = string_member(facts, "instance_name");
+      line += " as the new instance " + target + " (" + (name.empty() ? "unnamed" : name) + ")";
+    } else {
+      line += " onto instance " + target + ":";
+      const auto volumes = facts.get_obj().find("volumes");
+      const char* separator = " volume ";
+      if (volumes != facts.get_obj().end() && volumes->second.type() == json_spirit::array_type)
+        for (const json_spirit::Value& v : volumes->second.get_array()) {
+          line += separator + string_member(v, "id") + " as " + string_member(v, "device");
+          separator = ", volume ";
+        }
+    }
+    ctx.err() << "quillon3: " << printable(line) << "\n";
+  }
+}
+
 // What the job's completed instances left, for a user who asked it to stop.
 std::string kept_work(const Definition_File& file, const json_spirit::Value& history) {
   const json_spirit::Value source = JSON_Load(file.source);
@@ -378,6 +407,7 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   run.alerts = show_alerts(ctx, *job);
   run.history = history_of(*job);
   const bool printed = print_history(ctx, verb, run.history);
+  if (kind == Job_Kind::RESTORE) show_restored(ctx, file, *job);
   run.stop_requested = stopper.requested();
   if (run.stop_requested) run.kept = kept_work(file, run.history);
   code = outcome(ctx, *job, run);

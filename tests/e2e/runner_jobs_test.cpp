@@ -265,7 +265,9 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   // Images swapped or copied over one another in the pool (an operator's mistake, a file
   // system's repair) are not the images the catalog names: the restore of i-a refuses
   // them before it writes a block, says which image it found (without -v), exits 1 and
-  // leaves nothing in the cloud. Put back, they restore.
+  // leaves nothing in the cloud. Put back, they restore. A cloud that refuses the new
+  // instance fails the restore too, after its volumes were written and detached from the
+  // agent: its clean-up detaches none of them again. Each volume is detached once.
   namespace fs = std::filesystem;
   std::map<std::string, fs::path> image;  // volume -> its image in the pool
   for (const auto& entry : fs::recursive_directory_iterator(tmp_.path() + "/pool"))
@@ -277,27 +279,38 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
   const fs::path saved = tmp_.path() + "/saved";
   fs::create_directory(saved);
   for (const auto& [volume, path] : image) fs::copy_file(path, saved / volume);
+  const std::string found = R"(Failed to read pool image: the image at "[^"]*)";
+  const auto detaches = [this] {
+    return JSON_Load(sim_->get("/calls?action=DetachVolume")).get_array().size();
+  };
   const struct {
     std::string change;
     std::vector<std::pair<std::string, std::string>> copies;  // volume's image -> onto
-    std::string refusal;  // what the reader says of the image it found (a regex)
+    std::string fault;    // the cloud's, as its control takes it; empty: none
+    std::string refusal;  // what the restore says of it (a regex)
   } cases[] = {
       {"i-a's root and data images swapped",
-       {{"vol-a-root", "vol-a-data"}, {"vol-a-data", "vol-a-root"}},
-       R"(/i-a/Quillon3-i-a-vol-a-(root|data)-[^"]*" was written as "[^"]*/i-a/Quillon3-i-a-)"},
-      {"i-b's data image copied over i-a's", {{"vol-b-data", "vol-a-data"}},
-       R"(/i-a/Quillon3-i-a-vol-a-data-[^"]*" was written as "[^"]*/i-b/Quillon3-i-b-vol-b-data-)"},
+       {{"vol-a-root", "vol-a-data"}, {"vol-a-data", "vol-a-root"}}, "",
+       found + R"(/i-a/Quillon3-i-a-vol-a-(root|data)-[^"]*" was written as "[^"]*/i-a/Quillon3-i-a-)"},
+      {"i-b's data image copied over i-a's", {{"vol-b-data", "vol-a-data"}}, "",
+       found + R"(/i-a/Quillon3-i-a-vol-a-data-[^"]*" was written as "[^"]*/i-b/Quillon3-i-b-vol-b-data-)"},
+      {"the new instance refused", {}, R"({"action": "RunInstances"})",
+       "Injected failure of RunInstances"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
     for (const auto& [from, onto] : c.copies)
       fs::copy_file(saved / from, image[onto], fs::copy_options::overwrite_existing);
+    if (!c.fault.empty()) {
+      ASSERT_TRUE(sim_->post("/faults", c.fault));
+    }
+    const size_t detached_before = detaches();
     const test::Run_Result r = run("restore --quiet " + restore_of("a.json", entries[0]));
     EXPECT_EQ(1, r.code);
-    EXPECT_THAT(r.err, ::testing::ContainsRegex(
-                           R"(Failed to read pool image: the image at "[^"]*)" + c.refusal));
+    EXPECT_THAT(r.err, ::testing::ContainsRegex(c.refusal));
     EXPECT_THAT(r.err, ::testing::EndsWith("quillon3: error: Failed to restore instance i-a\n"
                                            "quillon3: restore failed\n"));
+    EXPECT_EQ(2u, detaches() - detached_before);
     EXPECT_EQ("", sim_->instance_status("vm-a-restored"));
     expect_nothing_left();
     for (const auto& [volume, path] : image)
@@ -306,6 +319,11 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
 
   const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
+  // It names what it made: each new instance's id and name.
+  for (const auto& r : restores)
+    EXPECT_THAT(restored.err, ::testing::ContainsRegex("quillon3: restored " + r.src +
+                                                       " as the new instance i-[0-9a-f]+ \\(" +
+                                                       r.target + "\\)\n"));
   for (const auto& r : restores) {
     const std::string x = r.src.substr(2);
     EXPECT_EQ(sim_->instance_digests(r.target), (std::vector<std::string>{
@@ -711,6 +729,9 @@ TEST_F(Runner_Jobs, RestoreOntoTheAgentsOwnInstanceIsRefused) {
   EXPECT_THAT(r.err, ::testing::HasSubstr("quillon3: error: Refused to restore onto tavrocloud "
                                           "instance i-agent001: it is the backup agent's own "
                                           "instance\n"));
+  EXPECT_THAT(r.err, ::testing::ContainsRegex("quillon3: restored i-b onto instance i-b: volume "
+                                              "vol-[0-9a-f]+ as /dev/vd[c-z], volume "
+                                              "vol-[0-9a-f]+ as /dev/vd[c-z]\n"));
   EXPECT_EQ("running", sim_->instance_status("i-agent001"));
   EXPECT_EQ(sim_->instance_digests("i-agent001"), agent_volumes);
   // Beyond the seed the cloud holds i-b's two restored volumes, attached to i-b, only.

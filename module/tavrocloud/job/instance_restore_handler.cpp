@@ -47,6 +47,7 @@ bool Instance_Restore_Handler::restore(json_spirit::Object& result) {
     result["instance_id"] = entry.instance_src_id;
     result["instance_name"] = entry.instance_src_name;
     result["succeed"] = ok;
+    if (ok) result["restored"] = restored_facts();
   });
   // The agent's instance is the machine this job runs on: the restored volumes would be
   // attached to it beside the job's own devices, and a restore without start would stop it.
@@ -153,6 +154,22 @@ bool Instance_Restore_Handler::restore_i() {
   }
   set_power_state();
   return true;
+}
+
+json_spirit::Object Instance_Restore_Handler::restored_facts() const {
+  json_spirit::Array volumes;
+  for (const Volume_Restore_Info_var& vol : restore_volumes_) {
+    if (params_.restore_vm && vol->is_root) continue;  // the new instance's system disk
+    json_spirit::Object v;
+    v["id"] = vol->created_vol_id;
+    v["device"] = vol->dev_name;
+    volumes.push_back(std::move(v));
+  }
+  json_spirit::Object facts;
+  facts["instance_id"] = params_.entry.instance_tgt_id;
+  facts["instance_name"] = params_.entry.instance_tgt_name;
+  facts["volumes"] = std::move(volumes);
+  return facts;
 }
 
 void Instance_Restore_Handler::set_power_state() {

@@ -64,7 +64,8 @@ bool is_safe_identifier(const std::string& id);
 // Asks `catalog` for the backup sets of the entry's instance at its time point (the view
 // "restore"); true with a non-empty array in `val`. False when the catalog fails (logged
 // with `failed`, a format given the resource, the instance and the time point) or answers
-// anything but a non-empty array.
+// anything but a non-empty array (an empty one is also logged with the three keys and
+// where the user finds the sets the catalog holds).
 bool get_restore_view(RESTful_Catalog_Operator& catalog, const Base_Params& base,
                       const Restore_Source_Entry& entry, const char* failed,
                       json_spirit::Value& val);
@@ -81,7 +82,8 @@ class Instance_Restore_Handler {
 
   // Restores the instance. Always fills `result` ("storage_size", "set_size",
   // "source_size", "instance_id", "instance_name", "succeed") and sets the progress
-  // record's final state; true when the instance was restored.
+  // record's final state; true when the instance was restored, and then `result` also
+  // holds "restored": what the restore made (see restored_facts).
   bool restore(json_spirit::Object& result);
 
   // True once the job is being cancelled, cancelled or in error (false before init).
@@ -143,6 +145,10 @@ class Instance_Restore_Handler {
  private:
   bool init();
   bool restore_i();
+  // The instance restored to ("instance_id", "instance_name": the new one in a VM
+  // restore) and the volumes attached to it ("volumes": objects with the new volume's
+  // "id" and the "device" it was attached as).
+  json_spirit::Object restored_facts() const;
   void set_power_state();
   // The entry volume's pieces, one list per set (last set first).
   bool add_piece_lists(const std::vector<Tavro_Backup_Set>& sets, const std::string& vol_id,

@@ -47,8 +47,18 @@ bool get_restore_view(RESTful_Catalog_Operator& catalog, const Base_Params& base
     return false;
   }
   YOLT_CHECK_JSON_ARRAY(val, false);
-  YOLT_CHECK_JSON_NONEMPTY(val.get_array(), false);
-  return true;
+  const bool found = [&val] {
+    YOLT_CHECK_JSON_NONEMPTY(val.get_array(), false);
+    return true;
+  }();
+  // The check's text alone does not tell the user which of the three keys missed.
+  if (!found)
+    ACE_ERROR((LM_ERROR, "The catalog holds no backup set of tavrocloud instance %s at time "
+                         "point %s under the source id %s; 'quillon3 catalog list' shows the "
+                         "sets it holds (INSTANCE, TIMEPOINT, RESOURCE).\n",
+               entry.instance_src_id.c_str(), entry.backup_start_time.c_str(),
+               base.resource_uuid.c_str()));
+  return found;
 }
 
 bool Instance_Restore_Handler::load_catalog(std::vector<Tavro_Backup_Set>& sets) {
@@ -164,6 +174,17 @@ bool Instance_Restore_Handler::get_pool(const std::string& pool_uuid, const std:
   if (!get_pool_info(rest_client_, pool_uuid.c_str(), nullptr, info, false, nullptr,
                      base.max_seconds_retry, -1, true, nullptr, nullptr, false)) {
     ACE_ERROR((LM_ERROR, "Failed to get details of storage pool %s.\n", pool_uuid.c_str()));
+    // The definition's target_pool plays no part in where a restore reads, which a user
+    // who registered only that pool cannot know.
+    if (base.pool_uuid.empty())
+      ACE_ERROR((LM_ERROR, "Storage pool %s is where backup set %s was written: a restore reads "
+                           "its images there, or from the pool the source's pool_uuid names, "
+                           "never from the definition's target_pool.\n",
+                 pool_uuid.c_str(), uri.c_str()));
+    else
+      ACE_ERROR((LM_ERROR, "Storage pool %s is the one the source's pool_uuid names: a restore "
+                           "reads its images there, never from the definition's target_pool.\n",
+                 pool_uuid.c_str()));
     return false;
   }
   pool.io_opts = base.io_opts;

@@ -109,6 +109,7 @@ bool Restore_Executor::resolve_params() {
 }
 
 bool Restore_Executor::resolve_entries() {
+  std::vector<Restore_Source_Entry> ignored;  // dropped as duplicates of a live instance
   try {
     const json_spirit::Object& src = src_->value().get_obj();
     const json_spirit::Array& entries = json_spirit::object_get_array_or_throw(src, "entries");
@@ -118,7 +119,12 @@ bool Restore_Executor::resolve_entries() {
     for (const json_spirit::Value& value : entries) {
       if (value.type() != json_spirit::obj_type) continue;
       Restore_Source_Entry entry;
-      if (!entry.load(value) || entry.catalog_uuid.empty()) {
+      const bool loaded = entry.load(value);
+      if (loaded && entry.catalog_uuid.empty())
+        ACE_ERROR((LM_ERROR, "Refused tavro restore entry of instance %s: its \"catalog_uuid\" is "
+                             "empty (give the SET that 'quillon3 catalog list' shows).\n",
+                   entry.instance_src_id.c_str()));
+      if (!loaded || entry.catalog_uuid.empty()) {
         ACE_ERROR((LM_ERROR, "Invalid tavro job entries.\n"));
         return false;
       }
@@ -141,6 +147,7 @@ bool Restore_Executor::resolve_entries() {
                            !namesakes.empty();
         if (taken && params_.duplicate_vm == "ignore") {
           ACE_DEBUG((LM_INFO, "Ignore restore %s, already exist.\n", entry.instance_tgt_name.c_str()));
+          ignored.push_back(entry);
           continue;
         }
         if (taken && params_.duplicate_vm == "timestamp")
@@ -164,6 +171,11 @@ bool Restore_Executor::resolve_entries() {
     return false;
   }
   if (entries_.empty()) {
+    // Without these lines the job would end on "no entry" alone, as if the source were empty.
+    for (const Restore_Source_Entry& entry : ignored)
+      ACE_ERROR((LM_ERROR, "Skipped the restore of tavro instance %s as %s: a live instance of "
+                           "that name exists and the options' duplicate_vm is \"ignore\".\n",
+                 entry.instance_src_id.c_str(), entry.instance_tgt_name.c_str()));
     ACE_ERROR((LM_ERROR, "Failed to restore tavro instances, no entry.\n"));
     return false;
   }

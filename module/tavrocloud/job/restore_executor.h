@@ -58,6 +58,11 @@ class Restore_Executor
   Task_Base::Error restore_instance(const std::shared_ptr<Restore_Source_Entry>& entry);
   // Folds one instance result into the totals and the history; false when it lacks a key.
   bool handle_instance_result(const json_spirit::Object& result);
+
+  // The job result's key under which a run stores what its completed instances made: an
+  // array of the handlers' "restored" objects, each with the source instance as "uuid".
+  // The runner names them after the job.
+  static constexpr const char* RESTORED_RESULT_KEY = "tavrocloud_restored";
   bool is_canceled() const;
 
   // For the tests.
@@ -77,8 +82,12 @@ class Restore_Executor
   std::unique_ptr<RESTful_Client> client_;
   std::vector<Restore_Source_Entry> entries_;
   Restore_Params params_;
+  // Appends the result's "restored" object (when it has one) to restored_.
+  void record_restored(const std::string& instance_id, const json_spirit::Object& result);
+
   Instance_Histories instance_histories_;
-  std::mutex history_lock_;  // one result folded at a time
+  json_spirit::Array restored_;  // what the completed instances made
+  std::mutex history_lock_;  // one result folded at a time; guards restored_
   std::unique_ptr<Progress_Reporter> progress_reporter_;
   ACE_Event stop_progress_event_;
   bool support_tmp_snapshot_ = false;

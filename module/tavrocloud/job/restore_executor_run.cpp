@@ -60,6 +60,7 @@ bool Restore_Executor::restore_all_instances() {
   {
     std::lock_guard<std::mutex> lock(history_lock_);
     job_.set_result("tavrocloud", instance_histories_.dump());
+    job_.set_result(RESTORED_RESULT_KEY, restored_);
   }
   return succeed_instances_.load() == total_instances_;
 }
@@ -122,7 +123,18 @@ bool Restore_Executor::handle_instance_result(const json_spirit::Object& result)
     history.end_time = history_time(end);
   }
   if (progress_reporter_ != nullptr) progress_reporter_->update_time(instance_id, end, false);
+  record_restored(instance_id, result);
   return true;
+}
+
+void Restore_Executor::record_restored(const std::string& instance_id,
+                                       const json_spirit::Object& result) {
+  const auto made = result.find("restored");
+  if (made == result.end() || made->second.type() != json_spirit::obj_type) return;
+  json_spirit::Object facts = made->second.get_obj();
+  facts["uuid"] = instance_id;
+  std::lock_guard<std::mutex> lock(history_lock_);
+  restored_.push_back(std::move(facts));
 }
 
 }  // namespace tavrocloud

@@ -2,6 +2,7 @@
 #include "tavrocloud/job/volume_reader.h"
 
 #include "fixtures.h"
+#include "host/catalog/sample_sets.h"
 #include "host/pool/pool_test_env.h"
 #include "module/tavrocloud/common/scripted_cloud.h"
 #include "support/log_capture.h"
@@ -85,6 +86,22 @@ Restore_Params params(bool vm, const std::string& nics = "") {
   return p;
 }
 
+// A restore of i-src from the set the catalog holds of it (committed here: source
+// "res-r", time point 20240501120000), its root volume read from "pool-h", in the job
+// "restore-handler".
+Restore_Params catalogued(bool vm) {
+  EXPECT_TRUE(RESTful_Catalog_Operator("localhost", 0, false, "", -1, 0)
+                  .commit(test::sample_set("set-r", "res-r", "i-src", 1714564800), true));
+  Restore_Params p = params(vm);
+  p.base.def_id = "restore-handler";
+  p.base.resource_uuid = "res-r";
+  p.base.pool_uuid = "pool-h";
+  p.entry.backup_start_time = "20240501120000";
+  p.entry.volumes.resize(1);
+  p.entry.volumes[0].id = "vol-root";
+  return p;
+}
+
 // The pages of the file at `path` that its cache holds and its disk does not yet; -1
 // where the kernel cannot tell (cachestat came with Linux 6.5).
 long long unwritten_pages(const std::string& path) {
@@ -139,7 +156,8 @@ class Handler : public ::testing::Test {
 
 // The entry takes defaults and the last set's tags; each volume lists the last set's
 // piece first, with the block size recorded (0 where none was: the image's own is used).
-// A volume or pool the sets lack, a VM restore without its root and a size past the
+// A volume or pool the sets lack (an unknown pool named with where it came from: not
+// the definition's target pool), a VM restore without its root and a size past the
 // volume's are refused.
 TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
   using P = Restore_Params;
@@ -148,6 +166,13 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
                          "root /dev/vda: r1/3221225472 r0/65536; "},
       {[](P& p, Sets&) { p.entry.volumes[0].id = "v-x"; }, "Failed to get volume v-x info"},
       {[](P&, Sets& s) { s[0].storages.clear(); }, "Failed to get storage pool for bset"},
+      {[](P&, Sets& s) { s[1].storages[0].pool_uuid = "pool-x"; },
+       "Storage pool pool-x is where backup set cloud/def-1 was written: a restore reads its "
+       "images there, or from the pool the source's pool_uuid names, never from the "
+       "definition's target_pool."},
+      {[](P& p, Sets&) { p.base.pool_uuid = "pool-x"; },
+       "Storage pool pool-x is the one the source's pool_uuid names: a restore reads its "
+       "images there, never from the definition's target_pool."},
       {[](P& p, Sets&) { p.entry.volumes.pop_back(); }, "lacks its root volume v-root"},
       {[](P& p, Sets&) { p.entry.volumes[0].size = 1ULL << 40; }, "Invalid size"},
   };
@@ -176,6 +201,38 @@ TEST_F(Handler, CatalogGivesDefaultsVolumesAndPieceListsLastSetFirst) {
       got += "; ";
     }
     EXPECT_EQ(got, want);
+  }
+}
+
+// A time point, instance or source the catalog holds no set of (one wrong digit, the
+// documents' example) fails the check and a line that names all three keys and where
+// the sets are listed; the keys of the set it holds read it.
+TEST_F(Handler, CatalogMissNamesInstanceTimePointAndSource) {
+  const struct {
+    std::string instance, timepoint, source;
+    bool found;
+  } cases[] = {
+      {"i-src", "20240501120000", "res-r", true},
+      {"i-src", "20240501120001", "res-r", false},
+      {"i-db01", "20261207005648", "res-r", false},
+      {"i-src", "20240501120000", "prod-cloud", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.instance + " " + c.timepoint + " " + c.source);
+    Restore_Params p = catalogued(true);
+    p.entry.instance_src_id = c.instance;
+    p.entry.backup_start_time = c.timepoint;
+    p.base.resource_uuid = c.source;
+    test::Log_Capture log;
+    Sets sets;
+    EXPECT_EQ(Instance_Restore_Handler(*job_, p).load_catalog(sets), c.found) << log.text();
+    EXPECT_EQ(sets.size(), c.found ? 1u : 0u);
+    EXPECT_EQ(log.contains("val.get_array() is empty array!", LM_EMERGENCY), !c.found);
+    const std::string line = "The catalog holds no backup set of tavrocloud instance " +
+                             c.instance + " at time point " + c.timepoint + " under the source id " +
+                             c.source + "; 'quillon3 catalog list' shows the sets it holds "
+                             "(INSTANCE, TIMEPOINT, RESOURCE).";
+    EXPECT_EQ(log.contains(line, LM_ERROR), !c.found) << log.text();
   }
 }
 
@@ -330,9 +387,11 @@ TEST_F(Handler, FailureCleanUpUndoesOnlyWhatItMadeInOrder) {
   }
 }
 
-// A restore onto an instance it must not touch, or cannot lock, sends nothing to the
-// cloud and fails with a message: one another job holds (backing it up or restoring it),
-// one whose lock cannot be made (a file where the lock folder goes), the agent's own.
+// A restore onto an instance it must not touch, or cannot lock, fails with a message and
+// touches nothing: not the cloud, though the catalog holds the set to restore, nor the
+// instance's progress record. The instance is one another job holds (backing it up or
+// restoring it), one whose lock cannot be made (a file where the lock folder goes), the
+// agent's own.
 TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
   namespace fs = std::filesystem;
   const struct {
@@ -351,8 +410,11 @@ TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    Restore_Params p = params(false);
+    Restore_Params p = catalogued(false);
     p.entry.instance_tgt_id = c.target;
+    tavrocloud::Instance_Mem_Map_Handle record;
+    ASSERT_EQ(tavrocloud::open_progress_record(record, p.base.def_id, "i-src", true), 0);
+    record->set_state(VM_Job_Progress::STATE_PENDING);
     tavrocloud::Instance_Lock other_job;
     if (c.held_by_another_job) {
       ASSERT_EQ(other_job.try_lock(c.target), other_job.TAKEN);
@@ -370,6 +432,7 @@ TEST_F(Handler, RestoreOntoAnInstanceItCannotHoldTouchesNothing) {
     EXPECT_FALSE(h->restore(result));
     EXPECT_EQ(sent(true), before);
     EXPECT_EQ(result["succeed"], json_spirit::Value(false));
+    EXPECT_EQ(record->get_state(), VM_Job_Progress::STATE_PENDING);
     EXPECT_TRUE(log.contains(c.message, LM_ERROR)) << log.text();
     if (c.file_as_lock_folder) {
       fs::remove(folder);
