@@ -152,9 +152,7 @@ int run(const std::string& work, const std::string& src, int volumes, int parall
   const std::string home = work + "/home";
   fs::create_directories(home);
   ::setenv("QUILLON3_ROOT", home.c_str(), 1);
-  const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
-  const std::string source_dir = dir != nullptr ? dir : ".";
-  std::ofstream(work + "/seed.json") << seed(source_dir, volumes);
+  std::ofstream(work + "/seed.json") << seed(test::source_dir(), volumes);
   set_sleep_hook(&no_sleep);
   set_runtime_sleep_hook(&no_sleep);
   tavrocloud::RESTful_Client::set_product_uuid_path(work + "/no-dmi");

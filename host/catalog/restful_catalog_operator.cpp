@@ -160,8 +160,8 @@ bool RESTful_Catalog_Operator::get_view(const std::string& module, const std::st
   time_t when = 0;
   if (!parse_catalog_timepoint(*timepoint, when)) {
     ACE_DEBUG((LM_ERROR,
-               "Invalid catalog time point '%s' (expected UTC YYYYMMDDhhmmss or "
-               "YYYY-MM-DDThh:mm:ssZ).\n",
+               "Invalid catalog time point '%s' (expected UTC YYYYMMDDhhmmss, "
+               "YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss).\n",
                timepoint->c_str()));
     return false;
   }

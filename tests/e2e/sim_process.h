@@ -31,6 +31,7 @@
 
 #include "json/json_dump.h"
 #include "json/json_load.h"
+#include "support/test_data.h"
 
 extern char** environ;
 
@@ -65,11 +66,8 @@ inline std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The source tree (QUILLON3_SOURCE_DIR, else the working directory).
-inline std::string source_dir() {
-  const char* dir = std::getenv("QUILLON3_SOURCE_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : ".";
-}
+// The source tree (QUILLON3_SOURCE_DIR, else the tree the build was made from).
+inline std::string source_dir() { return test::tests_dir() + "/.."; }
 
 // Starts `args` (the program looked up in PATH) in this process's environment with
 // `fds` as its stdin, stdout and stderr (-1: this process's own); its pid, or -1 with
