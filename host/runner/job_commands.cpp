@@ -68,14 +68,30 @@ const char* stop_word(int sig) {
   }
 }
 
+// What a run ended at once may leave behind, as the job cleans up nothing: the third
+// stop's last word.
+std::string left_by_ending(Job_Kind kind) {
+  if (kind == Job_Kind::RESTORE)
+    return "the cloud may keep the restore's new instances, their network interfaces and the "
+           "volumes it made, to be removed by hand";
+  return "the cloud may keep the backup's temporary snapshots (the next backup of each "
+         "instance clears them) and, on a cloud before 9.8, its instance backups with their "
+         "snapshots and the volumes made from them; the pool may keep complete images that no "
+         "catalog record names, and empty folders; an instance that restart_vm powered off "
+         "stays off";
+}
+
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread made
-// after it, and takes them on a thread of its own: each one asks the watched job to
-// abort (which the job turns into a cancellation with clean-up); one that comes before a
-// job is watched is remembered. The signals stay blocked when the watcher goes, so a
-// late Ctrl-C cannot cut the output short.
+// after it, and takes them on a thread of its own. The first asks the watched job to
+// abort (which the job turns into a cancellation with clean-up), and says whether the
+// run can still stop or is past that point and finishes first; one that comes before a
+// job is watched is remembered. The second says the job is still at it. The third ends
+// the process at once, exit 1, saying what may be left. The signals stay blocked when
+// the watcher goes, so a late Ctrl-C cannot cut the output short. Its lines go through
+// the progress view, which must outlive it.
 class Signal_Stopper {
  public:
-  explicit Signal_Stopper(std::ostream& err) : err_(err) {
+  Signal_Stopper(Job_Progress_View& view, Job_Kind kind) : view_(view), kind_(kind) {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
@@ -96,35 +112,90 @@ class Signal_Stopper {
     job_ = job;
     if (requested_) abort_locked();
   }
+  // The watched run is over: a stop no longer touches the job (whose record keeps the
+  // state the run ended in) and is past the point where it could stop.
+  void run_over() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    over_ = true;
+  }
   bool requested() const { return requested_; }
 
  private:
+  // How long the third stop waits for stderr before it ends the process without a word,
+  // and how long its last word may take to be written.
+  static constexpr int LAST_WORD_SECONDS = 2;
+  static constexpr int END_SECONDS = 5;
+
   void run() {
     while (!done_) {
       timespec wait = {0, 200 * 1000 * 1000};
       const int sig = ::sigtimedwait(&signals_, nullptr, &wait);
-      if (sig <= 0) continue;
-      requested_ = true;
-      std::lock_guard<std::mutex> lock(mutex_);
-      err_ << "\nquillon3: " << stop_word(sig)
-           << (aborted_ ? ": still cleaning up\n" : ": stopping the job, cleaning up\n")
-           << std::flush;
-      abort_locked();
+      if (sig > 0) take(sig);
     }
   }
+
+  void take(int sig) {
+    const std::string said = std::string("\nquillon3: ") + stop_word(sig) + ": ";
+    const char* const verb = kind_ == Job_Kind::BACKUP ? "backup" : "restore";
+    switch (++stops_) {
+      case 1:
+        view_.say(said + (first_stop() ? std::string("the ") + verb +
+                                             " is past the point where it can stop; it "
+                                             "finishes first\n"
+                                       : std::string("stopping the job, cleaning up\n")));
+        return;
+      case 2:
+        view_.say(said + (past_ ? "still finishing" : "still cleaning up") +
+                  "; a third stop ends quillon3 now, without cleaning up\n");
+        return;
+      default:
+        end_now(said);
+    }
+  }
+
+  // Takes the first stop: aborts the job (the module decides what still stops) and tells
+  // whether it was past the point where it could stop.
+  bool first_stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requested_ = true;
+    past_ = over_ || (job_.get() != nullptr && !view_.can_stop(*job_));
+    abort_locked();
+    return past_;
+  }
+
+  [[noreturn]] void end_now(const std::string& said) {
+    bool started = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      started = job_.get() != nullptr && !over_;
+    }
+    // A stderr nobody drains must not hold the end: its default action ends the process.
+    ::signal(SIGALRM, SIG_DFL);
+    ::alarm(END_SECONDS);
+    view_.say_within(said + "ending now, without cleaning up" +
+                         (started ? "; " + left_by_ending(kind_) : std::string()) + "\n",
+                     LAST_WORD_SECONDS);
+    // The job's threads are still in module code: nothing may be torn down under them.
+    ::_exit(EXIT_FAILED);
+  }
+
   void abort_locked() {
-    if (job_.get() == nullptr || aborted_) return;
+    if (job_.get() == nullptr || aborted_ || over_) return;
     aborted_ = true;
     job_->abort();
   }
 
-  std::ostream& err_;
+  Job_Progress_View& view_;
+  const Job_Kind kind_;
   sigset_t signals_;
   std::atomic<bool> done_{false};
   std::atomic<bool> requested_{false};
+  int stops_ = 0;      // the stop thread's own
+  bool past_ = false;  // the first stop came past the point where the run could stop
   std::mutex mutex_;
   Job_var job_;
   bool aborted_ = false;
+  bool over_ = false;
   std::thread thread_;
 };
 
@@ -244,6 +315,7 @@ std::string shortfall(const Run_Summary& run) {
 // job logged when it failed. A stop that came once the job could no longer stop is told
 // with what the job kept.
 int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
+  const Stderr_Lock lock(stderr_mutex());
   size_t more = 0;
   const std::vector<std::string> errors = ctx.log().take_errors(more);
   const std::vector<Job_Event_Record> events = job.events();
@@ -262,7 +334,9 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
       return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
-      return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : ""));
+      return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : "") +
+                      (run.kept.empty() ? "" : "; it kept what completed before the stop: " +
+                                                   run.kept));
     default:
       show_job_errors(ctx, errors, more, message, run.missing_entries);
       return ctx.fail(run.verb + " failed" + (message.empty() ? "" : ": " + message));
@@ -290,10 +364,12 @@ std::vector<std::string> show_alerts(Context& ctx, const Job& job) {
 // Prints the history on stdout; false when it could not be written (a closed pipe, a
 // full disk), said on stderr: the job's work stands all the same.
 bool print_history(Context& ctx, const std::string& verb, const json_spirit::Value& history) {
+  const bool closed = !ctx.out();  // stdout was closed when quillon3 started
   errno = 0;
   ctx.out() << printable_json(history) << "\n" << std::flush;
   if (ctx.out()) return true;
-  const int error = errno;
+  const int error = closed ? EBADF : errno;
+  const Stderr_Lock lock(stderr_mutex());
   ctx.err() << "quillon3: cannot write the " << verb << "'s history to stdout"
             << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
             << "; what the job completed is kept\n";
@@ -318,7 +394,8 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   Definition_File file;
   if (!load_definition_file(args.operands()[0], kind, file, error)) return ctx.fail(error);
 
-  Signal_Stopper stopper(ctx.err());  // before the module makes any thread
+  Job_Progress_View view(ctx.err(), progress_mode(args), verb, file.def->id());
+  Signal_Stopper stopper(view, kind);  // before the module makes any thread
   std::unique_ptr<Module_Link> module = load_module(ctx.module_path(), error);
   if (!module) return ctx.fail(error);
   ctx.log().forget_errors();
@@ -328,20 +405,23 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   if (job.get() == nullptr) return ctx.fail(error);
   if (stopper.requested()) return ctx.fail(std::string(verb) + " stopped before it started");
 
-  Job_Progress_View view(ctx.err(), progress_mode(args), verb, file.def->id());
   ctx.log().keep_errors();
   if (job->start(nullptr) != 0) return ctx.fail(std::string("the ") + verb + " job did not start");
   stopper.watch(job);
   while (!job->wait_complete(ACE_Time_Value(0, 250 * 1000))) view.update(*job);
+  stopper.run_over();
   view.finish(*job);
   wait_for_job_threads();
 
-  // A progress line that could not be shown left the stream failed; the outcome is still
-  // worth a try.
-  ctx.err().clear();
   Run_Summary run;
   run.verb = verb;
-  run.missing_entries = show_alerts(ctx, *job);
+  {
+    // A progress line that could not be shown left the stream failed; the outcome is
+    // still worth a try.
+    const Stderr_Lock lock(stderr_mutex());
+    ctx.err().clear();
+    run.missing_entries = show_alerts(ctx, *job);
+  }
   run.history = history_of(*job);
   const bool printed = print_history(ctx, verb, run.history);
   run.stop_requested = stopper.requested();

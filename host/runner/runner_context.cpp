@@ -71,6 +71,11 @@ const char HIDDEN[] = "<hidden>";
 
 }  // namespace
 
+std::recursive_timed_mutex& stderr_mutex() {
+  static std::recursive_timed_mutex mutex;
+  return mutex;
+}
+
 Runner_Log::Runner_Log() {
   ACE_Log_Msg::msg_backend(this);
   ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
@@ -119,23 +124,27 @@ void Runner_Log::forget_errors() {
 }
 
 ssize_t Runner_Log::log(ACE_Log_Record& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const std::string text = printable(trimmed(record.msg_data()));
-  if (is_error_priority(record.type()) && !text.empty()) {
-    last_error_ = text;
-    if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
-      if (kept_.size() < MAX_KEPT_ERRORS)
-        kept_.push_back(text);
-      else
-        ++not_kept_;
+  std::string line;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string text = printable(trimmed(record.msg_data()));
+    if (is_error_priority(record.type()) && !text.empty()) {
+      last_error_ = text;
+      if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
+        if (kept_.size() < MAX_KEPT_ERRORS)
+          kept_.push_back(text);
+        else
+          ++not_kept_;
+      }
     }
-  }
-  if (verbose_) {
+    if (!verbose_) return 0;
     std::string level = ACE_Log_Record::priority_name(static_cast<ACE_Log_Priority>(record.type()));
     if (level.compare(0, 3, "LM_") == 0) level.erase(0, 3);
-    std::cerr << "quillon3 [" << level << "] "
-              << printable(without_outer_newlines(record.msg_data())) << "\n";
+    line = "quillon3 [" + level + "] " + printable(without_outer_newlines(record.msg_data())) + "\n";
   }
+  // Written after the log's own lock is let go: a writer holding stderr may log.
+  const Stderr_Lock lock(stderr_mutex());
+  std::cerr << line;
   return 0;
 }
 
@@ -163,6 +172,7 @@ bool Context::parse(const Command_Syntax& syntax, const Command_Line& line, size
 }
 
 int Context::usage_error(const std::string& command, const std::string& what) {
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: " << printable(what) << "\n";
   err_ << "Try 'quillon3 " << command << (command.empty() ? "" : " ") << "--help'.\n";
   return EXIT_USAGE;
@@ -171,6 +181,7 @@ int Context::usage_error(const std::string& command, const std::string& what) {
 int Context::fail(const std::string& what) {
   const std::string reason = log_.last_error();  // printable already
   const std::string shown = printable(what);
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: " << shown;
   if (!reason.empty() && shown.find(reason) == std::string::npos) err_ << ": " << reason;
   err_ << "\n";
@@ -178,6 +189,7 @@ int Context::fail(const std::string& what) {
 }
 
 void Context::warn(const std::string& what) {
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: warning: " << printable(what) << "\n";
 }
 
