@@ -334,6 +334,8 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
       return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
+      // The job's own word on a stop it was asked for adds nothing.
+      if (run.stop_requested) ctx.log().forget_errors();
       return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : "") +
                       (run.kept.empty() ? "" : "; it kept what completed before the stop: " +
                                                    run.kept));
