@@ -4,8 +4,8 @@
 // module's job creator and runs it through the host's job engine with a progress view,
 // then prints the job's per-instance history. SIGINT, SIGTERM and SIGHUP abort the job
 // the way the product's stop command does, and the runner waits until the job cleaned
-// up. The exit status is 0 only when every instance completed and every source entry
-// was found.
+// up; the third of them ends the runner at once. The exit status is 0 only when every
+// instance completed and every source entry was found.
 #include <signal.h>
 #include <unistd.h>
 
@@ -36,7 +36,8 @@ const Command_Syntax BACKUP_SYNTAX = {
     "backup",
     "Backs up the cloud instances that DEFINITION.json names into its target pool, then\n"
     "prints the job's history (JSON). The definition file is described in\n"
-    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly.\n",
+    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly; a third\n"
+    "stop ends quillon3 at once, without cleaning up.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -46,7 +47,8 @@ const Command_Syntax RESTORE_SYNTAX = {
     "restore",
     "Restores the backed-up instances that DEFINITION.json names, then prints the job's\n"
     "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C,\n"
-    "SIGTERM or a hang-up stops the job cleanly.\n",
+    "SIGTERM or a hang-up stops the job cleanly; a third stop ends quillon3 at once,\n"
+    "without cleaning up.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,

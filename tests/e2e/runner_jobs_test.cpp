@@ -525,21 +525,30 @@ TEST_F(Runner_Jobs, ClosedStandardDescriptorsLeaveTheRecordsWhole) {
     }
     return named ? run : std::string();
   };
+  // The runner's own lines, without the progress lines (which a closed stderr would
+  // have written into a record).
+  const auto said = [](const std::string& err) {
+    std::istringstream lines(err);
+    std::string own;
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 9, "quillon3:") == 0) own += line + "\n";
+    return own;
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::Runner_Process b({"backup", "--quiet", backup}, "", c.given);
+    test::Runner_Process b({"backup", backup}, "", c.given);
     const test::Run_Result& backed = b.finish();
     EXPECT_EQ(c.code, backed.code) << backed.all();
     EXPECT_EQ(c.history, states(backed.out));
-    EXPECT_EQ(c.backup_err, backed.err);
+    EXPECT_EQ(c.backup_err, said(backed.err));
     EXPECT_EQ("completed " + backup_uid, record("b1").first);
     EXPECT_EQ(record("b1").second, catalog_job_ids());
 
-    test::Runner_Process r({"restore", "--quiet", restore_to("vm-a-" + c.name)}, "", c.given);
+    test::Runner_Process r({"restore", restore_to("vm-a-" + c.name)}, "", c.given);
     const test::Run_Result& restored = r.finish();
     EXPECT_EQ(c.code, restored.code) << restored.all();
     EXPECT_EQ(c.history, states(restored.out));
-    EXPECT_EQ(c.restore_err, restored.err);
+    EXPECT_EQ(c.restore_err, said(restored.err));
     EXPECT_EQ("completed " + restore_uid, record("r1").first);
     EXPECT_EQ("running", sim_->instance_status("vm-a-" + c.name));
   }
