@@ -4,8 +4,8 @@
 // module's job creator and runs it through the host's job engine with a progress view,
 // then prints the job's per-instance history. SIGINT, SIGTERM and SIGHUP abort the job
 // the way the product's stop command does, and the runner waits until the job cleaned
-// up. The exit status is 0 only when every instance completed and every source entry
-// was found.
+// up; the third of them ends the runner at once. The exit status is 0 only when every
+// instance completed and every source entry was found.
 #include <signal.h>
 #include <unistd.h>
 
@@ -37,7 +37,8 @@ const Command_Syntax BACKUP_SYNTAX = {
     "backup",
     "Backs up the cloud instances that DEFINITION.json names into its target pool, then\n"
     "prints the job's history (JSON). The definition file is described in\n"
-    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly.\n",
+    "docs/definitions.md. Ctrl-C, SIGTERM or a hang-up stops the job cleanly; a third\n"
+    "stop ends quillon3 at once, without cleaning up.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -47,7 +48,8 @@ const Command_Syntax RESTORE_SYNTAX = {
     "restore",
     "Restores the backed-up instances that DEFINITION.json names, then prints the job's\n"
     "history (JSON). The definition file is described in docs/definitions.md. Ctrl-C,\n"
-    "SIGTERM or a hang-up stops the job cleanly.\n",
+    "SIGTERM or a hang-up stops the job cleanly; a third stop ends quillon3 at once,\n"
+    "without cleaning up.\n",
     "DEFINITION.json",
     {{"quiet", nullptr, false, "show no progress"}},
     1,
@@ -75,14 +77,30 @@ const char* stop_word(int sig) {
   }
 }
 
+// What a run ended at once may leave behind, as the job cleans up nothing: the third
+// stop's last word.
+std::string left_by_ending(Job_Kind kind) {
+  if (kind == Job_Kind::RESTORE)
+    return "the cloud may keep the restore's new instances, their network interfaces and the "
+           "volumes it made, to be removed by hand";
+  return "the cloud may keep the backup's temporary snapshots (the next backup of each "
+         "instance clears them) and, on a cloud before 9.8, its instance backups with their "
+         "snapshots and the volumes made from them; the pool may keep complete images that no "
+         "catalog record names, and empty folders; an instance that restart_vm powered off "
+         "stays off";
+}
+
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread made
-// after it, and takes them on a thread of its own: each one asks the watched job to
-// abort (which the job turns into a cancellation with clean-up); one that comes before a
-// job is watched is remembered. The signals stay blocked when the watcher goes, so a
-// late Ctrl-C cannot cut the output short.
+// after it, and takes them on a thread of its own. The first asks the watched job to
+// abort (which the job turns into a cancellation with clean-up), and says whether the
+// run can still stop or is past that point and finishes first; one that comes before a
+// job is watched is remembered. The second says the job is still at it. The third ends
+// the process at once, exit 1, saying what may be left. The signals stay blocked when
+// the watcher goes, so a late Ctrl-C cannot cut the output short. Its lines go through
+// the progress view, which must outlive it.
 class Signal_Stopper {
  public:
-  explicit Signal_Stopper(std::ostream& err) : err_(err) {
+  Signal_Stopper(Job_Progress_View& view, Job_Kind kind) : view_(view), kind_(kind) {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
@@ -103,35 +121,90 @@ class Signal_Stopper {
     job_ = job;
     if (requested_) abort_locked();
   }
+  // The watched run is over: a stop no longer touches the job (whose record keeps the
+  // state the run ended in) and is past the point where it could stop.
+  void run_over() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    over_ = true;
+  }
   bool requested() const { return requested_; }
 
  private:
+  // How long the third stop waits for stderr before it ends the process without a word,
+  // and how long its last word may take to be written.
+  static constexpr int LAST_WORD_SECONDS = 2;
+  static constexpr int END_SECONDS = 5;
+
   void run() {
     while (!done_) {
       timespec wait = {0, 200 * 1000 * 1000};
       const int sig = ::sigtimedwait(&signals_, nullptr, &wait);
-      if (sig <= 0) continue;
-      requested_ = true;
-      std::lock_guard<std::mutex> lock(mutex_);
-      err_ << "\nquillon3: " << stop_word(sig)
-           << (aborted_ ? ": still cleaning up\n" : ": stopping the job, cleaning up\n")
-           << std::flush;
-      abort_locked();
+      if (sig > 0) take(sig);
     }
   }
+
+  void take(int sig) {
+    const std::string said = std::string("\nquillon3: ") + stop_word(sig) + ": ";
+    const char* const verb = kind_ == Job_Kind::BACKUP ? "backup" : "restore";
+    switch (++stops_) {
+      case 1:
+        view_.say(said + (first_stop() ? std::string("the ") + verb +
+                                             " is past the point where it can stop; it "
+                                             "finishes first\n"
+                                       : std::string("stopping the job, cleaning up\n")));
+        return;
+      case 2:
+        view_.say(said + (past_ ? "still finishing" : "still cleaning up") +
+                  "; a third stop ends quillon3 now, without cleaning up\n");
+        return;
+      default:
+        end_now(said);
+    }
+  }
+
+  // Takes the first stop: aborts the job (the module decides what still stops) and tells
+  // whether it was past the point where it could stop.
+  bool first_stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requested_ = true;
+    past_ = over_ || (job_.get() != nullptr && !view_.can_stop(*job_));
+    abort_locked();
+    return past_;
+  }
+
+  [[noreturn]] void end_now(const std::string& said) {
+    bool started = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      started = job_.get() != nullptr && !over_;
+    }
+    // A stderr nobody drains must not hold the end: its default action ends the process.
+    ::signal(SIGALRM, SIG_DFL);
+    ::alarm(END_SECONDS);
+    view_.say_within(said + "ending now, without cleaning up" +
+                         (started ? "; " + left_by_ending(kind_) : std::string()) + "\n",
+                     LAST_WORD_SECONDS);
+    // The job's threads are still in module code: nothing may be torn down under them.
+    ::_exit(EXIT_FAILED);
+  }
+
   void abort_locked() {
-    if (job_.get() == nullptr || aborted_) return;
+    if (job_.get() == nullptr || aborted_ || over_) return;
     aborted_ = true;
     job_->abort();
   }
 
-  std::ostream& err_;
+  Job_Progress_View& view_;
+  const Job_Kind kind_;
   sigset_t signals_;
   std::atomic<bool> done_{false};
   std::atomic<bool> requested_{false};
+  int stops_ = 0;      // the stop thread's own
+  bool past_ = false;  // the first stop came past the point where the run could stop
   std::mutex mutex_;
   Job_var job_;
   bool aborted_ = false;
+  bool over_ = false;
   std::thread thread_;
 };
 
@@ -195,6 +268,7 @@ std::string kept_by(const Definition_File& file, const json_spirit::Value& entri
 // or, onto an existing instance, each volume made and the device it was attached as. The
 // module records these facts in the job's result under "tavrocloud_restored".
 void show_restored(Context& ctx, const Definition_File& file, const Job& job) {
+  const Stderr_Lock lock(stderr_mutex());
   const json_spirit::Object result = job.result();
   const auto made = result.find("tavrocloud_restored");
   if (made == result.end() || made->second.type() != json_spirit::array_type) return;
@@ -295,6 +369,7 @@ std::string shortfall(const Run_Summary& run) {
 // job logged when it failed. A stop that came once the job could no longer stop is told
 // with what the job kept.
 int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
+  const Stderr_Lock lock(stderr_mutex());
   size_t more = 0;
   const std::vector<std::string> errors = ctx.log().take_errors(more);
   const std::vector<Job_Event_Record> events = job.events();
@@ -319,7 +394,11 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
       return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
-      return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : ""));
+      // The job's own word on a stop it was asked for adds nothing.
+      if (run.stop_requested) ctx.log().forget_errors();
+      return ctx.fail(run.verb + " cancelled" + (run.stop_requested ? " on request" : "") +
+                      (run.kept.empty() ? "" : "; it kept what completed before the stop: " +
+                                                   run.kept));
     default:
       show_job_errors(ctx, errors, more, message, run.alerts.shown);
       return ctx.fail(run.verb + " failed" + (message.empty() ? "" : ": " + message));
@@ -351,14 +430,20 @@ Alert_Report show_alerts(Context& ctx, const Job& job) {
 }
 
 // Prints the history on stdout; false when it could not be written (a closed pipe, a
-// full disk), said on stderr: the job's work stands all the same.
+// full disk, cloud text that is not valid UTF-8), said on stderr: the job's work stands
+// all the same.
 bool print_history(Context& ctx, const std::string& verb, const json_spirit::Value& history) {
+  const bool closed = !ctx.out();  // stdout was closed when quillon3 started
+  const std::string text = printable_json(history);
   errno = 0;
-  ctx.out() << printable_json(history) << "\n" << std::flush;
-  if (ctx.out()) return true;
-  const int error = errno;
-  ctx.err() << "quillon3: cannot write the " << verb << "'s history to stdout"
-            << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+  if (!text.empty()) ctx.out() << text << "\n" << std::flush;
+  if (!text.empty() && ctx.out()) return true;
+  const int error = closed ? EBADF : errno;
+  const std::string why = text.empty() ? ": it holds text that is not valid UTF-8"
+                          : error != 0 ? ": " + std::generic_category().message(error)
+                                       : std::string();
+  const Stderr_Lock lock(stderr_mutex());
+  ctx.err() << "quillon3: cannot write the " << verb << "'s history to stdout" << why
             << "; what the job completed is kept\n";
   return false;
 }
@@ -381,7 +466,8 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   Definition_File file;
   if (!load_definition_file(args.operands()[0], kind, file, error)) return ctx.fail(error);
 
-  Signal_Stopper stopper(ctx.err());  // before the module makes any thread
+  Job_Progress_View view(ctx.err(), progress_mode(args), verb, file.def->id());
+  Signal_Stopper stopper(view, kind);  // before the module makes any thread
   std::unique_ptr<Module_Link> module = load_module(ctx.module_path(), error);
   if (!module) return ctx.fail(error);
   ctx.log().forget_errors();
@@ -391,20 +477,23 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   if (job.get() == nullptr) return ctx.fail(error);
   if (stopper.requested()) return ctx.fail(std::string(verb) + " stopped before it started");
 
-  Job_Progress_View view(ctx.err(), progress_mode(args), verb, file.def->id());
   ctx.log().keep_errors();
   if (job->start(nullptr) != 0) return ctx.fail(std::string("the ") + verb + " job did not start");
   stopper.watch(job);
   while (!job->wait_complete(ACE_Time_Value(0, 250 * 1000))) view.update(*job);
+  stopper.run_over();
   view.finish(*job);
   wait_for_job_threads();
 
-  // A progress line that could not be shown left the stream failed; the outcome is still
-  // worth a try.
-  ctx.err().clear();
   Run_Summary run;
   run.verb = verb;
-  run.alerts = show_alerts(ctx, *job);
+  {
+    // A progress line that could not be shown left the stream failed; the outcome is
+    // still worth a try.
+    const Stderr_Lock lock(stderr_mutex());
+    ctx.err().clear();
+    run.alerts = show_alerts(ctx, *job);
+  }
   run.history = history_of(*job);
   const bool printed = print_history(ctx, verb, run.history);
   if (kind == Job_Kind::RESTORE) show_restored(ctx, file, *job);

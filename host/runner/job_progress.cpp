@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -154,16 +155,18 @@ std::string Job_Progress_View::text_line(const std::string& key, const Row& row)
 }
 
 void Job_Progress_View::update(const Job& job) {
-  if (mode_ == Mode::QUIET || !out_) return;
+  if (mode_ == Mode::QUIET) return;
   const time_t now = ::time(nullptr);
   if (mode_ == Mode::LINES && now - last_lines_ < LINE_INTERVAL_SECONDS) return;
   Rows rows;
   read_reports(job, rows);
   read_records(rows);
+  const Stderr_Lock lock(stderr_mutex());
   if (mode_ == Mode::LINES) {
     last_lines_ = now;
-    for (const auto& r : rows) out_ << text_line(r.first, r.second) << "\n";
-    out_.flush();
+    std::string lines;
+    for (const auto& r : rows) lines += text_line(r.first, r.second) + "\n";
+    write_locked(lines);
     return;
   }
   std::string screen = drawn_ > 0 ? "\033[" + std::to_string(drawn_) + "A" : std::string();
@@ -174,23 +177,59 @@ void Job_Progress_View::update(const Job& job) {
     for (const auto& r : rows) screen += "\r\033[K" + bar_line(r.first, r.second) + "\n";
     drawn_ = rows.size();
   }
-  out_ << screen << std::flush;
+  write_locked(screen);
 }
 
 void Job_Progress_View::finish(const Job& job) {
-  if (mode_ == Mode::QUIET || !out_) return;
+  if (mode_ == Mode::QUIET) return;
   Rows rows;
   read_reports(job, rows);  // the final report is the last word on every instance
+  const Stderr_Lock lock(stderr_mutex());
   if (mode_ == Mode::LINES) {
-    for (const auto& r : rows) out_ << text_line(r.first, r.second) << "\n";
-    out_.flush();
+    std::string lines;
+    for (const auto& r : rows) lines += text_line(r.first, r.second) + "\n";
+    write_locked(lines);
     return;
   }
   std::string screen = drawn_ > 0 ? "\033[" + std::to_string(drawn_) + "A" : std::string();
   for (const auto& r : rows) screen += "\r\033[K" + bar_line(r.first, r.second) + "\n";
   if (rows.size() < drawn_) screen += "\033[J";
-  out_ << screen << std::flush;
+  write_locked(screen);
   drawn_ = rows.size();
+}
+
+bool Job_Progress_View::can_stop(const Job& job) const {
+  Rows rows;
+  read_reports(job, rows);
+  read_records(rows);
+  if (rows.empty()) return true;
+  for (const auto& r : rows) {
+    const Row& row = r.second;
+    const bool ended = row.state == VM_Job_Progress::STATE_COMPLETED ||
+                       row.state == VM_Job_Progress::STATE_FAILED ||
+                       row.state == VM_Job_Progress::STATE_SKIPPED;
+    const bool transferred = row.state == VM_Job_Progress::STATE_RUNNING && row.volumes > 0 &&
+                             row.processed_volumes >= row.volumes;
+    if (!ended && !transferred) return true;
+  }
+  return false;
+}
+
+void Job_Progress_View::say(const std::string& lines) {
+  const Stderr_Lock lock(stderr_mutex());
+  out_ << lines << std::flush;
+  drawn_ = 0;
+}
+
+void Job_Progress_View::say_within(const std::string& lines, int seconds) {
+  if (!stderr_mutex().try_lock_for(std::chrono::seconds(seconds))) return;
+  const Stderr_Lock lock(stderr_mutex(), std::adopt_lock);
+  out_ << lines << std::flush;
+}
+
+// Progress that cannot be shown is dropped: once the stream failed, nothing more.
+void Job_Progress_View::write_locked(const std::string& text) {
+  if (out_) out_ << text << std::flush;
 }
 
 }  // namespace runner

@@ -32,6 +32,7 @@ bool Context::parse(const Command_Syntax& syntax, const Command_Line& line, size
 }
 
 int Context::usage_error(const std::string& command, const std::string& what) {
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: " << printable(what) << "\n";
   err_ << "Try 'quillon3 " << command << (command.empty() ? "" : " ") << "--help'.\n";
   return EXIT_USAGE;
@@ -40,6 +41,7 @@ int Context::usage_error(const std::string& command, const std::string& what) {
 int Context::fail(const std::string& what) {
   const std::string reason = log_.last_error();  // printable already
   const std::string shown = printable(what);
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: " << shown;
   if (!reason.empty() && shown.find(reason) == std::string::npos) err_ << ": " << reason;
   err_ << "\n";
@@ -47,6 +49,7 @@ int Context::fail(const std::string& what) {
 }
 
 void Context::warn(const std::string& what) {
+  const Stderr_Lock lock(stderr_mutex());
   err_ << "quillon3: warning: " << printable(what) << "\n";
 }
 

@@ -1,8 +1,12 @@
 // quillon3: the command-line program that plays the backup product on this host. It
 // reads the global options, picks the command group and maps every outcome to an exit
 // code (0 done, 1 failed, 2 usage error).
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -24,7 +28,8 @@ const std::vector<Command_Entry>& command_groups() {
       {"rpc", "call a JSON-RPC method of the host and print its result", run_rpc},
       {"console", "call the module's console handlers (login, list) and print the reply",
        run_console},
-      {"probe", "list the instances the module shows the host's agent", run_probe},
+      {"probe", "print what the module's instance handler shows the host's agent",
+       run_probe},
       {"backup", "run a backup job from a definition file", run_backup},
       {"restore", "run a restore job from a definition file", run_restore},
   };
@@ -92,6 +97,40 @@ int run(Context& ctx, Command_Line& line) {
 // lost output is reported. The scripts a job runs start with the default action again.
 void survive_closed_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
+// Opens /dev/null onto each of the standard descriptors the process was started without
+// (a service manager or cron may close them), before anything else is opened: otherwise
+// the first file opened takes the number, and the progress, the messages or the history
+// are written into a record of the home or an image of the pool. True when all three are
+// open; `stdout_closed` tells whether stdout was one of them, since its output is then
+// lost and must be reported so.
+bool occupy_closed_standard_descriptors(bool& stdout_closed) {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is this one: the ones below it are open by now.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null != fd) {
+      if (null >= 0) ::close(null);
+      return false;
+    }
+    if (fd == STDOUT_FILENO) stdout_closed = true;
+  }
+  return true;
+}
+
+// True when stdout is a pipe or socket whose reader went away.
+bool output_reader_gone() {
+  pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+  return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+}
+
+// Ends the process as a write to a closed pipe ends a program that keeps SIGPIPE's
+// default action (`quillon3 catalog list | head` ends quietly, as `ls | head` does).
+[[noreturn]] void end_as_reader_gone() {
+  ::signal(SIGPIPE, SIG_DFL);
+  ::raise(SIGPIPE);
+  ::_exit(EXIT_FAILED);
+}
+
 }  // namespace
 
 int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
@@ -120,6 +159,13 @@ int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
 }  // namespace runner
 
 int main(int argc, char** argv) {
+  bool stdout_closed = false;
+  if (!runner::occupy_closed_standard_descriptors(stdout_closed)) {
+    std::cerr << "quillon3: cannot open /dev/null for a closed standard descriptor\n";
+    return runner::EXIT_FAILED;
+  }
+  // What would go to a closed stdout is lost: writing it fails, and the command says so.
+  if (stdout_closed) std::cout.setstate(std::ios::badbit);
   runner::survive_closed_pipes();
   runner::Runner_Log log;
   runner::Context ctx(log, std::cout, std::cerr);
@@ -131,9 +177,11 @@ int main(int argc, char** argv) {
     std::cerr << "quillon3: unexpected failure: " << e.what() << "\n";
     return runner::EXIT_FAILED;
   }
-  // A command that failed said why already (a job also when its history was lost).
+  // A command that failed said why already (a job also when its history was lost). A
+  // listing whose reader went away ends quietly; other lost output is reported.
   std::cout.flush();
   if (!std::cout && code == runner::EXIT_OK) {
+    if (!stdout_closed && runner::output_reader_gone()) runner::end_as_reader_gone();
     std::cerr << "quillon3: cannot write the output\n";
     return runner::EXIT_FAILED;
   }

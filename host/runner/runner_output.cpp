@@ -112,6 +112,11 @@ const char HIDDEN[] = "<hidden>";
 
 }  // namespace
 
+std::recursive_timed_mutex& stderr_mutex() {
+  static std::recursive_timed_mutex mutex;
+  return mutex;
+}
+
 Runner_Log::Runner_Log() {
   ACE_Log_Msg::msg_backend(this);
   ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
@@ -160,22 +165,27 @@ void Runner_Log::forget_errors() {
 }
 
 ssize_t Runner_Log::log(ACE_Log_Record& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const std::string text = printable(trimmed(record.msg_data()));
-  if (is_error_priority(record.type()) && !text.empty()) {
-    last_error_ = text;
-    if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
-      if (kept_.size() < MAX_KEPT_ERRORS)
-        kept_.push_back(text);
-      else
-        ++not_kept_;
+  std::string lines;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string text = printable(trimmed(record.msg_data()));
+    if (is_error_priority(record.type()) && !text.empty()) {
+      last_error_ = text;
+      if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {
+        if (kept_.size() < MAX_KEPT_ERRORS)
+          kept_.push_back(text);
+        else
+          ++not_kept_;
+      }
     }
-  }
-  if (verbose_) {
+    if (!verbose_) return 0;
     std::string level = ACE_Log_Record::priority_name(static_cast<ACE_Log_Priority>(record.type()));
     if (level.compare(0, 3, "LM_") == 0) level.erase(0, 3);
-    std::cerr << verbose_lines(level, record.msg_data());
+    lines = verbose_lines(level, record.msg_data());
   }
+  // Written after the log's own lock is let go: a writer holding stderr may log.
+  const Stderr_Lock lock(stderr_mutex());
+  std::cerr << lines;
   return 0;
 }
 

@@ -16,6 +16,13 @@
 
 namespace runner {
 
+// One writer at a time on stderr: a job's stop thread, its progress view, the log and the
+// command's own lines each hold this lock while they write a line or a group of lines
+// (or change the stream's state), so that none cuts into another. Recursive, so that a
+// group may hold it around the helpers that take it too.
+std::recursive_timed_mutex& stderr_mutex();
+using Stderr_Lock = std::lock_guard<std::recursive_timed_mutex>;
+
 // The process-wide ACE log backend while it lives: records go to stderr when verbose,
 // and the text of the last record of error priority or worse is kept either way; while
 // asked to, the distinct texts of such records are kept too (a bounded number). A record

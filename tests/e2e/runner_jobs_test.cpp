@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,9 @@
 #include "e2e/runner_process.h"
 #include "e2e/sim_process.h"
 #include "job/job_event.h"
+#include "job_engine/job_activity.h"
+#include "runtime/uuid.h"
+#include "yolt/scoped_deleter.h"
 
 namespace {
 
@@ -393,24 +397,47 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
 
 // A stop while the first instance's volumes are attached to the agent, by Ctrl-C, a kill
 // or a hang-up (a closed terminal, a dropped session): the job is cancelled, cleans up,
-// and the runner says so and exits 1.
+// and the runner says so and exits 1. A stop once the first instance completed (the
+// second held at its first snapshot) keeps that instance's set, whole and catalogued,
+// and names it.
 TEST_F(Runner_Jobs, StopSignalsMidBackupLeaveNothingBehind) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(4));
   const std::string definition = write("backup.json", backup_definition(R"({"parallel_vms": 1})"));
   const struct {
     int signal;
     std::string said;
-  } stops[] = {{SIGINT, "interrupted"}, {SIGTERM, "terminated"}, {SIGHUP, "hung up"}};
+    bool first_completes;
+    std::string last;
+    std::vector<std::string> catalogued;
+  } stops[] = {
+      {SIGINT, "interrupted", false, "quillon3: backup cancelled on request\n", {}},
+      {SIGTERM, "terminated", false, "quillon3: backup cancelled on request\n", {}},
+      {SIGHUP, "hung up", false, "quillon3: backup cancelled on request\n", {}},
+      {SIGINT, "interrupted", true,
+       "quillon3: backup cancelled on request; it kept what completed before the stop: the "
+       "backup set of i-a\n",
+       {"i-a"}},
+  };
   for (const auto& stop : stops) {
-    SCOPED_TRACE(stop.said);
+    SCOPED_TRACE(stop.said + (stop.first_completes ? " after i-a" : ""));
+    if (stop.first_completes) {  // i-a's two volumes, then i-b's first
+      ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "nth": 3,
+                                            "kind": "stuck"})"));
+    }
     test::Runner_Process backup({"backup", definition});
-    ASSERT_TRUE(eventually([this] { return !leftovers("links").empty(); }))
-        << "the backup never attached a volume to the agent";
+    ASSERT_TRUE(eventually([this, &stop] {
+      return stop.first_completes ? !catalogued().empty() && !leftovers("tmp_snapshots").empty()
+                                  : !leftovers("links").empty();
+    })) << "the backup never got there";
     backup.signal(stop.signal);
+    ASSERT_TRUE(eventually([&backup, &stop] {
+      return backup.err_so_far().find(stop.said + ": stopping the job") != std::string::npos;
+    }));
+    ASSERT_TRUE(sim_->post("/settle", "{}"));
     const test::Run_Result& r = backup.finish();
     EXPECT_EQ(1, r.code) << r.all();
-    EXPECT_THAT(r.err, ::testing::HasSubstr(stop.said + ": stopping the job"));
-    EXPECT_THAT(r.err, ::testing::HasSubstr("backup cancelled on request"));
+    EXPECT_THAT(r.err, ::testing::EndsWith(stop.last));
+    EXPECT_EQ(stop.catalogued, catalogued());
     expect_nothing_left();
   }
 }
@@ -553,9 +580,104 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
   }
 }
 
-// A stop that comes once the restore's new instance exists (its start held by the cloud
-// until the runner took the stop): the restore has passed the point where it could stop
-// and completes; the runner says so, names the instance it kept, and exits 0.
+// Started without some standard descriptors (a service manager, cron, `2>&-`), a
+// backup and a restore keep their records whole, since no file of the home takes a
+// closed descriptor: the activity record holds the definition's uid and the final state,
+// and every set the catalog holds names its job by a run's UUID, this run's among them.
+// A closed stdout loses the history, which is said on stderr when it is open, and exits
+// 1; a closed stdin or stderr changes nothing else.
+TEST_F(Runner_Jobs, ClosedStandardDescriptorsLeaveTheRecordsWhole) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const std::string backup_uid = "6f1c2a3e-0b4d-4e5f-8a9b-0c1d2e3f4a5b";
+  const std::string restore_uid = "0d9e8f7a-6b5c-4d3e-9f2a-1b0c9d8e7f6a";
+  const std::string backup = write(
+      "b.json", backup_definition("{}", "b1", {"a"}, R"("uid": ")" + backup_uid + R"(", )"));
+  ASSERT_EQ(0, run("backup --quiet " + backup).code);
+  const std::map<std::string, Set> sets = backup_sets();
+  const auto restore_to = [&](const std::string& name) {
+    const Set& set = sets.at("i-a");
+    return write(name + ".json", R"({"type": "restore", "id": "r1", "uid": ")" + restore_uid +
+                                     R"(", "host_id": "c1", "target_pool": "p1", "source": {"id":
+      "cloud-1", "name": "cloud", "entries": [)" +
+                                     test::restore_entry(set.uuid, set.timepoint, "i-a", name) +
+                                     "]}}");
+  };
+  const auto lost = [](const std::string& verb) {
+    return "quillon3: cannot write the " + verb +
+           "'s history to stdout: Bad file descriptor; what the job completed is kept\n";
+  };
+  const int closed = test::CLOSED_FD;
+  const struct {
+    std::string name;
+    std::array<int, 3> given;
+    int code;
+    std::string history, backup_err, restore_err;
+  } cases[] = {
+      {"stdin", {closed, -1, -1}, 0, "i-a:completed", "", ""},
+      {"stdout", {-1, closed, -1}, 1, "not a history: ", lost("backup"), lost("restore")},
+      {"stderr", {-1, -1, closed}, 0, "i-a:completed", "", ""},
+      {"stdout-and-stderr", {-1, closed, closed}, 1, "not a history: ", "", ""},
+  };
+  const auto record = [this](const std::string& id) {
+    std::string bytes = test::read_file(home_ + "/jobd/act/job/" + id);
+    bytes.resize(sizeof(Job_Activity));
+    int32_t state = 0;
+    std::memcpy(&state, bytes.data() + offsetof(Job_Activity, state), sizeof state);
+    const auto* base = reinterpret_cast<const unsigned char*>(bytes.data());
+    return std::pair<std::string, std::string>(
+        job_state_to_string(state) + std::string(" ") +
+            uuid_binary_to_string(base + offsetof(Job_Activity, uid)),
+        uuid_binary_to_string(base + offsetof(Job_Activity, id)));
+  };
+  // The run id of the last backup when every set names a UUID as its job; "" otherwise.
+  const auto catalog_job_ids = [&record] {
+    RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
+    std::vector<Catalog_Entry> entries;
+    EXPECT_TRUE(catalog.list("", entries));
+    const std::string run = record("b1").second;
+    bool named = false;
+    for (const Catalog_Entry& e : entries) {
+      const std::string job = e.set.at("job_id").get_str();
+      unsigned char binary[16];
+      if (!uuid_string_to_binary(job.c_str(), binary)) return "not a UUID: " + job;
+      named = named || job == run;
+    }
+    return named ? run : std::string();
+  };
+  // The runner's own lines, without the progress lines (which a closed stderr would
+  // have written into a record).
+  const auto said = [](const std::string& err) {
+    std::istringstream lines(err);
+    std::string own;
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 9, "quillon3:") == 0) own += line + "\n";
+    return own;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Runner_Process b({"backup", backup}, "", c.given);
+    const test::Run_Result& backed = b.finish();
+    EXPECT_EQ(c.code, backed.code) << backed.all();
+    EXPECT_EQ(c.history, states(backed.out));
+    EXPECT_EQ(c.backup_err, said(backed.err));
+    EXPECT_EQ("completed " + backup_uid, record("b1").first);
+    EXPECT_EQ(record("b1").second, catalog_job_ids());
+
+    test::Runner_Process r({"restore", restore_to("vm-a-" + c.name)}, "", c.given);
+    const test::Run_Result& restored = r.finish();
+    EXPECT_EQ(c.code, restored.code) << restored.all();
+    EXPECT_EQ(c.history, states(restored.out));
+    EXPECT_EQ(c.restore_err, said(restored.err));
+    EXPECT_EQ("completed " + restore_uid, record("r1").first);
+    EXPECT_EQ("running", sim_->instance_status("vm-a-" + c.name));
+  }
+}
+
+// A stop that comes once the restore's new instance exists (its start held by the
+// cloud): the restore is past the point where it can stop, and the first line says so.
+// Let go on, it completes, names the instance it kept and exits 0; a second stop says it
+// is still finishing, and a third ends the runner while the cloud still holds the start,
+// exit 1, naming what the cloud may keep. The instance stays either way.
 TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
   ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
@@ -563,30 +685,61 @@ TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
   std::vector<Catalog_Entry> sets;
   ASSERT_TRUE(catalog.list("", sets));
   ASSERT_EQ(1u, sets.size());
-  const std::string restore = write(
-      "r.json", R"({"type": "restore", "subtype": "vm", "id": "r1", "host_id": "c1",
-      "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
-                    test::restore_entry(sets[0].uuid, sets[0].timepoint, "i-a", "vm-a-restored") +
-                    R"(]}, "options": {"parallel_disks_per_vm": 2}})");
-  ASSERT_TRUE(sim_->post("/faults", R"({"action": "RunInstances", "kind": "stuck"})"));
-
-  test::Runner_Process run({"restore", "--quiet", restore});
-  ASSERT_TRUE(eventually([this] {
-    return !sim_->instance_status("vm-a-restored").empty() && leftovers("links").empty();
-  })) << "the restore never made its instance";
-  run.signal(SIGINT);
-  ASSERT_TRUE(eventually([&run] {
-    return run.err_so_far().find("interrupted: stopping the job") != std::string::npos;
-  }));
-  ASSERT_TRUE(sim_->post("/settle", "{}"));
-  const test::Run_Result& r = run.finish();
-  EXPECT_EQ(0, r.code) << r.all();
-  EXPECT_EQ("i-a:completed", states(r.out));
-  EXPECT_THAT(r.err, ::testing::EndsWith(
-                         "quillon3: the stop came after the restore had passed the point where it "
-                         "could stop; it completed and kept the new instance vm-a-restored "
-                         "(restored from i-a)\n"));
-  EXPECT_EQ("running", sim_->instance_status("vm-a-restored"));
+  const std::pair<int, std::string> past = {
+      SIGINT,
+      "\nquillon3: interrupted: the restore is past the point where it can stop; it "
+      "finishes first\n"};
+  const struct {
+    std::string target;
+    std::vector<std::pair<int, std::string>> stops;  // each signal and the line it brings
+    int code;
+    std::string history, last;
+  } cases[] = {
+      {"vm-a-finished", {past}, 0, "i-a:completed",
+       "quillon3: the stop came after the restore had passed the point where it could stop; "
+       "it completed and kept the new instance vm-a-finished (restored from i-a)\n"},
+      {"vm-a-ended",
+       {past,
+        {SIGTERM,
+         "\nquillon3: terminated: still finishing; a third stop ends quillon3 now, without "
+         "cleaning up\n"},
+        {SIGHUP,
+         "\nquillon3: hung up: ending now, without cleaning up; the cloud may keep the "
+         "restore's new instances, their network interfaces and the volumes it made, to be "
+         "removed by hand\n"}},
+       1, "not a history: ", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    const std::string restore = write(
+        "r.json", R"({"type": "restore", "subtype": "vm", "id": "r1", "host_id": "c1",
+        "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
+                      test::restore_entry(sets[0].uuid, sets[0].timepoint, "i-a", c.target) +
+                      R"(]}, "options": {"parallel_disks_per_vm": 2}})");
+    ASSERT_TRUE(sim_->post("/faults", R"({"action": "RunInstances", "kind": "stuck"})"));
+    test::Runner_Process run({"restore", "--quiet", restore});
+    auto release = make_deleter([this] { sim_->post("/settle", "{}"); });  // on any failure
+    ASSERT_TRUE(eventually([this, &c] {
+      return !sim_->instance_status(c.target).empty() && leftovers("links").empty();
+    })) << "the restore never made its instance";
+    std::string said;
+    for (const auto& [signal, line] : c.stops) {
+      said += line;
+      run.signal(signal);
+      ASSERT_TRUE(eventually([&run, &said] { return run.err_so_far() == said; }))
+          << run.err_so_far();
+    }
+    // Only a runner that ended by itself has left the cloud to settle.
+    if (c.code == 0) {
+      ASSERT_TRUE(sim_->post("/settle", "{}"));
+    }
+    const test::Run_Result& r = run.finish();
+    EXPECT_EQ(c.code, r.code) << r.all();
+    EXPECT_EQ(c.history, states(r.out));
+    EXPECT_EQ(said + c.last, r.err);
+    ASSERT_TRUE(sim_->post("/settle", "{}"));
+    EXPECT_EQ("running", sim_->instance_status(c.target));
+  }
 }
 
 // A backup on a terminal in which one instance fails: while it runs, the bars show only

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -41,15 +42,21 @@ inline std::string runner_path() {
   return env != nullptr && *env != '\0' ? env : built("quillon3");
 }
 
-// One quillon3 process with `input` on stdin.
+// One quillon3 process with `input` on stdin. Each of `given` that is not -1 replaces
+// the standard descriptor of its place (CLOSED_FD: started without it), whose output is
+// then not collected.
 class Runner_Process {
  public:
-  Runner_Process(const std::vector<std::string>& args, const std::string& input = "") {
+  Runner_Process(const std::vector<std::string>& args, const std::string& input = "",
+                 const std::array<int, 3>& given = {-1, -1, -1}) {
     std::vector<std::string> argv = {runner_path()};
     argv.insert(argv.end(), args.begin(), args.end());
     const int in = ::memfd_create("stdin", MFD_CLOEXEC);
     EXPECT_EQ(static_cast<ssize_t>(input.size()), ::pwrite(in, input.data(), input.size(), 0));
-    pid_ = spawn(argv, {in, out_, err_}, result_.err);
+    std::array<int, 3> fds = {in, out_, err_};
+    for (size_t i = 0; i < fds.size(); ++i)
+      if (given[i] != -1) fds[i] = given[i];
+    pid_ = spawn(argv, fds, result_.err);
     ::close(in);
   }
   ~Runner_Process() {

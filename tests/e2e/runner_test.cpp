@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -252,6 +254,25 @@ TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
   init();
   EXPECT_EQ("0 no backup sets\n", run("catalog list").summary());
   EXPECT_EQ("0 []\n", run("catalog list --json --module tavro").summary());
+  // A listing whose reader went away ends quietly, as a write to a closed pipe ends most
+  // programs; one started without a stdout says that its output was lost.
+  int gone[2];
+  ASSERT_EQ(0, ::pipe2(gone, O_CLOEXEC));
+  ::close(gone[0]);
+  const struct {
+    std::string name;
+    int out;
+    std::string summary;
+  } lost[] = {
+      {"reader gone", gone[1], std::to_string(128 + SIGPIPE) + " "},
+      {"stdout closed", test::CLOSED_FD, "1 quillon3: cannot write the output\n"},
+  };
+  for (const auto& l : lost) {
+    SCOPED_TRACE(l.name);
+    test::Runner_Process list({"catalog", "list"}, "", {-1, l.out, -1});
+    EXPECT_EQ(l.summary, list.finish().summary());
+  }
+  ::close(gone[1]);
   RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
   ASSERT_TRUE(catalog.commit(test::sample_set("set-good", "res-1", "i-1", 1714564800), true));
   ASSERT_TRUE(catalog.commit(test::sample_set("set-bad", "res-1", "i-2", 1714564801), true));

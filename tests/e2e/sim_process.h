@@ -69,9 +69,12 @@ inline std::string read_file(const std::string& path) {
 // The source tree (QUILLON3_SOURCE_DIR, else the tree the build was made from).
 inline std::string source_dir() { return test::tests_dir() + "/.."; }
 
+// For spawn(): the standard descriptor is closed in the child.
+constexpr int CLOSED_FD = -2;
+
 // Starts `args` (the program looked up in PATH) in this process's environment with
-// `fds` as its stdin, stdout and stderr (-1: this process's own); its pid, or -1 with
-// the reason in `error`.
+// `fds` as its stdin, stdout and stderr (-1: this process's own; CLOSED_FD: none); its
+// pid, or -1 with the reason in `error`.
 inline pid_t spawn(const std::vector<std::string>& args, const std::array<int, 3>& fds,
                    std::string& error) {
   std::vector<char*> argv;
@@ -79,8 +82,10 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::array<int, 3
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 3; ++i) {
     if (fds[i] >= 0) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
+    if (fds[i] == CLOSED_FD) posix_spawn_file_actions_addclose(&actions, i);
+  }
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
