@@ -123,6 +123,7 @@ int account_add(Context& ctx, Command_Line& line, size_t first) {
   account["security_key"] = encrypted;
   if (!tavrocloud_accounts::store_account(uuid, account, &error))
     return ctx.fail("cannot store account " + uuid + ": " + error);
+  ctx.set_done("account " + uuid + (replaced ? " was replaced" : " was added"));
   ctx.out() << "account " << uuid << (replaced ? " replaced" : " added") << "\n";
   return EXIT_OK;
 }
@@ -173,6 +174,7 @@ int account_remove(Context& ctx, Command_Line& line, size_t first) {
   std::string error;
   if (!tavrocloud_accounts::remove_account(uuid, &error))
     return ctx.fail("cannot remove account " + uuid + ": " + error);
+  ctx.set_done("account " + uuid + " was removed");
   ctx.out() << "account " << uuid << " removed\n";
   return EXIT_OK;
 }

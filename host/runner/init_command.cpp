@@ -74,6 +74,7 @@ int run_init(Context& ctx, Command_Line& line, size_t first) {
   Host_Manager& host = Host_Manager::instance();
   if (!host.reload()) return ctx.fail("the host home " + home + " does not read back");
   if (!had_key) warn_about_old_accounts(ctx);
+  ctx.set_done("the host home " + home + " is initialised (name '" + host.name() + "')");
   if (had_identity && had_key && had_public_key) {
     ctx.out() << "host home " << home << " already initialised (name '" << host.name() << "')\n";
     if (args.has("name") && host.name() != name)

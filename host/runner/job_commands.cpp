@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,30 +85,88 @@ const char* stop_word(int sig) {
 std::string left_by_ending(Job_Kind kind) {
   if (kind == Job_Kind::RESTORE)
     return "the cloud may keep the restore's new instances, their network interfaces and the "
-           "volumes it made, to be removed by hand";
+           "volumes it made, to be removed by hand, and a volume it was writing can stay "
+           "attached to the agent's own instance";
   return "the cloud may keep the backup's temporary snapshots (the next backup of each "
          "instance clears them) and, on a cloud before 9.8, its instance backups with their "
-         "snapshots and the volumes made from them; the pool may keep complete images that no "
+         "snapshots and the volumes made from them, and a volume it was reading can stay "
+         "attached to the agent's own instance; the pool may keep complete images that no "
          "catalog record names, and empty folders; an instance that restart_vm powered off "
          "stays off";
 }
 
+// Writes the stop lines on a thread of its own, through the progress view: a stderr
+// nobody drains (a stopped pager, a stalled log shipper) holds this writer and stderr's
+// lock, never the thread that takes the stops. Lines are written in the order handed
+// over; a run hands over at most one per stop, three in all. The view must outlive it.
+class Stop_Line_Writer {
+ public:
+  explicit Stop_Line_Writer(Job_Progress_View& view) : view_(view), thread_([this] { run(); }) {}
+  // Writes what was handed over, then ends (waiting on stderr as long as it takes).
+  ~Stop_Line_Writer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Stop_Line_Writer(const Stop_Line_Writer&) = delete;
+  Stop_Line_Writer& operator=(const Stop_Line_Writer&) = delete;
+
+  // Hands `lines` over to be written; never waits on stderr. Its place in the order.
+  size_t hand(std::string lines) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(lines));
+    changed_.notify_all();
+    return written_ + queue_.size();
+  }
+  // True once the lines handed over at `place` were written; waits up to `seconds`.
+  bool written_within(size_t place, int seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(seconds),
+                             [this, place] { return written_ >= place; });
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      const std::string lines = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      view_.say(lines);
+      lock.lock();
+      ++written_;
+      changed_.notify_all();
+    }
+  }
+
+  Job_Progress_View& view_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  size_t written_ = 0;
+  bool closing_ = false;
+  std::thread thread_;  // last: it uses the members above
+};
+
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread made
 // after it, and takes them on a thread of its own. The first asks the watched job to
-// abort (which the job turns into a cancellation with clean-up), and says whether the
-// run can still stop or is past that point and finishes first; one that comes before a
-// job is watched is remembered. The second says the job is still at it. The third ends
-// the process at once, exit 1, saying what may be left. The signals stay blocked when
-// the watcher goes, so a late Ctrl-C cannot cut the output short. Its lines go through
-// the progress view, which must outlive it.
+// abort (which the job turns into a cancellation with clean-up where it can still undo
+// its work; past that point it completes); one that comes before a job is watched is
+// remembered. Its line says only that: how the run ended is the run's last line. The
+// second says the job is still at it. The third ends the process at once, exit 1, saying
+// what may be left when stderr takes its line within seconds. Each stop is acted on
+// before its line is handed to the writer, and the stop thread never waits on stderr.
+// The signals stay blocked when the watcher goes, so a late Ctrl-C cannot cut the output
+// short. Its lines go through the progress view, which must outlive it.
 class Signal_Stopper {
  public:
-  Signal_Stopper(Job_Progress_View& view, Job_Kind kind) : view_(view), kind_(kind) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    sigaddset(&signals_, SIGHUP);
-    ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  Signal_Stopper(Job_Progress_View& view, Job_Kind kind)
+      : kind_(kind), signals_(block_stop_signals()), writer_(view) {
     thread_ = std::thread([this] { run(); });
   }
   ~Signal_Stopper() {
@@ -122,7 +183,7 @@ class Signal_Stopper {
     if (requested_) abort_locked();
   }
   // The watched run is over: a stop no longer touches the job (whose record keeps the
-  // state the run ended in) and is past the point where it could stop.
+  // state the run ended in).
   void run_over() {
     std::lock_guard<std::mutex> lock(mutex_);
     over_ = true;
@@ -130,10 +191,21 @@ class Signal_Stopper {
   bool requested() const { return requested_; }
 
  private:
-  // How long the third stop waits for stderr before it ends the process without a word,
-  // and how long its last word may take to be written.
+  // How long the third stop waits for stderr to take its line (and the stop lines before
+  // it) before it ends the process without them.
   static constexpr int LAST_WORD_SECONDS = 2;
-  static constexpr int END_SECONDS = 5;
+
+  // Blocks the stop signals in the calling thread, before any thread of the stopper's is
+  // made: a thread made before would take them with their default action. The set.
+  static sigset_t block_stop_signals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+  }
 
   void run() {
     while (!done_) {
@@ -145,31 +217,29 @@ class Signal_Stopper {
 
   void take(int sig) {
     const std::string said = std::string("\nquillon3: ") + stop_word(sig) + ": ";
-    const char* const verb = kind_ == Job_Kind::BACKUP ? "backup" : "restore";
+    const std::string verb = kind_ == Job_Kind::BACKUP ? "backup" : "restore";
     switch (++stops_) {
       case 1:
-        view_.say(said + (first_stop() ? std::string("the ") + verb +
-                                             " is past the point where it can stop; it "
-                                             "finishes first\n"
-                                       : std::string("stopping the job, cleaning up\n")));
+        first_stop();
+        // True whether the job then cancels or, past the point where it could stop,
+        // completes: the run's last line says which.
+        writer_.hand(said + "asking the " + verb + " to stop; it removes what it can still " +
+                     "undo and keeps what is past undoing\n");
         return;
       case 2:
-        view_.say(said + (past_ ? "still finishing" : "still cleaning up") +
-                  "; a third stop ends quillon3 now, without cleaning up\n");
+        writer_.hand(said + "the " + verb + " is still at it; a third stop ends quillon3 now, " +
+                     "without cleaning up\n");
         return;
       default:
         end_now(said);
     }
   }
 
-  // Takes the first stop: aborts the job (the module decides what still stops) and tells
-  // whether it was past the point where it could stop.
-  bool first_stop() {
+  // Takes the first stop: asks the job to abort (the module decides what still stops).
+  void first_stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     requested_ = true;
-    past_ = over_ || (job_.get() != nullptr && !view_.can_stop(*job_));
     abort_locked();
-    return past_;
   }
 
   [[noreturn]] void end_now(const std::string& said) {
@@ -178,13 +248,12 @@ class Signal_Stopper {
       std::lock_guard<std::mutex> lock(mutex_);
       started = job_.get() != nullptr && !over_;
     }
-    // A stderr nobody drains must not hold the end: its default action ends the process.
-    ::signal(SIGALRM, SIG_DFL);
-    ::alarm(END_SECONDS);
-    view_.say_within(said + "ending now, without cleaning up" +
-                         (started ? "; " + left_by_ending(kind_) : std::string()) + "\n",
-                     LAST_WORD_SECONDS);
-    // The job's threads are still in module code: nothing may be torn down under them.
+    const size_t place = writer_.hand(said + "ending now, without cleaning up" +
+                                      (started ? "; " + left_by_ending(kind_) : std::string()) +
+                                      "\n");
+    writer_.written_within(place, LAST_WORD_SECONDS);
+    // The job's threads are still in module code, and the writer may be held by stderr:
+    // nothing may be torn down under them.
     ::_exit(EXIT_FAILED);
   }
 
@@ -194,13 +263,12 @@ class Signal_Stopper {
     job_->abort();
   }
 
-  Job_Progress_View& view_;
   const Job_Kind kind_;
-  sigset_t signals_;
+  const sigset_t signals_;    // blocked before the writer's thread is made
+  Stop_Line_Writer writer_;  // before the stop thread, which hands it lines
   std::atomic<bool> done_{false};
   std::atomic<bool> requested_{false};
-  int stops_ = 0;      // the stop thread's own
-  bool past_ = false;  // the first stop came past the point where the run could stop
+  int stops_ = 0;  // the stop thread's own
   std::mutex mutex_;
   Job_var job_;
   bool aborted_ = false;

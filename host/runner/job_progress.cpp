@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -198,33 +197,10 @@ void Job_Progress_View::finish(const Job& job) {
   drawn_ = rows.size();
 }
 
-bool Job_Progress_View::can_stop(const Job& job) const {
-  Rows rows;
-  read_reports(job, rows);
-  read_records(rows);
-  if (rows.empty()) return true;
-  for (const auto& r : rows) {
-    const Row& row = r.second;
-    const bool ended = row.state == VM_Job_Progress::STATE_COMPLETED ||
-                       row.state == VM_Job_Progress::STATE_FAILED ||
-                       row.state == VM_Job_Progress::STATE_SKIPPED;
-    const bool transferred = row.state == VM_Job_Progress::STATE_RUNNING && row.volumes > 0 &&
-                             row.processed_volumes >= row.volumes;
-    if (!ended && !transferred) return true;
-  }
-  return false;
-}
-
 void Job_Progress_View::say(const std::string& lines) {
   const Stderr_Lock lock(stderr_mutex());
   out_ << lines << std::flush;
   drawn_ = 0;
-}
-
-void Job_Progress_View::say_within(const std::string& lines, int seconds) {
-  if (!stderr_mutex().try_lock_for(std::chrono::seconds(seconds))) return;
-  const Stderr_Lock lock(stderr_mutex(), std::adopt_lock);
-  out_ << lines << std::flush;
 }
 
 // Progress that cannot be shown is dropped: once the stream failed, nothing more.

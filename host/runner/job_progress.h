@@ -3,8 +3,8 @@
 // quiet. The figures come from the job's progress reports and, between reports, from the
 // per-instance progress records the module's handlers keep up to date. Once a write to
 // the stream failed (a closed pipe or terminal) the view shows nothing more: progress
-// that cannot be shown is dropped, never kept. The job's stop thread asks it whether the
-// run can still stop and writes its lines through it; every write holds stderr_mutex().
+// that cannot be shown is dropped, never kept. The job's stop lines are written through
+// it; every write holds stderr_mutex().
 #ifndef RUNNER_JOB_PROGRESS_H
 #define RUNNER_JOB_PROGRESS_H
 
@@ -32,16 +32,9 @@ class Job_Progress_View {
   // Called once after the run: the final state of every instance (not when quiet).
   void finish(const Job& job);
 
-  // True while a stop can still undo the run's work: before the run showed its
-  // instances, and while one of them waits or has volumes left to transfer. An instance
-  // whose volumes are all transferred goes on to its end whatever is asked (its backup
-  // set catalogued, its restored instance built), and one that ended is over.
-  bool can_stop(const Job& job) const;
-  // Writes `lines` (whole lines) whatever the mode; the bars are drawn again below them.
+  // Writes `lines` (whole lines) whatever the mode, waiting on stderr as long as it
+  // takes; the bars are drawn again below them. The stop lines' writer calls it.
   void say(const std::string& lines);
-  // As say(), but gives up without writing when stderr stays taken for `seconds` (a
-  // writer stuck on a stream nobody drains).
-  void say_within(const std::string& lines, int seconds);
 
  private:
   struct Row {

@@ -71,6 +71,7 @@ int pool_add(Context& ctx, Command_Line& line, size_t first) {
   std::string error;
   if (!registry.add(pool, &error))
     return ctx.fail("cannot register pool " + pool.uuid + ": " + error);
+  ctx.set_done("pool " + pool.name + " (" + pool.uuid + ") was registered at " + root);
   ctx.out() << "pool " << pool.name << " (" << pool.uuid << ") registered at " << root << "\n";
   return EXIT_OK;
 }
@@ -106,6 +107,7 @@ int pool_remove(Context& ctx, Command_Line& line, size_t first) {
   const Pool_Record* pool = registry.find(uuid);
   if (pool == nullptr || pool->uuid != uuid) return ctx.fail("no such pool: " + uuid);
   if (!registry.remove(uuid, &error)) return ctx.fail("cannot remove pool " + uuid + ": " + error);
+  ctx.set_done("pool " + uuid + " was removed");
   ctx.out() << "pool " << uuid << " removed\n";
   return EXIT_OK;
 }

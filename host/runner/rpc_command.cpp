@@ -37,6 +37,7 @@ int run_rpc(Context& ctx, Command_Line& line, size_t first) {
   if (!global_json_rpc(method.c_str(), params, -1, &result, json_spirit::null_type, -1))
     return ctx.fail("rpc " + method + " failed");
   const std::string text = printable_json(hide_secrets(result));
+  ctx.set_done("rpc " + method + " succeeded");
   if (text.empty()) return ctx.fail("the result of " + method + " cannot be written as JSON");
   ctx.out() << text << "\n";
   return EXIT_OK;

@@ -44,11 +44,18 @@ class Context {
   // Reports "quillon3: warning: <what>".
   void warn(const std::string& what);
 
+  // Records what the command did that stands whether or not its output can be written
+  // ("pool main (UUID) was registered at DIR"): when stdout cannot take the output, the
+  // line that says so names it. Empty for a command that changes nothing.
+  void set_done(const std::string& what) { done_ = what; }
+  const std::string& done() const { return done_; }
+
  private:
   Runner_Log& log_;
   std::ostream& out_;
   std::ostream& err_;
   std::string module_path_;
+  std::string done_;
 };
 
 // ---- host home ------------------------------------------------------------------------

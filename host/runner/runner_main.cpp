@@ -1,18 +1,19 @@
 // quillon3: the command-line program that plays the backup product on this host. It
 // reads the global options, picks the command group and maps every outcome to an exit
 // code (0 done, 1 failed, 2 usage error).
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "runner/commands.h"
+#include "runner/standard_descriptors.h"
 #include "runtime/host_home.h"
 
 namespace runner {
@@ -97,30 +98,17 @@ int run(Context& ctx, Command_Line& line) {
 // lost output is reported. The scripts a job runs start with the default action again.
 void survive_closed_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
-// Opens /dev/null onto each of the standard descriptors the process was started without
-// (a service manager or cron may close them), before anything else is opened: otherwise
-// the first file opened takes the number, and the progress, the messages or the history
-// are written into a record of the home or an image of the pool. True when all three are
-// open; `stdout_closed` tells whether stdout was one of them, since its output is then
-// lost and must be reported so.
-bool occupy_closed_standard_descriptors(bool& stdout_closed) {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    // The lowest free number is this one: the ones below it are open by now.
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null != fd) {
-      if (null >= 0) ::close(null);
-      return false;
-    }
-    if (fd == STDOUT_FILENO) stdout_closed = true;
-  }
-  return true;
-}
-
 // True when stdout is a pipe or socket whose reader went away.
 bool output_reader_gone() {
   pollfd out = {STDOUT_FILENO, POLLOUT, 0};
   return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+}
+
+// The line that says the output could not be written: what the command did stands
+// (`done`, empty when it changed nothing), and why, when known (`error`, 0 when not).
+std::string lost_output(const std::string& done, int error) {
+  return "quillon3: " + (done.empty() ? std::string() : printable(done) + "; ") +
+         "cannot write the output" + (error != 0 ? std::string(": ") + std::strerror(error) : "");
 }
 
 // Ends the process as a write to a closed pipe ends a program that keeps SIGPIPE's
@@ -160,8 +148,9 @@ int dispatch(Context& ctx, Command_Line& line, size_t first, const char* group,
 
 int main(int argc, char** argv) {
   bool stdout_closed = false;
-  if (!runner::occupy_closed_standard_descriptors(stdout_closed)) {
-    std::cerr << "quillon3: cannot open /dev/null for a closed standard descriptor\n";
+  std::string unoccupied;
+  if (!runner::occupy_closed_standard_descriptors("/dev/null", stdout_closed, unoccupied)) {
+    std::cerr << "quillon3: " << unoccupied << "\n";
     return runner::EXIT_FAILED;
   }
   // What would go to a closed stdout is lost: writing it fails, and the command says so.
@@ -178,11 +167,14 @@ int main(int argc, char** argv) {
     return runner::EXIT_FAILED;
   }
   // A command that failed said why already (a job also when its history was lost). A
-  // listing whose reader went away ends quietly; other lost output is reported.
+  // listing whose reader went away ends quietly; other lost output is reported, with
+  // what the command did that stands.
   std::cout.flush();
   if (!std::cout && code == runner::EXIT_OK) {
-    if (!stdout_closed && runner::output_reader_gone()) runner::end_as_reader_gone();
-    std::cerr << "quillon3: cannot write the output\n";
+    const bool gone = !stdout_closed && runner::output_reader_gone();
+    if (gone && ctx.done().empty()) runner::end_as_reader_gone();
+    std::cerr << runner::lost_output(ctx.done(), stdout_closed ? EBADF : gone ? EPIPE : 0)
+              << "\n";
     return runner::EXIT_FAILED;
   }
   return code;

@@ -186,6 +186,59 @@ class Runner_Jobs : public test::Runner_Test {
     return r;
   }
 
+  // The line of a first stop: it must hold whether the job then cancels or, past the
+  // point where it could stop, completes; the run's last line says which.
+  static std::string first_stop_line(const std::string& said, const std::string& verb) {
+    return "\nquillon3: " + said + ": asking the " + verb +
+           " to stop; it removes what it can still undo and keeps what is past undoing\n";
+  }
+
+  // Runs quillon3 with the words of `line`, its stderr a pipe that is full and never read
+  // (a stopped pager, a stalled log shipper); once `ready` says so, sends it three
+  // SIGINTs 300 ms apart. Its exit code; 128 + SIGKILL when it still ran 20 s after the
+  // third, and was killed.
+  template <class Ready>
+  int stopped_with_stderr_full(const std::string& line, Ready ready) const {
+    int full[2];
+    if (::pipe2(full, O_CLOEXEC | O_NONBLOCK) != 0) {
+      ADD_FAILURE() << "no pipe: " << std::strerror(errno);
+      return -1;
+    }
+    const std::string fill(4096, 'x');
+    while (::write(full[1], fill.data(), fill.size()) > 0) {
+    }
+    ::fcntl(full[1], F_SETFL, 0);  // the runner's writes wait, as on any full pipe
+    const std::array<int, 3> fds = {::open("/dev/null", O_RDONLY | O_CLOEXEC),
+                                    ::memfd_create("stdout", MFD_CLOEXEC), full[1]};
+    std::istringstream words(line);
+    std::vector<std::string> argv(std::istream_iterator<std::string>(words), {});
+    argv.insert(argv.begin(), test::runner_path());
+    std::string error;
+    const pid_t pid = test::spawn(argv, fds, error);
+    for (int fd : {fds[0], fds[1], full[1]}) ::close(fd);
+    EXPECT_LT(0, pid) << error;
+    EXPECT_TRUE(eventually(ready)) << "the job never got there";
+    for (int i = 0; i < 3 && pid > 0; ++i) {
+      ::kill(pid, SIGINT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    int status = 0;
+    for (int ms = 0; pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0; ms += 50) {
+      if (ms == 20000) ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::close(full[0]);
+    return pid <= 0 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // True once no fault added to the cloud waits for its call any more.
+  bool faults_fired() const {
+    const json_spirit::Object faults = test::object_of(sim_->get("/faults"));
+    const auto pending = faults.find("pending");
+    return pending != faults.end() && pending->second.type() == json_spirit::array_type &&
+           pending->second.get_array().empty();
+  }
+
   // The instances of the sets in the catalog, in order, each once per set.
   std::vector<std::string> catalogued() const {
     RESTful_Catalog_Operator catalog("localhost", 0, false, "", -1, 0);
@@ -440,8 +493,8 @@ TEST_F(Runner_Jobs, StopSignalsMidBackupLeaveNothingBehind) {
     })) << "the backup never got there";
     backup.signal(stop.signal);
     ASSERT_TRUE(eventually([&backup, &stop] {
-      return backup.err_so_far().find(stop.said + ": stopping the job") != std::string::npos;
-    }));
+      return backup.err_so_far().find(first_stop_line(stop.said, "backup")) != std::string::npos;
+    })) << backup.err_so_far();
     ASSERT_TRUE(sim_->post("/settle", "{}"));
     const test::Run_Result& r = backup.finish();
     EXPECT_EQ(1, r.code) << r.all();
@@ -685,10 +738,11 @@ TEST_F(Runner_Jobs, ClosedStandardDescriptorsLeaveTheRecordsWhole) {
 }
 
 // A stop that comes once the restore's new instance exists (its start held by the
-// cloud): the restore is past the point where it can stop, and the first line says so.
-// Let go on, it completes, names the instance it kept and exits 0; a second stop says it
-// is still finishing, and a third ends the runner while the cloud still holds the start,
-// exit 1, naming what the cloud may keep. The instance stays either way.
+// cloud): the restore is past the point where it can stop. Its first line is the one a
+// stop that cancels gets, which no outcome contradicts; let go on, the restore completes,
+// the last line says so and names the instance it kept, exit 0. A second stop says it is
+// still at it, and a third ends the runner while the cloud still holds the start, exit 1,
+// naming what the cloud may keep. The instance stays either way.
 TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
   ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
@@ -696,10 +750,7 @@ TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
   std::vector<Catalog_Entry> sets;
   ASSERT_TRUE(catalog.list("", sets));
   ASSERT_EQ(1u, sets.size());
-  const std::pair<int, std::string> past = {
-      SIGINT,
-      "\nquillon3: interrupted: the restore is past the point where it can stop; it "
-      "finishes first\n"};
+  const std::pair<int, std::string> past = {SIGINT, first_stop_line("interrupted", "restore")};
   const struct {
     std::string target;
     std::vector<std::pair<int, std::string>> stops;  // each signal and the line it brings
@@ -712,12 +763,13 @@ TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
       {"vm-a-ended",
        {past,
         {SIGTERM,
-         "\nquillon3: terminated: still finishing; a third stop ends quillon3 now, without "
-         "cleaning up\n"},
+         "\nquillon3: terminated: the restore is still at it; a third stop ends quillon3 now, "
+         "without cleaning up\n"},
         {SIGHUP,
          "\nquillon3: hung up: ending now, without cleaning up; the cloud may keep the "
          "restore's new instances, their network interfaces and the volumes it made, to be "
-         "removed by hand\n"}},
+         "removed by hand, and a volume it was writing can stay attached to the agent's own "
+         "instance\n"}},
        1, "not a history: ", ""},
   };
   for (const auto& c : cases) {
@@ -752,6 +804,36 @@ TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
     EXPECT_EQ(c.code == 0, told) << r.err;
     ASSERT_TRUE(sim_->post("/settle", "{}"));
     EXPECT_EQ("running", sim_->instance_status(c.target));
+  }
+}
+
+// A stop never waits on stderr: with stderr a pipe that is full and never read (a
+// stopped pager), a backup (its progress lines waiting on the pipe too), a quiet backup
+// and a restore, each held by the cloud, take three SIGINTs, and the third ends the
+// runner within seconds, exit 1, its line dropped.
+TEST_F(Runner_Jobs, AStopNeverWaitsOnAStderrNobodyReads) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
+  const std::map<std::string, Set> sets = backup_sets();
+  const std::string restore = write(
+      "r.json", R"({"type": "restore", "subtype": "vm", "id": "r1", "host_id": "c1",
+      "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
+                    test::restore_entry(sets.at("i-a").uuid, sets.at("i-a").timepoint, "i-a",
+                                        "vm-a-held") +
+                    "]}}");
+  const struct {
+    std::string line;
+    std::string held;  // the cloud's action that never completes
+  } rows[] = {
+      {"backup " + tmp_.path() + "/b.json", "CreateTmpSnapshots"},
+      {"backup --quiet " + tmp_.path() + "/b.json", "CreateTmpSnapshots"},
+      {"restore " + restore, "RunInstances"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    ASSERT_TRUE(sim_->post("/faults", R"({"action": ")" + row.held + R"(", "kind": "stuck"})"));
+    EXPECT_EQ(1, stopped_with_stderr_full(row.line, [this] { return faults_fired(); }));
+    ASSERT_TRUE(sim_->post("/settle", "{}"));
   }
 }
 

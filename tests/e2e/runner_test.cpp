@@ -265,7 +265,8 @@ TEST_F(Quillon3_Runner, CatalogListOfANewHomeIsEmptyAndNamesADamagedSet) {
     std::string summary;
   } lost[] = {
       {"reader gone", gone[1], std::to_string(128 + SIGPIPE) + " "},
-      {"stdout closed", test::CLOSED_FD, "1 quillon3: cannot write the output\n"},
+      {"stdout closed", test::CLOSED_FD,
+       "1 quillon3: cannot write the output: Bad file descriptor\n"},
   };
   for (const auto& l : lost) {
     SCOPED_TRACE(l.name);
@@ -334,6 +335,39 @@ TEST_F(Quillon3_Runner, AFailedJobShowsItsErrorsAndNamesAFailingScript) {
     EXPECT_EQ(r.err.size(), at + row.err.back().size()) << "the outcome is the last line";
     EXPECT_THAT(r.err, AllOf(Not(HasSubstr("[INFO]")), Not(HasSubstr("Job Definition")),
                              Not(HasSubstr("exit 3")), Not(HasSubstr("kill -9"))));
+  }
+}
+
+// A command that changes the home, started without a stdout (cron, a service manager),
+// does its work, then says on stderr that it stands and that its output was lost, and
+// exits 1; the work is there for the next command.
+TEST_F(Quillon3_Runner, ACommandWithoutStdoutSaysItsWorkStands) {
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, ::realpath(tmp_.path().c_str(), real));
+  const std::string pool_dir = std::string(real) + "/pool";
+  const struct {
+    std::string args, input;
+    std::string err;    // after "quillon3: ", before "; cannot write the output: ..."
+    std::string check;  // a command whose output shows the work
+    std::string shown;
+  } rows[] = {
+      {"init --bits 2048 --name e2e-host", "",
+       "the host home " + home_ + " is initialised (name 'e2e-host')", "account list",
+       "no accounts"},
+      {"account add --uuid u1 --host 127.0.0.1 --port 1 --access-key AK --secret-key -",
+       "secret\n", "account u1 was added", "account list", "u1"},
+      {"pool add --uuid p-1 --name main --dir " + pool_dir, "",
+       "pool main (p-1) was registered at " + pool_dir, "pool list", "p-1   main"},
+      {"pool remove --uuid p-1", "", "pool p-1 was removed", "pool list", "no pools"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    std::istringstream words(row.args);
+    const std::vector<std::string> args(std::istream_iterator<std::string>(words), {});
+    test::Runner_Process command(args, row.input, {-1, test::CLOSED_FD, -1});
+    EXPECT_EQ("1 quillon3: " + row.err + "; cannot write the output: Bad file descriptor\n",
+              command.finish().summary());
+    EXPECT_THAT(run(row.check).out, HasSubstr(row.shown));
   }
 }
 
