@@ -808,8 +808,8 @@ TEST_F(Runner_Jobs, ALateStopOfARestoreSaysWhatItKept) {
 }
 
 // A stop never waits on stderr: with stderr a pipe that is full and never read (a
-// stopped pager), a backup (its progress lines waiting on the pipe too), a quiet backup
-// and a restore, each held by the cloud, take three SIGINTs, and the third ends the
+// stopped pager), a backup, a quiet backup and a restore, each held by the cloud, take
+// three SIGINTs (the first line already waits on the pipe), and the third ends the
 // runner within seconds, exit 1, its line dropped.
 TEST_F(Runner_Jobs, AStopNeverWaitsOnAStderrNobodyReads) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
