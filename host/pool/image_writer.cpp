@@ -9,6 +9,7 @@
 #include <sys/uio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -60,7 +61,10 @@ Image_Writer::Image_Writer(Client_IO* io) : io_(io), threads_(default_threads())
 Image_Writer::~Image_Writer() = default;
 
 bool Image_Writer::drop() {
+  // The caller reads the cause of the failure in errno: the clean-up must not change it.
+  const int cause = errno;
   if (io_ != nullptr) io_->abort();
+  errno = cause;
   return false;
 }
 
@@ -281,13 +285,17 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
     ACE_DEBUG((LM_ERROR, "Failed to start the image writer's threads.\n"));
     return false;
   }
-  std::string output_error;  // written by the output thread, read after it ended
+  // Written by the output thread, read after it ended. errno is the thread's own, so the
+  // cause of a failed write (ENOSPC on a full pool, say) is carried over to the caller.
+  std::string output_error;
+  int output_errno = 0;
   auto output = [&] {
     try {
       for (bool ok = false;;) {
         Slot* s = pipeline.wait_oldest(ok);
         if (s == nullptr) return;
         if (!ok || !write_batch(*s)) {
+          if (ok) output_errno = errno;
           output_error = ok ? std::string(io_->error())
                             : "cannot encode the block at " +
                                   std::to_string(s->blocks[s->failed].offset);
@@ -376,6 +384,7 @@ bool Image_Writer::write_records(const std::vector<Image_Extent>& extents,
   joiner.join(stopped || source_failed);
   if (!output_error.empty()) {
     ACE_DEBUG((LM_ERROR, "Failed to write the image: %s.\n", output_error.c_str()));
+    if (output_errno != 0) errno = output_errno;
     return false;
   }
   if (!stopped && !source_failed && !report()) stopped = true;

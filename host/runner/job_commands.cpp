@@ -31,6 +31,7 @@
 #include "runner/job_definition_file.h"
 #include "runner/job_progress.h"
 #include "runner/module_link.h"
+#include "tavrocloud/job/restore_result.h"
 
 namespace runner {
 
@@ -334,11 +335,11 @@ std::string kept_by(const Definition_File& file, const json_spirit::Value& entri
 
 // One line per instance a restore completed, on stderr: the new instance's id and name
 // or, onto an existing instance, each volume made and the device it was attached as. The
-// module records these facts in the job's result under "tavrocloud_restored".
+// module records these facts in the job's result under RESTORED_RESULT_KEY.
 void show_restored(Context& ctx, const Definition_File& file, const Job& job) {
   const Stderr_Lock lock(stderr_mutex());
   const json_spirit::Object result = job.result();
-  const auto made = result.find("tavrocloud_restored");
+  const auto made = result.find(tavrocloud::RESTORED_RESULT_KEY);
   if (made == result.end() || made->second.type() != json_spirit::array_type) return;
   const bool onto = file.def->subtype() == JOB_DEFINITION_SUBTYPE_DISK;
   for (const json_spirit::Value& facts : made->second.get_array()) {

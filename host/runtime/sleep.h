@@ -12,8 +12,7 @@
 // A replacement for the real sleep: receives the number of whole seconds to wait.
 using Sleep_Hook = void (*)(unsigned int secs);
 
-// One replaceable sleep. It is all inline, so each side that keeps one (the host, the
-// module) has its own code and its own hook, and neither takes the other's.
+// One replaceable sleep, all inline.
 class Sleep_Seam {
  public:
   // Blocks the calling thread for `secs` seconds through the installed hook (by default

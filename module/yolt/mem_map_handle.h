@@ -5,6 +5,7 @@
 #ifndef YOLT_MEM_MAP_HANDLE_H
 #define YOLT_MEM_MAP_HANDLE_H
 
+#include "runtime/host_home.h"
 #include "runtime/path_conf.h"
 #include "yolt/check.h"
 #include "yolt/home_file.h"
@@ -63,7 +64,7 @@ class Mem_Map_Handle {
   int open_i(const char* path, int flags) {
     close();
     const size_t length = (flags & O_CREAT) != 0 ? Size : static_cast<size_t>(-1);
-    const std::string home = Path_Conf("/var/opt/telquin/quillon3", nullptr, false, nullptr, 0).str();
+    const std::string home = Path_Conf(HOST_HOME_DEFAULT, nullptr, false, nullptr, 0).str();
     const int fd = yolt::open_regular(home, path, flags, 0600);
     if (fd < 0 || map_.map(fd, length, protection(flags), MAP_SHARED, nullptr, 0) == -1) {
       const int error = ACE_OS::last_error();

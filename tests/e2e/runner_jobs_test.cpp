@@ -588,8 +588,8 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
        R"({"id": "i-a", "name": "vm-a", "type": "Instance", "volumes": [{"vol_id": "vol-zz"}]},)" +
            b,
        "{}", "", 1, "i-a:failed i-b:completed",
-       {"quillon3: error: Failed to back up volume vol-zz of tavro instance i-a: the instance "
-        "has no such volume\n"},
+       {"quillon3: error: Failed to backup tavro volume vol-zz, volume not found\n",
+        "quillon3: error: The tavro instance i-a has no volume vol-zz\n"},
        "quillon3: backup finished, but 1 instance(s) failed\n"},
       {"only the agent", R"({"id": "i-agent001", "name": "agent", "type": "Instance"})", "{}", "",
        1, "",

@@ -47,6 +47,18 @@ struct Listing_Grace {
   bool seen = false;
 };
 
+// What a single-object query met, for a caller that must tell an object the cloud does
+// not have from a cloud that could not answer.
+struct Lookup {
+  enum Answer {
+    FOUND,      // exactly one record, copied out
+    NOT_FOUND,  // the cloud does not know the id: a "...NotFound" error or no record
+    FAILED      // no answer, a refusal, or several records for the one id
+  };
+  Answer answer = FAILED;
+  std::string reason;  // when FAILED: the cloud's words (or the count); empty when none
+};
+
 class RESTful_Client {
  public:
   using Client_ptr = std::unique_ptr<cloud::API_Client>;
@@ -111,14 +123,18 @@ class RESTful_Client {
   // record before waiting, so a failed wait still leaves the caller something to delete.
   // Defined in tavrocloud_restful_client_actions.cpp unless said otherwise.
 
+  // The single-record queries of clusters, nodes, storages and instances take `lookup`,
+  // when given, to receive what they met (it is set on every return; the failure is
+  // logged as always).
+
   // The cloud itself (DescribeCloud).
   bool query_cloud(Cloud& cloud);
   // All clusters; one cluster by id.
   bool query_clusters(Clusters& clusters);
-  bool query_cluster(const std::string& cluster_id, Cluster& cluster);
+  bool query_cluster(const std::string& cluster_id, Cluster& cluster, Lookup* lookup = nullptr);
   // All nodes; one node by id; the nodes of a cluster.
   bool query_nodes(Nodes& nodes);
-  bool query_node(const std::string& node_id, Node& node);
+  bool query_node(const std::string& node_id, Node& node, Lookup* lookup = nullptr);
   bool query_cluster_nodes(const std::string& cluster_id, Nodes& nodes);
 
   // The listings of instances below take `reason`, when given, to receive on failure the
@@ -128,7 +144,8 @@ class RESTful_Client {
   // One instance with its full type, volumes and image. The image is optional: when it
   // cannot be queried (deleted), this is logged and the instance still returned.
   bool query_instance_detail(const std::string& instance_id, Instance& instance);
-  bool query_instance(const std::string& instance_id, Instance& instance);
+  bool query_instance(const std::string& instance_id, Instance& instance,
+                      Lookup* lookup = nullptr);
   // The instances of a cluster (availability zone) or of a node, following every page.
   bool query_cluster_instances(const std::string& cluster_id, Instances& instances,
                                std::string* reason = nullptr);
@@ -205,9 +222,10 @@ class RESTful_Client {
                        Snapshot& snapshot);
   bool create_snapshot(const std::string& volume_id, const std::string& snapshot_name,
                        const json_spirit::Value& root_info, Snapshot& snapshot);
-  bool query_storages(Storages& storages);
+  // All storages; `reason`, when given, receives on failure the cloud's words.
+  bool query_storages(Storages& storages, std::string* reason = nullptr);
   // The storage `storage_id` among all storages; false without a message when none.
-  bool query_storage(const std::string& storage_id, Storage& storage);
+  bool query_storage(const std::string& storage_id, Storage& storage, Lookup* lookup = nullptr);
   bool query_tmp_snapshot(const std::string& tmp_snapshot_id, Tmp_Snapshot& tmp_snapshot);
 
   // Creates a temporary snapshot of a volume and waits until it is available. When the
@@ -291,7 +309,8 @@ class RESTful_Client {
                       Listing_Grace* grace = nullptr);
 
   // The single-record queries polled by the waits after a create (`grace` may be null).
-  bool query_instance(const std::string& instance_id, Instance& instance, Listing_Grace* grace);
+  bool query_instance(const std::string& instance_id, Instance& instance, Listing_Grace* grace,
+                      Lookup* lookup = nullptr);
   bool query_volume(const std::string& volume_id, Volume& volume, Listing_Grace* grace);
   bool query_instance_backup(const std::string& instance_id, const std::string& backup_id,
                              Instance_Backup& instance_backup, Listing_Grace* grace);

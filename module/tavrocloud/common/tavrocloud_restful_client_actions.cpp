@@ -46,20 +46,46 @@ RESTful_Client::Params filter(const char* key, const std::string& value) {
 
 RESTful_Client::Params one(const char* name, const std::string& value) { return {{name, value}}; }
 
+// Tells the caller of a single-object query, when it asked, what the query met; returns
+// whether the object was found.
+bool looked_up(Lookup* lookup, Lookup::Answer answer, const std::string& reason = "") {
+  if (lookup != nullptr) {
+    lookup->answer = answer;
+    lookup->reason = answer == Lookup::FAILED ? reason : std::string();
+  }
+  return answer == Lookup::FOUND;
+}
+
 // The single-record rule: the answer must hold exactly one record, which is copied out;
 // otherwise `size_format` is logged with `id` and the count, and `out` stays as it was.
+// No record is an object the cloud does not have; several, an answer not to be trusted.
 template <typename Record>
 bool take_single(const std::vector<Record>& found, Record& out, const char* size_format,
-                 const std::string& id) {
+                 const std::string& id, Lookup* lookup = nullptr) {
   if (found.size() != 1) {
     ACE_ERROR((LM_ERROR, size_format, id.c_str(), static_cast<int>(found.size())));
-    return false;
+    return looked_up(lookup, found.empty() ? Lookup::NOT_FOUND : Lookup::FAILED,
+                     std::to_string(found.size()) + " records for the one id");
   }
   out = found.front();
-  return true;
+  return looked_up(lookup, Lookup::FOUND);
 }
 
 const char* msg(const Default_Response& rsp) { return rsp.message().c_str(); }
+
+// Whether a refused request says that the cloud does not know the id it was asked for.
+bool is_not_found(const Default_Response& rsp) {
+  static const std::string NOT_FOUND = ".NotFound";
+  const std::string& code = rsp.error_code();
+  return code.size() >= NOT_FOUND.size() &&
+         code.compare(code.size() - NOT_FOUND.size(), NOT_FOUND.size(), NOT_FOUND) == 0;
+}
+
+// A failed request of a single-object query, for the caller's `lookup`: false.
+bool query_failed(const Default_Response& rsp, Lookup* lookup) {
+  return looked_up(lookup, is_not_found(rsp) ? Lookup::NOT_FOUND : Lookup::FAILED,
+                   rsp.message());
+}
 
 // A failed listing: the cloud's words go to `reason` when the caller asked for them.
 bool listing_failed(const Default_Response& rsp, std::string* reason) {
@@ -70,12 +96,7 @@ bool listing_failed(const Default_Response& rsp, std::string* reason) {
 // A failed query of a resource that a wait after a create tolerates not seeing yet: the
 // cloud answered that it does not know the id. Marked in `grace`, not logged.
 bool tolerated_not_found(Listing_Grace* grace, const Default_Response& rsp) {
-  static const std::string NOT_FOUND = ".NotFound";
-  const std::string& code = rsp.error_code();
-  if (grace == nullptr || !grace->tolerated || code.size() < NOT_FOUND.size() ||
-      code.compare(code.size() - NOT_FOUND.size(), NOT_FOUND.size(), NOT_FOUND) != 0) {
-    return false;
-  }
+  if (grace == nullptr || !grace->tolerated || !is_not_found(rsp)) return false;
   grace->seen = true;
   return true;
 }
@@ -111,14 +132,16 @@ bool RESTful_Client::query_clusters(Clusters& clusters) {
   return true;
 }
 
-bool RESTful_Client::query_cluster(const std::string& cluster_id, Cluster& cluster) {
+bool RESTful_Client::query_cluster(const std::string& cluster_id, Cluster& cluster,
+                                   Lookup* lookup) {
   Get_Cluster_Response rsp;
   if (!send_request("DescribeClusters", one("clusterId", cluster_id), rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query cluster %s, msg: %s.\n", cluster_id.c_str(), msg(rsp)));
-    return false;
+    return query_failed(rsp, lookup);
   }
   return take_single(rsp.clusters(), cluster,
-                     "Failed to query cluster %s, clusters size not 1, size is %d.\n", cluster_id);
+                     "Failed to query cluster %s, clusters size not 1, size is %d.\n", cluster_id,
+                     lookup);
 }
 
 bool RESTful_Client::query_nodes(Nodes& nodes) {
@@ -131,14 +154,14 @@ bool RESTful_Client::query_nodes(Nodes& nodes) {
   return true;
 }
 
-bool RESTful_Client::query_node(const std::string& node_id, Node& node) {
+bool RESTful_Client::query_node(const std::string& node_id, Node& node, Lookup* lookup) {
   Get_Node_Response rsp;
   if (!send_request("DescribeNodes", one("NodeId", node_id), rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query node %s, msg: %s.\n", node_id.c_str(), msg(rsp)));
-    return false;
+    return query_failed(rsp, lookup);
   }
   return take_single(rsp.nodes(), node, "Failed to query node %s, nodes size not 1, size is %d.\n",
-                     node_id);
+                     node_id, lookup);
 }
 
 bool RESTful_Client::query_cluster_nodes(const std::string& cluster_id, Nodes& nodes) {
@@ -179,22 +202,23 @@ bool RESTful_Client::query_instance_detail(const std::string& instance_id, Insta
   return true;
 }
 
-bool RESTful_Client::query_instance(const std::string& instance_id, Instance& instance) {
-  return query_instance(instance_id, instance, nullptr);
+bool RESTful_Client::query_instance(const std::string& instance_id, Instance& instance,
+                                    Lookup* lookup) {
+  return query_instance(instance_id, instance, nullptr, lookup);
 }
 
 bool RESTful_Client::query_instance(const std::string& instance_id, Instance& instance,
-                                    Listing_Grace* grace) {
+                                    Listing_Grace* grace, Lookup* lookup) {
   Get_Instance_Response rsp;
   if (!send_request("DescribeInstances", filter("instance-id", instance_id), rsp)) {
-    if (tolerated_not_found(grace, rsp)) return false;
+    if (tolerated_not_found(grace, rsp)) return looked_up(lookup, Lookup::NOT_FOUND);
     ACE_ERROR((LM_ERROR, "Failed to query instance %s, msg: %s.\n", instance_id.c_str(), msg(rsp)));
-    return false;
+    return query_failed(rsp, lookup);
   }
-  if (tolerated_empty(grace, rsp.instances().size())) return false;
+  if (tolerated_empty(grace, rsp.instances().size())) return looked_up(lookup, Lookup::NOT_FOUND);
   return take_single(rsp.instances(), instance,
                      "Failed to query instance %s, instances size not 1, size is %d.\n",
-                     instance_id);
+                     instance_id, lookup);
 }
 
 // An instance on a later page must not silently go unprotected: both filtered listings
@@ -699,26 +723,28 @@ bool RESTful_Client::delete_snapshot(const std::string& snapshot_id) {
   return true;
 }
 
-bool RESTful_Client::query_storages(Storages& storages) {
+bool RESTful_Client::query_storages(Storages& storages, std::string* reason) {
   Get_Storage_Response rsp;
   if (!send_request("DescribeStorages", Params(), rsp)) {
     ACE_ERROR((LM_ERROR, "Failed to query storages, msg: %s.\n", msg(rsp)));
-    return false;
+    return listing_failed(rsp, reason);
   }
   storages = rsp.storages();
   return true;
 }
 
-bool RESTful_Client::query_storage(const std::string& storage_id, Storage& storage) {
+bool RESTful_Client::query_storage(const std::string& storage_id, Storage& storage,
+                                   Lookup* lookup) {
   Storages storages;
-  if (!query_storages(storages)) return false;
+  std::string reason;
+  if (!query_storages(storages, &reason)) return looked_up(lookup, Lookup::FAILED, reason);
   for (Storage& candidate : storages) {
     if (candidate.id == storage_id) {
       storage = std::move(candidate);
-      return true;
+      return looked_up(lookup, Lookup::FOUND);
     }
   }
-  return false;
+  return looked_up(lookup, Lookup::NOT_FOUND);
 }
 
 bool RESTful_Client::query_storage_instances(const std::string& storage_id, Instances& instances,

@@ -9,10 +9,6 @@
 #include "json/json_dump.h"
 #include "json_spirit/extract.h"
 #include "json_spirit/json_pointer.h"
-#include "tavrocloud/common/get_cluster_response.h"
-#include "tavrocloud/common/get_instance_response.h"
-#include "tavrocloud/common/get_node_response.h"
-#include "tavrocloud/common/get_storage_response.h"
 #include "yolt/check.h"
 
 #include <ace/Log_Msg.h>
@@ -28,51 +24,23 @@ namespace {
 
 const char* const ENTRY_TYPES[] = {"Cloud", "Cluster", "Node", "Storage", "Instance"};
 
-// What the cloud answers when asked for the object a source entry names.
-enum class Entry_Answer { KNOWN, UNKNOWN, FAILED };
-
-bool ends_with(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Sends `action` with `params` and looks for the record `id` in the answer's `records`.
-// A "...NotFound" error or an answer without the record means the cloud has no such
-// object; any other failure is FAILED with the cloud's words in `reason`.
-template <typename Response, typename Record>
-Entry_Answer ask_for(RESTful_Client& client, const char* action,
-                     const RESTful_Client::Params& params,
-                     const std::vector<Record>& (Response::*records)() const,
-                     const std::string& id, std::string& reason) {
-  Response rsp;
-  if (!client.send_request(action, params, rsp)) {
-    if (ends_with(rsp.error_code(), ".NotFound")) return Entry_Answer::UNKNOWN;
-    reason = rsp.message();
-    return Entry_Answer::FAILED;
+// Asks the cloud for the object `id` of the entry type `type` (one of ENTRY_TYPES but
+// "Instance", whose listing is that question): whether it has it, or why it could not say.
+// The cloud itself is always there.
+Lookup ask_for_entry(RESTful_Client& client, const std::string& type, const std::string& id) {
+  Lookup lookup;
+  lookup.answer = Lookup::FOUND;
+  if (type == "Cluster") {
+    Cluster cluster;
+    client.query_cluster(id, cluster, &lookup);
+  } else if (type == "Node") {
+    Node node;
+    client.query_node(id, node, &lookup);
+  } else if (type == "Storage") {
+    Storage storage;
+    client.query_storage(id, storage, &lookup);
   }
-  const std::vector<Record>& found = (rsp.*records)();
-  const bool known = std::any_of(found.begin(), found.end(),
-                                 [&id](const Record& r) { return r.id == id; });
-  return known ? Entry_Answer::KNOWN : Entry_Answer::UNKNOWN;
-}
-
-// Whether the cloud knows the object `id` of the entry type `type` (one of ENTRY_TYPES;
-// the cloud itself is always known).
-Entry_Answer ask_for_entry(RESTful_Client& client, const std::string& type, const std::string& id,
-                           std::string& reason) {
-  if (type == "Cluster")
-    return ask_for(client, "DescribeClusters", {{"clusterId", id}},
-                   &Get_Cluster_Response::clusters, id, reason);
-  if (type == "Node")
-    return ask_for(client, "DescribeNodes", {{"NodeId", id}}, &Get_Node_Response::nodes, id,
-                   reason);
-  if (type == "Storage")
-    return ask_for(client, "DescribeStorages", {}, &Get_Storage_Response::storages, id, reason);
-  if (type == "Instance")
-    return ask_for(client, "DescribeInstances",
-                   {{"Filter.1.Name", "instance-id"}, {"Filter.1.Value.1", id}},
-                   &Get_Instance_Response::instances, id, reason);
-  return Entry_Answer::KNOWN;
+  return lookup;
 }
 
 json_spirit::Value string_args(std::initializer_list<std::string> args) {
@@ -174,13 +142,17 @@ bool Backup_Executor::resolve_entry(const json_spirit::Object& entry, Instances&
     return true;
   }
   // An entry that lists nothing is a misspelt one, a cloud that failed, or one that
-  // holds no instance now: only the cloud's answer for the object itself tells which.
-  std::string asked_reason;
-  const Entry_Answer answer = ask_for_entry(*client_, *type, *id, asked_reason);
-  if (answer == Entry_Answer::UNKNOWN) {
+  // holds no instance now: only the cloud's answer for the object itself tells which
+  // (for an Instance entry, its listing was that answer).
+  Lookup asked;
+  if (*type == "Instance")
+    asked.answer = listed_ok ? Lookup::NOT_FOUND : Lookup::FAILED;
+  else
+    asked = ask_for_entry(*client_, *type, *id);
+  if (asked.answer == Lookup::NOT_FOUND) {
     entry_not_listed(*id, *name, *type, "");
-  } else if (!listed_ok || answer == Entry_Answer::FAILED) {
-    const std::string& why = !listed_ok && !reason.empty() ? reason : asked_reason;
+  } else if (!listed_ok || asked.answer == Lookup::FAILED) {
+    const std::string& why = !listed_ok && !reason.empty() ? reason : asked.reason;
     entry_not_listed(*id, *name, *type, why.empty() ? "the cloud gave no reason" : why);
   } else {
     alert(ALERT_ENTRY_EMPTY, string_args({*id, *name, *type}), Error_ID::LEVEL_WARNING);
@@ -194,10 +166,13 @@ bool Backup_Executor::list_entry(const std::string& type, const std::string& id,
   if (type == "Cluster") return client_->query_cluster_instances(id, listed, &reason);
   if (type == "Node") return client_->query_node_instances(id, listed, &reason);
   if (type == "Storage") return client_->query_storage_instances(id, listed, &reason);
+  // One instance: one the cloud does not have lists nothing; a failed query keeps the
+  // cloud's reason.
   Instance one;
-  if (!client_->query_instance(id, one)) return false;
-  listed.push_back(std::move(one));
-  return true;
+  Lookup lookup;
+  if (client_->query_instance(id, one, &lookup)) listed.push_back(std::move(one));
+  reason = lookup.reason;
+  return lookup.answer != Lookup::FAILED;
 }
 
 void Backup_Executor::entry_not_listed(const std::string& id, const std::string& name,

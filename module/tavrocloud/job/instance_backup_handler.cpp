@@ -175,15 +175,12 @@ bool Instance_Backup_Handler::build_volumes() {
     if (!fill_volume(volume, safe_instance_id)) return false;
   }
   for (const std::string& missing : selection) {
-    ACE_ERROR((LM_ERROR,
-               "Failed to back up volume %s of tavro instance %s: the instance has no such "
-               "volume.\n",
-               missing.c_str(), info.instance_id.c_str()));
+    ACE_ERROR((LM_ERROR, "Failed to backup tavro volume %s, volume not found\n", missing.c_str()));
+    ACE_ERROR((LM_ERROR, "The tavro instance %s has no volume %s.\n", info.instance_id.c_str(),
+               missing.c_str()));
   }
-  if (!selection.empty()) {
-    cancel_retry();  // the source names it: another run finds it missing all the same
-    return false;
-  }
+  // Like every failure once the instance is read, a missing volume asks for another run.
+  if (!selection.empty()) return false;
   source_size_ = 0;
   for (const Volume_Backup_Info& v : info.backup_vols) source_size_ += v.size << 30;
   return true;

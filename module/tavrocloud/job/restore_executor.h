@@ -20,6 +20,7 @@
 #include "tavrocloud/job/instance_history.h"
 #include "tavrocloud/job/job_parameters.h"
 #include "tavrocloud/job/progress_reporter.h"
+#include "tavrocloud/job/restore_result.h"
 
 #include <ace/Event.h>
 
@@ -59,10 +60,6 @@ class Restore_Executor
   // Folds one instance result into the totals and the history; false when it lacks a key.
   bool handle_instance_result(const json_spirit::Object& result);
 
-  // The job result's key under which a run stores what its completed instances made: an
-  // array of the handlers' "restored" objects, each with the source instance as "uuid".
-  // The runner names them after the job.
-  static constexpr const char* RESTORED_RESULT_KEY = "tavrocloud_restored";
   bool is_canceled() const;
 
   // For the tests.

@@ -120,10 +120,11 @@ bool Volume_Writer::write_image(const std::string& image_uuid, const std::string
   auto source = [this](const char*& data, ssize_t size, ACE_OFF_T offset) {
     return read_block(data, size, offset);
   };
-  // The pool's writer and the block source log their own cause; errno here is whatever
-  // some other call left behind, so none is claimed.
+  // The pool's writer leaves errno at the cause: the pool's (ENOSPC on a full pool) or the
+  // block source's.
   if (!writer_.write_blocks(progress_handler, source)) {
-    ACE_ERROR((LM_ERROR, "Failed to write data to image %s.\n", remote_path_file_.c_str()));
+    const int error = errno;
+    ACE_ERROR((LM_ERROR, "Failed to write data to image, error: %d, msg: %m.\n", error));
     return false;
   }
   return true;

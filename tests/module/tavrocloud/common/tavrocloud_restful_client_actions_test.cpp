@@ -127,6 +127,26 @@ bool query_want(C& c, Out& o) {
   o.volume.id = "before";
   return c.query_volume("want", o.volume);
 }
+// One cluster, node, storage or instance asked for by a caller that tells an object the
+// cloud does not have from a cloud that could not answer: what the query met, in `o.text`.
+template <typename Record>
+bool look_up(bool (C::*query)(const std::string&, Record&, tc::Lookup*), const char* id, C& c,
+             Out& o) {
+  Record record;
+  tc::Lookup lookup;
+  lookup.reason = "stale";  // the query says what it met, whatever the caller held before
+  const bool ok = (c.*query)(id, record, &lookup);
+  const char* words[] = {"found", "not found", "failed"};
+  o.text = words[lookup.answer] + (lookup.reason.empty() ? "" : ": " + lookup.reason);
+  return ok;
+}
+bool cluster(C& c, Out& o) { return look_up(&C::query_cluster, "c-1", c, o); }
+bool node(C& c, Out& o) { return look_up(&C::query_node, "n-1", c, o); }
+bool storage(C& c, Out& o) { return look_up(&C::query_storage, "st-1", c, o); }
+bool one_instance(C& c, Out& o) {
+  return look_up<tc::Instance>(&C::query_instance, "i-1", c, o);
+}
+
 // The caller's list is replaced, not appended to.
 bool node_instances(C& c, Out& o) {
   o.list.resize(1);
@@ -169,6 +189,37 @@ TEST_F(Scripted_Client_Test, Operations) {
       {"two volumes", {volumes({volume_item("x", "available"), volume_item("y", "available")})},
        query_want, "failed before",
        "Failed to query volume want, volumes size not 1, size is 2.\n"},
+      // A single cluster, node, storage or instance is found, not found (no record, or
+      // the cloud's "...NotFound"), or the query failed, with the cloud's reason.
+      {"cluster found", {one("DescribeClusters", "clusterSet", fields({{"clusterId", "c-1"}}))},
+       cluster, "ok found", "", "DescribeClusters(clusterId=c-1)"},
+      {"cluster not found", {listing("DescribeClusters", "clusterSet", {})}, cluster,
+       "failed not found", "Failed to query cluster c-1, clusters size not 1, size is 0.\n"},
+      {"node not found",
+       {as("DescribeNodes", {400, "<Response><Errors><Error><Code>InvalidNode.NotFound</Code>"
+                                  "<Message>no such node</Message></Error></Errors></Response>"})},
+       node, "failed not found", "Failed to query node n-1, msg: no such node.\n"},
+      {"node failed", {refuse("DescribeNodes", "node service down")}, node,
+       "failed failed: node service down", "Failed to query node n-1, msg: node service down.\n",
+       "DescribeNodes(NodeId=n-1)"},
+      {"storage found",
+       {listing("DescribeStorages", "storageSet", {item(fields({{"storageId", "st-9"}})),
+                                                   item(fields({{"storageId", "st-1"}}))})},
+       storage, "ok found"},
+      {"storage not found", {listing("DescribeStorages", "storageSet", {})}, storage,
+       "failed not found"},
+      {"storage failed", {refuse("DescribeStorages", "storage service down")}, storage,
+       "failed failed: storage service down",
+       "Failed to query storages, msg: storage service down.\n"},
+      {"instance found", {instance("i-1", "running")}, one_instance, "ok found"},
+      {"instance unreachable", {as("DescribeInstances", unreachable())}, one_instance,
+       "failed failed: the cloud could not be reached",
+       "Failed to query instance i-1, msg: the cloud could not be reached.\n",
+       "DescribeInstances(Filter.1.Name=instance-id Filter.1.Value.1=i-1)"},
+      {"two instances for one id",
+       {instances({instance_item("i-1", "running"), instance_item("i-1", "stopped")})},
+       one_instance, "failed failed: 2 records for the one id",
+       "Failed to query instance i-1, instances size not 1, size is 2.\n"},
       // No instance of a name is no error.
       {"no instance named", {instances({})},
        [](C& c, Out& o) { return c.query_instances_by_name("web", o.list); }, "failed"},

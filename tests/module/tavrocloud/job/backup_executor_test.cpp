@@ -152,6 +152,51 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   }
 }
 
+// An entry that lists nothing is told by the cloud's answer for the object itself, asked
+// once through the client; an Instance entry's own query is that answer, never asked
+// twice. What the cloud said is in the log: found nowhere, or why it could not answer.
+TEST_F(Backup_Executor_Test, EntriesThatListNothingAreAskedForOnce) {
+  const struct {
+    const char* type;
+    const char* id;
+    const char* sent;
+    const char* logged;  // by the client, besides the executor's line for the entry
+  } cases[] = {
+      {"Instance", "i-busy",
+       "DescribeInstances(Filter.1.Name=instance-id Filter.1.Value.1=i-busy)",
+       "Failed to query instance i-busy, msg: instance service busy.\n"},
+      {"Node", "n-busy",
+       "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-busy) "
+       "DescribeNodes(NodeId=n-busy)",
+       "Failed to query node n-busy, msg: node service down.\n"},
+      {"Storage", "st-busy", "DescribeInstances() DescribeStorages()",
+       "Failed to query storages, msg: storage service down.\n"},
+      {"Cluster", "c-x",
+       "DescribeInstances(Filter.1.Name=availability-zone Filter.1.Value.1=c-x) "
+       "DescribeClusters(clusterId=c-x)",
+       "Failed to query cluster c-x, clusters size not 1, size is 0.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    auto e = executor(std::string(R"({"entries": [{"id": ")") + c.id +
+                      R"(", "name": "n", "type": ")" + c.type + R"("}]})");
+    cloud_.respond([](const test::Sent& s) {
+      const bool one = !s.params.empty() && s.params.back().second == "i-busy";
+      if (s.action == "DescribeInstances")
+        return one ? test::refused("instance service busy", 503) : test::instances({});
+      if (s.action == "DescribeNodes") return test::refused("node service down", 503);
+      if (s.action == "DescribeStorages") return test::refused("storage service down", 503);
+      return test::listing("DescribeClusters", "clusterSet", {});
+    });
+    test::Log_Capture log;
+    EXPECT_FALSE(e->resolve_entries());
+    EXPECT_EQ(cloud_.sent_text(), c.sent);
+    EXPECT_TRUE(log.contains(c.logged, LM_ERROR)) << log.text();
+    EXPECT_TRUE(log.contains(std::string("Failed to query tavro instance by entry id ") + c.id,
+                             LM_ERROR)) << log.text();
+  }
+}
+
 // The cap of the parallel instances at the number found, the compression word (one the
 // pool does not know is said in a warning), the pool's path; options that are no object
 // and an unknown pool fail.

@@ -311,6 +311,66 @@ TEST_F(Instance_Backup_Handler_Test, PoweringOffIsToldWithItsReason) {
   }
 }
 
+namespace {
+
+// The cloud of a handler's backup of "i/1" (on node-1, its one volume v-1); its log-in
+// refused when `refuse_login`.
+test::Answer instance_cloud(const test::Sent& s, bool refuse_login) {
+  using test::fields;
+  using test::item;
+  using test::listing;
+  if (s.action == "GetCloudVersion")
+    return refuse_login ? test::refused("bad keys", 401) : test::ok("GetCloudVersion");
+  if (s.action == "DescribeInstances")
+    return test::instances({item(
+        fields({{"instanceId", "i/1"}, {"instanceType", "t1"}, {"hostAddress", "node-1"}}) +
+        "<instanceState><name>running</name></instanceState><blockDeviceMapping>" +
+        item("<ebs><volumeId>v-1</volumeId></ebs>") + "</blockDeviceMapping>")});
+  if (s.action == "DescribeInstanceTypes")
+    return listing("DescribeInstanceTypes", "instanceTypeSet",
+                   {item(fields({{"instanceType", "t1"}}))});
+  if (s.action == "DescribeVolumes") return test::volume("v-1", "in-use");
+  if (s.action == "DescribeNodes")
+    return listing("DescribeNodes", "nodeSet", {item(fields({{"nodeId", "node-1"}}))});
+  if (s.action == "DescribeStorages") return listing("DescribeStorages", "storageSet", {});
+  return test::refused("not in this cloud");
+}
+
+}  // namespace
+
+// What a failed backup reports: a failure before the instance is read is final (code
+// 1); one after it asks for another run (code 2), also a source that selects a volume
+// the instance lacks, which may be attached by then.
+TEST_F(Instance_Backup_Handler_Test, AFailureAfterTheInstanceIsReadAsksForAnotherRun) {
+  const struct {
+    const char* name;
+    bool refuse_login;
+    const char* selection;  // of the instance's volumes; "": all of them
+    int code;
+    std::vector<std::string> logged;  // error lines
+  } cases[] = {
+      {"the log-in refused", true, "", 1, {"Failed to login Tavrocloud.\n"}},
+      {"a selected volume the instance lacks", false, "v-9", 2,
+       {"Failed to backup tavro volume v-9, volume not found\n",
+        "The tavro instance i/1 has no volume v-9.\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Scripted_Cloud cloud;
+    cloud.respond([&c](const test::Sent& s) { return instance_cloud(s, c.refuse_login); });
+    Backup_Params params = params_;
+    if (*c.selection != '\0') params.backup_instance.backup_vol_ids = {c.selection};
+    Instance_Backup_Handler handler(*job_, params);
+    test::Log_Capture log;
+    json_spirit::Object result;
+    EXPECT_FALSE(handler.backup(result));
+    const std::string reported = JSON_Dump(json_spirit::Value(result));
+    EXPECT_NE(reported.find("\"code\":" + std::to_string(c.code)), std::string::npos) << reported;
+    for (const std::string& line : c.logged)
+      EXPECT_TRUE(log.contains(line, LM_ERROR)) << log.text();
+  }
+}
+
 // An instance backup takes all volumes of an instance: a selection of some fails the
 // instance before anything is made in the cloud, once, saying why.
 TEST_F(Instance_Backup_Handler_Test, ASelectionOfVolumesNeedsTemporarySnapshots) {

@@ -68,8 +68,8 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
   }
 }
 
-// A full pool: the pool's writer names the cause, and the upload's own line claims no
-// errno, which by then is whatever some other call left behind.
+// A full pool: the pool's writer names the cause, and so does the upload's own line,
+// with the errno the pool's writer left (its writes fail on a thread of their own).
 TEST(Volume_Writer, AFullPoolIsToldByItsOwnCause) {
   pool_test::Pool_Env env;
   struct Full_Pool : Pool_File_System {
@@ -85,10 +85,12 @@ TEST(Volume_Writer, AFullPoolIsToldByItsOwnCause) {
   ASSERT_TRUE(io.connect(env.url(), Client_IO_Base::Options()));
   test::Log_Capture log;
   tavrocloud::Volume_Writer writer(io, device, "run/img", 0, 32 * BLOCK, BLOCK);
+  errno = 0;  // no cause left behind by this thread
   EXPECT_FALSE(writer.write_all(SET_UUID, SET_UUID, [](unsigned long) { return true; }));
   Pool_File_System::install(previous);
   EXPECT_TRUE(log.contains("No space left on device", LM_ERROR)) << log.text();
-  EXPECT_TRUE(log.contains("Failed to write data to image run/img.\n", LM_ERROR)) << log.text();
+  EXPECT_TRUE(log.contains("Failed to write data to image, error: 28, msg: No space left on "
+                           "device.\n", LM_ERROR)) << log.text();
   EXPECT_EQ(pool_test::list_dir(env.root() + "/run"), "");
 }
 
