@@ -911,6 +911,81 @@ TEST_F(Runner_Jobs, SameDefinitionTwiceAtOnceRefusesTheSecond) {
   expect_nothing_left();
 }
 
+// Jobs side by side on one host, each in its own process, attach volumes to the one
+// agent: two restores (of i-a and i-b, as new instances) and two backups of instances on
+// storage without temporary snapshots (i-c and i-d: their volumes are made from the cloud's
+// instance backups and attached to the agent). Each attachment chooses its device name
+// alone, so all four complete: each new instance holds its source's bytes, each backup
+// its instance's.
+TEST_F(Runner_Jobs, JobsAtOnceOnOneAgentAllComplete) {
+  const auto on_nfs = [](const std::string& x, const std::string& ip) {
+    std::string seed = JSON_Dump(test::seed_instance(x, ip));
+    for (size_t at; (at = seed.find("st-ceph-01")) != std::string::npos;)
+      seed.replace(at, 10, "st-nfs-01");
+    return JSON_Load(seed);
+  };
+  ASSERT_NO_FATAL_FAILURE(
+      start_cloud(1, {on_nfs("c", "10.10.1.33"), on_nfs("d", "10.10.1.34")}));
+  const test::Run_Result first = run("backup --quiet " + write("b1.json", backup_definition("{}")));
+  ASSERT_EQ(0, first.code) << first.all();
+  const std::map<std::string, Set> sets = backup_sets();
+  ASSERT_EQ(2u, sets.size());
+
+  std::vector<std::unique_ptr<test::Runner_Process>> jobs;
+  for (const char* x : {"a", "b"}) {
+    const Set& set = sets.at(std::string("i-") + x);
+    const std::string entry = test::restore_entry(set.uuid, set.timepoint, std::string("i-") + x,
+                                                  std::string("vm-") + x + "-copy");
+    const std::string definition = write(std::string("r-") + x + ".json", R"({"type": "restore",
+      "subtype": "vm", "id": "r-)" + std::string(x) + R"(", "host_id": "c1", "target_pool": "p1",
+      "source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entry + R"(]},
+      "options": {"parallel_disks_per_vm": 2}})");
+    jobs.push_back(std::make_unique<test::Runner_Process>(
+        std::vector<std::string>{"restore", "--quiet", definition}));
+  }
+  for (const char* x : {"c", "d"}) {
+    const std::string id = std::string("b-") + x;
+    const std::string definition = write(id + ".json", backup_definition("{}", id, {x}));
+    jobs.push_back(std::make_unique<test::Runner_Process>(
+        std::vector<std::string>{"backup", "--quiet", definition}));
+  }
+  for (const auto& job : jobs) {
+    const test::Run_Result& done = job->finish();
+    EXPECT_EQ(0, done.code) << done.all();
+  }
+
+  for (const char* x : {"a", "b"})
+    EXPECT_EQ(sim_->instance_digests(std::string("vm-") + x + "-copy"),
+              (std::vector<std::string>{sim_->digest(std::string("vol-") + x + "-root"),
+                                        sim_->digest(std::string("vol-") + x + "-data")}))
+        << x;
+  std::map<std::string, std::string> images, sources;  // volume -> digest
+  const std::string pool = tmp_.path() + "/pool";
+  for (const std::string x : {"c", "d"}) {
+    for (const std::string& vol : {"vol-" + x + "-root", "vol-" + x + "-data"}) {
+      sources[vol] = sim_->digest(vol);
+      for (const auto& e : std::filesystem::recursive_directory_iterator(pool)) {
+        const std::string rel = std::filesystem::relative(e.path(), pool);
+        const size_t job = rel.find("/b-" + x + "/");  // images are read below their job
+        if (job != std::string::npos && rel.find(vol) != std::string::npos)
+          images[vol] = test::pool_image_digest(pool + "/" + rel.substr(0, job + 4),
+                                                rel.substr(job + 5));
+      }
+    }
+  }
+  EXPECT_EQ(images, sources);
+  // Beyond the seed the cloud holds the two new instances only: each with its two volumes
+  // and two interfaces. Nothing stays attached to the agent.
+  const std::map<std::string, size_t> kept = {
+      {"instances", 2}, {"volumes", 4}, {"attachments", 4}, {"network_interfaces", 4}};
+  for (const auto& [kind, items] : test::object_of(sim_->get("/leftovers"))) {
+    if (items.type() != json_spirit::array_type) continue;
+    EXPECT_EQ(kept.count(kind) ? kept.at(kind) : 0u, items.get_array().size()) << kind;
+  }
+  for (const json_spirit::Value& a : leftovers("attachments"))
+    EXPECT_FALSE(a.get_obj().at("to_agent").get_bool());
+}
+
 // Two definitions sharing i-a, the first holding it (its temporary snapshot made and not
 // yet ready): the second fails i-a with a message and backs up i-b, and leaves the first's
 // snapshot alone; the first completes with i-a's bytes and nothing stays in the cloud.

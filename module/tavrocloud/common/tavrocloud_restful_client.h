@@ -14,6 +14,7 @@
 #include <ace/Thread_Mutex.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -174,13 +175,22 @@ class RESTful_Client {
                                  const std::string& volume_name, Volume& volume);
   bool query_volume(const std::string& volume_id, Volume& volume);
   // Attaches a volume to an instance under the next free device name and waits until the
-  // attachment, naming that instance, is complete. Attachments in one process run one
-  // after the other (the class-wide lock is held throughout). `device` receives the
-  // chosen name; `attach_accepted`, when given, is set true as soon as the cloud accepted
-  // the attach request (false before), so a caller knows it owns an attachment to undo
-  // even when the wait fails. Defined in tavrocloud_restful_client_agent.cpp.
+  // attachment, naming that instance, is complete. Attachments to an instance run one
+  // after the other in every process of this host that shares the home: the class-wide
+  // lock and the instance's attachment lock file (see attachment_lock_kind) are held
+  // throughout. While another process holds that file, the call waits, asking `stopped`
+  // (when given) between tries: true ends the wait, and the call, with false. A lock file
+  // that cannot be had (an unwritable home, say) fails the call, logged: attachments never
+  // go on unserialised. `device` receives the chosen name; `attach_accepted`, when given,
+  // is set true as soon as the cloud accepted the attach request (false before), so a
+  // caller knows it owns an attachment to undo even when the wait fails. Defined in
+  // tavrocloud_restful_client_agent.cpp.
   bool attach_volume_to_agent(const std::string& instance_id, const std::string& volume_id,
-                              std::string& device, bool* attach_accepted = nullptr);
+                              std::string& device, bool* attach_accepted = nullptr,
+                              const std::function<bool()>& stopped = nullptr);
+  // The folder below "<home>/lock" whose file "<name of an instance id>" serialises the
+  // attachments to that instance across the processes of this host.
+  static const char* attachment_lock_kind() { return "attach"; }
   // Detaches a volume and waits until it is available.
   bool detach_volume(const std::string& instance_id, const std::string& device,
                      const std::string& volume_id);
@@ -322,7 +332,8 @@ class RESTful_Client {
   bool wait_volume_attached(const std::string& instance_id, const std::string& volume_id);
 
   // Held by the attachment to the agent for its whole run, so that attachments in one
-  // process choose their device names one after the other.
+  // process choose their device names one after the other (the attachment lock file
+  // does the same between processes, taken and let go inside it).
   static ACE_Thread_Mutex mutex_;
 
   std::string version_;

@@ -5,6 +5,8 @@
 #include "runtime/network_interface.h"
 #include "runtime/read_line.h"
 #include "tavrocloud/common/tavrocloud_restful_client_waits.h"
+#include "yolt/lock_file.h"
+#include "yolt/sleep.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -20,6 +23,10 @@ namespace tavrocloud {
 namespace {
 
 const char DEFAULT_PRODUCT_UUID_PATH[] = "/sys/class/dmi/id/product_uuid";
+
+// Seconds between two tries at an attachment lock file that another process holds: its
+// holder keeps it for a whole attachment, which takes seconds.
+constexpr unsigned int ATTACHMENT_LOCK_POLL = 1;
 
 std::mutex& product_uuid_path_mutex() {
   static std::mutex m;
@@ -62,6 +69,35 @@ std::string agent_mac_text() {
   return std::string();
 }
 
+// Takes `lock` on the attachments to `instance_id`, waiting while another process of this
+// host holds it and `stopped` (when given) says no. False, logged, when stopped or when
+// the lock file cannot be had.
+bool lock_attachments(yolt::Lock_File& lock, const std::string& instance_id,
+                      const std::function<bool()>& stopped) {
+  for (;;) {
+    switch (lock.try_lock(instance_id)) {
+      case yolt::Lock_File::TAKEN:
+        return true;
+      case yolt::Lock_File::FAILED:
+        ACE_ERROR((LM_ERROR,
+                   "Failed to lock the attachments to instance %s, which keeps other jobs of "
+                   "this host from choosing the same device name; nothing attached.\n",
+                   instance_id.c_str()));
+        return false;
+      case yolt::Lock_File::BUSY:
+        break;
+    }
+    if (stopped && stopped()) {
+      ACE_ERROR((LM_ERROR,
+                 "Stopped while another job of this host was attaching a volume to instance "
+                 "%s; nothing attached.\n",
+                 instance_id.c_str()));
+      return false;
+    }
+    yolt_sleep(ATTACHMENT_LOCK_POLL);
+  }
+}
+
 }  // namespace
 
 std::string RESTful_Client::set_product_uuid_path(const std::string& path) {
@@ -102,12 +138,17 @@ bool RESTful_Client::agent_instance_id(std::string& agent_instance_id) {
 
 bool RESTful_Client::attach_volume_to_agent(const std::string& instance_id,
                                             const std::string& volume_id, std::string& device,
-                                            bool* attach_accepted) {
+                                            bool* attach_accepted,
+                                            const std::function<bool()>& stopped) {
   if (attach_accepted != nullptr) *attach_accepted = false;
   // Listing the devices, choosing the next name, attaching and waiting are one step for
-  // the whole process, so two attachments never choose the same name.
+  // the whole process and, through the lock file, for every process of this host (each
+  // job runs in its own), so two attachments never choose the same name. The file is let
+  // go before the mutex.
   ACE_Guard<ACE_Thread_Mutex> guard(mutex_);
   if (!guard.locked()) return false;
+  yolt::Lock_File host_lock(attachment_lock_kind());
+  if (!lock_attachments(host_lock, instance_id, stopped)) return false;
 
   Volumes volumes;
   if (!query_instance_volumes(instance_id, volumes)) return false;

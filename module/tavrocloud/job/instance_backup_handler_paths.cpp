@@ -204,7 +204,8 @@ bool Instance_Backup_Handler::attach_backup_volume(const std::string& agent_inst
   std::string device;
   bool accepted = false;
   const bool attached =
-      client_->attach_volume_to_agent(agent_instance_id, volume.created_vol_id, device, &accepted);
+      client_->attach_volume_to_agent(agent_instance_id, volume.created_vol_id, device, &accepted,
+                                      [this] { return is_canceled(); });
   // Recorded as soon as the cloud took the request, so clean-up detaches it even when
   // the wait or the local device fails.
   if (accepted) {

@@ -53,7 +53,7 @@ Task_Base::Error Instance_Restore_Handler::restore_volume_i(Volume_Restore_Info&
   bool accepted = false;
   const bool attached =
       client_->attach_volume_to_agent(base.agent_instance_id, vol.created_vol_id, vol.dev_name,
-                                      &accepted);
+                                      &accepted, [this] { return is_canceled(); });
   if (accepted) vol.attached_instance_id = base.agent_instance_id;
   if (!attached) {
     ACE_ERROR((LM_ERROR, "Failed to attach tavro volume %s.\n", vol.created_vol_id.c_str()));
@@ -166,6 +166,8 @@ bool Instance_Restore_Handler::attach_data_volumes() {
     }
     ACE_DEBUG((LM_DEBUG, "Begin attach volumes %s to tavro instance %s.\n",
                vol->created_vol_id.c_str(), target.c_str()));
+    // Past the point where a restore can stop: a stop does not end the wait for another
+    // job's attachment to the target.
     bool accepted = false;
     const bool attached =
         client_->attach_volume_to_agent(target, vol->created_vol_id, vol->dev_name, &accepted);
