@@ -200,6 +200,31 @@ bool create_if_missing(const std::string& path, std::string& error) {
   return false;
 }
 
+// Why the database at `path` cannot be written, when its file or its folder (where
+// SQLite makes the log and shared-memory files) refuses writing: "<path>: Read-only file
+// system", "<path>: Permission denied"; "" when both can be written. Looks without
+// opening the file: closing a descriptor of it would drop the locks SQLite holds on it.
+std::string unwritable_cause(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == 0 ? "/" : slash == std::string::npos ? "." : path.substr(0, slash);
+  for (const std::string& p : {path, dir}) {
+    if (::faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+      return p + ": " + std::strerror(errno);
+  }
+  return std::string();
+}
+
+// SQLite opens a database it may not write for reading only, and the first read of a
+// WAL database then fails to make its shared-memory file with the errno of its last try
+// ("No such file or directory"), which hides the cause: a read-only file system or a
+// file or folder the process may not write. Such a failure is reported by its cause.
+void name_unwritable_cause(sqlite3* db, const std::string& path, std::string& error) {
+  const int primary = sqlite3_errcode(db) & 0xff;
+  if (primary != SQLITE_CANTOPEN && primary != SQLITE_READONLY && primary != SQLITE_IOERR) return;
+  const std::string cause = unwritable_cause(path);
+  if (!cause.empty()) error = "the catalog cannot be written: " + cause;
+}
+
 // Errors of SQLite that mean the file is no database of its own.
 bool is_damage(int rc) {
   const int primary = rc & 0xff;
@@ -225,8 +250,10 @@ std::unique_ptr<Catalog_Store> Catalog_Store::open(const std::string& path, int 
   sqlite3_extended_result_codes(db, 1);
   // A file that is no catalog of ours is refused before anything changes it.
   if (!store->check_schema(error) || !restrict_database_files(path, error) ||
-      !store->enter_wal(error) || !store->exec("PRAGMA synchronous=NORMAL", error))
+      !store->enter_wal(error) || !store->exec("PRAGMA synchronous=NORMAL", error)) {
+    name_unwritable_cause(db, path, error);
     return nullptr;
+  }
   return store;
 }
 

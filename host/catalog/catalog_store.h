@@ -33,10 +33,11 @@ class Catalog_Store {
   // Opens the database at `path` in WAL mode, its files restricted to mode 0600; when
   // there is no file at `path`, makes a new catalog there (and its parent directories,
   // mode 0700). Waits up to `busy_ms` for locks held by others. Null, with the reason in
-  // `error`, when that fails, for a database made by a newer schema than this host knows,
-  // for an existing file that is not a catalog (damaged, empty, or another database), and
-  // for anything at `path` but a regular file (a symbolic link included); a file refused
-  // is left as it was found, its mode too.
+  // `error`, when that fails (a database that cannot be written is named with the cause,
+  // "<path>: Read-only file system"), for a database made by a newer schema than this
+  // host knows, for an existing file that is not a catalog (damaged, empty, or another
+  // database), and for anything at `path` but a regular file (a symbolic link included);
+  // a file refused is left as it was found, its mode too.
   static std::unique_ptr<Catalog_Store> open(const std::string& path, int busy_ms,
                                              std::string& error);
   ~Catalog_Store();

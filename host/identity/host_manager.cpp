@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -53,6 +54,17 @@ bool restrict_file(const std::string& home, const char* name, mode_t mode) {
   const bool ok = ::fchmod(fd, mode) == 0;
   yolt::close_keeping_errno(fd);
   return ok;
+}
+
+// Logs why the home file `path` that is there could not be read (read_home_file's -1):
+// a link or anything but a regular file in its place (a FIFO would block its reader) is
+// named as such rather than by its errno.
+void log_unreadable(const std::string& path) {
+  const int error = errno;
+  const char* why = error == ELOOP    ? "it is a symbolic link"
+                    : error == EINVAL ? "it is not a regular file"
+                                      : std::strerror(error);
+  ACE_ERROR((LM_ERROR, "Cannot read %C: %C.\n", path.c_str(), why));
 }
 
 // Writes the public half `public_pem` unless the stored one is exactly it: a missing half
@@ -144,7 +156,10 @@ bool Host_Manager::initialise_home(const std::string& home, const std::string& n
   const std::string identity_path = home + "/" + IDENTITY_FILE;
   std::string identity_text;
   const int identity_rc = read_home_file(identity_path, identity_text);
-  if (identity_rc < 0) return false;  // a link or no regular file: kept as it is
+  if (identity_rc < 0) {  // a link or no regular file: kept as it is
+    log_unreadable(identity_path);
+    return false;
+  }
   if (identity_rc == 0) {
     json_spirit::Object identity;
     identity["name"] = name;
@@ -161,7 +176,10 @@ bool Host_Manager::initialise_home(const std::string& home, const std::string& n
   // There but unreadable (or a link): kept for its owner to look at; an empty one holds
   // nothing.
   const int private_rc = read_home_file(private_path, private_pem);
-  if (private_rc < 0) return false;
+  if (private_rc < 0) {
+    log_unreadable(private_path);
+    return false;
+  }
   if (private_rc == 1 && !private_pem.empty()) {
     if (!derive_public_pem(private_pem, public_pem) || !keep_public_half(public_path, public_pem))
       return false;

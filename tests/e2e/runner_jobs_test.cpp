@@ -385,11 +385,18 @@ TEST_F(Runner_Jobs, BackupThenRestoreAsANewInstanceHoldsTheSourceBytes) {
 
   const test::Run_Result restored = run("restore --quiet " + restore);
   ASSERT_EQ(0, restored.code) << restored.all();
-  // It names what it made: each new instance's id and name.
-  for (const auto& r : restores)
-    EXPECT_THAT(restored.err, ::testing::ContainsRegex("quillon3: restored " + r.src +
-                                                       " as the new instance i-[0-9a-f]+ \\(" +
-                                                       r.target + "\\)\n"));
+  // It names what it made: each new instance's name and the id the cloud gave it (not
+  // the source's, which has the same form).
+  const json_spirit::Array made = test::object_of(sim_->get("/state"))["instances"].get_array();
+  for (const auto& r : restores) {
+    std::string id;
+    for (const json_spirit::Value& i : made)
+      if (i.get_obj().at("name").get_str() == r.target) id = i.get_obj().at("id").get_str();
+    EXPECT_TRUE(!id.empty() && id != r.src) << r.target << " made as '" << id << "'";
+    EXPECT_THAT(restored.err, ::testing::HasSubstr("quillon3: restored " + r.src +
+                                                   " as the new instance " + id + " (" +
+                                                   r.target + ")\n"));
+  }
   for (const auto& r : restores) {
     const std::string x = r.src.substr(2);
     EXPECT_EQ(sim_->instance_digests(r.target), (std::vector<std::string>{
@@ -561,6 +568,7 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     std::string states;
     std::vector<std::string> lines;  // each shown once
     std::string last;
+    std::string catalog = "";  // when not empty, what catalog.db holds for the run
   } cases[] = {
       {"an instance the cloud does not have",
        a + R"(, {"id": "i-gone", "name": "vm-gone", "type": "Instance"})", "{}", "", 1,
@@ -591,6 +599,9 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
        {"quillon3: error: Failed to backup tavro volume vol-zz, volume not found\n",
         "quillon3: error: The tavro instance i-a has no volume vol-zz\n"},
        "quillon3: backup finished, but 1 instance(s) failed\n"},
+      {"a catalog that refuses the set (damaged)", a, "{}", "", 1, "i-a:failed",
+       {"quillon3: error: Failed to commit catalog for tavrocloud instance i-a\n"},
+       "quillon3: backup failed\n", "not a database, but the notes of somebody's backups"},
       {"only the agent", R"({"id": "i-agent001", "name": "agent", "type": "Instance"})", "{}", "",
        1, "",
        {"quillon3: error: Instance i-agent001, named in the source, was skipped: it is the "
@@ -621,7 +632,11 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
         R"({"type": "backup", "id": "b1", "host_id": "c1", "target_pool": "p1", )" + c.members +
         R"("source": {"id": "cloud-1", "name": "cloud", "entries": [)" + c.entries +
         R"(]}, "options": )" + c.options + "}";
+    const std::string catalog = home_ + "/catalog.db";
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(catalog + suffix);
+    if (!c.catalog.empty()) std::ofstream(catalog) << c.catalog;
     const test::Run_Result r = run("backup --quiet " + write("backup.json", definition));
+    EXPECT_TRUE(c.catalog.empty() || test::read_file(catalog) == c.catalog) << "changed";
     EXPECT_EQ(c.code, r.code) << r.all();
     EXPECT_EQ(c.states, states(r.out));
     for (const std::string& line : c.lines) {
@@ -735,6 +750,21 @@ TEST_F(Runner_Jobs, ClosedStandardDescriptorsLeaveTheRecordsWhole) {
     EXPECT_EQ("completed " + restore_uid, record("r1").first);
     EXPECT_EQ("running", sim_->instance_status("vm-a-" + c.name));
   }
+  // A history that cannot be written as JSON is lost the same way, said on stderr with
+  // its cause: here the source's name in the restore entry, "\udcff", reads as a lone
+  // surrogate, which is no valid UTF-8. The restore itself completes.
+  std::string entry = test::read_file(restore_to("vm-a-utf8"));
+  const std::string named = R"("src_instance_name": "vm-a")";
+  ASSERT_NE(std::string::npos, entry.find(named));
+  entry.replace(entry.find(named), named.size(), R"("src_instance_name": "vm-a\udcff")");
+  const test::Run_Result r = run("restore " + write("vm-a-utf8.json", entry));
+  EXPECT_EQ(1, r.code) << r.all();
+  EXPECT_EQ("", r.out);
+  bool told = false;
+  EXPECT_EQ("quillon3: cannot write the restore's history to stdout: it holds text that is not "
+            "valid UTF-8; what the job completed is kept\n",
+            said(without_restored_line(r.err, told)));
+  EXPECT_EQ("running", sim_->instance_status("vm-a-utf8"));
 }
 
 // A stop that comes once the restore's new instance exists (its start held by the

@@ -449,4 +449,29 @@ TEST_F(Quillon3_Runner, LinksInTheHomeAreNeverFollowed) {
   }
 }
 
+// A FIFO in the place of a file of the home that commands read (the identity, the
+// accounts, the pool registry) is refused at once, never opened for a read that would
+// wait for a writer for ever: the command fails in one line naming the file, and the FIFO
+// stays. The runner runs under a guard that kills it (exit 137) rather than let the test
+// hang.
+TEST_F(Quillon3_Runner, AFifoInTheHomeIsRefusedAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(init());
+  const std::string guarded = write("guarded-runner", "#!/bin/sh\nexec timeout -s KILL 30 " +
+                                                          test::runner_path() + " \"$@\"\n");
+  ASSERT_EQ(0, ::chmod(guarded.c_str(), 0700));
+  const test::Scoped_Env runner("QUILLON3_RUNNER", guarded.c_str());
+  const std::vector<std::string> fifos = {"identity.json", "accounts.json", "pools"};
+  for (const std::string& name : fifos) {
+    std::filesystem::remove(home_ + "/" + name);
+    ASSERT_EQ(0, ::mkfifo((home_ + "/" + name).c_str(), 0600)) << name;
+  }
+  expect_rows({
+      {"init --bits 2048", 1, "", "Cannot read " + home_ + "/identity.json: it is not a regular file"},
+      {"account list", 1, "", "cannot read " + home_ + "/accounts.json"},
+      {"pool list", 1, "", "cannot read pool registry " + home_ + "/pools"},
+  });
+  for (const std::string& name : fifos)
+    EXPECT_TRUE(std::filesystem::is_fifo(home_ + "/" + name)) << name;
+}
+
 }  // namespace

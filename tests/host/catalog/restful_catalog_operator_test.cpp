@@ -5,9 +5,12 @@
 #include "support/log_capture.h"
 #include "support/temp_home.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -331,6 +334,47 @@ TEST_F(Catalog, HomeAndDatabaseAreTheOwnersAlone) {
   EXPECT_TRUE(log.contains("Failed to open catalog", LM_ERROR) &&
               log.contains("plain-file/home: Not a directory", LM_ERROR))
       << log.text();
+}
+
+// A home on a read-only file system (so mounted in a private mount namespace of a child
+// process): the view and the listing fail, and the log names the cause, never the
+// error of the shared-memory file SQLite could not make beside the database.
+TEST_F(Catalog, AReadOnlyHomeIsNamedAsTheCause) {
+  ASSERT_TRUE(commit("a", "i-1"));
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(report[0]);
+    const char* home = dir().c_str();
+    std::string said = "skip: cannot mount the home read-only in a private mount namespace";
+    if (::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(home, home, nullptr, MS_BIND, nullptr) == 0 &&
+        ::mount(nullptr, home, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0) {
+      test::Log_Capture log;
+      said = view("i-1", "20240501120000") + "/" + list() + "\n";
+      said += log.text();
+    }
+    const bool written = ::write(report[1], said.data(), said.size()) ==
+                         static_cast<ssize_t>(said.size());
+    _exit(written ? 0 : 1);
+  }
+  ::close(report[1]);
+  std::string said;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+  if (said.compare(0, 5, "skip:") == 0) GTEST_SKIP() << said;
+  EXPECT_EQ(said.substr(0, said.find('\n')), "failed/failed");
+  EXPECT_THAT(said, ::testing::HasSubstr("the catalog cannot be written: " +
+                                         RESTful_Catalog_Operator::database_path() +
+                                         ": Read-only file system"));
+  EXPECT_THAT(said, ::testing::Not(::testing::HasSubstr("No such file or directory")));
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ class Host_Home : public test::Temp_Home_Test {
 
 // What the public key locks, the private key opens; the private key never reaches the
 // log. A second initialisation keeps the identity and keys, finishing a half-made or
-// too open home (public key gone or another key's, files readable by others).
+// too open home (public key gone or another key's, files readable by others, an empty
+// private key).
 TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   test::Log_Capture log;
   ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
@@ -88,6 +89,15 @@ TEST_F(Host_Home, InitialisedHomeIsReadBackAndKept) {
   ASSERT_EQ(::unlink(private_path.c_str()) | ::mkdir(private_path.c_str(), 0700), 0);
   EXPECT_FALSE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
   EXPECT_EQ(read("keys/rsa_public.pem"), public_key);
+  // An empty one (an initialisation interrupted while writing it) holds no key: a new
+  // pair takes its place, so that init does not fail for ever.
+  ASSERT_EQ(::rmdir(private_path.c_str()), 0);
+  write("keys/rsa_private.pem", "");
+  ASSERT_TRUE(Host_Manager::initialise_home(dir(), "backup-host-1", 2048));
+  ASSERT_TRUE(host.reload());
+  EXPECT_TRUE(keys_match() && !host.rsa_prvkey().empty());
+  EXPECT_NE(read("keys/rsa_public.pem"), public_key);
+  EXPECT_EQ(modes(), OWNERS);
 }
 
 // Eight processes initialise one fresh home at once: all succeed and leave one identity

@@ -282,20 +282,25 @@ std::string folders_below(const std::string& dir) {
 // this process made for it once they are empty, from the file's folder up, across
 // connections; never a folder that holds anything, one that was there before, or one in
 // which another connection is writing a file (a file without a name leaves its folder
-// looking empty), nor one that took the place of a folder made here. The teardown does the
-// same for the folders of a write that failed.
+// looking empty), nor one that took the place of a folder made here. Only the 4096 most
+// recent folders made are remembered (the host lives as long as the product): folders
+// made before those stay, empty. The teardown does the same for the folders of a write
+// that failed.
 TEST(Client_IO, ARemovalLeavesNoEmptyFolderItMade) {
   const struct {
     const char* name;
     const char* kept;     // a file written and kept beforehand, or ""
     const char* writing;  // a file another connection is writing meanwhile, or ""
     const char* left;     // the folders below "before" after the removal
+    int made_since = 0;   // folders that opens elsewhere in the pool made since
   } rows[] = {
       {"alone", "", "", ""},
       {"beside a kept image", "job/b/img", "", "job job/b"},
       {"beside a kept image in its folder", "job/a/kept", "", "job job/a"},
       {"while another writes in its folder", "", "job/a/other", "job job/a"},
       {"while another writes beside it", "", "job/b/other", "job job/b"},
+      {"after 4095 folders made elsewhere", "", "", "job", 4094},
+      {"after 4096 folders made elsewhere", "", "", "job job/a", 4095},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -308,6 +313,12 @@ TEST(Client_IO, ARemovalLeavesNoEmptyFolderItMade) {
     ASSERT_TRUE(*row.kept == '\0' || put(writer, row.kept, "kept"));
     ASSERT_TRUE(put(io, "job/a/img", "image"));
     ASSERT_TRUE(*row.writing == '\0' || writer.open(row.writing, W, 0, 0));
+    Client_IO_Ex elsewhere;
+    ASSERT_TRUE(elsewhere.connect(env.url(), Options()));
+    for (int i = 0; i < row.made_since; ++i) {
+      ASSERT_TRUE(elsewhere.open("many/" + std::to_string(i) + "/img", W, 0, 0));
+      elsewhere.abort();
+    }
     Client_IO_Ex remover;  // as the clean-up of a failed run does
     ASSERT_TRUE(remover.connect(env.url(), Options()) && remover.remove("before/job/a/img"));
     EXPECT_EQ(folders_below(before), row.left);

@@ -1,8 +1,13 @@
 #include "pool/rate_limiter.h"
 
+#include "support/temp_home.h"
+#include "yolt/scoped_deleter.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
+#include <vector>
 
 namespace {
 
@@ -38,6 +43,30 @@ TEST(Rate_Limiter, BucketHoldsOneSecondAndRefills) {
   EXPECT_EQ(ms(windows.reserve(1500, t0 + std::chrono::seconds(1), 3600)), 500);
   // Outside every window there is no limit.
   EXPECT_EQ(Rate_Limiter({{0, 3600, 10}}).reserve(1 << 30, t0, 7200), zero);
+}
+
+// Windows are read in local time ("seconds after local midnight"), not UTC: in zones
+// east and west of UTC, a window around the local time limits a transfer now and one
+// around the UTC time does not. The zone is restored afterwards.
+TEST(Rate_Limiter, WindowsAreTakenInLocalTime) {
+  const auto zero = Rate_Limiter::Clock::duration::zero();
+  // A window of 20 minutes around `second` (of the day), 1 byte per second.
+  auto around = [](long second) {
+    const auto at = [](long s) { return static_cast<unsigned int>((s % 86400 + 86400) % 86400); };
+    return std::vector<Rate_Control_Entry>{{at(second - 600), at(second + 600), 1}};
+  };
+  auto second_of_day = [](const struct tm& t) { return t.tm_hour * 3600L + t.tm_min * 60 + t.tm_sec; };
+  for (const char* zone : {"<+05>-5", "<-0930>9:30"}) {
+    SCOPED_TRACE(zone);
+    auto restore_zone = make_deleter([] { ::tzset(); });  // once TZ is back
+    const test::Scoped_Env tz("TZ", zone);
+    ::tzset();
+    const time_t now = std::time(nullptr);
+    struct tm local, utc;
+    ASSERT_TRUE(::localtime_r(&now, &local) != nullptr && ::gmtime_r(&now, &utc) != nullptr);
+    EXPECT_GT(Rate_Limiter(around(second_of_day(local))).reserve(1 << 20), zero);
+    EXPECT_EQ(Rate_Limiter(around(second_of_day(utc))).reserve(1 << 20), zero);
+  }
 }
 
 }  // namespace
