@@ -49,7 +49,8 @@ const size_t MAX_HINTED_BYTES = 64;
 std::string folded(const std::string& key) {
   std::string out;
   for (const char c : key)
-    out += c == '-' || c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out += c == '-' || c == ' ' ? '_'
+                                : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
@@ -128,7 +129,8 @@ class Members {
     const json_spirit::Value* v = get(key, required);
     if (v == nullptr) return !required;
     if (v->type() != json_spirit::str_type || (!may_be_empty && v->get_str().empty()))
-      return fail(quoted(key) + (may_be_empty ? " must be a string" : " must be a non-empty string"));
+      return fail(quoted(key) +
+                  (may_be_empty ? " must be a string" : " must be a non-empty string"));
     out = v->get_str();
     return true;
   }
@@ -447,8 +449,8 @@ bool check_restore_entry(Members& entry, bool new_instance) {
   if (!needs_text(type, "type", "the type of the instance a \"vm\" restore makes")) return false;
   std::string target;
   if (entry.string("target_instance_id", false, true, target) && !target.empty()) return true;
-  return !entry.failed() &&
-         needs_text(entry, "target_cluster_id", "the cluster a \"vm\" restore makes the instance in");
+  return !entry.failed() && needs_text(entry, "target_cluster_id",
+                                       "the cluster a \"vm\" restore makes the instance in");
 }
 
 // The documents the module parses: their keys and the shape around them are checked here
