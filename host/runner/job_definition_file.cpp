@@ -1,9 +1,12 @@
 #include "runner/job_definition_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <vector>
 
 #include "json/json_dump.h"
 #include "json/json_load.h"
@@ -39,6 +42,64 @@ bool read_text(const std::string& path, std::string& text, std::string& error) {
   return error.empty();
 }
 
+// Longer keys are not compared: an edit distance costs their length times the known's.
+const size_t MAX_HINTED_BYTES = 64;
+
+// A key as it reads whatever its case and whether its words are joined by '-', ' ' or '_'.
+std::string folded(const std::string& key) {
+  std::string out;
+  for (const char c : key)
+    out += c == '-' || c == ' ' ? '_'
+                                : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The insertions, deletions, substitutions and swaps of neighbours that turn `a` into `b`.
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) last[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (a[i - 1] != b[j - 1])});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        row[j] = std::min(row[j], before[j - 2] + 1);
+    }
+    before.swap(last);
+    last.swap(row);
+  }
+  return last[b.size()];
+}
+
+// Whether `typed` may be a misspelling of `meant` (both folded), `distance` apart: a slip
+// or two, or the start of it with at most two letters of its own ("exclude" for
+// "exclusion", "subnet" for "subnet_id").
+bool is_close(const std::string& typed, const std::string& meant, size_t distance) {
+  const size_t shorter = std::min(typed.size(), meant.size());
+  if (distance <= (shorter >= 6 ? 2u : 1u)) return true;
+  size_t prefix = 0;
+  while (prefix < shorter && typed[prefix] == meant[prefix]) ++prefix;
+  return prefix >= 4 && prefix + 2 >= typed.size();
+}
+
+// " (did you mean \"k\"?)" with the member of `known` that `word` is closest to, when one
+// is close; empty otherwise.
+std::string did_you_mean(const std::string& word, const std::set<std::string>& known) {
+  if (word.size() > MAX_HINTED_BYTES) return "";
+  const std::string typed = folded(word);
+  std::string best;
+  size_t best_distance = SIZE_MAX;
+  for (const std::string& candidate : known) {
+    const std::string meant = folded(candidate);
+    const size_t distance = edit_distance(typed, meant);
+    if (distance < best_distance && is_close(typed, meant, distance)) {
+      best = candidate;
+      best_distance = distance;
+    }
+  }
+  return best.empty() ? best : " (did you mean \"" + best + "\"?)";
+}
+
 // Checked access to the members of one JSON object of the file; `where` prefixes the
 // member names in messages ("scripts.", "rate_limits.dest[0].").
 class Members {
@@ -46,10 +107,12 @@ class Members {
   Members(const json_spirit::Object& obj, std::string where, std::string& error)
       : obj_(obj), where_(std::move(where)), error_(error) {}
 
-  // False for the first member not among `known`.
+  // False for the first member not among `known`, named with the known key it is
+  // likely a misspelling of.
   bool only(const std::set<std::string>& known) {
     for (const auto& member : obj_)
-      if (known.count(member.first) == 0) return fail("unknown key \"" + where_ + member.first + "\"");
+      if (known.count(member.first) == 0)
+        return fail("unknown key " + quoted(member.first) + did_you_mean(member.first, known));
     return true;
   }
 
@@ -58,6 +121,18 @@ class Members {
     if (it != obj_.end()) return &it->second;
     if (required) fail("missing \"" + where_ + key + "\"");
     return nullptr;
+  }
+
+  // Any string (not empty unless `may_be_empty`), as the module takes it; absent (and not
+  // required) leaves `out` alone.
+  bool string(const std::string& key, bool required, bool may_be_empty, std::string& out) {
+    const json_spirit::Value* v = get(key, required);
+    if (v == nullptr) return !required;
+    if (v->type() != json_spirit::str_type || (!may_be_empty && v->get_str().empty()))
+      return fail(quoted(key) +
+                  (may_be_empty ? " must be a string" : " must be a non-empty string"));
+    out = v->get_str();
+    return true;
   }
 
   // A string of 1..max bytes without NUL; absent leaves `out` alone.
@@ -127,7 +202,10 @@ class Members {
     return false;
   }
   bool failed() const { return !error_.empty(); }
-  std::string quoted(const std::string& key) const { return "\"" + where_ + key + "\""; }
+  std::string quoted(const std::string& key) const { return "\"" + place(key) + "\""; }
+  // Where the member `key` is in the file: "source.entries[0].flavor".
+  std::string place(const std::string& key) const { return where_ + key; }
+  std::string& error() const { return error_; }
 
  private:
   const json_spirit::Object& obj_;
@@ -135,14 +213,32 @@ class Members {
   std::string& error_;
 };
 
-bool read_rate_list(Members& parent, const std::string& key, std::vector<Rate_Control_Entry>& out,
-                    std::string& error) {
-  const json_spirit::Array* list = parent.array(key, false);
+// Calls `check` with the members of each element of the array `key` (absent: none, unless
+// `required`), placed as "key[i]."; every element must be an object. False at the first
+// fault.
+template <class Check>
+bool each_object(Members& parent, const std::string& key, bool required, Check check) {
+  const json_spirit::Array* list = parent.array(key, required);
   if (list == nullptr) return !parent.failed();
   for (size_t i = 0; i < list->size(); ++i) {
-    const std::string where = "rate_limits." + key + "[" + std::to_string(i) + "]";
-    if ((*list)[i].type() != json_spirit::obj_type) return parent.fail("\"" + where + "\" must be an object");
-    Members entry((*list)[i].get_obj(), where + ".", error);
+    const std::string where = parent.place(key) + "[" + std::to_string(i) + "]";
+    if ((*list)[i].type() != json_spirit::obj_type)
+      return parent.fail("\"" + where + "\" must be an object");
+    Members element((*list)[i].get_obj(), where + ".", parent.error());
+    if (!check(element)) return false;
+  }
+  return true;
+}
+
+// The object `key`, when present, holds only `known` keys.
+bool only_known_in(Members& parent, const std::string& key, const std::set<std::string>& known) {
+  const json_spirit::Object* obj = parent.object(key, false);
+  if (obj == nullptr) return !parent.failed();
+  return Members(*obj, parent.place(key) + ".", parent.error()).only(known);
+}
+
+bool read_rate_list(Members& parent, const std::string& key, std::vector<Rate_Control_Entry>& out) {
+  return each_object(parent, key, false, [&out](Members& entry) {
     uint64_t start = 0, end = 0, rate = 0;
     if (!entry.only({"start_time", "end_time", "max_bytes_per_second"}) ||
         !entry.number("start_time", SECONDS_PER_DAY, start) ||
@@ -154,8 +250,8 @@ bool read_rate_list(Members& parent, const std::string& key, std::vector<Rate_Co
     limit.end_time = static_cast<unsigned>(end);
     limit.max_bytes_per_second = static_cast<size_t>(rate);
     out.push_back(limit);
-  }
-  return true;
+    return true;
+  });
 }
 
 bool read_rate_limits(Members& top, Job_Definition& def, std::string& error) {
@@ -164,8 +260,8 @@ bool read_rate_limits(Members& top, Job_Definition& def, std::string& error) {
   Members limits(*obj, "rate_limits.", error);
   Rate_Limits out;
   if (!limits.only({Rate_Limits::dest_key, Rate_Limits::src_key}) ||
-      !read_rate_list(limits, Rate_Limits::dest_key, out.dest_rate_limits, error) ||
-      !read_rate_list(limits, Rate_Limits::src_key, out.src_rate_limits, error))
+      !read_rate_list(limits, Rate_Limits::dest_key, out.dest_rate_limits) ||
+      !read_rate_list(limits, Rate_Limits::src_key, out.src_rate_limits))
     return false;
   def.set_rate_limits(out);
   return true;
@@ -274,26 +370,118 @@ bool read_account_and_pool(Members& top, Job_Definition& def, const Pool_Registr
   return true;
 }
 
-// The documents the module parses: their shape is checked here so that a broken file is
-// reported in one line before anything runs; their meaning is the module's.
+// The keys the module reads in the source and options documents, level by level; any
+// other key would be ignored by it and the job would quietly do something else.
+const std::set<std::string> BACKUP_SOURCE_KEYS = {"id", "name", "entries"};
+const std::set<std::string> BACKUP_ENTRY_KEYS = {"id", "name", "type", "volumes"};
+const std::set<std::string> BACKUP_VOLUME_KEYS = {"vol_id"};
+const std::set<std::string> ENTRY_TYPES = {"Cloud", "Cluster", "Node", "Storage", "Instance"};
+const std::set<std::string> BACKUP_OPTION_KEYS = {
+    "compression", "compression_level", "parallel_vms", "parallel_vms_per_host",
+    "parallel_disks_per_vm", "storage_reserved_bytes", "storage_reserved_percent",
+    "restart_vm", "reserve_snapshot", "exclusion"};
+const std::set<std::string> RESTORE_SOURCE_KEYS = {"id", "name", "pool_uuid", "entries"};
+const std::set<std::string> RESTORE_ENTRY_KEYS = {
+    "catalog_uuid", "backup_start_time", "src_instance_id", "src_instance_name", "owner_id",
+    "target_instance_name", "target_instance_id", "flavor", "target_cluster_id",
+    "target_cluster_name", "target_node_id", "target_node_name", "nic", "volumes"};
+const std::set<std::string> FLAVOR_KEYS = {"type", "display_name", "cpu", "ram"};
+const std::set<std::string> NIC_KEYS = {"vpc_id", "vpc_name", "subnet_id", "subnet_name",
+                                        "type", "mac_address", "ip_address", "ip_op",
+                                        "mac_op", "security_groups"};
+const std::set<std::string> SECURITY_GROUP_KEYS = {"security_group_id", "security_group_name"};
+const std::set<std::string> RESTORE_VOLUME_KEYS = {"id", "name", "size", "storage_id",
+                                                   "storage_name", "storage_type"};
+const std::set<std::string> RESTORE_OPTION_KEYS = {"parallel_vms", "parallel_vms_per_host",
+                                                   "parallel_disks_per_vm", "start_vm",
+                                                   "original_restore", "duplicate_vm"};
+
+// A backup entry names what it selects by an id, a name (which may be empty) and one of
+// the entry types, spelt exactly; an "Instance" entry may list volumes by "vol_id".
+bool check_backup_entry(Members& entry) {
+  std::string id, name;
+  if (!entry.only(BACKUP_ENTRY_KEYS) || !entry.string("id", true, false, id) ||
+      !entry.string("name", true, true, name))
+    return false;
+  const std::string choices = "\"Cloud\", \"Cluster\", \"Node\", \"Storage\" or \"Instance\"";
+  const json_spirit::Value* type = entry.get("type", false);
+  if (type == nullptr) return entry.fail("missing " + entry.quoted("type") + " (" + choices + ")");
+  const bool text = type->type() == json_spirit::str_type;
+  if (!text || ENTRY_TYPES.count(type->get_str()) == 0)
+    return entry.fail(entry.quoted("type") + " must be " + choices +
+                      (text ? did_you_mean(type->get_str(), ENTRY_TYPES) : ""));
+  return each_object(entry, "volumes", false, [](Members& volume) {
+    std::string vol_id;
+    return volume.only(BACKUP_VOLUME_KEYS) && volume.string("vol_id", true, false, vol_id);
+  });
+}
+
+// `key` names a non-empty string; `why` says what a missing one is needed for.
+bool needs_text(Members& members, const std::string& key, const std::string& why) {
+  std::string value;
+  if (members.get(key, false) == nullptr)
+    return members.fail("missing " + members.quoted(key) + " (" + why + ")");
+  return members.string(key, true, false, value);
+}
+
+// A restore entry and the objects in it hold only the keys the module reads. One that
+// makes a new instance ("vm") must name its type and, unless it names an existing
+// instance whose cluster is taken, its cluster: the cloud refuses their absence only
+// once the volumes were made (and, for the type, written).
+bool check_restore_entry(Members& entry, bool new_instance) {
+  const bool known =
+      entry.only(RESTORE_ENTRY_KEYS) && only_known_in(entry, "flavor", FLAVOR_KEYS) &&
+      each_object(entry, "nic", false,
+                  [](Members& nic) {
+                    return nic.only(NIC_KEYS) &&
+                           each_object(nic, "security_groups", false, [](Members& group) {
+                             return group.only(SECURITY_GROUP_KEYS);
+                           });
+                  }) &&
+      each_object(entry, "volumes", false,
+                  [](Members& volume) { return volume.only(RESTORE_VOLUME_KEYS); });
+  if (!known || !new_instance) return known;
+  const json_spirit::Object* flavor = entry.object("flavor", false);
+  if (flavor == nullptr)
+    return entry.fail("missing " + entry.quoted("flavor") +
+                      " (the type of the instance a \"vm\" restore makes)");
+  Members type(*flavor, entry.place("flavor") + ".", entry.error());
+  if (!needs_text(type, "type", "the type of the instance a \"vm\" restore makes")) return false;
+  std::string target;
+  if (entry.string("target_instance_id", false, true, target) && !target.empty()) return true;
+  return !entry.failed() && needs_text(entry, "target_cluster_id",
+                                       "the cluster a \"vm\" restore makes the instance in");
+}
+
+// The documents the module parses: their keys and the shape around them are checked here
+// so that a broken file is reported in one line before anything runs; their meaning is the
+// module's.
 bool read_documents(Members& top, Job_Kind kind, const Pool_Registry& pools,
                     Definition_File& out, std::string& error) {
+  const bool backup = kind == Job_Kind::BACKUP;
   const json_spirit::Object* source = top.object("source", true);
   if (source == nullptr) return false;
   Members src(*source, "source.", error);
   const json_spirit::Array* entries = src.array("entries", true);
   if (entries == nullptr) return false;
   if (entries->empty()) return src.fail("\"source.entries\" must not be empty");
-  for (const json_spirit::Value& entry : *entries)
-    if (entry.type() != json_spirit::obj_type)
-      return src.fail("every member of \"source.entries\" must be an object");
   std::string pool_uuid;
-  if (kind == Job_Kind::RESTORE && !src.text("pool_uuid", false, pool_uuid)) return false;
+  if (!backup && !src.text("pool_uuid", false, pool_uuid)) return false;
   if (!pool_uuid.empty() && pools.find(pool_uuid) == nullptr)
     return src.fail("no such pool: " + pool_uuid + " (\"source.pool_uuid\")");
+  const bool new_instance = out.def->subtype() == JOB_DEFINITION_SUBTYPE_VM;
+  if (!src.only(backup ? BACKUP_SOURCE_KEYS : RESTORE_SOURCE_KEYS) ||
+      !each_object(src, "entries", true, [backup, new_instance](Members& entry) {
+        return backup ? check_backup_entry(entry) : check_restore_entry(entry, new_instance);
+      }))
+    return false;
   const json_spirit::Value* options = top.get("options", false);
   if (options != nullptr && options->type() != json_spirit::obj_type)
     return top.fail("\"options\" must be an object");
+  if (options != nullptr &&
+      !Members(options->get_obj(), "options.", error)
+           .only(backup ? BACKUP_OPTION_KEYS : RESTORE_OPTION_KEYS))
+    return false;
   out.source = JSON_Dump(json_spirit::Value(*source));
   out.options = options != nullptr ? JSON_Dump(*options) : std::string("{}");
   return true;

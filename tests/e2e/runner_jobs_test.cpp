@@ -464,6 +464,143 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
               ::testing::MatchesRegex("1 .*cannot load module.*"));
 }
 
+// The source and options documents are checked key by key, at every level, before
+// anything runs: a misspelt key (named with the key it is close to), an entry without a
+// type or of an unknown one, and a new instance's missing type or cluster each get the
+// one exact line. What the module takes passes the check, and the job then fails to log
+// in (the account's cloud is down).
+TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
+  prepare_home(1);
+  auto backup = [](const std::string& entries, const std::string& options = "{}") {
+    return R"({"type": "backup", "id": "b", "host_id": "c1", "target_pool": "p1",
+               "source": {"id": "cloud-1", "name": "cloud", "entries": [)" + entries +
+           R"(]}, "options": )" + options + "}";
+  };
+  auto restore = [](const std::string& subtype, const std::string& entry,
+                    const std::string& options = "{}") {
+    return R"({"type": "restore", "subtype": ")" + subtype + R"(", "id": "r", "host_id": "c1",
+               "target_pool": "p1", "source": {"id": "cloud-1", "entries": [)" + entry +
+           R"(]}, "options": )" + options + "}";
+  };
+  const std::string web = R"({"id": "i-a", "name": "vm-a", "type": "Instance"})";
+  const std::string from = R"("catalog_uuid": "set-1", "backup_start_time": "20260101000000",
+      "src_instance_id": "i-a", "src_instance_name": "vm-a")";
+  const std::string flavor =
+      R"("flavor": {"type": "ts.small", "display_name": "small", "cpu": 1, "ram": 1024})";
+  const std::string volumes = R"("volumes": [{"id": "vol-a-root", "name": "root",
+      "storage_id": "st-ceph-01", "storage_type": "ceph", "size": 1}])";
+  const std::string cluster = R"("target_cluster_id": "cluster-a")";
+  auto entry = [&](const std::string& members) { return "{" + from + ", " + members + "}"; };
+  const std::string vm = entry(cluster + ", " + flavor + ", " + volumes);
+  const std::string types = R"("Cloud", "Cluster", "Node", "Storage" or "Instance")";
+  const struct {
+    std::string what;
+    std::string command;
+    std::string text;  // the definition file
+    std::string line;  // what stderr says after "quillon3: <file>: "; empty: the check takes it
+  } rows[] = {
+      {"a backup option with '-'", "backup", backup(web, R"({"restart-vm": true})"),
+       R"(unknown key "options.restart-vm" (did you mean "restart_vm"?))"},
+      {"a backup option cut short", "backup", backup(web, R"({"exclude": ["test-*"]})"),
+       R"(unknown key "options.exclude" (did you mean "exclusion"?))"},
+      {"a backup option in capitals", "backup", backup(web, R"({"Parallel_VMs": 1})"),
+       R"(unknown key "options.Parallel_VMs" (did you mean "parallel_vms"?))"},
+      {"a restore's option in a backup", "backup", backup(web, R"({"duplicate_vm": "ignore"})"),
+       R"(unknown key "options.duplicate_vm")"},
+      {"a backup's volume list misspelt", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "Instance", "volume": [{"vol_id": "v"}]})"),
+       R"(unknown key "source.entries[0].volume" (did you mean "volumes"?))"},
+      {"a backup's volume by id", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "Instance", "volumes": [{"id": "v"}]})"),
+       R"(unknown key "source.entries[0].volumes[0].id")"},
+      {"a backup's volume not an object", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "Instance", "volumes": ["v"]})"),
+       R"("source.entries[0].volumes[0]" must be an object)"},
+      {"a restore's source key in a backup", "backup",
+       R"({"type": "backup", "id": "b", "host_id": "c1", "target_pool": "p1",
+           "source": {"id": "cloud-1", "pool_uuid": "p1", "entries": [)" + web + "]}}",
+       R"(unknown key "source.pool_uuid")"},
+      {"an entry without a type", "backup", backup(web + R"(, {"id": "node-a1", "name": "n"})"),
+       R"(missing "source.entries[1].type" ()" + types + ")"},
+      {"a type in lower case", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "instance"})"),
+       R"("source.entries[0].type" must be )" + types + R"( (did you mean "Instance"?))"},
+      {"a type of another product", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "VirtualMachine"})"),
+       R"("source.entries[0].type" must be )" + types},
+      {"an entry without an id", "backup", backup(R"({"name": "a", "type": "Cloud"})"),
+       R"(missing "source.entries[0].id")"},
+      {"an entry without a name", "backup", backup(R"({"id": "i-a", "type": "Instance"})"),
+       R"(missing "source.entries[0].name")"},
+      {"a misspelt restore key", "restore",
+       restore("vm", entry(cluster + ", " + flavor + R"(, "target_name": "x", )" + volumes)),
+       R"(unknown key "source.entries[0].target_name")"},
+      {"the flavor spelt the British way", "restore",
+       restore("vm", entry(cluster + R"(, "flavour": {"type": "ts.small"}, )" + volumes)),
+       R"(unknown key "source.entries[0].flavour" (did you mean "flavor"?))"},
+      {"a flavor's memory", "restore",
+       restore("vm",
+               entry(cluster + R"(, "flavor": {"type": "ts.small", "memory": 1}, )" + volumes)),
+       R"(unknown key "source.entries[0].flavor.memory")"},
+      {"an interface's subnet", "restore",
+       restore("vm",
+               entry(cluster + ", " + flavor + R"(, "nic": [{"vpc_id": "v", "subnet": "s"}])")),
+       R"(unknown key "source.entries[0].nic[0].subnet" (did you mean "subnet_id"?))"},
+      {"a security group by id", "restore",
+       restore("vm", entry(cluster + ", " + flavor +
+                           R"(, "nic": [{"vpc_id": "v", "security_groups": [{"id": "sg"}]}])")),
+       R"(unknown key "source.entries[0].nic[0].security_groups[0].id")"},
+      {"a volume's storage", "restore",
+       restore("disk", entry(R"("target_instance_id": "i-b",
+                                "volumes": [{"id": "v", "storage": "s"}])")),
+       R"(unknown key "source.entries[0].volumes[0].storage" (did you mean "storage_id"?))"},
+      {"a restore option with '-'", "restore", restore("vm", vm, R"({"duplicate-vm": "ignore"})"),
+       R"(unknown key "options.duplicate-vm" (did you mean "duplicate_vm"?))"},
+      {"a new instance without a flavor", "restore", restore("vm", entry(cluster + ", " + volumes)),
+       R"(missing "source.entries[0].flavor" (the type of the instance a "vm" restore makes))"},
+      {"a new instance of no type", "restore",
+       restore("vm", entry(cluster + R"(, "flavor": {"type": ""}, )" + volumes)),
+       R"("source.entries[0].flavor.type" must be a non-empty string)"},
+      {"a new instance without a cluster", "restore", restore("vm", entry(flavor + ", " + volumes)),
+       R"(missing "source.entries[0].target_cluster_id" (the cluster a "vm" restore makes the )"
+       R"(instance in))"},
+      {"every backup option, a Cloud entry of any id", "backup",
+       backup(R"({"id": "zz-nope", "name": "", "type": "Cloud"},
+                 {"id": "i-a", "name": "a", "type": "Instance", "volumes": [{"vol_id": "v"}]})",
+              R"({"compression": "zstd", "compression_level": 3, "parallel_vms": 1,
+                  "parallel_vms_per_host": 1, "parallel_disks_per_vm": 1,
+                  "storage_reserved_bytes": 0, "storage_reserved_percent": 0, "restart_vm": false,
+                  "reserve_snapshot": false, "exclusion": ["test-*"]})"),
+       ""},
+      {"every restore key and option", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "owner_id": "o",
+           "target_instance_name": "a2", "target_cluster_name": "A", "target_node_id": "node-a1",
+           "target_node_name": "a1", "nic": [{"vpc_id": "v", "vpc_name": "v", "subnet_id": "s",
+           "subnet_name": "s", "type": "main", "mac_address": "", "ip_address": "", "ip_op": "auto",
+           "mac_op": "auto", "security_groups": [{"security_group_id": "g",
+           "security_group_name": "g"}]}])"),
+               R"({"parallel_vms": 1, "parallel_vms_per_host": 1, "parallel_disks_per_vm": 1,
+                   "start_vm": true, "original_restore": false, "duplicate_vm": "timestamp"})"),
+       ""},
+      {"a new instance in the cluster of the instance it names", "restore",
+       restore("vm", entry(R"("target_instance_id": "i-b", )" + flavor + ", " + volumes)), ""},
+      {"volumes onto an existing instance: no flavor or cluster", "restore",
+       restore("disk", entry(R"("target_instance_id": "i-b", )" + volumes)), ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string path = write("def.json", row.text);
+    const test::Run_Result r = run(row.command + " --quiet " + path);
+    if (!row.line.empty()) {
+      EXPECT_EQ("1 quillon3: " + path + ": " + row.line + "\n", r.summary());
+      continue;
+    }
+    EXPECT_EQ(1, r.code);
+    EXPECT_THAT(r.err, ::testing::AllOf(::testing::HasSubstr("Failed to log in to cloud"),
+                                        ::testing::Not(::testing::HasSubstr(path))));
+  }
+}
+
 // A stop while the first instance's volumes are attached to the agent, by Ctrl-C, a kill
 // or a hang-up (a closed terminal, a dropped session): the job is cancelled, cleans up,
 // and the runner says so and exits 1. A stop once the first instance completed (the
