@@ -602,8 +602,8 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
 }
 
 // What the job tells is shown as it happens, not when it ends: the power-off of an
-// instance is told while the instance is off (its backup held by the cloud, temporary
-// snapshots stuck); let go, the backup completes and powers it on again.
+// instance is told while the instance is off (its backup held by the cloud, its
+// temporary snapshot stuck); let go, the backup completes and powers it on again.
 TEST_F(Runner_Jobs, AWarningIsShownWhileTheJobRuns) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
   ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck"})"));
@@ -614,6 +614,8 @@ TEST_F(Runner_Jobs, AWarningIsShownWhileTheJobRuns) {
   const std::string warning =
       "quillon3: warning: Powering off tavro instance i-a (vm-a) for its backup, on again "
       "afterwards: the job's option restart_vm asks for it\n";
+  ASSERT_TRUE(eventually([this] { return !leftovers("tmp_snapshots").empty(); }))
+      << "the backup never asked for its snapshot";
   EXPECT_TRUE(eventually([&run, &warning] { return run.err_so_far() == warning; }))
       << run.err_so_far();
   EXPECT_EQ("stopped", sim_->instance_status("i-a"));
@@ -642,8 +644,6 @@ TEST_F(Runner_Jobs, InternalChecksShowOnlyWithVerbose) {
     EXPECT_EQ(1, r.code) << r.all();
     EXPECT_THAT(r.err, ::testing::HasSubstr("The catalog holds no backup set of tavrocloud "
                                             "instance i-a at time point 20000101000000"));
-    EXPECT_THAT(r.err, ::testing::HasSubstr(
-                           "quillon3: error: Failed to read the catalog records of instance i-a\n"));
     EXPECT_EQ(verbose, r.err.find("Unexpected error in module/") != std::string::npos) << r.err;
     if (!verbose) {
       EXPECT_EQ(std::string::npos, r.err.find("module/")) << r.err;
