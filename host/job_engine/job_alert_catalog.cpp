@@ -2,7 +2,6 @@
 
 #include "json/json_dump.h"
 
-#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -10,9 +9,6 @@ namespace {
 struct Alert_Text {
   unsigned long id;
   const char* format;
-  // Used instead when the alert carries an argument more than `format` shows (a
-  // reason, say); null when there is no such form.
-  const char* format_with_more = nullptr;
 };
 
 const Alert_Text CATALOGUE[] = {
@@ -22,35 +18,18 @@ const Alert_Text CATALOGUE[] = {
     {4, "Failed to power off instance {1} before its backup."},
     {5, "Failed to power on instance {1} after its backup."},
     {6, "Storage {1} lacks the reserved free space."},
-    {7, "The cloud does not know source entry {2} (type {3}, id {1}).",
-     "The instances of source entry {2} (type {3}, id {1}) could not be listed: {4}."},
+    {7, "Source entry {2} (type {3}, id {1}) was not found or could not be listed; it was "
+        "skipped."},
     {8, "Failed to create a temporary snapshot of instance {1}."},
     {9, "Failed to create the instance restored from {1}."},
     {10, "{1} instance(s) of the job were not backed up."},
     {11, "Instance {1} has no name and was skipped."},
     {20, "Instance {1}, named in the source, was skipped: {3}."},
-    {21, "Instance {1} ({2}) is excluded from the backup by the job's exclusion patterns."},
-    {22, "Source entry {2} (type {3}, id {1}) selects no instance."},
-    {23, "Instance {1} ({2}) is powered off for its backup and on again afterwards: {3}."},
-    {24, "Compression \"{1}\" is not known; the backup compresses with auto."},
 };
 
-// The highest argument number `format` shows.
-size_t arguments_shown(const char* format) {
-  size_t most = 0;
-  for (const char* p = format; *p != '\0'; ++p)
-    if (p[0] == '{' && p[1] >= '1' && p[1] <= '9' && p[2] == '}')
-      most = std::max(most, static_cast<size_t>(p[1] - '0'));
-  return most;
-}
-
-const char* find_format(unsigned long id, const json_spirit::Value& args) {
-  for (const Alert_Text& t : CATALOGUE) {
-    if (t.id != id) continue;
-    const bool more = t.format_with_more != nullptr && args.type() == json_spirit::array_type &&
-                      args.get_array().size() > arguments_shown(t.format);
-    return more ? t.format_with_more : t.format;
-  }
+const char* find_format(unsigned long id) {
+  for (const Alert_Text& t : CATALOGUE)
+    if (t.id == id) return t.format;
   return nullptr;
 }
 
@@ -64,7 +43,7 @@ std::string argument(const json_spirit::Value& args, size_t n) {
 }  // namespace
 
 std::string job_alert_text(unsigned long alert_id, const json_spirit::Value& args) {
-  const char* format = find_format(alert_id, args);
+  const char* format = find_format(alert_id);
   if (format == nullptr) {
     std::string text = "Alert " + std::to_string(alert_id);
     if (!args.is_null()) text += " " + JSON_Dump(args);

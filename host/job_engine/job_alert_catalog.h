@@ -10,10 +10,8 @@
 
 // The text of alert `alert_id` with its arguments in place: "{N}" stands for the N-th
 // argument (from 1) of `args` (a JSON array; strings as they are, other values as JSON);
-// a missing argument reads "?". Some alerts have a second text for when they carry an
-// argument more (an entry not found, or one not listed for the reason given). An id the
-// catalogue does not know gives
-// "Alert <id>" followed by the arguments as JSON, when there are any.
+// a missing argument reads "?". An id the catalogue does not know gives "Alert <id>"
+// followed by the arguments as JSON, when there are any.
 std::string job_alert_text(unsigned long alert_id, const json_spirit::Value& args);
 
 #endif  // HOST_JOB_ENGINE_JOB_ALERT_CATALOG_H

@@ -4,8 +4,11 @@
 // module's job creator and runs it through the host's job engine with a progress view,
 // then prints the job's per-instance history. SIGINT, SIGTERM and SIGHUP abort the job
 // the way the product's stop command does, and the runner waits until the job cleaned
-// up; the third of them ends the runner at once. The exit status is 0 only when every
-// instance completed and every source entry was found.
+// up; the third of them ends the runner at once. What the job tells (its alerts, the
+// warnings it logs) is shown as it happens, each alert as an error or a warning by its
+// level; the errors it logged are shown once it ended, when it did not do all its work.
+// The exit status is 0 only when every instance completed and the job raised no alert at
+// the error level (an entry it skipped, an instance of the source it skipped, ...).
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "job_engine/job_alert.h"
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "runner/commands.h"
@@ -62,15 +67,24 @@ const Command_Syntax RESTORE_SYNTAX = {
 // How long a job thread may take, after the run completed, to leave module code.
 const int THREAD_EXIT_SECONDS = 10;
 
-// The module's alerts of work a backup leaves undone against its source's word, each
-// an error that fails the run's exit status; every other alert is a warning.
-// A source entry whose instances could not be had: the entry is skipped and the job goes
-// on without it. Three arguments: the cloud has no such object (a deleted or misspelt
-// one); a fourth is the reason it could not be listed.
+// Alerts the run's last line counts by what they left undone (any alert at the error
+// level fails the exit status, these and the others alike).
+// A source entry whose instances could not be had: the job goes on without it.
 const unsigned long ALERT_ENTRY_NOT_LISTED = 7;
-const size_t ENTRY_NOT_FOUND_ARGS = 3;
 // An instance the source names that the module never backs up (terminated, say).
 const unsigned long ALERT_INSTANCE_SKIPPED = 20;
+
+// Error records that only follow a cause an earlier line names: the scheduler refusing
+// to run a failed task again, the client's miss whose caller names what it looked for,
+// an executor's summary of entries refused or skipped one by one. Left out without -v
+// when another error was shown.
+const char* const FOLLOW_ON_ERRORS[] = {
+    "Failed to enqueue task",
+    ", instances size not 1, size is ",
+    "Failed to query tavro instance by entry id ",
+    "Invalid tavro job entries",
+    "Failed to restore tavro instances, no entry",
+};
 
 // What the runner says it got: Ctrl-C, a kill, a closed terminal or dropped session.
 const char* stop_word(int sig) {
@@ -376,41 +390,64 @@ std::string kept_work(const Definition_File& file, const json_spirit::Value& his
   return kept;
 }
 
-// True when `error` (as kept: printable) is the job's last message or the log line of an
-// alert in `shown`.
-bool repeats(const std::string& error, const std::string& message,
-             const std::vector<std::string>& shown) {
-  const auto ends_with = [&error](const std::string& tail) {
-    return error.size() >= tail.size() &&
-           error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  return error == printable(message) || std::any_of(shown.begin(), shown.end(), ends_with);
+// True when `text` (as kept: printable) is the log line write_job_alert gives an alert
+// of the job `def_id`, which the runner shows as the alert itself.
+bool is_alert_line(const std::string& text, const std::string& def_id) {
+  const std::string head = "Job " + printable(def_id) + " raised alert ";
+  return text.compare(0, head.size(), head) == 0;
 }
 
-// Shows the errors the failed job logged (without -v, which showed them already): the
-// last line alone seldom names the cause. Then the last error is not repeated, nor the
-// log lines of alerts already `shown` as errors.
-void show_job_errors(Context& ctx, const std::vector<std::string>& errors, size_t more,
-                     const std::string& message, const std::vector<std::string>& shown) {
-  if (ctx.log().verbose()) return;
-  for (const std::string& error : errors)
-    if (!repeats(error, message, shown)) ctx.err() << "quillon3: error: " << error << "\n";
-  if (more != 0)
-    ctx.err() << "quillon3: error: ... and " << more << " more (quillon3 -v shows the log)\n";
-  ctx.log().forget_errors();
+bool is_follow_on(const std::string& error) {
+  return std::any_of(std::begin(FOLLOW_ON_ERRORS), std::end(FOLLOW_ON_ERRORS),
+                     [&error](const char* form) { return error.find(form) != std::string::npos; });
 }
 
 // What the job's alerts said, as the runner showed them.
 struct Alert_Report {
-  std::vector<std::string> shown;  // the text of every alert shown, as printed
-  size_t entries_not_found = 0;
+  size_t errors = 0;  // alerts at the error level
   size_t entries_not_listed = 0;
   size_t instances_skipped = 0;
 };
 
+// The errors the failed job logged, when not verbose (which showed them already): the
+// last line alone seldom names the cause. Left out: the job's last message (the last
+// line says it), the alerts' own log lines, and follow-on lines when something else
+// names the cause. Internal checks are never shown here; when nothing else would be,
+// one line says that -v shows them.
+struct Job_Errors {
+  std::vector<std::string> texts;
+  size_t more = 0;      // only counted
+  size_t internal = 0;  // internal check records left out
+};
+
+void show_job_errors(Context& ctx, const Job_Errors& errors, const std::string& message,
+                     const std::string& def_id, const Alert_Report& alerts) {
+  if (ctx.log().verbose()) return;
+  std::vector<std::string> shown;
+  for (const std::string& error : errors.texts)
+    if (error != printable(message) && !is_alert_line(error, def_id)) shown.push_back(error);
+  const bool explained = alerts.errors != 0 ||
+                         std::any_of(shown.begin(), shown.end(),
+                                     [](const std::string& e) { return !is_follow_on(e); });
+  size_t told = 0;
+  for (const std::string& error : shown) {
+    if (explained && is_follow_on(error)) continue;
+    ctx.err() << "quillon3: error: " << error << "\n";
+    ++told;
+  }
+  if (errors.more != 0)
+    ctx.err() << "quillon3: error: ... and " << errors.more
+              << " more (quillon3 -v shows the log)\n";
+  else if (errors.internal != 0 && told == 0 && alerts.errors == 0 && message.empty())
+    ctx.err() << "quillon3: error: an internal check of the module failed (quillon3 -v shows "
+                 "where)\n";
+  ctx.log().forget_errors();
+}
+
 // What the runner knows of a finished run besides the job's events.
 struct Run_Summary {
   std::string verb;
+  std::string def_id;
   bool stop_requested = false;
   json_spirit::Value history;
   Alert_Report alerts;
@@ -419,11 +456,14 @@ struct Run_Summary {
 
 // What a job that succeeded still left undone: empty when nothing.
 std::string shortfall(const Run_Summary& run) {
+  const size_t failed = instances_in(run.history, "failed").size();
+  const size_t counted = run.alerts.entries_not_listed + run.alerts.instances_skipped;
   const std::pair<size_t, const char*> parts[] = {
-      {instances_in(run.history, "failed").size(), "instance(s) failed"},
+      {failed, "instance(s) failed"},
       {run.alerts.instances_skipped, "instance(s) named in the source were skipped"},
-      {run.alerts.entries_not_found, "source entry(ies) were not found"},
-      {run.alerts.entries_not_listed, "source entry(ies) could not be listed"},
+      {run.alerts.entries_not_listed, "source entry(ies) were not found or could not be listed"},
+      // Alerts that no instance's failure accounts for (a power-on that failed, say).
+      {failed == 0 && counted == 0 ? run.alerts.errors : 0, "error(s) named above"},
   };
   std::vector<std::string> said;
   for (const auto& [count, what] : parts)
@@ -439,13 +479,13 @@ std::string shortfall(const Run_Summary& run) {
 // with what the job kept.
 int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
   const Stderr_Lock lock(stderr_mutex());
-  size_t more = 0;
-  const std::vector<std::string> errors = ctx.log().take_errors(more);
+  Job_Errors errors;
+  errors.texts = ctx.log().take_errors(errors.more, errors.internal);
   const std::vector<Job_Event_Record> events = job.events();
   if (events.empty()) {
     // What became of the script comes first, then the line that says it held the job.
     const std::string held = ctx.log().last_error();
-    show_job_errors(ctx, errors, more, held, {});
+    show_job_errors(ctx, errors, held, run.def_id, run.alerts);
     return ctx.fail(run.verb + " did not run: its precondition held it back" +
                     (held.empty() ? "" : ": " + held));
   }
@@ -459,7 +499,7 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
                   << (run.kept.empty() ? "" : " and kept " + printable(run.kept)) << "\n";
       const std::string undone = shortfall(run);
       if (undone.empty()) return EXIT_OK;
-      show_job_errors(ctx, errors, more, message, run.alerts.shown);
+      show_job_errors(ctx, errors, message, run.def_id, run.alerts);
       return ctx.fail(run.verb + " finished, but " + undone);
     }
     case Job_Event_Record::CANCELED:
@@ -469,34 +509,54 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
                       (run.kept.empty() ? "" : "; it kept what completed before the stop: " +
                                                    run.kept));
     default:
-      show_job_errors(ctx, errors, more, message, run.alerts.shown);
+      show_job_errors(ctx, errors, message, run.def_id, run.alerts);
       return ctx.fail(run.verb + " failed" + (message.empty() ? "" : ": " + message));
   }
 }
 
-// Prints the job's alerts: the work they say the job left undone is an error (an entry
-// it went on without, an instance of the source it skipped), the others warnings.
-Alert_Report show_alerts(Context& ctx, const Job& job) {
-  Alert_Report report;
-  for (const Job_Alert_Record& alert : job.alerts()) {
+// Shows what the job tells while it runs, through the progress view (the bars are drawn
+// again below): each new alert as an error or a warning by its level, then the warnings
+// the job logged. Called on the runner's own thread: the job's threads only queue.
+class Job_News {
+ public:
+  Job_News(Context& ctx, Job_Progress_View& view, std::string def_id)
+      : ctx_(ctx), view_(view), def_id_(std::move(def_id)) {}
+
+  // Shows what came since the last call.
+  void tell(const Job& job) {
+    std::string lines;
+    const std::vector<Job_Alert_Record> alerts = job.alerts();
+    for (size_t i = told_; i < alerts.size(); ++i) lines += alert_line(alerts[i]);
+    told_ = alerts.size();
+    size_t dropped = 0;
+    for (const std::string& warning : ctx_.log().take_warnings(dropped))
+      if (!is_alert_line(warning, def_id_)) lines += "quillon3: warning: " + warning + "\n";
+    if (dropped != 0)
+      lines += "quillon3: warning: ... and " + std::to_string(dropped) +
+               " more (quillon3 -v shows the log)\n";
+    if (!lines.empty()) view_.say(lines);
+  }
+  const Alert_Report& report() const { return report_; }
+
+ private:
+  std::string alert_line(const Job_Alert_Record& alert) {
     std::string text = alert.text;
     if (!text.empty() && text.back() == '.') text.pop_back();
-    text = printable(text);
-    report.shown.push_back(text);
-    if (alert.id == ALERT_ENTRY_NOT_LISTED) {
-      const bool not_found = alert.args.type() == json_spirit::array_type &&
-                             alert.args.get_array().size() <= ENTRY_NOT_FOUND_ARGS;
-      ++(not_found ? report.entries_not_found : report.entries_not_listed);
-      ctx.err() << "quillon3: error: " << text << "; the entry was skipped\n";
-    } else if (alert.id == ALERT_INSTANCE_SKIPPED) {
-      ++report.instances_skipped;
-      ctx.err() << "quillon3: error: " << text << "\n";
-    } else {
-      ctx.warn("alert " + std::to_string(alert.id) + ": " + alert.text);
+    const bool error = alert.level >= Error_ID::LEVEL_ERROR;
+    if (error) {
+      ++report_.errors;
+      if (alert.id == ALERT_ENTRY_NOT_LISTED) ++report_.entries_not_listed;
+      if (alert.id == ALERT_INSTANCE_SKIPPED) ++report_.instances_skipped;
     }
+    return std::string("quillon3: ") + (error ? "error: " : "warning: ") + printable(text) + "\n";
   }
-  return report;
-}
+
+  Context& ctx_;
+  Job_Progress_View& view_;
+  const std::string def_id_;
+  size_t told_ = 0;
+  Alert_Report report_;
+};
 
 // Prints the history on stdout; false when it could not be written (a closed pipe, a
 // full disk, cloud text that is not valid UTF-8), said on stderr: the job's work stands
@@ -549,19 +609,25 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
   ctx.log().keep_errors();
   if (job->start(nullptr) != 0) return ctx.fail(std::string("the ") + verb + " job did not start");
   stopper.watch(job);
-  while (!job->wait_complete(ACE_Time_Value(0, 250 * 1000))) view.update(*job);
+  Job_News news(ctx, view, file.def->id());
+  while (!job->wait_complete(ACE_Time_Value(0, 250 * 1000))) {
+    news.tell(*job);
+    view.update(*job);
+  }
   stopper.run_over();
-  view.finish(*job);
   wait_for_job_threads();
+  news.tell(*job);
+  view.finish(*job);
 
   Run_Summary run;
   run.verb = verb;
+  run.def_id = file.def->id();
+  run.alerts = news.report();
   {
     // A progress line that could not be shown left the stream failed; the outcome is
     // still worth a try.
     const Stderr_Lock lock(stderr_mutex());
     ctx.err().clear();
-    run.alerts = show_alerts(ctx, *job);
   }
   run.history = history_of(*job);
   const bool printed = print_history(ctx, verb, run.history);

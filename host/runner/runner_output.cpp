@@ -14,8 +14,12 @@ namespace runner {
 namespace {
 
 bool is_error_priority(unsigned long type) {
-  return type == LM_ERROR || type == LM_CRITICAL || type == LM_ALERT || type == LM_EMERGENCY;
+  return type == LM_ERROR || type == LM_CRITICAL || type == LM_ALERT;
 }
+
+// The module's internal checks log at emergency priority, with source paths and call
+// stacks: words for its developers, not for the user.
+bool is_internal_check(unsigned long type) { return type == LM_EMERGENCY; }
 
 // The text without trailing white space and a final full stop, so it can follow ": ".
 std::string trimmed(std::string text) {
@@ -61,7 +65,7 @@ char32_t code_point(const std::string& text, size_t i, size_t n) {
 // reorder what it shows so that a text reads as another: a mark, an embedding, an
 // override, an isolate.
 bool is_hidden_control(char32_t cp) {
-  return (cp >= 0x80 && cp <= 0x9f) || cp == 0x200e || cp == 0x200f ||
+  return (cp >= 0x80 && cp <= 0x9f) || cp == 0x061c || cp == 0x200e || cp == 0x200f ||
          (cp >= 0x202a && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069);
 }
 
@@ -144,14 +148,28 @@ void Runner_Log::keep_errors() {
   keeping_ = true;
   kept_.clear();
   not_kept_ = 0;
+  internal_ = 0;
+  warnings_.clear();
+  dropped_warnings_ = 0;
 }
 
-std::vector<std::string> Runner_Log::take_errors(size_t& more) {
+std::vector<std::string> Runner_Log::take_errors(size_t& more, size_t& internal) {
   std::lock_guard<std::mutex> lock(mutex_);
   keeping_ = false;
   more = not_kept_;
   not_kept_ = 0;
+  internal = internal_;
+  internal_ = 0;
   return std::move(kept_);
+}
+
+std::vector<std::string> Runner_Log::take_warnings(size_t& dropped) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropped = dropped_warnings_;
+  dropped_warnings_ = 0;
+  std::vector<std::string> taken;
+  taken.swap(warnings_);
+  return taken;
 }
 
 std::string Runner_Log::last_error() const {
@@ -169,6 +187,13 @@ ssize_t Runner_Log::log(ACE_Log_Record& record) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string text = printable(trimmed(record.msg_data()));
+    if (is_internal_check(record.type()) && keeping_) ++internal_;
+    if (record.type() == LM_WARNING && keeping_ && !verbose_ && !text.empty()) {
+      if (warnings_.size() < MAX_WAITING_WARNINGS)
+        warnings_.push_back(text);
+      else
+        ++dropped_warnings_;
+    }
     if (is_error_priority(record.type()) && !text.empty()) {
       last_error_ = text;
       if (keeping_ && std::find(kept_.begin(), kept_.end(), text) == kept_.end()) {

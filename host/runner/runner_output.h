@@ -25,11 +25,14 @@ using Stderr_Lock = std::lock_guard<std::recursive_timed_mutex>;
 
 // The process-wide ACE log backend while it lives: records go to stderr when verbose,
 // and the text of the last record of error priority or worse is kept either way; while
-// asked to, the distinct texts of such records are kept too (a bounded number). A record
-// may quote the cloud: what is kept of it is printable(), one line a record; what -v
-// prints of it is its first line after "quillon3 [LEVEL] ", then each further line of a
-// record laid out on several lines indented, each printable(), so that no text inside a
-// record starts a line at the margin.
+// asked to, the distinct texts of such records are kept too (a bounded number), and, when
+// not verbose, the texts of warning records wait for the caller to show them as they
+// come. Emergency records are the module's internal checks (a source path, a call
+// stack): they are printed only when verbose and otherwise only counted. A record may
+// quote the cloud: what is kept of it is printable(), one line a record; what -v prints
+// of it is its first line after "quillon3 [LEVEL] ", then each further line of a record
+// laid out on several lines indented, each printable(), so that no text inside a record
+// starts a line at the margin.
 class Runner_Log : public ACE_Log_Msg_Backend {
  public:
   Runner_Log();
@@ -43,13 +46,19 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   std::string last_error() const;
   void forget_errors();
   // From now on keeps the distinct errors logged, trimmed, in order: the first
-  // MAX_KEPT_ERRORS; later ones are only counted.
+  // MAX_KEPT_ERRORS; later ones are only counted. Keeps the warnings (see take_warnings)
+  // and counts the internal checks too.
   void keep_errors();
-  // The errors kept since keep_errors(), and in `more` how many were only counted; stops
-  // keeping them.
-  std::vector<std::string> take_errors(size_t& more);
+  // The errors kept since keep_errors(), and in `more` how many were only counted, in
+  // `internal` how many internal check records were left out; stops keeping them.
+  std::vector<std::string> take_errors(size_t& more, size_t& internal);
+  // The warnings logged since the last call, trimmed, in order (none when verbose, which
+  // printed them): at most MAX_WAITING_WARNINGS wait, later ones are counted in `dropped`.
+  // Taken by the caller's own thread, so a logging thread never waits on stderr.
+  std::vector<std::string> take_warnings(size_t& dropped);
 
   static constexpr size_t MAX_KEPT_ERRORS = 20;
+  static constexpr size_t MAX_WAITING_WARNINGS = 100;
 
   int open(const ACE_TCHAR*) override { return 0; }
   int reset() override { return 0; }
@@ -63,6 +72,9 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   bool keeping_ = false;
   std::vector<std::string> kept_;
   size_t not_kept_ = 0;
+  size_t internal_ = 0;
+  std::vector<std::string> warnings_;
+  size_t dropped_warnings_ = 0;
 };
 
 // `text` as the runner may print it inside a line of its own: text from the cloud or a
@@ -70,8 +82,8 @@ class Runner_Log : public ACE_Log_Msg_Backend {
 // reorders what it shows. Newline, carriage return and tab become "\n", "\r" and "\t";
 // the other C0 controls, DEL and any byte that starts no valid UTF-8 sequence (overlong
 // and truncated ones included) "\xNN"; the C1 controls (U+0080..U+009F) and the
-// bidirectional format controls (U+200E, U+200F, U+202A..U+202E, U+2066..U+2069)
-// "\uNNNN". Everything else, valid UTF-8 included, stays as it is, so that a text
+// bidirectional format controls (U+061C, U+200E, U+200F, U+202A..U+202E,
+// U+2066..U+2069) "\uNNNN". Everything else, valid UTF-8 included, stays as it is, so that a text
 // already printable comes back unchanged.
 std::string printable(const std::string& text);
 

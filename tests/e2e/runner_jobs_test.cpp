@@ -690,17 +690,19 @@ TEST_F(Runner_Jobs, OutputNobodyReadsNeverEndsABackup) {
 
 // A backup whose source leaves work undone: an entry the cloud does not know (deleted,
 // misspelt), a terminated instance or the agent's own named, a volume the instance does
-// not have. The rest is backed up, each cause is named once without -v, and the run
-// exits 1 so that scripts see it; the last line says what was left undone, or why
-// nothing ran. What the job itself asked to leave out or change (an exclusion, a power
-// cycle, a codec it does not know) and an entry that selects nothing are warnings and
-// exit 0.
+// not have, a login the cloud refuses. The rest is backed up, each cause is named once
+// without -v (an alert as an error by its level, the job's error lines without those
+// that only repeat a cause), and the run exits 1 so that scripts see it; the last line
+// says what was left undone, or why nothing ran. What the job itself asked to leave out
+// or change (an exclusion, a power cycle, a codec it does not know) and an entry that
+// selects nothing are warning lines and exit 0.
 TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1, {test::seed_instance("c", "10.10.1.33", "terminated")}));
   const std::string a = R"({"id": "i-a", "name": "vm-a", "type": "Instance"})";
   const std::string b = R"({"id": "i-b", "name": "vm-b", "type": "Instance"})";
   const struct {
     std::string name, entries, options = "{}", members = "";
+    std::string fault;  // the cloud's, as its control takes it; empty: none
     int code;
     std::string states;
     std::vector<std::string> lines;  // each shown once
@@ -708,60 +710,66 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     std::string catalog = "";  // when not empty, what catalog.db holds for the run
   } cases[] = {
       {"an instance the cloud does not have",
-       a + R"(, {"id": "i-gone", "name": "vm-gone", "type": "Instance"})", "{}", "", 1,
+       a + R"(, {"id": "i-gone", "name": "vm-gone", "type": "Instance"})", "{}", "", "", 1,
        "i-a:completed",
-       {"quillon3: error: The cloud does not know source entry vm-gone (type Instance, id "
-        "i-gone); the entry was skipped\n"},
-       "quillon3: backup finished, but 1 source entry(ies) were not found\n"},
+       {"quillon3: error: Source entry vm-gone (type Instance, id i-gone) was not found or could "
+        "not be listed; it was skipped\n",
+        "quillon3: error: Tavrocloud has no Instance i-gone: source entry vm-gone was skipped\n"},
+       "quillon3: backup finished, but 1 source entry(ies) were not found or could not be "
+       "listed\n"},
       {"a node, a cluster and a storage the cloud does not have",
        a + R"(, {"id": "node-zz", "name": "nightly", "type": "Node"},
               {"id": "cluster-zz", "name": "east", "type": "Cluster"},
               {"id": "st-zz", "name": "fast", "type": "Storage"})",
-       "{}", "", 1, "i-a:completed",
-       {"quillon3: error: The cloud does not know source entry nightly (type Node, id "
-        "node-zz); the entry was skipped\n",
-        "quillon3: error: The cloud does not know source entry east (type Cluster, id "
-        "cluster-zz); the entry was skipped\n",
-        "quillon3: error: The cloud does not know source entry fast (type Storage, id "
-        "st-zz); the entry was skipped\n"},
-       "quillon3: backup finished, but 3 source entry(ies) were not found\n"},
+       "{}", "", "", 1, "i-a:completed",
+       {"quillon3: error: Source entry nightly (type Node, id node-zz) was not found or could "
+        "not be listed; it was skipped\n",
+        "quillon3: error: Source entry east (type Cluster, id cluster-zz) was not found or could "
+        "not be listed; it was skipped\n",
+        "quillon3: error: Source entry fast (type Storage, id st-zz) was not found or could "
+        "not be listed; it was skipped\n",
+        "quillon3: error: Tavrocloud has no Node node-zz: source entry nightly was skipped\n"},
+       "quillon3: backup finished, but 3 source entry(ies) were not found or could not be "
+       "listed\n"},
       {"a terminated instance", a + R"(, {"id": "i-c", "name": "vm-c", "type": "Instance"})",
-       "{}", "", 1, "i-a:completed",
+       "{}", "", "", 1, "i-a:completed",
        {"quillon3: error: Instance i-c, named in the source, was skipped: it is terminated\n"},
        "quillon3: backup finished, but 1 instance(s) named in the source were skipped\n"},
       {"a volume the instance does not have",
        R"({"id": "i-a", "name": "vm-a", "type": "Instance", "volumes": [{"vol_id": "vol-zz"}]},)" +
            b,
-       "{}", "", 1, "i-a:failed i-b:completed",
+       "{}", "", "", 1, "i-a:failed i-b:completed",
        {"quillon3: error: Failed to backup tavro volume vol-zz, volume not found\n",
         "quillon3: error: The tavro instance i-a has no volume vol-zz\n"},
        "quillon3: backup finished, but 1 instance(s) failed\n"},
-      {"a catalog that refuses the set (damaged)", a, "{}", "", 1, "i-a:failed",
+      {"a catalog that refuses the set (damaged)", a, "{}", "", "", 1, "i-a:failed",
        {"quillon3: error: Failed to commit catalog for tavrocloud instance i-a\n"},
        "quillon3: backup failed\n", "not a database, but the notes of somebody's backups"},
       {"only the agent", R"({"id": "i-agent001", "name": "agent", "type": "Instance"})", "{}", "",
-       1, "",
+       "", 1, "",
        {"quillon3: error: Instance i-agent001, named in the source, was skipped: it is the "
         "backup agent's own instance\n"},
        "quillon3: backup failed: No tavrocloud instance to back up: 1 skipped (terminated, "
        "without a name or the backup agent's own)\n"},
+      {"a login the cloud refuses", a, "{}", "",
+       R"({"action": "GetCloudVersion", "code": "AuthFailure", "http_status": 401})", 1, "",
+       {"quillon3: error: Failed to log in to the cloud with the job's account\n"},
+       "quillon3: backup failed\n"},
       {"a precondition that holds the job", a, "{}",
-       R"("scripts": {"precondition": "exit 3"}, )", 1, "",
+       R"("scripts": {"precondition": "exit 3"}, )", "", 1, "",
        {"quillon3: error: The job's script exited with status 3\n"},
        "quillon3: backup did not run: its precondition held it back: The precondition "
        "script failed: the job does not run\n"},
       {"what the job asked for",
        a + "," + b + R"(, {"id": "node-a2", "name": "spare", "type": "Node"})",
-       R"({"restart_vm": true, "compression": "brotli", "exclusion": ["vm-b"]})", "", 0,
+       R"({"restart_vm": true, "compression": "brotli", "exclusion": ["vm-b"]})", "", "", 0,
        "i-a:completed",
-       {"quillon3: warning: alert 22: Source entry spare (type Node, id node-a2) selects no "
-        "instance.\n",
-        "quillon3: warning: alert 21: Instance i-b (vm-b) is excluded from the backup by the "
-        "job's exclusion patterns.\n",
-        "quillon3: warning: alert 24: Compression \"brotli\" is not known; the backup "
-        "compresses with auto.\n"},
-       "quillon3: warning: alert 23: Instance i-a (vm-a) is powered off for its backup and on "
-       "again afterwards: the job's option restart_vm asks for it.\n"},
+       {"quillon3: warning: Tavrocloud source entry spare (type Node, id node-a2) selects no "
+        "instance\n",
+        "quillon3: warning: Instance (id=i-b, name=vm-b) is excluded from backup\n",
+        "quillon3: warning: Unknown compression method \"brotli\", using auto\n"},
+       "quillon3: warning: Powering off tavro instance i-a (vm-a) for its backup, on again "
+       "afterwards: the job's option restart_vm asks for it\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -772,10 +780,14 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     const std::string catalog = home_ + "/catalog.db";
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(catalog + suffix);
     if (!c.catalog.empty()) std::ofstream(catalog) << c.catalog;
+    if (!c.fault.empty()) {
+      ASSERT_TRUE(sim_->post("/faults", c.fault));
+    }
     const test::Run_Result r = run("backup --quiet " + write("backup.json", definition));
     EXPECT_TRUE(c.catalog.empty() || test::read_file(catalog) == c.catalog) << "changed";
     EXPECT_EQ(c.code, r.code) << r.all();
     EXPECT_EQ(c.states, states(r.out));
+    EXPECT_EQ(std::string::npos, r.err.find("Unexpected error")) << r.err;
     for (const std::string& line : c.lines) {
       size_t shown = 0;
       for (size_t at = r.err.find(line); at != std::string::npos; at = r.err.find(line, at + 1))
@@ -792,6 +804,57 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     EXPECT_EQ("running", sim_->instance_status("i-a"));
     expect_nothing_left();
   }
+}
+
+// What the job tells is shown as it happens, not when it ends: the power-off of an
+// instance is told while the instance is off (its backup held by the cloud, its
+// temporary snapshot stuck); let go, the backup completes and powers it on again.
+TEST_F(Runner_Jobs, AWarningIsShownWhileTheJobRuns) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck"})"));
+  test::Runner_Process run(
+      {"backup", "--quiet",
+       write("b.json", backup_definition(R"({"restart_vm": true})", "b1", {"a"}))});
+  auto release = make_deleter([this] { sim_->post("/settle", "{}"); });  // on any failure
+  const std::string warning =
+      "quillon3: warning: Powering off tavro instance i-a (vm-a) for its backup, on again "
+      "afterwards: the job's option restart_vm asks for it\n";
+  ASSERT_TRUE(eventually([this] { return !leftovers("tmp_snapshots").empty(); }))
+      << "the backup never asked for its snapshot";
+  EXPECT_TRUE(eventually([&run, &warning] { return run.err_so_far() == warning; }))
+      << run.err_so_far();
+  EXPECT_EQ("stopped", sim_->instance_status("i-a"));
+  ASSERT_TRUE(sim_->post("/settle", "{}"));
+  const test::Run_Result& r = run.finish();
+  EXPECT_EQ(0, r.code) << r.all();
+  EXPECT_EQ(warning, r.err);
+  EXPECT_EQ("running", sim_->instance_status("i-a"));
+}
+
+// A restore of a time point the catalog does not hold: without -v the runner names the
+// cause in the job's own words and shows none of the module's internal checks (a source
+// path, a call stack); with -v the whole log, the checks included, is shown.
+TEST_F(Runner_Jobs, InternalChecksShowOnlyWithVerbose) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
+  const std::string restore = write(
+      "r.json", R"({"type": "restore", "subtype": "vm", "id": "r1", "host_id": "c1",
+      "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
+                    test::restore_entry(backup_sets()["i-a"].uuid, "20000101000000", "i-a",
+                                        "vm-a-back") +
+                    R"(]}, "options": {}})");
+  for (const bool verbose : {false, true}) {
+    SCOPED_TRACE(verbose ? "-v" : "without -v");
+    const test::Run_Result r = run(std::string(verbose ? "-v " : "") + "restore --quiet " + restore);
+    EXPECT_EQ(1, r.code) << r.all();
+    EXPECT_THAT(r.err, ::testing::HasSubstr("The catalog holds no backup set of tavrocloud "
+                                            "instance i-a at time point 20000101000000"));
+    EXPECT_EQ(verbose, r.err.find("Unexpected error in module/") != std::string::npos) << r.err;
+    if (!verbose) {
+      EXPECT_EQ(std::string::npos, r.err.find("module/")) << r.err;
+    }
+  }
+  expect_nothing_left();
 }
 
 // Started without some standard descriptors (a service manager, cron, `2>&-`), a

@@ -13,8 +13,6 @@
 
 #include <ace/Log_Msg.h>
 
-#include <boost/algorithm/string/predicate.hpp>
-
 #include <algorithm>
 #include <climits>
 
@@ -30,9 +28,8 @@ Backup_Executor::Backup_Executor(Job& job) : Job_Executor_T(job), stop_progress_
 
 Backup_Executor::~Backup_Executor() = default;
 
-void Backup_Executor::alert(unsigned long id, const json_spirit::Value& args,
-                            Error_ID::Level level) {
-  write_job_alert(job_, level, id, 0, args, 1);
+void Backup_Executor::alert(unsigned long id, const json_spirit::Value& args) {
+  write_job_alert(job_, Error_ID::LEVEL_ERROR, id, 0, args, 1);
 }
 
 bool Backup_Executor::execute_i(const Action_Options* opts) {
@@ -83,12 +80,7 @@ bool Backup_Executor::resolve_params() {
   const Compression_Method named =
       compression != nullptr ? compression_name_to_value(*compression, -1) : COMPR_AUTO;
   io_opts.compression_method = named == COMPR_NONE ? COMPR_AUTO : named;
-  // Only "auto" names auto: any other word that gives it is one the pool does not know.
-  if (compression != nullptr && named == COMPR_AUTO &&
-      !boost::algorithm::iequals(*compression, "auto"))
-    alert(ALERT_COMPRESSION_UNKNOWN,
-          json_spirit::Value(json_spirit::Array{json_spirit::Value(*compression)}),
-          Error_ID::LEVEL_WARNING);
+  // A name the pool does not know is told in compression_name_to_value's warning.
 
   if (!get_pool_info(tgt_.id().c_str(), tgt_.device_id().c_str(), pool_info_, false,
                      def_.max_seconds_retry(), nullptr, true, nullptr, nullptr, false)) {

@@ -71,7 +71,8 @@ class Backup_Executor
 
   // ---- source entries (backup_executor_entries.cpp) ----
   // Resolves one source entry into `found`; false only for an entry without id, name or
-  // type (the run fails), true also when the entry is skipped (alerted).
+  // type (the run fails), true also when the entry is skipped (logged, and alerted when
+  // its type is one of the five).
   bool resolve_entry(const json_spirit::Object& entry, Instances& found);
   // The instances the entry `type` `id` lists; false, the cloud's words in `reason`
   // where it gave any, when the listing failed.
@@ -87,9 +88,9 @@ class Backup_Executor
   void pass_over(const Instance& inst, const char* why);
   // Says why a source that selects no instance leaves the run nothing to do.
   void report_nothing_to_back_up();
-  // The alert `id` with `args` (null for none), as the job's alerts are raised.
-  void alert(unsigned long id, const json_spirit::Value& args,
-             Error_ID::Level level = Error_ID::LEVEL_ERROR);
+  // The alert `id` with `args` (null for none), at the error level as every alert of
+  // the job is raised.
+  void alert(unsigned long id, const json_spirit::Value& args);
 
   std::string agent_instance_id_;
   Pool_Info pool_info_;

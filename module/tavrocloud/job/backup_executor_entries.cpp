@@ -1,9 +1,10 @@
 // The source half of the backup executor's set-up: every entry of the job's source (the
 // cloud, a cluster, a node, a storage or one instance) expanded into the instances it
 // selects, less those that are not to be backed up. What the run leaves undone against
-// the source's word raises an error alert (an entry the cloud cannot list, an instance
-// an entry names that is skipped by rule); what the job itself asked to leave out, and an
-// entry that selects nothing, raise warnings. Nothing is skipped without a line.
+// the source's word raises an alert (an entry the cloud cannot list, an instance an entry
+// names that is skipped by rule) with a log line that says why; what the job itself asked
+// to leave out, and an entry that selects nothing, are logged as warnings. Nothing is
+// skipped without a line.
 #include "tavrocloud/job/backup_executor.h"
 
 #include "json/json_dump.h"
@@ -128,8 +129,7 @@ bool Backup_Executor::resolve_entry(const json_spirit::Object& entry, Instances&
                "Unknown tavro entry type '%s' in backup source, entry id: %s, job_uuid: %s, "
                "name: %s.\n",
                type->c_str(), id->c_str(), def_.id().c_str(), def_.name().c_str()));
-    entry_not_listed(*id, *name, *type,
-                     "its type is none of Cloud, Cluster, Node, Storage and Instance");
+    ++unlisted_entries_;
     return true;
   }
   if (*type == "Instance") named_instances_.insert(*id);
@@ -155,7 +155,8 @@ bool Backup_Executor::resolve_entry(const json_spirit::Object& entry, Instances&
     const std::string& why = !listed_ok && !reason.empty() ? reason : asked.reason;
     entry_not_listed(*id, *name, *type, why.empty() ? "the cloud gave no reason" : why);
   } else {
-    alert(ALERT_ENTRY_EMPTY, string_args({*id, *name, *type}), Error_ID::LEVEL_WARNING);
+    ACE_DEBUG((LM_WARNING, "Tavrocloud source entry %s (type %s, id %s) selects no instance.\n",
+               name->c_str(), type->c_str(), id->c_str()));
   }
   return true;
 }
@@ -178,8 +179,14 @@ bool Backup_Executor::list_entry(const std::string& type, const std::string& id,
 void Backup_Executor::entry_not_listed(const std::string& id, const std::string& name,
                                        const std::string& type, const std::string& reason) {
   ++unlisted_entries_;
-  alert(ALERT_ENTRY_NOT_LISTED,
-        reason.empty() ? string_args({id, name, type}) : string_args({id, name, type, reason}));
+  alert(ALERT_ENTRY_NOT_LISTED, string_args({id, name, type}));
+  if (reason.empty())
+    ACE_ERROR((LM_ERROR, "Tavrocloud has no %s %s: source entry %s was skipped.\n",
+               type.c_str(), id.c_str(), name.c_str()));
+  else
+    ACE_ERROR((LM_ERROR, "Failed to list the instances of tavrocloud %s %s: %s; source entry "
+                         "%s was skipped.\n",
+               type.c_str(), id.c_str(), reason.c_str(), name.c_str()));
   ACE_ERROR((LM_ERROR, "Failed to query tavro instance by entry id %s.\n", id.c_str()));
 }
 
@@ -194,7 +201,6 @@ void Backup_Executor::select_instances(const Instances& found) {
       ACE_DEBUG((LM_WARNING, "Instance (id=%s, name=%s) is excluded from backup.\n",
                  inst.id.c_str(), inst.name.c_str()));
       ++excluded_instances_;
-      alert(ALERT_EXCLUDED, string_args({inst.id, inst.name}), Error_ID::LEVEL_WARNING);
       continue;
     }
     // Two entries may reach one instance (its node and its storage, say): backing it up

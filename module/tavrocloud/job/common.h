@@ -150,19 +150,13 @@ using Volume_Restore_Info_var = std::shared_ptr<Volume_Restore_Info>;
 using Volume_Restore_Infos = std::vector<Volume_Restore_Info_var>;
 
 // The job alerts a backup raises about its source and instances (the host's alert
-// catalogue holds their texts). Errors name what the run leaves undone; warnings what
-// it did or left out as the job asked.
+// catalogue holds their texts), all at the error level: each names work the run leaves
+// undone. What the job itself asked to leave out or change is told in warning log lines.
 enum Backup_Alert : unsigned long {
-  // error: an entry whose instances could not be had; [id, name, type], and the cloud's
-  // reason as a fourth argument unless the cloud answered that it has no such object
-  ALERT_ENTRY_NOT_LISTED = 7,
-  ALERT_INSTANCES_NOT_BACKED_UP = 10,  // error: [count]
-  ALERT_NAMELESS_SKIPPED = 11,         // error: [instance id]
-  ALERT_INSTANCE_SKIPPED = 20,         // error: an instance the source names; [id, name, why]
-  ALERT_EXCLUDED = 21,                 // warning: [instance id, name]
-  ALERT_ENTRY_EMPTY = 22,              // warning: [entry id, name, type]
-  ALERT_POWERED_OFF = 23,              // warning: [instance id, name, why]
-  ALERT_COMPRESSION_UNKNOWN = 24,      // warning: [the option's text]
+  ALERT_ENTRY_NOT_LISTED = 7,          // an entry not found or not listed; [id, name, type]
+  ALERT_INSTANCES_NOT_BACKED_UP = 10,  // [count]
+  ALERT_NAMELESS_SKIPPED = 11,         // [instance id]
+  ALERT_INSTANCE_SKIPPED = 20,         // an instance the source names; [id, name, why]
 };
 
 // Resolves the cloud identifier `id` of a volume or temporary snapshot attached to this

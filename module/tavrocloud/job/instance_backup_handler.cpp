@@ -249,11 +249,10 @@ bool Instance_Backup_Handler::power_off() {
   if (instance_.status == STOPPED) return true;
   const std::string why = power_cycle_reason(instance_);
   if (why.empty()) return true;
-  // Users must learn that a backup stops their instance, and why.
-  const std::vector<json_spirit::Value> args = {json_spirit::Value(id),
-                                                json_spirit::Value(instance_.name),
-                                                json_spirit::Value(why)};
-  add_agent_alert(Error_ID::LEVEL_WARNING, ALERT_POWERED_OFF, args, 0);
+  // Users must learn that a backup stops their instance, and why, before it happens.
+  ACE_DEBUG((LM_WARNING,
+             "Powering off tavro instance %s (%s) for its backup, on again afterwards: %s.\n",
+             id.c_str(), instance_.name.c_str(), why.c_str()));
   if (!client_->stop_instance(id)) {
     alert_instance(4);
     ACE_ERROR((LM_ERROR, "Failed to power off tavro instance:%s.\n", id.c_str()));

@@ -103,16 +103,18 @@ TEST(Job, AlertsAreRecordedAndLogged) {
   const Value args(Array{Value("c-1"), Value("east"), Value("Cluster")});
   EXPECT_EQ(write_job_alert(*job, Error_ID::LEVEL_ERROR, 7, 0, args, 1), 0);
   EXPECT_EQ(write_job_alert(static_cast<Job*>(nullptr), 7, 14, 0, Value(), 1), -1);
-  EXPECT_EQ(job->alerts().at(0).text,
-            "The cloud does not know source entry east (type Cluster, id c-1).");
-  const char logged[] = R"(Job alerts raised alert 7 (level 7): ["c-1","east","Cluster"]: The)";
+  const std::string entry_skipped =
+      "Source entry east (type Cluster, id c-1) was not found or could not be listed; it was "
+      "skipped.";
+  EXPECT_EQ(job->alerts().at(0).text, entry_skipped);
+  const char logged[] = R"(Job alerts raised alert 7 (level 7): ["c-1","east","Cluster"]: Sou)";
   EXPECT_TRUE(log.contains(logged, LM_ERROR));
-  const Value with_reason(Array{Value("c-1"), Value("east"), Value("Cluster"), Value("busy")});
+  // An argument more than the text shows changes nothing.
+  const Value more(Array{Value("c-1"), Value("east"), Value("Cluster"), Value("busy")});
   EXPECT_EQ(job_alert_text(3, Value()) + "|" + job_alert_text(99, Value(Array{Value(1)})) + "|" +
-                job_alert_text(7, with_reason),
-            "Failed to record the backup of instance ? in the catalog.|Alert 99 [1]|"
-            "The instances of source entry east (type Cluster, id c-1) could not be listed: "
-            "busy.");
+                job_alert_text(7, more),
+            "Failed to record the backup of instance ? in the catalog.|Alert 99 [1]|" +
+                entry_skipped);
 }
 
 // A job whose start neither spawns nor completes: the test plays the job thread.

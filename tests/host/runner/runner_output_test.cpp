@@ -40,6 +40,8 @@ TEST(Runner_Output, ControlsAndBrokenUtf8AreEscapedValidTextIsKept) {
       {"valid UTF-8", "caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e",
        "caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e", "\"caf\xc3\xa9 \xe2\x98\x83 \xf0\x9d\x84\x9e\""},
       {"marks", "\xe2\x80\x8e\xe2\x80\x8f", R"(\u200e\u200f)", R"("\u200e\u200f")"},
+      {"Arabic letter mark, not its neighbour", "\xd8\x9b\xd8\x9c", "\xd8\x9b" R"(\u061c)",
+       "\"\xd8\x9b" R"(\u061c")"},
       {"embeddings and overrides", "\xe2\x80\xaa\xe2\x80\xae", R"(\u202a\u202e)",
        R"("\u202a\u202e")"},
       {"isolates", "\xe2\x81\xa6\xe2\x81\xa9", R"(\u2066\u2069)", R"("\u2066\u2069")"},
@@ -106,6 +108,63 @@ TEST(Runner_Output, VerboseLogKeepsARecordsLinesAndLetsNoneForgeOne) {
     EXPECT_EQ(row.shown, err.text());
     EXPECT_EQ(row.last_error, log.last_error());
   }
+}
+
+// While a job runs (keep_errors), a quiet log keeps its errors for the run's end and its
+// warnings for the runner to show at once; the module's internal checks (emergency
+// records with source paths) are only counted, printed only with -v, and never become
+// the failure's reason. Warnings wait in a bounded number; the rest are counted.
+TEST(Runner_Output, AJobsLogKeepsErrorsAndWarningsAndHidesInternalChecksUnlessVerbose) {
+  const struct {
+    const char* what;
+    bool verbose;
+    ACE_Log_Priority priority;
+    std::string message;
+    std::string shown;  // on stderr
+    std::string errors, warnings, last_error;
+    size_t internal;
+  } rows[] = {
+      {"warning", false, LM_WARNING, "Powering off i-a for its backup.\n", "", "",
+       "Powering off i-a for its backup|", "", 0},
+      {"warning, verbose", true, LM_WARNING, "Powering off i-a.\n",
+       "quillon3 [WARNING] Powering off i-a.\n", "", "", "", 0},
+      {"error", false, LM_ERROR, "Failed to get catalogs.\n", "", "Failed to get catalogs|", "",
+       "Failed to get catalogs", 0},
+      {"internal check", false, LM_EMERGENCY,
+       "Unexpected error in module/job/handler.cpp:51, val.get_array() is empty array!\n", "", "",
+       "", "", 1},
+      {"internal check, verbose", true, LM_EMERGENCY,
+       "Unexpected error in module/job/handler.cpp:51, x is NULL:\n  lib.so(+0x1f)\n",
+       "quillon3 [EMERGENCY] Unexpected error in module/job/handler.cpp:51, x is NULL:\n"
+       "    lib.so(+0x1f)\n",
+       "", "", "", 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    runner::Runner_Log log;
+    log.set_verbose(row.verbose);
+    log.keep_errors();
+    Stderr_Capture err;
+    ACE_LOG_MSG->log(row.priority, "%s", row.message.c_str());
+    EXPECT_EQ(row.shown, err.text());
+    EXPECT_EQ(row.last_error, log.last_error());
+    size_t dropped = 0, more = 0, internal = 0;
+    std::string warnings, errors;
+    for (const std::string& w : log.take_warnings(dropped)) warnings += w + "|";
+    EXPECT_EQ(row.warnings, warnings);
+    EXPECT_TRUE(log.take_warnings(dropped).empty()) << "each warning is taken once";
+    for (const std::string& e : log.take_errors(more, internal)) errors += e + "|";
+    EXPECT_EQ(row.errors, errors);
+    EXPECT_EQ(row.internal, internal);
+  }
+
+  runner::Runner_Log log;
+  log.keep_errors();
+  for (size_t i = 0; i < runner::Runner_Log::MAX_WAITING_WARNINGS + 3; ++i)
+    ACE_LOG_MSG->log(LM_WARNING, "warning %d\n", static_cast<int>(i));
+  size_t dropped = 0;
+  EXPECT_EQ(runner::Runner_Log::MAX_WAITING_WARNINGS, log.take_warnings(dropped).size());
+  EXPECT_EQ(3u, dropped);
 }
 
 }  // namespace

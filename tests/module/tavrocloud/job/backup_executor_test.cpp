@@ -12,6 +12,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -96,23 +97,29 @@ class Backup_Executor_Test : public ::testing::Test {
 };
 
 // Clusters, nodes and the cloud expand into instances, each taken once, less the agent,
-// the terminated, the excluded and the nameless. An entry the cloud does not know, one
-// it cannot list (with its reason) and one of no known type raise alert 7; an instance
-// the source names that is skipped, an excluded one and an entry that selects nothing
-// raise theirs. Entries that leave nothing (saying why) or lack a field fail.
+// the terminated, the excluded and the nameless. An entry the cloud does not know and one
+// it cannot list raise alert 7 with the entry's id, name and type, and an error line says
+// which it was (with the cloud's reason); one of no known type is skipped with an error
+// line and no alert. An instance the source names that is skipped raises alert 20; an
+// excluded one and an entry that selects nothing are warning lines. Every alert is at the
+// error level. Entries that leave nothing (saying why) or lack a field fail.
 TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
   const struct {
     const char* entries;
     const char* want;  // instances and alerts; or the refusal logged
+    std::vector<std::pair<ACE_Log_Priority, const char*>> lines = {};  // logged besides
   } cases[] = {
       {R"([{"id": "cloud", "name": "all", "type": "Cloud"},
            {"id": "c-1", "name": "east", "type": "Cluster", "volumes": [{"vol_id": "v-9"}]},
            {"id": "x-1", "name": "odd", "type": "Bogus"},
            {"id": "n-1", "name": "node", "type": "Node"},
            {"id": "i-db", "name": "db-1", "type": "Instance", "volumes": [{"vol_id": "v-1"}, 7]}])",
-       R"(i-db@node-1["v-1"] i-app@node-1[] | 7["c-1","east","Cluster","no such cluster"] )"
-       R"(7["x-1","odd","Bogus","its type is none of Cloud, Cluster, Node, Storage and )"
-       R"(Instance"] 11["i-anon"] 21["i-web","web-1"] )"},
+       R"(i-db@node-1["v-1"] i-app@node-1[] | 7["c-1","east","Cluster"] 11["i-anon"] )",
+       {{LM_ERROR, "Failed to list the instances of tavrocloud Cluster c-1: no such cluster; "
+                   "source entry east was skipped."},
+        {LM_ERROR, "Unknown tavro entry type 'Bogus' in backup source, entry id: x-1, job_uuid: "
+                   "bk-exec, name: "},
+        {LM_WARNING, "Instance (id=i-web, name=web-1) is excluded from backup."}}},
       {R"([{"id": "n-zz", "name": "typo", "type": "Node"},
            {"id": "n-2", "name": "spare", "type": "Node"},
            {"id": "st-zz", "name": "old", "type": "Storage"},
@@ -120,10 +127,13 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
            {"id": "c-9", "name": "busy", "type": "Cluster"},
            {"id": "i-gone", "name": "old", "type": "Instance"},
            {"id": "i-db", "name": "db-1", "type": "Instance"}])",
-       R"(i-db@node-1[] | 7["n-zz","typo","Node"] 22["n-2","spare","Node"] )"
-       R"(7["st-zz","old","Storage"] 7["c-zz","west","Cluster"] )"
-       R"(7["c-9","busy","Cluster","listing overloaded"] )"
-       R"(20["i-gone","old","it is terminated"] )"},
+       R"(i-db@node-1[] | 7["n-zz","typo","Node"] 7["st-zz","old","Storage"] )"
+       R"(7["c-zz","west","Cluster"] 7["c-9","busy","Cluster"] )"
+       R"(20["i-gone","old","it is terminated"] )",
+       {{LM_ERROR, "Tavrocloud has no Node n-zz: source entry typo was skipped."},
+        {LM_ERROR, "Failed to list the instances of tavrocloud Cluster c-9: listing overloaded; "
+                   "source entry busy was skipped."},
+        {LM_WARNING, "Tavrocloud source entry spare (type Node, id n-2) selects no instance."}}},
       {"[]", "entries is NULL or empty"},
       {R"([{"name": "a", "type": "Cloud"}])", "id is NULL or empty"},
       {R"([{"id": "i-db", "type": "Instance"}])", "name is NULL"},
@@ -149,6 +159,9 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
       got += i.instance_id + "@" + i.host_address +
              JSON_Dump(json_spirit::Array(i.backup_vol_ids.begin(), i.backup_vol_ids.end())) + " ";
     EXPECT_EQ(got + "| " + alerts(), c.want);
+    for (const auto& [priority, line] : c.lines)
+      EXPECT_TRUE(log.contains(line, priority)) << line << "\n" << log.text();
+    for (const Job_Alert_Record& a : job_->alerts()) EXPECT_EQ(Error_ID::LEVEL_ERROR, a.level);
   }
 }
 
@@ -198,8 +211,8 @@ TEST_F(Backup_Executor_Test, EntriesThatListNothingAreAskedForOnce) {
 }
 
 // The cap of the parallel instances at the number found, the compression word (one the
-// pool does not know is said in a warning), the pool's path; options that are no object
-// and an unknown pool fail.
+// pool does not know is said in a warning line, no alert), the pool's path; options that
+// are no object and an unknown pool fail.
 TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
   const test::Test_Pool pool("pool-1");
   const std::pair<const char*, const char*> cases[] = {
@@ -209,7 +222,7 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
            "storage_reserved_bytes": 6442450944})", "auto 3 3 1 4 6442450944"},
       {R"({"compression": "zstd"})", "zstd 1 2 2 1 0"},
       {R"({"compression": "AUTO"})", "auto 1 2 2 1 0"},
-      {R"({"compression": "brotli"})", R"(auto 1 2 2 1 0 24["brotli"])"},
+      {R"({"compression": "brotli"})", "auto 1 2 2 1 0 warned"},
       {"[]", "opts_->value() is not object!"},
       {"pool-x", "Failed to get tavro information of storage pool ID=pool-x"},
   };
@@ -234,8 +247,9 @@ TEST_F(Backup_Executor_Test, OptionsTakeDefaultsCapsAndThePool) {
         << p.base.io_opts.compression_level << " " << p.base.parallel_vms << " "
         << p.base.parallel_vms_per_host << " " << p.base.parallel_disks_per_vm << " "
         << p.storage_reserved_bytes;
-    const std::string warned = alerts().substr(entry_alerts);
-    if (!warned.empty()) got << " " << warned.substr(0, warned.size() - 1);
+    EXPECT_EQ(alerts().size(), entry_alerts);
+    if (log.contains("Unknown compression method \"brotli\", using auto.", LM_WARNING))
+      got << " warned";
     got << " " << p.pool_url << " " << p.base.resource_uuid;
     EXPECT_EQ(got.str(), std::string(want) + " " + pool.url() + "/cloud-1/bk-exec res-1");
   }
