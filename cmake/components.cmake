@@ -148,12 +148,13 @@ if(runner_srcs)
   add_dependencies(quillon3 tavrocloud)
 endif()
 
-# What the runner prints (escaping, JSON, tables, the -v log) and where (the standard
-# descriptors it was started without), on its own for the runner's unit tests
-# (tests/host/runner); the rest of the runner is tried end to end.
+# What the runner prints (escaping, JSON, tables, the -v log, a job's progress) and where
+# (the standard descriptors it was started without), on its own for the runner's unit
+# tests (tests/host/runner); the rest of the runner is tried end to end.
 add_library(quillon3_runner_output STATIC host/runner/runner_output.cpp
+                                          host/runner/job_progress.cpp
                                           host/runner/standard_descriptors.cpp)
-target_link_libraries(quillon3_runner_output PUBLIC host_json ${THIRD_BASE})
+target_link_libraries(quillon3_runner_output PUBLIC host_job_engine host_json ${THIRD_BASE})
 target_compile_options(quillon3_runner_output PRIVATE ${QUILLON3_WARNINGS})
 set_property(GLOBAL PROPERTY QUILLON3_DIR_host/runner quillon3_runner_output)
 

@@ -7,7 +7,8 @@ end-to-end tests.
 
 prints "tavrosim listening on port N" (and, with --port-file, writes N to that file)
 once it accepts requests. SIGINT/SIGTERM stop it; every loop device it made is
-detached first."""
+detached first. At start it removes what simulators that were killed left behind
+(cloudsim/reclaim.py)."""
 
 import argparse
 import json
@@ -18,6 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from cloudsim import reclaim  # noqa: E402
 from cloudsim.seed import SeedError  # noqa: E402
 from cloudsim.server import Simulator  # noqa: E402
 from cloudsim.state import Config  # noqa: E402
@@ -113,6 +115,9 @@ def main(argv=None):
     args = arguments(argv)
     logging.basicConfig(level=logging.DEBUG if args.verbose else logging.WARNING,
                         format="tavrosim %(levelname)s %(message)s")
+    # Before this simulator looks for a free loop device: those of simulators that were
+    # killed are freed first.
+    reclaim.reclaim(dev_root=args.dev_root, keep=[args.data_dir])
     try:
         sim = simulator_of(args)
     except SeedError as e:

@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -27,7 +29,107 @@ const size_t RECORD_SIZE = sizeof(Record);
 static_assert(RECORD_SIZE == 32, "the record is read as bytes at the offsets below");
 
 const int LINE_INTERVAL_SECONDS = 10;
-const size_t BAR_WIDTH = 30;
+const size_t BAR_WIDTH = 30;       // the bar at its widest
+const size_t BAR_MIN_WIDTH = 5;    // narrower than this no bar is drawn
+const size_t LABEL_MIN_WIDTH = 16;  // what a label keeps on a narrow window
+const size_t FALLBACK_COLUMNS = 80;
+const char ELLIPSIS[] = "\xe2\x80\xa6";  // U+2026, one column
+
+// The width of the terminal behind `fd`, read anew on every redraw so that a resized
+// window is followed; FALLBACK_COLUMNS when it cannot be told.
+size_t terminal_columns(int fd) {
+  struct winsize size;
+  if (fd >= 0 && ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return FALLBACK_COLUMNS;
+}
+
+// Columns a terminal gives the code point: none for combining marks and variation
+// selectors, two for the wide (East Asian and emoji) blocks, one for the rest.
+size_t code_point_columns(uint32_t cp) {
+  static const uint32_t zero[][2] = {{0x0300, 0x036f}, {0x0483, 0x0489}, {0x0591, 0x05bd},
+                                     {0x0610, 0x061a}, {0x064b, 0x065f}, {0x1ab0, 0x1aff},
+                                     {0x1dc0, 0x1dff}, {0x200b, 0x200d}, {0x20d0, 0x20ff},
+                                     {0xfe00, 0xfe0f}, {0xfe20, 0xfe2f}, {0xe0100, 0xe01ef}};
+  static const uint32_t wide[][2] = {{0x1100, 0x115f},   {0x2329, 0x232a},   {0x2e80, 0x303e},
+                                     {0x3041, 0xa4cf},   {0xac00, 0xd7a3},   {0xf900, 0xfaff},
+                                     {0xfe10, 0xfe19},   {0xfe30, 0xfe6f},   {0xff00, 0xff60},
+                                     {0xffe0, 0xffe6},   {0x1f300, 0x1f64f}, {0x1f900, 0x1f9ff},
+                                     {0x20000, 0x2fffd}, {0x30000, 0x3fffd}};
+  for (const auto& r : zero)
+    if (cp >= r[0] && cp <= r[1]) return 0;
+  for (const auto& r : wide)
+    if (cp >= r[0] && cp <= r[1]) return 2;
+  return 1;
+}
+
+// The bytes of the unit of printable() text at `i` that a cut must keep whole: an escape
+// printable() wrote ("\xNN", "\uNNNN", "\n", "\r", "\t") or one UTF-8 sequence.
+size_t unit_length(const std::string& text, size_t i) {
+  const auto hex_run = [&text, i](size_t from, size_t n) {
+    if (i + from + n > text.size()) return false;
+    for (size_t k = from; k < from + n; ++k)
+      if (!std::isxdigit(static_cast<unsigned char>(text[i + k]))) return false;
+    return true;
+  };
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c == '\\' && i + 1 < text.size()) {
+    const char kind = text[i + 1];
+    if (kind == 'x' && hex_run(2, 2)) return 4;
+    if (kind == 'u' && hex_run(2, 4)) return 6;
+    if (kind == 'n' || kind == 'r' || kind == 't') return 2;
+  }
+  const size_t n = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+  return std::min(n, text.size() - i);
+}
+
+size_t unit_columns(const std::string& text, size_t i, size_t n) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (n == 1 || c == '\\') return n;  // ASCII, or an escape shown as its characters
+  uint32_t cp = c & (0x7f >> n);
+  for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+  return code_point_columns(cp);
+}
+
+size_t display_columns(const std::string& text) {
+  size_t columns = 0;
+  for (size_t i = 0, n; i < text.size(); i += n) {
+    n = unit_length(text, i);
+    columns += unit_columns(text, i, n);
+  }
+  return columns;
+}
+
+// `text` (printable) in at most `columns` columns: as it is when it fits, else cut
+// between whole units and ended with an ellipsis.
+std::string shortened(const std::string& text, size_t columns) {
+  if (display_columns(text) <= columns) return text;
+  if (columns == 0) return std::string();
+  size_t used = 0, i = 0;
+  for (size_t n; i < text.size(); i += n) {
+    n = unit_length(text, i);
+    const size_t w = unit_columns(text, i, n);
+    if (used + w > columns - 1) break;
+    used += w;
+  }
+  return text.substr(0, i) + ELLIPSIS;
+}
+
+// `text` shortened or padded with spaces to exactly `columns` columns.
+std::string in_columns(const std::string& text, size_t columns) {
+  std::string out = shortened(text, columns);
+  const size_t used = display_columns(out);
+  return out + std::string(used < columns ? columns - used : 0, ' ');
+}
+
+// An instance's label, "KEY (NAME)", in at most `columns` columns: the name is
+// shortened first, so that the identifier stays whole while it fits.
+std::string bar_label(const std::string& key, const std::string& name, size_t columns) {
+  const std::string whole = name.empty() ? key : key + " (" + name + ")";
+  const size_t key_columns = display_columns(key);
+  if (name.empty() || display_columns(whole) <= columns || key_columns + 4 > columns)
+    return shortened(whole, columns);
+  return key + " (" + shortened(name, columns - key_columns - 3) + ")";
+}
 
 const char* state_name(int32_t state) {
   switch (state) {
@@ -85,8 +187,9 @@ bool read_record(const std::string& path, int32_t& state, uint64_t& total, uint6
 }  // namespace
 
 Job_Progress_View::Job_Progress_View(std::ostream& out, Mode mode, std::string verb,
-                                     std::string def_id)
+                                     std::string def_id, int terminal)
     : out_(out),
+      terminal_(terminal),
       mode_(mode),
       verb_(std::move(verb)),
       def_id_(std::move(def_id)),
@@ -132,17 +235,51 @@ void Job_Progress_View::read_records(Rows& rows) const {
   ::closedir(d);
 }
 
-std::string Job_Progress_View::bar_line(const std::string& key, const Row& row) const {
-  const unsigned pct = percent(row.processed, row.total);
-  const size_t filled = BAR_WIDTH * pct / 100;
-  std::string label = row.name.empty() ? key : key + " (" + row.name + ")";
-  if (label.size() > 36) label = label.substr(0, 35) + "~";
-  label.resize(36, ' ');
+std::string Job_Progress_View::bar_line(const std::string& label, const Row& row,
+                                        size_t bar_width) const {
+  if (bar_width == 0) return label + " " + bar_figures(row);
+  const size_t filled = bar_width * percent(row.processed, row.total) / 100;
+  return label + " [" + std::string(filled, '#') + std::string(bar_width - filled, '-') + "] " +
+         bar_figures(row);
+}
+
+// One line per row, each at most one column narrower than the terminal (some terminals
+// wrap as soon as the last column is written), so that a line never wraps and the cursor
+// moves up over exactly the lines drawn. The labels and bars share one width, so the bars
+// line up; the bar narrows to a third of what the figures leave before a label is
+// shortened, a bar too narrow to tell anything goes (the label then keeps at least
+// LABEL_MIN_WIDTH columns), and on a window too narrow even for that the lines are cut
+// at its edge.
+std::string Job_Progress_View::bar_lines(const Rows& rows) const {
+  const size_t columns = terminal_columns(terminal_) - 1;
+  size_t labels = 0, figures = 0;
+  for (const auto& r : rows) {
+    labels = std::max(labels, display_columns(bar_label(printable(r.first), r.second.name,
+                                                        std::string::npos)));
+    figures = std::max(figures, display_columns(bar_figures(r.second)));
+  }
+  const size_t room = columns > figures + 4 ? columns - figures - 4 : 0;  // label and bar
+  size_t bar = std::min(BAR_WIDTH, std::max(room > labels ? room - labels : 0, room / 3));
+  size_t label = std::min(labels, room - bar);
+  if (bar < BAR_MIN_WIDTH) {
+    bar = 0;
+    label = std::min(labels, std::max(room + 3, std::min(LABEL_MIN_WIDTH, columns)));
+  }
+  std::string screen;
+  for (const auto& r : rows) {
+    const std::string text = in_columns(bar_label(printable(r.first), r.second.name, label), label);
+    screen += "\r\033[K" + shortened(bar_line(text, r.second, bar), columns) + "\n";
+  }
+  return screen;
+}
+
+std::string Job_Progress_View::bar_figures(const Row& row) {
   char figures[160];
-  std::snprintf(figures, sizeof figures, "] %3u%%  %s / %s  %u/%u volumes  %s", pct,
-                bytes_text(row.processed).c_str(), bytes_text(row.total).c_str(),
-                row.processed_volumes, row.volumes, state_name(row.state));
-  return label + " [" + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '-') + figures;
+  std::snprintf(figures, sizeof figures, "%3u%%  %s / %s  %u/%u volumes  %s",
+                percent(row.processed, row.total), bytes_text(row.processed).c_str(),
+                bytes_text(row.total).c_str(), row.processed_volumes, row.volumes,
+                state_name(row.state));
+  return figures;
 }
 
 std::string Job_Progress_View::text_line(const std::string& key, const Row& row) const {
@@ -170,10 +307,11 @@ void Job_Progress_View::update(const Job& job) {
   }
   std::string screen = drawn_ > 0 ? "\033[" + std::to_string(drawn_) + "A" : std::string();
   if (rows.empty()) {
-    screen += "\r\033[K" + verb_ + ": starting (" + std::to_string(now - started_) + " s)\n";
+    const std::string starting = verb_ + ": starting (" + std::to_string(now - started_) + " s)";
+    screen += "\r\033[K" + shortened(starting, terminal_columns(terminal_) - 1) + "\n";
     drawn_ = 1;
   } else {
-    for (const auto& r : rows) screen += "\r\033[K" + bar_line(r.first, r.second) + "\n";
+    screen += bar_lines(rows);
     drawn_ = rows.size();
   }
   write_locked(screen);
@@ -191,7 +329,7 @@ void Job_Progress_View::finish(const Job& job) {
     return;
   }
   std::string screen = drawn_ > 0 ? "\033[" + std::to_string(drawn_) + "A" : std::string();
-  for (const auto& r : rows) screen += "\r\033[K" + bar_line(r.first, r.second) + "\n";
+  screen += bar_lines(rows);
   if (rows.size() < drawn_) screen += "\033[J";
   write_locked(screen);
   drawn_ = rows.size();

@@ -14,6 +14,8 @@
 #include <ostream>
 #include <string>
 
+#include <unistd.h>
+
 #include "job_engine/job.h"
 
 namespace runner {
@@ -23,8 +25,11 @@ class Job_Progress_View {
   enum class Mode { BARS, LINES, QUIET };
 
   // `verb` names the work in lines ("backup", "restore"); `def_id` is the job's
-  // definition id, under which its progress records are kept.
-  Job_Progress_View(std::ostream& out, Mode mode, std::string verb, std::string def_id);
+  // definition id, under which its progress records are kept. `terminal` is the
+  // descriptor `out` writes to: the bars fit the width of its terminal (80 columns when
+  // it tells none).
+  Job_Progress_View(std::ostream& out, Mode mode, std::string verb, std::string def_id,
+                    int terminal = STDERR_FILENO);
 
   // Called often while the run goes: redraws the bars, or prints the lines when 10
   // seconds have passed since the last ones.
@@ -49,11 +54,14 @@ class Job_Progress_View {
 
   void read_reports(const Job& job, Rows& rows) const;
   void read_records(Rows& rows) const;
-  std::string bar_line(const std::string& key, const Row& row) const;
+  std::string bar_lines(const Rows& rows) const;
+  std::string bar_line(const std::string& label, const Row& row, size_t bar_width) const;
+  static std::string bar_figures(const Row& row);
   std::string text_line(const std::string& key, const Row& row) const;
   void write_locked(const std::string& text);
 
   std::ostream& out_;
+  const int terminal_;
   const Mode mode_;
   const std::string verb_;
   const std::string def_id_;

@@ -8,7 +8,7 @@ import threading
 from dataclasses import asdict, dataclass, fields
 from typing import Optional
 
-from . import backing
+from . import backing, reclaim
 from .errors import ApiError, not_found
 from .loopdev import LoopError, LoopManager
 from .model import Transition
@@ -105,6 +105,8 @@ class CloudState:
         self._own_data_dir = data_dir is None
         self.data_dir = data_dir or tempfile.mkdtemp(prefix="tavrosim-")
         os.makedirs(self.data_dir, exist_ok=True)
+        # Held for the simulator's life: a later start tells a live folder from a dead one.
+        self._folder_lock = reclaim.hold(self.data_dir)
         self.cloud = Cloud()
         self.agent_id = ""
         self.page_tokens = {}
@@ -262,6 +264,9 @@ class CloudState:
         self.clear()
         if self._own_data_dir:
             backing.remove_tree(self.data_dir)
+        if self._folder_lock is not None:
+            os.close(self._folder_lock)
+            self._folder_lock = None
 
     def describe(self):
         """The whole state as JSON-ready data."""
