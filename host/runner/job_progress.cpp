@@ -335,8 +335,12 @@ void Job_Progress_View::finish(const Job& job) {
   drawn_ = rows.size();
 }
 
+// The bars on screen give way to the lines (the cursor goes up over them and clears what
+// is below), so that no stale copy of them stays above; the next update draws them anew
+// below the lines.
 void Job_Progress_View::say(const std::string& lines) {
   const Stderr_Lock lock(stderr_mutex());
+  if (mode_ == Mode::BARS && drawn_ > 0) out_ << "\033[" << drawn_ << "A\r\033[J";
   out_ << lines << std::flush;
   drawn_ = 0;
 }

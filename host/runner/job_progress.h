@@ -38,7 +38,8 @@ class Job_Progress_View {
   void finish(const Job& job);
 
   // Writes `lines` (whole lines) whatever the mode, waiting on stderr as long as it
-  // takes; the bars are drawn again below them. The stop lines' writer calls it.
+  // takes; the bars on screen give way to them and are drawn again below them at the
+  // next update. The stop lines' writer and the job's warnings come through it.
   void say(const std::string& lines);
 
  private:

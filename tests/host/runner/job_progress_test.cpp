@@ -209,4 +209,27 @@ TEST(Job_Progress_View, BarsFitTheTerminalAndRedrawOverExactlyWhatTheyDrew) {
   }
 }
 
+// A line said while bars are on screen takes their place: the cursor goes up over every
+// bar and clears below, so no stale copy of the bars stays above the line, and the next
+// redraw starts below it.
+TEST(Job_Progress_View, ALineSaidReplacesTheBarsOnScreen) {
+  test::Log_Capture quiet;
+  Pseudo_Terminal terminal;
+  ASSERT_TRUE(terminal.open()) << std::strerror(errno);
+  ASSERT_NO_FATAL_FAILURE(terminal.resize(80));
+  Fd_Buf buf(terminal.fd());
+  std::ostream out(&buf);
+  Job_var job(new Job(Job_Definition_var()));
+  job->record_progress(Job_Progress_Record{{instance("i-1", "a"), instance("i-2", "b")},
+                                           JOB_STATE_RUNNING, false});
+  runner::Job_Progress_View view(out, runner::Job_Progress_View::Mode::BARS, "backup", "",
+                                 terminal.fd());
+  view.update(*job);
+  terminal.written();
+  view.say("quillon3: warning: powered off\n");
+  EXPECT_EQ("\033[2A\r\033[Jquillon3: warning: powered off\n", terminal.written());
+  view.update(*job);
+  EXPECT_EQ(0u, terminal.written().rfind("\r\033[K", 0)) << "the bars move up again";
+}
+
 }  // namespace
