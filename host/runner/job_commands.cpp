@@ -80,7 +80,7 @@ const unsigned long ALERT_INSTANCE_SKIPPED = 20;
 // when another error was shown.
 const char* const FOLLOW_ON_ERRORS[] = {
     "Failed to enqueue task",
-    ", instances size not 1, size is ",
+    " size not 1, size is ",
     "Failed to query tavro instance by entry id ",
     "Invalid tavro job entries",
     "Failed to restore tavro instances, no entry",

@@ -788,6 +788,7 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     EXPECT_EQ(c.code, r.code) << r.all();
     EXPECT_EQ(c.states, states(r.out));
     EXPECT_EQ(std::string::npos, r.err.find("Unexpected error")) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("size not 1")) << "a follow-on line shown: " << r.err;
     for (const std::string& line : c.lines) {
       size_t shown = 0;
       for (size_t at = r.err.find(line); at != std::string::npos; at = r.err.find(line, at + 1))
