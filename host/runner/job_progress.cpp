@@ -13,6 +13,7 @@
 
 #include "job/job_event.h"
 #include "runner/runner_context.h"
+#include "runner/runner_output.h"
 #include "runtime/filenamify.h"
 #include "runtime/path_conf.h"
 #include "tavrocloud/job/instance_progress_info.h"
@@ -78,16 +79,14 @@ size_t unit_length(const std::string& text, size_t i) {
     if (kind == 'u' && hex_run(2, 4)) return 6;
     if (kind == 'n' || kind == 'r' || kind == 't') return 2;
   }
-  const size_t n = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
-  return std::min(n, text.size() - i);
+  const size_t n = c < 0x80 ? 1 : utf8_length(text, i);
+  return n == 0 ? 1 : n;
 }
 
 size_t unit_columns(const std::string& text, size_t i, size_t n) {
   const unsigned char c = static_cast<unsigned char>(text[i]);
   if (n == 1 || c == '\\') return n;  // ASCII, or an escape shown as its characters
-  uint32_t cp = c & (0x7f >> n);
-  for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-  return code_point_columns(cp);
+  return code_point_columns(code_point(text, i, n));
 }
 
 size_t display_columns(const std::string& text) {

@@ -36,31 +36,6 @@ std::string without_outer_newlines(const std::string& text) {
   return text.substr(first, text.find_last_not_of('\n') - first + 1);
 }
 
-// The length (2..4) of the well-formed UTF-8 sequence at text[i], a byte of 0x80 or
-// more; 0 when there is none. The second byte's range leaves out overlong forms,
-// surrogates and code points past U+10FFFF.
-size_t utf8_length(const std::string& text, size_t i) {
-  const unsigned char lead = static_cast<unsigned char>(text[i]);
-  const size_t n = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                   : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
-  if (n == 0 || text.size() - i < n) return 0;
-  const unsigned char second = static_cast<unsigned char>(text[i + 1]);
-  const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
-  const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
-  if (second < low || second > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return 0;
-  return n;
-}
-
-// The code point of the well-formed sequence of `n` (2..4) bytes at text[i].
-char32_t code_point(const std::string& text, size_t i, size_t n) {
-  static const unsigned char LEAD_BITS[] = {0, 0, 0x1f, 0x0f, 0x07};
-  char32_t cp = static_cast<unsigned char>(text[i]) & LEAD_BITS[n];
-  for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-  return cp;
-}
-
 // The C1 controls, which drive a terminal, and the bidirectional format controls, which
 // reorder what it shows so that a text reads as another: a mark, an embedding, an
 // override, an isolate.
@@ -115,6 +90,29 @@ bool names_secret(std::string name) {
 const char HIDDEN[] = "<hidden>";
 
 }  // namespace
+
+// The second byte's range leaves out overlong forms, surrogates and code points past
+// U+10FFFF.
+size_t utf8_length(const std::string& text, size_t i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  const size_t n = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                   : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+  if (n == 0 || text.size() - i < n) return 0;
+  const unsigned char second = static_cast<unsigned char>(text[i + 1]);
+  const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+  if (second < low || second > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return 0;
+  return n;
+}
+
+char32_t code_point(const std::string& text, size_t i, size_t n) {
+  static const unsigned char LEAD_BITS[] = {0, 0, 0x1f, 0x0f, 0x07};
+  char32_t cp = static_cast<unsigned char>(text[i]) & LEAD_BITS[n];
+  for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+  return cp;
+}
 
 std::recursive_timed_mutex& stderr_mutex() {
   static std::recursive_timed_mutex mutex;

@@ -7,6 +7,7 @@
 
 #include <ace/Log_Msg_Backend.h>
 
+#include <cstddef>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -77,14 +78,21 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   size_t dropped_warnings_ = 0;
 };
 
+// The length (2..4) of the well-formed UTF-8 sequence at text[i], a byte of 0x80 or
+// more; 0 when there is none (overlong forms, surrogates and truncated sequences
+// included).
+size_t utf8_length(const std::string& text, size_t i);
+// The code point of the well-formed sequence of `n` (2..4) bytes at text[i].
+char32_t code_point(const std::string& text, size_t i, size_t n);
+
 // `text` as the runner may print it inside a line of its own: text from the cloud or a
 // file may hold a newline that would forge a line, or a control that drives a terminal or
 // reorders what it shows. Newline, carriage return and tab become "\n", "\r" and "\t";
 // the other C0 controls, DEL and any byte that starts no valid UTF-8 sequence (overlong
 // and truncated ones included) "\xNN"; the C1 controls (U+0080..U+009F) and the
 // bidirectional format controls (U+061C, U+200E, U+200F, U+202A..U+202E,
-// U+2066..U+2069) "\uNNNN". Everything else, valid UTF-8 included, stays as it is, so that a text
-// already printable comes back unchanged.
+// U+2066..U+2069) "\uNNNN". Everything else, valid UTF-8 included, stays as it is, so
+// that a text already printable comes back unchanged.
 std::string printable(const std::string& text);
 
 // The JSON text of `value`, indented as JSON_Dump writes it, with DEL, the C1 controls
