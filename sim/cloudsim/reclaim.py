@@ -8,9 +8,13 @@ then hold memory until the machine restarts. The kernel lets a dead process's fl
 so at its start a simulator takes the lock of every folder of that naming it finds: one
 it gets belonged to a simulator that is gone, and is removed after the loop devices over
 its files and the disk/by-id links to them it can see. A held lock is a live simulator's
-and is left alone; a folder without a lock file is being set up and is left alone for
-STARTING_GRACE seconds. Loop devices over files of such a folder that no longer exists
-(its maker removed it, the devices kept the deleted files) are detached too."""
+and is left alone; so is a folder whose lock file is missing or not a regular file (a
+user's folder, one being set up, one whose lock file was removed under its live
+simulator, a FIFO in its place): nothing here can tell it is a dead simulator's. Loop
+devices over files of a folder of that naming that the kernel marks deleted (its maker
+removed it, the devices kept the files) are detached too. A folder that cannot be seen
+from here (a private temporary folder, another mount namespace) says nothing about its
+simulator, and its devices are left alone."""
 
 import errno
 import fcntl
@@ -21,14 +25,16 @@ import shutil
 import stat
 import subprocess
 import tempfile
-import time
+
+from .loopdev import bound_file
 
 log = logging.getLogger("tavrosim.reclaim")
 
 LOCK_NAME = ".tavrosim.lock"
 # mkdtemp's names: six letters and digits from C, eight from Python.
 FOLDER_PATTERN = re.compile(r"tavrosim-[A-Za-z0-9_]{6,8}\Z")
-STARTING_GRACE = 600.0
+# How the kernel shows the backing file of a loop device once the file was unlinked.
+DELETED = " (deleted)"
 
 
 def default_bases():
@@ -61,22 +67,33 @@ def hold(folder):
     return fd
 
 
+def _open_regular(path):
+    """A descriptor of `path` when it is a regular file, else None. Never blocks and never
+    follows a link: a FIFO, a device or a link in its place is not taken."""
+    try:
+        if not stat.S_ISREG(os.lstat(path).st_mode):
+            return None
+        fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC | os.O_NOFOLLOW | os.O_NONBLOCK
+                     | os.O_NOCTTY)
+    except OSError:
+        return None
+    if not stat.S_ISREG(os.fstat(fd).st_mode):
+        os.close(fd)
+        return None
+    return fd
+
+
 def _take_if_dead(folder):
     """The descriptor of the folder's lock, taken, when the folder is a gone simulator's;
-    None when it is live, being set up, or not ours to remove."""
+    None when it is live or not known to be a simulator's (no regular lock file)."""
     try:
         st = os.lstat(folder)
     except OSError:
         return None
     if not stat.S_ISDIR(st.st_mode) or st.st_uid != os.geteuid():
         return None
-    try:
-        fd = os.open(os.path.join(folder, LOCK_NAME), os.O_RDONLY | os.O_CLOEXEC | os.O_NOFOLLOW)
-    except FileNotFoundError:
-        if time.time() - st.st_mtime < STARTING_GRACE:
-            return None
-        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
-    except OSError:
+    fd = _open_regular(os.path.join(folder, LOCK_NAME))
+    if fd is None:
         return None
     try:
         fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -89,24 +106,18 @@ def _take_if_dead(folder):
 
 
 def loop_backings():
-    """{device: backing file} of every bound loop device, deleted files without their
-    " (deleted)" mark."""
+    """{device: backing file as the kernel shows it} of every bound loop device; a file
+    unlinked since ends in DELETED."""
     found = {}
     try:
         names = os.listdir("/sys/block")
     except OSError:
         return found
     for name in names:
-        if not name.startswith("loop"):
-            continue
-        try:
-            with open("/sys/block/%s/loop/backing_file" % name) as f:
-                path = f.read().rstrip("\n")
-        except OSError:
-            continue
-        if path.endswith(" (deleted)"):
-            path = path[:-len(" (deleted)")]
-        found["/dev/" + name] = path
+        device = "/dev/" + name
+        path = bound_file(device) if name.startswith("loop") else None
+        if path:
+            found[device] = path
     return found
 
 
@@ -136,13 +147,25 @@ def _remove_links(dev_root, doomed):
             log.warning("cannot remove %s: %s", link, e)
 
 
-def _detach(device):
+def _detach(device, backing):
+    """Detaches `device` if it still serves `backing`. The device is held open from the
+    check to the detach (a detach of an open device only marks it for release on the
+    last close), so that it cannot be freed and taken by another simulator in between."""
     try:
+        fd = os.open(device, os.O_RDONLY | os.O_CLOEXEC | os.O_NONBLOCK)
+    except OSError as e:
+        log.warning("cannot open %s: %s", device, e)
+        return False
+    try:
+        if bound_file(device) != backing:
+            return False
         res = subprocess.run(["losetup", "--detach", device], stdout=subprocess.DEVNULL,
                              stderr=subprocess.PIPE, timeout=60)
     except (OSError, subprocess.TimeoutExpired) as e:
         log.warning("losetup --detach %s: %s", device, e)
         return False
+    finally:
+        os.close(fd)
     if res.returncode != 0:
         log.warning("losetup --detach %s: %s", device, res.stderr.decode(errors="replace").strip())
     return res.returncode == 0
@@ -168,20 +191,23 @@ def reclaim(bases=None, dev_root="/dev", keep=()):
                     if fd is not None:
                         dead[folder] = fd
 
-        def gone(folder):
+        def doomed(backing):
+            # Only what this start has seen to be a gone simulator's: a folder it cannot
+            # see may be a live one's, seen from another mount namespace.
+            folder = _owner(backing[:-len(DELETED)] if backing.endswith(DELETED) else backing,
+                            bases)
             return folder is not None and folder not in keep and (
-                folder in dead or not os.path.lexists(folder))
+                folder in dead or backing.endswith(DELETED))
 
-        devices = [d for d, path in loop_backings().items() if gone(_owner(path, bases))]
+        devices = {d: path for d, path in loop_backings().items() if doomed(path)}
         # The links first: a device freed here may at once be taken by a live simulator.
-        _remove_links(dev_root, lambda target: target in devices or gone(_owner(target, bases)))
-        for device in devices:
-            _detach(device)
+        _remove_links(dev_root, lambda target: target in devices or _owner(target, bases) in dead)
+        detached = [d for d, path in sorted(devices.items()) if _detach(d, path)]
         for folder in dead:
             shutil.rmtree(folder, ignore_errors=True)
             log.warning("removed %s, left by a simulator that is gone", folder)
-        if devices:
-            log.warning("detached %s, left by a simulator that is gone", ", ".join(devices))
+        if detached:
+            log.warning("detached %s, left by a simulator that is gone", ", ".join(detached))
     finally:
         for fd in dead.values():
             os.close(fd)

@@ -1,6 +1,9 @@
 """A simulator ended by SIGKILL leaves its data folder, the loop devices over its files and
-the links to them; the next start removes them, and never what a live simulator holds."""
+the links to them; the next start removes them, and never what a live simulator holds, nor
+what is not a simulator's, whatever the start can see."""
 
+import collections
+import json
 import os
 import shutil
 import signal
@@ -22,7 +25,17 @@ SCRIPT = os.path.join(support.SIM_DIR, "tavrosim.py")
 HOLDER = ("import sys; sys.path.insert(0, %r); from cloudsim import reclaim; "
           "reclaim.hold(sys.argv[1]); print('held', flush=True); sys.stdin.read()"
           % support.SIM_DIR)
+RECLAIMER = ("import json, sys; sys.path.insert(0, %r); from cloudsim import reclaim; "
+             "print(json.dumps(reclaim.reclaim([sys.argv[1]], sys.argv[2], sys.argv[3:])))"
+             % support.SIM_DIR)
 HOUR_AGO = time.time() - 3600
+# Far more than any reclaim needs: one that hangs is ended and fails its test.
+HANG_LIMIT = 60
+
+# lock: what the folder holds as its lock file ("killed": a lock whose holder was ended
+# by SIGKILL; "gone": so, and the folder then removed by its maker). removed: by the
+# reclaim; freed: its loop devices detached and the links to them removed.
+Row = collections.namedtuple("Row", "name lock aged removed freed")
 
 
 def end(proc):
@@ -59,47 +72,100 @@ class Reclaim(unittest.TestCase):
         os.symlink(target, link)
         return target, link
 
+    def reclaim_from(self, base, keep=(), private=False):
+        """The folders a start removes reclaiming `base`, the reclaim run as a process of
+        its own; with `private`, in a mount namespace of its own where `base` is an empty
+        folder (a private temporary folder, as a service may have)."""
+        cmd = [sys.executable, "-c", RECLAIMER, base, os.path.join(self.base, "dev"), *keep]
+        if private:
+            cmd = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                   'mount -t tmpfs private "$0" && exec "$@"', base] + cmd
+        res = subprocess.run(cmd, stdout=subprocess.PIPE, text=True, timeout=HANG_LIMIT)
+        self.assertEqual(0, res.returncode)
+        return json.loads(res.stdout)
+
+    def put_lock(self, folder, lock):
+        """Puts in place of the folder's lock file what `lock` names."""
+        path = os.path.join(folder, reclaim.LOCK_NAME)
+        if lock in ("killed", "gone", "live", "unlinked"):
+            holder = self.holder(folder)
+            if lock in ("killed", "gone"):
+                end(holder)  # SIGKILL
+            if lock == "unlinked":
+                os.unlink(path)
+        elif lock == "fifo":
+            os.mkfifo(path)
+        elif lock == "folder":
+            os.mkdir(path)
+        elif lock == "link":  # to a lock file nobody holds
+            with open(os.path.join(folder, "free.lock"), "w"):
+                pass
+            os.symlink("free.lock", path)
+
     def test_only_the_folders_of_simulators_that_are_gone_are_removed(self):
-        rows = [  # name, lock (killed: its holder ended by SIGKILL), aged, removed
-            ("tavrosim-Dead01", "killed", False, True),
-            ("tavrosim-live01", "live", False, False),
-            ("tavrosim-kept01", "killed", False, False),  # the starting simulator's own
-            ("tavrosim-new001", "none", False, False),  # being set up
-            ("tavrosim-old0001", "none", True, True),  # its maker died before the simulator
-            ("other-dead01", "killed", False, False),  # not a simulator's name
-            ("tavrosim-test-dead01", "killed", False, False),
-            ("tavrosim-gone01", "killed", False, True),  # removed by its maker, devices kept
+        freed_gone = LOOP_OK  # a link to a file cannot tell it removed from out of sight
+        rows = [
+            Row("tavrosim-Dead01", "killed", aged=False, removed=True, freed=True),
+            Row("tavrosim-live01", "live", aged=False, removed=False, freed=False),
+            # The starting simulator's own.
+            Row("tavrosim-kept01", "killed", aged=False, removed=False, freed=False),
+            # Being set up; a user's lookalike, an hour old, holding the user's file.
+            Row("tavrosim-new001", "none", aged=False, removed=False, freed=False),
+            Row("tavrosim-user0001", "none", aged=True, removed=False, freed=False),
+            # A live simulator's whose lock file someone removed.
+            Row("tavrosim-unlk01", "unlinked", aged=True, removed=False, freed=False),
+            # Not a lock file of a simulator's: never opened for real, never waited on.
+            Row("tavrosim-fifo01", "fifo", aged=True, removed=False, freed=False),
+            Row("tavrosim-dir001", "folder", aged=True, removed=False, freed=False),
+            Row("tavrosim-link01", "link", aged=True, removed=False, freed=False),
+            # Not a simulator's name.
+            Row("other-dead01", "killed", aged=False, removed=False, freed=False),
+            Row("tavrosim-test-dead01", "killed", aged=False, removed=False, freed=False),
+            # Its devices kept the deleted files.
+            Row("tavrosim-gone01", "gone", aged=False, removed=False, freed=freed_gone),
         ]
         made = {}
-        for name, lock, aged, _ in rows:
-            folder = os.path.join(self.base, name)
+        for row in rows:
+            folder = os.path.join(self.base, row.name)
             os.makedirs(os.path.join(folder, "volumes"))
-            volume = os.path.join(folder, "volumes", "vol-" + name)
+            volume = os.path.join(folder, "volumes", "vol-" + row.name)
             with open(volume, "wb") as f:
                 f.truncate(1 << 20)
-            if lock != "none":
-                holder = self.holder(folder)
-                if lock == "killed":
-                    end(holder)  # SIGKILL
-            made[name] = self.device_over(volume, "vol-" + name)
-            if name == "tavrosim-gone01":
+            self.put_lock(folder, row.lock)
+            made[row.name] = self.device_over(volume, "vol-" + row.name)
+            if row.lock == "gone":
                 shutil.rmtree(folder)
-            if aged:
+            if row.aged:
                 os.utime(folder, (HOUR_AGO, HOUR_AGO))
 
-        removed = reclaim.reclaim([self.base], os.path.join(self.base, "dev"),
-                                  keep=[os.path.join(self.base, "tavrosim-kept01")])
+        removed = self.reclaim_from(self.base, keep=[os.path.join(self.base, "tavrosim-kept01")])
 
-        self.assertEqual(sorted(os.path.join(self.base, r[0]) for r in rows
-                                if r[3] and r[0] != "tavrosim-gone01"), removed)
-        for name, _, _, gone in rows:
-            with self.subTest(name):
-                device, link = made[name]
-                self.assertEqual(gone or name == "tavrosim-gone01",
-                                 not os.path.exists(os.path.join(self.base, name)))
-                self.assertEqual(gone, not os.path.lexists(link))
+        self.assertEqual(sorted(os.path.join(self.base, r.name) for r in rows if r.removed),
+                         removed)
+        for row in rows:
+            with self.subTest(row.name):
+                device, link = made[row.name]
+                self.assertEqual(row.removed or row.lock == "gone",
+                                 not os.path.exists(os.path.join(self.base, row.name)))
+                self.assertEqual(row.freed, not os.path.lexists(link))
                 if LOOP_OK:
-                    self.assertEqual(gone, bound_file(device) is None, device)
+                    self.assertEqual(row.freed, bound_file(device) is None, device)
+
+    @unittest.skipUnless(LOOP_OK and shutil.which("unshare"), "needs root, loop devices, unshare")
+    def test_a_live_simulator_out_of_sight_keeps_its_devices(self):
+        tmp = os.path.join(self.base, "tmp")
+        folder = os.path.join(tmp, "tavrosim-live02")
+        os.makedirs(folder)
+        volume = os.path.realpath(os.path.join(folder, "vol-live02"))
+        with open(volume, "wb") as f:
+            f.truncate(1 << 20)
+        self.holder(folder)
+        device, link = self.device_over(volume, "vol-live02")
+
+        self.assertEqual([], self.reclaim_from(tmp, private=True))
+
+        self.assertEqual(volume, bound_file(device))
+        self.assertEqual(device, os.readlink(link))
 
     def test_a_running_simulator_keeps_its_folder_until_it_stops(self):
         folder = os.path.join(self.base, "tavrosim-sim001")
