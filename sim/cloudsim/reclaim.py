@@ -52,7 +52,8 @@ def hold(folder):
     own, then renamed into place, so that no reclaim ever finds it unlocked while its
     simulator lives."""
     own = os.path.join(folder, "%s.%d" % (LOCK_NAME, os.getpid()))
-    fd = os.open(own, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o600)
+    fd = os.open(own, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC | os.O_NOFOLLOW
+                 | os.O_NONBLOCK, 0o600)
     try:
         fcntl.flock(fd, fcntl.LOCK_EX)
         os.write(fd, b"%d\n" % os.getpid())
