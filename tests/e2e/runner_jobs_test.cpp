@@ -494,7 +494,17 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
   const std::string cluster = R"("target_cluster_id": "cluster-a")";
   auto entry = [&](const std::string& members) { return "{" + from + ", " + members + "}"; };
   const std::string vm = entry(cluster + ", " + flavor + ", " + volumes);
+  // A new instance from the backup of i-a taken at `timepoint`.
+  auto taken_at = [&](const std::string& timepoint) {
+    return R"({"catalog_uuid": "set-1", "backup_start_time": ")" + timepoint +
+           R"(", "src_instance_id": "i-a", "src_instance_name": "vm-a", )" + cluster + ", " +
+           flavor + ", " + volumes + "}";
+  };
+  const std::string not_a_time_point =
+      R"("source.entries[0].backup_start_time" must be a time point: YYYYMMDDhhmmss, )"
+      R"(YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss)";
   const std::string types = R"("Cloud", "Cluster", "Node", "Storage" or "Instance")";
+  const std::string at_least_one = " must be a whole number in 1..2147483647";
   const std::string zstd_levels =
       std::to_string(ZSTD_minCLevel()) + ".." + std::to_string(ZSTD_maxCLevel());
   const struct {
@@ -586,13 +596,13 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
       {"reserve_snapshot as a number", "backup", backup(web, R"({"reserve_snapshot": 1})"),
        R"("options.reserve_snapshot" must be true or false)"},
       {"no instance at once", "backup", backup(web, R"({"parallel_vms": 0})"),
-       R"("options.parallel_vms" must be a whole number in 1..2147483647)"},
+       R"("options.parallel_vms")" + at_least_one},
       {"fewer than none per node", "backup", backup(web, R"({"parallel_vms_per_host": -1})"),
-       R"("options.parallel_vms_per_host" must be a whole number in 1..2147483647)"},
+       R"("options.parallel_vms_per_host")" + at_least_one},
       {"no volume at once", "backup", backup(web, R"({"parallel_disks_per_vm": 0})"),
-       R"("options.parallel_disks_per_vm" must be a whole number in 1..2147483647)"},
+       R"("options.parallel_disks_per_vm")" + at_least_one},
       {"instances at once beyond an int", "backup", backup(web, R"({"parallel_vms": 2147483648})"),
-       R"("options.parallel_vms" must be a whole number in 1..2147483647)"},
+       R"("options.parallel_vms")" + at_least_one},
       {"a compression level above zstd's", "backup", backup(web, R"({"compression_level": 23})"),
        R"("options.compression_level" must be a whole number in )" + zstd_levels},
       {"a compression level as a fraction", "backup",
@@ -605,18 +615,10 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
        R"("options.storage_reserved_percent" must be a whole number in 0..100)"},
       {"reserved bytes below none", "backup", backup(web, R"({"storage_reserved_bytes": -1})"),
        R"("options.storage_reserved_bytes" must be a whole number in 0..18446744073709551615)"},
-      {"a time point in words", "restore",
-       restore("vm", R"({"catalog_uuid": "set-1", "backup_start_time": "yesterday",
-                         "src_instance_id": "i-a", "src_instance_name": "vm-a", )" +
-                         cluster + ", " + flavor + ", " + volumes + "}"),
-       R"("source.entries[0].backup_start_time" must be a time point: YYYYMMDDhhmmss, )"
-       R"(YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss)"},
+      {"a time point in words", "restore", restore("vm", taken_at("yesterday")),
+       not_a_time_point},
       {"a time point of a day that does not exist", "restore",
-       restore("vm", R"({"catalog_uuid": "set-1", "backup_start_time": "20260230000000",
-                         "src_instance_id": "i-a", "src_instance_name": "vm-a", )" +
-                         cluster + ", " + flavor + ", " + volumes + "}"),
-       R"("source.entries[0].backup_start_time" must be a time point: YYYYMMDDhhmmss, )"
-       R"(YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss)"},
+       restore("vm", taken_at("20260230000000")), not_a_time_point},
       {"an entry without its instance's name", "restore",
        restore("disk", R"({"catalog_uuid": "set-1", "backup_start_time": "20260101000000",
                            "src_instance_id": "i-a", "target_instance_id": "i-b", )" +
@@ -661,7 +663,7 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
       {"start_vm as a text", "restore", restore("vm", vm, R"({"start_vm": "false"})"),
        R"("options.start_vm" must be true or false)"},
       {"no restore at once", "restore", restore("vm", vm, R"({"parallel_vms": 0})"),
-       R"("options.parallel_vms" must be a whole number in 1..2147483647)"},
+       R"("options.parallel_vms")" + at_least_one},
       {"duplicate_vm as a flag", "restore", restore("vm", vm, R"({"duplicate_vm": true})"),
        R"("options.duplicate_vm" must be a string)"},
       {"every backup option, a Cloud entry of any id", "backup",
@@ -687,13 +689,7 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
                        std::to_string(ZSTD_minCLevel()) + "}"),
        ""},
       {"the time point in both ISO forms, any duplicate_vm text", "restore",
-       restore("vm",
-               R"({"catalog_uuid": "set-1", "backup_start_time": "2026-01-01T00:00:00Z",
-                   "src_instance_id": "i-a", "src_instance_name": "vm-a", )" + cluster + ", " +
-                   flavor + ", " + volumes + R"(}, {"catalog_uuid": "set-1",
-                   "backup_start_time": "2026-01-01 00:00:00", "src_instance_id": "i-a",
-                   "src_instance_name": "vm-a", )" + cluster + ", " + flavor + ", " + volumes +
-                   "}",
+       restore("vm", taken_at("2026-01-01T00:00:00Z") + ", " + taken_at("2026-01-01 00:00:00"),
                R"({"duplicate_vm": "as-is"})"),
        ""},
       {"a new instance in the cluster of the instance it names", "restore",
