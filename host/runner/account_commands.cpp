@@ -50,9 +50,13 @@ const Command_Syntax CHECK_SYNTAX = {
     0,
     0};
 
-// The longest secret line taken from stdin. No key the host makes encrypts more: RSA
-// with OAEP and SHA-256 takes at most 1982 bytes under the largest (16384 bits).
-const size_t MAX_SECRET_BYTES = 2048;
+// The longest secret line taken from stdin: the size of the largest key `init` makes
+// (16384 bits), more than RSA with OAEP and SHA-256 encrypts under it (two hashes and
+// two bytes less).
+const size_t LARGEST_KEY_BYTES = 16384 / 8;
+const size_t MAX_SECRET_BYTES = LARGEST_KEY_BYTES;
+static_assert(MAX_SECRET_BYTES == 2048 && MAX_SECRET_BYTES > LARGEST_KEY_BYTES - 2 * 32 - 2,
+              "a secret line longer than any host key encrypts is refused");
 
 // The secret from its word, or from the first line of stdin for "-" (empty when there is
 // none). False, with `error` set, for a line longer than MAX_SECRET_BYTES, of which no
