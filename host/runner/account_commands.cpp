@@ -3,6 +3,7 @@
 // command ever prints an access or secret key.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "identity/host_manager.h"
 #include "identity/rsa_codec.h"
@@ -49,14 +50,32 @@ const Command_Syntax CHECK_SYNTAX = {
     0,
     0};
 
-// The secret from its word, or from the first line of stdin for "-".
-bool read_secret(Command_Line& line, size_t index, secure_string& secret) {
+// The longest secret line taken from stdin: the size of the largest key `init` makes
+// (16384 bits), more than RSA with OAEP and SHA-256 encrypts under it (two hashes and
+// two bytes less).
+const size_t LARGEST_KEY_BYTES = 16384 / 8;
+const size_t MAX_SECRET_BYTES = LARGEST_KEY_BYTES;
+static_assert(MAX_SECRET_BYTES == 2048 && MAX_SECRET_BYTES > LARGEST_KEY_BYTES - 2 * 32 - 2,
+              "a secret line longer than any host key encrypts is refused");
+
+// The secret from its word, or from the first line of stdin for "-" (empty when there is
+// none). False, with `error` set, for a line longer than MAX_SECRET_BYTES, of which no
+// more is read.
+bool read_secret(Command_Line& line, size_t index, secure_string& secret, std::string& error) {
   secret = line.take_secret(index);
-  if (secret != "-") return !secret.empty();
+  if (secret != "-") return true;
   secret.clear();
-  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) secret.push_back(static_cast<char>(c));
+  secret.reserve(MAX_SECRET_BYTES + 1);
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) {
+    if (secret.size() == MAX_SECRET_BYTES) {
+      error = "the secret key on stdin is longer than " + std::to_string(MAX_SECRET_BYTES) +
+              " bytes, more than the host's key can encrypt";
+      return false;
+    }
+    secret.push_back(static_cast<char>(c));
+  }
   if (!secret.empty() && secret.back() == '\r') secret.pop_back();
-  return !secret.empty();
+  return true;
 }
 
 // The secret encrypted with the host's public key, checked to decrypt again with its
@@ -87,7 +106,8 @@ int account_add(Context& ctx, Command_Line& line, size_t first) {
   int code = EXIT_OK;
   if (!ctx.parse(ADD_SYNTAX, line, first, args, code)) return code;
   secure_string secret;
-  const bool secret_read = read_secret(line, args.value_index("secret-key"), secret);
+  std::string error;
+  if (!read_secret(line, args.value_index("secret-key"), secret, error)) return ctx.fail(error);
   const std::string uuid = args.value("uuid");
   const std::string host = args.value("host");
   const std::string locale = args.value("locale");
@@ -103,9 +123,8 @@ int account_add(Context& ctx, Command_Line& line, size_t first) {
     return ctx.usage_error(ADD_SYNTAX.path, "invalid --locale");
   if (!is_plain_text(access_key, 1024) || access_key.find(' ') != std::string::npos)
     return ctx.usage_error(ADD_SYNTAX.path, "invalid --access-key");
-  if (!secret_read) return ctx.usage_error(ADD_SYNTAX.path, "empty --secret-key");
+  if (secret.empty()) return ctx.usage_error(ADD_SYNTAX.path, "empty --secret-key");
 
-  std::string error;
   if (!identity_ready(true, error)) return ctx.fail(error);
   std::string encrypted;
   if (!encrypt_secret(secret, encrypted, error)) return ctx.fail(error);

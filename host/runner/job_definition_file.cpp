@@ -3,11 +3,17 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <vector>
 
+#include <zstd.h>
+
+#include "catalog/catalog_time.h"
 #include "json/json_dump.h"
 #include "json/json_load.h"
 #include "jsonrpc/tavrocloud_accounts.h"
@@ -100,6 +106,111 @@ std::string did_you_mean(const std::string& word, const std::set<std::string>& k
   return best.empty() ? best : " (did you mean \"" + best + "\"?)";
 }
 
+// Whether `v` is a whole number in min..max.
+bool is_whole_in(const json_spirit::Value& v, int64_t min, uint64_t max) {
+  if (v.type() != json_spirit::int_type) return false;
+  if (v.is_uint64()) return v.get_uint64() <= max;
+  const int64_t n = v.get_int64();
+  return n >= min && (n < 0 || static_cast<uint64_t>(n) <= max);
+}
+
+// What one member of the source or options documents must hold, as the module reads it:
+// the module takes a value of another type or out of range as absent and goes on with its
+// default, so the job would quietly do something else.
+struct Value_Rule {
+  enum Kind {
+    SHAPE,      // an object or list whose own members are checked apart
+    FLAG,       // true or false
+    TEXT,       // any string
+    TEXTS,      // a list of strings
+    WHOLE,      // a whole number in min..max
+    CHOICE,     // one of `choices`
+    TIME_POINT  // a catalog time point in one of its three forms
+  };
+  std::string key;
+  Kind kind;
+  bool required;
+  int64_t min;
+  uint64_t max;
+  std::vector<std::string> choices;
+
+  bool holds(const json_spirit::Value& v) const {
+    switch (kind) {
+      case FLAG:
+        return v.type() == json_spirit::bool_type;
+      case TEXT:
+        return v.type() == json_spirit::str_type;
+      case TEXTS:
+        return v.type() == json_spirit::array_type &&
+               std::all_of(v.get_array().begin(), v.get_array().end(),
+                           [](const json_spirit::Value& item) {
+                             return item.type() == json_spirit::str_type;
+                           });
+      case WHOLE:
+        return is_whole_in(v, min, max);
+      case CHOICE:
+        return v.type() == json_spirit::str_type &&
+               std::find(choices.begin(), choices.end(), v.get_str()) != choices.end();
+      case TIME_POINT: {
+        time_t ignored = 0;
+        return v.type() == json_spirit::str_type && parse_catalog_timepoint(v.get_str(), ignored);
+      }
+      case SHAPE:
+        break;
+    }
+    return true;
+  }
+
+  // What the value must be, to follow "must be ".
+  std::string what() const {
+    switch (kind) {
+      case FLAG:
+        return "true or false";
+      case TEXT:
+        return "a string";
+      case TEXTS:
+        return "a list of strings";
+      case WHOLE:
+        return "a whole number in " + std::to_string(min) + ".." + std::to_string(max);
+      case CHOICE: {
+        std::string out;
+        for (size_t i = 0; i < choices.size(); ++i)
+          out += std::string(i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + "\"" +
+                 choices[i] + "\"";
+        return out;
+      }
+      case TIME_POINT:
+        return "a time point: YYYYMMDDhhmmss, YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss";
+      case SHAPE:
+        break;
+    }
+    return "";
+  }
+};
+using Value_Rules = std::vector<Value_Rule>;
+
+namespace rule {
+Value_Rule shape(const char* key) { return {key, Value_Rule::SHAPE, false, 0, 0, {}}; }
+Value_Rule flag(const char* key) { return {key, Value_Rule::FLAG, false, 0, 0, {}}; }
+Value_Rule text(const char* key, bool required = false) {
+  return {key, Value_Rule::TEXT, required, 0, 0, {}};
+}
+Value_Rule texts(const char* key) { return {key, Value_Rule::TEXTS, false, 0, 0, {}}; }
+Value_Rule whole(const char* key, int64_t min, uint64_t max, bool required = false) {
+  return {key, Value_Rule::WHOLE, required, min, max, {}};
+}
+Value_Rule choice(const char* key, std::vector<std::string> choices) {
+  return {key, Value_Rule::CHOICE, false, 0, 0, std::move(choices)};
+}
+Value_Rule time_point(const char* key) { return {key, Value_Rule::TIME_POINT, true, 0, 0, {}}; }
+}  // namespace rule
+
+std::set<std::string> keys_of(const Value_Rules& rules) {
+  std::set<std::string> keys;
+  for (const Value_Rule& r : rules) keys.insert(r.key);
+  return keys;
+}
+
 // Checked access to the members of one JSON object of the file; `where` prefixes the
 // member names in messages ("scripts.", "rate_limits.dest[0].").
 class Members {
@@ -113,6 +224,18 @@ class Members {
     for (const auto& member : obj_)
       if (known.count(member.first) == 0)
         return fail("unknown key " + quoted(member.first) + did_you_mean(member.first, known));
+    return true;
+  }
+
+  // False for the first member of `rules` that is missing though required, or holds what
+  // its rule does not take; named with what it must be.
+  bool hold(const Value_Rules& rules) {
+    for (const Value_Rule& rule : rules) {
+      const json_spirit::Value* v = get(rule.key, rule.required);
+      if (failed()) return false;
+      if (v != nullptr && !rule.holds(*v))
+        return fail(quoted(rule.key) + " must be " + rule.what());
+    }
     return true;
   }
 
@@ -161,8 +284,7 @@ class Members {
   bool number(const std::string& key, uint64_t max, uint64_t& out) {
     const json_spirit::Value* v = get(key, false);
     if (v == nullptr) return true;
-    if (v->type() != json_spirit::int_type || (!v->is_uint64() && v->get_int64() < 0) ||
-        v->get_uint64() > max)
+    if (!is_whole_in(*v, 0, max))
       return fail(quoted(key) + " must be a whole number in 0.." + std::to_string(max));
     out = v->get_uint64();
     return true;
@@ -230,11 +352,13 @@ bool each_object(Members& parent, const std::string& key, bool required, Check c
   return true;
 }
 
-// The object `key`, when present, holds only `known` keys.
-bool only_known_in(Members& parent, const std::string& key, const std::set<std::string>& known) {
+// Calls `check` with the members of the object `key`, placed as "key.", when it is there.
+template <class Check>
+bool in_object(Members& parent, const std::string& key, Check check) {
   const json_spirit::Object* obj = parent.object(key, false);
   if (obj == nullptr) return !parent.failed();
-  return Members(*obj, parent.place(key) + ".", parent.error()).only(known);
+  Members members(*obj, parent.place(key) + ".", parent.error());
+  return check(members);
 }
 
 bool read_rate_list(Members& parent, const std::string& key, std::vector<Rate_Control_Entry>& out) {
@@ -370,31 +494,65 @@ bool read_account_and_pool(Members& top, Job_Definition& def, const Pool_Registr
   return true;
 }
 
-// The keys the module reads in the source and options documents, level by level; any
+// The members the module reads in the source and options documents, level by level; any
 // other key would be ignored by it and the job would quietly do something else.
-const std::set<std::string> BACKUP_SOURCE_KEYS = {"id", "name", "entries"};
+const Value_Rules BACKUP_SOURCE_RULES = {rule::text("id"), rule::text("name"),
+                                         rule::shape("entries")};
 const std::set<std::string> BACKUP_ENTRY_KEYS = {"id", "name", "type", "volumes"};
 const std::set<std::string> BACKUP_VOLUME_KEYS = {"vol_id"};
 const std::set<std::string> ENTRY_TYPES = {"Cloud", "Cluster", "Node", "Storage", "Instance"};
-const std::set<std::string> BACKUP_OPTION_KEYS = {
-    "compression", "compression_level", "parallel_vms", "parallel_vms_per_host",
-    "parallel_disks_per_vm", "storage_reserved_bytes", "storage_reserved_percent",
-    "restart_vm", "reserve_snapshot", "exclusion"};
-const std::set<std::string> RESTORE_SOURCE_KEYS = {"id", "name", "pool_uuid", "entries"};
-const std::set<std::string> RESTORE_ENTRY_KEYS = {
-    "catalog_uuid", "backup_start_time", "src_instance_id", "src_instance_name", "owner_id",
-    "target_instance_name", "target_instance_id", "flavor", "target_cluster_id",
-    "target_cluster_name", "target_node_id", "target_node_name", "nic", "volumes"};
-const std::set<std::string> FLAVOR_KEYS = {"type", "display_name", "cpu", "ram"};
-const std::set<std::string> NIC_KEYS = {"vpc_id", "vpc_name", "subnet_id", "subnet_name",
-                                        "type", "mac_address", "ip_address", "ip_op",
-                                        "mac_op", "security_groups"};
-const std::set<std::string> SECURITY_GROUP_KEYS = {"security_group_id", "security_group_name"};
-const std::set<std::string> RESTORE_VOLUME_KEYS = {"id", "name", "size", "storage_id",
-                                                   "storage_name", "storage_type"};
-const std::set<std::string> RESTORE_OPTION_KEYS = {"parallel_vms", "parallel_vms_per_host",
-                                                   "parallel_disks_per_vm", "start_vm",
-                                                   "original_restore", "duplicate_vm"};
+// The module runs no task at a parallelism below 1; it caps larger ones itself.
+const Value_Rules BACKUP_OPTION_RULES = {
+    rule::text("compression"),
+    rule::whole("compression_level", ZSTD_minCLevel(), static_cast<uint64_t>(ZSTD_maxCLevel())),
+    rule::whole("parallel_vms", 1, INT_MAX),
+    rule::whole("parallel_vms_per_host", 1, INT_MAX),
+    rule::whole("parallel_disks_per_vm", 1, INT_MAX),
+    rule::whole("storage_reserved_bytes", 0, UINT64_MAX),
+    rule::whole("storage_reserved_percent", 0, 100),
+    rule::flag("restart_vm"),
+    rule::flag("reserve_snapshot"),
+    rule::texts("exclusion")};
+const Value_Rules RESTORE_SOURCE_RULES = {rule::text("id"), rule::text("name"),
+                                          rule::shape("pool_uuid"), rule::shape("entries")};
+const Value_Rules RESTORE_ENTRY_RULES = {
+    rule::text("catalog_uuid", true),     rule::time_point("backup_start_time"),
+    rule::text("src_instance_id", true),  rule::text("src_instance_name", true),
+    rule::text("owner_id"),               rule::text("target_instance_name"),
+    rule::text("target_instance_id"),     rule::shape("flavor"),
+    rule::text("target_cluster_id"),      rule::text("target_cluster_name"),
+    rule::text("target_node_id"),         rule::text("target_node_name"),
+    rule::shape("nic"),                   rule::shape("volumes")};
+const Value_Rules FLAVOR_RULES = {rule::text("type", true), rule::text("display_name", true),
+                                  rule::whole("cpu", 0, INT32_MAX, true),
+                                  rule::whole("ram", 0, INT32_MAX, true)};
+const std::vector<std::string> ADDRESS_CHOICES = {"auto", "reserve", "specify"};
+const Value_Rules NIC_RULES = {rule::text("vpc_id", true),
+                               rule::text("vpc_name", true),
+                               rule::text("subnet_id", true),
+                               rule::text("subnet_name", true),
+                               rule::choice("type", {"main", "extend"}),
+                               rule::text("mac_address"),
+                               rule::text("ip_address"),
+                               rule::choice("ip_op", ADDRESS_CHOICES),
+                               rule::choice("mac_op", ADDRESS_CHOICES),
+                               rule::shape("security_groups")};
+const Value_Rules SECURITY_GROUP_RULES = {rule::text("security_group_id", true),
+                                          rule::text("security_group_name", true)};
+// The module refuses a size beyond INT_MAX GiB, but only once the restore has started.
+const Value_Rules RESTORE_VOLUME_RULES = {
+    rule::text("id", true),           rule::text("name", true),
+    rule::text("storage_id", true),   rule::text("storage_name"),
+    rule::text("storage_type", true), rule::whole("size", 1, INT_MAX, true)};
+const Value_Rules RESTORE_OPTION_RULES = {
+    rule::whole("parallel_vms", 1, INT_MAX), rule::whole("parallel_vms_per_host", 1, INT_MAX),
+    rule::whole("parallel_disks_per_vm", 1, INT_MAX), rule::flag("start_vm"),
+    rule::flag("original_restore"), rule::text("duplicate_vm")};
+
+bool only_known(Members& members, const Value_Rules& rules) {
+  return members.only(keys_of(rules));
+}
+bool holding(Members& members, const Value_Rules& rules) { return members.hold(rules); }
 
 // A backup entry names what it selects by an id, a name (which may be empty) and one of
 // the entry types, spelt exactly; an "Instance" entry may list volumes by "vol_id".
@@ -424,23 +582,32 @@ bool needs_text(Members& members, const std::string& key, const std::string& why
   return members.string(key, true, false, value);
 }
 
-// A restore entry and the objects in it hold only the keys the module reads. One that
-// makes a new instance ("vm") must name its type and, unless it names an existing
-// instance whose cluster is taken, its cluster: the cloud refuses their absence only
-// once the volumes were made (and, for the type, written).
+// Calls `check` with the members of a restore entry and of each object in it, each with
+// its rules; false at the first fault.
+template <class Check>
+bool each_restore_part(Members& entry, Check check) {
+  return check(entry, RESTORE_ENTRY_RULES) &&
+         in_object(entry, "flavor",
+                   [&check](Members& flavor) { return check(flavor, FLAVOR_RULES); }) &&
+         each_object(entry, "nic", false,
+                     [&check](Members& nic) {
+                       return check(nic, NIC_RULES) &&
+                              each_object(nic, "security_groups", false, [&check](Members& group) {
+                                return check(group, SECURITY_GROUP_RULES);
+                              });
+                     }) &&
+         each_object(entry, "volumes", false, [&check](Members& volume) {
+           return check(volume, RESTORE_VOLUME_RULES);
+         });
+}
+
+// A restore entry and the objects in it hold only the keys the module reads, and values
+// it takes. One that makes a new instance ("vm") must name its type and, unless it names
+// an existing instance whose cluster is taken, its cluster: the cloud refuses their
+// absence only once the volumes were made (and, for the type, written).
 bool check_restore_entry(Members& entry, bool new_instance) {
-  const bool known =
-      entry.only(RESTORE_ENTRY_KEYS) && only_known_in(entry, "flavor", FLAVOR_KEYS) &&
-      each_object(entry, "nic", false,
-                  [](Members& nic) {
-                    return nic.only(NIC_KEYS) &&
-                           each_object(nic, "security_groups", false, [](Members& group) {
-                             return group.only(SECURITY_GROUP_KEYS);
-                           });
-                  }) &&
-      each_object(entry, "volumes", false,
-                  [](Members& volume) { return volume.only(RESTORE_VOLUME_KEYS); });
-  if (!known || !new_instance) return known;
+  if (!each_restore_part(entry, only_known)) return false;
+  if (!new_instance) return each_restore_part(entry, holding);
   const json_spirit::Object* flavor = entry.object("flavor", false);
   if (flavor == nullptr)
     return entry.fail("missing " + entry.quoted("flavor") +
@@ -448,14 +615,16 @@ bool check_restore_entry(Members& entry, bool new_instance) {
   Members type(*flavor, entry.place("flavor") + ".", entry.error());
   if (!needs_text(type, "type", "the type of the instance a \"vm\" restore makes")) return false;
   std::string target;
-  if (entry.string("target_instance_id", false, true, target) && !target.empty()) return true;
-  return !entry.failed() && needs_text(entry, "target_cluster_id",
-                                       "the cluster a \"vm\" restore makes the instance in");
+  if (!entry.string("target_instance_id", false, true, target)) return false;
+  if (target.empty() && !needs_text(entry, "target_cluster_id",
+                                    "the cluster a \"vm\" restore makes the instance in"))
+    return false;
+  return each_restore_part(entry, holding);
 }
 
-// The documents the module parses: their keys and the shape around them are checked here
-// so that a broken file is reported in one line before anything runs; their meaning is the
-// module's.
+// The documents the module parses: their keys, the shape around them and the type and
+// range of their values are checked here so that a broken file is reported in one line
+// before anything runs; their meaning is the module's.
 bool read_documents(Members& top, Job_Kind kind, const Pool_Registry& pools,
                     Definition_File& out, std::string& error) {
   const bool backup = kind == Job_Kind::BACKUP;
@@ -470,7 +639,8 @@ bool read_documents(Members& top, Job_Kind kind, const Pool_Registry& pools,
   if (!pool_uuid.empty() && pools.find(pool_uuid) == nullptr)
     return src.fail("no such pool: " + pool_uuid + " (\"source.pool_uuid\")");
   const bool new_instance = out.def->subtype() == JOB_DEFINITION_SUBTYPE_VM;
-  if (!src.only(backup ? BACKUP_SOURCE_KEYS : RESTORE_SOURCE_KEYS) ||
+  const Value_Rules& source_rules = backup ? BACKUP_SOURCE_RULES : RESTORE_SOURCE_RULES;
+  if (!only_known(src, source_rules) || !src.hold(source_rules) ||
       !each_object(src, "entries", true, [backup, new_instance](Members& entry) {
         return backup ? check_backup_entry(entry) : check_restore_entry(entry, new_instance);
       }))
@@ -478,10 +648,11 @@ bool read_documents(Members& top, Job_Kind kind, const Pool_Registry& pools,
   const json_spirit::Value* options = top.get("options", false);
   if (options != nullptr && options->type() != json_spirit::obj_type)
     return top.fail("\"options\" must be an object");
-  if (options != nullptr &&
-      !Members(options->get_obj(), "options.", error)
-           .only(backup ? BACKUP_OPTION_KEYS : RESTORE_OPTION_KEYS))
-    return false;
+  if (options != nullptr) {
+    Members opts(options->get_obj(), "options.", error);
+    const Value_Rules& option_rules = backup ? BACKUP_OPTION_RULES : RESTORE_OPTION_RULES;
+    if (!only_known(opts, option_rules) || !opts.hold(option_rules)) return false;
+  }
   out.source = JSON_Dump(json_spirit::Value(*source));
   out.options = options != nullptr ? JSON_Dump(*options) : std::string("{}");
   return true;

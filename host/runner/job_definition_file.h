@@ -22,11 +22,12 @@ struct Definition_File {
 };
 
 // Reads and checks the definition at `path` for a job of `kind`: the JSON, every key and
-// its type (in the source and options documents, every key at every level, each backup
+// its type (in the source and options documents, every key at every level and the type
+// and range of every value the module reads, the members it requires, each backup
 // entry's type, a new instance's type and cluster), the account (registered in the host
 // home) and the pool (registered, by uuid or name; also a restore source's "pool_uuid").
 // True with `out` filled; false with a one-line `error` naming the file and the first
-// fault (an unknown key with the known key it is close to).
+// fault (an unknown key with the known key it is close to, a value with what it must be).
 bool load_definition_file(const std::string& path, Job_Kind kind, Definition_File& out,
                           std::string& error);
 

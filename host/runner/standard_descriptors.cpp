@@ -2,12 +2,22 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 namespace runner {
+
+namespace {
+
+// The null device's numbers on Linux: anything else reads or keeps data (/dev/zero gives
+// endless zeros to a closed stdin).
+const unsigned NULL_MAJOR = 1;
+const unsigned NULL_MINOR = 3;
+
+}  // namespace
 
 bool occupy_closed_standard_descriptors(const char* null_device, bool& stdout_closed,
                                         std::string& error) {
@@ -22,13 +32,16 @@ bool occupy_closed_standard_descriptors(const char* null_device, bool& stdout_cl
     }
     struct stat st;
     const bool device = ::fstat(null, &st) == 0 && S_ISCHR(st.st_mode);
-    if (null != fd || !device) {
+    const bool the_null_device = device && major(st.st_rdev) == NULL_MAJOR &&
+                                 minor(st.st_rdev) == NULL_MINOR;
+    if (null != fd || !the_null_device) {
       ::close(null);
-      error = device ? std::string("cannot open ") + null_device +
-                           " for a closed standard descriptor"
-                     : std::string(null_device) +
-                           " is not a character device; it cannot take the place of a closed "
-                           "standard descriptor";
+      error = null != fd && the_null_device
+                  ? std::string("cannot open ") + null_device + " for a closed standard descriptor"
+                  : std::string(null_device) +
+                        (device ? " is not the null device (character device 1:3)"
+                                : " is not a character device") +
+                        "; it cannot take the place of a closed standard descriptor";
       return false;
     }
     if (fd == STDOUT_FILENO) stdout_closed = true;

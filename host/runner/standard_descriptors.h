@@ -12,9 +12,10 @@ namespace runner {
 // Opens `null_device` ("/dev/null") onto each of stdin, stdout and stderr that is closed.
 // True when all three are open; `stdout_closed` then tells whether stdout was one of
 // them, since its output is lost and must be reported so. False, with the reason in
-// `error` and the descriptors left closed, when the device cannot be opened or is not a
-// character device (a file or link put in its place would take the writes and give
-// back what was written).
+// `error` and the descriptors left closed, when the device cannot be opened or is not the
+// null device, character device 1:3 (a file or link put in its place would take the
+// writes and give back what was written; another device, /dev/zero bound over it, would
+// give a closed stdin endless zeros).
 bool occupy_closed_standard_descriptors(const char* null_device, bool& stdout_closed,
                                         std::string& error);
 

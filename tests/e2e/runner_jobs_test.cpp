@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/time.h>
+#include <zstd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -466,9 +467,10 @@ TEST_F(Runner_Jobs, BrokenDefinitionsGetOneLine) {
 
 // The source and options documents are checked key by key, at every level, before
 // anything runs: a misspelt key (named with the key it is close to), an entry without a
-// type or of an unknown one, and a new instance's missing type or cluster each get the
-// one exact line. What the module takes passes the check, and the job then fails to log
-// in (the account's cloud is down).
+// type or of an unknown one, a new instance's missing type or cluster, and a value of the
+// wrong type or out of range (which the module would take as absent) each get the one
+// exact line. What the module takes passes the check, and the job then fails to log in
+// (the account's cloud is down).
 TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
   prepare_home(1);
   auto backup = [](const std::string& entries, const std::string& options = "{}") {
@@ -492,7 +494,19 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
   const std::string cluster = R"("target_cluster_id": "cluster-a")";
   auto entry = [&](const std::string& members) { return "{" + from + ", " + members + "}"; };
   const std::string vm = entry(cluster + ", " + flavor + ", " + volumes);
+  // A new instance from the backup of i-a taken at `timepoint`.
+  auto taken_at = [&](const std::string& timepoint) {
+    return R"({"catalog_uuid": "set-1", "backup_start_time": ")" + timepoint +
+           R"(", "src_instance_id": "i-a", "src_instance_name": "vm-a", )" + cluster + ", " +
+           flavor + ", " + volumes + "}";
+  };
+  const std::string not_a_time_point =
+      R"("source.entries[0].backup_start_time" must be a time point: YYYYMMDDhhmmss, )"
+      R"(YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD hh:mm:ss)";
   const std::string types = R"("Cloud", "Cluster", "Node", "Storage" or "Instance")";
+  const std::string at_least_one = " must be a whole number in 1..2147483647";
+  const std::string zstd_levels =
+      std::to_string(ZSTD_minCLevel()) + ".." + std::to_string(ZSTD_maxCLevel());
   const struct {
     std::string what;
     std::string command;
@@ -564,6 +578,94 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
       {"a new instance without a cluster", "restore", restore("vm", entry(flavor + ", " + volumes)),
        R"(missing "source.entries[0].target_cluster_id" (the cluster a "vm" restore makes the )"
        R"(instance in))"},
+      {"a short key with two letters swapped", "backup",
+       backup(R"({"id": "i-a", "nmae": "a", "type": "Instance"})"),
+       R"(unknown key "source.entries[0].nmae" (did you mean "name"?))"},
+      {"a backup's volume without its id", "backup",
+       backup(R"({"id": "i-a", "name": "a", "type": "Instance", "volumes": [{}]})"),
+       R"(missing "source.entries[0].volumes[0].vol_id")"},
+      {"a source named by a number", "backup", R"({"type": "backup", "id": "b", "host_id": "c1",
+           "target_pool": "p1", "source": {"id": "cloud-1", "name": 7, "entries": [)" + web + "]}}",
+       R"("source.name" must be a string)"},
+      {"one exclusion pattern, not a list", "backup", backup(web, R"({"exclusion": "web*"})"),
+       R"("options.exclusion" must be a list of strings)"},
+      {"an exclusion list with a number", "backup", backup(web, R"({"exclusion": ["web*", 1]})"),
+       R"("options.exclusion" must be a list of strings)"},
+      {"restart_vm as a text", "backup", backup(web, R"({"restart_vm": "true"})"),
+       R"("options.restart_vm" must be true or false)"},
+      {"reserve_snapshot as a number", "backup", backup(web, R"({"reserve_snapshot": 1})"),
+       R"("options.reserve_snapshot" must be true or false)"},
+      {"no instance at once", "backup", backup(web, R"({"parallel_vms": 0})"),
+       R"("options.parallel_vms")" + at_least_one},
+      {"fewer than none per node", "backup", backup(web, R"({"parallel_vms_per_host": -1})"),
+       R"("options.parallel_vms_per_host")" + at_least_one},
+      {"no volume at once", "backup", backup(web, R"({"parallel_disks_per_vm": 0})"),
+       R"("options.parallel_disks_per_vm")" + at_least_one},
+      {"instances at once beyond an int", "backup", backup(web, R"({"parallel_vms": 2147483648})"),
+       R"("options.parallel_vms")" + at_least_one},
+      {"a compression level above zstd's", "backup", backup(web, R"({"compression_level": 23})"),
+       R"("options.compression_level" must be a whole number in )" + zstd_levels},
+      {"a compression level as a fraction", "backup",
+       backup(web, R"({"compression_level": 1.5})"),
+       R"("options.compression_level" must be a whole number in )" + zstd_levels},
+      {"a codec by number", "backup", backup(web, R"({"compression": 1})"),
+       R"("options.compression" must be a string)"},
+      {"more than all of a storage reserved", "backup",
+       backup(web, R"({"storage_reserved_percent": 101})"),
+       R"("options.storage_reserved_percent" must be a whole number in 0..100)"},
+      {"reserved bytes below none", "backup", backup(web, R"({"storage_reserved_bytes": -1})"),
+       R"("options.storage_reserved_bytes" must be a whole number in 0..18446744073709551615)"},
+      {"a time point in words", "restore", restore("vm", taken_at("yesterday")),
+       not_a_time_point},
+      {"a time point of a day that does not exist", "restore",
+       restore("vm", taken_at("20260230000000")), not_a_time_point},
+      {"an entry without its instance's name", "restore",
+       restore("disk", R"({"catalog_uuid": "set-1", "backup_start_time": "20260101000000",
+                           "src_instance_id": "i-a", "target_instance_id": "i-b", )" +
+                           volumes + "}"),
+       R"(missing "source.entries[0].src_instance_name")"},
+      {"a target node by number", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "target_node_id": 1)")),
+       R"("source.entries[0].target_node_id" must be a string)"},
+      {"a flavor's cpus as a text", "restore",
+       restore("vm", entry(cluster + R"(, "flavor": {"type": "ts.small", "display_name": "small",
+                                     "cpu": "1", "ram": 1024}, )" + volumes)),
+       R"("source.entries[0].flavor.cpu" must be a whole number in 0..2147483647)"},
+      {"a flavor without its memory", "restore",
+       restore("disk", entry(R"("target_instance_id": "i-b", "flavor": {"type": "ts.small",
+                                "display_name": "small", "cpu": 1}, )" + volumes)),
+       R"(missing "source.entries[0].flavor.ram")"},
+      {"an interface without its subnet", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "nic": [{"vpc_id": "v",
+           "vpc_name": "v", "subnet_name": "s"}])")),
+       R"(missing "source.entries[0].nic[0].subnet_id")"},
+      {"an interface of another kind", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "nic": [{"vpc_id": "v",
+           "vpc_name": "v", "subnet_id": "s", "subnet_name": "s", "type": "primary"}])")),
+       R"("source.entries[0].nic[0].type" must be "main" or "extend")"},
+      {"an address kept by another word", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "nic": [{"vpc_id": "v",
+           "vpc_name": "v", "subnet_id": "s", "subnet_name": "s", "ip_op": "fixed"}])")),
+       R"("source.entries[0].nic[0].ip_op" must be "auto", "reserve" or "specify")"},
+      {"a security group without its name", "restore",
+       restore("vm", entry(cluster + ", " + flavor + ", " + volumes + R"(, "nic": [{"vpc_id": "v",
+           "vpc_name": "v", "subnet_id": "s", "subnet_name": "s",
+           "security_groups": [{"security_group_id": "g"}]}])")),
+       R"(missing "source.entries[0].nic[0].security_groups[0].security_group_name")"},
+      {"a volume of no size", "restore",
+       restore("vm", entry(cluster + ", " + flavor + R"(, "volumes": [{"id": "vol-a-root",
+           "name": "root", "storage_id": "st-ceph-01", "storage_type": "ceph", "size": 0}])")),
+       R"("source.entries[0].volumes[0].size" must be a whole number in 1..2147483647)"},
+      {"a volume onto an instance without its storage type", "restore",
+       restore("disk", entry(R"("target_instance_id": "i-b", "volumes": [{"id": "vol-a-root",
+           "name": "root", "storage_id": "st-ceph-01", "size": 1}])")),
+       R"(missing "source.entries[0].volumes[0].storage_type")"},
+      {"start_vm as a text", "restore", restore("vm", vm, R"({"start_vm": "false"})"),
+       R"("options.start_vm" must be true or false)"},
+      {"no restore at once", "restore", restore("vm", vm, R"({"parallel_vms": 0})"),
+       R"("options.parallel_vms")" + at_least_one},
+      {"duplicate_vm as a flag", "restore", restore("vm", vm, R"({"duplicate_vm": true})"),
+       R"("options.duplicate_vm" must be a string)"},
       {"every backup option, a Cloud entry of any id", "backup",
        backup(R"({"id": "zz-nope", "name": "", "type": "Cloud"},
                  {"id": "i-a", "name": "a", "type": "Instance", "volumes": [{"vol_id": "v"}]})",
@@ -581,6 +683,14 @@ TEST_F(Runner_Jobs, DefinitionDocumentsAreCheckedKeyByKey) {
            "security_group_name": "g"}]}])"),
                R"({"parallel_vms": 1, "parallel_vms_per_host": 1, "parallel_disks_per_vm": 1,
                    "start_vm": true, "original_restore": false, "duplicate_vm": "timestamp"})"),
+       ""},
+      {"a codec the pool does not know and zstd's fastest level", "backup",
+       backup(web, R"({"compression": "brotli", "compression_level": )" +
+                       std::to_string(ZSTD_minCLevel()) + "}"),
+       ""},
+      {"the time point in both ISO forms, any duplicate_vm text", "restore",
+       restore("vm", taken_at("2026-01-01T00:00:00Z") + ", " + taken_at("2026-01-01 00:00:00"),
+               R"({"duplicate_vm": "as-is"})"),
        ""},
       {"a new instance in the cluster of the instance it names", "restore",
        restore("vm", entry(R"("target_instance_id": "i-b", )" + flavor + ", " + volumes)), ""},

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -160,6 +161,53 @@ TEST_F(Quillon3_Runner, AccountsAreAddedListedAndRemovedWithoutShowingKeys) {
   expect_rows({{"account remove --uuid c1", 0, "", ""},
                {"account remove --uuid c1", 1, "", "no such account"}});
   EXPECT_THAT(run("account list").out, AllOf(Not(HasSubstr("c1 ")), HasSubstr("c2 ")));
+}
+
+// A secret given on stdin is read no further than the longest any host key could encrypt:
+// a line one byte longer, or a stdin without end, is refused in one line, exit 1, having
+// taken hardly more than that from it.
+TEST_F(Quillon3_Runner, ASecretOnStdinIsReadNoFurtherThanAKeyCouldEncrypt) {
+  init();
+  const std::vector<std::string> add = {"account", "add", "--uuid", "c1", "--host", "h",
+                                        "--port", "8773", "--access-key", "a", "--secret-key",
+                                        "-"};
+  const std::string too_long =
+      "1 quillon3: the secret key on stdin is longer than 2048 bytes, more than the host's key "
+      "can encrypt\n";
+  const struct {
+    std::string what;
+    std::string input;
+    std::string summary;
+  } rows[] = {
+      {"the longest line read, too long for this host's key", std::string(2048, 's') + "\n",
+       "1 quillon3: cannot encrypt the secret key with the host's public key (too long for the "
+       "key?)\n"},
+      {"one byte more", std::string(2049, 's') + "\n", too_long},
+      {"one byte more and no line end", std::string(2049, 's'), too_long},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(row.summary, test::Runner_Process(add, row.input).finish().summary());
+  }
+
+  // A stdin without end: a socket written to until the runner is gone (or 64 MiB went in).
+  int pair[2];
+  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
+  size_t sent = 0;
+  std::thread writer([&] {
+    const std::string chunk(64 << 10, 's');
+    for (ssize_t n; sent < (64u << 20) &&
+                    (n = ::send(pair[1], chunk.data(), chunk.size(), MSG_NOSIGNAL)) > 0;)
+      sent += static_cast<size_t>(n);
+    ::close(pair[1]);
+  });
+  test::Runner_Process endless(add, "", {pair[0], -1, -1});
+  ::close(pair[0]);
+  const Run_Result r = endless.finish();
+  writer.join();
+  EXPECT_EQ(too_long, r.summary());
+  EXPECT_LT(sent, 4u << 20) << "bytes the runner took from stdin";
+  EXPECT_EQ("no accounts\n", run("account list").out);
 }
 
 // The account check logs in as the jobs do; the console and the probe go through the

@@ -1,6 +1,7 @@
 // A standard descriptor quillon3 was started without is opened onto the null device, and
-// only onto a character device: a file or a link to one put in place of /dev/null is
-// refused as a missing one is, and the descriptor stays closed. Each row runs in a child
+// only onto the null device itself: a file, a link to one or another character device
+// (/dev/zero) put in place of /dev/null is refused as a missing one is, and the descriptor
+// stays closed. Each row runs in a child
 // process that closes the descriptor first.
 #include <gtest/gtest.h>
 
@@ -49,13 +50,15 @@ std::string occupied_in_child(int fd, const std::string& device) {
   return seen;
 }
 
-TEST(Standard_Descriptors, OnlyACharacterDeviceTakesAClosedOne) {
+TEST(Standard_Descriptors, OnlyTheNullDeviceTakesAClosedOne) {
   test::Temp_Dir dir("quillon3-null-");
   ASSERT_TRUE(dir.made());
   const std::string file = dir.path() + "/null";
   std::ofstream(file) << "the activity record";
   const std::string link = dir.path() + "/link";
   ASSERT_EQ(0, ::symlink(file.c_str(), link.c_str()));
+  const std::string null_link = dir.path() + "/null-link";
+  ASSERT_EQ(0, ::symlink("/dev/null", null_link.c_str()));
   const std::string missing = dir.path() + "/none";
   const struct {
     const char* what;
@@ -74,6 +77,10 @@ TEST(Standard_Descriptors, OnlyACharacterDeviceTakesAClosedOne) {
        "refused closed: " + link +
            " is not a character device; it cannot take the place of a closed standard "
            "descriptor"},
+      {"a link to the null device", STDIN_FILENO, null_link, "ok device"},
+      {"another character device in its place", STDIN_FILENO, "/dev/zero",
+       "refused closed: /dev/zero is not the null device (character device 1:3); it cannot "
+       "take the place of a closed standard descriptor"},
       {"none there", STDIN_FILENO, missing,
        "refused closed: cannot open " + missing +
            " for a closed standard descriptor: No such file or directory"},
