@@ -690,12 +690,13 @@ TEST_F(Runner_Jobs, OutputNobodyReadsNeverEndsABackup) {
 
 // A backup whose source leaves work undone: an entry the cloud does not know (deleted,
 // misspelt), a terminated instance or the agent's own named, a volume the instance does
-// not have, a login the cloud refuses. The rest is backed up, each cause is named once
-// without -v (an alert as an error by its level, the job's error lines without those
-// that only repeat a cause), and the run exits 1 so that scripts see it; the last line
-// says what was left undone, or why nothing ran. What the job itself asked to leave out
-// or change (an exclusion, a power cycle, a codec it does not know) and an entry that
-// selects nothing are warning lines and exit 0.
+// not have, a login the cloud refuses, an instance that cannot be powered on again. The
+// rest is backed up, each cause is named once without -v (an alert as an error by its
+// level, the job's error lines without those that only repeat a cause), and the run
+// exits 1 so that scripts see it; the last line says what was left undone, or why
+// nothing ran. What the job itself asked to leave out or change (an exclusion, a power
+// cycle, a codec it does not know) and an entry that selects nothing are warning lines
+// and exit 0; so is a try's failure that a retry mended, its error said to be.
 TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1, {test::seed_instance("c", "10.10.1.33", "terminated")}));
   const std::string a = R"({"id": "i-a", "name": "vm-a", "type": "Instance"})";
@@ -708,6 +709,7 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     std::vector<std::string> lines;  // each shown once
     std::string last;
     std::string catalog = "";  // when not empty, what catalog.db holds for the run
+    std::string left = "running";  // i-a's state after the run
   } cases[] = {
       {"an instance the cloud does not have",
        a + R"(, {"id": "i-gone", "name": "vm-gone", "type": "Instance"})", "{}", "", "", 1,
@@ -770,6 +772,17 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
         "quillon3: warning: Unknown compression method \"brotli\", using auto\n"},
        "quillon3: warning: Powering off tavro instance i-a (vm-a) for its backup, on again "
        "afterwards: the job's option restart_vm asks for it\n"},
+      {"a snapshot refused once, made on the retry", a, "{}", R"("retry_count": 1, )",
+       R"({"action": "CreateTmpSnapshots"})", 0, "i-a:completed",
+       {"quillon3: error: Failed to create a temporary snapshot of instance i-a\n"},
+       "quillon3: i-a completed on a later try; the error(s) above from its earlier try left "
+       "nothing undone\n"},
+      // Last: it leaves i-a off.
+      {"an instance that cannot be powered on again", a, R"({"restart_vm": true})", "",
+       R"({"action": "StartInstances"})", 1, "i-a:completed",
+       {"quillon3: error: Failed to power on instance i-a after its backup\n"},
+       "quillon3: backup finished, but 1 instance(s) could not be powered on again\n", "",
+       "stopped"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -802,7 +815,7 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
       EXPECT_EQ(1u, named) << cause << "\n" << r.err;
     }
     EXPECT_THAT(r.err, ::testing::EndsWith(c.last));
-    EXPECT_EQ("running", sim_->instance_status("i-a"));
+    EXPECT_EQ(c.left, sim_->instance_status("i-a"));
     expect_nothing_left();
   }
 }
