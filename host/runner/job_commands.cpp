@@ -446,6 +446,20 @@ bool is_follow_on(const std::string& error) {
                      [&error](const char* form) { return error.find(form) != std::string::npos; });
 }
 
+// True when `error` is the host's line for a cloud request that failed and another of
+// `lines` quotes its cause, saying what the request was for: the request's own line adds
+// only its address, and the cause is said once.
+bool quoted_by_another(const std::string& error, const std::vector<std::string>& lines) {
+  static const std::string HEAD = "Cloud request ";
+  static const std::string FAILED = " failed: ";
+  const size_t at = error.find(FAILED);
+  if (error.compare(0, HEAD.size(), HEAD) != 0 || at == std::string::npos) return false;
+  const std::string cause = error.substr(at + FAILED.size());
+  return !cause.empty() && std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return &line != &error && line.find(cause) != std::string::npos;
+  });
+}
+
 // What the job's alerts at the error level said, as the runner showed them.
 struct Alert_Report {
   size_t errors = 0;
@@ -521,16 +535,15 @@ void show_job_errors(Context& ctx, const Job_Errors& errors, const std::string& 
   const bool explained = alerts.errors != 0 ||
                          std::any_of(shown.begin(), shown.end(),
                                      [](const std::string& e) { return !is_follow_on(e); });
-  size_t told = 0;
-  for (const std::string& error : shown) {
-    if (explained && is_follow_on(error)) continue;
-    ctx.err() << "quillon3: error: " << error << "\n";
-    ++told;
-  }
+  std::vector<std::string> told;
+  for (const std::string& error : shown)
+    if (!explained || !is_follow_on(error)) told.push_back(error);
+  for (const std::string& error : told)
+    if (!quoted_by_another(error, told)) ctx.err() << "quillon3: error: " << error << "\n";
   if (errors.more != 0)
     ctx.err() << "quillon3: error: ... and " << errors.more
               << " more (quillon3 -v shows the log)\n";
-  else if (errors.internal != 0 && told == 0 && alerts.errors == 0 && message.empty())
+  else if (errors.internal != 0 && told.empty() && alerts.errors == 0 && message.empty())
     ctx.err() << "quillon3: error: an internal check of the module failed (quillon3 -v shows "
                  "where)\n";
   ctx.log().forget_errors();
@@ -626,7 +639,8 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
 
 // Shows what the job tells while it runs, through the progress view (the bars are drawn
 // again below): each new alert as an error or a warning by its level, then the warnings
-// the job logged. Called on the runner's own thread: the job's threads only queue.
+// the job logged, without -v each line only the first time. Called on the runner's own
+// thread: the job's threads only queue.
 class Job_News {
  public:
   Job_News(Context& ctx, Job_Progress_View& view, std::string def_id)
@@ -636,11 +650,11 @@ class Job_News {
   void tell(const Job& job) {
     std::string lines;
     const std::vector<Job_Alert_Record> alerts = job.alerts();
-    for (size_t i = told_; i < alerts.size(); ++i) lines += alert_line(alerts[i]);
+    for (size_t i = told_; i < alerts.size(); ++i) add(lines, alert_line(alerts[i]));
     told_ = alerts.size();
     size_t dropped = 0;
     for (const std::string& warning : ctx_.log().take_warnings(dropped))
-      if (!is_alert_line(warning, def_id_)) lines += "quillon3: warning: " + warning + "\n";
+      if (!is_alert_line(warning, def_id_)) add(lines, "quillon3: warning: " + warning + "\n");
     if (dropped != 0)
       lines += "quillon3: warning: ... and " + std::to_string(dropped) +
                " more (quillon3 -v shows the log)\n";
@@ -655,6 +669,10 @@ class Job_News {
     const bool error = alert.level >= Error_ID::LEVEL_ERROR;
     if (error) count(alert);
     return std::string("quillon3: ") + (error ? "error: " : "warning: ") + printable(text) + "\n";
+  }
+
+  void add(std::string& lines, const std::string& line) {
+    if (ctx_.log().verbose() || shown_.first_time(line)) lines += line;
   }
 
   void count(const Job_Alert_Record& alert) {
@@ -677,6 +695,7 @@ class Job_News {
   Job_Progress_View& view_;
   const std::string def_id_;
   size_t told_ = 0;
+  Shown_Lines shown_;
   Alert_Report report_;
 };
 

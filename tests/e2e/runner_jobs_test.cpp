@@ -820,6 +820,33 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
   }
 }
 
+// A cloud that goes away in the middle of a backup, each instance's snapshot held: every
+// later call finds nobody listening, and the retry of each instance cannot log in.
+// Without -v each line is shown once, the cause once with what it stopped (not again in
+// the line of the request that met it), and the logins say that the cloud cannot be
+// reached rather than blaming the account.
+TEST_F(Runner_Jobs, ACloudThatGoesAwayIsNamedOnce) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck",
+                                        "times": 2})"));
+  test::Runner_Process backup(
+      {"backup", "--quiet",
+       write("b.json", backup_definition(R"({"parallel_vms": 2})", "b1", {"a", "b"},
+                                         R"("retry_count": 1, )"))});
+  ASSERT_TRUE(eventually([this] { return faults_fired(); })) << "the snapshots were never held";
+  ASSERT_TRUE(sim_->stop());
+  const test::Run_Result& r = backup.finish();
+  EXPECT_EQ(1, r.code) << r.all();
+  std::istringstream lines(r.err);
+  std::map<std::string, int> shown;
+  for (std::string line; std::getline(lines, line);) ++shown[line];
+  for (const auto& [line, times] : shown) EXPECT_EQ(1, times) << line;
+  EXPECT_EQ(1, shown["quillon3: error: Failed to log in: cannot reach the cloud"]) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("job's account")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("Cloud request ")) << r.err;
+  EXPECT_THAT(r.err, ::testing::EndsWith("quillon3: backup failed\n"));
+}
+
 // What the job tells is shown as it happens, not when it ends: the power-off of an
 // instance is told while the instance is off (its backup held by the cloud, its
 // temporary snapshot stuck); let go, the backup completes and powers it on again.
