@@ -12,7 +12,7 @@ struct Alert_Text {
 };
 
 const Alert_Text CATALOGUE[] = {
-    {1, "Failed to log in to the cloud with the job's account."},
+    {LOGIN_ALERT_ID, "Failed to log in to the cloud with the job's account."},
     {2, "Failed to read the catalog records of instance {1}."},
     {3, "Failed to record the backup of instance {1} in the catalog."},
     {4, "Failed to power off instance {1} before its backup."},
@@ -41,6 +41,8 @@ std::string argument(const json_spirit::Value& args, size_t n) {
 }
 
 }  // namespace
+
+const char LOGIN_UNANSWERED_ALERT_TEXT[] = "Failed to log in: cannot reach the cloud.";
 
 std::string job_alert_text(unsigned long alert_id, const json_spirit::Value& args) {
   const char* format = find_format(alert_id);

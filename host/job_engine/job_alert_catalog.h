@@ -14,4 +14,9 @@
 // followed by the arguments as JSON, when there are any.
 std::string job_alert_text(unsigned long alert_id, const json_spirit::Value& args);
 
+// The login alert's id, and its text when the cloud never answered the login: the keys
+// were not tried, so the account is not to blame.
+constexpr unsigned long LOGIN_ALERT_ID = 1;
+extern const char LOGIN_UNANSWERED_ALERT_TEXT[];
+
 #endif  // HOST_JOB_ENGINE_JOB_ALERT_CATALOG_H

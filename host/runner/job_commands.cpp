@@ -7,8 +7,10 @@
 // up; the third of them ends the runner at once. What the job tells (its alerts, the
 // warnings it logs) is shown as it happens, each alert as an error or a warning by its
 // level; the errors it logged are shown once it ended, when it did not do all its work.
-// The exit status is 0 only when every instance completed and the job raised no alert at
-// the error level (an entry it skipped, an instance of the source it skipped, ...).
+// The exit status tells what the run left undone (a failed instance, a source entry or
+// an instance of the source it skipped, an instance left powered off), never how many
+// lines it showed: an alert of a try that a later try of its instance completed is shown
+// and said to be mended, and fails nothing.
 #include <signal.h>
 #include <unistd.h>
 
@@ -67,12 +69,54 @@ const Command_Syntax RESTORE_SYNTAX = {
 // How long a job thread may take, after the run completed, to leave module code.
 const int THREAD_EXIT_SECONDS = 10;
 
-// Alerts the run's last line counts by what they left undone (any alert at the error
-// level fails the exit status, these and the others alike).
-// A source entry whose instances could not be had: the job goes on without it.
-const unsigned long ALERT_ENTRY_NOT_LISTED = 7;
-// An instance the source names that the module never backs up (terminated, say).
-const unsigned long ALERT_INSTANCE_SKIPPED = 20;
+// What an alert at the error level says of the run's work, by the alert's id. The first
+// four leave work undone whatever became of the instances; a try's alert leaves undone
+// only what the history says failed, as a later try may complete its instance.
+enum class Alert_Kind {
+  ENTRY_NOT_LISTED,  // a source entry whose instances could not be had
+  INSTANCE_SKIPPED,  // an instance the source names that the module never backs up
+  NAMELESS,          // an instance without a name, never backed up
+  LEFT_OFF,          // an instance that could not be powered on after its backup
+  NOT_DONE_COUNT,    // how many instances were not done: the history's failures
+  TRY,               // a try of an instance that failed (a login, a snapshot, ...)
+  OTHER,             // an alert the runner does not know: it fails the run
+};
+
+struct Alert_Meaning {
+  unsigned long id;
+  Alert_Kind kind;
+  bool names_instance;  // the alert's first argument is the instance's id
+};
+
+const Alert_Meaning ALERT_MEANINGS[] = {
+    {1, Alert_Kind::TRY, false},  // a try's login; the job's own, when it fails, fails the job
+    {2, Alert_Kind::TRY, true},
+    {3, Alert_Kind::TRY, true},
+    {4, Alert_Kind::TRY, true},
+    {5, Alert_Kind::LEFT_OFF, true},
+    {6, Alert_Kind::TRY, false},
+    {7, Alert_Kind::ENTRY_NOT_LISTED, false},
+    {8, Alert_Kind::TRY, true},
+    {9, Alert_Kind::TRY, true},
+    {10, Alert_Kind::NOT_DONE_COUNT, false},
+    {11, Alert_Kind::NAMELESS, true},
+    {20, Alert_Kind::INSTANCE_SKIPPED, true},
+};
+
+const Alert_Meaning* meaning_of(unsigned long id) {
+  for (const Alert_Meaning& m : ALERT_MEANINGS)
+    if (m.id == id) return &m;
+  return nullptr;
+}
+
+// The first argument of an alert, when it is a text; "?" otherwise, so that an alert meant
+// to name its instance but naming none is still counted as named (and undone).
+std::string first_argument(const json_spirit::Value& args) {
+  if (args.type() != json_spirit::array_type || args.get_array().empty() ||
+      args.get_array()[0].type() != json_spirit::str_type)
+    return "?";
+  return args.get_array()[0].get_str();
+}
 
 // Error records that only follow a cause an earlier line names: the scheduler refusing
 // to run a failed task again, the client's miss whose caller names what it looked for,
@@ -402,12 +446,74 @@ bool is_follow_on(const std::string& error) {
                      [&error](const char* form) { return error.find(form) != std::string::npos; });
 }
 
-// What the job's alerts said, as the runner showed them.
+// True when `error` is the host's line for a cloud request that failed and another of
+// `lines` quotes its cause, saying what the request was for: the request's own line adds
+// only its address, and the cause is said once.
+bool quoted_by_another(const std::string& error, const std::vector<std::string>& lines) {
+  static const std::string HEAD = "Cloud request ";
+  static const std::string FAILED = " failed: ";
+  const size_t at = error.find(FAILED);
+  if (error.compare(0, HEAD.size(), HEAD) != 0 || at == std::string::npos) return false;
+  const std::string cause = error.substr(at + FAILED.size());
+  return !cause.empty() && std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return &line != &error && line.find(cause) != std::string::npos;
+  });
+}
+
+// What the job's alerts at the error level said, as the runner showed them.
 struct Alert_Report {
-  size_t errors = 0;  // alerts at the error level
+  size_t errors = 0;
   size_t entries_not_listed = 0;
   size_t instances_skipped = 0;
+  size_t nameless = 0;
+  size_t left_off = 0;
+  size_t not_done_counts = 0;
+  size_t unknown = 0;
+  std::vector<std::string> tries;  // the instance each try's alert named; "" for none
 };
+
+// What became of the tries whose alerts were shown, as the history tells.
+struct Tries_Outcome {
+  std::vector<std::string> completed_later;  // instances a later try completed, each once
+  bool unnamed_completed = false;  // alerts that name no instance, and every instance completed
+  size_t undone = 0;  // alerts of instances the history neither completed nor failed
+};
+
+// The state the history gives instance `id`; empty when it has no entry.
+std::string state_of(const json_spirit::Value& history, const std::string& id) {
+  if (history.type() != json_spirit::array_type) return std::string();
+  for (const json_spirit::Value& h : history.get_array())
+    if (string_member(h, "uuid") == id) return string_member(h, "state");
+  return std::string();
+}
+
+// True when every instance of `history` completed or was left out by the job's own choice.
+bool every_instance_done(const json_spirit::Value& history) {
+  if (history.type() != json_spirit::array_type) return false;
+  return std::all_of(history.get_array().begin(), history.get_array().end(),
+                     [](const json_spirit::Value& h) {
+                       const std::string state = string_member(h, "state");
+                       return state == "completed" || state == "skipped";
+                     });
+}
+
+// A failed instance is counted by the history; a completed one was mended by a later try.
+Tries_Outcome tries_outcome(const Alert_Report& alerts, const json_spirit::Value& history) {
+  Tries_Outcome out;
+  for (const std::string& id : alerts.tries) {
+    if (id.empty()) {
+      out.unnamed_completed = every_instance_done(history);
+      continue;
+    }
+    const std::string state = state_of(history, id);
+    const auto& later = out.completed_later;
+    if (state == "completed" && std::find(later.begin(), later.end(), id) == later.end())
+      out.completed_later.push_back(id);
+    else if (state != "completed" && state != "failed")
+      ++out.undone;
+  }
+  return out;
+}
 
 // The errors the failed job logged, when not verbose (which showed them already): the
 // last line alone seldom names the cause. Left out: the job's last message (the last
@@ -429,16 +535,15 @@ void show_job_errors(Context& ctx, const Job_Errors& errors, const std::string& 
   const bool explained = alerts.errors != 0 ||
                          std::any_of(shown.begin(), shown.end(),
                                      [](const std::string& e) { return !is_follow_on(e); });
-  size_t told = 0;
-  for (const std::string& error : shown) {
-    if (explained && is_follow_on(error)) continue;
-    ctx.err() << "quillon3: error: " << error << "\n";
-    ++told;
-  }
+  std::vector<std::string> told;
+  for (const std::string& error : shown)
+    if (!explained || !is_follow_on(error)) told.push_back(error);
+  for (const std::string& error : told)
+    if (!quoted_by_another(error, told)) ctx.err() << "quillon3: error: " << error << "\n";
   if (errors.more != 0)
     ctx.err() << "quillon3: error: ... and " << errors.more
               << " more (quillon3 -v shows the log)\n";
-  else if (errors.internal != 0 && told == 0 && alerts.errors == 0 && message.empty())
+  else if (errors.internal != 0 && told.empty() && alerts.errors == 0 && message.empty())
     ctx.err() << "quillon3: error: an internal check of the module failed (quillon3 -v shows "
                  "where)\n";
   ctx.log().forget_errors();
@@ -451,19 +556,24 @@ struct Run_Summary {
   bool stop_requested = false;
   json_spirit::Value history;
   Alert_Report alerts;
+  Tries_Outcome tries;
   std::string kept;  // what the completed instances left
 };
 
 // What a job that succeeded still left undone: empty when nothing.
 std::string shortfall(const Run_Summary& run) {
   const size_t failed = instances_in(run.history, "failed").size();
-  const size_t counted = run.alerts.entries_not_listed + run.alerts.instances_skipped;
+  const Alert_Report& alerts = run.alerts;
+  // Alerts that no failed instance accounts for.
+  const size_t unexplained =
+      alerts.unknown + run.tries.undone + (failed == 0 ? alerts.not_done_counts : 0);
   const std::pair<size_t, const char*> parts[] = {
       {failed, "instance(s) failed"},
-      {run.alerts.instances_skipped, "instance(s) named in the source were skipped"},
-      {run.alerts.entries_not_listed, "source entry(ies) were not found or could not be listed"},
-      // Alerts that no instance's failure accounts for (a power-on that failed, say).
-      {failed == 0 && counted == 0 ? run.alerts.errors : 0, "error(s) named above"},
+      {alerts.instances_skipped, "instance(s) named in the source were skipped"},
+      {alerts.nameless, "instance(s) without a name were skipped"},
+      {alerts.entries_not_listed, "source entry(ies) were not found or could not be listed"},
+      {alerts.left_off, "instance(s) could not be powered on again"},
+      {unexplained, "error(s) named above"},
   };
   std::vector<std::string> said;
   for (const auto& [count, what] : parts)
@@ -472,6 +582,18 @@ std::string shortfall(const Run_Summary& run) {
   for (size_t i = 0; i < said.size(); ++i)
     text += (i == 0 ? "" : i + 1 == said.size() ? " and " : ", ") + said[i];
   return text;
+}
+
+// One line per instance that completed on a later try after an alert of an earlier one,
+// and one for alerts that name no instance when every instance completed all the same.
+void show_mended(Context& ctx, const Run_Summary& run) {
+  for (const std::string& id : run.tries.completed_later)
+    ctx.err() << "quillon3: " << printable(id)
+              << " completed on a later try; the error(s) above from its earlier try left "
+                 "nothing undone\n";
+  if (run.tries.unnamed_completed)
+    ctx.err() << "quillon3: every instance completed; the error(s) above that name no instance "
+                 "came from tries that a later try completed\n";
 }
 
 // The run's exit code. When it did not succeed, one line on stderr, after the errors the
@@ -491,6 +613,7 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
   }
   const Job_Event_Record::Kind kind = events.back().kind;
   const std::string message = events.back().message;
+  show_mended(ctx, run);
   switch (kind) {
     case Job_Event_Record::SUCCESS: {
       if (run.stop_requested)
@@ -516,7 +639,8 @@ int outcome(Context& ctx, const Job& job, const Run_Summary& run) {
 
 // Shows what the job tells while it runs, through the progress view (the bars are drawn
 // again below): each new alert as an error or a warning by its level, then the warnings
-// the job logged. Called on the runner's own thread: the job's threads only queue.
+// the job logged, without -v each line only the first time. Called on the runner's own
+// thread: the job's threads only queue.
 class Job_News {
  public:
   Job_News(Context& ctx, Job_Progress_View& view, std::string def_id)
@@ -526,11 +650,11 @@ class Job_News {
   void tell(const Job& job) {
     std::string lines;
     const std::vector<Job_Alert_Record> alerts = job.alerts();
-    for (size_t i = told_; i < alerts.size(); ++i) lines += alert_line(alerts[i]);
+    for (size_t i = told_; i < alerts.size(); ++i) add(lines, alert_line(alerts[i]));
     told_ = alerts.size();
     size_t dropped = 0;
     for (const std::string& warning : ctx_.log().take_warnings(dropped))
-      if (!is_alert_line(warning, def_id_)) lines += "quillon3: warning: " + warning + "\n";
+      if (!is_alert_line(warning, def_id_)) add(lines, "quillon3: warning: " + warning + "\n");
     if (dropped != 0)
       lines += "quillon3: warning: ... and " + std::to_string(dropped) +
                " more (quillon3 -v shows the log)\n";
@@ -543,18 +667,35 @@ class Job_News {
     std::string text = alert.text;
     if (!text.empty() && text.back() == '.') text.pop_back();
     const bool error = alert.level >= Error_ID::LEVEL_ERROR;
-    if (error) {
-      ++report_.errors;
-      if (alert.id == ALERT_ENTRY_NOT_LISTED) ++report_.entries_not_listed;
-      if (alert.id == ALERT_INSTANCE_SKIPPED) ++report_.instances_skipped;
-    }
+    if (error) count(alert);
     return std::string("quillon3: ") + (error ? "error: " : "warning: ") + printable(text) + "\n";
+  }
+
+  void add(std::string& lines, const std::string& line) {
+    if (ctx_.log().verbose() || shown_.first_time(line)) lines += line;
+  }
+
+  void count(const Job_Alert_Record& alert) {
+    ++report_.errors;
+    const Alert_Meaning* meaning = meaning_of(alert.id);
+    switch (meaning != nullptr ? meaning->kind : Alert_Kind::OTHER) {
+      case Alert_Kind::ENTRY_NOT_LISTED: ++report_.entries_not_listed; return;
+      case Alert_Kind::INSTANCE_SKIPPED: ++report_.instances_skipped; return;
+      case Alert_Kind::NAMELESS: ++report_.nameless; return;
+      case Alert_Kind::LEFT_OFF: ++report_.left_off; return;
+      case Alert_Kind::NOT_DONE_COUNT: ++report_.not_done_counts; return;
+      case Alert_Kind::TRY:
+        report_.tries.push_back(meaning->names_instance ? first_argument(alert.args) : "");
+        return;
+      case Alert_Kind::OTHER: ++report_.unknown; return;
+    }
   }
 
   Context& ctx_;
   Job_Progress_View& view_;
   const std::string def_id_;
   size_t told_ = 0;
+  Shown_Lines shown_;
   Alert_Report report_;
 };
 
@@ -630,6 +771,7 @@ int run_job(Context& ctx, Command_Line& line, size_t first, Job_Kind kind) {
     ctx.err().clear();
   }
   run.history = history_of(*job);
+  run.tries = tries_outcome(run.alerts, run.history);
   const bool printed = print_history(ctx, verb, run.history);
   if (kind == Job_Kind::RESTORE) show_restored(ctx, file, *job);
   run.stop_requested = stopper.requested();

@@ -212,6 +212,12 @@ ssize_t Runner_Log::log(ACE_Log_Record& record) {
   return 0;
 }
 
+bool Shown_Lines::first_time(const std::string& line) {
+  if (shown_.count(line) != 0) return false;
+  if (shown_.size() < MAX_REMEMBERED) shown_.insert(line);
+  return true;
+}
+
 json_spirit::Value hide_secrets(const json_spirit::Value& value) {
   switch (value.type()) {
     case json_spirit::secure_str_type:

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,20 @@ class Runner_Log : public ACE_Log_Msg_Backend {
   size_t internal_ = 0;
   std::vector<std::string> warnings_;
   size_t dropped_warnings_ = 0;
+};
+
+// The lines a command showed of what a job tells, so that a line identical to one shown
+// before is left out: a cause that several tries or instances meet is said once. The
+// first MAX_REMEMBERED distinct lines are remembered; lines past them are always shown.
+class Shown_Lines {
+ public:
+  // True when `line` was not shown before; it counts as shown from now on.
+  bool first_time(const std::string& line);
+
+  static constexpr size_t MAX_REMEMBERED = 1000;
+
+ private:
+  std::set<std::string> shown_;
 };
 
 // The length (2..4) of the well-formed UTF-8 sequence at text[i], a byte of 0x80 or

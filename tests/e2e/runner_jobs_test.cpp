@@ -800,12 +800,13 @@ TEST_F(Runner_Jobs, OutputNobodyReadsNeverEndsABackup) {
 
 // A backup whose source leaves work undone: an entry the cloud does not know (deleted,
 // misspelt), a terminated instance or the agent's own named, a volume the instance does
-// not have, a login the cloud refuses. The rest is backed up, each cause is named once
-// without -v (an alert as an error by its level, the job's error lines without those
-// that only repeat a cause), and the run exits 1 so that scripts see it; the last line
-// says what was left undone, or why nothing ran. What the job itself asked to leave out
-// or change (an exclusion, a power cycle, a codec it does not know) and an entry that
-// selects nothing are warning lines and exit 0.
+// not have, a login the cloud refuses, an instance that cannot be powered on again. The
+// rest is backed up, each cause is named once without -v (an alert as an error by its
+// level, the job's error lines without those that only repeat a cause), and the run
+// exits 1 so that scripts see it; the last line says what was left undone, or why
+// nothing ran. What the job itself asked to leave out or change (an exclusion, a power
+// cycle, a codec it does not know) and an entry that selects nothing are warning lines
+// and exit 0; so is a try's failure that a retry mended, its error said to be.
 TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1, {test::seed_instance("c", "10.10.1.33", "terminated")}));
   const std::string a = R"({"id": "i-a", "name": "vm-a", "type": "Instance"})";
@@ -818,6 +819,7 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
     std::vector<std::string> lines;  // each shown once
     std::string last;
     std::string catalog = "";  // when not empty, what catalog.db holds for the run
+    std::string left = "running";  // i-a's state after the run
   } cases[] = {
       {"an instance the cloud does not have",
        a + R"(, {"id": "i-gone", "name": "vm-gone", "type": "Instance"})", "{}", "", "", 1,
@@ -880,6 +882,17 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
         "quillon3: warning: Unknown compression method \"brotli\", using auto\n"},
        "quillon3: warning: Powering off tavro instance i-a (vm-a) for its backup, on again "
        "afterwards: the job's option restart_vm asks for it\n"},
+      {"a snapshot refused once, made on the retry", a, "{}", R"("retry_count": 1, )",
+       R"({"action": "CreateTmpSnapshots"})", 0, "i-a:completed",
+       {"quillon3: error: Failed to create a temporary snapshot of instance i-a\n"},
+       "quillon3: i-a completed on a later try; the error(s) above from its earlier try left "
+       "nothing undone\n"},
+      // Last: it leaves i-a off.
+      {"an instance that cannot be powered on again", a, R"({"restart_vm": true})", "",
+       R"({"action": "StartInstances"})", 1, "i-a:completed",
+       {"quillon3: error: Failed to power on instance i-a after its backup\n"},
+       "quillon3: backup finished, but 1 instance(s) could not be powered on again\n", "",
+       "stopped"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -912,9 +925,36 @@ TEST_F(Runner_Jobs, ABackupThatLeavesWorkUndoneSaysWhatAndExitsOne) {
       EXPECT_EQ(1u, named) << cause << "\n" << r.err;
     }
     EXPECT_THAT(r.err, ::testing::EndsWith(c.last));
-    EXPECT_EQ("running", sim_->instance_status("i-a"));
+    EXPECT_EQ(c.left, sim_->instance_status("i-a"));
     expect_nothing_left();
   }
+}
+
+// A cloud that goes away in the middle of a backup, each instance's snapshot held: every
+// later call finds nobody listening, and the retry of each instance cannot log in.
+// Without -v each line is shown once, the cause once with what it stopped (not again in
+// the line of the request that met it), and the logins say that the cloud cannot be
+// reached rather than blaming the account.
+TEST_F(Runner_Jobs, ACloudThatGoesAwayIsNamedOnce) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck",
+                                        "times": 2})"));
+  test::Runner_Process backup(
+      {"backup", "--quiet",
+       write("b.json", backup_definition(R"({"parallel_vms": 2})", "b1", {"a", "b"},
+                                         R"("retry_count": 1, )"))});
+  ASSERT_TRUE(eventually([this] { return faults_fired(); })) << "the snapshots were never held";
+  ASSERT_TRUE(sim_->stop());
+  const test::Run_Result& r = backup.finish();
+  EXPECT_EQ(1, r.code) << r.all();
+  std::istringstream lines(r.err);
+  std::map<std::string, int> shown;
+  for (std::string line; std::getline(lines, line);) ++shown[line];
+  for (const auto& [line, times] : shown) EXPECT_EQ(1, times) << line;
+  EXPECT_EQ(1, shown["quillon3: error: Failed to log in: cannot reach the cloud"]) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("job's account")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("Cloud request ")) << r.err;
+  EXPECT_THAT(r.err, ::testing::EndsWith("quillon3: backup failed\n"));
 }
 
 // What the job tells is shown as it happens, not when it ends: the power-off of an

@@ -117,6 +117,37 @@ TEST(Job, AlertsAreRecordedAndLogged) {
                 entry_skipped);
 }
 
+// The login alert blames the account only when the cloud answered: a login whose last
+// record on the raising thread says nothing answered is told as an unreachable cloud.
+TEST(Job, ALoginAlertSaysWhenTheCloudWasNotReached) {
+  const struct {
+    const char* what;
+    const char* logged_before;  // on the thread, just before the alert
+    unsigned long alert;
+    std::string text;
+  } rows[] = {
+      {"nobody listening",
+       "Failed to log in to cloud 127.0.0.1:9, the cloud could not be reached: Failed to "
+       "connect (Connection refused).\n",
+       1, "Failed to log in: cannot reach the cloud."},
+      {"keys refused",
+       "Failed to log in to cloud 127.0.0.1:9, it refused the keys (HTTP 401), msg: no.\n", 1,
+       "Failed to log in to the cloud with the job's account."},
+      {"another alert after an unreachable cloud", "the cloud could not be reached: x.\n", 8,
+       "Failed to create a temporary snapshot of instance i-a."},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::Log_Capture log;
+    Job_var job(new Job(make_def("login-alerts")));
+    ACE_ERROR((LM_ERROR, "%s", row.logged_before));
+    const json_spirit::Value args =
+        row.alert == 1 ? json_spirit::Value() : json_spirit::Value(json_spirit::Array{"i-a"});
+    write_job_alert(*job, Error_ID::LEVEL_ERROR, row.alert, 0, args, 1);
+    EXPECT_EQ(row.text, job->alerts().at(0).text);
+  }
+}
+
 // A job whose start neither spawns nor completes: the test plays the job thread.
 class Manual_Job : public Job {
  public:

@@ -167,4 +167,19 @@ TEST(Runner_Output, AJobsLogKeepsErrorsAndWarningsAndHidesInternalChecksUnlessVe
   EXPECT_EQ(3u, dropped);
 }
 
+// A line the job tells again is left out; the lines remembered are bounded, so a job
+// that tells ever new lines is shown them all without the runner growing without end.
+TEST(Runner_Output, ShownLinesLeaveOutRepeatsUpToABound) {
+  runner::Shown_Lines shown;
+  std::string told;
+  for (const char* line : {"a\n", "b\n", "a\n", "a\n", "b\n", "c\n"})
+    if (shown.first_time(line)) told += line;
+  EXPECT_EQ("a\nb\nc\n", told);
+  for (size_t i = 3; i < runner::Shown_Lines::MAX_REMEMBERED; ++i)
+    EXPECT_TRUE(shown.first_time(std::to_string(i)));
+  EXPECT_TRUE(shown.first_time("past the bound"));
+  EXPECT_TRUE(shown.first_time("past the bound")) << "not remembered";
+  EXPECT_FALSE(shown.first_time("a\n"));
+}
+
 }  // namespace
