@@ -38,8 +38,8 @@ const char SECRET_KEY[] = "s3cr3t/K7MDENG+bPxRfiCYLOOPBACK";
 // time, one piece every `interval`.
 enum class Mode { NORMAL, TRUNCATED, STALL, CLOSE, NOBODY, DRIP };
 struct Reply {
-  // A constructor, not an aggregate: the optimiser takes the strings of a table of
-  // aggregate rows for uninitialised.
+  // A constructor, not an aggregate: in a table of aggregate rows the optimiser takes
+  // their strings for uninitialised (a false alarm, an error where warnings are errors).
   Reply(int status, std::string body, Mode mode = Mode::NORMAL, size_t piece = 0,
         std::chrono::milliseconds interval = {})
       : status(status), body(std::move(body)), mode(mode), piece(piece), interval(interval) {}
