@@ -4,8 +4,10 @@
 // exit 1; Ctrl-C, a kill or a hang-up in the middle of a backup, or output nobody reads
 // any more, must leave nothing half-done in the cloud or the pool; a backup in which an
 // instance failed or an entry was not found exits 1, its bars showing only this run; a
-// stop that comes too late is told with what the job kept.
+// stop that comes too late is told with what the job kept; the third stop's line waits
+// for a stderr that is read late.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/time.h>
 #include <zstd.h>
@@ -1446,6 +1448,69 @@ TEST_F(Runner_Jobs, RestoreOntoTheAgentsOwnInstanceIsRefused) {
   }
   for (const json_spirit::Value& a : leftovers("attachments"))
     EXPECT_EQ("i-b", a.get_obj().at("instance_id").get_str());
+}
+
+
+// True once `pid` has taken every signal sent to it: none waits in its shared pending set.
+bool signals_taken(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) == 0;
+  return false;
+}
+
+// The third stop waits (seconds) for stderr to take its line before the process ends:
+// with stderr a full pipe read only after the third stop was taken (a pager that goes
+// on), a backup held by the cloud takes three stops, each taken before the next is sent,
+// and all three lines come after what filled the pipe, the last one saying what may be
+// left; the runner exits 1.
+TEST_F(Runner_Jobs, TheThirdStopWaitsForItsOwnLastLine) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  const std::string definition = write("b.json", backup_definition("{}", "b1", {"a"}));
+  const std::pair<int, std::string> stops[] = {
+      {SIGINT, first_stop_line("interrupted", "backup")},
+      {SIGTERM, "\nquillon3: terminated: the backup is still at it; a third stop ends quillon3 "
+                "now, without cleaning up\n"},
+      {SIGHUP, "\nquillon3: hung up: ending now, without cleaning up; the cloud may keep the "
+               "backup's temporary snapshots (the next backup of each instance clears them) "
+               "and, on a cloud before 9.8, its instance backups with their snapshots and the "
+               "volumes made from them, and a volume it was reading can stay attached to the "
+               "agent's own instance; the pool may keep complete images that no catalog record "
+               "names, and empty folders; an instance that restart_vm powered off stays off\n"}};
+  ASSERT_TRUE(sim_->post("/faults", R"({"action": "CreateTmpSnapshots", "kind": "stuck"})"));
+  int held[2];
+  ASSERT_EQ(0, ::pipe2(held, O_CLOEXEC | O_NONBLOCK)) << std::strerror(errno);
+  size_t filled = 0;
+  for (const std::string fill(4096, 'x'); ::write(held[1], fill.data(), fill.size()) > 0;)
+    filled += fill.size();
+  for (int fd : held) ::fcntl(fd, F_SETFL, 0);  // the runner's writes wait, as on any full pipe
+  const std::array<int, 3> fds = {::open("/dev/null", O_RDONLY | O_CLOEXEC),
+                                  ::memfd_create("stdout", MFD_CLOEXEC), held[1]};
+  std::string error;
+  const pid_t pid = test::spawn({test::runner_path(), "backup", "--quiet", definition}, fds, error);
+  for (int fd : fds) ::close(fd);
+  auto reader = make_deleter([&held] { ::close(held[0]); });
+  ASSERT_LT(0, pid) << error;
+  auto release = make_deleter([this] { sim_->post("/settle", "{}"); });
+  EXPECT_TRUE(eventually([this] { return faults_fired(); })) << "the backup never got there";
+  std::string said;
+  for (const auto& [signal, line] : stops) {
+    ::kill(pid, signal);
+    EXPECT_TRUE(eventually([pid] { return signals_taken(pid); }));
+    said += line;
+  }
+  // The reader comes back well within the third stop's wait.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::string err;
+  char buf[4096];
+  for (pollfd p = {held[0], POLLIN, 0}; ::poll(&p, 1, 60000) > 0;) {
+    const ssize_t n = ::read(held[0], buf, sizeof buf);
+    if (n <= 0) break;
+    err.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(1, test::reap(pid));
+  EXPECT_EQ(std::string::npos, err.substr(0, filled).find_first_not_of('x'));
+  EXPECT_EQ(said, err.size() < filled ? "(shorter than what filled the pipe)" : err.substr(filled));
 }
 
 }  // namespace

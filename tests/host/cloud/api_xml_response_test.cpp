@@ -56,6 +56,7 @@ TEST(ApiXmlResponse, FeedsDocuments) {
   const std::pair<std::string, std::string> cases[] = {
       {decl + "<R><a>x</a></R>", "<R <a x >a >R"},
       {bom + decl + "<R/>", "<R >R"}, {bom + "<R/>", "<R >R"}, {"\n  " + decl + "<R/>", "<R >R"},
+      {bom + "\r\n " + decl + "<R><a>x</a></R>", "<R <a x >a >R"},
       {decl + "<R xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
               "<p:a xmlns:p=\"urn:p\">v</p:a></R>", "<R <a v >a >R"},
       // One text event per element: entities, CDATA and comments joined.

@@ -167,27 +167,36 @@ TEST_F(Backup_Executor_Test, EntriesExpandIntoInstancesOnceEach) {
 
 // An entry that lists nothing is told by the cloud's answer for the object itself, asked
 // once through the client; an Instance entry's own query is that answer, never asked
-// twice. What the cloud said is in the log: found nowhere, or why it could not answer.
+// twice. What the cloud said is in the log: found nowhere, or why it could not answer,
+// in the client's line and in the entry's.
 TEST_F(Backup_Executor_Test, EntriesThatListNothingAreAskedForOnce) {
   const struct {
     const char* type;
     const char* id;
     const char* sent;
-    const char* logged;  // by the client, besides the executor's line for the entry
+    const char* logged;  // by the client
+    const char* entry;   // the executor's line for the entry
   } cases[] = {
       {"Instance", "i-busy",
        "DescribeInstances(Filter.1.Name=instance-id Filter.1.Value.1=i-busy)",
-       "Failed to query instance i-busy, msg: instance service busy.\n"},
+       "Failed to query instance i-busy, msg: instance service busy.\n",
+       "Failed to list the instances of tavrocloud Instance i-busy: instance service busy; "
+       "source entry n was skipped.\n"},
       {"Node", "n-busy",
        "DescribeInstances(Filter.1.Name=node-id Filter.1.Value.1=n-busy) "
        "DescribeNodes(NodeId=n-busy)",
-       "Failed to query node n-busy, msg: node service down.\n"},
+       "Failed to query node n-busy, msg: node service down.\n",
+       "Failed to list the instances of tavrocloud Node n-busy: node service down; source "
+       "entry n was skipped.\n"},
       {"Storage", "st-busy", "DescribeInstances() DescribeStorages()",
-       "Failed to query storages, msg: storage service down.\n"},
+       "Failed to query storages, msg: storage service down.\n",
+       "Failed to list the instances of tavrocloud Storage st-busy: storage service down; "
+       "source entry n was skipped.\n"},
       {"Cluster", "c-x",
        "DescribeInstances(Filter.1.Name=availability-zone Filter.1.Value.1=c-x) "
        "DescribeClusters(clusterId=c-x)",
-       "Failed to query cluster c-x, clusters size not 1, size is 0.\n"},
+       "Failed to query cluster c-x, clusters size not 1, size is 0.\n",
+       "Tavrocloud has no Cluster c-x: source entry n was skipped.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
@@ -205,6 +214,7 @@ TEST_F(Backup_Executor_Test, EntriesThatListNothingAreAskedForOnce) {
     EXPECT_FALSE(e->resolve_entries());
     EXPECT_EQ(cloud_.sent_text(), c.sent);
     EXPECT_TRUE(log.contains(c.logged, LM_ERROR)) << log.text();
+    EXPECT_TRUE(log.contains(c.entry, LM_ERROR)) << log.text();
     EXPECT_TRUE(log.contains(std::string("Failed to query tavro instance by entry id ") + c.id,
                              LM_ERROR)) << log.text();
   }

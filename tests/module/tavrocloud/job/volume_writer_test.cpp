@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <functional>
 #include <string>
@@ -68,30 +69,66 @@ TEST(Volume_Writer, PublishesTheWholeImageOrNothing) {
   }
 }
 
-// A full pool: the pool's writer names the cause, and so does the upload's own line,
-// with the errno the pool's writer left (its writes fail on a thread of their own).
+// A pool whose writes fail (full, or a failing disk): the pool's writer names the cause,
+// and so does the upload's own line, with the errno the pool's writer left (its writes
+// fail on a thread of their own), also when the clean-up of the file that follows leaves
+// another errno behind: where no file without a name can be made, the hidden file it
+// wrote is removed, and that removal may fail or succeed and still change errno.
 TEST(Volume_Writer, AFullPoolIsToldByItsOwnCause) {
   pool_test::Pool_Env env;
-  struct Full_Pool : Pool_File_System {
-    ssize_t writev(int, const struct iovec*, int) override {
-      errno = ENOSPC;
+  struct Faults {
+    int write_errno;
+    bool unnamed_files = true;  // false: a file system that cannot make them
+    int removal_errno = 0;      // what the removal of the hidden file leaves in errno
+    bool removal_fails = false;
+  };
+  struct Failing_Pool : Pool_File_System {
+    explicit Failing_Pool(const Faults& faults) : f(faults) {}
+    int open_unnamed(const char* dir, mode_t mode) override {
+      if (f.unnamed_files) return Pool_File_System::open_unnamed(dir, mode);
+      errno = EOPNOTSUPP;
       return -1;
     }
-  } full;
-  Pool_File_System* const previous = Pool_File_System::install(&full);
+    ssize_t writev(int, const struct iovec*, int) override {
+      errno = f.write_errno;
+      return -1;
+    }
+    int remove(const char* path) override {
+      const int rc = Pool_File_System::remove(path);
+      errno = f.removal_errno;
+      return f.removal_fails ? -1 : rc;
+    }
+    const Faults f;
+  };
+  const struct {
+    const char* name;
+    Faults faults;
+    const char* said;  // by the upload, after "Failed to write data to image, error: "
+  } cases[] = {
+      {"a full pool", {ENOSPC}, "28, msg: No space left on device.\n"},
+      {"a failing disk, the hidden file gone before its removal", {EIO, false, ENOENT, true},
+       "5, msg: Input/output error.\n"},
+      {"a full pool, the hidden file removed with errno changed", {ENOSPC, false, EBADF},
+       "28, msg: No space left on device.\n"},
+  };
   const std::string device = env.dir() + "/device";
   pool_test::write_file(device, pool_test::make_content(pool_test::RANDOM, 32 * BLOCK));
-  Client_IO_Ex io;
-  ASSERT_TRUE(io.connect(env.url(), Client_IO_Base::Options()));
-  test::Log_Capture log;
-  tavrocloud::Volume_Writer writer(io, device, "run/img", 0, 32 * BLOCK, BLOCK);
-  errno = 0;  // no cause left behind by this thread
-  EXPECT_FALSE(writer.write_all(SET_UUID, SET_UUID, [](unsigned long) { return true; }));
-  Pool_File_System::install(previous);
-  EXPECT_TRUE(log.contains("No space left on device", LM_ERROR)) << log.text();
-  EXPECT_TRUE(log.contains("Failed to write data to image, error: 28, msg: No space left on "
-                           "device.\n", LM_ERROR)) << log.text();
-  EXPECT_EQ(pool_test::list_dir(env.root() + "/run"), "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Client_IO_Ex io;
+    ASSERT_TRUE(io.connect(env.url(), Client_IO_Base::Options()));
+    Failing_Pool pool(c.faults);
+    Pool_File_System* const previous = Pool_File_System::install(&pool);
+    test::Log_Capture log;
+    tavrocloud::Volume_Writer writer(io, device, "run/img", 0, 32 * BLOCK, BLOCK);
+    errno = 0;  // no cause left behind by this thread
+    EXPECT_FALSE(writer.write_all(SET_UUID, SET_UUID, [](unsigned long) { return true; }));
+    Pool_File_System::install(previous);
+    EXPECT_TRUE(log.contains(std::strerror(c.faults.write_errno), LM_ERROR)) << log.text();
+    EXPECT_TRUE(log.contains(std::string("Failed to write data to image, error: ") + c.said,
+                             LM_ERROR)) << log.text();
+    EXPECT_EQ(pool_test::list_dir(env.root() + "/run"), "");
+  }
 }
 
 }  // namespace
