@@ -21,7 +21,7 @@ size_t Stop_Line_Writer::hand(std::string lines) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(std::move(lines));
   changed_.notify_all();
-  return written_ + queue_.size();
+  return ++handed_;
 }
 
 bool Stop_Line_Writer::written_within(size_t place, int seconds) {

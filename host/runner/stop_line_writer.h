@@ -30,7 +30,8 @@ class Stop_Line_Writer {
   Stop_Line_Writer(const Stop_Line_Writer&) = delete;
   Stop_Line_Writer& operator=(const Stop_Line_Writer&) = delete;
 
-  // Hands `lines` over to be written; never waits on stderr. Its place in the order.
+  // Hands `lines` over to be written; never waits on stderr. Its place in the order (1 for
+  // the first handed over), which written_within() takes.
   size_t hand(std::string lines);
   // True once the lines handed over at `place` were written; waits up to `seconds`.
   bool written_within(size_t place, int seconds);
@@ -42,6 +43,7 @@ class Stop_Line_Writer {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> queue_;
+  size_t handed_ = 0;  // counts the line being written, which the queue no longer holds
   size_t written_ = 0;
   bool closing_ = false;
   std::thread thread_;  // last: it uses the members above

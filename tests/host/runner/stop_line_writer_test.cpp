@@ -1,6 +1,6 @@
 // The stop lines' writer on a stderr that does not drain: lines handed over while it is
-// held in a write, and its destruction begun then, are all written, in order, and the
-// destructor returns only after the last of them.
+// held in a write take their places after it, and once its destruction began then they
+// are all written, in order, and the destructor returns only after the last of them.
 #include <gtest/gtest.h>
 
 #include <sys/syscall.h>
@@ -62,10 +62,10 @@ TEST(Stop_Line_Writer, WritesEveryLineHandedOverBeforeItsDestructionReturnsInOrd
   std::ostream out(&buf);
   runner::Job_Progress_View view(out, runner::Job_Progress_View::Mode::QUIET, "backup", "def");
   auto writer = std::make_unique<runner::Stop_Line_Writer>(view);
-  writer->hand("line 1\n");
+  EXPECT_EQ(1u, writer->hand("line 1\n"));
   ASSERT_TRUE(buf.entered.wait());
-  writer->hand("line 2\n");
-  writer->hand("line 3\n");
+  EXPECT_EQ(2u, writer->hand("line 2\n")) << "the line in the write keeps its place";
+  EXPECT_EQ(3u, writer->hand("line 3\n"));
 
   // The destroying thread takes no lock anyone holds: once it sleeps, it sleeps waiting
   // for the writer's thread, after it told that thread to close.
