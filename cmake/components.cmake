@@ -148,11 +148,12 @@ if(runner_srcs)
   add_dependencies(quillon3 tavrocloud)
 endif()
 
-# What the runner prints (escaping, JSON, tables, the -v log, a job's progress) and where
-# (the standard descriptors it was started without), on its own for the runner's unit
-# tests (tests/host/runner); the rest of the runner is tried end to end.
+# What the runner prints (escaping, JSON, tables, the -v log, a job's progress, its stop
+# lines) and where (the standard descriptors it was started without), on its own for the
+# runner's unit tests (tests/host/runner); the rest of the runner is tried end to end.
 add_library(quillon3_runner_output STATIC host/runner/runner_output.cpp
                                           host/runner/job_progress.cpp
+                                          host/runner/stop_line_writer.cpp
                                           host/runner/standard_descriptors.cpp)
 target_link_libraries(quillon3_runner_output PUBLIC host_job_engine host_json ${THIRD_BASE})
 target_compile_options(quillon3_runner_output PRIVATE ${QUILLON3_WARNINGS})
@@ -165,7 +166,7 @@ enable_testing()
 # Folders whose tests exercise threads; the tsan preset runs exactly these.
 set(THREADED_TEST_DIRS module/yolt module/job module/models/task module/models/task/details
                        module/tavrocloud/common module/tavrocloud/websvcs_agent
-                       module/tavrocloud/job host/job_engine host/jsonrpc host/pool)
+                       module/tavrocloud/job host/job_engine host/jsonrpc host/pool host/runner)
 include(GoogleTest)
 file(GLOB support_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(test_support STATIC ${support_srcs})

@@ -19,9 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -38,6 +35,7 @@
 #include "runner/job_definition_file.h"
 #include "runner/job_progress.h"
 #include "runner/module_link.h"
+#include "runner/stop_line_writer.h"
 #include "tavrocloud/job/restore_result.h"
 
 namespace runner {
@@ -153,64 +151,6 @@ std::string left_by_ending(Job_Kind kind) {
          "catalog record names, and empty folders; an instance that restart_vm powered off "
          "stays off";
 }
-
-// Writes the stop lines on a thread of its own, through the progress view: a stderr
-// nobody drains (a stopped pager, a stalled log shipper) holds this writer and stderr's
-// lock, never the thread that takes the stops. Lines are written in the order handed
-// over; a run hands over at most one per stop, three in all. The view must outlive it.
-class Stop_Line_Writer {
- public:
-  explicit Stop_Line_Writer(Job_Progress_View& view) : view_(view), thread_([this] { run(); }) {}
-  // Writes what was handed over, then ends (waiting on stderr as long as it takes).
-  ~Stop_Line_Writer() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  Stop_Line_Writer(const Stop_Line_Writer&) = delete;
-  Stop_Line_Writer& operator=(const Stop_Line_Writer&) = delete;
-
-  // Hands `lines` over to be written; never waits on stderr. Its place in the order.
-  size_t hand(std::string lines) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(lines));
-    changed_.notify_all();
-    return written_ + queue_.size();
-  }
-  // True once the lines handed over at `place` were written; waits up to `seconds`.
-  bool written_within(size_t place, int seconds) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(seconds),
-                             [this, place] { return written_ >= place; });
-  }
-
- private:
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      const std::string lines = std::move(queue_.front());
-      queue_.pop_front();
-      lock.unlock();
-      view_.say(lines);
-      lock.lock();
-      ++written_;
-      changed_.notify_all();
-    }
-  }
-
-  Job_Progress_View& view_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> queue_;
-  size_t written_ = 0;
-  bool closing_ = false;
-  std::thread thread_;  // last: it uses the members above
-};
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread made
 // after it, and takes them on a thread of its own. The first asks the watched job to
