@@ -11,6 +11,8 @@ Kinds:
   disconnect   the connection is closed without an answer (and the call does nothing)
   body         the call is answered 200 with the text `body` as it is (and does nothing):
                answers of hostile or broken shapes
+  delay        the call is held `seconds` (at most MAX_DELAY) before the cloud acts on it,
+               other calls going on meanwhile: races between jobs made deterministic
 `times` consecutive calls are affected (default 1)."""
 
 import threading
@@ -18,7 +20,10 @@ import threading
 from .errors import ApiError
 
 KINDS = ("error", "end_status", "stuck", "repeat_token", "return_false", "disconnect",
-         "body")
+         "body", "delay")
+
+# The longest a delay fault may hold a call, seconds.
+MAX_DELAY = 600
 
 
 class FaultError(ValueError):
@@ -51,6 +56,12 @@ def _validate(entry):
         raise FaultError("an end_status fault names the status")
     if fault["kind"] == "body" and not isinstance(fault.get("body"), str):
         raise FaultError("a body fault gives the body as a text")
+    if fault["kind"] == "delay":
+        seconds = fault.get("seconds")
+        if (isinstance(seconds, bool) or not isinstance(seconds, (int, float))
+                or not 0 < seconds <= MAX_DELAY):
+            raise FaultError("a delay fault gives 'seconds', a number above 0 and at most %d"
+                             % MAX_DELAY)
     fault["seen"] = 0
     return fault
 

@@ -56,6 +56,7 @@ class Simulator:
                                                do_handshake_on_connect=False)
         self._thread = None
         self._stopped = False
+        self._closing = threading.Event()
         self.stop_requested = threading.Event()
 
     @property
@@ -85,6 +86,7 @@ class Simulator:
         if self._stopped:
             return
         self._stopped = True
+        self._closing.set()
         if self._thread is not None:
             self.httpd.shutdown()
             self._thread.join()
@@ -154,6 +156,9 @@ class Simulator:
             if state.config.strict_params:
                 check_known(params, entry.patterns)
             error, modifiers = self.faults.on_call(action)
+        # A delayed call is held outside the cloud's lock: other calls go on meanwhile.
+        self._hold(modifiers)
+        with state.lock:
             if error is not None:
                 raise error
             replaced = [m["body"] for m in modifiers if m["kind"] == "body"]
@@ -166,6 +171,13 @@ class Simulator:
                 children = entry.handler(call)
             return document(action + "Response", [("requestId", request_id)] + children,
                             state.config.xmlns, state.config.pretty)
+
+    def _hold(self, modifiers):
+        """Waits out the delay faults among `modifiers`; a call still held when the
+        simulator stops is dropped."""
+        seconds = sum(m["seconds"] for m in modifiers if m["kind"] == "delay")
+        if seconds and self._closing.wait(seconds):
+            raise Disconnect()
 
     def _record(self, access_key, action, params):
         self.calls.append({"action": action, "access_key": access_key,

@@ -1,6 +1,8 @@
 """Injected faults (what failed calls leave, residual temporary snapshots and faults at
 each wait are driven end to end by the fault matrix)."""
 
+import threading
+import time
 import unittest
 
 from support import SimTestCase
@@ -25,11 +27,37 @@ class Faults(SimTestCase):
         self.assertEqual((200, "<a>\u00e9".encode("utf-8")), self.q.raw("DescribeCloud")[:2])
         self.assertEqual(200, self.q.raw("DescribeCloud")[0])
 
+    def test_delay_faults_hold_their_call_while_others_go_on(self):
+        """An AttachVolume naming the agent's next free device, held while a temporary
+        snapshot is attached there: the snapshot takes that name, and the held call, acting
+        on the cloud as it is when let go, is refused."""
+        vol, snap = self.new_volume(), self.tmp_snapshot("vol-web01-root")
+        self.ctl.post("/settle", {})
+        self.ctl.post("/faults", {"action": "AttachVolume", "kind": "delay", "seconds": 1.5})
+        held = {}
+        attach = threading.Thread(target=lambda: held.update(answer=self.q.raw(
+            "AttachVolume", [("InstanceId", "i-agent001"), ("VolumeId", vol),
+                             ("Device", "/dev/vdb")])))
+        attach.start()
+        while not self.ctl.get("/faults")["fired"]:
+            time.sleep(0.02)
+        self.q.call("AttachTmpSnapshot", [("TmpSnapshotId", snap), ("InstanceId", "i-agent001")])
+        self.assertTrue(attach.is_alive())
+        attach.join()
+        status, body = held["answer"][:2]
+        self.assertEqual(400, status, body)
+        self.assertIn(b"The device '/dev/vdb' of instance 'i-agent001' is already in use", body)
+
     def test_malformed_faults_are_refused(self):
         for fault in [{"nth": 1}, {"action": "DescribeCloud", "kind": "explode"},
                       {"action": "DescribeCloud", "nth": 0},
                       {"action": "CreateVolume", "kind": "end_status"},
                       {"action": "DescribeCloud", "kind": "body"},
+                      {"action": "DescribeCloud", "kind": "delay"},
+                      {"action": "DescribeCloud", "kind": "delay", "seconds": 0},
+                      {"action": "DescribeCloud", "kind": "delay", "seconds": 601},
+                      {"action": "DescribeCloud", "kind": "delay", "seconds": "1"},
+                      {"action": "DescribeCloud", "kind": "delay", "seconds": True},
                       {"action": "DescribeClouds"}]:
             with self.subTest(fault=fault):
                 with self.assertRaises(CallFailed) as cm:

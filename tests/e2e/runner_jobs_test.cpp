@@ -40,6 +40,8 @@
 #include "job/job_event.h"
 #include "job_engine/job_activity.h"
 #include "runtime/uuid.h"
+#include "tavrocloud/common/tavrocloud_restful_client.h"
+#include "yolt/lock_file.h"
 #include "yolt/scoped_deleter.h"
 
 namespace {
@@ -1367,6 +1369,97 @@ TEST_F(Runner_Jobs, JobsAtOnceOnOneAgentAllComplete) {
   }
   for (const json_spirit::Value& a : leftovers("attachments"))
     EXPECT_FALSE(a.get_obj().at("to_agent").get_bool());
+}
+
+// A restore of the set `uuid`, `timepoint` of i-<x> as the new instance `target`.
+std::string restore_definition(const std::string& uuid, const std::string& timepoint,
+                               const std::string& x, const std::string& target) {
+  return R"({"type": "restore", "subtype": "vm", "id": "r-)" + x + R"(", "host_id": "c1",
+    "target_pool": "p1", "source": {"id": "cloud-1", "name": "cloud", "entries": [)" +
+         test::restore_entry(uuid, timepoint, "i-" + x, target) +
+         R"(]}, "options": {"parallel_disks_per_vm": 2}})";
+}
+
+// The cloud attaches a temporary snapshot under the agent's next free device name, so a
+// backup through temporary snapshots attaches as the other jobs do, one attachment after
+// the other: a restore whose attachment the cloud holds 10 s, the backup started once
+// it is held; and the backup's first temporary snapshot held 10 s, the restore started
+// then. Neither takes the device name the other chose: both complete, the new instance
+// holding its source's bytes, and nothing stays attached to the agent.
+TEST_F(Runner_Jobs, TemporarySnapshotsAttachOneAfterTheOtherJobs) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
+  const Set set = backup_sets().at("i-a");
+  const std::vector<std::string> backup = {
+      "backup", "--quiet", write("b2.json", backup_definition("{}", "b2", {"b"}))};
+  const struct {
+    std::string held;  // the first job's attachment, which the cloud holds 10 s
+    bool restore_first;
+    std::string target;
+  } rows[] = {
+      {"AttachVolume", true, "vm-a-copy"},
+      {"AttachTmpSnapshot", false, "vm-a-again"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.held);
+    const std::vector<std::string> restore = {
+        "restore", "--quiet",
+        write(row.target + ".json",
+              restore_definition(set.uuid, set.timepoint, "a", row.target))};
+    ASSERT_TRUE(sim_->post("/faults", R"({"action": ")" + row.held +
+                                          R"(", "kind": "delay", "seconds": 10})"));
+    test::Runner_Process first(row.restore_first ? restore : backup);
+    ASSERT_TRUE(eventually([this] { return faults_fired(); })) << first.err_so_far();
+    test::Runner_Process then(row.restore_first ? backup : restore);
+    for (test::Runner_Process* job : {&first, &then}) {
+      const test::Run_Result& done = job->finish();
+      EXPECT_EQ(0, done.code) << done.all();
+    }
+    EXPECT_EQ(sim_->instance_digests(row.target),
+              (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
+    EXPECT_EQ(0u, leftovers("tmp_snapshots").size());
+    for (const json_spirit::Value& a : leftovers("attachments"))
+      EXPECT_FALSE(a.get_obj().at("to_agent").get_bool());
+  }
+}
+
+// A stop while a job waits for another job's attachment to the agent (the agent's
+// attachment lock file held here, as another job of this host holds it) ends that wait:
+// a backup waiting to attach its temporary snapshots and a restore waiting to attach its
+// new volumes are cancelled, exit 1, and leave nothing in the cloud.
+TEST_F(Runner_Jobs, AStopEndsTheWaitForAnotherJobsAttachment) {
+  ASSERT_NO_FATAL_FAILURE(start_cloud(1));
+  ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
+  const Set set = backup_sets().at("i-a");
+  const struct {
+    std::string verb, definition;
+    std::string made;  // the kind of leftover the job makes before it attaches
+  } rows[] = {
+      {"backup", write("b2.json", backup_definition("{}", "b2", {"b"})), "tmp_snapshots"},
+      {"restore", write("r.json", restore_definition(set.uuid, set.timepoint, "a", "vm-a-copy")),
+       "volumes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.verb);
+    yolt::Lock_File other_job(tavrocloud::RESTful_Client::attachment_lock_kind());
+    ASSERT_EQ(yolt::Lock_File::TAKEN, other_job.try_lock("i-agent001"));
+    test::Runner_Process job({"-v", row.verb, row.definition});  // -v: the job's log too
+    auto let_go = make_deleter([&other_job] { other_job.release(); });  // on any failure
+    ASSERT_TRUE(eventually([this, &row] { return !leftovers(row.made).empty(); }))
+        << job.err_so_far();
+    job.signal(SIGINT);
+    const std::string last = "quillon3: " + row.verb + " cancelled on request\n";
+    EXPECT_TRUE(eventually([&job, &last] {
+      return job.err_so_far().find(last) != std::string::npos;
+    })) << job.err_so_far();
+    other_job.release();
+    const test::Run_Result& r = job.finish();
+    EXPECT_EQ(1, r.code) << r.all();
+    EXPECT_THAT(r.err, ::testing::HasSubstr("Stopped while another job of this host was "
+                                            "attaching a volume to instance i-agent001"));
+    ASSERT_TRUE(sim_->post("/settle", "{}"));
+    expect_nothing_left();
+  }
 }
 
 // Two definitions sharing i-a, the first holding it (its temporary snapshot made and not

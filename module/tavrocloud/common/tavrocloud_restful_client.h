@@ -244,7 +244,11 @@ class RESTful_Client {
   // Defined in tavrocloud_restful_client_tmp_snapshot.cpp.
   bool create_tmp_snapshot(const std::string& volume_id, Tmp_Snapshot& tmp_snapshot);
   // Attaches a temporary snapshot to an instance and waits until it is attached there.
-  bool attach_tmp_snapshot(const std::string& tmp_snapshot_id, const std::string& instance_id);
+  // The cloud names it by the instance's next free device, so this is an attachment like
+  // attach_volume_to_agent's: under the same locks, waiting for the lock file as it does
+  // and ending that wait, with false and nothing attached, when `stopped` says so.
+  bool attach_tmp_snapshot(const std::string& tmp_snapshot_id, const std::string& instance_id,
+                           const std::function<bool()>& stopped = nullptr);
   // Detaches a temporary snapshot and waits until it is available.
   bool detach_tmp_snapshot(const std::string& tmp_snapshot_id);
   // Asks the cloud to delete a temporary snapshot; it may still exist afterwards.
@@ -328,12 +332,18 @@ class RESTful_Client {
   bool query_tmp_snapshot(const std::string& tmp_snapshot_id, Tmp_Snapshot& tmp_snapshot,
                           Listing_Grace* grace);
 
+  // Runs `step`, an attachment to `instance_id`, holding the class-wide lock and the
+  // instance's attachment lock file; waits for the file while another process holds it,
+  // asking `stopped` (when given) between tries. False, logged, without running `step`
+  // when stopped or when the file cannot be had; else what `step` answers.
+  bool with_attachment_lock(const std::string& instance_id, const std::function<bool()>& stopped,
+                            const std::function<bool()>& step);
   // The attachment wait of attach_volume_to_agent (under the class-wide lock).
   bool wait_volume_attached(const std::string& instance_id, const std::string& volume_id);
 
-  // Held by the attachment to the agent for its whole run, so that attachments in one
-  // process choose their device names one after the other (the attachment lock file
-  // does the same between processes, taken and let go inside it).
+  // Held by each attachment (with_attachment_lock) for its whole run, so that
+  // attachments in one process choose their device names one after the other (the
+  // attachment lock file does the same between processes, taken and let go inside it).
   static ACE_Thread_Mutex mutex_;
 
   std::string version_;

@@ -780,27 +780,33 @@ bool RESTful_Client::query_tmp_snapshot(const std::string& tmp_snapshot_id,
 }
 
 // "attached" counts only where the snapshot is attached to the instance asked for: one
-// attached elsewhere would be read (and later detached) by the wrong party.
+// attached elsewhere would be read (and later detached) by the wrong party. The cloud
+// gives the snapshot the instance's next free device name, so the request and its wait
+// are one attachment step like any other.
 bool RESTful_Client::attach_tmp_snapshot(const std::string& tmp_snapshot_id,
-                                         const std::string& instance_id) {
-  Common_Result_Response rsp("AttachTmpSnapshot");
-  const Params params = {{"TmpSnapshotId", tmp_snapshot_id}, {"InstanceId", instance_id}};
-  if (!send_request("AttachTmpSnapshot", params, rsp)) {
-    ACE_ERROR((LM_ERROR, "Failed to attach tmp snapshot %s to %s, msg: %s.\n",
-               tmp_snapshot_id.c_str(), instance_id.c_str(), msg(rsp)));
-    return false;
-  }
-  Tmp_Snapshot tmp_snapshot;
-  auto query = [this, &tmp_snapshot_id, &instance_id](Tmp_Snapshot& polled) {
-    if (!query_tmp_snapshot(tmp_snapshot_id, polled)) return false;
-    if (polled.status == ATTACHED && polled.attach_instance_id != instance_id) {
-      ACE_ERROR((LM_ERROR, "Tmp snapshot %s is attached to instance %s, not to %s.\n",
-                 tmp_snapshot_id.c_str(), polled.attach_instance_id.c_str(), instance_id.c_str()));
+                                         const std::string& instance_id,
+                                         const std::function<bool()>& stopped) {
+  return with_attachment_lock(instance_id, stopped, [&] {
+    Common_Result_Response rsp("AttachTmpSnapshot");
+    const Params params = {{"TmpSnapshotId", tmp_snapshot_id}, {"InstanceId", instance_id}};
+    if (!send_request("AttachTmpSnapshot", params, rsp)) {
+      ACE_ERROR((LM_ERROR, "Failed to attach tmp snapshot %s to %s, msg: %s.\n",
+                 tmp_snapshot_id.c_str(), instance_id.c_str(), msg(rsp)));
       return false;
     }
-    return true;
-  };
-  return query_resource(query, tmp_snapshot, ATTACHING, ATTACHED, WAIT_CHANGE_TIMEOUT);
+    Tmp_Snapshot tmp_snapshot;
+    auto query = [this, &tmp_snapshot_id, &instance_id](Tmp_Snapshot& polled) {
+      if (!query_tmp_snapshot(tmp_snapshot_id, polled)) return false;
+      if (polled.status == ATTACHED && polled.attach_instance_id != instance_id) {
+        ACE_ERROR((LM_ERROR, "Tmp snapshot %s is attached to instance %s, not to %s.\n",
+                   tmp_snapshot_id.c_str(), polled.attach_instance_id.c_str(),
+                   instance_id.c_str()));
+        return false;
+      }
+      return true;
+    };
+    return query_resource(query, tmp_snapshot, ATTACHING, ATTACHED, WAIT_CHANGE_TIMEOUT);
+  });
 }
 
 bool RESTful_Client::detach_tmp_snapshot(const std::string& tmp_snapshot_id) {

@@ -136,29 +136,36 @@ bool RESTful_Client::agent_instance_id(std::string& agent_instance_id) {
   return false;
 }
 
+bool RESTful_Client::with_attachment_lock(const std::string& instance_id,
+                                          const std::function<bool()>& stopped,
+                                          const std::function<bool()>& step) {
+  // One step for the whole process and, through the lock file, for every process of
+  // this host (each job runs in its own). The file is let go before the mutex.
+  ACE_Guard<ACE_Thread_Mutex> guard(mutex_);
+  if (!guard.locked()) return false;
+  yolt::Lock_File host_lock(attachment_lock_kind());
+  if (!lock_attachments(host_lock, instance_id, stopped)) return false;
+  return step();
+}
+
 bool RESTful_Client::attach_volume_to_agent(const std::string& instance_id,
                                             const std::string& volume_id, std::string& device,
                                             bool* attach_accepted,
                                             const std::function<bool()>& stopped) {
   if (attach_accepted != nullptr) *attach_accepted = false;
-  // Listing the devices, choosing the next name, attaching and waiting are one step for
-  // the whole process and, through the lock file, for every process of this host (each
-  // job runs in its own), so two attachments never choose the same name. The file is let
-  // go before the mutex.
-  ACE_Guard<ACE_Thread_Mutex> guard(mutex_);
-  if (!guard.locked()) return false;
-  yolt::Lock_File host_lock(attachment_lock_kind());
-  if (!lock_attachments(host_lock, instance_id, stopped)) return false;
+  // Listing the devices, choosing the next name, attaching and waiting are one step, so
+  // two attachments never choose the same name.
+  return with_attachment_lock(instance_id, stopped, [&] {
+    Volumes volumes;
+    if (!query_instance_volumes(instance_id, volumes)) return false;
+    std::set<std::string> devices;
+    for (const Volume& volume : volumes) devices.insert(volume.volume_attachment.device);
+    if (!build_new_device(devices, device)) return false;
 
-  Volumes volumes;
-  if (!query_instance_volumes(instance_id, volumes)) return false;
-  std::set<std::string> devices;
-  for (const Volume& volume : volumes) devices.insert(volume.volume_attachment.device);
-  if (!build_new_device(devices, device)) return false;
-
-  if (!attach_volume(instance_id, device, volume_id)) return false;
-  if (attach_accepted != nullptr) *attach_accepted = true;
-  return wait_volume_attached(instance_id, volume_id);
+    if (!attach_volume(instance_id, device, volume_id)) return false;
+    if (attach_accepted != nullptr) *attach_accepted = true;
+    return wait_volume_attached(instance_id, volume_id);
+  });
 }
 
 bool RESTful_Client::wait_volume_attached(const std::string& instance_id,

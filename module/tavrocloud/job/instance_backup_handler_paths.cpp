@@ -70,7 +70,7 @@ bool Instance_Backup_Handler::attach_tmp_snapshots(Instance_Backup_Info& info) {
   ACE_DEBUG((LM_DEBUG, "Begin attach temp snapshots to agent for instance %s.\n",
              info.instance_id.c_str()));
   for (Volume_Backup_Info& v : info.backup_vols) {
-    if (!client_->attach_tmp_snapshot(v.snapshot_id, agent)) {
+    if (!client_->attach_tmp_snapshot(v.snapshot_id, agent, [this] { return is_canceled(); })) {
       ACE_ERROR((LM_ERROR, "Failed to attach tmp snapshot %s to the backup agent %s.\n",
                  v.snapshot_id.c_str(), agent.c_str()));
       return false;
