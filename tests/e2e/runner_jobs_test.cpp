@@ -237,11 +237,20 @@ class Runner_Jobs : public test::Runner_Test {
   }
 
   // True once no fault added to the cloud waits for its call any more.
-  bool faults_fired() const {
+  bool faults_fired() const { return fault_fired(""); }
+
+  // True once no fault added for `action` (for any action when empty) is pending.
+  bool fault_fired(const std::string& action) const {
     const json_spirit::Object faults = test::object_of(sim_->get("/faults"));
     const auto pending = faults.find("pending");
-    return pending != faults.end() && pending->second.type() == json_spirit::array_type &&
-           pending->second.get_array().empty();
+    if (pending == faults.end() || pending->second.type() != json_spirit::array_type) return false;
+    return std::none_of(pending->second.get_array().begin(), pending->second.get_array().end(),
+                        [&action](const json_spirit::Value& fault) {
+                          if (action.empty() || fault.type() != json_spirit::obj_type) return true;
+                          const auto named = fault.get_obj().find("action");
+                          return named != fault.get_obj().end() &&
+                                 named->second == json_spirit::Value(action);
+                        });
   }
 
   // The instances of the sets in the catalog, in order, each once per set.
@@ -1382,45 +1391,32 @@ std::string restore_definition(const std::string& uuid, const std::string& timep
 
 // The cloud attaches a temporary snapshot under the agent's next free device name, so a
 // backup through temporary snapshots attaches as the other jobs do, one attachment after
-// the other: a restore whose attachment the cloud holds 10 s, the backup started once
-// it is held; and the backup's first temporary snapshot held 10 s, the restore started
-// then. Neither takes the device name the other chose: both complete, the new instance
-// holding its source's bytes, and nothing stays attached to the agent.
+// the other: a restore chose its device and the cloud holds its attachment 10 s; the
+// backup, started once it is held, must not take that name (its first temporary
+// snapshot's detach is held 12 s, so that a snapshot that took the name still holds it
+// when the restore's attachment acts). Both complete, the new instance holding its
+// source's bytes, and nothing stays attached to the agent.
 TEST_F(Runner_Jobs, TemporarySnapshotsAttachOneAfterTheOtherJobs) {
   ASSERT_NO_FATAL_FAILURE(start_cloud(1));
   ASSERT_EQ(0, run("backup --quiet " + write("b.json", backup_definition("{}", "b1", {"a"}))).code);
   const Set set = backup_sets().at("i-a");
-  const std::vector<std::string> backup = {
-      "backup", "--quiet", write("b2.json", backup_definition("{}", "b2", {"b"}))};
-  const struct {
-    std::string held;  // the first job's attachment, which the cloud holds 10 s
-    bool restore_first;
-    std::string target;
-  } rows[] = {
-      {"AttachVolume", true, "vm-a-copy"},
-      {"AttachTmpSnapshot", false, "vm-a-again"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.held);
-    const std::vector<std::string> restore = {
-        "restore", "--quiet",
-        write(row.target + ".json",
-              restore_definition(set.uuid, set.timepoint, "a", row.target))};
-    ASSERT_TRUE(sim_->post("/faults", R"({"action": ")" + row.held +
-                                          R"(", "kind": "delay", "seconds": 10})"));
-    test::Runner_Process first(row.restore_first ? restore : backup);
-    ASSERT_TRUE(eventually([this] { return faults_fired(); })) << first.err_so_far();
-    test::Runner_Process then(row.restore_first ? backup : restore);
-    for (test::Runner_Process* job : {&first, &then}) {
-      const test::Run_Result& done = job->finish();
-      EXPECT_EQ(0, done.code) << done.all();
-    }
-    EXPECT_EQ(sim_->instance_digests(row.target),
-              (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
-    EXPECT_EQ(0u, leftovers("tmp_snapshots").size());
-    for (const json_spirit::Value& a : leftovers("attachments"))
-      EXPECT_FALSE(a.get_obj().at("to_agent").get_bool());
+  ASSERT_TRUE(sim_->post("/faults", R"([{"action": "AttachVolume", "kind": "delay", "seconds": 10},
+      {"action": "DetachTmpSnapshot", "kind": "delay", "seconds": 12}])"));
+  test::Runner_Process restore(
+      {"restore", "--quiet",
+       write("r.json", restore_definition(set.uuid, set.timepoint, "a", "vm-a-copy"))});
+  ASSERT_TRUE(eventually([this] { return fault_fired("AttachVolume"); })) << restore.err_so_far();
+  test::Runner_Process backup(
+      {"backup", "--quiet", write("b2.json", backup_definition("{}", "b2", {"b"}))});
+  for (test::Runner_Process* job : {&restore, &backup}) {
+    const test::Run_Result& done = job->finish();
+    EXPECT_EQ(0, done.code) << done.all();
   }
+  EXPECT_EQ(sim_->instance_digests("vm-a-copy"),
+            (std::vector<std::string>{sim_->digest("vol-a-root"), sim_->digest("vol-a-data")}));
+  EXPECT_EQ(0u, leftovers("tmp_snapshots").size());
+  for (const json_spirit::Value& a : leftovers("attachments"))
+    EXPECT_FALSE(a.get_obj().at("to_agent").get_bool());
 }
 
 // A stop while a job waits for another job's attachment to the agent (the agent's
